@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing, builds, and then runs either
+# the example host program (./build.sh example) or every test (./build.sh test).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES="cmake make g++ libsqlite3-dev libboost-regex-dev libgtest-dev"
+JOBS=$(nproc)
+
+install_missing() {
+  local missing=()
+  for package in $PACKAGES; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+run_tests() {
+  local dir=$1
+  shift
+  build "$dir" "$@"
+  ctest --test-dir "$dir" --output-on-failure -j"$JOBS"
+}
+
+case "${1:-}" in
+  example)
+    install_missing
+    build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_TESTS=OFF
+    ./build/release/examples/quelt_example
+    ;;
+  test)
+    install_missing
+    run_tests build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_TESTS=ON
+    run_tests build/sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELT_SANITIZE=ON -DQUELT_TESTS=ON
+    ;;
+  *)
+    echo "usage: $0 example|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,50 @@
+// One SQLite connection to one metafile: open and close, transactions,
+// savepoints, vacuum and pragmas with a row callback.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+
+class TSQLDB {
+ public:
+  TSQLDB();
+  ~TSQLDB();
+  TSQLDB(const TSQLDB&) = delete;
+  TSQLDB& operator=(const TSQLDB&) = delete;
+
+  sqlite3* Database() const { return FDatabase; }
+  const char* GetDBName() const { return FDBName.c_str(); }
+
+  bool OpenDatabase(const char* path);
+  bool CloseDatabase();
+  bool Vacuum();
+
+  bool BeginTrans();
+  bool CommitTrans();
+  bool RollbackTrans();
+  bool SavePoint(const char* name);
+  bool Release(const char* name);
+  bool RollbackTo(const char* name);
+
+  const char* GetLastDBErrorMessage() const;
+  int Pragma(const char* sql, void* context,
+             int (*callback)(void* context, int columnCount, char** values, char** names));
+
+  // Steps a statement, pausing one second after each busy answer and trying at
+  // most three times; returns the last SQLite answer.
+  static int StepStatement(sqlite3_stmt* statement);
+  // Steps to the next row of a result set for the statement wrappers: true on a
+  // row or at the end (which sets eof); false with the reason in lastError.
+  static bool StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::string& lastError);
+
+ private:
+  bool exec(const std::string& sql);
+  bool exec_savepoint(const char* verb, const char* name);
+
+  sqlite3* FDatabase = nullptr;
+  std::string FDBName;
+};
+
+// Text reported when a statement stays busy after every try.
+extern const char* const kDatabaseBusyText;

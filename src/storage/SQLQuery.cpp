@@ -1,0 +1,303 @@
+// The checked statement wrapper.
+#include "storage/SQLQuery.h"
+
+#include <stdexcept>
+
+#include "storage/SQLDB.h"
+#include "storage/Utility.h"
+
+namespace {
+const char* const kOpenQuery = "TSQLQuery.open_query";
+const char* const kPrepare = "TSQLQuery::PrepareParameterizedQuery";
+const char* const kBindInt = "TSQLQuery::BindIntParameter";
+const char* const kBindText = "TSQLQuery::BindTextParameter";
+const char* const kOpenParameterized = "TSQLQuery::OpenParameterizedQuery";
+const char* const kReset = "TSQLQuery::ResetParameterizedQuery";
+const char* const kResetStatement = "TSQLQuery::reset_statement";
+const char* const kRelease = "TSQLQuery::ReleaseParameterizedQuery";
+
+bool starts_with_select(const std::string& upperText) {
+  return upperText.size() > 6 && upperText.compare(0, 6, "SELECT") == 0;
+}
+}  // namespace
+
+TSQLQuery::TSQLQuery(TSQLDB* db) : FSQLDB(db) {}
+
+TSQLQuery::~TSQLQuery() { finalize_statement(); }
+
+void TSQLQuery::SetSQLText(const std::string& text, bool allowParameters) {
+  FSQLText = text;
+  FIsParameterized = false;
+  if (text.empty() || !allowParameters) return;
+  size_t mark = text.find('?');
+  if (mark == std::string::npos) return;
+  // Only the first "?" decides: it is a parameter unless quotes stand on both
+  // sides of it (the backward search stops at the second character).
+  bool quoteBefore = mark > 1 && text.find('\'', 1) < mark;
+  bool quoteAfter = text.find('\'', mark + 1) != std::string::npos;
+  FIsParameterized = !(quoteBefore && quoteAfter);
+}
+
+bool TSQLQuery::is_select_text() const {
+  std::string upper = uppercase_string(FSQLText);
+  return upper.size() <= 6 || upper.compare(0, 6, "SELECT") == 0;
+}
+
+void TSQLQuery::fail(const std::string& reason, const char* exceptionText) {
+  FLastError = reason;
+  throw std::runtime_error(exceptionText);
+}
+
+const char* TSQLQuery::db_message() const {
+  return FSQLDB == nullptr ? "" : FSQLDB->GetLastDBErrorMessage();
+}
+
+bool TSQLQuery::finalize_statement() {
+  int rc = sqlite3_finalize(FStatement);
+  FStatement = nullptr;
+  FHasRow = false;
+  return rc == SQLITE_OK;
+}
+
+void TSQLQuery::prepare_statement(const char* exceptionText) {
+  finalize_statement();
+  if (sqlite3_prepare_v2(FSQLDB->Database(), FSQLText.c_str(), -1, &FStatement, nullptr) != SQLITE_OK) {
+    finalize_statement();
+    fail(db_message(), exceptionText);
+  }
+}
+
+// Steps the first row and fills the column maps. A busy or failing first step
+// is a failure of the open, never a row and never an empty result.
+void TSQLQuery::start_result_set(const char* exceptionText) {
+  FEof = false;
+  FRowCount = -1;
+  if (!TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError)) throw std::runtime_error(exceptionText);
+  FColCount = sqlite3_column_count(FStatement);
+  FLastError.clear();
+  FColumnsByName.clear();
+  FColumnNames.clear();
+  for (int i = 0; i < FColCount; ++i) {
+    const char* name = sqlite3_column_name(FStatement, i);
+    FColumnNames[i] = name == nullptr ? "" : name;
+    FColumnsByName[uppercase_string(FColumnNames[i])] = i;
+  }
+  FIsActive = true;
+}
+
+bool TSQLQuery::SetIsActive(bool active) {
+  if (!active) return close_query();
+  close_query();
+  return open_query();
+}
+
+bool TSQLQuery::open_query() {
+  FIsActive = false;
+  if (FSQLText.empty()) {
+    FLastError = "SQLText is empty";
+    return false;
+  }
+  if (FSQLDB == nullptr) {
+    FLastError = "SQLDB not assigned for this query";
+    return false;
+  }
+  if (FIsParameterized) {
+    FLastError = "Parameterized query: Use OpenParameterizedQuery instead";
+    return false;
+  }
+  if (!is_select_text()) {
+    FLastError = "Active property expects SELECT statement; use ExecSQL instead";
+    return false;
+  }
+  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK) {
+    FLastError = "TSQLQuery::open_query failed to reset statement object";
+    return false;
+  }
+  FColCount = 0;
+  prepare_statement(kOpenQuery);
+  try {
+    start_result_set(kOpenQuery);
+  } catch (const std::runtime_error&) {
+    finalize_statement();
+    throw;
+  }
+  return true;
+}
+
+bool TSQLQuery::close_query() {
+  if (FIsParameterized) {
+    FLastError = "Parameterized query: Use ReleaseParameterizedQuery instead";
+    return false;
+  }
+  if (!FIsActive) return true;
+  FIsActive = false;
+  return finalize_statement();
+}
+
+int TSQLQuery::RowCount() {
+  if (FRowCount == -1) FRowCount = get_row_count();
+  return FRowCount;
+}
+
+int TSQLQuery::get_row_count() {
+  if (FIsParameterized || FSQLDB == nullptr) return 0;
+  std::string upper = uppercase_string(FSQLText);
+  size_t from = upper.find("FROM ");
+  if (from == std::string::npos) return 0;
+  std::string tail = upper.substr(from);
+  size_t orderBy = tail.find("ORDER BY");
+  if (orderBy != std::string::npos) tail.erase(orderBy - 1);
+  std::string sql = "SELECT COUNT(*) " + tail;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(FSQLDB->Database(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return 0;
+  }
+  int count = TSQLDB::StepStatement(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : 0;
+  sqlite3_finalize(statement);
+  return count;
+}
+
+bool TSQLQuery::FetchNext() {
+  FLastError.clear();
+  if (FEof) {
+    FLastError = "End of result set; no more records";
+    return false;
+  }
+  return TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
+}
+
+std::string TSQLQuery::GetFieldByNumber(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return std::string();
+  const unsigned char* text = sqlite3_column_text(FStatement, i);
+  return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
+}
+
+int TSQLQuery::GetIntFieldByNumber(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return 0;
+  return sqlite3_column_int(FStatement, i);
+}
+
+int TSQLQuery::GetColumnNumber(const std::string& name) const {
+  auto found = FColumnsByName.find(uppercase_string(name));
+  return found == FColumnsByName.end() ? -1 : found->second;
+}
+
+std::string TSQLQuery::GetFieldByName(const std::string& name) const {
+  return GetFieldByNumber(GetColumnNumber(name));
+}
+
+int TSQLQuery::GetIntFieldByName(const std::string& name) const {
+  return GetIntFieldByNumber(GetColumnNumber(name));
+}
+
+std::string TSQLQuery::GetColumnName(int i) const {
+  auto found = FColumnNames.find(i);
+  if (i < 0 || i >= FColCount || found == FColumnNames.end())
+    return "GetColumName error: col_idx out of bounds";
+  return found->second;
+}
+
+std::string TSQLQuery::GetColumnDataType(int i) const {
+  if (i < 0 || i >= FColCount) return "GetColumDataType error: col_idx out of bounds";
+  const char* type = FStatement == nullptr ? nullptr : sqlite3_column_decltype(FStatement, i);
+  return type == nullptr ? std::string() : std::string(type);
+}
+
+bool TSQLQuery::GetColumnConstraints(const char* table, const char* column, int* isNullable,
+                                     int* isPrimaryKey, int* isAutoInc) {
+  if (FSQLDB == nullptr || FSQLDB->Database() == nullptr || table == nullptr || column == nullptr)
+    return false;
+  int notNull = 0, primaryKey = 0, autoInc = 0;
+  if (sqlite3_table_column_metadata(FSQLDB->Database(), nullptr, table, column, nullptr, nullptr,
+                                    &notNull, &primaryKey, &autoInc) != SQLITE_OK)
+    return false;
+  if (isNullable != nullptr) *isNullable = notNull ? 0 : 1;
+  if (isPrimaryKey != nullptr) *isPrimaryKey = primaryKey;
+  if (isAutoInc != nullptr) *isAutoInc = autoInc;
+  return true;
+}
+
+bool TSQLQuery::ExecSQL() {
+  if (FSQLText.empty()) {
+    FLastError = "SQLText is empty";
+    return false;
+  }
+  if (FSQLDB == nullptr) {
+    FLastError = "SQLDB not assigned for this query";
+    return false;
+  }
+  try {
+    if (starts_with_select(uppercase_string(FSQLText))) {
+      FLastError = "SELECT statement should not use ExecSQL(); use SetActive(true), instead";
+      return false;
+    }
+    char* error = nullptr;
+    int rc = sqlite3_exec(FSQLDB->Database(), FSQLText.c_str(), nullptr, nullptr, &error);
+    if (rc == SQLITE_OK) FLastError.clear();
+    else if (error != nullptr) FLastError = error;
+    sqlite3_free(error);
+    return rc == SQLITE_OK;
+  } catch (const std::exception& e) {
+    FLastError = *e.what() != '\0' ? e.what() : "undefined error in TSQLDB::ExecSQL";
+    return false;
+  }
+}
+
+bool TSQLQuery::PrepareParameterizedQuery() {
+  if (FSQLText.empty()) fail("SQLText is empty", kPrepare);
+  if (FSQLDB == nullptr) fail("SQLDB not assigned for this query", kPrepare);
+  if (!FIsParameterized) fail("Not a parameterized query: use open_query instead", kPrepare);
+  if (!is_select_text()) fail("SetActive expects SELECT statement; use ExecSQL instead", kPrepare);
+  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
+    fail("Failure to reset statement object", kResetStatement);
+  FIsActive = false;
+  FColCount = 0;
+  FRowCount = -1;
+  FEof = false;
+  prepare_statement(kPrepare);
+  return true;
+}
+
+bool TSQLQuery::BindIntParameter(int n, int value) {
+  if (!FIsParameterized) fail("Not a parameterized query: nothing to bind", kBindInt);
+  int rc = FStatement == nullptr ? SQLITE_MISUSE : sqlite3_bind_int(FStatement, n, value);
+  if (rc == SQLITE_MISUSE) fail("unknown error (SQLITE_MISUSE)", kBindInt);
+  if (rc != SQLITE_OK) fail(db_message(), kBindInt);
+  return true;
+}
+
+bool TSQLQuery::BindTextParameter(int n, const char* text) {
+  if (!FIsParameterized) fail("Not a parameterized query: nothing to bind", kBindText);
+  int rc = SQLITE_MISUSE;
+  if (FStatement != nullptr)
+    rc = text == nullptr ? sqlite3_bind_null(FStatement, n)
+                         : sqlite3_bind_text(FStatement, n, text, -1, SQLITE_TRANSIENT);
+  if (rc == SQLITE_MISUSE) fail(std::string("SQLITE_MISUSE: ") + db_message(), kBindText);
+  if (rc != SQLITE_OK) fail(db_message(), kBindText);
+  return true;
+}
+
+bool TSQLQuery::OpenParameterizedQuery() {
+  if (!FIsParameterized) fail("Not a parameterized query: use open_query instead", kOpenParameterized);
+  if (FStatement == nullptr || sqlite3_bind_parameter_count(FStatement) == 0)
+    fail("Parameterized query has no bound parameters", kOpenParameterized);
+  // A second open without a reset starts the result set again, bindings kept.
+  sqlite3_reset(FStatement);
+  start_result_set(kOpenParameterized);
+  return true;
+}
+
+bool TSQLQuery::ResetParameterizedQuery() {
+  if (!FIsParameterized) fail("Not a parameterized query: inappropriate call", kReset);
+  FHasRow = false;
+  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
+    fail("Failure to reset statement object", kResetStatement);
+  return true;
+}
+
+bool TSQLQuery::ReleaseParameterizedQuery() {
+  if (!FIsParameterized) fail("Not a parameterized query: use SetIsActive instead", kRelease);
+  FIsActive = false;
+  return finalize_statement();
+}

@@ -1,0 +1,44 @@
+// String and date helpers on byte strings shared by every subsystem:
+// case conversion, trimming, padding, search and replace, integer parsing.
+#pragma once
+
+#include <string>
+
+void lowercase(std::string& text);
+void uppercase(std::string& text);
+std::string lowercase_string(std::string text);
+std::string uppercase_string(std::string text);
+
+std::string trim(const std::string& text, const std::string& chars);
+std::string ltrim(const std::string& text, const std::string& chars);
+std::string rtrim(const std::string& text, const std::string& chars);
+
+// Left- or right-justifies text in exactly `width` characters.
+std::string padright(const std::string& text, unsigned width, char fill);
+std::string padleft(const std::string& text, unsigned width, char fill);
+
+std::string intToString(int value);
+
+// Replaces occurrences of `oldText`; the search restarts one character past
+// the replaced span, so doubling quotes never finds an inserted quote again.
+std::string stringReplace(const std::string& text, const std::string& oldText,
+                          const std::string& newText);
+
+// Case-insensitive replace and find; with wordStart a match must begin a word.
+std::string ci_stringReplace(const std::string& text, const std::string& find,
+                             const std::string& replacement, bool wordStart);
+int ci_stringFind(const std::string& text, const std::string& find, bool wordStart);
+
+int posix_stricmp(const char* a, const char* b);
+
+// atoi over at most the first 100 of `length` bytes at `offset`.
+int get_int_val(const char* buffer, unsigned offset, unsigned length);
+
+// Local date and time as "%Y%m%d %H:%M:%S", copied with strncpy semantics.
+char* get_current_date_time(char* buffer, int length);
+
+// Copies text into a caller buffer with strncpy semantics; nothing for length < 1.
+void copy_to_buffer(const std::string& text, char* buffer, int length);
+
+// Doubles single quotes so a value can be pasted between quotes in SQL.
+std::string quote_sql_value(const std::string& value);
