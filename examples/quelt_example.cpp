@@ -1,12 +1,33 @@
-// Example host program: creates a metafile in a temporary directory and
-// prints its structure version and control tables.
+// Example host program: creates a metafile in a temporary directory, opens it
+// through the public API, lists its tables and columns, and reads a row and a
+// cursor.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "storage/SMFTables.h"
-#include "storage/SQLDB.h"
-#include "storage/SQLQuery.h"
+#include <unistd.h>
+
+#include "quelt.h"
+
+namespace {
+
+int print_table(void*, const char* tableName) {
+  printf("  %s\n", tableName);
+  return 0;
+}
+
+int print_column(void*, const char*, int order, const char* field, const char* type, const char* null,
+                 int, const char* defaultValue, const char*, const char*) {
+  printf("  %2d %-14s %-12s %-8s %s\n", order, field, type, null, defaultValue);
+  return 0;
+}
+
+int print_value(void*, const char*, int, int, const char* field, const char*, const char* value) {
+  printf("  %-12s = %s\n", field, value);
+  return 0;
+}
+
+}  // namespace
 
 int main() {
   char dir[] = "/tmp/quelt-example-XXXXXX";
@@ -15,24 +36,44 @@ int main() {
     return 1;
   }
   std::string path = std::string(dir) + "/example.smf";
-  TSQLDB db;
-  if (!db.OpenDatabase(path.c_str())) return 1;
-  TSMFTables schema(&db);
-  if (!schema.CreateSMFTables("5.01")) {
-    fprintf(stderr, "cannot create metafile: %s\n", schema.LastErrorMessage());
+
+  char text[256];
+  Edit_GetEngineVersion(text, sizeof text);
+  printf("engine version: %s\n", text);
+  Edit_GetMetafileStructureVersion(text, sizeof text);
+  printf("metafile structure version: %s\n", text);
+
+  if (Edit_CreateNewMetafile(path.c_str()) != 0) {
+    fprintf(stderr, "cannot create %s\n", path.c_str());
     return 1;
   }
-  printf("metafile: %s\n", path.c_str());
+  int smf = -1, versionCompare = 0;
+  if (Edit_Initialize(&smf, path.c_str(), text, sizeof text, &versionCompare) != 0) {
+    fprintf(stderr, "cannot open %s: %s\n", path.c_str(), text);
+    return 1;
+  }
+  printf("opened %s as handle %d\n", path.c_str(), smf);
+  Edit_GetMetafileVersion(smf, text, sizeof text);
+  printf("content version: %s\n", text);
 
-  TSQLQuery query(&db);
-  query.SetSQLText("SELECT ItemName, ItemValue FROM RL_Control ORDER BY PKey", false);
-  for (bool ok = query.SetIsActive(true); ok && !query.Eof(); ok = query.FetchNext())
-    printf("%-20s %s\n", query.GetFieldByNumber(0).c_str(), query.GetFieldByNumber(1).c_str());
+  printf("tables:\n");
+  Edit_GetTableNames(smf, nullptr, reinterpret_cast<void*>(print_table));
+  printf("columns of RL_Fields:\n");
+  Edit_GetTableStructure(smf, "RL_Fields", nullptr, reinterpret_cast<void*>(print_column));
+  printf("row 1 of RL_Agencies:\n");
+  Edit_ReadData(smf, "RL_Agencies", 1, nullptr, reinterpret_cast<void*>(print_value));
 
-  printf("control tables:\n");
-  query.SetSQLText("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", false);
-  for (bool ok = query.SetIsActive(true); ok && !query.Eof(); ok = query.FetchNext())
-    printf("  %s\n", query.GetFieldByNumber(0).c_str());
-  query.SetIsActive(false);
+  printf("cursor over RL_Control:\n");
+  Edit_OpenCursor(smf, "items", "SELECT ItemName, ItemValue FROM RL_Control ORDER BY PKey");
+  for (int eof = 0; Edit_CursorEof(smf, "items", &eof) == 0 && !eof; Edit_CursorNext(smf, "items")) {
+    char name[64], value[64];
+    Edit_GetCursorDataByName(smf, "items", "ItemName", name, sizeof name);
+    Edit_GetCursorDataByNumber(smf, "items", 2, value, sizeof value);
+    printf("  %-20s %s\n", name, value);
+  }
+  Edit_CloseCursor(smf, "items");
+  Edit_Exit(smf);
+  remove(path.c_str());
+  rmdir(dir);
   return 0;
 }

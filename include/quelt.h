@@ -1,9 +1,27 @@
 /* libquelt: a data-validation engine for fixed-width records.
  *
  * A host opens metafiles (SQLite databases holding the data dictionary,
- * record layouts, edits and lookup tables) by handle, runs the edits of an
- * edit set over records and reads failures back through callbacks. Every
- * export returns an int: 0 for success, a negative code for failure.
+ * record layouts, edits and lookup tables) by handle and works on them through
+ * the functions below. Conventions shared by every function:
+ *
+ * - Every function returns an int: 0 for success, -1 for failure, and the
+ *   other negative codes that a function names below.
+ * - A function that takes a metafile handle (smfID) refuses an invalid one with
+ *   -1 (the two engine-error readers with -2), empties that metafile's list of
+ *   engine errors, and records what went wrong in it; read the list with
+ *   Edit_GetEngineErrorsCount and Edit_GetEngineErrorByIndex.
+ * - A null name, out-parameter, callback function, or buffer with a length
+ *   above 0 gives -1 and the engine error "Parameter \"<name>\" must not be
+ *   NULL" unless the function says otherwise. Callback owners are opaque and may
+ *   be null.
+ * - Text results are copied into a caller buffer (pointer, length) like strncpy:
+ *   at most length bytes, zero bytes after a shorter text, no terminating zero
+ *   when the text fills the buffer; a length below 1 writes nothing. Size
+ *   queries report the length plus 1, or 0 for an empty text.
+ * - Callbacks are passed as two void* arguments, the owner first and the
+ *   function second; the function receives the owner as its first argument and
+ *   its result is ignored. Texts handed to a callback live only for the call.
+ * - Functions are not thread-safe: call them from one thread at a time.
  */
 #ifndef QUELT_H
 #define QUELT_H
@@ -18,8 +36,183 @@
 extern "C" {
 #endif
 
+/* Callback shapes. */
+typedef int (*TableNameCallback)(void* owner, const char* tableName);
+typedef int (*TableStructureCallback)(void* owner, const char* tableName, int columnOrder,
+                                      const char* fieldName, const char* typeText,
+                                      const char* nullText, int isTriggerField,
+                                      const char* defaultValue, const char* limitToList,
+                                      const char* checkBetween);
+/* Record reads: (owner, table, pkey, 1-based column order, field name, type
+ * text, value). Cursor reads: (owner, lower-cased cursor name, first column of
+ * the row as an int, 1-based column number, column name, declared type, value). */
+typedef int (*ReadDataCallback)(void* owner, const char* tableName, int pkey, int columnOrder,
+                                const char* fieldName, const char* typeText, const char* value);
+typedef int (*PKeyCallback)(void* owner, const char* table, int pkey);
+typedef int (*LayoutGapCallback)(void* owner, int fieldPKey, const char* fieldName, int editPKey,
+                                 const char* editName, const char* editTag);
+
+/* ---- Metafiles and versions ------------------------------------------- */
+
+/* Opens the metafile at path and stores its handle in *smfID (-1 on failure).
+ * The stored structure version must be "5.01": *versionCompare receives 0 when
+ * it is, a positive value for an older and a negative one for a newer version
+ * (it is left alone when the metafile records no version). On failure returns
+ * -1 and describes the failure in message (empty when the file cannot be
+ * opened). Opening a path where no file exists creates an empty file. */
+QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
+                              int* versionCompare);
+/* Closes a metafile; its handle is reused by the next opening. */
+QUELT_API int Edit_Exit(int smfID);
+/* Upgrades the metafile at path from the preceding structure to "5.01" in one
+ * transaction. 0 on success or when it is already at "5.01"; -1 with failure
+ * lines in message, the file left as it was. */
+QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLength);
+/* Creates a metafile at path, or replaces every control table of an existing
+ * one by an empty table holding only its default rows. 0, or -2. */
+QUELT_API int Edit_CreateNewMetafile(const char* path);
+/* Compacts (vacuums) the metafile at path. 0, or -2. */
+QUELT_API int Edit_CompactMetafile(const char* path);
+/* Copies the engine version "5.0.0.15". 0, or -2 for a null buffer. */
+QUELT_API int Edit_GetEngineVersion(char* buffer, int length);
+/* Copies the metafile structure version that the engine works on, "5.01". */
+QUELT_API int Edit_GetMetafileStructureVersion(char* buffer, int length);
+/* Copies the metafile's content version (RL_Control item MFContentVersion). */
+QUELT_API int Edit_GetMetafileVersion(int smfID, char* buffer, int length);
+/* Copies the metafile's comment (RL_Control item MFComment). */
+QUELT_API int Edit_GetMetafileComment(int smfID, char* buffer, int length);
+
+/* ---- Engine errors ------------------------------------------------------ */
+
+/* Number of engine errors recorded by the previous call on the handle; -2 for
+ * an invalid handle. Neither reader empties the list. */
+QUELT_API int Edit_GetEngineErrorsCount(int smfID, int* count);
+/* Copies error index (counted from 1) as "Class::Method", one byte 0xBB, then
+ * the message; an index out of range gives "TEngineErrorsPump::GetErrorByIndex
+ * - index out of range". -2 for an invalid handle. */
+QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int length);
+
+/* ---- Primary keys and the edit-set/layout check ------------------------- */
+
+/* Calls PKeyCallback once per PKey of table, ordered by orderBy (any ORDER BY
+ * text; null or empty orders by PKey). 0, -2 when the table has no row, -1 on
+ * an SQL failure. */
+QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
+                            void* callback);
+/* Calls LayoutGapCallback once for every (edit of the edit set, field of that
+ * edit) whose field the layout does not place. 0, -2 when there is none, -1 on
+ * an SQL failure. */
+QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
+                                             void* owner, void* callback);
+
+/* ---- Schema introspection ----------------------------------------------- */
+/* Tables are found by name in any letter case; an unknown table gives -1 and
+ * "Cannot find table named \"<table>\"". */
+
+/* Calls TableNameCallback for every table, in the order of lower-cased names. */
+QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback);
+QUELT_API int Edit_GetTablesCount(int smfID, int* count);
+/* Copies the name of the table at the 0-based index (lower-cased-name order). */
+QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int length);
+/* Calls TableStructureCallback once per column, with 1-based column orders. */
+QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback);
+QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count);
+/* Describes the column at the 1-based order: name, type text ("integer",
+ * "varchar(20)", ...) and "NULL" or "NOT NULL", each buffer zero-filled and
+ * holding at most length-1 characters; *isTriggerField is 1 or 0. */
+QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
+                                      int nameLength, char* type, int typeLength, char* nullable,
+                                      int nullableLength, int* isTriggerField);
+/* Stores the 0-based order of the named column (0 on failure). */
+QUELT_API int Edit_GetColumnOrder(int smfID, const char* table, const char* fieldName, int* order);
+/* Copies at most length-1 characters of the name of the column at the 0-based
+ * order; the last byte of the buffer is not written. A length below 1 returns 0. */
+QUELT_API int Edit_GetFieldName(int smfID, const char* table, int columnOrder, char* buffer,
+                                int length);
+QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count);
+/* Copies the index text at the 0-based position (empty when out of range). */
+QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length);
+QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count);
+/* Copies the trigger text at the 0-based position (empty when out of range). */
+QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length);
+
+/* ---- Records by primary key --------------------------------------------- */
+
+/* Calls ReadDataCallback once per column of the row with that PKey; no row: 0
+ * without a call. A table the database lacks gives -1. */
+QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback);
+/* Runs the table's cached row statement again, so later reads see changes. */
+QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey);
+/* Size of the value at the 1-based column order; reads of one row are cached
+ * until another PKey is read or the table is refreshed. Returns 0 with size 0
+ * when the value cannot be read (the reason is recorded). */
+QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
+                                            int columnOrder, int* size);
+/* Copies the value; an empty value gives -1. A length below 1 returns 0. */
+QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
+                                        char* buffer, int length);
+QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
+                                          const char* fieldName, int* size);
+QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
+                                      const char* fieldName, char* buffer, int length);
+
+/* ---- Named cursors ------------------------------------------------------- */
+/* A cursor runs the host's SELECT, upper-cased; texts without "SELECT " or with
+ * "UPDATE ", "INSERT " or "DELETE " are refused. Names are case-insensitive. */
+
+/* Opens a cursor; its first row is current at once. */
+QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql);
+/* Closes and forgets a cursor of either kind. */
+QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName);
+/* Rows of the cursor's SELECT, counted once (0 for a parameterized cursor). */
+QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count);
+QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count);
+/* Moves to the next row: 0 when it moved or reached the end, -2 otherwise
+ * (for example past the end). */
+QUELT_API int Edit_CursorNext(int smfID, const char* cursorName);
+/* *eof = 1 once the cursor is past its last row, else 0. */
+QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof);
+/* Calls ReadDataCallback once per column of the current row. */
+QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback);
+/* Column reads of the current row, by 1-based number or by name (any letter
+ * case). A number out of range gives -1 ("column_number is out of range"), a
+ * name the cursor lacks gives -1; the integer read by number gives 0 instead. */
+QUELT_API int Edit_GetCursorDataSizeByNumber(int smfID, const char* cursorName, int columnNumber,
+                                             int* size);
+QUELT_API int Edit_GetCursorDataByNumber(int smfID, const char* cursorName, int columnNumber,
+                                         char* buffer, int length);
+QUELT_API int Edit_GetCursorDataSizeByName(int smfID, const char* cursorName,
+                                           const char* columnName, int* size);
+QUELT_API int Edit_GetCursorDataByName(int smfID, const char* cursorName, const char* columnName,
+                                       char* buffer, int length);
+QUELT_API int Edit_GetCursorIntByNumber(int smfID, const char* cursorName, int columnNumber,
+                                        int* value);
+QUELT_API int Edit_GetCursorIntByName(int smfID, const char* cursorName, const char* columnName,
+                                      int* value);
+
+/* ---- Parameterized cursors ---------------------------------------------- */
+/* Prepare once; then for each use bind the "?" parameters (numbered from 1),
+ * open, walk with the cursor functions above and reset; finally release. */
+
+QUELT_API int Edit_PrepareParameterizedCursor(int smfID, const char* cursorName, const char* sql);
+QUELT_API int Edit_BindIntParameter(int smfID, const char* cursorName, int parameterNumber,
+                                    int value);
+QUELT_API int Edit_BindTextParameter(int smfID, const char* cursorName, int parameterNumber,
+                                     const char* text);
+QUELT_API int Edit_OpenParameterizedCursor(int smfID, const char* cursorName);
+/* Resets the cursor for another open; bound values stay. */
+QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName);
+/* Releases and forgets the cursor (also on -1, as for a plain cursor). */
+QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName);
+
 #ifdef __cplusplus
 }
+
+/* Does nothing: the handle table exists once the library is loaded. */
+QUELT_API void Startup();
+/* Closes every open metafile (handles restart from 0) and unloads every
+ * external library loaded for edit logic. */
+QUELT_API void Shutdown();
 #endif
 
 #endif /* QUELT_H */

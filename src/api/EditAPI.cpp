@@ -1,0 +1,380 @@
+// The library's exported functions and the process-wide handle table. Each
+// export on a handle checks it, empties its engine errors, forwards to one TSMF
+// operation and turns any exception that escapes into a return code.
+#include "api/EditAPI.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "api/SMF.h"
+#include "library/ExternalDLLTracker.h"
+#include "quelt.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const size_t kInitialSlots = 20;
+
+std::vector<TSMF*>& SMFList() {
+  static std::vector<TSMF*> slots(kInitialSlots, nullptr);
+  return slots;
+}
+
+bool valid_handle(int smfID) {
+  return smfID >= 0 && static_cast<size_t>(smfID) < SMFList().size() && SMFList()[smfID] != nullptr;
+}
+
+template <typename Operation>
+int forward(int smfID, Operation operation) {
+  try {
+    return operation(InitCheck(smfID));
+  } catch (...) {
+    return -1;
+  }
+}
+
+// The engine-error readers test the handle themselves and leave the list alone.
+template <typename Operation>
+int read_errors(int smfID, Operation operation) {
+  if (!valid_handle(smfID)) return -2;
+  try {
+    return operation(SMFList()[smfID]);
+  } catch (...) {
+    return -1;
+  }
+}
+
+// Lowest empty slot, or the index of a slot still to be appended.
+size_t free_slot() {
+  std::vector<TSMF*>& slots = SMFList();
+  for (size_t i = 0; i < slots.size(); ++i)
+    if (slots[i] == nullptr) return i;
+  return slots.size();
+}
+
+void store_in_slot(size_t slot, TSMF* smf) {
+  std::vector<TSMF*>& slots = SMFList();
+  if (slot == slots.size()) slots.push_back(nullptr);
+  slots[slot] = smf;
+}
+
+const char* null_parameter(const void* smfID, const void* path, const void* message,
+                           int messageLength, const void* versionCompare) {
+  if (smfID == nullptr) return "smfID";
+  if (path == nullptr) return "path";
+  if (message == nullptr && messageLength > 0) return "message";
+  if (versionCompare == nullptr) return "versionCompare";
+  return nullptr;
+}
+
+}  // namespace
+
+TSMF* InitCheck(int smfID) {
+  if (!valid_handle(smfID)) throw std::invalid_argument("Invalid metafile smfID!");
+  TSMF* smf = SMFList()[smfID];
+  smf->ClearEngineErrorsPump();
+  return smf;
+}
+
+extern "C" {
+
+QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
+                              int* versionCompare) {
+  if (const char* missing = null_parameter(smfID, path, message, messageLength, versionCompare)) {
+    copy_to_buffer(std::string("Parameter \"") + missing + "\" must not be NULL", message, messageLength);
+    return -1;
+  }
+  *smfID = -1;
+  TSMF* smf = nullptr;
+  try {
+    size_t slot = free_slot();
+    smf = new TSMF();
+    int result = smf->InitializeMetafile(path, message, messageLength, versionCompare, 1);
+    if (result != 0) {
+      delete smf;
+      return result;
+    }
+    store_in_slot(slot, smf);
+    *smfID = static_cast<int>(slot);
+    return 0;
+  } catch (...) {
+    delete smf;
+    return -1;
+  }
+}
+
+QUELT_API int Edit_Exit(int smfID) {
+  return forward(smfID, [&](TSMF* smf) {
+    delete smf;
+    SMFList()[smfID] = nullptr;
+    return 0;
+  });
+}
+
+QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLength) {
+  if (path == nullptr || (message == nullptr && messageLength > 0)) return -1;
+  TSMF* smf = nullptr;
+  try {
+    smf = new TSMF();
+    int versionCompare = 0;
+    int result = smf->InitializeMetafile(path, message, messageLength, &versionCompare, 0);
+    if (result == 0) result = smf->UpdateMetafile(message, messageLength);
+    delete smf;
+    return result;
+  } catch (...) {
+    delete smf;
+    return -1;
+  }
+}
+
+QUELT_API int Edit_CreateNewMetafile(const char* path) {
+  try {
+    return CreateNewMetafile(path);
+  } catch (...) {
+    return -2;
+  }
+}
+
+QUELT_API int Edit_CompactMetafile(const char* path) {
+  try {
+    return CompactMetafile(path);
+  } catch (...) {
+    return -2;
+  }
+}
+
+QUELT_API int Edit_GetEngineVersion(char* buffer, int length) {
+  try {
+    return GetEngineVersion(buffer, length);
+  } catch (...) {
+    return -2;
+  }
+}
+
+QUELT_API int Edit_GetMetafileStructureVersion(char* buffer, int length) {
+  try {
+    return GetMetafileStructureVersion(buffer, length);
+  } catch (...) {
+    return -1;
+  }
+}
+
+QUELT_API int Edit_GetMetafileVersion(int smfID, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetMetafileVersion(buffer, length); });
+}
+
+QUELT_API int Edit_GetMetafileComment(int smfID, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetMetafileComment(buffer, length); });
+}
+
+QUELT_API int Edit_GetEngineErrorsCount(int smfID, int* count) {
+  return read_errors(smfID, [&](TSMF* smf) { return count == nullptr ? -1 : smf->GetEngineErrorsCount(count); });
+}
+
+QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int length) {
+  return read_errors(smfID, [&](TSMF* smf) {
+    return buffer == nullptr && length > 0 ? -1 : smf->GetEngineErrorByIndex(index, buffer, length);
+  });
+}
+
+QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
+                            void* callback) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetPKeys(table, orderBy, owner, callback); });
+}
+
+QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
+                                             void* owner, void* callback) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback);
+  });
+}
+
+QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
+}
+
+QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTablesCount(count); });
+}
+
+QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTableNameByIndex(index, buffer, length); });
+}
+
+QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
+}
+
+QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
+}
+
+QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
+                                      int nameLength, char* type, int typeLength, char* nullable,
+                                      int nullableLength, int* isTriggerField) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetColumnStructure(table, columnOrder, name, nameLength, type, typeLength, nullable,
+                                   nullableLength, isTriggerField);
+  });
+}
+
+QUELT_API int Edit_GetColumnOrder(int smfID, const char* table, const char* fieldName, int* order) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetColumnOrder(table, fieldName, order); });
+}
+
+QUELT_API int Edit_GetFieldName(int smfID, const char* table, int columnOrder, char* buffer,
+                                int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetFieldName(table, columnOrder, buffer, length); });
+}
+
+QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
+}
+
+QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
+}
+
+QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
+}
+
+QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
+}
+
+QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
+  return forward(smfID, [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
+}
+
+QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
+  return forward(smfID, [&](TSMF* smf) { return smf->RefreshReadData(table, pkey); });
+}
+
+QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
+                                            int columnOrder, int* size) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetDataSizeByColumnOrder(table, pkey, columnOrder, size);
+  });
+}
+
+QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
+                                        char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetDataByColumnOrder(table, pkey, columnOrder, buffer, length);
+  });
+}
+
+QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
+                                          const char* fieldName, int* size) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetDataSizeByFieldName(table, pkey, fieldName, size); });
+}
+
+QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
+                                      const char* fieldName, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetDataByFieldName(table, pkey, fieldName, buffer, length);
+  });
+}
+
+QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql) {
+  return forward(smfID, [&](TSMF* smf) { return smf->OpenCursor(cursorName, sql); });
+}
+
+QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CloseCursor(cursorName); });
+}
+
+QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CursorRowCount(cursorName, count); });
+}
+
+QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CursorColCount(cursorName, count); });
+}
+
+QUELT_API int Edit_CursorNext(int smfID, const char* cursorName) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CursorNext(cursorName); });
+}
+
+QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CursorEof(cursorName, eof); });
+}
+
+QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback) {
+  return forward(smfID, [&](TSMF* smf) { return smf->ReadCursorData(cursorName, owner, callback); });
+}
+
+QUELT_API int Edit_GetCursorDataSizeByNumber(int smfID, const char* cursorName, int columnNumber,
+                                             int* size) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetCursorDataSizeByNumber(cursorName, columnNumber, size);
+  });
+}
+
+QUELT_API int Edit_GetCursorDataByNumber(int smfID, const char* cursorName, int columnNumber,
+                                         char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetCursorDataByNumber(cursorName, columnNumber, buffer, length);
+  });
+}
+
+QUELT_API int Edit_GetCursorDataSizeByName(int smfID, const char* cursorName,
+                                           const char* columnName, int* size) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorDataSizeByName(cursorName, columnName, size); });
+}
+
+QUELT_API int Edit_GetCursorDataByName(int smfID, const char* cursorName, const char* columnName,
+                                       char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) {
+    return smf->GetCursorDataByName(cursorName, columnName, buffer, length);
+  });
+}
+
+QUELT_API int Edit_GetCursorIntByNumber(int smfID, const char* cursorName, int columnNumber,
+                                        int* value) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorIntByNumber(cursorName, columnNumber, value); });
+}
+
+QUELT_API int Edit_GetCursorIntByName(int smfID, const char* cursorName, const char* columnName,
+                                      int* value) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorIntByName(cursorName, columnName, value); });
+}
+
+QUELT_API int Edit_PrepareParameterizedCursor(int smfID, const char* cursorName, const char* sql) {
+  return forward(smfID, [&](TSMF* smf) { return smf->PrepareParameterizedCursor(cursorName, sql); });
+}
+
+QUELT_API int Edit_BindIntParameter(int smfID, const char* cursorName, int parameterNumber,
+                                    int value) {
+  return forward(smfID, [&](TSMF* smf) { return smf->BindIntParameter(cursorName, parameterNumber, value); });
+}
+
+QUELT_API int Edit_BindTextParameter(int smfID, const char* cursorName, int parameterNumber,
+                                     const char* text) {
+  return forward(smfID, [&](TSMF* smf) { return smf->BindTextParameter(cursorName, parameterNumber, text); });
+}
+
+QUELT_API int Edit_OpenParameterizedCursor(int smfID, const char* cursorName) {
+  return forward(smfID, [&](TSMF* smf) { return smf->OpenParameterizedCursor(cursorName); });
+}
+
+QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName) {
+  return forward(smfID, [&](TSMF* smf) { return smf->ResetParameterizedCursor(cursorName); });
+}
+
+QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName) {
+  return forward(smfID, [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
+}
+
+}  // extern "C"
+
+QUELT_API void Startup() {}
+
+QUELT_API void Shutdown() {
+  for (TSMF*& smf : SMFList()) {
+    delete smf;
+    smf = nullptr;
+  }
+  ClearExternalDLLs();
+}

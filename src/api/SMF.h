@@ -1,0 +1,148 @@
+// TSMF, the one object per open metafile: opening and version check, schema
+// reading into the table model, introspection, record reading by primary key
+// and named cursors. Every export on a handle forwards to one of its operations.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <utility>
+
+class TSQLDB;
+class TSQLQuery;
+class TTablesList;
+class TTableDef;
+class TFieldDef;
+class TEngineErrorsPump;
+class TRunEdits;
+class TQb_AccessController;
+class TSMFWriter;
+class TEditCompiler;
+
+extern const char* const kEngineVersion;
+extern const char* const kStructureVersion;
+
+class TSMF {
+ public:
+  TSMF() = default;
+  ~TSMF();
+  TSMF(const TSMF&) = delete;
+  TSMF& operator=(const TSMF&) = delete;
+
+  // Opening, versions and engine errors.
+  int InitializeMetafile(const char* path, char* message, int messageLength, int* versionCompare,
+                         int checkVersion);
+  int UpdateMetafile(char* message, int messageLength);
+  int GetMetafileVersion(char* buffer, int length);
+  int GetMetafileComment(char* buffer, int length);
+  void ClearEngineErrorsPump();
+  int GetEngineErrorsCount(int* count);
+  int GetEngineErrorByIndex(int index, char* buffer, int length);
+  TTableDef* GetCurrentTableDef() const { return FCurrentTableDef; }
+
+  // Schema reading into the table model.
+  bool build_tables_list();
+  bool UpdateTableStats(const char* tableName);
+  bool create_table_def(std::string tableName, TSQLQuery* query);
+  bool add_table_def_indexes(std::string tableName);
+  bool add_table_def_constraints(std::string tableName);
+  bool add_table_triggers(std::string tableName);
+  bool copy_table_defaults(TTableDef* source, TTableDef* target);
+  bool copy_table_checks(TTableDef* source, TTableDef* target);
+  static int TableInfoCallback(void* owner, int columnCount, char** values, char** columnNames);
+  static int ForeignKeyCallback(void* owner, int columnCount, char** values, char** columnNames);
+
+  // Primary-key lists and the edit-set/layout check.
+  int GetPKeys(const char* table, const char* orderBy, void* owner, void* callback);
+  int CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner, void* callback);
+
+  // Schema introspection.
+  int GetTableNames(void* owner, void* callback);
+  int GetTablesCount(int* count);
+  int GetTableNameByIndex(int index, char* buffer, int length);
+  int GetIndexCount(const char* table, int* count);
+  int GetIndex(const char* table, int index, char* buffer, int length);
+  int GetTriggerCount(const char* table, int* count);
+  int GetTrigger(const char* table, int index, char* buffer, int length);
+  int GetTableStructure(const char* table, void* owner, void* callback);
+  int GetColumnsCount(const char* table, int* count);
+  int GetColumnStructure(const char* table, int columnOrder, char* name, int nameLength, char* type,
+                         int typeLength, char* nullable, int nullableLength, int* isTriggerField);
+  int GetColumnOrder(const char* table, const char* fieldName, int* order);
+  int GetFieldName(const char* table, int columnOrder, char* buffer, int length);
+  static std::string field_data_type_as_string(const TFieldDef* field);
+  static std::string field_nullable_as_string(const TFieldDef* field);
+
+  // Record reading by primary key.
+  int ReadData(const char* table, int pkey, void* owner, void* callback);
+  int RefreshReadData(const char* table, int pkey);
+  int GetDataSizeByColumnOrder(const char* table, int pkey, int columnOrder, int* size);
+  int GetDataByColumnOrder(const char* table, int pkey, int columnOrder, char* buffer, int length);
+  int GetDataSizeByFieldName(const char* table, int pkey, const char* fieldName, int* size);
+  int GetDataByFieldName(const char* table, int pkey, const char* fieldName, char* buffer, int length);
+
+  // Named cursors, plain and parameterized.
+  int OpenCursor(const char* cursorName, const char* sql);
+  int CloseCursor(const char* cursorName);
+  int CursorRowCount(const char* cursorName, int* count);
+  int CursorColCount(const char* cursorName, int* count);
+  int CursorNext(const char* cursorName);
+  int CursorEof(const char* cursorName, int* eof);
+  int ReadCursorData(const char* cursorName, void* owner, void* callback);
+  int GetCursorDataSizeByNumber(const char* cursorName, int columnNumber, int* size);
+  int GetCursorDataByNumber(const char* cursorName, int columnNumber, char* buffer, int length);
+  int GetCursorDataSizeByName(const char* cursorName, const char* columnName, int* size);
+  int GetCursorDataByName(const char* cursorName, const char* columnName, char* buffer, int length);
+  int GetCursorIntByNumber(const char* cursorName, int columnNumber, int* value);
+  int GetCursorIntByName(const char* cursorName, const char* columnName, int* value);
+  int PrepareParameterizedCursor(const char* cursorName, const char* sql);
+  int BindIntParameter(const char* cursorName, int parameterNumber, int value);
+  int BindTextParameter(const char* cursorName, int parameterNumber, const char* text);
+  int OpenParameterizedCursor(const char* cursorName);
+  int ResetParameterizedCursor(const char* cursorName);
+  int ReleaseParameterizedCursor(const char* cursorName);
+  static bool sql_is_valid(std::string& sql, std::string& message);
+  bool cursor_name_exists(std::string& name, std::string& message);
+  TSQLQuery* get_cursor_from_list(std::string& name);
+
+ private:
+  typedef std::initializer_list<std::pair<const void*, const char*>> TParameterList;
+
+  // Records "Parameter \"x\" must not be NULL" for each null parameter.
+  bool parameters_given(const char* method, TParameterList parameters);
+  void add_error(const char* method, const std::string& message);
+  bool check_mf_structure_version(char* message, int messageLength, int* versionCompare);
+  int read_control_item(const char* item, const char* method, char* buffer, int length);
+  void discard_current_table_def();
+  TTableDef* find_table(const char* table, const char* method);
+  TFieldDef* find_column(const char* table, int columnOrder, const char* method, const char* orderWord);
+  int get_table_texts_count(const char* table, const char* method, bool indexes, int* count);
+  int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
+                     int length);
+  TSQLQuery* cached_row_query(const char* table, int pkey);
+  std::string get_data_by_column_order(const char* table, int pkey, int columnOrder);
+  std::string get_data_by_field_name(const char* table, int pkey, const char* fieldName);
+  TSQLQuery* find_cursor(const char* cursorName, const char* method);
+  int cursor_value(const char* cursorName, const char* method, int columnNumber,
+                   const char* columnName, std::string& value);
+  int run_cursor_step(const char* cursorName, const char* method, int step);
+
+  TSQLDB* FSQLDB = nullptr;
+  TTablesList* FTablesList = nullptr;
+  TTableDef* FCurrentTableDef = nullptr;
+  TEngineErrorsPump* FEnginePump = nullptr;
+  TRunEdits* FRunEdits = nullptr;
+  std::map<std::string, TSQLQuery*> FReadDataCache;
+  std::map<std::string, TSQLQuery*> FCursors;
+  TQb_AccessController* FQb_AccessController = nullptr;
+  TSMFWriter* FSMFWriter = nullptr;
+  TEditCompiler* FEditCompiler = nullptr;
+  TSQLQuery* FIndexSQLQuery = nullptr;
+  TSQLQuery* FTableSQLQuery = nullptr;
+};
+
+// Operations that take no metafile handle.
+int CreateNewMetafile(const char* path);
+int CompactMetafile(const char* path);
+int GetEngineVersion(char* buffer, int length);
+int GetMetafileStructureVersion(char* buffer, int length);

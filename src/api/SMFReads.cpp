@@ -1,0 +1,365 @@
+// TSMF: primary-key lists, the edit-set/layout check, schema introspection from
+// the table model and record reading by primary key through a per-table cache.
+#include <cstdio>
+#include <stdexcept>
+
+#include "api/SMF.h"
+#include "quelt.h"
+#include "storage/EngineErrorsPump.h"
+#include "storage/SQLQuery.h"
+#include "storage/TableStats.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const char* const kLayoutGapSQL =
+    "SELECT efp.FieldPKey, f.FieldName, esep.EditPKey, e.EditName, e.EditTag FROM RL_EditFieldsPivot "
+    "efp, RL_Fields f, RL_EditSetEditsPivot esep, RL_Edits e WHERE efp.FieldPKey = f.PKey   AND "
+    "efp.EditPKey = esep.EditPKey   AND e.PKey = efp.EditPKey   AND esep.EditSetPKey = %d   AND "
+    "efp.FieldPKey NOT IN (     SELECT lfp.FieldPKey \t   FROM RL_LayoutFieldsPivot lfp \t   WHERE "
+    "lfp.LayoutPKey = %d); ";
+
+// A table name in square brackets; one that holds "]" is quoted instead.
+std::string bracketed(const std::string& name) {
+  if (name.find(']') == std::string::npos) return "[" + name + "]";
+  return "\"" + stringReplace(name, "\"", "\"\"") + "\"";
+}
+
+std::string row_statement(const char* table, int pkey) {
+  return "SELECT * FROM " + bracketed(table) + " WHERE PKey = " + intToString(pkey) + ";";
+}
+
+// Opens a SELECT; an open that answers false is a failure like one that throws.
+void open_select(TSQLQuery& query, const std::string& sql) {
+  query.SetSQLText(sql, true);
+  if (!query.SetIsActive(true)) throw std::runtime_error(query.LastErrorMessage());
+}
+
+int data_size(const std::string& value) { return value.empty() ? 0 : static_cast<int>(value.size()) + 1; }
+
+// Zero-fills the buffer and copies at most length-1 bytes, so it always ends in zero.
+void copy_terminated(const std::string& text, char* buffer, int length) {
+  if (length < 1) return;
+  copy_to_buffer(text.substr(0, length - 1), buffer, length);
+}
+
+}  // namespace
+
+int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* callback) {
+  if (!parameters_given("GetPKeys", {{table, "table"}, {callback, "callback"}})) return -1;
+  std::string order = orderBy != nullptr && *orderBy != '\0' ? orderBy : "PKey";
+  TSQLQuery query(FSQLDB);
+  try {
+    open_select(query, std::string("SELECT PKey FROM ") + table + " ORDER BY " + order);
+    if (query.Eof()) return -2;
+    do {
+      reinterpret_cast<PKeyCallback>(callback)(owner, table, query.GetIntFieldByName("PKey"));
+      if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
+    } while (!query.Eof());
+    return 0;
+  } catch (const std::runtime_error& e) {
+    add_error("GetPKeys", e.what());
+    add_error("GetPKeys", std::string("SQL error for table ") + table + ": " + query.LastErrorMessage());
+    return -1;
+  }
+}
+
+int TSMF::CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner, void* callback) {
+  if (!parameters_given("CheckEditSetAgainstLayout", {{callback, "callback"}})) return -1;
+  char sql[1000];
+  snprintf(sql, sizeof sql, kLayoutGapSQL, editSetPKey, layoutPKey);
+  TSQLQuery query(FSQLDB);
+  try {
+    open_select(query, sql);
+    if (query.Eof()) return -2;
+    do {
+      reinterpret_cast<LayoutGapCallback>(callback)(
+          owner, query.GetIntFieldByName("FieldPKey"), query.GetFieldByName("FieldName").c_str(),
+          query.GetIntFieldByName("EditPKey"), query.GetFieldByName("EditName").c_str(),
+          query.GetFieldByName("EditTag").c_str());
+      if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
+    } while (!query.Eof());
+    return 0;
+  } catch (const std::runtime_error& e) {
+    add_error("CheckEditSetAgainstLayout", e.what());
+    add_error("CheckEditSetAgainstLayout", std::string("SQL error: ") + query.LastErrorMessage());
+    return -1;
+  }
+}
+
+TTableDef* TSMF::find_table(const char* table, const char* method) {
+  TTableDef* def = FTablesList->GetTable(table);
+  if (def == nullptr) add_error(method, std::string("Cannot find table named \"") + table + "\"");
+  return def;
+}
+
+// The column at a 1-based order, or null after recording the out-of-range text.
+TFieldDef* TSMF::find_column(const char* table, int columnOrder, const char* method,
+                             const char* orderWord) {
+  TTableDef* def = find_table(table, method);
+  if (def == nullptr) return nullptr;
+  TFieldDef* field = def->GetColumn(columnOrder - 1);
+  if (field == nullptr)
+    add_error(method, std::string("In table ") + table + ", " + orderWord + " " + intToString(columnOrder) +
+                          " is out of range");
+  return field;
+}
+
+std::string TSMF::field_data_type_as_string(const TFieldDef* field) {
+  if (field == nullptr) return std::string();
+  switch (field->GetDataType()) {
+    case edtInteger: return "integer";
+    case edtDouble: return "double";
+    case edtVarchar: return "varchar(" + intToString(field->GetColumnSize()) + ")";
+    case edtChar: return "char(" + intToString(field->GetColumnSize()) + ")";
+    case edtText: return "text";
+    case edtDateTime: return "datetime";
+    default: return "unknown";
+  }
+}
+
+std::string TSMF::field_nullable_as_string(const TFieldDef* field) {
+  if (field == nullptr) return std::string();
+  return field->GetIsNullable() ? "NULL" : "NOT NULL";
+}
+
+int TSMF::GetTableNames(void* owner, void* callback) {
+  if (!parameters_given("GetTableNames", {{callback, "callback"}})) return -1;
+  for (const auto& entry : FTablesList->TablesList())
+    reinterpret_cast<TableNameCallback>(callback)(owner, entry.second->GetTableName());
+  return 0;
+}
+
+int TSMF::GetTablesCount(int* count) {
+  if (!parameters_given("GetTablesCount", {{count, "count"}})) return -1;
+  *count = FTablesList->Count();
+  return 0;
+}
+
+int TSMF::GetTableNameByIndex(int index, char* buffer, int length) {
+  if (!parameters_given("GetTableNameByIndex", {{length > 0 ? buffer : "", "buffer"}})) return -1;
+  int count = FTablesList->Count();
+  if (index < 0 || index >= count) {
+    char message[100];
+    snprintf(message, sizeof message, "Parameter idx (%d) must be in range 0 - %d", index, count);
+    add_error("GetTableNameByIndex", message);
+    return -1;
+  }
+  auto tables = FTablesList->TablesList();
+  auto entry = tables.begin();
+  std::advance(entry, index);
+  copy_to_buffer(entry->second->GetTableName(), buffer, length);
+  return 0;
+}
+
+int TSMF::get_table_texts_count(const char* table, const char* method, bool indexes, int* count) {
+  if (!parameters_given(method, {{table, "table"}, {count, "count"}})) return -1;
+  TTableDef* def = find_table(table, method);
+  if (def == nullptr) return -1;
+  *count = indexes ? def->GetIndexCount() : def->GetTriggerCount();
+  return 0;
+}
+
+int TSMF::get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
+                         int length) {
+  if (!parameters_given(method, {{table, "table"}, {length > 0 ? buffer : "", "buffer"}})) return -1;
+  if (length > 0) buffer[0] = '\0';
+  TTableDef* def = find_table(table, method);
+  if (def == nullptr) return -1;
+  copy_to_buffer(indexes ? def->GetIndex(index) : def->GetTrigger(index), buffer, length);
+  return 0;
+}
+
+int TSMF::GetIndexCount(const char* table, int* count) {
+  return get_table_texts_count(table, "GetIndexCount", true, count);
+}
+
+int TSMF::GetIndex(const char* table, int index, char* buffer, int length) {
+  return get_table_text(table, "GetIndex", true, index, buffer, length);
+}
+
+int TSMF::GetTriggerCount(const char* table, int* count) {
+  return get_table_texts_count(table, "GetTriggerCount", false, count);
+}
+
+int TSMF::GetTrigger(const char* table, int index, char* buffer, int length) {
+  return get_table_text(table, "GetTrigger", false, index, buffer, length);
+}
+
+int TSMF::GetTableStructure(const char* table, void* owner, void* callback) {
+  if (!parameters_given("GetTableStructure", {{table, "table"}, {callback, "callback"}})) return -1;
+  TTableDef* def = find_table(table, "GetTableStructure");
+  if (def == nullptr) return -1;
+  for (int order = 0; order < def->GetColumnCount(); ++order) {
+    TFieldDef* field = def->GetColumn(order);
+    reinterpret_cast<TableStructureCallback>(callback)(
+        owner, table, order + 1, field->GetFieldName(), field_data_type_as_string(field).c_str(),
+        field_nullable_as_string(field).c_str(), field->GetIsTriggerField() ? 1 : 0,
+        field->GetDefaultValue(), field->GetLimitToList(), field->GetCheckBetween());
+  }
+  return 0;
+}
+
+int TSMF::GetColumnsCount(const char* table, int* count) {
+  if (!parameters_given("GetColumnsCount", {{table, "table"}, {count, "count"}})) return -1;
+  TTableDef* def = find_table(table, "GetColumnsCount");
+  if (def == nullptr) return -1;
+  *count = def->GetColumnCount();
+  return 0;
+}
+
+int TSMF::GetColumnStructure(const char* table, int columnOrder, char* name, int nameLength, char* type,
+                             int typeLength, char* nullable, int nullableLength, int* isTriggerField) {
+  if (!parameters_given("GetColumnStructure", {{table, "table"},
+                                               {nameLength > 0 ? name : "", "name"},
+                                               {typeLength > 0 ? type : "", "type"},
+                                               {nullableLength > 0 ? nullable : "", "nullable"},
+                                               {isTriggerField, "isTriggerField"}}))
+    return -1;
+  TFieldDef* field = find_column(table, columnOrder, "GetColumnStructure", "column_order");
+  if (field == nullptr) return -1;
+  copy_terminated(field->GetFieldName(), name, nameLength);
+  copy_terminated(field_data_type_as_string(field), type, typeLength);
+  copy_terminated(field_nullable_as_string(field), nullable, nullableLength);
+  *isTriggerField = field->GetIsTriggerField() ? 1 : 0;
+  return 0;
+}
+
+int TSMF::GetColumnOrder(const char* table, const char* fieldName, int* order) {
+  if (!parameters_given("GetColumnOrder", {{table, "table"}, {fieldName, "fieldName"}, {order, "order"}}))
+    return -1;
+  *order = 0;
+  TTableDef* def = find_table(table, "GetColumnOrder");
+  if (def == nullptr) return -1;
+  TFieldDef* field = def->GetColumn(fieldName);
+  if (field == nullptr) {
+    add_error("GetColumnOrder",
+              std::string("Table \"") + table + "\" has no field named \"" + fieldName + "\"");
+    return -1;
+  }
+  *order = field->GetColumnOrder();
+  return 0;
+}
+
+int TSMF::GetFieldName(const char* table, int columnOrder, char* buffer, int length) {
+  if (length < 1) return 0;
+  if (!parameters_given("GetFieldName", {{table, "table"}, {buffer, "buffer"}})) return -1;
+  buffer[0] = '\0';
+  TFieldDef* field = find_column(table, columnOrder + 1, "GetFieldName", "col_order");
+  if (field == nullptr) return -1;
+  // The last byte of the buffer is left as it was.
+  copy_to_buffer(std::string(field->GetFieldName()).substr(0, length - 1), buffer, length - 1);
+  return 0;
+}
+
+int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
+  if (!parameters_given("ReadData", {{table, "table"}, {callback, "callback"}})) return -1;
+  TSQLQuery query(FSQLDB);
+  open_select(query, row_statement(table, pkey));
+  if (query.Eof()) return 0;
+  TTableDef* def = find_table(table, "ReadData");
+  if (def == nullptr) return -1;
+  for (int order = 0; order < def->GetColumnCount(); ++order) {
+    TFieldDef* field = def->GetColumn(order);
+    if (field == nullptr) {
+      add_error("ReadData", std::string("Error in Engine! Field index out of range for table ") + table);
+      return -1;
+    }
+    reinterpret_cast<ReadDataCallback>(callback)(owner, table, pkey, order + 1, field->GetFieldName(),
+                                                 field_data_type_as_string(field).c_str(),
+                                                 query.GetFieldByNumber(order).c_str());
+  }
+  return 0;
+}
+
+// The cached statement of the table, run again only when it holds another PKey.
+TSQLQuery* TSMF::cached_row_query(const char* table, int pkey) {
+  TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
+  if (query == nullptr) {
+    query = new TSQLQuery(FSQLDB);
+  } else {
+    if (query->GetIntFieldByName("PKey") == pkey) return query;
+    query->SetIsActive(false);
+  }
+  open_select(*query, row_statement(table, pkey));
+  return query;
+}
+
+std::string TSMF::get_data_by_column_order(const char* table, int pkey, int columnOrder) {
+  TFieldDef* field = find_column(table, columnOrder, "get_data_by_column_order", "column_order");
+  if (field == nullptr) return std::string();
+  TSQLQuery* query = cached_row_query(table, pkey);
+  return query->Eof() ? std::string() : query->GetFieldByName(field->GetFieldName());
+}
+
+std::string TSMF::get_data_by_field_name(const char* table, int pkey, const char* fieldName) {
+  TTableDef* def = find_table(table, "get_data_by_field_name");
+  if (def == nullptr) return std::string();
+  if (def->GetColumn(fieldName) == nullptr) {
+    add_error("get_data_by_field_name", std::string("Cannot find field named \"") + fieldName +
+                                            "\" in table named \"" + table + "\"");
+    return std::string();
+  }
+  TSQLQuery* query = cached_row_query(table, pkey);
+  std::string value = query->Eof() ? std::string() : query->GetFieldByName(fieldName);
+  query->SetIsActive(false);
+  return value;
+}
+
+int TSMF::RefreshReadData(const char* table, int pkey) {
+  if (!parameters_given("RefreshReadData", {{table, "table"}})) return -1;
+  std::string sql = row_statement(table, pkey);
+  TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
+  if (query == nullptr) query = new TSQLQuery(FSQLDB);
+  query->SetIsActive(false);
+  try {
+    open_select(*query, sql);
+    return 0;
+  } catch (const std::runtime_error&) {
+    add_error("RefreshReadData", "SQL: " + sql);
+    add_error("RefreshReadData", query->LastErrorMessage());
+    return -1;
+  }
+}
+
+int TSMF::GetDataSizeByColumnOrder(const char* table, int pkey, int columnOrder, int* size) {
+  if (!parameters_given("GetDataSizeByColumnOrder", {{table, "table"}, {size, "size"}})) return -1;
+  *size = data_size(get_data_by_column_order(table, pkey, columnOrder));
+  return 0;
+}
+
+int TSMF::GetDataByColumnOrder(const char* table, int pkey, int columnOrder, char* buffer, int length) {
+  if (length < 1) return 0;
+  if (!parameters_given("GetDataByColumnOrder", {{table, "table"}, {buffer, "buffer"}})) return -1;
+  buffer[0] = '\0';
+  std::string value = get_data_by_column_order(table, pkey, columnOrder);
+  if (value.empty()) {
+    add_error("GetDataByColumnOrder", std::string("Failure to retrieve data from table \"") + table +
+                                          "\", column number " + intToString(columnOrder));
+    return -1;
+  }
+  copy_to_buffer(value, buffer, length);
+  return 0;
+}
+
+int TSMF::GetDataSizeByFieldName(const char* table, int pkey, const char* fieldName, int* size) {
+  if (!parameters_given("GetDataSizeByFieldName", {{table, "table"}, {fieldName, "fieldName"}, {size, "size"}}))
+    return -1;
+  *size = data_size(get_data_by_field_name(table, pkey, fieldName));
+  return 0;
+}
+
+int TSMF::GetDataByFieldName(const char* table, int pkey, const char* fieldName, char* buffer, int length) {
+  if (length < 1) return 0;
+  if (!parameters_given("GetDataByFieldName", {{table, "table"}, {fieldName, "fieldName"}, {buffer, "buffer"}}))
+    return -1;
+  buffer[0] = '\0';
+  std::string value = get_data_by_field_name(table, pkey, fieldName);
+  if (value.empty()) {
+    add_error("GetDataByFieldName",
+              std::string("Failure to retrieve data from ") + table + "." + fieldName);
+    return -1;
+  }
+  copy_to_buffer(value, buffer, length);
+  return 0;
+}

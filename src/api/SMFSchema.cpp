@@ -1,0 +1,306 @@
+// TSMF: reading the metafile's schema into the table model: columns with their
+// type codes and flags, index, trigger, foreign-key, check and default texts,
+// and the defaults, allowed-value lists and ranges parsed back out of them.
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "api/SMF.h"
+#include "storage/EngineErrorsPump.h"
+#include "storage/SQLDB.h"
+#include "storage/SQLQuery.h"
+#include "storage/TableStats.h"
+#include "storage/Utility.h"
+
+namespace {
+
+// Sizes of the working texts of the parsers below.
+const size_t kDefaultTextSize = 199;
+const size_t kCheckTextSize = 999;
+const size_t kColumnNameSize = 30;
+const size_t kDefaultValueSize = 99;
+const size_t kRangeSize = 100;
+const size_t kValueListSize = 999;
+const char* const kBlanks = " \t\r\n";
+
+TEditDataType data_type_code(const std::string& declared) {
+  if (declared == "integer") return edtInteger;
+  if (declared == "double") return edtDouble;
+  if (declared == "text") return edtText;
+  if (declared == "datetime") return edtDateTime;
+  if (declared >= "varchar") return edtVarchar;
+  if (declared >= "char") return edtChar;
+  return edtOther;
+}
+
+int column_size(TEditDataType code, const std::string& declared) {
+  if (code != edtVarchar && code != edtChar) return 0;
+  size_t open = declared.find('(');
+  size_t close = declared.find(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return 0;
+  return atoi(declared.substr(open + 1, close - open - 1).c_str());
+}
+
+size_t skip(const std::string& text, size_t i, const char* characters) {
+  while (i < text.size() && strchr(characters, text[i]) != nullptr && text[i] != '\0') ++i;
+  return i;
+}
+
+// Value of the PRAGMA row's column of that name; NULL reads as empty.
+std::string pragma_value(int columnCount, char** values, char** names, const char* name) {
+  for (int i = 0; i < columnCount; ++i)
+    if (names[i] != nullptr && strcmp(names[i], name) == 0) return values[i] == nullptr ? "" : values[i];
+  return std::string();
+}
+
+// "default <column> TO <value>": the column and the value without quotes.
+void parse_default(std::string text, std::string& column, std::string& value) {
+  text = text.substr(0, kDefaultTextSize);
+  size_t blank = text.find(' ', 8);
+  column = text.substr(8 < text.size() ? 8 : text.size(), blank == std::string::npos ? std::string::npos : blank - 8);
+  column = column.substr(0, kColumnNameSize);
+  value.clear();
+  if (blank == std::string::npos || blank + 4 > text.size()) return;
+  for (size_t i = blank + 4; i < text.size(); ++i)
+    if (text[i] != '\'') value += text[i];
+  value = value.substr(0, kDefaultValueSize);
+}
+
+// Low bound, byte 0xBB, high bound of "check(<column> between <low> and <high>)".
+std::string parse_range(const std::string& check, const std::string& lower, size_t between) {
+  const char* skipped = " \t\r\n'";
+  size_t andPosition = lower.find(" and ");
+  std::string range;
+  size_t i = skip(check, between + 7, skipped);
+  while (i < check.size() && check[i] != '\'' && i != andPosition) range += check[i++];
+  range += '\xBB';
+  i = skip(check, skip(check, i, skipped) + 3, skipped);
+  while (i < check.size() && check[i] != '\'' && check[i] != ')') range += check[i++];
+  return range.substr(0, kRangeSize);
+}
+
+}  // namespace
+
+bool TSMF::build_tables_list() {
+  delete FTablesList;
+  FTablesList = new TTablesList();
+  bool allRead = true;
+  try {
+    TSQLQuery query(FSQLDB);
+    query.SetSQLText("SELECT [tbl_name] FROM sqlite_master WHERE [type] LIKE 'table' ORDER BY 1;", true);
+    allRead = query.SetIsActive(true);
+    while (allRead && !query.Eof()) {
+      allRead = UpdateTableStats(query.GetFieldByNumber(0).c_str()) && query.FetchNext();
+    }
+    if (!allRead) add_error("build_tables_list", "Failure to build list of tables");
+  } catch (const std::runtime_error& e) {
+    add_error("build_tables_list", e.what());
+    allRead = false;
+  }
+  FCurrentTableDef = nullptr;
+  return allRead;
+}
+
+void TSMF::discard_current_table_def() {
+  delete FCurrentTableDef;
+  FCurrentTableDef = nullptr;
+}
+
+bool TSMF::UpdateTableStats(const char* tableName) {
+  if (tableName == nullptr) return false;
+  try {
+    TSQLQuery query(FSQLDB);
+    if (!create_table_def(tableName, &query)) {
+      discard_current_table_def();
+      return false;
+    }
+    std::string upperName = uppercase_string(FCurrentTableDef->GetTableName());
+    if (!add_table_def_indexes(upperName) || !add_table_def_constraints(upperName)) {
+      discard_current_table_def();
+      return false;
+    }
+    add_table_triggers(upperName);
+  } catch (...) {
+    discard_current_table_def();
+    throw;
+  }
+  copy_table_defaults(FCurrentTableDef, FCurrentTableDef);
+  copy_table_checks(FCurrentTableDef, FCurrentTableDef);
+  if (FTablesList->AddTable(FCurrentTableDef) != 0) discard_current_table_def();
+  return true;
+}
+
+bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
+  FCurrentTableDef = new TTableDef(tableName);
+  query->SetSQLText("SELECT * FROM " + tableName + " WHERE rowid = 0;", true);
+  if (!query->SetIsActive(true)) throw std::runtime_error(query->LastErrorMessage());
+  for (int i = 0; i < query->ColCount(); ++i) {
+    std::string name = query->GetColumnName(i);
+    std::string declared = lowercase_string(query->GetColumnDataType(i));
+    TEditDataType code = data_type_code(declared);
+    int size = column_size(code, declared);
+    int nullable = 0, primaryKey = 0, autoInc = 0;
+    if (!query->GetColumnConstraints(tableName.c_str(), name.c_str(), &nullable, &primaryKey, &autoInc))
+      nullable = primaryKey = autoInc = 0;
+    TFieldDef* field = new TFieldDef(name, i, code, size, nullable != 0, primaryKey != 0, autoInc != 0);
+    if (code == edtVarchar && size == 1) field->SetIsTriggerField(true);
+    if (FCurrentTableDef->AddColumn(field) != 0) delete field;
+  }
+  query->SetIsActive(false);
+  return true;
+}
+
+// The index and CREATE-text statements match the table name exactly, letter
+// case aside: LIKE would let "_" and "%" in a name pick up another table's texts.
+static TSQLQuery* prepare_schema_query(TSQLDB* db, const char* type) {
+  TSQLQuery* query = new TSQLQuery(db);
+  query->SetSQLText(std::string("SELECT [sql] FROM sqlite_master WHERE [tbl_name] = ? COLLATE NOCASE "
+                                "AND [type] LIKE '") + type + "';",
+                    true);
+  try {
+    query->PrepareParameterizedQuery();
+  } catch (const std::runtime_error&) {
+    delete query;
+    return nullptr;
+  }
+  return query;
+}
+
+// Binds the table name and opens the statement; false when it cannot run.
+static bool open_schema_query(TSQLQuery* query, const std::string& tableName) {
+  try {
+    query->BindTextParameter(1, tableName.c_str());
+    return query->OpenParameterizedQuery();
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+static void reset_schema_query(TSQLQuery* query) {
+  try {
+    query->ResetParameterizedQuery();
+  } catch (const std::runtime_error&) {
+    // The statement is prepared again when its reset keeps failing.
+  }
+}
+
+bool TSMF::add_table_def_indexes(std::string tableName) {
+  if (FIndexSQLQuery == nullptr && (FIndexSQLQuery = prepare_schema_query(FSQLDB, "index")) == nullptr)
+    return false;
+  bool opened = open_schema_query(FIndexSQLQuery, tableName);
+  for (bool row = opened && !FIndexSQLQuery->Eof(); row; row = FIndexSQLQuery->FetchNext() && !FIndexSQLQuery->Eof())
+    FCurrentTableDef->AddIndex(FIndexSQLQuery->GetFieldByNumber(0));
+  reset_schema_query(FIndexSQLQuery);
+  return opened;
+}
+
+bool TSMF::add_table_def_constraints(std::string tableName) {
+  std::string quoted = quote_sql_value(tableName);
+  FSQLDB->Pragma(("PRAGMA table_info('" + quoted + "');").c_str(), this, TableInfoCallback);
+  FSQLDB->Pragma(("PRAGMA foreign_key_list('" + quoted + "');").c_str(), this, ForeignKeyCallback);
+  if (FTableSQLQuery == nullptr && (FTableSQLQuery = prepare_schema_query(FSQLDB, "table")) == nullptr)
+    return false;
+  bool opened = open_schema_query(FTableSQLQuery, tableName);
+  std::string text = opened ? FTableSQLQuery->GetFieldByNumber(0) : std::string();
+  reset_schema_query(FTableSQLQuery);
+  std::string lower = lowercase_string(text);
+  size_t start = 0;
+  for (size_t found; (found = lower.find("check", start)) != std::string::npos;) {
+    size_t i = skip(lower, found + 5, kBlanks);
+    if (i >= lower.size() || lower[i] != '(') {
+      start = found + 5;
+      continue;
+    }
+    int depth = 0;
+    size_t close = i;
+    for (; close < lower.size(); ++close) {
+      if (lower[close] == '(') ++depth;
+      if (lower[close] == ')' && --depth == 0) break;
+    }
+    if (close >= lower.size()) break;  // unbalanced: nothing more is read
+    FCurrentTableDef->AddCheck(text.substr(found, close - found + 1));
+    start = close + 2;
+  }
+  return opened;
+}
+
+bool TSMF::add_table_triggers(std::string tableName) {
+  TSQLQuery query(FSQLDB);
+  query.SetSQLText("SELECT [sql] FROM sqlite_master WHERE [tbl_name] = '" + quote_sql_value(tableName) +
+                       "' COLLATE NOCASE AND [type] LIKE 'trigger';",
+                   true);
+  for (bool row = query.SetIsActive(true) && !query.Eof(); row; row = query.FetchNext() && !query.Eof())
+    FCurrentTableDef->AddTrigger(query.GetFieldByNumber(0));
+  return true;
+}
+
+bool TSMF::copy_table_defaults(TTableDef* source, TTableDef* target) {
+  std::string column, value;
+  for (int i = 0; i < source->GetDefaultCount(); ++i) {
+    parse_default(source->GetDefault(i), column, value);
+    if (TFieldDef* field = target->GetColumn(column)) field->SetDefaultValue(value);
+  }
+  return true;
+}
+
+bool TSMF::copy_table_checks(TTableDef* source, TTableDef* target) {
+  for (int n = 0; n < source->GetCheckCount(); ++n) {
+    std::string check = std::string(source->GetCheck(n)).substr(0, kCheckTextSize);
+    size_t i = skip(check, 5, " (");
+    if (i >= check.size()) continue;
+    size_t end = check.find_first_of(" (", i);
+    std::string column = check.substr(i, end == std::string::npos ? std::string::npos : end - i);
+    column = column.substr(0, kColumnNameSize);
+    std::string lower = lowercase_string(check);
+    size_t between = lower.find("between");
+    if (between != std::string::npos) {
+      TFieldDef* field = target->GetColumn(column);
+      if (source->GetColumn(column) != nullptr && field != nullptr)
+        field->SetCheckBetween(parse_range(check, lower, between));
+      continue;
+    }
+    size_t in = lower.find(" in(");
+    if (in == std::string::npos) in = lower.find(" in ");
+    if (in == std::string::npos) continue;
+    size_t open = check.find('(', in);
+    if (open == std::string::npos) continue;
+    size_t close = check.find(')', open + 1);
+    std::string list = check.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    if (TFieldDef* field = target->GetColumn(column)) field->SetLimitToList(list.substr(0, kValueListSize));
+  }
+  return true;
+}
+
+int TSMF::TableInfoCallback(void* owner, int columnCount, char** values, char** columnNames) {
+  if (owner == nullptr) return 0;
+  TTableDef* table = static_cast<TSMF*>(owner)->GetCurrentTableDef();
+  if (table == nullptr) return 1;
+  try {
+    std::string name = pragma_value(columnCount, values, columnNames, "name");
+    std::string type = pragma_value(columnCount, values, columnNames, "type");
+    std::string value = pragma_value(columnCount, values, columnNames, "dflt_value");
+    if (value.empty()) return 0;
+    if (type.find("char") != std::string::npos || type == "text") value = "'" + value + "'";
+    table->AddDefault("default " + name + " TO " + value);
+    return 0;
+  } catch (const std::exception&) {
+    return 1;
+  }
+}
+
+int TSMF::ForeignKeyCallback(void* owner, int columnCount, char** values, char** columnNames) {
+  if (owner == nullptr) return 0;
+  TTableDef* table = static_cast<TSMF*>(owner)->GetCurrentTableDef();
+  if (table == nullptr) return 1;
+  try {
+    auto value = [&](const char* name) { return pragma_value(columnCount, values, columnNames, name); };
+    std::string text = value("from") + " REFERENCES " + value("table") + "(" + value("to") + ")";
+    if (value("on_update") != "NO ACTION") text += " ON UPDATE " + value("on_update");
+    if (value("on_delete") != "NO ACTION") text += " ON DELETE " + value("on_delete");
+    if (value("match") != "NONE") text += " MATCH " + value("match");
+    table->AddForeignKey(text);
+    return 0;
+  } catch (const std::exception&) {
+    return 1;
+  }
+}

@@ -1,0 +1,27 @@
+// The row-editing component of one open metafile: edits control tables and
+// lookup tables under the access rights of the logged-in agencies.
+#pragma once
+
+class TSMF;
+class TSQLDB;
+class TEngineErrorsPump;
+class TQb_AccessController;
+class TTablesList;
+class TDefineTable;
+
+class TSMFWriter {
+ public:
+  TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController* access,
+             TTablesList* tables);
+  ~TSMFWriter();
+  TSMFWriter(const TSMFWriter&) = delete;
+  TSMFWriter& operator=(const TSMFWriter&) = delete;
+
+ private:
+  TSMF* FSMF;
+  TSQLDB* FSQLDB;
+  TEngineErrorsPump* FEnginePump;
+  TQb_AccessController* FQb_AccessController;
+  TTablesList* FTablesList;
+  TDefineTable* FDefineTable;
+};
