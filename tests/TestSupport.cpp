@@ -58,3 +58,14 @@ std::string RawDB::value(const std::string& sql) {
   std::vector<std::string> all = rows(sql);
   return all.empty() ? std::string() : all.front();
 }
+
+std::vector<std::string> snapshot(const std::string& path) {
+  RawDB raw(path);
+  std::vector<std::string> result =
+      raw.rows("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
+  for (const std::string& table :
+       raw.rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"))
+    for (const std::string& row : raw.rows("SELECT * FROM [" + table + "] ORDER BY rowid"))
+      result.push_back(table + ": " + row);
+  return result;
+}

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,3 +44,31 @@ class RawDB {
  private:
   sqlite3* Db = nullptr;
 };
+
+// The text of the std::runtime_error that `action` throws, or "<no exception>".
+template <class Action>
+std::string thrown_text(Action action) {
+  try {
+    action();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+// How a statement wrapper's call failed: "exception text | LastErrorMessage()".
+template <class Query, class Action>
+std::string failure(const Query& query, Action action) {
+  std::string thrown = thrown_text(action);
+  return thrown + " | " + query.LastErrorMessage();
+}
+
+// The reason a plain call answered false, or "<accepted>" when it answered true.
+template <class Query, class Action>
+std::string refusal(const Query& query, Action action) {
+  return action() ? "<accepted>" : query.LastErrorMessage();
+}
+
+// Every table of the file with its rows, and every schema entry with its SQL:
+// two equal snapshots mean the file was left exactly as it was.
+std::vector<std::string> snapshot(const std::string& path);
