@@ -205,6 +205,40 @@ QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName);
 /* Releases and forgets the cursor (also on -1, as for a plain cursor). */
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName);
 
+/* ---- Edit logic --------------------------------------------------------- */
+
+/* Compiles the QUELT logic of the edit with that tag and stores the result:
+ * 0 compiled and stored with its field, message, message-text and lookup-table
+ * pivot rows; -3 the same with warnings; -2 the logic has errors (the compiled
+ * text is emptied, the pivot rows are kept); -4 errors and warnings; -1 a
+ * failure, after which nothing has changed. A tag that no edit has gives 0.
+ * The errors, warnings and lists are then read with the Qb_ functions below. */
+QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag);
+/* Sets the local name of a field: tableName must be "RL_Fields" and fieldName
+ * "LocalName" (any letter case); anything else gives -1. */
+QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey,
+                                        const char* fieldName, const char* value);
+/* Compiles QUELT source without storing anything and sets the numbers of
+ * errors and warnings found; read them with Qb_GetSyntaxError/Warning. */
+QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings);
+/* Copies error (or warning) idx, counted from 0, of the last compile: "Line "
+ * + the line number in four columns + ": " + the message; *line receives the
+ * line number. -1 when there is none or idx is out of range. */
+QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length);
+QUELT_API int Qb_GetSyntaxWarning(int smfID, int idx, int* line, char* buffer, int length);
+/* Size of a list of the last compile: 'F' field numbers, 'T' lookup-table
+ * names, 'M' message numbers, 'E' message texts; another letter gives
+ * *count = -1 and an engine error. */
+QUELT_API int Qb_GetLogicListCount(int smfID, char which, int* count);
+/* Entry idx (from 0) of a list; out of range gives -1. The kind is the letter
+ * of the built-in that uses the message: 'E', 'S', 'W' or 'A'. */
+QUELT_API int Qb_GetLogicFieldNumber(int smfID, int idx, int* fieldNumber);
+QUELT_API int Qb_GetLogicTableName(int smfID, int idx, char* buffer, int length);
+QUELT_API int Qb_GetLogicErrorMessage(int smfID, int idx, int* kind, char* buffer, int length);
+QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messageNumber);
+/* Deletes an edit's field, lookup-table, message and message-text pivot rows. */
+QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
+
 #ifdef __cplusplus
 }
 

@@ -367,6 +367,51 @@ QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName)
   return forward(smfID, [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
 }
 
+QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {
+  return forward(smfID, [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
+}
+
+QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey, const char* fieldName,
+                                        const char* value) {
+  return forward(smfID, [&](TSMF* smf) { return smf->UpdateAllAccessField(tableName, pkey, fieldName, value); });
+}
+
+QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings) {
+  return forward(smfID, [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
+}
+
+QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetSyntaxError(idx, line, buffer, length); });
+}
+
+QUELT_API int Qb_GetSyntaxWarning(int smfID, int idx, int* line, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetSyntaxWarning(idx, line, buffer, length); });
+}
+
+QUELT_API int Qb_GetLogicListCount(int smfID, char which, int* count) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicListCount(which, count); });
+}
+
+QUELT_API int Qb_GetLogicFieldNumber(int smfID, int idx, int* fieldNumber) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicFieldNumber(idx, fieldNumber); });
+}
+
+QUELT_API int Qb_GetLogicTableName(int smfID, int idx, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicTableName(idx, buffer, length); });
+}
+
+QUELT_API int Qb_GetLogicErrorMessage(int smfID, int idx, int* kind, char* buffer, int length) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicErrorMessage(idx, kind, buffer, length); });
+}
+
+QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messageNumber) {
+  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicMessageNumber(idx, kind, messageNumber); });
+}
+
+QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey) {
+  return forward(smfID, [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
+}
+
 }  // extern "C"
 
 QUELT_API void Startup() {}

@@ -149,7 +149,8 @@ void TSMF::ClearEngineErrorsPump() { FEnginePump->ClearPump(); }
 int TSMF::GetEngineErrorsCount(int* count) { return FEnginePump->GetErrorsCount(count); }
 
 int TSMF::GetEngineErrorByIndex(int index, char* buffer, int length) {
-  return FEnginePump->GetErrorByIndex(index - 1, buffer, length);
+  // Any index below 1 is out of range; tested first so that it cannot overflow.
+  return FEnginePump->GetErrorByIndex(index < 1 ? -1 : index - 1, buffer, length);
 }
 
 int CreateNewMetafile(const char* path) {

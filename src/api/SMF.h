@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 class TSQLDB;
 class TSQLQuery;
@@ -102,6 +103,24 @@ class TSMF {
   int ResetParameterizedCursor(const char* cursorName);
   int ReleaseParameterizedCursor(const char* cursorName);
   static bool sql_is_valid(std::string& sql, std::string& message);
+
+  // Recompilation, the syntax check and its results, and the local-name update.
+  int RecompileEditLogic(const char* editTag);
+  bool update_edit_fields_pivot(int editPKey, std::vector<int>& oldOrder);
+  bool update_default_message_in_pivot(int editPKey, int messagePKey);
+  bool update_edit_messages_pivot(int editPKey);
+  bool update_edit_errors_pivot(int editPKey);
+  bool update_edit_tables_pivot(int editPKey);
+  int ClearEditLogicPivots(int editPKey);
+  int CheckSyntax(const char* source, int* errors, int* warnings);
+  int GetSyntaxError(int idx, int* line, char* buffer, int length);
+  int GetSyntaxWarning(int idx, int* line, char* buffer, int length);
+  int GetLogicListCount(char which, int* count);
+  int GetLogicFieldNumber(int idx, int* fieldNumber);
+  int GetLogicTableName(int idx, char* buffer, int length);
+  int GetLogicErrorMessage(int idx, int* kind, char* buffer, int length);
+  int GetLogicMessageNumber(int idx, int* kind, int* messageNumber);
+  int UpdateAllAccessField(const char* tableName, int pkey, const char* fieldName, const char* value);
   bool cursor_name_exists(std::string& name, std::string& message);
   TSQLQuery* get_cursor_from_list(std::string& name);
 
@@ -115,7 +134,8 @@ class TSMF {
   int read_control_item(const char* item, const char* method, char* buffer, int length);
   void discard_current_table_def();
   TTableDef* find_table(const char* table, const char* method);
-  TFieldDef* find_column(const char* table, int columnOrder, const char* method, const char* orderWord);
+  TFieldDef* find_column(const char* table, int columnOrder, int base, const char* method,
+                         const char* orderWord);
   int get_table_texts_count(const char* table, const char* method, bool indexes, int* count);
   int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
                      int length);
@@ -126,6 +146,12 @@ class TSMF {
   int cursor_value(const char* cursorName, const char* method, int columnNumber,
                    const char* columnName, std::string& value);
   int run_cursor_step(const char* cursorName, const char* method, int step);
+  int recompile_edit_logic(const std::string& editTag);
+  int store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors);
+  bool read_field_order(int pkey, std::vector<int>& order);
+  bool exec_logged(const char* method, const std::string& sql, bool withStatement);
+  int select_pkey(const std::string& sql);
+  int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;

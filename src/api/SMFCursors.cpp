@@ -207,7 +207,8 @@ int TSMF::GetCursorIntByNumber(const char* cursorName, int columnNumber, int* va
   if (!parameters_given("GetCursorIntByNumber", {{cursorName, "cursorName"}, {value, "value"}})) return -1;
   TSQLQuery* cursor = find_cursor(cursorName, "GetCursorIntByNumber");
   if (cursor == nullptr) return -1;
-  *value = cursor->GetIntFieldByNumber(columnNumber - 1);
+  // A number out of range reads 0; tested first so that it cannot overflow.
+  *value = columnNumber < 1 ? 0 : cursor->GetIntFieldByNumber(columnNumber - 1);
   return 0;
 }
 

@@ -93,12 +93,14 @@ TTableDef* TSMF::find_table(const char* table, const char* method) {
   return def;
 }
 
-// The column at a 1-based order, or null after recording the out-of-range text.
-TFieldDef* TSMF::find_column(const char* table, int columnOrder, const char* method,
+// The column at an order counted from base (0 or 1), or null after recording
+// the out-of-range text with the order as the caller gave it.
+TFieldDef* TSMF::find_column(const char* table, int columnOrder, int base, const char* method,
                              const char* orderWord) {
   TTableDef* def = find_table(table, method);
   if (def == nullptr) return nullptr;
-  TFieldDef* field = def->GetColumn(columnOrder - 1);
+  // Tested before subtracting, so that no order can overflow.
+  TFieldDef* field = columnOrder < base ? nullptr : def->GetColumn(columnOrder - base);
   if (field == nullptr)
     add_error(method, std::string("In table ") + table + ", " + orderWord + " " + intToString(columnOrder) +
                           " is out of range");
@@ -216,7 +218,7 @@ int TSMF::GetColumnStructure(const char* table, int columnOrder, char* name, int
                                                {nullableLength > 0 ? nullable : "", "nullable"},
                                                {isTriggerField, "isTriggerField"}}))
     return -1;
-  TFieldDef* field = find_column(table, columnOrder, "GetColumnStructure", "column_order");
+  TFieldDef* field = find_column(table, columnOrder, 1, "GetColumnStructure", "column_order");
   if (field == nullptr) return -1;
   copy_terminated(field->GetFieldName(), name, nameLength);
   copy_terminated(field_data_type_as_string(field), type, typeLength);
@@ -245,7 +247,7 @@ int TSMF::GetFieldName(const char* table, int columnOrder, char* buffer, int len
   if (length < 1) return 0;
   if (!parameters_given("GetFieldName", {{table, "table"}, {buffer, "buffer"}})) return -1;
   buffer[0] = '\0';
-  TFieldDef* field = find_column(table, columnOrder + 1, "GetFieldName", "col_order");
+  TFieldDef* field = find_column(table, columnOrder, 0, "GetFieldName", "col_order");
   if (field == nullptr) return -1;
   // The last byte of the buffer is left as it was.
   copy_to_buffer(std::string(field->GetFieldName()).substr(0, length - 1), buffer, length - 1);
@@ -286,7 +288,7 @@ TSQLQuery* TSMF::cached_row_query(const char* table, int pkey) {
 }
 
 std::string TSMF::get_data_by_column_order(const char* table, int pkey, int columnOrder) {
-  TFieldDef* field = find_column(table, columnOrder, "get_data_by_column_order", "column_order");
+  TFieldDef* field = find_column(table, columnOrder, 1, "get_data_by_column_order", "column_order");
   if (field == nullptr) return std::string();
   TSQLQuery* query = cached_row_query(table, pkey);
   return query->Eof() ? std::string() : query->GetFieldByName(field->GetFieldName());

@@ -17,6 +17,10 @@ class TSMFWriter {
   TSMFWriter(const TSMFWriter&) = delete;
   TSMFWriter& operator=(const TSMFWriter&) = delete;
 
+  // Deletes the edit's rows in the field, lookup-table, message and
+  // message-text pivots; 0, or -1 with engine errors.
+  int ClearEditLogicPivots(int editPKey);
+
  private:
   TSMF* FSMF;
   TSQLDB* FSQLDB;

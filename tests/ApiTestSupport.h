@@ -1,0 +1,72 @@
+// Helpers of the tests that drive the library through its public header: a
+// metafile opened by handle in a temporary directory, and the engine errors of
+// the last call read back as whole texts.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "quelt.h"
+
+using Rows = std::vector<std::string>;
+
+// A callback function as the exports take it.
+template <typename Function>
+void* fn(Function* function) {
+  return reinterpret_cast<void*>(function);
+}
+
+// The int that an export stores through its last parameter, or -99 when the export fails.
+template <typename Function, typename... Args>
+int out_int(Function function, Args... args) {
+  int value = -99;
+  return function(args..., &value) == 0 ? value : -99;
+}
+
+// One engine error of class TSMF as Edit_GetEngineErrorByIndex renders it.
+inline std::string tsmf_error(const std::string& method, const std::string& message) {
+  return "TSMF::" + method + '\xBB' + message;
+}
+
+// Every engine error that the last call on the handle recorded.
+inline Rows engine_errors(int smf) {
+  int count = -1;
+  if (Edit_GetEngineErrorsCount(smf, &count) != 0) return {"<no error list>"};
+  Rows errors;
+  for (int i = 1; i <= count; ++i) {
+    char text[512];
+    Edit_GetEngineErrorByIndex(smf, i, text, sizeof text);
+    errors.emplace_back(text, strnlen(text, sizeof text));
+  }
+  return errors;
+}
+
+// A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
+class OpenMetafile {
+ public:
+  explicit OpenMetafile(const std::string& setupSQL = "") : Path(Dir.file("test.smf")) {
+    EXPECT_EQ(0, Edit_CreateNewMetafile(Path.c_str()));
+    if (!setupSQL.empty()) {
+      EXPECT_EQ(SQLITE_OK, RawDB(Path).exec(setupSQL)) << setupSQL;
+    }
+    char message[200] = "";
+    int versionCompare = 0;
+    EXPECT_EQ(0, Edit_Initialize(&Handle, Path.c_str(), message, sizeof message, &versionCompare)) << message;
+  }
+  ~OpenMetafile() { Edit_Exit(Handle); }
+  OpenMetafile(const OpenMetafile&) = delete;
+  OpenMetafile& operator=(const OpenMetafile&) = delete;
+
+  int handle() const { return Handle; }
+  const std::string& path() const { return Path; }
+
+ private:
+  TempDir Dir;
+  std::string Path;
+  int Handle = -1;
+};

@@ -1,0 +1,200 @@
+// Recompiling an edit through the public API: stored compiled text, logic
+// pivot rows, result codes, rollback on failure; the syntax-check readers;
+// the local-name update.
+#include "ApiTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "INSERT INTO RL_Fields(PKey,FieldNumber,FieldName,LocalName,FieldLength,DataType) VALUES"
+    " (1,10,'Ten','L10',1,'S '),(2,20,'Twenty','L20',1,'S '),(3,30,'Thirty','L30',1,'S '),"
+    " (4,40,'Forty','L40',1,'S ');"
+    "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (2,5,'five'),(3,7,'seven');"
+    "CREATE TABLE SITES([PKey] integer not null primary key, [CODE] varchar(10) not null);"
+    "CREATE INDEX xSITES_CODE on SITES([CODE], [PKey]);"
+    "INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (1,'SITES',0);"
+    "INSERT INTO RL_Edits(PKey,EditTag,EditName,EditLogic,CompiledLogic) VALUES (1,'E1','Edit one','','old');"
+    "INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,1,1),(1,2,2),(1,3,3);";
+
+class Recompile : public ::testing::Test {
+ protected:
+  void set_logic(const std::string& logic, const std::string& tag = "E1") {
+    RawDB db(file.path());
+    ASSERT_EQ(SQLITE_OK, db.exec("UPDATE RL_Edits SET EditLogic = '" + stringReplace(logic, "'", "''") +
+                                 "' WHERE EditTag = '" + stringReplace(tag, "'", "''") + "';"));
+  }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  Rows field_pivot() { return rows("SELECT FieldPKey, FieldOrder FROM RL_EditFieldsPivot ORDER BY FieldOrder"); }
+  std::string compiled() { return RawDB(file.path()).value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = 1"); }
+
+  OpenMetafile file{kSetup};
+  int smf() const { return file.handle(); }
+
+ private:
+  static std::string stringReplace(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  }
+};
+
+}  // namespace
+
+TEST_F(Recompile, CleanLogicIsStoredWithItsPivotRows) {
+  set_logic("char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
+            "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;");
+  ASSERT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ("@HN001s[U00210];\nMo(N001s,#30);\nF  10(Mp(#40)>U0012)M\x84(U0017);\n"
+            "F   3(MX(#30,\"010SITES.CODE))DR;\nMM(\"003bad);\nDQ;",
+            compiled());
+  // Fields still used keep their old places; new ones follow.
+  EXPECT_EQ((Rows{"3|3", "4|4"}), field_pivot());
+  EXPECT_EQ("1", RawDB(file.path()).value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
+  EXPECT_EQ((Rows{"3|A"}), rows("SELECT MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
+  EXPECT_EQ((Rows{"bad|E"}), rows("SELECT ErrorText, QueltFunc FROM RL_EditErrorsPivot"));
+  EXPECT_EQ((Rows{"1"}), rows("SELECT LookupTablePKey FROM RL_EditTablesPivot"));
+  EXPECT_EQ(Rows{}, engine_errors(smf()));
+}
+
+TEST_F(Recompile, ResultCodesFollowErrorsAndWarnings) {
+  set_logic("int x;\nx = 1;\nreturn PASS;");
+  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ("0", RawDB(file.path()).value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
+  EXPECT_EQ(Rows{}, field_pivot());
+
+  set_logic("int x;\nif (x = 1) x = 2;\nreturn PASS;");
+  EXPECT_EQ(-3, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ("@IN001x;\nF  12(N001x=U0011)N001x=U0012;\nDR;", compiled());
+
+  // Errors keep the pivot rows and empty the compiled text.
+  set_logic("strcpy(t, #S\"Ten\");");
+  ASSERT_EQ(0, RawDB(file.path()).exec("INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,2,1)"));
+  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ("", compiled());
+  EXPECT_EQ((Rows{"2|1"}), field_pivot());
+  int line = 0;
+  char text[200];
+  ASSERT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
+  EXPECT_STREQ("Line    1: STRCPY error: Parameter #1 references undeclared variable \"t\"", text);
+
+  set_logic("int x;\nif (x = 1) y = 2;");
+  EXPECT_EQ(-4, Edit_RecompileEditLogic(smf(), "E1"));
+
+  // An unterminated comment is an error, not logic that passes every record.
+  set_logic("int x;\n/* note\nreturn FAIL;");
+  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
+  ASSERT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
+  EXPECT_EQ(2, line);
+
+  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "NO SUCH TAG"));
+  EXPECT_EQ(Rows{}, engine_errors(smf()));
+}
+
+TEST_F(Recompile, DefaultMessageRowAndTagsThatNeedQuoting) {
+  std::string tag = "Tag with a ' quote and far more than twenty characters";
+  RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,EditLogic) VALUES "
+                          "(2,'Tag with a '' quote and far more than twenty characters','Two',3,'return PASS;')");
+  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), tag.c_str()));
+  EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
+  EXPECT_EQ("old", compiled());  // the other edit is untouched
+
+  set_logic("return PASS;");  // MessagePKey 1: no default-message row
+  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
+}
+
+TEST_F(Recompile, FailuresRollBackEverything) {
+  set_logic("if (lookup(#S\"Ten\", \"NOPE.CODE\")) return PASS;");
+  // The table exists in the model only, so the compile is clean but it has no catalogue row.
+  ASSERT_EQ(0, RawDB(file.path()).exec("DELETE FROM RL_LookupTables"));
+  Rows before = snapshot(file.path());
+  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));  // NOPE is not in the model either
+
+  set_logic("if (lookup(#S\"Ten\", \"SITES.CODE\")) return PASS;");
+  before = snapshot(file.path());
+  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ((Rows{tsmf_error("update_edit_tables_pivot", "FOREIGN KEY constraint failed"),
+                  tsmf_error("update_edit_tables_pivot",
+                             "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (1, 0);")}),
+            engine_errors(smf()));
+
+  // A pivot that cannot be cleared fails the recompilation and rolls it back.
+  RawDB(file.path()).exec("INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (1,'SITES',0);"
+                          "INSERT INTO RL_EditTablesPivot(EditPKey,LookupTablePKey) VALUES (1,1);"
+                          "CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+  before = snapshot(file.path());
+  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ((Rows{"TSMFWriter::ClearEditLogicPivots\xBB" "Failure to delete Layout/Field pivot record",
+                  "TSMFWriter::ClearEditLogicPivots\xBB" "kept",
+                  "TSMFWriter::ClearEditLogicPivots\xBB" "SQL: DELETE FROM RL_EditTablesPivot WHERE EditPKey = 1;"}),
+            engine_errors(smf()));
+}
+
+TEST_F(Recompile, FailingDataDictionaryIsCaughtAndRecorded) {
+  set_logic("strlen(#S\"Ten\");");
+  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Fields RENAME TO Gone"));
+  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ((Rows{"TEditCompiler::field_name_to_field_num\xBB" "failure to open query",
+                  "TEditCompiler::field_name_to_field_num\xBB"
+                  "SQL: SELECT FieldNumber FROM RL_Fields WHERE FieldName = 'Ten';",
+                  tsmf_error("RecompileEditLogic", "TSQLQuery.open_query")}),
+            engine_errors(smf()));
+  EXPECT_EQ("old", compiled());
+}
+
+TEST_F(Recompile, SyntaxCheckReaders) {
+  int errors = -1, warnings = -1, line = 0, count = 0, kind = 0, number = 0;
+  char text[100] = "untouched";
+  ASSERT_EQ(0, Qb_CheckSyntax(smf(), "int x;\nx = 1;", &errors, &warnings));
+  EXPECT_EQ(0, errors);
+  EXPECT_EQ(-1, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
+  EXPECT_EQ((Rows{tsmf_error("GetSyntaxError", "No errors were generated by the syntax checker")}),
+            engine_errors(smf()));
+
+  std::string source = "int x;\nerror_msg(5);\nsave_warning_text(7);\nsave_text(\"why\");\nif (x = 1) x = 2;";
+  ASSERT_EQ(0, Qb_CheckSyntax(smf(), source.c_str(), &errors, &warnings));
+  EXPECT_EQ(0, errors);
+  EXPECT_EQ(2, warnings);
+  ASSERT_EQ(0, Qb_GetSyntaxWarning(smf(), 1, &line, text, sizeof text));
+  EXPECT_EQ(5, line);
+  EXPECT_STREQ("Line    5: possible incorrect assignment (did you mean \"==\"?)", text);
+  EXPECT_EQ(-1, Qb_GetSyntaxWarning(smf(), 2, &line, text, sizeof text));
+  EXPECT_EQ((Rows{tsmf_error("GetSyntaxWarning", "warning_idx must be between 0 and 1")}), engine_errors(smf()));
+
+  ASSERT_EQ(0, Qb_GetLogicListCount(smf(), 'M', &count));
+  EXPECT_EQ(2, count);
+  ASSERT_EQ(0, Qb_GetLogicMessageNumber(smf(), 1, &kind, &number));
+  EXPECT_EQ('W', kind);
+  EXPECT_EQ(7, number);
+  ASSERT_EQ(0, Qb_GetLogicErrorMessage(smf(), 0, &kind, text, sizeof text));
+  EXPECT_EQ('S', kind);
+  EXPECT_STREQ("why", text);
+
+  EXPECT_EQ(0, Qb_GetLogicListCount(smf(), 'X', &count));
+  EXPECT_EQ(-1, count);
+  EXPECT_EQ((Rows{"TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}),
+            engine_errors(smf()));
+  number = 99;
+  EXPECT_EQ(-1, Qb_GetLogicFieldNumber(smf(), 0, &number));
+  EXPECT_EQ(99, number);
+  EXPECT_EQ((Rows{"TEditCompiler::GetLogicFieldNumber\xBB" "Parameter 'idx' (0) out of bounds for list FLogicFieldsList"}),
+            engine_errors(smf()));
+  EXPECT_EQ(-1, Qb_CheckSyntax(smf(), nullptr, &errors, &warnings));
+  EXPECT_EQ((Rows{tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")}), engine_errors(smf()));
+}
+
+TEST_F(Recompile, LocalNameUpdate) {
+  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "rl_fields", 3, "localname", "Site of 'origin'"));
+  std::string longName(600, 'x');
+  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "RL_Fields", 123, "LocalName", longName.c_str()));
+  EXPECT_EQ((Rows{"1|L10", "2|L20", "3|Site of 'origin'", "4|L40"}), rows("SELECT PKey, LocalName FROM RL_Fields ORDER BY PKey"));
+  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Edits", 1, "LocalName", "x"));
+  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Fields", 1, "FieldName", "x"));
+  EXPECT_EQ((Rows{tsmf_error("UpdateAllAccessField", "Inappropriate use of this function; please read documentation")}),
+            engine_errors(smf()));
+  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Fields", 2, "LocalName", "L10"));
+  EXPECT_EQ((Rows{tsmf_error("UpdateAllAccessField", "UNIQUE constraint failed: RL_Fields.LocalName")}),
+            engine_errors(smf()));
+}
