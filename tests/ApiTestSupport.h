@@ -21,6 +21,18 @@ void* fn(Function* function) {
   return reinterpret_cast<void*>(function);
 }
 
+// Appends the parts, joined by "|", to the Rows that a callback's owner points to.
+inline std::string part(const char* text) { return text; }
+inline std::string part(int number) { return std::to_string(number); }
+template <typename... Parts>
+int collect(void* owner, Parts... parts) {
+  std::string row;
+  bool first = true;
+  ((row += (first ? "" : "|") + part(parts), first = false), ...);
+  static_cast<Rows*>(owner)->push_back(row);
+  return 0;
+}
+
 // The int that an export stores through its last parameter, or -99 when the export fails.
 template <typename Function, typename... Args>
 int out_int(Function function, Args... args) {

@@ -12,12 +12,15 @@
 
 namespace {
 
-const char* const kLayoutGapSQL =
+// The fields that the edits of an edit set use and a layout does not place,
+// around the edit set's key and the layout's key.
+const char* const kLayoutGapSelect =
     "SELECT efp.FieldPKey, f.FieldName, esep.EditPKey, e.EditName, e.EditTag FROM RL_EditFieldsPivot "
     "efp, RL_Fields f, RL_EditSetEditsPivot esep, RL_Edits e WHERE efp.FieldPKey = f.PKey   AND "
-    "efp.EditPKey = esep.EditPKey   AND e.PKey = efp.EditPKey   AND esep.EditSetPKey = %d   AND "
-    "efp.FieldPKey NOT IN (     SELECT lfp.FieldPKey \t   FROM RL_LayoutFieldsPivot lfp \t   WHERE "
-    "lfp.LayoutPKey = %d); ";
+    "efp.EditPKey = esep.EditPKey   AND e.PKey = efp.EditPKey   AND esep.EditSetPKey = ";
+const char* const kLayoutGapNotPlaced =
+    "   AND efp.FieldPKey NOT IN (     SELECT lfp.FieldPKey \t   FROM RL_LayoutFieldsPivot lfp \t   WHERE "
+    "lfp.LayoutPKey = ";
 
 // A table name in square brackets; one that holds "]" is quoted instead.
 std::string bracketed(const std::string& name) {
@@ -66,8 +69,7 @@ int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* ca
 
 int TSMF::CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner, void* callback) {
   if (!parameters_given("CheckEditSetAgainstLayout", {{callback, "callback"}})) return -1;
-  char sql[1000];
-  snprintf(sql, sizeof sql, kLayoutGapSQL, editSetPKey, layoutPKey);
+  std::string sql = kLayoutGapSelect + intToString(editSetPKey) + kLayoutGapNotPlaced + intToString(layoutPKey) + "); ";
   TSQLQuery query(FSQLDB);
   try {
     open_select(query, sql);

@@ -10,8 +10,4 @@ class TQb_AccessController {
   TQb_AccessController(TEngineErrorsPump* pump, TSQLDB* db);
   TQb_AccessController(const TQb_AccessController&) = delete;
   TQb_AccessController& operator=(const TQb_AccessController&) = delete;
-
- private:
-  TEngineErrorsPump* FEnginePump;
-  TSQLDB* FSQLDB;
 };

@@ -6,10 +6,8 @@
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
 
-TSMFWriter::TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump,
-                       TQb_AccessController* access, TTablesList* tables)
-    : FSMF(owner), FSQLDB(db), FEnginePump(pump), FQb_AccessController(access),
-      FTablesList(tables), FDefineTable(new TDefineTable()) {}
+TSMFWriter::TSMFWriter(TSMF*, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController*, TTablesList*)
+    : FSQLDB(db), FEnginePump(pump), FDefineTable(new TDefineTable()) {}
 
 TSMFWriter::~TSMFWriter() { delete FDefineTable; }
 

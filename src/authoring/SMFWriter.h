@@ -22,10 +22,7 @@ class TSMFWriter {
   int ClearEditLogicPivots(int editPKey);
 
  private:
-  TSMF* FSMF;
   TSQLDB* FSQLDB;
   TEngineErrorsPump* FEnginePump;
-  TQb_AccessController* FQb_AccessController;
-  TTablesList* FTablesList;
   TDefineTable* FDefineTable;
 };

@@ -11,9 +11,4 @@ class TRunEdits {
   TRunEdits(TSQLDB* db, TEngineErrorsPump* pump, TTablesList* tables);
   TRunEdits(const TRunEdits&) = delete;
   TRunEdits& operator=(const TRunEdits&) = delete;
-
- private:
-  TSQLDB* FSQLDB;
-  TEngineErrorsPump* FEnginePump;
-  TTablesList* FTablesList;
 };

@@ -164,6 +164,11 @@ bool TSQLQuery::FetchNext() {
     FLastError = "End of result set; no more records";
     return false;
   }
+  // A statement that was never opened has no result set to move through.
+  if (!FIsActive) {
+    FLastError = "SQLITE_MISUSE: Statement is bad";
+    return false;
+  }
   return TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
 }
 

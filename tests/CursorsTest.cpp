@@ -1,0 +1,163 @@
+// Named cursors over the host's own SELECTs, plain and parameterized: the text
+// and name checks, walking and reading rows, and the exact engine errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ApiTestSupport.h"
+
+namespace {
+
+const char* const kItems =
+    "CREATE TABLE Items(PKey integer primary key, Name varchar(20), Qty integer);"
+    "INSERT INTO Items VALUES(1, 'abc', 10), (2, 'ABC', 20), (3, 'Def', NULL);";
+
+// The declared type's letter case is SQLite's business, so it is compared lower-cased.
+int collect_cell(void* owner, const char* cursor, int first, int number, const char* column, const char* type,
+                 const char* value) {
+  std::string lowerType = type;
+  std::transform(lowerType.begin(), lowerType.end(), lowerType.begin(), ::tolower);
+  return collect(owner, cursor, first, number, column, lowerType.c_str(), value);
+}
+
+std::string text_by_name(int smf, const char* cursor, const char* column) {
+  char buffer[32] = "?";
+  EXPECT_EQ(0, Edit_GetCursorDataByName(smf, cursor, column, buffer, sizeof buffer));
+  return buffer;
+}
+
+}  // namespace
+
+TEST(Cursors, PlainCursorWalksAndReadsItsRows) {
+  OpenMetafile mf(kItems);
+  int h = mf.handle(), value = -1;
+  ASSERT_EQ(0, Edit_OpenCursor(h, "Cur1", "select PKey, Name from Items order by PKey"));
+  EXPECT_EQ(3, out_int(Edit_CursorRowCount, h, "cur1"));
+  Rows cells;
+  EXPECT_EQ(0, Edit_ReadCursorData(h, "CUR1", &cells, fn(collect_cell)));
+  EXPECT_EQ((Rows{"cur1|1|1|PKey|integer|1", "cur1|1|2|Name|varchar(20)|abc"}), cells);
+  char buffer[4];
+  memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(0, Edit_GetCursorDataByNumber(h, "Cur1", 2, buffer, 2));
+  EXPECT_EQ("abxx", std::string(buffer, 4));
+  for (int number : {0, 3, INT_MIN}) {
+    EXPECT_EQ(-1, Edit_GetCursorDataSizeByNumber(h, "Cur1", number, &value));
+    EXPECT_EQ(Rows{tsmf_error("GetCursorDataSizeByNumber", "column_number is out of range")}, engine_errors(h));
+    EXPECT_EQ(0, out_int(Edit_GetCursorIntByNumber, h, "Cur1", number));
+  }
+  EXPECT_EQ(0, Edit_CursorNext(h, "Cur1"));
+  EXPECT_EQ("ABC", text_by_name(h, "Cur1", "name"));
+  EXPECT_EQ(2, out_int(Edit_GetCursorIntByName, h, "Cur1", "pkey"));
+  // A column the cursor lacks is an error, never the first column's value.
+  const std::string unknown = "Cannot find column named \"Qty\" in cursor named \"Cur1\"";
+  EXPECT_EQ(-1, Edit_GetCursorDataByName(h, "Cur1", "Qty", buffer, sizeof buffer));
+  EXPECT_EQ(Rows{tsmf_error("GetCursorDataByName", unknown)}, engine_errors(h));
+  EXPECT_EQ(-1, Edit_GetCursorDataSizeByName(h, "Cur1", "Qty", &value));
+  EXPECT_EQ(Rows{tsmf_error("GetCursorDataSizeByName", unknown)}, engine_errors(h));
+  EXPECT_EQ(-1, Edit_GetCursorIntByName(h, "Cur1", "Qty", &value));
+  EXPECT_EQ(Rows{tsmf_error("GetCursorIntByName", unknown)}, engine_errors(h));
+
+  // Next, Eof, Next, Eof, Next: the third row, its end, then past it.
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 1, -2}),
+            (std::vector<int>{Edit_CursorNext(h, "Cur1"), out_int(Edit_CursorEof, h, "Cur1"),
+                              Edit_CursorNext(h, "Cur1"), out_int(Edit_CursorEof, h, "Cur1"),
+                              Edit_CursorNext(h, "Cur1")}));
+  EXPECT_EQ(Rows{tsmf_error("CursorNext", "End of result set; no more records")}, engine_errors(h));
+  const char* again = "select PKey from Items";
+  EXPECT_EQ(-1, Edit_OpenCursor(h, "CUR1", again));
+  EXPECT_EQ((Rows{tsmf_error("OpenCursor", "A cursor named \"cur1\" already exists."), tsmf_error("OpenCursor", "CUR1"),
+                  tsmf_error("OpenCursor", again)}),
+            engine_errors(h));
+  EXPECT_EQ(0, Edit_CloseCursor(h, "CUR1"));
+  EXPECT_EQ(-1, Edit_CloseCursor(h, "cur1"));
+  EXPECT_EQ(Rows{tsmf_error("CloseCursor", "Cannot find cursor named \"cur1\"")}, engine_errors(h));
+
+  // The cursor runs the upper-cased text, so 'abc' finds only the row holding ABC.
+  ASSERT_EQ(0, Edit_OpenCursor(h, "upper", "select PKey from Items where Name = 'abc'"));
+  EXPECT_EQ(2, out_int(Edit_GetCursorIntByNumber, h, "upper", 1));
+}
+
+TEST(Cursors, RefusedTextsListNothing) {
+  OpenMetafile mf(kItems);
+  int h = mf.handle(), eof = -1;
+  const std::pair<const char*, Rows> cases[] = {
+      {"update Items set Qty = 1", {"SQL does not contain a SELECT statement"}},
+      {"select\tPKey from Items", {"SQL does not contain a SELECT statement"}},
+      {"select Qty as LASTUPDATE from Items", {"SQL contains an UPDATE statement; not allowed"}},
+      {"select 'insert ' from Items", {"SQL contains an INSERT statement; not allowed"}},
+      {"select * from Items where Name = 'delete me'", {"SQL contains a DELETE statement; not allowed"}},
+      {" select PKey from Items", {"Active property expects SELECT statement; use ExecSQL instead"}},
+      {"select PKey from Items where PKey = ?", {"Parameterized query: Use OpenParameterizedQuery instead"}},
+      {"select * from NoSuch", {"TSQLQuery.open_query", "SQL error: no such table: NOSUCH"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(-1, Edit_OpenCursor(h, "c", c.first)) << c.first;
+    Rows expected;
+    for (const std::string& message : c.second) expected.push_back(tsmf_error("OpenCursor", message));
+    expected.push_back(tsmf_error("OpenCursor", c.first));
+    EXPECT_EQ(expected, engine_errors(h));
+    EXPECT_EQ(-1, Edit_CursorEof(h, "c", &eof));
+    EXPECT_EQ(Rows{tsmf_error("CursorEof", "Cannot find cursor named \"c\"")}, engine_errors(h));
+  }
+  EXPECT_EQ(0, Edit_OpenCursor(h, "c", "select PKey from Items"));
+}
+
+TEST(Cursors, ParameterizedCursorBindsOpensAndResets) {
+  OpenMetafile mf(kItems);
+  int h = mf.handle();
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
+  EXPECT_EQ(0, out_int(Edit_CursorColCount, h, "p"));
+  EXPECT_EQ(-2, Edit_CursorNext(h, "p"));  // never opened: nothing to move through
+  EXPECT_EQ(Rows{tsmf_error("CursorNext", "SQLITE_MISUSE: Statement is bad")}, engine_errors(h));
+  EXPECT_EQ(0, Edit_BindIntParameter(h, "p", 1, 2));
+  EXPECT_EQ(0, Edit_OpenParameterizedCursor(h, "P"));
+  EXPECT_EQ("ABC", text_by_name(h, "p", "Name"));
+  EXPECT_EQ(0, out_int(Edit_CursorRowCount, h, "p"));
+  EXPECT_EQ(-1, Edit_BindIntParameter(h, "p", 1, 3));  // a row is current: reset first
+  EXPECT_EQ(Rows{tsmf_error("BindIntParameter", "unknown error (SQLITE_MISUSE)")}, engine_errors(h));
+  EXPECT_EQ(0, Edit_ResetParameterizedCursor(h, "p"));
+  EXPECT_EQ(0, Edit_BindIntParameter(h, "p", 1, 3));
+  EXPECT_EQ(0, Edit_OpenParameterizedCursor(h, "p"));
+  EXPECT_EQ("Def", text_by_name(h, "p", "Name"));
+  EXPECT_EQ(0, Edit_ResetParameterizedCursor(h, "p"));
+  EXPECT_EQ(0, Edit_OpenParameterizedCursor(h, "p"));  // the binding outlives the reset
+  EXPECT_EQ("Def", text_by_name(h, "p", "Name"));
+  EXPECT_EQ(0, Edit_ResetParameterizedCursor(h, "p"));
+  EXPECT_EQ(-1, Edit_BindIntParameter(h, "p", 2, 1));
+  EXPECT_EQ(Rows{tsmf_error("BindIntParameter", "column index out of range")}, engine_errors(h));
+  EXPECT_EQ(0, Edit_CloseCursor(h, "p"));
+
+  // A bound text keeps its letter case while the SQL text is upper-cased.
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "q", "select PKey from Items where Name = ?"));
+  EXPECT_EQ(0, Edit_BindTextParameter(h, "q", 1, "abc"));
+  EXPECT_EQ(0, Edit_OpenParameterizedCursor(h, "q"));
+  EXPECT_EQ(1, out_int(Edit_GetCursorIntByName, h, "q", "PKey"));
+  EXPECT_EQ(0, Edit_ReleaseParameterizedCursor(h, "Q"));
+  for (const char* sql : {"select PKey from Items", "select PKey from Items where Name = '?'"}) {
+    EXPECT_EQ(-1, Edit_PrepareParameterizedCursor(h, "q", sql));
+    const std::string why = "SQL error: Not a parameterized query: use open_query instead";
+    EXPECT_EQ((Rows{tsmf_error("PrepareParameterizedCursor", "TSQLQuery::PrepareParameterizedQuery"),
+                    tsmf_error("PrepareParameterizedCursor", why)}),
+              engine_errors(h));
+  }
+  // A plain cursor refuses the parameterized operations; releasing it still removes it.
+  ASSERT_EQ(0, Edit_OpenCursor(h, "Plain", "select * from Items"));
+  EXPECT_EQ(-1, Edit_BindIntParameter(h, "Plain", 1, 1));
+  EXPECT_EQ(Rows{tsmf_error("BindIntParameter", "Not a parameterized query: nothing to bind")}, engine_errors(h));
+  EXPECT_EQ(-1, Edit_ReleaseParameterizedCursor(h, "Plain"));
+  EXPECT_EQ(Rows{tsmf_error("ReleaseParameterizedCursor", "Not a parameterized query: use SetIsActive instead")},
+            engine_errors(h));
+  EXPECT_EQ(-1, Edit_CloseCursor(h, "Plain"));
+}
+
+TEST(Cursors, ClosingTheHandleReleasesCursorsAndCachedReads) {
+  OpenMetafile mf(kItems);
+  int h = mf.handle();
+  RawDB raw(mf.path());
+  ASSERT_EQ(0, Edit_OpenCursor(h, "c", "select * from Items"));
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
+  ASSERT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Items", 1, 2));
+  EXPECT_EQ(SQLITE_BUSY, raw.exec("INSERT INTO Items VALUES(9, 'z', 1)"));  // the open reads hold their lock
+  EXPECT_EQ(0, Edit_Exit(h));
+  EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
+}

@@ -1,0 +1,194 @@
+// The handle table, the engine-error readers, the version texts, opening and
+// upgrading metafiles, and the null-pointer guard of the exports.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "ApiTestSupport.h"
+
+namespace {
+
+int open_handle(const std::string& path, char* message = nullptr, int length = 0, int* compare = nullptr) {
+  int smf = 99, ignored = 0;
+  Edit_Initialize(&smf, path.c_str(), message, length, compare != nullptr ? compare : &ignored);
+  return smf;
+}
+
+int ignore_row(void*, const char*, int, int, const char*, const char*, const char*) { return 0; }
+
+}  // namespace
+
+TEST(EditAPI, HandlesTakeTheLowestFreeSlot) {
+  Shutdown();  // the numbering below starts from an empty table
+  TempDir dir;
+  std::string path = dir.file("h.smf");
+  ASSERT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
+  // Open, open, close 0, close 0 again, open, fail to open: a failed opening takes no slot.
+  EXPECT_EQ((std::vector<int>{0, 1, 0, -1, 0, -1}),
+            (std::vector<int>{open_handle(path), open_handle(path), Edit_Exit(0), Edit_Exit(0), open_handle(path),
+                              open_handle(dir.file("missing.smf"))}));
+  for (int expected = 2; expected <= 20; ++expected) EXPECT_EQ(expected, open_handle(path));
+  EXPECT_EQ(0, Edit_Exit(5));
+  EXPECT_EQ(5, open_handle(path));
+  EXPECT_EQ(14, out_int(Edit_GetTablesCount, 20));
+  int count = 0;
+  for (int invalid : {-1, 21, INT_MAX}) {
+    EXPECT_EQ(-1, Edit_GetTablesCount(invalid, &count));
+    EXPECT_EQ(-2, Edit_GetEngineErrorsCount(invalid, &count));
+    EXPECT_EQ(-2, Edit_GetEngineErrorByIndex(invalid, 1, nullptr, 0));
+  }
+  Shutdown();
+  EXPECT_EQ(-1, Edit_Exit(3));
+  EXPECT_EQ(-2, Edit_GetEngineErrorsCount(20, &count));
+  EXPECT_EQ(0, open_handle(path));
+  EXPECT_EQ(0, Edit_Exit(0));
+}
+
+TEST(EditAPI, EngineErrorsLastUntilTheNextCallOnTheHandle) {
+  OpenMetafile mf;
+  int h = mf.handle(), count = -5;
+  EXPECT_EQ(-1, Edit_GetColumnsCount(h, "NoSuch", &count));
+  EXPECT_EQ(-5, count);
+  Rows expected{tsmf_error("GetColumnsCount", "Cannot find table named \"NoSuch\"")};
+  EXPECT_EQ(expected, engine_errors(h));
+  EXPECT_EQ(expected, engine_errors(h));  // the readers do not empty the list
+  char buffer[64];
+  memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, 1, buffer, 5));
+  EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, 1, buffer + 1, 0));
+  EXPECT_EQ("TSMF:xxx", std::string(buffer, 8));
+  std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
+  outOfRange.resize(sizeof buffer, '\0');
+  for (int index : {0, 2, INT_MIN}) {
+    EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, buffer, sizeof buffer));
+    EXPECT_EQ(outOfRange, std::string(buffer, sizeof buffer));
+  }
+  EXPECT_EQ(-1, Edit_GetEngineErrorsCount(h, nullptr));
+  EXPECT_EQ(14, out_int(Edit_GetTablesCount, h));  // any other call empties the list first
+  EXPECT_EQ(Rows{}, engine_errors(h));
+}
+
+TEST(EditAPI, VersionTextsFollowTheBufferRules) {
+  char buffer[12];
+  memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, 4));
+  EXPECT_EQ(0, Edit_GetEngineVersion(buffer + 4, 0));
+  EXPECT_EQ("5.0.xxxx", std::string(buffer, 8));
+  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, sizeof buffer));
+  EXPECT_EQ(std::string("5.0.0.15\0\0\0\0", 12), std::string(buffer, sizeof buffer));
+  EXPECT_EQ(-2, Edit_GetEngineVersion(nullptr, 4));
+  EXPECT_EQ(0, Edit_GetMetafileStructureVersion(buffer, 6));
+  EXPECT_EQ(std::string("5.01\0\0", 6), std::string(buffer, 6));
+  OpenMetafile mf;
+  char text[40];
+  EXPECT_EQ(0, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
+  EXPECT_STREQ("Metafile author to provide this", text);
+  EXPECT_EQ(0, Edit_GetMetafileComment(mf.handle(), text, sizeof text));
+  EXPECT_STREQ("Metafile comment goes here", text);
+  RawDB(mf.path()).exec("DROP TABLE RL_Control");
+  EXPECT_EQ(-1, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
+  EXPECT_EQ((Rows{tsmf_error("GetMetafileVersion", "TSQLQuery.open_query"),
+                  tsmf_error("GetMetafileVersion", "SQL error: no such table: RL_Control")}),
+            engine_errors(mf.handle()));
+}
+
+TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
+  TempDir dir;
+  char message[100];
+  int compare = 77;
+  auto fails = [&](const std::string& path, int length) {
+    memset(message, 'x', sizeof message);
+    return open_handle(path, message, length, &compare) == -1;
+  };
+  EXPECT_TRUE(fails(dir.file("missing.smf"), sizeof message));
+  EXPECT_STREQ("SQL error: no such table: RL_Control", message);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("missing.smf")));
+  EXPECT_EQ(77, compare);
+
+  std::string path = dir.file("m.smf");
+  ASSERT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
+  RawDB raw(path);
+  raw.exec("UPDATE RL_Control SET ItemValue = '4.02' WHERE ItemName = 'MFStructureVersion'");
+  EXPECT_TRUE(fails(path, sizeof message));
+  EXPECT_STREQ("Engine expects metafile structure version \"5.01\", but metafile is version \"4.02\"", message);
+  EXPECT_GT(compare, 0);
+  EXPECT_TRUE(fails(path, 10));
+  EXPECT_EQ("Engine expx", std::string(message, 11));
+  raw.exec("DELETE FROM RL_Control WHERE ItemName = 'MFStructureVersion'");
+  compare = 77;
+  EXPECT_EQ(0, Edit_Exit(open_handle(path, message, sizeof message, &compare)));
+  EXPECT_EQ(77, compare);
+  raw.exec("CREATE TABLE [Bad Name](PKey integer)");
+  EXPECT_TRUE(fails(path, sizeof message));
+  EXPECT_STREQ("Unable to build tables list", message);
+
+  int smf = 5;
+  EXPECT_EQ(-1, Edit_Initialize(nullptr, path.c_str(), message, sizeof message, &compare));
+  EXPECT_STREQ("Parameter \"smfID\" must not be NULL", message);
+  EXPECT_EQ(-1, Edit_Initialize(&smf, path.c_str(), message, sizeof message, nullptr));
+  EXPECT_STREQ("Parameter \"versionCompare\" must not be NULL", message);
+  EXPECT_EQ(-2, Edit_CreateNewMetafile(nullptr));
+}
+
+TEST(EditAPI, UpdateMetafileUpgradesAnOlderStructureOnce) {
+  TempDir dir;
+  std::string path = dir.file("old.smf");
+  ASSERT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
+  ASSERT_EQ(SQLITE_OK, RawDB(path).exec(
+      "DROP TABLE RL_Agencies;"
+      "CREATE TABLE RL_Agencies(PKey integer primary key, AdminCode varchar(12), OrgName varchar(50), "
+      "Password varchar(10), Address1 varchar(50), Address2 varchar(50), City varchar(30), State varchar(2), "
+      "PostalCode varchar(10), ContactName varchar(50), PhoneNumber varchar(20), LastModDate datetime, "
+      "Comments text);"
+      "INSERT INTO RL_Agencies VALUES(2, 'AG2', 'Two', NULL, '1 Main St', 'Suite 4', 'Springfield', 'IL', "
+      "'62701', 'Ann Lee', '555-0101', NULL, 'Note');"
+      "UPDATE RL_Control SET ItemValue = '5.0' WHERE ItemName = 'MFStructureVersion';"));
+  char message[100];
+  memset(message, 'x', sizeof message);
+  EXPECT_EQ(0, Edit_UpdateMetafile(path.c_str(), message, sizeof message));
+  EXPECT_EQ(std::string("\0x", 2), std::string(message, 2));  // only the opening's empty text
+  Rows upgraded = snapshot(path);
+  EXPECT_EQ(0, Edit_UpdateMetafile(path.c_str(), message, sizeof message));
+  EXPECT_EQ(upgraded, snapshot(path));
+  EXPECT_EQ(-1, Edit_UpdateMetafile(nullptr, message, sizeof message));
+
+  int compare = 9, smf = open_handle(path, message, sizeof message, &compare);
+  ASSERT_GE(smf, 0) << message;
+  EXPECT_EQ(0, compare);
+  EXPECT_EQ(6, out_int(Edit_GetColumnsCount, smf, "RL_Agencies"));
+  EXPECT_EQ(0, Edit_GetDataByFieldName(smf, "RL_Agencies", 2, "Comments", message, sizeof message));
+  EXPECT_STREQ("Note\nADDRESS: 1 Main St\nSuite 4\nSpringfield IL 62701\nCONTACT: Ann Lee\nPHONE: 555-0101", message);
+  EXPECT_EQ(0, Edit_Exit(smf));
+}
+
+TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
+  OpenMetafile mf("CREATE TABLE Items(PKey integer primary key, Name varchar(10)); INSERT INTO Items VALUES(1, 'a');");
+  int h = mf.handle();
+  char buffer[8], *none = nullptr;
+  ASSERT_EQ(0, Edit_OpenCursor(h, "c", "select * from Items"));
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
+  const std::pair<std::string, std::function<int()>> cases[] = {
+      {"GetTablesCount:count", [&] { return Edit_GetTablesCount(h, nullptr); }},
+      {"GetTableNames:callback", [&] { return Edit_GetTableNames(h, nullptr, nullptr); }},
+      {"GetColumnStructure:isTriggerField",
+       [&] { return Edit_GetColumnStructure(h, "Items", 1, buffer, 8, buffer, 8, buffer, 8, nullptr); }},
+      {"GetIndex:buffer", [&] { return Edit_GetIndex(h, "Items", 0, none, 8); }},
+      {"GetPKeys:callback", [&] { return Edit_GetPKeys(h, "Items", nullptr, none, nullptr); }},
+      {"CheckEditSetAgainstLayout:callback", [&] { return Edit_CheckEditSetAgainstLayout(h, 1, 1, none, nullptr); }},
+      {"ReadData:table", [&] { return Edit_ReadData(h, nullptr, 1, none, fn(ignore_row)); }},
+      {"GetDataByFieldName:fieldName", [&] { return Edit_GetDataByFieldName(h, "Items", 1, nullptr, buffer, 8); }},
+      {"OpenCursor:sql", [&] { return Edit_OpenCursor(h, "d", nullptr); }},
+      {"ReadCursorData:callback", [&] { return Edit_ReadCursorData(h, "c", none, nullptr); }},
+      {"BindTextParameter:text", [&] { return Edit_BindTextParameter(h, "p", 1, nullptr); }},
+      {"GetMetafileVersion:buffer", [&] { return Edit_GetMetafileVersion(h, none, 8); }},
+  };
+  for (const auto& c : cases) {
+    size_t colon = c.first.find(':');
+    EXPECT_EQ(-1, c.second()) << c.first;
+    EXPECT_EQ(Rows{tsmf_error(c.first.substr(0, colon),
+                              "Parameter \"" + c.first.substr(colon + 1) + "\" must not be NULL")},
+              engine_errors(h));
+  }
+  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 0, nullptr, 0));  // nothing to write, so no error
+}
