@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that are missing, builds, and then runs either
-# the example host program (./build.sh example) or every test (./build.sh test).
+# Installs the Debian packages that are missing, builds, and then runs the
+# example host program (./build.sh example), every test (./build.sh test) or
+# the compile fuzz target (./build.sh fuzz [seconds]).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -44,8 +45,17 @@ case "${1:-}" in
     run_tests build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_TESTS=ON
     run_tests build/sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELT_SANITIZE=ON -DQUELT_TESTS=ON
     ;;
+  fuzz)
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev"
+    install_missing
+    export CC=clang CXX=clang++
+    build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_FUZZ=ON -DQUELT_TESTS=ON
+    corpus=$(mktemp -d)
+    cp fuzz/corpus/* "$corpus"
+    ./build/fuzz/fuzz/compile_fuzzer "$corpus" -max_total_time="${2:-900}" -max_len=4096
+    ;;
   *)
-    echo "usage: $0 example|test" >&2
+    echo "usage: $0 example|test|fuzz [seconds]" >&2
     exit 2
     ;;
 esac

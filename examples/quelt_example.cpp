@@ -1,6 +1,6 @@
 // Example host program: creates a metafile in a temporary directory, opens it
-// through the public API, lists its tables and columns, and reads a row and a
-// cursor.
+// through the public API, lists its tables and columns, reads a row and a
+// cursor, and syntax-checks a sample edit.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -72,6 +72,17 @@ int main() {
     printf("  %-20s %s\n", name, value);
   }
   Edit_CloseCursor(smf, "items");
+
+  const char* logic = "int n;\nn = strlen(\"abc\");\nif (n = 3) return PASS;\nreturn FAIL";
+  int errors = 0, warnings = 0;
+  Qb_CheckSyntax(smf, logic, &errors, &warnings);
+  printf("syntax check of a sample edit: %d error(s), %d warning(s)\n", errors, warnings);
+  for (int i = 0; i < errors + warnings; ++i) {
+    int line = 0;
+    if (i < errors) Qb_GetSyntaxError(smf, i, &line, text, sizeof text);
+    else Qb_GetSyntaxWarning(smf, i - errors, &line, text, sizeof text);
+    printf("  %s\n", text);
+  }
   Edit_Exit(smf);
   remove(path.c_str());
   rmdir(dir);
