@@ -130,12 +130,14 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
       } while (FCurTokId != '~');
       FCmpPos = n > 0 ? 5 * n + 1 : 0;
       FLine = 0;
+      // Logic whose brackets do not balance stops before the second pass, its
+      // header slots left at "00000".
       if (balance_parens()) {
         FCmpPos = n > 0 ? 5 * n + 1 : 0;
         FLine = 0;
         parse_block(0);
+        write_udf_offsets();
       }
-      write_udf_offsets();
     }
   }
   if (errors != nullptr) *errors = GetErrorCount();

@@ -21,10 +21,6 @@ bool starts_with_select(const std::string& upperText) {
 }
 }  // namespace
 
-TSQLQuery::TSQLQuery(TSQLDB* db) : FSQLDB(db) {}
-
-TSQLQuery::~TSQLQuery() { finalize_statement(); }
-
 void TSQLQuery::SetSQLText(const std::string& text, bool allowParameters) {
   FSQLText = text;
   FIsParameterized = false;
@@ -43,38 +39,8 @@ bool TSQLQuery::is_select_text() const {
   return upper.size() <= 6 || upper.compare(0, 6, "SELECT") == 0;
 }
 
-void TSQLQuery::fail(const std::string& reason, const char* exceptionText) {
-  FLastError = reason;
-  throw std::runtime_error(exceptionText);
-}
-
-const char* TSQLQuery::db_message() const {
-  return FSQLDB == nullptr ? "" : FSQLDB->GetLastDBErrorMessage();
-}
-
-bool TSQLQuery::finalize_statement() {
-  int rc = sqlite3_finalize(FStatement);
-  FStatement = nullptr;
-  FHasRow = false;
-  return rc == SQLITE_OK;
-}
-
-void TSQLQuery::prepare_statement(const char* exceptionText) {
-  finalize_statement();
-  if (sqlite3_prepare_v2(FSQLDB->Database(), FSQLText.c_str(), -1, &FStatement, nullptr) != SQLITE_OK) {
-    finalize_statement();
-    fail(db_message(), exceptionText);
-  }
-}
-
-// Steps the first row and fills the column maps. A busy or failing first step
-// is a failure of the open, never a row and never an empty result.
-void TSQLQuery::start_result_set(const char* exceptionText) {
-  FEof = false;
+void TSQLQuery::fill_column_maps() {
   FRowCount = -1;
-  if (!TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError)) throw std::runtime_error(exceptionText);
-  FColCount = sqlite3_column_count(FStatement);
-  FLastError.clear();
   FColumnsByName.clear();
   FColumnNames.clear();
   for (int i = 0; i < FColCount; ++i) {
@@ -82,7 +48,6 @@ void TSQLQuery::start_result_set(const char* exceptionText) {
     FColumnNames[i] = name == nullptr ? "" : name;
     FColumnsByName[uppercase_string(FColumnNames[i])] = i;
   }
-  FIsActive = true;
 }
 
 bool TSQLQuery::SetIsActive(bool active) {
@@ -92,7 +57,6 @@ bool TSQLQuery::SetIsActive(bool active) {
 }
 
 bool TSQLQuery::open_query() {
-  FIsActive = false;
   if (FSQLText.empty()) {
     FLastError = "SQLText is empty";
     return false;
@@ -113,14 +77,14 @@ bool TSQLQuery::open_query() {
     FLastError = "TSQLQuery::open_query failed to reset statement object";
     return false;
   }
-  FColCount = 0;
   prepare_statement(kOpenQuery);
   try {
-    start_result_set(kOpenQuery);
+    step_first_row(kOpenQuery);
   } catch (const std::runtime_error&) {
     finalize_statement();
     throw;
   }
+  fill_column_maps();
   return true;
 }
 
@@ -129,9 +93,7 @@ bool TSQLQuery::close_query() {
     FLastError = "Parameterized query: Use ReleaseParameterizedQuery instead";
     return false;
   }
-  if (!FIsActive) return true;
-  FIsActive = false;
-  return finalize_statement();
+  return !FIsActive || finalize_statement();
 }
 
 int TSQLQuery::RowCount() {
@@ -156,31 +118,6 @@ int TSQLQuery::get_row_count() {
   int count = TSQLDB::StepStatement(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : 0;
   sqlite3_finalize(statement);
   return count;
-}
-
-bool TSQLQuery::FetchNext() {
-  FLastError.clear();
-  if (FEof) {
-    FLastError = "End of result set; no more records";
-    return false;
-  }
-  // A statement that was never opened has no result set to move through.
-  if (!FIsActive) {
-    FLastError = "SQLITE_MISUSE: Statement is bad";
-    return false;
-  }
-  return TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
-}
-
-std::string TSQLQuery::GetFieldByNumber(int i) const {
-  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return std::string();
-  const unsigned char* text = sqlite3_column_text(FStatement, i);
-  return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
-}
-
-int TSQLQuery::GetIntFieldByNumber(int i) const {
-  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return 0;
-  return sqlite3_column_int(FStatement, i);
 }
 
 int TSQLQuery::GetColumnNumber(const std::string& name) const {
@@ -254,12 +191,8 @@ bool TSQLQuery::PrepareParameterizedQuery() {
   if (FSQLDB == nullptr) fail("SQLDB not assigned for this query", kPrepare);
   if (!FIsParameterized) fail("Not a parameterized query: use open_query instead", kPrepare);
   if (!is_select_text()) fail("SetActive expects SELECT statement; use ExecSQL instead", kPrepare);
-  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
-    fail("Failure to reset statement object", kResetStatement);
-  FIsActive = false;
-  FColCount = 0;
+  reset_statement(kResetStatement);
   FRowCount = -1;
-  FEof = false;
   prepare_statement(kPrepare);
   return true;
 }
@@ -284,25 +217,14 @@ bool TSQLQuery::BindTextParameter(int n, const char* text) {
 }
 
 bool TSQLQuery::OpenParameterizedQuery() {
-  if (!FIsParameterized) fail("Not a parameterized query: use open_query instead", kOpenParameterized);
-  if (FStatement == nullptr || sqlite3_bind_parameter_count(FStatement) == 0)
-    fail("Parameterized query has no bound parameters", kOpenParameterized);
-  // A second open without a reset starts the result set again, bindings kept.
-  sqlite3_reset(FStatement);
-  start_result_set(kOpenParameterized);
+  open_parameterized(kOpenParameterized);
+  fill_column_maps();
   return true;
 }
 
 bool TSQLQuery::ResetParameterizedQuery() {
-  if (!FIsParameterized) fail("Not a parameterized query: inappropriate call", kReset);
-  FHasRow = false;
-  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
-    fail("Failure to reset statement object", kResetStatement);
+  reset_parameterized(kReset, kResetStatement);
   return true;
 }
 
-bool TSQLQuery::ReleaseParameterizedQuery() {
-  if (!FIsParameterized) fail("Not a parameterized query: use SetIsActive instead", kRelease);
-  FIsActive = false;
-  return finalize_statement();
-}
+bool TSQLQuery::ReleaseParameterizedQuery() { return release_parameterized(kRelease); }

@@ -3,36 +3,23 @@
 // access by number and by name, row counting and parameterized SELECTs.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <map>
 #include <string>
 
-class TSQLDB;
+#include "storage/QueryBase.h"
 
-class TSQLQuery {
+class TSQLQuery : public TQueryBase {
  public:
-  explicit TSQLQuery(TSQLDB* db);
-  ~TSQLQuery();
-  TSQLQuery(const TSQLQuery&) = delete;
-  TSQLQuery& operator=(const TSQLQuery&) = delete;
+  explicit TSQLQuery(TSQLDB* db) : TQueryBase(db) {}
 
   void SetSQLText(const std::string& text, bool allowParameters);
-  const char* GetSQLText() const { return FSQLText.c_str(); }
-  const char* LastErrorMessage() const { return FLastError.c_str(); }
 
   // Plain operations: they answer false with the reason in LastErrorMessage;
   // only a failing prepare or first step inside SetIsActive(true) throws.
   bool SetIsActive(bool active);
-  bool GetIsActive() const { return FIsActive; }
-  bool GetIsParameterized() const { return FIsParameterized; }
-  bool Eof() const { return FEof; }
-  int ColCount() const { return FColCount; }
   int RowCount();
-  bool FetchNext();
 
-  std::string GetFieldByNumber(int i) const;
-  int GetIntFieldByNumber(int i) const;
+  std::string GetFieldByNumber(int i) const { return field_text(i); }
   std::string GetFieldByName(const std::string& name) const;
   int GetIntFieldByName(const std::string& name) const;
   // 0-based number of the result column of that name (case-blind), or -1.
@@ -55,23 +42,10 @@ class TSQLQuery {
   bool open_query();
   bool close_query();
   int get_row_count();
-  void fail(const std::string& reason, const char* exceptionText);
-  void prepare_statement(const char* exceptionText);
-  bool finalize_statement();
-  void start_result_set(const char* exceptionText);
+  void fill_column_maps();
   bool is_select_text() const;
-  const char* db_message() const;
 
-  std::string FSQLText;
-  std::string FLastError;
-  sqlite3_stmt* FStatement = nullptr;
-  int FColCount = 0;
   int FRowCount = -1;
-  bool FEof = false;
-  bool FIsActive = false;
-  bool FIsParameterized = false;
-  bool FHasRow = false;  // a row is current, so its columns may be read
   std::map<std::string, int> FColumnsByName;
   std::map<int, std::string> FColumnNames;
-  TSQLDB* FSQLDB;
 };

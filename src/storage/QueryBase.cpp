@@ -1,0 +1,94 @@
+// What the two statement wrappers share.
+#include "storage/QueryBase.h"
+
+#include <stdexcept>
+
+#include "storage/SQLDB.h"
+
+TQueryBase::~TQueryBase() { sqlite3_finalize(FStatement); }
+
+void TQueryBase::fail(const std::string& reason, const char* exceptionText) {
+  FLastError = reason;
+  throw std::runtime_error(exceptionText);
+}
+
+const char* TQueryBase::db_message() const {
+  return FSQLDB == nullptr ? "" : FSQLDB->GetLastDBErrorMessage();
+}
+
+bool TQueryBase::FetchNext() {
+  FLastError.clear();
+  if (FEof) {
+    FLastError = "End of result set; no more records";
+    return false;
+  }
+  // A statement that was never opened has no result set to move through.
+  if (!FIsActive) {
+    FLastError = "SQLITE_MISUSE: Statement is bad";
+    return false;
+  }
+  return TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
+}
+
+const char* TQueryBase::field_text(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return "";
+  const unsigned char* text = sqlite3_column_text(FStatement, i);
+  return text == nullptr ? "" : reinterpret_cast<const char*>(text);
+}
+
+int TQueryBase::GetIntFieldByNumber(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return 0;
+  return sqlite3_column_int(FStatement, i);
+}
+
+bool TQueryBase::finalize_statement() {
+  FIsActive = false;
+  FHasRow = false;
+  int rc = sqlite3_finalize(FStatement);
+  FStatement = nullptr;
+  return rc == SQLITE_OK;
+}
+
+void TQueryBase::prepare_statement(const char* exceptionText) {
+  finalize_statement();
+  FColCount = 0;
+  FEof = false;
+  sqlite3* db = FSQLDB == nullptr ? nullptr : FSQLDB->Database();
+  if (sqlite3_prepare_v2(db, FSQLText.c_str(), -1, &FStatement, nullptr) != SQLITE_OK) {
+    finalize_statement();
+    fail(db_message(), exceptionText);
+  }
+}
+
+void TQueryBase::reset_statement(const char* exceptionText) {
+  FHasRow = false;
+  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
+    fail("Failure to reset statement object", exceptionText);
+}
+
+void TQueryBase::step_first_row(const char* exceptionText) {
+  FEof = false;
+  if (!TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError)) throw std::runtime_error(exceptionText);
+  FColCount = sqlite3_column_count(FStatement);
+  FLastError.clear();
+  FIsActive = true;
+}
+
+void TQueryBase::open_parameterized(const char* exceptionText) {
+  if (!FIsParameterized) fail("Not a parameterized query: use open_query instead", exceptionText);
+  if (FStatement == nullptr || sqlite3_bind_parameter_count(FStatement) == 0)
+    fail("Parameterized query has no bound parameters", exceptionText);
+  // A second open without a reset starts the result set again, bindings kept.
+  sqlite3_reset(FStatement);
+  step_first_row(exceptionText);
+}
+
+void TQueryBase::reset_parameterized(const char* exceptionText, const char* resetExceptionText) {
+  if (!FIsParameterized) fail("Not a parameterized query: inappropriate call", exceptionText);
+  reset_statement(resetExceptionText);
+}
+
+bool TQueryBase::release_parameterized(const char* exceptionText) {
+  if (!FIsParameterized) fail("Not a parameterized query: use SetIsActive instead", exceptionText);
+  return finalize_statement();
+}
