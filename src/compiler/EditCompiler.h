@@ -132,6 +132,7 @@ class TEditCompiler {
     size_t Line;
     char Id;
     int Type;
+    int CharConstant;
   };
 
   // Driver (compile steps, result lists).
@@ -232,5 +233,6 @@ class TEditCompiler {
   std::vector<std::string> FWarnings;
   TVariablesMap* FVariables;
   std::vector<RLt_UDFDef*> FUDFs;
-  bool FInCharConstant = false;  // the next quote closes a character constant
+  bool FInCharConstant = false;  // first pass: the next quote closes a character constant
+  int FCharConstant = 0;         // second pass: 1 its character is next, 2 its closing quote
 };

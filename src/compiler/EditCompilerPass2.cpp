@@ -55,6 +55,14 @@ int number_value(const std::string& digits) {
 
 int TEditCompiler::get_next_token() {
   const std::string& text = FCompiled;
+  // The character of a character constant is data, whatever it looks like:
+  // 'A' is no else and 'M' no built-in call.
+  if (FCharConstant == 1 && FCmpPos < text.size()) {
+    ++FCmpPos;
+    FCurTokType = 6;
+    FCharConstant = 2;
+    return FCurTokType;
+  }
   while (FCmpPos < text.size() && (text[FCmpPos] == '\n' || text[FCmpPos] == '@')) {
     if (text[FCmpPos] == '\n') ++FLine;
     ++FCmpPos;
@@ -70,6 +78,7 @@ int TEditCompiler::get_next_token() {
     FCurTokType = toklist[row].Type;
     FCmpPos = std::min(FCmpPos + width, FCompiled.size());
   };
+  FCharConstant = c != '\'' ? 0 : FCharConstant == 2 ? 0 : 1;
   if (c == '!') {
     take(0, 1);
   } else if (c == '"') {
@@ -346,7 +355,7 @@ void TEditCompiler::walk_expr_tokens() {
 }
 
 TEditCompiler::TReadPosition TEditCompiler::read_position() const {
-  return TReadPosition{FCmpPos, FLine, FCurTokId, FCurTokType};
+  return TReadPosition{FCmpPos, FLine, FCurTokId, FCurTokType, FCharConstant};
 }
 
 void TEditCompiler::restore_position(const TReadPosition& position) {
@@ -354,6 +363,7 @@ void TEditCompiler::restore_position(const TReadPosition& position) {
   FLine = position.Line;
   FCurTokId = position.Id;
   FCurTokType = position.Type;
+  FCharConstant = position.CharConstant;
 }
 
 void TEditCompiler::walk_code_block(char kind, int fieldPos, int& end) {
@@ -541,7 +551,8 @@ char TEditCompiler::next_code_byte() const {
 
 void TEditCompiler::check_result_type(char code) {
   TVariableDef* variable = find_variable(FLastVarName);
-  if (variable == nullptr || FCmpPos >= FCompiled.size()) return;
+  // A character constant such as 'M' can read as a call here; it has no result type.
+  if (variable == nullptr || FCmpPos >= FCompiled.size() || get_intern_func_name(code).empty()) return;
   const TInternFuncDef* function = get_intern_func_def(code);
   if (variable->GetVarType() == function->Result) return;
   std::string returns = function->Result == 'H' ? "data type CHAR" : function->Result == 'I' ? "data type INT" : "NOTHING";
