@@ -203,7 +203,7 @@ TEST_F(EditCompilerTest, CompiledTextOfStatements) {
       {"char c;\nc = 'a';\nc = 0;", "@HN001c;\nN001c='a';\nN001c=U0010;"},
       // A constant's character is data, even where it looks like a token.
       {"char c;\nc = 'A';\nif (c == 'M') return 'N';",
-       "@HN001c;\nN001c='A';\nF   4(N001cE'M')D'N';"},
+       "@HN001c;\nN001c='A';\nF   5(N001cE'M')D'N';"},
       {"int a[5], i;\na[i] = 1;\na[2] = a[i] + 1;",
        "@IN001a[U0015],N001i;\nN001a[N001i]=U0011;\nN001a[U0012]=N001a[N001i]+U0011;"},
       {"int x;\n;\n{ x = 1; }", "@IN001x;\n;\n{N001x=U0011;}"},

@@ -93,7 +93,8 @@ std::vector<TCompiledCall> find_calls(const std::string& text, char code) {
         closed = true;
       }
       if (c == ',' && depth == 1) call.Arguments.push_back(skip_line_marks(text, p + 1));
-      if (c == 'U' && !closed) call.Numbers.push_back(atoi(text.substr(p + 4, decimal_length(text, p)).c_str()));
+      if (c == 'U' && !closed && p + 4 <= text.size())
+        call.Numbers.push_back(atoi(text.substr(p + 4, decimal_length(text, p)).c_str()));
     }
     calls.push_back(call);
   }
