@@ -7,8 +7,6 @@
 #include <iterator>
 #include <string>
 
-#include "quelt.h"
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
@@ -24,7 +22,6 @@ int main(int argc, char** argv) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
     ++files;
   }
-  Shutdown();  // closes the fuzz target's metafile
   printf("%d corpus files compiled\n", files);
   return files > 0 ? 0 : 1;
 }
