@@ -3,6 +3,7 @@
 // and named cursors. Every export on a handle forwards to one of its operations.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -145,7 +146,7 @@ class TSMF {
   TSQLQuery* find_cursor(const char* cursorName, const char* method);
   int cursor_value(const char* cursorName, const char* method, int columnNumber,
                    const char* columnName, std::string& value);
-  int run_cursor_step(const char* cursorName, const char* method, int step);
+  int run_cursor_step(const char* cursorName, const char* method, const std::function<void(TSQLQuery*)>& step);
   int recompile_edit_logic(const std::string& editTag);
   int store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors);
   bool read_field_order(int pkey, std::vector<int>& order);

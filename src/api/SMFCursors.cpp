@@ -1,5 +1,6 @@
 // TSMF: named cursors over the host's own read-only SQL, plain and
 // parameterized, kept in one list under their lower-cased names.
+#include <functional>
 #include <stdexcept>
 
 #include "api/SMF.h"
@@ -11,9 +12,6 @@
 namespace {
 
 int data_size(const std::string& value) { return value.empty() ? 0 : static_cast<int>(value.size()) + 1; }
-
-// The parameterized statement operations a cursor front can run.
-enum TCursorStep { csOpen, csReset };
 
 }  // namespace
 
@@ -251,39 +249,14 @@ int TSMF::PrepareParameterizedCursor(const char* cursorName, const char* sql) {
   return 0;
 }
 
-int TSMF::BindIntParameter(const char* cursorName, int parameterNumber, int value) {
-  if (!parameters_given("BindIntParameter", {{cursorName, "cursorName"}})) return -1;
-  TSQLQuery* cursor = find_cursor(cursorName, "BindIntParameter");
-  if (cursor == nullptr) return -1;
-  try {
-    cursor->BindIntParameter(parameterNumber, value);
-    return 0;
-  } catch (const std::runtime_error&) {
-    add_error("BindIntParameter", cursor->LastErrorMessage());
-    return -1;
-  }
-}
-
-int TSMF::BindTextParameter(const char* cursorName, int parameterNumber, const char* text) {
-  if (!parameters_given("BindTextParameter", {{cursorName, "cursorName"}, {text, "text"}})) return -1;
-  TSQLQuery* cursor = find_cursor(cursorName, "BindTextParameter");
-  if (cursor == nullptr) return -1;
-  try {
-    cursor->BindTextParameter(parameterNumber, text);
-    return 0;
-  } catch (const std::runtime_error&) {
-    add_error("BindTextParameter", cursor->LastErrorMessage());
-    return -1;
-  }
-}
-
-int TSMF::run_cursor_step(const char* cursorName, const char* method, int step) {
-  if (!parameters_given(method, {{cursorName, "cursorName"}})) return -1;
+// Runs one parameterized step on a listed cursor; a step that throws is
+// recorded with the statement's reason.
+int TSMF::run_cursor_step(const char* cursorName, const char* method,
+                          const std::function<void(TSQLQuery*)>& step) {
   TSQLQuery* cursor = find_cursor(cursorName, method);
   if (cursor == nullptr) return -1;
   try {
-    if (step == csOpen) cursor->OpenParameterizedQuery();
-    else cursor->ResetParameterizedQuery();
+    step(cursor);
     return 0;
   } catch (const std::runtime_error&) {
     add_error(method, cursor->LastErrorMessage());
@@ -291,12 +264,28 @@ int TSMF::run_cursor_step(const char* cursorName, const char* method, int step) 
   }
 }
 
+int TSMF::BindIntParameter(const char* cursorName, int parameterNumber, int value) {
+  if (!parameters_given("BindIntParameter", {{cursorName, "cursorName"}})) return -1;
+  return run_cursor_step(cursorName, "BindIntParameter",
+                         [&](TSQLQuery* cursor) { cursor->BindIntParameter(parameterNumber, value); });
+}
+
+int TSMF::BindTextParameter(const char* cursorName, int parameterNumber, const char* text) {
+  if (!parameters_given("BindTextParameter", {{cursorName, "cursorName"}, {text, "text"}})) return -1;
+  return run_cursor_step(cursorName, "BindTextParameter",
+                         [&](TSQLQuery* cursor) { cursor->BindTextParameter(parameterNumber, text); });
+}
+
 int TSMF::OpenParameterizedCursor(const char* cursorName) {
-  return run_cursor_step(cursorName, "OpenParameterizedCursor", csOpen);
+  if (!parameters_given("OpenParameterizedCursor", {{cursorName, "cursorName"}})) return -1;
+  return run_cursor_step(cursorName, "OpenParameterizedCursor",
+                         [](TSQLQuery* cursor) { cursor->OpenParameterizedQuery(); });
 }
 
 int TSMF::ResetParameterizedCursor(const char* cursorName) {
-  return run_cursor_step(cursorName, "ResetParameterizedCursor", csReset);
+  if (!parameters_given("ResetParameterizedCursor", {{cursorName, "cursorName"}})) return -1;
+  return run_cursor_step(cursorName, "ResetParameterizedCursor",
+                         [](TSQLQuery* cursor) { cursor->ResetParameterizedQuery(); });
 }
 
 int TSMF::ReleaseParameterizedCursor(const char* cursorName) {

@@ -159,6 +159,7 @@ class TEditCompiler {
   void append_number();
   void append_operand(char tokenChar, const std::string& operand);
   std::string field_name_to_field_num(std::string name);
+  void open_dictionary_query(const char* method, const std::string& sql);
 
   // Second pass.
   int get_next_token();

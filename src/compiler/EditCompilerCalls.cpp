@@ -333,15 +333,7 @@ bool TEditCompiler::check_date_type(const std::string& fname, const std::string&
   if (end == 1) return true;
   std::string number = param.substr(1, end - 1);
   std::string sql = "SELECT FieldName, DataType FROM RL_Fields WHERE FieldNumber = " + number + ";";
-  FQuery->SetIsActive(false);
-  FQuery->SetSQLText(sql, true);
-  try {
-    if (!FQuery->SetIsActive(true)) throw std::runtime_error(FQuery->LastErrorMessage());
-  } catch (const std::runtime_error&) {
-    FEnginePump->AddError("TEditCompiler", "check_date_type", "failure to open query");
-    FEnginePump->AddError("TEditCompiler", "check_date_type", "SQL: " + sql);
-    throw;
-  }
+  open_dictionary_query("check_date_type", sql);
   bool found = !FQuery->Eof();
   std::string name = FQuery->GetFieldByName("FieldName");
   std::string type = FQuery->GetFieldByName("DataType");

@@ -287,15 +287,7 @@ std::string TEditCompiler::field_name_to_field_num(std::string name) {
   if (!bare.empty() && bare.front() == '"') bare.erase(0, 1);
   if (!bare.empty() && bare.back() == '"') bare.pop_back();
   std::string sql = "SELECT FieldNumber FROM RL_Fields WHERE FieldName = '" + quote_sql_value(bare) + "';";
-  FQuery->SetIsActive(false);
-  FQuery->SetSQLText(sql, true);
-  try {
-    if (!FQuery->SetIsActive(true)) throw std::runtime_error(FQuery->LastErrorMessage());
-  } catch (const std::runtime_error&) {
-    FEnginePump->AddError("TEditCompiler", "field_name_to_field_num", "failure to open query");
-    FEnginePump->AddError("TEditCompiler", "field_name_to_field_num", "SQL: " + sql);
-    throw;
-  }
+  open_dictionary_query("field_name_to_field_num", sql);
   std::string number = FQuery->Eof() ? std::string() : FQuery->GetFieldByName("FieldNumber");
   FQuery->SetIsActive(false);
   if (number.empty()) {
@@ -303,4 +295,18 @@ std::string TEditCompiler::field_name_to_field_num(std::string name) {
     return "0000";
   }
   return number;
+}
+
+// Runs a data-dictionary query on the shared statement. Its failure is a
+// problem of the metafile, not of the logic: recorded and thrown.
+void TEditCompiler::open_dictionary_query(const char* method, const std::string& sql) {
+  FQuery->SetIsActive(false);
+  FQuery->SetSQLText(sql, true);
+  try {
+    if (!FQuery->SetIsActive(true)) throw std::runtime_error(FQuery->LastErrorMessage());
+  } catch (const std::runtime_error&) {
+    FEnginePump->AddError("TEditCompiler", method, "failure to open query");
+    FEnginePump->AddError("TEditCompiler", method, "SQL: " + sql);
+    throw;
+  }
 }

@@ -56,15 +56,16 @@ bool TSQLQuery::SetIsActive(bool active) {
   return open_query();
 }
 
+// The reason a text cannot run at all: no text, or no connection.
+bool TSQLQuery::text_and_connection_given() {
+  if (FSQLText.empty()) FLastError = "SQLText is empty";
+  else if (FSQLDB == nullptr) FLastError = "SQLDB not assigned for this query";
+  else return true;
+  return false;
+}
+
 bool TSQLQuery::open_query() {
-  if (FSQLText.empty()) {
-    FLastError = "SQLText is empty";
-    return false;
-  }
-  if (FSQLDB == nullptr) {
-    FLastError = "SQLDB not assigned for this query";
-    return false;
-  }
+  if (!text_and_connection_given()) return false;
   if (FIsParameterized) {
     FLastError = "Parameterized query: Use OpenParameterizedQuery instead";
     return false;
@@ -161,14 +162,7 @@ bool TSQLQuery::GetColumnConstraints(const char* table, const char* column, int*
 }
 
 bool TSQLQuery::ExecSQL() {
-  if (FSQLText.empty()) {
-    FLastError = "SQLText is empty";
-    return false;
-  }
-  if (FSQLDB == nullptr) {
-    FLastError = "SQLDB not assigned for this query";
-    return false;
-  }
+  if (!text_and_connection_given()) return false;
   try {
     if (starts_with_select(uppercase_string(FSQLText))) {
       FLastError = "SELECT statement should not use ExecSQL(); use SetActive(true), instead";

@@ -44,6 +44,7 @@ class TSQLQuery : public TQueryBase {
   int get_row_count();
   void fill_column_maps();
   bool is_select_text() const;
+  bool text_and_connection_given();
 
   int FRowCount = -1;
   std::map<std::string, int> FColumnsByName;
