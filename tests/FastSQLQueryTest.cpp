@@ -10,19 +10,7 @@
 #include "storage/SQLDB.h"
 
 namespace {
-class FastSQLQueryFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Path = Dir.file("f.db");
-    ASSERT_EQ(SQLITE_OK, RawDB(Path).exec("CREATE TABLE t(a integer, b text);"
-                                          "INSERT INTO t VALUES(1, 'one'); INSERT INTO t VALUES(2, 'two');"
-                                          "INSERT INTO t VALUES(3, NULL);"));
-    ASSERT_TRUE(Db.OpenDatabase(Path.c_str()));
-  }
-  TempDir Dir;
-  std::string Path;
-  TSQLDB Db;
-};
+class FastSQLQueryFixture : public SmallTableTest {};
 }  // namespace
 
 TEST_F(FastSQLQueryFixture, OpensAnyTextAndFetches) {

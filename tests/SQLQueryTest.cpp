@@ -11,19 +11,7 @@
 #include "storage/Utility.h"
 
 namespace {
-class SQLQueryFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Path = Dir.file("q.db");
-    ASSERT_EQ(SQLITE_OK, RawDB(Path).exec("CREATE TABLE t(a integer not null, b text);"
-                                          "INSERT INTO t VALUES(1, 'one'); INSERT INTO t VALUES(2, 'two');"
-                                          "INSERT INTO t VALUES(3, NULL);"));
-    ASSERT_TRUE(Db.OpenDatabase(Path.c_str()));
-  }
-  TempDir Dir;
-  std::string Path;
-  TSQLDB Db;
-};
+class SQLQueryFixture : public SmallTableTest {};
 
 bool parameterized(const std::string& text, bool allow = true) {
   TSQLQuery query(nullptr);

@@ -26,6 +26,42 @@ bool create_metafile(const std::string& path) {
   return schema.CreateSMFTables("5.01");
 }
 
+// Rows in every owner and pivot table; they need agencies 2 and 3.
+const char* const kContentRows =
+    "INSERT INTO RL_Messages VALUES(2, 2, 7, 'Value out of range', NULL);"
+    "INSERT INTO RL_Edits(PKey, AgencyPKey, EditTag, EditName, MessagePKey) VALUES(1, 2, 'E1', 'One', 2);"
+    "INSERT INTO RL_EditSets VALUES(1, 2, 'S1', 'Set one', NULL, NULL);"
+    "INSERT INTO RL_Fields VALUES(1, 1, 1, 'F1', 'L1', 5, 'S ', NULL, 'field');"
+    "INSERT INTO RL_Layouts VALUES(1, 3, 'LAY1', 'Layout one', NULL, NULL);"
+    "INSERT INTO RL_LookupTables VALUES(1, 1, 'LU_Colors', 2, NULL, NULL);"
+    "INSERT INTO RL_EditSetEditsPivot VALUES(1, 1, 1);"
+    "INSERT INTO RL_EditErrorsPivot VALUES(1, 1, 'Bad value', 'E');"
+    "INSERT INTO RL_EditMessagesPivot VALUES(1, 1, 2, 'W');"
+    "INSERT INTO RL_EditFieldsPivot VALUES(1, 1, 1, 1);"
+    "INSERT INTO RL_EditTablesPivot VALUES(1, 1, 1);"
+    "INSERT INTO RL_LayoutFieldsPivot VALUES(1, 1, 1, 1);";
+
+bool make_older_metafile(const std::string& path) {
+  return create_metafile(path) &&
+         RawDB(path).exec(
+             "DROP TABLE RL_Agencies;"
+             "CREATE TABLE RL_Agencies([PKey] integer not null primary key, [AdminCode] varchar(12) not null, "
+             "[OrgName] varchar(50) not null, [Password] varchar(10) null, [Address1] varchar(50) null, "
+             "[Address2] varchar(50) null, [City] varchar(30) null, [State] varchar(2) null, "
+             "[PostalCode] varchar(10) null, [ContactName] varchar(50) null, [PhoneNumber] varchar(20) null, "
+             "[LastModDate] datetime null, [Comments] text null);"
+             "create unique index xRL_Agencies_AdminCode on RL_Agencies(AdminCode);"
+             "create unique index xRL_Agencies_OrgName on RL_Agencies(OrgName);"
+             "INSERT INTO RL_Agencies VALUES(1, 'NONE', 'Nobody', NULL, 'x', 'x', 'x', 'x', 'x', 'x', 'x', "
+             "  NULL, 'x');"
+             "INSERT INTO RL_Agencies VALUES(2, 'AG2', 'Agency Two', 'pw', '1 Main St', 'Suite 4', "
+             "  'Springfield', 'IL', '62701', 'Ann Lee', '555-0101', '20240101', 'Old note');"
+             "INSERT INTO RL_Agencies VALUES(3, 'AG3', 'Agency Three', NULL, '9 Elm', NULL, "
+             "  'Shelbyville', 'IL', '62565', 'Bob', '555-0202', NULL, NULL);"
+             "UPDATE RL_Control SET ItemValue = '5.0' WHERE ItemName = 'MFStructureVersion';" +
+             std::string(kContentRows)) == SQLITE_OK;
+}
+
 RawDB::RawDB(const std::string& path) {
   if (sqlite3_open(path.c_str(), &Db) != SQLITE_OK) throw std::runtime_error("cannot open " + path);
 }
@@ -68,4 +104,12 @@ std::vector<std::string> snapshot(const std::string& path) {
     for (const std::string& row : raw.rows("SELECT * FROM [" + table + "] ORDER BY rowid"))
       result.push_back(table + ": " + row);
   return result;
+}
+
+void SmallTableTest::SetUp() {
+  Path = Dir.file("t.db");
+  ASSERT_EQ(SQLITE_OK, RawDB(Path).exec("CREATE TABLE t(a integer not null, b text);"
+                                        "INSERT INTO t VALUES(1, 'one'); INSERT INTO t VALUES(2, 'two');"
+                                        "INSERT INTO t VALUES(3, NULL);"));
+  ASSERT_TRUE(Db.OpenDatabase(Path.c_str()));
 }

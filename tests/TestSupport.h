@@ -2,11 +2,14 @@
 // test and small wrappers to build and inspect metafiles with raw SQLite.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "storage/SQLDB.h"
 
 class TempDir {
  public:
@@ -24,6 +27,14 @@ class TempDir {
 
 // Creates a metafile of the current structure at `path`; true on success.
 bool create_metafile(const std::string& path);
+
+// Rows in every owner and pivot table of a metafile; they need agencies 2 and 3.
+extern const char* const kContentRows;
+
+// A metafile of the structure before "5.01" at `path`: agencies with address
+// and contact columns (and the same index names), agencies 1 to 3, the rows of
+// kContentRows, every other table as now; true on success.
+bool make_older_metafile(const std::string& path);
 
 // A raw SQLite connection for setting up and checking files behind the engine's back.
 class RawDB {
@@ -72,3 +83,13 @@ std::string refusal(const Query& query, Action action) {
 // Every table of the file with its rows, and every schema entry with its SQL:
 // two equal snapshots mean the file was left exactly as it was.
 std::vector<std::string> snapshot(const std::string& path);
+
+// A connection on a file holding t(a integer not null, b text) with the rows
+// (1, 'one'), (2, 'two') and (3, NULL), for the statement-wrapper tests.
+class SmallTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  TempDir Dir;
+  std::string Path;
+  TSQLDB Db;
+};
