@@ -93,9 +93,8 @@ int TSMF::InitializeMetafile(const char* path, char* message, int messageLength,
 
 bool TSMF::check_mf_structure_version(char* message, int messageLength, int* versionCompare) {
   TSQLQuery query(FSQLDB);
-  query.SetSQLText("SELECT [ItemValue] FROM RL_Control WHERE [ItemName] = 'MFStructureVersion';", true);
   try {
-    if (!query.SetIsActive(true)) throw std::runtime_error(query.LastErrorMessage());
+    query.OpenSelect("SELECT [ItemValue] FROM RL_Control WHERE [ItemName] = 'MFStructureVersion';");
     if (query.Eof()) return true;
     std::string stored = query.GetFieldByNumber(0);
     int comparison = std::string(kStructureVersion).compare(stored);
@@ -123,10 +122,8 @@ int TSMF::UpdateMetafile(char* message, int messageLength) {
 int TSMF::read_control_item(const char* item, const char* method, char* buffer, int length) {
   if (!parameters_given(method, {{length > 0 ? buffer : "", "buffer"}})) return -1;
   TSQLQuery query(FSQLDB);
-  query.SetSQLText(std::string("SELECT [ItemValue] FROM RL_Control WHERE [ItemName] = '") + item + "';",
-                   true);
   try {
-    if (!query.SetIsActive(true)) throw std::runtime_error("TSQLQuery.open_query");
+    query.OpenSelect(std::string("SELECT [ItemValue] FROM RL_Control WHERE [ItemName] = '") + item + "';");
     copy_to_buffer(query.GetFieldByNumber(0), buffer, length);
     return 0;
   } catch (const std::runtime_error& e) {

@@ -32,12 +32,6 @@ std::string row_statement(const char* table, int pkey) {
   return "SELECT * FROM " + bracketed(table) + " WHERE PKey = " + intToString(pkey) + ";";
 }
 
-// Opens a SELECT; an open that answers false is a failure like one that throws.
-void open_select(TSQLQuery& query, const std::string& sql) {
-  query.SetSQLText(sql, true);
-  if (!query.SetIsActive(true)) throw std::runtime_error(query.LastErrorMessage());
-}
-
 int data_size(const std::string& value) { return value.empty() ? 0 : static_cast<int>(value.size()) + 1; }
 
 // Zero-fills the buffer and copies at most length-1 bytes, so it always ends in zero.
@@ -53,7 +47,7 @@ int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* ca
   std::string order = orderBy != nullptr && *orderBy != '\0' ? orderBy : "PKey";
   TSQLQuery query(FSQLDB);
   try {
-    open_select(query, std::string("SELECT PKey FROM ") + table + " ORDER BY " + order);
+    query.OpenSelect(std::string("SELECT PKey FROM ") + table + " ORDER BY " + order);
     if (query.Eof()) return -2;
     do {
       reinterpret_cast<PKeyCallback>(callback)(owner, table, query.GetIntFieldByName("PKey"));
@@ -72,7 +66,7 @@ int TSMF::CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner
   std::string sql = kLayoutGapSelect + intToString(editSetPKey) + kLayoutGapNotPlaced + intToString(layoutPKey) + "); ";
   TSQLQuery query(FSQLDB);
   try {
-    open_select(query, sql);
+    query.OpenSelect(sql);
     if (query.Eof()) return -2;
     do {
       reinterpret_cast<LayoutGapCallback>(callback)(
@@ -259,7 +253,7 @@ int TSMF::GetFieldName(const char* table, int columnOrder, char* buffer, int len
 int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
   if (!parameters_given("ReadData", {{table, "table"}, {callback, "callback"}})) return -1;
   TSQLQuery query(FSQLDB);
-  open_select(query, row_statement(table, pkey));
+  query.OpenSelect(row_statement(table, pkey));
   if (query.Eof()) return 0;
   TTableDef* def = find_table(table, "ReadData");
   if (def == nullptr) return -1;
@@ -285,7 +279,7 @@ TSQLQuery* TSMF::cached_row_query(const char* table, int pkey) {
     if (query->GetIntFieldByName("PKey") == pkey) return query;
     query->SetIsActive(false);
   }
-  open_select(*query, row_statement(table, pkey));
+  query->OpenSelect(row_statement(table, pkey));
   return query;
 }
 
@@ -317,7 +311,7 @@ int TSMF::RefreshReadData(const char* table, int pkey) {
   if (query == nullptr) query = new TSQLQuery(FSQLDB);
   query->SetIsActive(false);
   try {
-    open_select(*query, sql);
+    query->OpenSelect(sql);
     return 0;
   } catch (const std::runtime_error&) {
     add_error("RefreshReadData", "SQL: " + sql);

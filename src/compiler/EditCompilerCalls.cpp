@@ -252,8 +252,7 @@ bool TEditCompiler::message_number_is_valid(const std::string& fname, const std:
   }
   int number = atoi(param.substr(4).c_str());
   TSQLQuery query(FSQLDB);
-  query.SetSQLText("SELECT [PKey] FROM [RL_Messages] WHERE [MessageNumber] = " + intToString(number) + ";", true);
-  if (!query.SetIsActive(true)) throw std::runtime_error(query.LastErrorMessage());
+  query.OpenSelect("SELECT [PKey] FROM [RL_Messages] WHERE [MessageNumber] = " + intToString(number) + ";");
   if (!query.Eof() && query.GetIntFieldByName("PKey") > 0) return true;
   comp_sntx_err("in function " + fname + ", Message #" + intToString(number) + " does not exist");
   return false;

@@ -301,9 +301,8 @@ std::string TEditCompiler::field_name_to_field_num(std::string name) {
 // problem of the metafile, not of the logic: recorded and thrown.
 void TEditCompiler::open_dictionary_query(const char* method, const std::string& sql) {
   FQuery->SetIsActive(false);
-  FQuery->SetSQLText(sql, true);
   try {
-    if (!FQuery->SetIsActive(true)) throw std::runtime_error(FQuery->LastErrorMessage());
+    FQuery->OpenSelect(sql);
   } catch (const std::runtime_error&) {
     FEnginePump->AddError("TEditCompiler", method, "failure to open query");
     FEnginePump->AddError("TEditCompiler", method, "SQL: " + sql);

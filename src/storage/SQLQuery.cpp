@@ -50,6 +50,11 @@ void TSQLQuery::fill_column_maps() {
   }
 }
 
+void TSQLQuery::OpenSelect(const std::string& sql) {
+  SetSQLText(sql, true);
+  if (!SetIsActive(true)) throw std::runtime_error(LastErrorMessage());
+}
+
 bool TSQLQuery::SetIsActive(bool active) {
   if (!active) return close_query();
   close_query();

@@ -17,6 +17,9 @@ class TSQLQuery : public TQueryBase {
   // Plain operations: they answer false with the reason in LastErrorMessage;
   // only a failing prepare or first step inside SetIsActive(true) throws.
   bool SetIsActive(bool active);
+  // Sets a SELECT (parameters allowed) and opens it; an open that answers
+  // false throws std::runtime_error with the reason, like one that fails.
+  void OpenSelect(const std::string& sql);
   int RowCount();
 
   std::string GetFieldByNumber(int i) const { return field_text(i); }
