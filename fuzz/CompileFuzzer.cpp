@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "quelt.h"
@@ -19,11 +20,18 @@ const char* const kSetup =
     "CREATE INDEX xSITES_CODE on SITES([CODE], [PKey]);"
     "INSERT INTO RL_LookupTables(TableName,RecCount) VALUES ('SITES',0);";
 
+char scratch[] = "/tmp/quelt-fuzz-XXXXXX";
+
+// Closes the metafile, so leak checks at exit stay quiet, and removes its directory.
+void close_metafile() {
+  Shutdown();
+  std::filesystem::remove_all(scratch);
+}
+
 // The metafile is made once per process in a temporary directory.
 int open_metafile() {
-  char dir[] = "/tmp/quelt-fuzz-XXXXXX";
-  if (mkdtemp(dir) == nullptr) abort();
-  std::string path = std::string(dir) + "/fuzz.smf";
+  if (mkdtemp(scratch) == nullptr) abort();
+  std::string path = std::string(scratch) + "/fuzz.smf";
   if (Edit_CreateNewMetafile(path.c_str()) != 0) abort();
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK || sqlite3_exec(db, kSetup, nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -32,7 +40,7 @@ int open_metafile() {
   int handle = -1, versionCompare = 0;
   char message[256];
   if (Edit_Initialize(&handle, path.c_str(), message, sizeof message, &versionCompare) != 0) abort();
-  atexit([] { Shutdown(); });  // closes the metafile, so leak checks at exit stay quiet
+  atexit(close_metafile);
   return handle;
 }
 

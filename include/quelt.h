@@ -9,7 +9,9 @@
  * - A function that takes a metafile handle (smfID) refuses an invalid one with
  *   -1 (the two engine-error readers with -2), empties that metafile's list of
  *   engine errors, and records what went wrong in it; read the list with
- *   Edit_GetEngineErrorsCount and Edit_GetEngineErrorByIndex.
+ *   Edit_GetEngineErrorsCount and Edit_GetEngineErrorByIndex. Every -1 on a
+ *   valid handle leaves at least one engine error; an unexpected failure is
+ *   recorded with the text of its cause.
  * - A null name, out-parameter, callback function, or buffer with a length
  *   above 0 gives -1 and the engine error "Parameter \"<name>\" must not be
  *   NULL" unless the function says otherwise. Callback owners are opaque and may
@@ -75,7 +77,8 @@ QUELT_API int Edit_CreateNewMetafile(const char* path);
 QUELT_API int Edit_CompactMetafile(const char* path);
 /* Copies the engine version "5.0.0.15". 0, or -2 for a null buffer. */
 QUELT_API int Edit_GetEngineVersion(char* buffer, int length);
-/* Copies the metafile structure version that the engine works on, "5.01". */
+/* Copies the metafile structure version that the engine works on, "5.01".
+ * 0, or -1 for a null buffer with a length above 0. */
 QUELT_API int Edit_GetMetafileStructureVersion(char* buffer, int length);
 /* Copies the metafile's content version (RL_Control item MFContentVersion). */
 QUELT_API int Edit_GetMetafileVersion(int smfID, char* buffer, int length);

@@ -119,7 +119,9 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
   compare = 77;
   EXPECT_EQ(0, Edit_Exit(open_handle(path, message, sizeof message, &compare)));
   EXPECT_EQ(77, compare);
-  raw.exec("CREATE TABLE [Bad Name](PKey integer)");
+  // A table that cannot be read at all (its module is not loaded) fails the whole file.
+  raw.exec("PRAGMA writable_schema=ON; INSERT INTO sqlite_master VALUES('table', 'v', 'v', 0, "
+           "'CREATE VIRTUAL TABLE v USING nosuchmodule()');");
   EXPECT_TRUE(fails(path, sizeof message));
   EXPECT_STREQ("Unable to build tables list", message);
 

@@ -606,6 +606,10 @@ TEST_F(EditCompilerTest, StatementMessages) {
       {"return 1, 2;", {"Line    3: COMMA not valid in RETURN statement"}, {}},
       {"return q;", {"Line    3: undeclared variable \"q\""}, {}},
       {"return PASS", {"Line    3: return statement must end with semi-colon"}, {}},
+      {"return 'a';", {}, {}},
+      {"return '1';", {"Line    3: expected IDENTIFIER"}, {}},
+      {"return '$';", {"Line    3: expected IDENTIFIER"}, {}},
+      {"c = '1';", {}, {}},
   };
   for (MessageCase& c : cases) c.source = head + c.source;
   expect_messages(cases);
@@ -672,6 +676,23 @@ TEST_F(EditCompilerTest, BalanceMessagesStopBeforeTheGrammar) {
             result.errors);
 }
 
+// Hints of the token reader are no bracket messages: the statements are still parsed.
+TEST_F(EditCompilerTest, TokenReaderHintsDoNotStopTheStatementPass) {
+  std::vector<MessageCase> cases;
+  for (const char* op : {"++", "--"})
+    cases.push_back({std::string("int x;\nx") + op + ";",
+                     {std::string("Line    2: syntax error \"") + op + "\"",
+                      std::string("Line    2: syntax error \"") + op + "\"", "Line    2: = expected"},
+                     {}});
+  for (const char* op : {"+=", "-="})
+    cases.push_back({std::string("int x;\nx ") + op + " 1;\ny = 2;",
+                     {std::string("Line    2: syntax error \"") + op + "\"",
+                      std::string("Line    2: syntax error \"") + op + "\"", "Line    2: = expected",
+                      "Line    3: undeclared variable \"y\""},
+                     {}});
+  expect_messages(cases);
+}
+
 TEST_F(EditCompilerTest, BuiltInCallMessages) {
   const std::string head = "char s[10];\nint n;\n";
   const std::string deprecated =
@@ -735,6 +756,10 @@ TEST_F(EditCompilerTest, ReferenceCheckMessages) {
       {"n = sqllookup(\"SITES\", \"CODE, NAME, CITY\", s);",
        {"Line    3: Table \"SITES\" has no column named \"CITY\""},
        {"Line    3: Field \" NAME\" is not indexed. Performance will be improved by creating this index on table SITES"}},
+      // Every blank of the column list goes, however many stand together.
+      {"n = sqllookup(\"ZIPS\", \" ZIPCODE  ,  CITY \", s);",
+       {},
+       {"Line    3: Field \" CITY\" is not indexed. Performance will be improved by creating this index on table ZIPS"}},
       {"n = sqlrangelookup(\"nope\", \"CODE\", s);", {"Line    3: Table nope not found in this metafile"}, {}},
       {"n = valid_date_iop(#S\"Birth Date\");", {}, {}},
       {"n = valid_date_iop(s);", {}, {}},

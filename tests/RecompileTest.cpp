@@ -144,6 +144,13 @@ TEST_F(Recompile, FailingDataDictionaryIsCaughtAndRecorded) {
   EXPECT_EQ("old", compiled());
 }
 
+TEST_F(Recompile, SyntaxCheckThatFailsSaysWhy) {
+  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
+  int errors = -1, warnings = -1;
+  EXPECT_EQ(-1, Qb_CheckSyntax(smf(), "error_msg(5);", &errors, &warnings));
+  EXPECT_EQ((Rows{tsmf_error("CheckSyntax", "TSQLQuery.open_query")}), engine_errors(smf()));
+}
+
 TEST_F(Recompile, SyntaxCheckReaders) {
   int errors = -1, warnings = -1, line = 0, count = 0, kind = 0, number = 0;
   char text[100] = "untouched";

@@ -80,7 +80,9 @@ TEST(Records, ReadDataDeliversTheWholeRow) {
   row.clear();
   EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, fn(collect_value)));
   EXPECT_EQ(-1, Edit_ReadData(h, "NoSuch", 1, &row, fn(collect_value)));
-  EXPECT_EQ(Rows{}, engine_errors(h));
+  EXPECT_EQ((Rows{tsmf_error("ReadData", "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
+                  tsmf_error("ReadData", "no such table: NoSuch")}),
+            engine_errors(h));
   EXPECT_EQ(Rows{}, row);
   // A table the model has not read, whose "]" must not break the row statement.
   ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("CREATE TABLE \"Odd]Name\"(PKey integer primary key);"

@@ -135,3 +135,20 @@ TEST(Schema, IndexAndTriggerTextsBelongToTheirOwnTableOnly) {
   EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Codes_1"));
   EXPECT_EQ("Codes_1|2|Code|char(1)|NULL|0|||", structure(h, "Codes_1").at(1));
 }
+
+// Names made by other tools that are no plain identifiers are quoted when read.
+TEST(Schema, TablesWhoseNamesNeedQuotingAreRead) {
+  OpenMetafile mf(
+      "CREATE TABLE [Odd Name](PKey integer primary key, [Some Code] varchar(4));"
+      "CREATE TABLE \"order\"(PKey integer primary key);"
+      "CREATE TABLE \"Br]ack\"\"et\"(PKey integer primary key, Flag varchar(1));"
+      "CREATE TABLE \"9lives\"(PKey integer primary key);");
+  int h = mf.handle();
+  EXPECT_EQ((Rows{"Odd Name|1|PKey|integer|NULL|0|||", "Odd Name|2|Some Code|varchar(4)|NULL|0|||"}),
+            structure(h, "Odd Name"));
+  EXPECT_EQ((Rows{"order|1|PKey|integer|NULL|0|||"}), structure(h, "order"));
+  EXPECT_EQ((Rows{"Br]ack\"et|1|PKey|integer|NULL|0|||", "Br]ack\"et|2|Flag|varchar(1)|NULL|1|||"}),
+            structure(h, "Br]ack\"et"));
+  EXPECT_EQ((Rows{"9lives|1|PKey|integer|NULL|0|||"}), structure(h, "9lives"));
+  EXPECT_EQ(18, out_int(Edit_GetTablesCount, h));
+}

@@ -24,13 +24,20 @@ bool valid_handle(int smfID) {
   return smfID >= 0 && static_cast<size_t>(smfID) < SMFList().size() && SMFList()[smfID] != nullptr;
 }
 
+// An exception that reaches the boundary is recorded on the handle, so that no
+// -1 goes unexplained.
 template <typename Operation>
-int forward(int smfID, Operation operation) {
+int forward(int smfID, const char* method, Operation operation) {
+  TSMF* smf = nullptr;
   try {
-    return operation(InitCheck(smfID));
+    smf = InitCheck(smfID);
+    return operation(smf);
+  } catch (const std::exception& e) {
+    if (smf != nullptr) smf->RecordException(method, e.what());
   } catch (...) {
-    return -1;
+    if (smf != nullptr) smf->RecordException(method, "");
   }
+  return -1;
 }
 
 // The engine-error readers test the handle themselves and leave the list alone.
@@ -97,18 +104,19 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
     store_in_slot(slot, smf);
     *smfID = static_cast<int>(slot);
     return 0;
+  } catch (const std::exception& e) {
+    copy_to_buffer(e.what(), message, messageLength);
   } catch (...) {
-    delete smf;
-    return -1;
   }
+  delete smf;
+  return -1;
 }
 
 QUELT_API int Edit_Exit(int smfID) {
-  return forward(smfID, [&](TSMF* smf) {
-    delete smf;
-    SMFList()[smfID] = nullptr;
-    return 0;
-  });
+  if (!valid_handle(smfID)) return -1;
+  delete SMFList()[smfID];
+  SMFList()[smfID] = nullptr;
+  return 0;
 }
 
 QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLength) {
@@ -121,10 +129,12 @@ QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLe
     if (result == 0) result = smf->UpdateMetafile(message, messageLength);
     delete smf;
     return result;
+  } catch (const std::exception& e) {
+    copy_to_buffer(e.what(), message, messageLength);
   } catch (...) {
-    delete smf;
-    return -1;
   }
+  delete smf;
+  return -1;
 }
 
 QUELT_API int Edit_CreateNewMetafile(const char* path) {
@@ -160,11 +170,11 @@ QUELT_API int Edit_GetMetafileStructureVersion(char* buffer, int length) {
 }
 
 QUELT_API int Edit_GetMetafileVersion(int smfID, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetMetafileVersion(buffer, length); });
+  return forward(smfID, "GetMetafileVersion", [&](TSMF* smf) { return smf->GetMetafileVersion(buffer, length); });
 }
 
 QUELT_API int Edit_GetMetafileComment(int smfID, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetMetafileComment(buffer, length); });
+  return forward(smfID, "GetMetafileComment", [&](TSMF* smf) { return smf->GetMetafileComment(buffer, length); });
 }
 
 QUELT_API int Edit_GetEngineErrorsCount(int smfID, int* count) {
@@ -179,237 +189,237 @@ QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int
 
 QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
                             void* callback) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetPKeys(table, orderBy, owner, callback); });
+  return forward(smfID, "GetPKeys", [&](TSMF* smf) { return smf->GetPKeys(table, orderBy, owner, callback); });
 }
 
 QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
                                              void* owner, void* callback) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "CheckEditSetAgainstLayout", [&](TSMF* smf) {
     return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback);
   });
 }
 
 QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
+  return forward(smfID, "GetTableNames", [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
 }
 
 QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTablesCount(count); });
+  return forward(smfID, "GetTablesCount", [&](TSMF* smf) { return smf->GetTablesCount(count); });
 }
 
 QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTableNameByIndex(index, buffer, length); });
+  return forward(smfID, "GetTableNameByIndex", [&](TSMF* smf) { return smf->GetTableNameByIndex(index, buffer, length); });
 }
 
 QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
+  return forward(smfID, "GetTableStructure", [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
 }
 
 QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
+  return forward(smfID, "GetColumnsCount", [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
 }
 
 QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
                                       int nameLength, char* type, int typeLength, char* nullable,
                                       int nullableLength, int* isTriggerField) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetColumnStructure", [&](TSMF* smf) {
     return smf->GetColumnStructure(table, columnOrder, name, nameLength, type, typeLength, nullable,
                                    nullableLength, isTriggerField);
   });
 }
 
 QUELT_API int Edit_GetColumnOrder(int smfID, const char* table, const char* fieldName, int* order) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetColumnOrder(table, fieldName, order); });
+  return forward(smfID, "GetColumnOrder", [&](TSMF* smf) { return smf->GetColumnOrder(table, fieldName, order); });
 }
 
 QUELT_API int Edit_GetFieldName(int smfID, const char* table, int columnOrder, char* buffer,
                                 int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetFieldName(table, columnOrder, buffer, length); });
+  return forward(smfID, "GetFieldName", [&](TSMF* smf) { return smf->GetFieldName(table, columnOrder, buffer, length); });
 }
 
 QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
+  return forward(smfID, "GetIndexCount", [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
 }
 
 QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
+  return forward(smfID, "GetIndex", [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
 }
 
 QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
+  return forward(smfID, "GetTriggerCount", [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
 }
 
 QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
+  return forward(smfID, "GetTrigger", [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
-  return forward(smfID, [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
+  return forward(smfID, "ReadData", [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
 }
 
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
-  return forward(smfID, [&](TSMF* smf) { return smf->RefreshReadData(table, pkey); });
+  return forward(smfID, "RefreshReadData", [&](TSMF* smf) { return smf->RefreshReadData(table, pkey); });
 }
 
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByColumnOrder", [&](TSMF* smf) {
     return smf->GetDataSizeByColumnOrder(table, pkey, columnOrder, size);
   });
 }
 
 QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
                                         char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetDataByColumnOrder", [&](TSMF* smf) {
     return smf->GetDataByColumnOrder(table, pkey, columnOrder, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
                                           const char* fieldName, int* size) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetDataSizeByFieldName(table, pkey, fieldName, size); });
+  return forward(smfID, "GetDataSizeByFieldName", [&](TSMF* smf) { return smf->GetDataSizeByFieldName(table, pkey, fieldName, size); });
 }
 
 QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
                                       const char* fieldName, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetDataByFieldName", [&](TSMF* smf) {
     return smf->GetDataByFieldName(table, pkey, fieldName, buffer, length);
   });
 }
 
 QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql) {
-  return forward(smfID, [&](TSMF* smf) { return smf->OpenCursor(cursorName, sql); });
+  return forward(smfID, "OpenCursor", [&](TSMF* smf) { return smf->OpenCursor(cursorName, sql); });
 }
 
 QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CloseCursor(cursorName); });
+  return forward(smfID, "CloseCursor", [&](TSMF* smf) { return smf->CloseCursor(cursorName); });
 }
 
 QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CursorRowCount(cursorName, count); });
+  return forward(smfID, "CursorRowCount", [&](TSMF* smf) { return smf->CursorRowCount(cursorName, count); });
 }
 
 QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CursorColCount(cursorName, count); });
+  return forward(smfID, "CursorColCount", [&](TSMF* smf) { return smf->CursorColCount(cursorName, count); });
 }
 
 QUELT_API int Edit_CursorNext(int smfID, const char* cursorName) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CursorNext(cursorName); });
+  return forward(smfID, "CursorNext", [&](TSMF* smf) { return smf->CursorNext(cursorName); });
 }
 
 QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CursorEof(cursorName, eof); });
+  return forward(smfID, "CursorEof", [&](TSMF* smf) { return smf->CursorEof(cursorName, eof); });
 }
 
 QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback) {
-  return forward(smfID, [&](TSMF* smf) { return smf->ReadCursorData(cursorName, owner, callback); });
+  return forward(smfID, "ReadCursorData", [&](TSMF* smf) { return smf->ReadCursorData(cursorName, owner, callback); });
 }
 
 QUELT_API int Edit_GetCursorDataSizeByNumber(int smfID, const char* cursorName, int columnNumber,
                                              int* size) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataSizeByNumber", [&](TSMF* smf) {
     return smf->GetCursorDataSizeByNumber(cursorName, columnNumber, size);
   });
 }
 
 QUELT_API int Edit_GetCursorDataByNumber(int smfID, const char* cursorName, int columnNumber,
                                          char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataByNumber", [&](TSMF* smf) {
     return smf->GetCursorDataByNumber(cursorName, columnNumber, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetCursorDataSizeByName(int smfID, const char* cursorName,
                                            const char* columnName, int* size) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorDataSizeByName(cursorName, columnName, size); });
+  return forward(smfID, "GetCursorDataSizeByName", [&](TSMF* smf) { return smf->GetCursorDataSizeByName(cursorName, columnName, size); });
 }
 
 QUELT_API int Edit_GetCursorDataByName(int smfID, const char* cursorName, const char* columnName,
                                        char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataByName", [&](TSMF* smf) {
     return smf->GetCursorDataByName(cursorName, columnName, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetCursorIntByNumber(int smfID, const char* cursorName, int columnNumber,
                                         int* value) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorIntByNumber(cursorName, columnNumber, value); });
+  return forward(smfID, "GetCursorIntByNumber", [&](TSMF* smf) { return smf->GetCursorIntByNumber(cursorName, columnNumber, value); });
 }
 
 QUELT_API int Edit_GetCursorIntByName(int smfID, const char* cursorName, const char* columnName,
                                       int* value) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetCursorIntByName(cursorName, columnName, value); });
+  return forward(smfID, "GetCursorIntByName", [&](TSMF* smf) { return smf->GetCursorIntByName(cursorName, columnName, value); });
 }
 
 QUELT_API int Edit_PrepareParameterizedCursor(int smfID, const char* cursorName, const char* sql) {
-  return forward(smfID, [&](TSMF* smf) { return smf->PrepareParameterizedCursor(cursorName, sql); });
+  return forward(smfID, "PrepareParameterizedCursor", [&](TSMF* smf) { return smf->PrepareParameterizedCursor(cursorName, sql); });
 }
 
 QUELT_API int Edit_BindIntParameter(int smfID, const char* cursorName, int parameterNumber,
                                     int value) {
-  return forward(smfID, [&](TSMF* smf) { return smf->BindIntParameter(cursorName, parameterNumber, value); });
+  return forward(smfID, "BindIntParameter", [&](TSMF* smf) { return smf->BindIntParameter(cursorName, parameterNumber, value); });
 }
 
 QUELT_API int Edit_BindTextParameter(int smfID, const char* cursorName, int parameterNumber,
                                      const char* text) {
-  return forward(smfID, [&](TSMF* smf) { return smf->BindTextParameter(cursorName, parameterNumber, text); });
+  return forward(smfID, "BindTextParameter", [&](TSMF* smf) { return smf->BindTextParameter(cursorName, parameterNumber, text); });
 }
 
 QUELT_API int Edit_OpenParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, [&](TSMF* smf) { return smf->OpenParameterizedCursor(cursorName); });
+  return forward(smfID, "OpenParameterizedCursor", [&](TSMF* smf) { return smf->OpenParameterizedCursor(cursorName); });
 }
 
 QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, [&](TSMF* smf) { return smf->ResetParameterizedCursor(cursorName); });
+  return forward(smfID, "ResetParameterizedCursor", [&](TSMF* smf) { return smf->ResetParameterizedCursor(cursorName); });
 }
 
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
+  return forward(smfID, "ReleaseParameterizedCursor", [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
 }
 
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {
-  return forward(smfID, [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
+  return forward(smfID, "RecompileEditLogic", [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
 }
 
 QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey, const char* fieldName,
                                         const char* value) {
-  return forward(smfID, [&](TSMF* smf) { return smf->UpdateAllAccessField(tableName, pkey, fieldName, value); });
+  return forward(smfID, "UpdateAllAccessField", [&](TSMF* smf) { return smf->UpdateAllAccessField(tableName, pkey, fieldName, value); });
 }
 
 QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings) {
-  return forward(smfID, [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
+  return forward(smfID, "CheckSyntax", [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
 }
 
 QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetSyntaxError(idx, line, buffer, length); });
+  return forward(smfID, "GetSyntaxError", [&](TSMF* smf) { return smf->GetSyntaxError(idx, line, buffer, length); });
 }
 
 QUELT_API int Qb_GetSyntaxWarning(int smfID, int idx, int* line, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetSyntaxWarning(idx, line, buffer, length); });
+  return forward(smfID, "GetSyntaxWarning", [&](TSMF* smf) { return smf->GetSyntaxWarning(idx, line, buffer, length); });
 }
 
 QUELT_API int Qb_GetLogicListCount(int smfID, char which, int* count) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicListCount(which, count); });
+  return forward(smfID, "GetLogicListCount", [&](TSMF* smf) { return smf->GetLogicListCount(which, count); });
 }
 
 QUELT_API int Qb_GetLogicFieldNumber(int smfID, int idx, int* fieldNumber) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicFieldNumber(idx, fieldNumber); });
+  return forward(smfID, "GetLogicFieldNumber", [&](TSMF* smf) { return smf->GetLogicFieldNumber(idx, fieldNumber); });
 }
 
 QUELT_API int Qb_GetLogicTableName(int smfID, int idx, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicTableName(idx, buffer, length); });
+  return forward(smfID, "GetLogicTableName", [&](TSMF* smf) { return smf->GetLogicTableName(idx, buffer, length); });
 }
 
 QUELT_API int Qb_GetLogicErrorMessage(int smfID, int idx, int* kind, char* buffer, int length) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicErrorMessage(idx, kind, buffer, length); });
+  return forward(smfID, "GetLogicErrorMessage", [&](TSMF* smf) { return smf->GetLogicErrorMessage(idx, kind, buffer, length); });
 }
 
 QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messageNumber) {
-  return forward(smfID, [&](TSMF* smf) { return smf->GetLogicMessageNumber(idx, kind, messageNumber); });
+  return forward(smfID, "GetLogicMessageNumber", [&](TSMF* smf) { return smf->GetLogicMessageNumber(idx, kind, messageNumber); });
 }
 
 QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey) {
-  return forward(smfID, [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
+  return forward(smfID, "ClearEditLogicPivots", [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
 }
 
 }  // extern "C"

@@ -59,6 +59,13 @@ void TSMF::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMF", method, message);
 }
 
+void TSMF::RecordException(const char* method, const std::string& text) {
+  int count = 0;
+  FEnginePump->GetErrorsCount(&count);
+  if (!text.empty()) add_error(method, text);
+  else if (count == 0) add_error(method, "Unexpected engine failure");
+}
+
 bool TSMF::parameters_given(const char* method, TParameterList parameters) {
   bool given = true;
   for (const auto& parameter : parameters) {

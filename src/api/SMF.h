@@ -41,6 +41,9 @@ class TSMF {
   int GetEngineErrorsCount(int* count);
   int GetEngineErrorByIndex(int index, char* buffer, int length);
   TTableDef* GetCurrentTableDef() const { return FCurrentTableDef; }
+  // Records an exception that reached an export; an empty text is recorded as
+  // "Unexpected engine failure" unless the failure was recorded already.
+  void RecordException(const char* method, const std::string& text);
 
   // Schema reading into the table model.
   bool build_tables_list();
@@ -140,7 +143,8 @@ class TSMF {
   int get_table_texts_count(const char* table, const char* method, bool indexes, int* count);
   int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
                      int length);
-  TSQLQuery* cached_row_query(const char* table, int pkey);
+  void open_row_statement(TSQLQuery* query, const char* table, int pkey, const char* method);
+  TSQLQuery* cached_row_query(const char* table, int pkey, const char* method);
   std::string get_data_by_column_order(const char* table, int pkey, int columnOrder);
   std::string get_data_by_field_name(const char* table, int pkey, const char* fieldName);
   TSQLQuery* find_cursor(const char* cursorName, const char* method);

@@ -22,14 +22,8 @@ const char* const kLayoutGapNotPlaced =
     "   AND efp.FieldPKey NOT IN (     SELECT lfp.FieldPKey \t   FROM RL_LayoutFieldsPivot lfp \t   WHERE "
     "lfp.LayoutPKey = ";
 
-// A table name in square brackets; one that holds "]" is quoted instead.
-std::string bracketed(const std::string& name) {
-  if (name.find(']') == std::string::npos) return "[" + name + "]";
-  return "\"" + stringReplace(name, "\"", "\"\"") + "\"";
-}
-
 std::string row_statement(const char* table, int pkey) {
-  return "SELECT * FROM " + bracketed(table) + " WHERE PKey = " + intToString(pkey) + ";";
+  return "SELECT * FROM " + quote_identifier(table) + " WHERE PKey = " + intToString(pkey) + ";";
 }
 
 int data_size(const std::string& value) { return value.empty() ? 0 : static_cast<int>(value.size()) + 1; }
@@ -250,10 +244,23 @@ int TSMF::GetFieldName(const char* table, int columnOrder, char* buffer, int len
   return 0;
 }
 
+// A row statement that cannot run (a table the database lacks) is recorded
+// with its text and the database's message, then thrown on.
+void TSMF::open_row_statement(TSQLQuery* query, const char* table, int pkey, const char* method) {
+  std::string sql = row_statement(table, pkey);
+  try {
+    query->OpenSelect(sql);
+  } catch (const std::runtime_error&) {
+    add_error(method, "SQL: " + sql);
+    add_error(method, query->LastErrorMessage());
+    throw std::runtime_error("");
+  }
+}
+
 int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
   if (!parameters_given("ReadData", {{table, "table"}, {callback, "callback"}})) return -1;
   TSQLQuery query(FSQLDB);
-  query.OpenSelect(row_statement(table, pkey));
+  open_row_statement(&query, table, pkey, "ReadData");
   if (query.Eof()) return 0;
   TTableDef* def = find_table(table, "ReadData");
   if (def == nullptr) return -1;
@@ -271,7 +278,7 @@ int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
 }
 
 // The cached statement of the table, run again only when it holds another PKey.
-TSQLQuery* TSMF::cached_row_query(const char* table, int pkey) {
+TSQLQuery* TSMF::cached_row_query(const char* table, int pkey, const char* method) {
   TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
   if (query == nullptr) {
     query = new TSQLQuery(FSQLDB);
@@ -279,14 +286,14 @@ TSQLQuery* TSMF::cached_row_query(const char* table, int pkey) {
     if (query->GetIntFieldByName("PKey") == pkey) return query;
     query->SetIsActive(false);
   }
-  query->OpenSelect(row_statement(table, pkey));
+  open_row_statement(query, table, pkey, method);
   return query;
 }
 
 std::string TSMF::get_data_by_column_order(const char* table, int pkey, int columnOrder) {
   TFieldDef* field = find_column(table, columnOrder, 1, "get_data_by_column_order", "column_order");
   if (field == nullptr) return std::string();
-  TSQLQuery* query = cached_row_query(table, pkey);
+  TSQLQuery* query = cached_row_query(table, pkey, "get_data_by_column_order");
   return query->Eof() ? std::string() : query->GetFieldByName(field->GetFieldName());
 }
 
@@ -298,7 +305,7 @@ std::string TSMF::get_data_by_field_name(const char* table, int pkey, const char
                                             "\" in table named \"" + table + "\"");
     return std::string();
   }
-  TSQLQuery* query = cached_row_query(table, pkey);
+  TSQLQuery* query = cached_row_query(table, pkey, "get_data_by_field_name");
   std::string value = query->Eof() ? std::string() : query->GetFieldByName(fieldName);
   query->SetIsActive(false);
   return value;
@@ -306,16 +313,13 @@ std::string TSMF::get_data_by_field_name(const char* table, int pkey, const char
 
 int TSMF::RefreshReadData(const char* table, int pkey) {
   if (!parameters_given("RefreshReadData", {{table, "table"}})) return -1;
-  std::string sql = row_statement(table, pkey);
   TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
   if (query == nullptr) query = new TSQLQuery(FSQLDB);
   query->SetIsActive(false);
   try {
-    query->OpenSelect(sql);
+    open_row_statement(query, table, pkey, "RefreshReadData");
     return 0;
   } catch (const std::runtime_error&) {
-    add_error("RefreshReadData", "SQL: " + sql);
-    add_error("RefreshReadData", query->LastErrorMessage());
     return -1;
   }
 }

@@ -132,7 +132,7 @@ bool TSMF::UpdateTableStats(const char* tableName) {
 
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
-  query->OpenSelect("SELECT * FROM " + tableName + " WHERE rowid = 0;");
+  query->OpenSelect("SELECT * FROM " + sql_identifier(tableName) + " WHERE rowid = 0;");
   for (int i = 0; i < query->ColCount(); ++i) {
     std::string name = query->GetColumnName(i);
     std::string declared = lowercase_string(query->GetColumnDataType(i));

@@ -1,6 +1,7 @@
 // The compiler's built-in catalogue, the checks made on each built-in call,
 // and the reference checks against the data dictionary, the table model and
 // the symbol table.
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -308,7 +309,7 @@ TTableDef* TEditCompiler::find_sql_table(const std::string& name) {
 }
 
 void TEditCompiler::find_sql_fields(TTableDef* table, std::string columns) {
-  columns = stringReplace(columns, " ", "");
+  columns.erase(std::remove(columns.begin(), columns.end(), ' '), columns.end());
   std::string tableName = table->GetTableName();
   size_t start = 0;
   while (true) {

@@ -159,30 +159,35 @@ bool TEditCompiler::is_token(char id, int type) const { return FCurTokId == id &
 
 bool TEditCompiler::balance_parens() {
   std::vector<size_t> parens, braces;
-  size_t reported = FErrors.size();
+  // Only the bracket messages decide: the token reader may report others on the way.
+  bool balanced = true;
+  auto unmatched = [&](const char* message) {
+    comp_sntx_err(message);
+    balanced = false;
+  };
   for (get_next_token(); FCurTokId != '~'; get_next_token()) {
     if (is_token('(', 3)) parens.push_back(FLine);
     if (is_token('{', 1)) braces.push_back(FLine);
     if (is_token(')', 3)) {
-      if (parens.empty()) comp_sntx_err("closing parenthesis with no matching opening parenthesis");
+      if (parens.empty()) unmatched("closing parenthesis with no matching opening parenthesis");
       else parens.pop_back();
     }
     if (is_token('}', 1)) {
-      if (braces.empty()) comp_sntx_err("closing brace with no matching opening brace");
+      if (braces.empty()) unmatched("closing brace with no matching opening brace");
       else braces.pop_back();
     }
   }
   size_t line = FLine;
   for (auto open = parens.rbegin(); open != parens.rend(); ++open) {
     FLine = *open;
-    comp_sntx_err("unbalanced parentheses; please review your code");
+    unmatched("unbalanced parentheses; please review your code");
   }
   for (auto open = braces.rbegin(); open != braces.rend(); ++open) {
     FLine = *open;
-    comp_sntx_err(kOpenBraceHint);
+    unmatched(kOpenBraceHint);
   }
   FLine = line;
-  return FErrors.size() == reported;
+  return balanced;
 }
 
 void TEditCompiler::parse_block(int mode) {
@@ -694,7 +699,9 @@ void TEditCompiler::parse_return() {
       operand = true;
     } else if (FCurTokType == 2) {
       get_next_token();
-      if (FCurTokType != 6) comp_sntx_err("expected IDENTIFIER");
+      // The constant's character is read as data; a returned one must be a letter.
+      if (FCurTokType != 6 || !isalpha(static_cast<unsigned char>(FCompiled[FCmpPos - 1])))
+        comp_sntx_err("expected IDENTIFIER");
       get_next_token();
       if (FCurTokType != 2) comp_sntx_err("unterminated character constant (\"'\" expected)");
       operand = true;

@@ -3,20 +3,12 @@
 
 #include <unistd.h>
 
+#include "storage/Utility.h"
+
 const char* const kDatabaseBusyText = "Database busy; cannot fetch next record";
 
 namespace {
 const int kBusyTries = 3;
-
-// Savepoint names are pasted as quoted identifiers so a name is never SQL.
-std::string quote_identifier(const char* name) {
-  std::string quoted = "\"";
-  for (const char* p = name; *p != '\0'; ++p) {
-    if (*p == '"') quoted += '"';
-    quoted += *p;
-  }
-  return quoted + "\"";
-}
 }  // namespace
 
 // The SQLite library is initialised by every connection object but never shut

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <sstream>
 
+#include <sqlite3.h>
+
 namespace {
 
 char to_upper(char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); }
@@ -175,4 +177,17 @@ void copy_to_buffer(const std::string& text, char* buffer, int length) {
 
 std::string quote_sql_value(const std::string& value) {
   return stringReplace(value, "'", "''");
+}
+
+std::string quote_identifier(const std::string& name) {
+  // SQLite has no escape inside brackets.
+  if (name.find(']') == std::string::npos) return "[" + name + "]";
+  return "\"" + stringReplace(name, "\"", "\"\"") + "\"";
+}
+
+std::string sql_identifier(const std::string& name) {
+  bool plain = !name.empty() && !isdigit(static_cast<unsigned char>(name[0])) &&
+               std::all_of(name.begin(), name.end(), [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; }) &&
+               sqlite3_keyword_check(name.data(), static_cast<int>(name.size())) == 0;
+  return plain ? name : quote_identifier(name);
 }

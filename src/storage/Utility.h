@@ -42,3 +42,10 @@ void copy_to_buffer(const std::string& text, char* buffer, int length);
 
 // Doubles single quotes so a value can be pasted between quotes in SQL.
 std::string quote_sql_value(const std::string& value);
+
+// A name as an SQL identifier: in brackets, or in double quotes with inner
+// double quotes doubled when it holds "]".
+std::string quote_identifier(const std::string& name);
+// The name itself when it is a plain identifier (letters, digits and "_", not
+// starting with a digit, no keyword), else quote_identifier(name).
+std::string sql_identifier(const std::string& name);
