@@ -53,6 +53,29 @@ typedef int (*ReadDataCallback)(void* owner, const char* tableName, int pkey, in
 typedef int (*PKeyCallback)(void* owner, const char* table, int pkey);
 typedef int (*LayoutGapCallback)(void* owner, int fieldPKey, const char* fieldName, int editPKey,
                                  const char* editName, const char* editTag);
+/* One field of a layout: its RL_Fields key, 1-based start position, field
+ * number, order (0 for record display, FieldOrder for edit details), field
+ * name, display name ("" when none), length, data type ("S " or "D1") and its
+ * value in the current record ("<BLANK>" when only blanks and tabs). */
+typedef int (*FieldDetailCallback)(void* owner, int pkey, int startPos, int fieldNumber, int order,
+                                   const char* fieldName, const char* displayName, int fieldLength,
+                                   const char* dataType, const char* value);
+/* A message of a run: the edit's tag, name and agency admin code, the type
+ * "E" (error), "W" (warning) or "M" (saved text) and the expanded text. */
+typedef int (*MessageCallback)(void* owner, const char* editTag, const char* editName,
+                               const char* adminCode, const char* type, const char* text);
+/* One edit of a run summary with its cumulative counts and three flags. */
+typedef int (*RunSummaryCallback)(void* owner, const char* editTag, const char* editName,
+                                  const char* adminCode, int errors, int warnings, int skips,
+                                  int errorMessages, int warningMessages, int notInLayout,
+                                  int suppressed, int notCompiled);
+/* Debugging: a source line (from 1) and whether it ran; a variable after the
+ * last run of a line, per loop iteration (0 outside loops), isString 1 for a
+ * character variable; a field of the edit as "name == value". */
+typedef int (*DebugLineCallback)(void* owner, int line, int executed, const char* logic);
+typedef int (*DebugVariableCallback)(void* owner, int line, int iteration, const char* name,
+                                     const char* value, int isString);
+typedef int (*DebugFieldCallback)(void* owner, const char* text);
 
 /* ---- Metafiles and versions ------------------------------------------- */
 
@@ -64,7 +87,8 @@ typedef int (*LayoutGapCallback)(void* owner, int fieldPKey, const char* fieldNa
  * opened). Opening a path where no file exists creates an empty file. */
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare);
-/* Closes a metafile; its handle is reused by the next opening. */
+/* Closes a metafile; its handle is reused by the next opening. -1 from a
+ * callback of a run, summary or debugging run on that handle. */
 QUELT_API int Edit_Exit(int smfID);
 /* Upgrades the metafile at path from the preceding structure to "5.01" in one
  * transaction. 0 on success or when it is already at "5.01"; -1 with failure
@@ -208,6 +232,99 @@ QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName);
 /* Releases and forgets the cursor (also on -1, as for a plain cursor). */
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName);
 
+/* ---- Records and layouts ------------------------------------------------ */
+/* Layout tags are case-insensitive; a layout is read from the metafile the
+ * first time its tag is used, and a tag the metafile lacks gives a layout
+ * without fields. A record is one fixed-width line: a field is the slice at its
+ * start position and length, empty when it does not fit in the record. */
+
+/* Loads a record into the layout of that tag (a null record is empty). -1 when
+ * the layout cannot be read, or while a run, summary or debugging run is under
+ * way on the handle (from one of its callbacks). */
+QUELT_API int Edit_UpdateRecordByTag(int smfID, const char* layoutTag, const char* record);
+/* The same for the layout of that name (any letter case); -1 and "Layout name
+ * \"<name>\" not found in metafile" when there is none. */
+QUELT_API int Edit_UpdateRecordByName(int smfID, const char* layoutName, const char* record);
+/* Calls FieldDetailCallback for every field of the layout's current record, in
+ * start-position order. -1 with "Cannot find record layout with tag \"<TAG>\""
+ * when the layout is not loaded. */
+QUELT_API int Edit_DisplayDataRecordByTag(int smfID, const char* layoutTag, void* owner, void* callback);
+QUELT_API int Edit_DisplayDataRecordByName(int smfID, const char* layoutName, void* owner,
+                                           void* callback);
+/* Shows the field as "<text> [<field name>]" in messages, in every layout
+ * loaded now (an empty or null text, or the field's own name, removes it). -1
+ * when no layout is loaded. */
+QUELT_API int Edit_DisplayFieldInMessagesAs(int smfID, int fieldNumber, const char* text);
+/* Exempts the field (flag != 0) from the skip-if-empty rule, in every layout
+ * loaded now. -1 when no layout is loaded. */
+QUELT_API int Edit_NeverSkipEmptyField(int smfID, int fieldNumber, int flag);
+/* Copies one field of a loaded layout's current record: key, start position
+ * and length, then name, display name, data type and raw value, each cut to
+ * size - 1 characters and ended by a zero byte (a size below 1 leaves that
+ * buffer alone). -1 when a text pointer is null ("At least one of the char*
+ * parameters is NULL"), the layout is not loaded or lacks the field. */
+QUELT_API int Edit_FieldDataByNumber(int smfID, const char* layoutTag, int fieldNumber, int* key,
+                                     int* startPos, int* length, char* name, int nameSize,
+                                     char* displayName, int displaySize, char* dataType,
+                                     int typeSize, char* value, int valueSize);
+
+/* ---- Edit sets and runs ------------------------------------------------- */
+/* An edit set is loaded against a layout (both tags case-insensitive); its
+ * edits run single-field edits first, then multi-field ones, each by name. */
+
+/* Loads the edit set against the layout (0 when the pair is loaded already).
+ * -1 with engine errors when either cannot be read; an edit-set tag the
+ * metafile lacks loads as a set without edits. */
+QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* layoutTag);
+/* Unloads the pair and the layout with its record, display names and flags
+ * (a layout that other pairs use is read again in place). Always 0, except -1
+ * for a null tag or from a callback of a run, summary or debugging run. */
+QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag);
+/* Sets the options (non-zero = on) of the edit with that exact tag in every
+ * loaded pair of the set: suppress it, skip it when a field is blank, skip it
+ * when a field failed a single-field edit in the record, run it whatever the
+ * skip rules say. -1 when the set is not loaded or the tag is not found. */
+QUELT_API int Edit_SetEditOptions(int smfID, const char* editSetTag, const char* editTag,
+                                  int suppress, int skipIfEmpty, int skipIfFailed,
+                                  int noSkipsOverride);
+/* Reads them (1 or 0) from the first loaded pair of the set. */
+QUELT_API int Edit_GetEditOptions(int smfID, const char* editSetTag, const char* editTag,
+                                  int* suppress, int* skipIfEmpty, int* skipIfFailed,
+                                  int* noSkipsOverride);
+/* Clears every option of the first loaded pair of the set. */
+QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag);
+/* Runs every edit of the pair (loaded on first use) over the record and
+ * delivers each failure, warning and saved text through MessageCallback.
+ * Options: 0x80 suppresses warnings, 0x1 applies skip-if-empty and 0x2
+ * skip-if-failed to every edit. *failedCount receives the number of edits that
+ * produced a message. 0; -1 when an edit's logic fails (the edits after it do
+ * not run; the reason is in the engine errors), for a null tag or record, an
+ * owner without callback or the reverse, or from a callback of a run. */
+QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag,
+                            const char* data, int options, int* failedCount, void* owner,
+                            void* callback);
+/* Totals since the pair was loaded: calls RunSummaryCallback (when given) for
+ * every edit that counted an error, warning or skip, is not in the layout, is
+ * suppressed or not compiled, or for every edit when all != 0, and sets the
+ * five totals of those edits. -1 when the pair is not loaded. */
+QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const char* layoutTag,
+                                      int all, int* errors, int* warnings, int* skips,
+                                      int* errorMessages, int* warningMessages, void* owner,
+                                      void* callback);
+/* From a MessageCallback of a run: calls FieldDetailCallback for each field of
+ * the edit with that tag, in FieldOrder. -1 outside a run ("No Layout is
+ * loaded!") or when the layout lacks one of the fields. */
+QUELT_API int Edit_GetEditDetails(int smfID, const char* editTag, void* owner, void* callback);
+/* Runs one edit over one record with tracing: the layout is read afresh, the
+ * edit's fields come first (DebugFieldCallback), its messages while it runs,
+ * then every source line up to the last one reached with whether it ran, each
+ * followed by the variables' values after it. Needs the owner and at least one
+ * callback. 0 when the edit ran (passed, failed or warned); -1 when it could
+ * not be read, does not compile or its logic failed. */
+QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutTag, const char* data,
+                             void* owner, void* lineCallback, void* variableCallback,
+                             void* fieldCallback, void* messageCallback);
+
 /* ---- Edit logic --------------------------------------------------------- */
 
 /* Compiles the QUELT logic of the edit with that tag and stores the result:
@@ -248,7 +365,7 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
 /* Does nothing: the handle table exists once the library is loaded. */
 QUELT_API void Startup();
 /* Closes every open metafile (handles restart from 0) and unloads every
- * external library loaded for edit logic. */
+ * external library loaded for edit logic. Not to be called from a callback. */
 QUELT_API void Shutdown();
 #endif
 

@@ -114,7 +114,9 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
 
 QUELT_API int Edit_Exit(int smfID) {
   if (!valid_handle(smfID)) return -1;
-  delete SMFList()[smfID];
+  TSMF* smf = InitCheck(smfID);
+  if (smf->refused_while_busy("Exit")) return -1;
+  delete smf;
   SMFList()[smfID] = nullptr;
   return 0;
 }
@@ -375,6 +377,96 @@ QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName) {
 
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName) {
   return forward(smfID, "ReleaseParameterizedCursor", [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
+}
+
+QUELT_API int Edit_UpdateRecordByTag(int smfID, const char* layoutTag, const char* record) {
+  return forward(smfID, "UpdateRecordByTag", [&](TSMF* smf) { return smf->UpdateRecordByTag(layoutTag, record); });
+}
+
+QUELT_API int Edit_UpdateRecordByName(int smfID, const char* layoutName, const char* record) {
+  return forward(smfID, "UpdateRecordByName", [&](TSMF* smf) { return smf->UpdateRecordByName(layoutName, record); });
+}
+
+QUELT_API int Edit_DisplayDataRecordByTag(int smfID, const char* layoutTag, void* owner, void* callback) {
+  return forward(smfID, "DisplayDataRecordByTag",
+                 [&](TSMF* smf) { return smf->DisplayDataRecordByTag(layoutTag, owner, callback); });
+}
+
+QUELT_API int Edit_DisplayDataRecordByName(int smfID, const char* layoutName, void* owner, void* callback) {
+  return forward(smfID, "DisplayDataRecordByName",
+                 [&](TSMF* smf) { return smf->DisplayDataRecordByName(layoutName, owner, callback); });
+}
+
+QUELT_API int Edit_DisplayFieldInMessagesAs(int smfID, int fieldNumber, const char* text) {
+  return forward(smfID, "DisplayFieldInMessagesAs",
+                 [&](TSMF* smf) { return smf->DisplayFieldInMessagesAs(fieldNumber, text); });
+}
+
+QUELT_API int Edit_NeverSkipEmptyField(int smfID, int fieldNumber, int flag) {
+  return forward(smfID, "NeverSkipEmptyField", [&](TSMF* smf) { return smf->NeverSkipEmptyField(fieldNumber, flag); });
+}
+
+QUELT_API int Edit_FieldDataByNumber(int smfID, const char* layoutTag, int fieldNumber, int* key, int* startPos,
+                                     int* length, char* name, int nameSize, char* displayName, int displaySize,
+                                     char* dataType, int typeSize, char* value, int valueSize) {
+  return forward(smfID, "FieldDataByNumber", [&](TSMF* smf) {
+    return smf->FieldDataByNumber(layoutTag, fieldNumber, key, startPos, length, name, nameSize, displayName,
+                                  displaySize, dataType, typeSize, value, valueSize);
+  });
+}
+
+QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
+  return forward(smfID, "LoadEditSet", [&](TSMF* smf) { return smf->LoadEditSet(editSetTag, layoutTag); });
+}
+
+QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
+  return forward(smfID, "UnloadEditSet", [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
+}
+
+QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const char* layoutTag, int all, int* errors,
+                                      int* warnings, int* skips, int* errorMessages, int* warningMessages,
+                                      void* owner, void* callback) {
+  return forward(smfID, "GetRunEditsSummary", [&](TSMF* smf) {
+    return smf->GetRunEditsSummary(editSetTag, layoutTag, all, errors, warnings, skips, errorMessages,
+                                   warningMessages, owner, callback);
+  });
+}
+
+QUELT_API int Edit_SetEditOptions(int smfID, const char* editSetTag, const char* editTag, int suppress,
+                                  int skipIfEmpty, int skipIfFailed, int noSkipsOverride) {
+  return forward(smfID, "SetEditOptions", [&](TSMF* smf) {
+    return smf->SetEditOptions(editSetTag, editTag, suppress, skipIfEmpty, skipIfFailed, noSkipsOverride);
+  });
+}
+
+QUELT_API int Edit_GetEditOptions(int smfID, const char* editSetTag, const char* editTag, int* suppress,
+                                  int* skipIfEmpty, int* skipIfFailed, int* noSkipsOverride) {
+  return forward(smfID, "GetEditOptions", [&](TSMF* smf) {
+    return smf->GetEditOptions(editSetTag, editTag, suppress, skipIfEmpty, skipIfFailed, noSkipsOverride);
+  });
+}
+
+QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag) {
+  return forward(smfID, "ClearEditOptions", [&](TSMF* smf) { return smf->ClearEditOptions(editSetTag); });
+}
+
+QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag, const char* data, int options,
+                            int* failedCount, void* owner, void* callback) {
+  return forward(smfID, "RunEdits", [&](TSMF* smf) {
+    return smf->RunEdits(editSetTag, layoutTag, data, options, failedCount, owner, callback);
+  });
+}
+
+QUELT_API int Edit_GetEditDetails(int smfID, const char* editTag, void* owner, void* callback) {
+  return forward(smfID, "GetEditDetails", [&](TSMF* smf) { return smf->GetEditDetails(editTag, owner, callback); });
+}
+
+QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutTag, const char* data, void* owner,
+                             void* lineCallback, void* variableCallback, void* fieldCallback, void* messageCallback) {
+  return forward(smfID, "DebugEdit", [&](TSMF* smf) {
+    return smf->DebugEdit(editTag, layoutTag, data, owner, lineCallback, variableCallback, fieldCallback,
+                          messageCallback);
+  });
 }
 
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {

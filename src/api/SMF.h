@@ -125,6 +125,37 @@ class TSMF {
   int GetLogicErrorMessage(int idx, int* kind, char* buffer, int length);
   int GetLogicMessageNumber(int idx, int* kind, int* messageNumber);
   int UpdateAllAccessField(const char* tableName, int pkey, const char* fieldName, const char* value);
+  // The run-time: records and layouts, edit sets and options, runs,
+  // summaries, edit details and debugging.
+  int UpdateRecordByTag(const char* layoutTag, const char* record);
+  int UpdateRecordByName(const char* layoutName, const char* record);
+  int DisplayDataRecordByTag(const char* layoutTag, void* owner, void* callback);
+  int DisplayDataRecordByName(const char* layoutName, void* owner, void* callback);
+  int DisplayFieldInMessagesAs(int fieldNumber, const char* text);
+  int NeverSkipEmptyField(int fieldNumber, int flag);
+  int FieldDataByNumber(const char* layoutTag, int fieldNumber, int* key, int* startPos, int* length, char* name,
+                        int nameSize, char* displayName, int displaySize, char* dataType, int typeSize, char* value,
+                        int valueSize);
+  int LoadEditSet(const char* editSetTag, const char* layoutTag);
+  int UnloadEditSet(const char* editSetTag, const char* layoutTag);
+  int SetEditOptions(const char* editSetTag, const char* editTag, int suppress, int skipIfEmpty, int skipIfFailed,
+                     int noSkipsOverride);
+  int GetEditOptions(const char* editSetTag, const char* editTag, int* suppress, int* skipIfEmpty, int* skipIfFailed,
+                     int* noSkipsOverride);
+  int ClearEditOptions(const char* editSetTag);
+  int RunEdits(const char* editSetTag, const char* layoutTag, const char* data, int options, int* failedCount,
+               void* owner, void* callback);
+  int GetRunEditsSummary(const char* editSetTag, const char* layoutTag, int all, int* errors, int* warnings,
+                         int* skips, int* errorMessages, int* warningMessages, void* owner, void* callback);
+  int GetEditDetails(const char* editTag, void* owner, void* callback);
+  int DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
+                void* variableCallback, void* fieldCallback, void* messageCallback);
+  // True while a run, summary or debugging call is delivering callbacks.
+  bool IsBusy() const;
+  // True, after recording why, when such a call is under way: what would
+  // change the record or the pairs under the running edits must wait.
+  bool refused_while_busy(const char* method);
+
   bool cursor_name_exists(std::string& name, std::string& message);
   TSQLQuery* get_cursor_from_list(std::string& name);
 
@@ -157,6 +188,10 @@ class TSMF {
   bool exec_logged(const char* method, const std::string& sql, bool withStatement);
   int select_pkey(const std::string& sql);
   int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
+  bool texts_given(const char* method, std::initializer_list<const void*> texts);
+  bool callback_pair_given(const char* method, const void* owner, const void* callback);
+  std::string get_layout_tag_from_name(const char* layoutName);
+  std::string layout_tag_for(const char* layoutName, const char* method);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;

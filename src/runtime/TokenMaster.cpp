@@ -1,0 +1,324 @@
+// The reader of compiled edit logic, its token table, cargo stack and the
+// decoding of each read position.
+#include "runtime/TokenMaster.h"
+
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+
+#include "storage/EngineErrorsPump.h"
+
+namespace {
+
+const size_t kInitialCargoSlots = 100;
+const size_t kCargoGrowth = 20;
+const size_t kSmallCargo = 100;
+const size_t kFieldDigits = 20;
+const size_t kJumpWidth = 4;
+
+enum { kNoFault, kUnknownByte, kPastEnd };
+
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Digits of a field number, saturating: a field number never wraps.
+int32_t saturated_number(const unsigned char* digits, size_t count) {
+  int64_t value = 0;
+  for (size_t i = 0; i < count && is_digit(digits[i]); ++i) {
+    value = value * 10 + (digits[i] - '0');
+    if (value > INT32_MAX) return INT32_MAX;
+  }
+  return static_cast<int32_t>(value);
+}
+
+// Digits of a number constant kept to 32 bits: they wrap as the arithmetic does.
+int32_t wrapped_number(const unsigned char* digits, size_t count) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < count && is_digit(digits[i]); ++i) value = value * 10u + (digits[i] - '0');
+  return static_cast<int32_t>(value);
+}
+
+// A jump field as atoi reads it: blanks, an optional sign, digits.
+int32_t jump_value(const unsigned char* field, size_t count) {
+  size_t i = 0;
+  while (i < count && (field[i] == ' ' || field[i] == '\t')) ++i;
+  bool negative = i < count && field[i] == '-';
+  if (i < count && (field[i] == '-' || field[i] == '+')) ++i;
+  int32_t value = saturated_number(field + i, count - i);
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+TToken::TToken(const char* text, TTokenID id, TTokenType type, char compiled)
+    : FSpelling(text != nullptr ? text : ""), FTokenID(id), FTokenType(type), FCompiled(compiled) {}
+
+TCargo::TCargo(size_t n) : FSize(n >= kSmallCargo ? n + 1 : kSmallCargo + 1) {
+  FBuffer = static_cast<char*>(malloc(FSize));
+  if (FBuffer == nullptr) throw std::bad_alloc();
+  FBuffer[0] = '\0';
+}
+
+TCargo::~TCargo() { free(FBuffer); }
+
+void TCargo::SetCargoString(const char* text, size_t n) {
+  size_t copied = n < FSize - 1 ? n : FSize - 1;
+  memcpy(FBuffer, text, copied);
+  FBuffer[copied] = '\0';
+}
+
+TDecodedLogic::TDecodedLogic(std::string text) : FText(std::move(text)), FIndex(FText.size(), -1) {
+  FEnd.AtEnd = true;
+  FEnd.Next = static_cast<uint32_t>(FText.size());
+  read_header();
+}
+
+TDecodedToken& TDecodedLogic::At(size_t pos) {
+  if (pos >= FText.size()) return FEnd;
+  int32_t& index = FIndex[pos];
+  if (index < 0) {
+    index = static_cast<int32_t>(FTokens.size());
+    FTokens.emplace_back();
+    decode(pos, FTokens.back());
+  }
+  return FTokens[index];
+}
+
+// What reading at p0 gives. An operand that would run past the end of the
+// text makes the token a fault, so no read ever leaves the text.
+void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
+  const auto* text = reinterpret_cast<const unsigned char*>(FText.data());
+  const size_t length = FText.size();
+  size_t pos = p0;
+  while (pos < length && text[pos] == '\n') ++pos;
+  token.Next = static_cast<uint32_t>(pos);
+  if (pos >= length) {
+    token.AtEnd = true;
+    return;
+  }
+  unsigned char c = text[pos];
+  token.Compiled = c;
+  if (c >= 127) {
+    token.Fault = kUnknownByte;
+    return;
+  }
+  auto operand = [&](size_t start, size_t count) {
+    if (start + count > length) {
+      token.Fault = kPastEnd;
+      return false;
+    }
+    token.Pushes = true;
+    token.OperandPos = static_cast<uint32_t>(start);
+    token.OperandLength = static_cast<uint32_t>(count);
+    pos = start + count;
+    return true;
+  };
+  auto width = [&](size_t count) {
+    if (pos + count > length) token.Fault = kPastEnd;
+    else pos += count;
+  };
+  switch (c) {
+    case '"': {
+      if (pos + 4 > length) {
+        token.Fault = kPastEnd;
+        break;
+      }
+      int count = (text[pos + 2] - '0') * 10 + (text[pos + 3] - '0');
+      if (count < 0) token.Fault = kPastEnd;
+      else operand(pos + 4, static_cast<size_t>(count));
+      break;
+    }
+    case '#': {
+      size_t end = pos + 1;
+      while (end < length && end - pos - 1 < kFieldDigits && is_digit(text[end])) ++end;
+      operand(pos + 1, end - pos - 1);
+      token.Number = saturated_number(text + pos + 1, end - pos - 1);
+      break;
+    }
+    case '\'':
+      if (pos + 1 < length) token.OneChar = static_cast<char>(text[pos + 1]);
+      width(3);
+      break;
+    case 'A': case 'B': case 'C': case 'F': case 'L':
+      if (operand(pos + 1, kJumpWidth)) token.Number = jump_value(text + token.OperandPos, kJumpWidth);
+      break;
+    case 'M': case 'm':
+      if (pos + 2 <= length) token.OneChar = static_cast<char>(text[pos + 1]);
+      width(c == 'M' ? 2 : 4);
+      break;
+    case 'n':
+      width(2);
+      break;
+    case 'N': case 'U': {
+      if (pos + 4 > length) {
+        token.Fault = kPastEnd;
+        break;
+      }
+      size_t count = 0;
+      for (size_t i = 1; i <= 3 && is_digit(text[pos + i]); ++i) count = count * 10 + (text[pos + i] - '0');
+      if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + pos + 4, count);
+      break;
+    }
+    case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T':
+    case 'W': case 'X': case 'Y': case 'Z': case 'y': case 'z':
+    case '!': case '%': case '&': case '(': case ')': case '*': case '+': case ',': case '-':
+    case '.': case '/': case ':': case ';': case '<': case '=': case '>': case 'D': case 'E':
+    case 'G': case 'H': case 'I': case 'J': case 'K': case '[': case ']': case '{': case '|': case '}':
+      token.OneChar = static_cast<char>(c);
+      ++pos;
+      break;
+    default:
+      break;  // a blank token: nothing is consumed here
+  }
+  // Every read makes progress, measured from before the line feeds.
+  if (pos == p0) ++pos;
+  token.Next = static_cast<uint32_t>(pos);
+}
+
+void TDecodedLogic::read_header() {
+  size_t length = FText.size();
+  int count = length > 0 ? static_cast<unsigned char>(FText[0]) - '@' : 0;
+  if (count < 0) count = 0;
+  for (int i = 0; i < count; ++i) {
+    size_t slot = 1 + 5 * static_cast<size_t>(i);
+    if (slot >= length) break;
+    size_t end = slot + 5 < length ? slot + 5 : length;
+    FUDFOffsets.push_back(saturated_number(reinterpret_cast<const unsigned char*>(FText.data()) + slot, end - slot));
+  }
+  FBodyStart = 1 + 5 * static_cast<size_t>(count);
+}
+
+TTokenMaster::TTokenMaster(TEngineErrorsPump* pump) : FEnginePump(pump) {
+  FEndToken.AtEnd = true;
+  FLast = &FEndToken;
+  for (TToken*& token : FTokens) token = nullptr;
+  for (int c = 0; c < 127; ++c) FTokens[c] = new TToken(" ", 0, 0, ' ');
+  add_token("#", '#', 0, '#');
+  add_token("{", '{', 1, '{');
+  add_token("}", '}', 1, '}');
+  add_token("'", '\'', 2, '\'');
+  for (const char* p = "().:;[]"; *p != '\0'; ++p) add_token(std::string(1, *p).c_str(), *p, 3, *p);
+  add_token("libfnc", 'M', 5, 'M');
+  add_token("funccall", 'm', 5, 'm');
+  add_token("function", 'n', 5, 'n');
+  add_token("var", 'N', 6, 'N');
+  add_token("return", 'D', 7, 'D');
+  add_token("char", 'H', 7, 'H');
+  add_token("int", 'I', 7, 'I');
+  add_token("number", 'U', 8, 'U');
+  const struct { const char* Spelling; char Compiled; TTokenID Id; } constants[] = {
+      {"dt_today", 'O', 'O'}, {"dt_unknown", 'P', 'P'}, {"fail", 'Q', 48},       {"pass", 'R', 49},
+      {"dt_max", 'S', 50},    {"dt_exact", 'T', 51},    {"dt_empty", 'W', 'W'},  {"dt_valid", 'X', 'X'},
+      {"dt_missing", 'Y', 'Y'}, {"dt_error", 'Z', 'Z'}, {"dt_day_empty", 'y', 'y'}, {"dt_month_empty", 'z', 'z'}};
+  for (const auto& constant : constants) add_token(constant.Spelling, constant.Id, 9, constant.Compiled);
+  const struct { const char* Spelling; char Compiled; } operators[] = {
+      {"!", '!'}, {"mod", '%'}, {"&&", '&'}, {"*", '*'}, {"+", '+'},  {",", ','},  {"-", '-'}, {"/", '/'},
+      {"<", '<'}, {"=", '='},   {">", '>'},  {"==", 'E'}, {">=", 'G'}, {"!=", 'J'}, {"<=", 'K'}, {"||", '|'}};
+  for (const auto& op : operators) add_token(op.Spelling, op.Compiled, 10, op.Compiled);
+  add_token("\"", 11, 11, '"');
+  const struct { const char* Spelling; char Compiled; } keywords[] = {
+      {"else", 'A'}, {"while", 'B'}, {"for", 'C'}, {"if", 'F'}, {"do", 'L'}};
+  for (const auto& keyword : keywords) add_token(keyword.Spelling, keyword.Compiled, 14, keyword.Compiled);
+  FCargo.reserve(kInitialCargoSlots);
+  for (size_t i = 0; i < kInitialCargoSlots; ++i) FCargo.push_back(new TCargo(kSmallCargo));
+  FCargoCapacity = kInitialCargoSlots;
+}
+
+TTokenMaster::~TTokenMaster() {
+  for (TCargo* slot : FCargo) delete slot;
+  for (TToken* token : FTokens) delete token;
+}
+
+void TTokenMaster::add_token(const char* spelling, TTokenID id, TTokenType type, char compiled) {
+  TToken*& slot = FTokens[static_cast<unsigned char>(compiled)];
+  delete slot;
+  slot = new TToken(spelling, id, type, compiled);
+}
+
+void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
+  FLogic = logic;
+  FCompiledLogic = logic != nullptr ? logic->Text().c_str() : "";
+  FLength = logic != nullptr ? logic->Text().size() : 0;
+  FPos = 0;
+  FLast = &FEndToken;
+}
+
+TToken* TTokenMaster::GetCompiledToken() {
+  FOneChar = ' ';
+  TDecodedToken& token = FPos < FLength ? FLogic->At(FPos) : FEndToken;
+  FLast = &token;
+  FPos = token.Next;
+  if (token.AtEnd) return nullptr;
+  if (token.Fault == kUnknownByte)
+    fail("GetCompiledToken", std::string("Token [") + static_cast<char>(token.Compiled) + "] not found");
+  if (token.Fault == kPastEnd)
+    fail("GetCompiledToken", std::string("Token [") + static_cast<char>(token.Compiled) +
+                                 "] runs past the end of the compiled logic");
+  FOneChar = token.OneChar;
+  if (token.Pushes) push_cargo(FCompiledLogic + token.OperandPos, token.OperandLength);
+  return FTokens[token.Compiled];
+}
+
+TToken* TTokenMaster::GetHardToken(TTokenID expected) {
+  TToken* token = GetCompiledToken();
+  return token != nullptr && token->GetTokenID() == expected ? token : nullptr;
+}
+
+char* TTokenMaster::push_cargo(const char* text, size_t length) {
+  if (FCargoTop == FCargoCapacity) {
+    for (size_t i = 0; i < kCargoGrowth; ++i) FCargo.push_back(new TCargo(kSmallCargo));
+    FCargoCapacity += kCargoGrowth;
+  }
+  TCargo*& slot = FCargo[FCargoTop];
+  if (slot->GetCargoSize() < length + 1) {
+    TCargo* larger = new TCargo(length);
+    delete slot;
+    slot = larger;
+  }
+  slot->SetCargoString(text, length);
+  ++FCargoTop;
+  return slot->GetCargoAddress();
+}
+
+char* TTokenMaster::CopyToCargo(const char* text) {
+  if (text == nullptr) text = "";
+  return push_cargo(text, strlen(text));
+}
+
+char* TTokenMaster::GetCallCargo() const {
+  return FCargoTop == 0 ? nullptr : FCargo[FCargoTop - 1]->GetCargoAddress();
+}
+
+size_t TTokenMaster::RaiseCargoFloor() {
+  size_t floor = FCargoFloor;
+  FCargoFloor = FCargoTop;
+  return floor;
+}
+
+bool TTokenMaster::IsCargoText(const char* address) const {
+  for (size_t i = 0; i < FCargoTop; ++i) {
+    const char* start = FCargo[i]->GetCargoAddress();
+    if (address >= start && address < start + FCargo[i]->GetCargoSize()) return true;
+  }
+  return false;
+}
+
+void TTokenMaster::MovePosBy(int distance) {
+  if (distance < 1) fail("MovePos", "move_by must be > 0");
+  if (FPos + static_cast<size_t>(distance) > FLength)
+    fail("MovePosBy", "move_by value falls outside range of compiled logic");
+  FPos += static_cast<size_t>(distance);
+}
+
+void TTokenMaster::MovePosTo(size_t pos) {
+  if (pos >= FLength) fail("MovePosTo", "move_to must be < length of compiled logic");
+  FPos = pos;
+}
+
+void TTokenMaster::SkipNewLines() {
+  while (FPos < FLength && FCompiledLogic[FPos] == '\n') ++FPos;
+}
+
+void TTokenMaster::fail(const char* method, const std::string& message) {
+  FEnginePump->AddError("TTokenMaster", method, message);
+  throw std::runtime_error("");
+}
