@@ -1,14 +1,200 @@
-// The edit run-time of one open metafile: loads layouts and edit sets and runs
-// compiled edit logic over records.
+// The edit run-time of one open metafile: layouts and edit-set/layout pairs
+// loaded by the host, records run through every edit of a pair with options
+// and skip rules, the interpreter of compiled logic, run summaries, edit
+// details and the debugging trace.
 #pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/TokenMaster.h"
 
 class TSQLDB;
 class TEngineErrorsPump;
 class TTablesList;
+class TFastSQLQuery;
+class TLayout;
+class TEditSet;
+class TEdit;
+class TEditErrors;
+class TVariable;
+class TLibFuncs;
+class TDebugEdit;
+
+// One reported edit of a run summary: owner, edit tag, edit name, admin code,
+// errors, warnings, skips, error messages, warning messages, not-in-layout,
+// suppressed and not-compiled flags.
+typedef int (*RunSummaryCallback)(void* owner, const char* editTag, const char* editName,
+                                  const char* adminCode, int errors, int warnings, int skips,
+                                  int errorMessages, int warningMessages, int notInLayout,
+                                  int suppressed, int notCompiled);
 
 class TRunEdits {
  public:
+  // Bits of the options word of a run.
+  static const int kSkipIfEmptyAll = 0x1;
+  static const int kSkipIfFailedAll = 0x2;
+  static const int kSuppressWarnings = 0x80;
+
   TRunEdits(TSQLDB* db, TEngineErrorsPump* pump, TTablesList* tables);
+  ~TRunEdits();
   TRunEdits(const TRunEdits&) = delete;
   TRunEdits& operator=(const TRunEdits&) = delete;
+
+  // Records and layouts.
+  int UpdateRecord(const std::string& layoutTag, const char* data);
+  int DisplayDataRecord(const std::string& layoutTag, void* owner, void* callback);
+  int DisplayFieldInMessagesAs(int fieldNumber, const std::string& displayName);
+  int NeverSkipEmptyField(int fieldNumber, int flag);
+  int FieldDataByNumber(const std::string& layoutTag, int fieldNumber, int* key, int* startPos, int* length,
+                        char* name, int nameSize, char* displayName, int displaySize, char* dataType,
+                        int typeSize, char* value, int valueSize);
+
+  // Edit sets and their options.
+  int LoadEditSet(const std::string& editSetTag, const std::string& layoutTag);
+  int UnloadEditSet(const std::string& editSetTag, const std::string& layoutTag);
+  int SetEditOptions(const std::string& editSetTag, const std::string& editTag, int suppress, int skipIfEmpty,
+                     int skipIfFailed, int noSkipsOverride);
+  int GetEditOptions(const std::string& editSetTag, const std::string& editTag, int* suppress, int* skipIfEmpty,
+                     int* skipIfFailed, int* noSkipsOverride);
+  int ClearEditOptions(const std::string& editSetTag);
+
+  // Runs, summaries, edit details and debugging.
+  int RunEdits(const char* editSetTag, const char* layoutTag, const char* data, int options, int* failedCount,
+               void* owner, void* callback);
+  int GetRunEditsSummary(const char* editSetTag, const char* layoutTag, int all, int* errors, int* warnings,
+                         int* skips, int* errorMessages, int* warningMessages, void* owner, void* callback);
+  int GetEditDetails(const char* editTag, void* owner, void* callback);
+  int DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
+                void* variableCallback, void* fieldCallback, void* messageCallback);
+  // True while a run, summary or debugging call is under way (its callbacks
+  // may call back into the library).
+  bool IsBusy() const { return FBusy; }
+
+  // Interpreter services, also used by the built-in library.
+  TValueWord EvaluateExpression();
+  TTokenID GetEvalTokenID() const;
+  TVariable* GetVariable(const char* name, bool mustExist);
+  void SetReturnFail() { FReturnFail = true; }
+  void SetReturnWarn() { FReturnWarn = true; }
+  void SetOverrideErrorMessage(bool flag) { FOverrideErrorMessage = flag; }
+  TEdit* GetRunningEdit() const { return FRunningEdit; }
+  TToken* GetCompiledToken();
+  TToken* GetHardToken(TTokenID expected);
+  // The text a value refers to: a cargo slot in use or a character variable's
+  // buffer; null when the value is an integer.
+  const char* ValueText(TValueWord value) const;
+  void process_edit();
+
+ private:
+  struct TPair {
+    TLayout* Layout;  // owned by FLayouts
+    std::unique_ptr<TEditSet> EditSet;
+  };
+  // A loop being traced: the line of its body and its iteration.
+  struct TLoopLine {
+    int Line;
+    int Iteration;
+  };
+  class TBusy;
+
+  // Run driver.
+  TLayout* find_layout(const std::string& upperTag) const;
+  TLayout* load_layout(const std::string& upperTag, const char* method);
+  TPair* find_layout_editset_pair(const std::string& upperLayoutTag, const std::string& upperEditSetTag) const;
+  TEditSet* find_editset(const std::string& editSetTag, size_t start, bool& more) const;
+  TEditSet* prepare_editset(const std::string& upperEditSetTag, const std::string& upperLayoutTag);
+  TPair* pair_for_run(const char* editSetTag, const char* layoutTag);
+  void forget_last_pair();
+  void create_edit_logic_query();
+  void create_edit_details_query();
+  bool skip_edit(TEdit* edit, int options);
+  void run_edit(TEdit* edit);
+  void collect_uncompiled(const char* editSetTag, std::vector<std::string>& tags);
+  void add_error(const char* method, const std::string& message);
+
+  // Interpreter.
+  int interpret_block(TTokenID terminator);
+  void declare_variables(TTokenID type);
+  void execute_return();
+  size_t setup_UDF_pointers();
+  TValueWord evaluateUDF();
+  TValueWord EvaluateLibFunc(char code);
+  int ExecuteIF(int jump);
+  int ExecuteWHILE(int jump);
+  int ExecuteFOR(int jump);
+  int ExecuteDO(int jump);
+  void eval0_variables(TValueWord& result);
+  void eval1_logical_ops(TValueWord& result);
+  void eval2_relational_ops(TValueWord& result);
+  void eval3_add_subtract(TValueWord& result);
+  void eval4_mult_div_mod(TValueWord& result);
+  void eval5_unary_ops(TValueWord& result);
+  void eval6_parens(TValueWord& result);
+  void eval7_atom(TValueWord& result);
+  void next_token() { FCurrentToken = GetCompiledToken(); }
+  bool current_is(TTokenID id) const;
+  size_t read_subscript(TVariable* variable);
+  void assign(TVariable* variable, size_t index, TValueWord value);
+  void expect_open_paren(const char* method);
+  void move_to(size_t pos);
+  [[noreturn]] void fail(const char* method, const std::string& message);
+  void clear_variables();
+
+  // Debugging trace.
+  void debug_edit(size_t position, bool executed);
+  void debug_lines(size_t from, size_t to);
+  void debug_showvars(int line);
+  void debug_fields();
+  void send_debug_to_callbacks();
+  void push_loop_line(size_t bodyPos);
+  void pop_loop_line(bool pushed);
+  void count_loop_iteration(bool pushed);
+  void end_debugging();
+  void read_debug_edit(const std::string& editTag, std::unique_ptr<TEdit>& edit, std::string& source,
+                       std::string& sql);
+
+  TSQLDB* FSQLDB;
+  TFastSQLQuery* FEditLogicQry = nullptr;
+  TFastSQLQuery* FEditDetailsQry = nullptr;
+  TEngineErrorsPump* FEnginePump;
+  TEditErrors* FEditErrors;
+  TTokenMaster* FTokenMaster;
+  std::map<std::string, TLayout*> FLayouts;
+  std::vector<int> FUDFOffsets;
+  std::vector<TVariable*> FVariables;
+  size_t FVariablesCapacity = 0;
+  size_t FVariablesInUse = 0;
+  TEditSet* FEditSet = nullptr;
+  TLayout* FLayout = nullptr;
+  TEdit* FRunningEdit = nullptr;
+  TToken* FCurrentToken = nullptr;
+  TLibFuncs* FLibFuncs;
+  TTablesList* FTablesList;
+  bool FStop = false;
+  bool FReturnFail = false;
+  bool FReturnWarn = false;
+  bool FOverrideErrorMessage = false;
+  bool FBusy = false;
+
+  // Debugging state: only during a DebugEdit call.
+  void* FDebugOwner = nullptr;
+  void* FDebugLineCallback = nullptr;
+  void* FDebugFieldCallback = nullptr;
+  void* FDebugMessageCallback = nullptr;
+  void* FDebugVariableCallback = nullptr;
+  bool FDebugging = false;
+  TDebugEdit* FDebugEdit = nullptr;
+  std::vector<TLoopLine> FLoopLines;
+
+  std::vector<std::unique_ptr<TPair>> FPairs;
+  // The pair of the last run and the tags it was asked with, so that a run
+  // over the same pair finds it without upper-casing or searching.
+  TPair* FLastPair = nullptr;
+  std::string FLastEditSetTag;
+  std::string FLastLayoutTag;
+  std::string FUpperEditSetTag;
+  std::string FUpperLayoutTag;
 };
