@@ -57,6 +57,9 @@ class TEditErrors {
   bool lookup_message(int number, TEdit* edit, std::string& result);
   void report_numbered(TEdit* edit, int messageNumber, const char* type, const char* category,
                        const char* method);
+  // Delivers, stores and counts the message in FText; with firstOnly (an
+  // edit whose default message number is "0") only a record's first counts.
+  void report(TEdit* edit, const char* type, const char* category, bool firstOnly);
   void deliver(TEdit* edit, const char* type, const std::string& text);
   void add_error_to_map(TEdit* edit, const char* type, const std::string& text, const char* category);
   void clear_errors_map();

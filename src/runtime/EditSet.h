@@ -80,7 +80,6 @@ class TEdit {
     ++FTallies[kind];
   }
 
-  TSQLDB* FSQLDB;
   TEngineErrorsPump* FEnginePump;
   std::string FEditName;
   std::string FEditTag;
@@ -127,8 +126,12 @@ class TEditSet {
   bool IsPairedWith(const TLayout* layout) const;
 
  private:
+  int read_edit_set_row(TFastSQLQuery& query, const std::string& tag);
+  bool prepare_query(TFastSQLQuery& query, const char* sql, const char* failure);
   void load_edits(TFastSQLQuery& editKeys, TFastSQLQuery& details, TFastSQLQuery& fields);
+  void load_edit(int pkey, TFastSQLQuery& details, TFastSQLQuery& fields);
   TEdit* find_edit(const std::string& editTag, const char* method);
+  void add_error(const char* method, const std::string& message);
 
   TSQLDB* FSQLDB;
   TEngineErrorsPump* FEnginePump;
@@ -136,6 +139,7 @@ class TEditSet {
   std::string FEditSetTag;
   int FPKey = 0;
   int FSuppressWarnings = 0;
+  std::vector<std::unique_ptr<TEdit>> FEdits;  // owns every edit once
   std::map<std::string, TEdit*> FEditsByName;
   std::map<std::string, TEdit*> FEditsByTag;
   std::vector<TEdit*> FRunOrder;

@@ -98,8 +98,12 @@ class TLayout {
   unsigned GetGeneration() const { return FGeneration; }
 
  private:
+  int read_layout_row(const std::string& sql);
   void create_layout_fields();
+  void add_field(int pkey, int startPos);
   void clear_fields();
+  void record_sql_failure(const char* method, const char* what, const TFastSQLQuery& query,
+                          const std::string& sql);
   void display_field(const TLayoutField* field, int order, void* owner, void* callback);
 
   TSQLDB* FSQLDB;
