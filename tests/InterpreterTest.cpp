@@ -50,7 +50,8 @@ TEST_F(Interpreter, DivisionByZeroStopsTheRun) {
 }
 
 TEST_F(Interpreter, VariablesAndArrays) {
-  EXPECT_EQ((Rows{"a=5", "i=2", "x=5"}), values_after("int a[3], i, x;\na[2] = 5;\ni = 2;\nx = a[i];\nreturn PASS;"));
+  // The trace shows an array by its element 0.
+  EXPECT_EQ((Rows{"a=0", "i=2", "x=5"}), values_after("int a[3], i, x;\na[2] = 5;\ni = 2;\nx = a[i];\nreturn PASS;"));
   // Character variables take texts; an integer is stored as its decimal text.
   EXPECT_EQ((Rows{"c=7", "d=", "n=7", "s=x"}),
             values_after("char c, d, s;\nint n;\nn = 7;\nc = n;\nd = 0;\ns = \"x\";\nreturn PASS;"));
@@ -92,12 +93,13 @@ TEST_F(Interpreter, LoopsMayEndTheLogic) {
 }
 
 TEST_F(Interpreter, UserFunctions) {
-  EXPECT_EQ((Rows{"x=11"}),
-            values_after("int x;\nset();\nx = x + 1;\nreturn PASS;\nfunction set()\n{\n  x = 10;\n}"));
+  EXPECT_EQ(Rows{}, run_edit("int x;\nset();\nx = x + 1;\nif (x == 11) return PASS;\nreturn FAIL;\n"
+                             "function set()\n{\n  x = 10;\n}", "", {}, 101).messages);
   // A return inside a function decides the edit once the calling statement is done.
   RunResult result = run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {},
                               101);
   EXPECT_EQ((Rows{"T2|Edit T2|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ(1, result.failed);
   // A function defined before the one that calls it lies behind the call.
   RunResult backward = run_edit("f();\nreturn PASS;\nfunction g()\n{\n}\nfunction f()\n{\n  g();\n}");
   EXPECT_EQ(-1, backward.result);

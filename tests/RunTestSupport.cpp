@@ -11,7 +11,7 @@ const char* const kRunSetup =
     "INSERT INTO RL_Layouts(PKey,LayoutTag,LayoutName) VALUES (1,'L1','Main layout'),(2,'L2','Short layout');"
     "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey,FieldPKey,StartPos) VALUES (1,1,1),(1,2,2),(1,3,5),(1,4,13),(1,5,17),"
     " (2,1,1),(2,2,2);"
-    "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (2,100,'Age %V2 is out of range for %F2'),"
+    "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (2,100,'Age %V1 is out of range for %F1'),"
     " (3,101,'Check the site'),(4,102,'Birth %V3 is %D1 today');";
 
 int collect_message(void* owner, const char* tag, const char* name, const char* admin, const char* type,

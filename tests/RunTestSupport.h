@@ -12,8 +12,8 @@
 // 3 "Birth Date" 8 "D1" at 5, 4 Site 4 "S " at 13, 5 Notes 6 "S " at 17
 // (a 22-character record holds them all); field 6 Extra is in no layout.
 // Layout "L1" ("Main layout"); layout "L2" ("Short layout") holds only Sex
-// and Age at the same places. Messages (number text): 100 "Age %V2 is out of
-// range for %F2", 101 "Check the site", 102 "Birth %V3 is %D1 today", plus the
+// and Age at the same places. Messages (number text): 100 "Age %V1 is out of
+// range for %F1", 101 "Check the site", 102 "Birth %V3 is %D1 today", plus the
 // default row 0. Agency 2 has admin code "NAACCR".
 extern const char* const kRunSetup;
 

@@ -91,7 +91,7 @@ const std::string& TEdit::GetCompiledLogic(TFastSQLQuery* query) {
     if (!query->Eof()) FCompiledLogic = query->GetFieldByNumber(0);
     query->ResetParameterizedQuery();
   } catch (const std::runtime_error&) {
-    // The reset below would overwrite the statement's reason: carry it.
+    // The exception carries the statement's reason to the run's engine errors.
     std::string reason = query->LastErrorMessage();
     reset_after_failure(*query);
     throw std::runtime_error(reason);

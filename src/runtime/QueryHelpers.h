@@ -16,18 +16,20 @@ inline bool open_select(TFastSQLQuery& query, const std::string& sql) {
   return !query.Eof();
 }
 
-// Calls visit() for the current row and each row after it; a busy or failing
-// step throws std::runtime_error with the statement's reason.
-template <typename Visit>
-void for_each_row(TFastSQLQuery& query, Visit visit) {
-  while (!query.Eof()) {
-    visit();
-    if (!query.FetchNext() && !query.Eof()) throw std::runtime_error(query.LastErrorMessage());
-  }
+// Moves to the next row; a busy or failing step throws std::runtime_error
+// with the statement's reason, so it never reads as the end of the rows.
+inline void next_row(TFastSQLQuery& query) {
+  if (!query.FetchNext() && !query.Eof()) throw std::runtime_error(query.LastErrorMessage());
 }
 
-// After a failed step SQLite's reset repeats that step's error, so the
-// wrapper's reset "fails" although the statement is then ready again.
+// Calls visit() for the current row and each row after it.
+template <typename Visit>
+void for_each_row(TFastSQLQuery& query, Visit visit) {
+  for (; !query.Eof(); next_row(query)) visit();
+}
+
+// Readies a statement for its next use on a way out after a failure; a reset
+// that fails too leaves it to be prepared again.
 inline void reset_after_failure(TFastSQLQuery& query) {
   try {
     query.ResetParameterizedQuery();

@@ -8,6 +8,7 @@
 #include "runtime/EditErrors.h"
 #include "runtime/EditSet.h"
 #include "runtime/Layout.h"
+#include "runtime/QueryHelpers.h"
 #include "runtime/Variable.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/FastSQLQuery.h"
@@ -26,25 +27,6 @@ const size_t kMessageSize = 1000;
 
 void set(int* out, int value) {
   if (out != nullptr) *out = value;
-}
-
-// Moves to the next row; a step that fails is an error, never the end.
-void fetch_next(TFastSQLQuery& query) {
-  if (!query.FetchNext() && !query.Eof()) throw std::runtime_error("TFastSQLQuery::FetchNext");
-}
-
-// A prepared statement kept for the life of the run-time.
-TFastSQLQuery* prepare_kept_query(TSQLDB* db, const char* sql) {
-  TFastSQLQuery* query = new TFastSQLQuery(db);
-  query->SetSQLText(sql, true);
-  try {
-    query->PrepareParameterizedQuery();
-  } catch (const std::runtime_error&) {
-    std::string reason = query->LastErrorMessage();
-    delete query;
-    throw std::runtime_error(reason);
-  }
-  return query;
 }
 
 }  // namespace
@@ -260,26 +242,22 @@ int TRunEdits::not_initialized(const std::string& editSetTag, const char* method
   return -1;
 }
 
+// A statement kept prepared for the life of the run-time.
+TFastSQLQuery* TRunEdits::prepare_kept_query(const char* sql, const char* method, const char* failure) {
+  std::unique_ptr<TFastSQLQuery> query(new TFastSQLQuery(FSQLDB));
+  prepare_recorded(*query, sql, FEnginePump, "TRunEdits", method, failure);
+  return query.release();
+}
+
 void TRunEdits::create_edit_logic_query() {
-  if (FEditLogicQry != nullptr) return;
-  try {
-    FEditLogicQry = prepare_kept_query(FSQLDB, kEditLogicSelect);
-  } catch (const std::runtime_error& e) {
-    add_error("create_edit_logic_query", "Failure to prepare FEditLogicQry");
-    if (*e.what() != '\0') add_error("create_edit_logic_query", e.what());
-    throw std::runtime_error("");
-  }
+  if (FEditLogicQry == nullptr)
+    FEditLogicQry = prepare_kept_query(kEditLogicSelect, "create_edit_logic_query", "Failure to prepare FEditLogicQry");
 }
 
 void TRunEdits::create_edit_details_query() {
-  if (FEditDetailsQry != nullptr) return;
-  try {
-    FEditDetailsQry = prepare_kept_query(FSQLDB, kEditDetailsSelect);
-  } catch (const std::runtime_error& e) {
-    add_error("create_edit_details_query", "Failure to prepare FEditDetailsQry");
-    if (*e.what() != '\0') add_error("create_edit_details_query", e.what());
-    throw std::runtime_error("");
-  }
+  if (FEditDetailsQry == nullptr)
+    FEditDetailsQry =
+        prepare_kept_query(kEditDetailsSelect, "create_edit_details_query", "Failure to prepare FEditDetailsQry");
 }
 
 // The pair of a run with its record loaded: the pair of the last run when the
@@ -385,7 +363,8 @@ void TRunEdits::collect_uncompiled(const char* editSetTag, std::vector<std::stri
   TFastSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
   try {
-    for (query.SetIsActive(true); !query.Eof(); fetch_next(query)) tags.push_back(query.GetFieldByNumber(1));
+    query.SetIsActive(true);
+    for_each_row(query, [&] { tags.push_back(query.GetFieldByNumber(1)); });
   } catch (const std::runtime_error& e) {
     add_error("GetRunEditsSummary", e.what());
     add_error("GetRunEditsSummary", query.LastErrorMessage());
@@ -445,7 +424,7 @@ int TRunEdits::GetEditDetails(const char* editTag, void* owner, void* callback) 
   int result = 0;
   try {
     query.BindTextParameter(1, editTag);
-    for (query.OpenParameterizedQuery(); !query.Eof(); fetch_next(query)) {
+    for (query.OpenParameterizedQuery(); !query.Eof(); next_row(query)) {
       int number = query.GetIntFieldByNumber(0);
       if (number <= 0) continue;
       result = FLayout->DisplayOneField(number, query.GetIntFieldByNumber(1), owner, callback);
@@ -456,11 +435,7 @@ int TRunEdits::GetEditDetails(const char* editTag, void* owner, void* callback) 
   } catch (const std::runtime_error&) {
     add_error("GetEditDetails", query.LastErrorMessage());
     add_error("GetEditDetails", query.GetSQLText());
-    try {
-      query.ResetParameterizedQuery();
-    } catch (const std::runtime_error&) {
-      // The statement is reset again before its next use.
-    }
+    reset_after_failure(query);
     return -1;
   }
 }

@@ -86,6 +86,9 @@ class TRunEdits {
     TLayout* Layout;  // owned by FLayouts
     std::unique_ptr<TEditSet> EditSet;
   };
+  // Counts the nesting of blocks and expressions, so that logic nested
+  // deeper than the interpreter can follow fails instead of exhausting the stack.
+  class TNesting;
   // A loop being traced: the line of its body and its iteration.
   struct TLoopLine {
     int Line;
@@ -116,6 +119,7 @@ class TRunEdits {
   TPair* pair_for_run(const char* editSetTag, const char* layoutTag, const char* data, int& result);
   void forget_last_pair();
   int not_initialized(const std::string& editSetTag, const char* method);
+  TFastSQLQuery* prepare_kept_query(const char* sql, const char* method, const char* failure);
   void create_edit_logic_query();
   void create_edit_details_query();
   int run_edit_set(int options);
@@ -193,6 +197,7 @@ class TRunEdits {
   bool FReturnWarn = false;
   bool FOverrideErrorMessage = false;
   bool FBusy = false;
+  int FNesting = 0;
 
   // Debugging state: only during a DebugEdit call.
   void* FDebugOwner = nullptr;

@@ -19,6 +19,7 @@
 namespace {
 
 const size_t kPoolGrowth = 20;
+const int kMaxNesting = 400;
 const size_t kNameMessageSize = 100;
 
 // Integer arithmetic of the logic: 32-bit two's complement that wraps.
@@ -60,6 +61,22 @@ class TCargoFloor {
  private:
   TTokenMaster* FReader;
   size_t FFloor;
+};
+
+class TRunEdits::TNesting {
+ public:
+  TNesting(TRunEdits* runEdits, const char* method) : FRunEdits(runEdits) {
+    if (++FRunEdits->FNesting > kMaxNesting) {
+      --FRunEdits->FNesting;
+      FRunEdits->fail(method, "logic is nested too deeply");
+    }
+  }
+  ~TNesting() { --FRunEdits->FNesting; }
+  TNesting(const TNesting&) = delete;
+  TNesting& operator=(const TNesting&) = delete;
+
+ private:
+  TRunEdits* FRunEdits;
 };
 
 void TRunEdits::fail(const char* method, const std::string& message) {
@@ -139,6 +156,7 @@ size_t TRunEdits::setup_UDF_pointers() {
 }
 
 int TRunEdits::interpret_block(TTokenID terminator) {
+  TNesting nesting(this, "interpret_block");
   int result = 0;
   do {
     FTokenMaster->ResetTopOfStringsStack();
@@ -293,6 +311,7 @@ TValueWord TRunEdits::EvaluateExpression() {
 }
 
 void TRunEdits::eval0_variables(TValueWord& result) {
+  TNesting nesting(this, "eval0_variables");
   if (FCurrentToken == nullptr || FCurrentToken->GetTokenType() != 6) {
     eval1_logical_ops(result);
     return;

@@ -130,8 +130,7 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
     case '#': {
       size_t end = pos + 1;
       while (end < length && end - pos - 1 < kFieldDigits && is_digit(text[end])) ++end;
-      operand(pos + 1, end - pos - 1);
-      token.Number = saturated_number(text + pos + 1, end - pos - 1);
+      if (operand(pos + 1, end - pos - 1)) token.Number = saturated_number(text + token.OperandPos, token.OperandLength);
       break;
     }
     case '\'':
@@ -155,7 +154,7 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
       }
       size_t count = 0;
       for (size_t i = 1; i <= 3 && is_digit(text[pos + i]); ++i) count = count * 10 + (text[pos + i] - '0');
-      if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + pos + 4, count);
+      if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + token.OperandPos, count);
       break;
     }
     case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T':

@@ -27,7 +27,8 @@ bool TQueryBase::FetchNext() {
     FLastError = "SQLITE_MISUSE: Statement is bad";
     return false;
   }
-  return TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
+  FStepFailed = !TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
+  return !FStepFailed;
 }
 
 const char* TQueryBase::field_text(int i) const {
@@ -44,6 +45,7 @@ int TQueryBase::GetIntFieldByNumber(int i) const {
 bool TQueryBase::finalize_statement() {
   FIsActive = false;
   FHasRow = false;
+  FStepFailed = false;
   int rc = sqlite3_finalize(FStatement);
   FStatement = nullptr;
   return rc == SQLITE_OK;
@@ -60,15 +62,20 @@ void TQueryBase::prepare_statement(const char* exceptionText) {
   }
 }
 
+// After a failed step SQLite's reset answers that step's error again, yet the
+// statement is reset: only a reset that fails of itself is a failure.
 void TQueryBase::reset_statement(const char* exceptionText) {
   FHasRow = false;
-  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK)
+  bool stepFailed = FStepFailed;
+  FStepFailed = false;
+  if (FStatement != nullptr && sqlite3_reset(FStatement) != SQLITE_OK && !stepFailed)
     fail("Failure to reset statement object", exceptionText);
 }
 
 void TQueryBase::step_first_row(const char* exceptionText) {
   FEof = false;
-  if (!TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError)) throw std::runtime_error(exceptionText);
+  FStepFailed = !TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
+  if (FStepFailed) throw std::runtime_error(exceptionText);
   FColCount = sqlite3_column_count(FStatement);
   FLastError.clear();
   FIsActive = true;

@@ -48,6 +48,7 @@ class TQueryBase {
   bool FEof = false;
   bool FIsActive = false;
   bool FIsParameterized = false;
-  bool FHasRow = false;  // a row is current, so its columns may be read
+  bool FHasRow = false;     // a row is current, so its columns may be read
+  bool FStepFailed = false;  // the last step failed
   TSQLDB* FSQLDB;
 };
