@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
     ++files;
   }
-  printf("%d corpus files compiled\n", files);
+  printf("%d corpus files run\n", files);
   return files > 0 ? 0 : 1;
 }
