@@ -47,30 +47,41 @@ const int kEdits = 300;
 const int kRecordLength = 1000;
 const int kDistinctRecords = 256;
 
-// Logic of edit i: range checks with arithmetic, loops over arrays, character
-// variables, user functions, nested conditions; about one edit in twenty
-// fails on some records.
+// Logic of edit i, in the proportions of a real edit set: mostly short
+// checks with arithmetic and nested conditions, some with character
+// variables, one in ten with a loop and one in ten calling a user function.
+// One edit in a hundred fails, as on mostly clean data.
 std::string edit_logic(int i) {
   std::string n = std::to_string(i % 97 + 3);
-  switch (i % 6) {
+  std::string fails = i % 100 == 0 ? "1" : "0";
+  switch (i % 10) {
     case 0:
-      return "/* range check */\nint age, limit;\nage = " + n + " * 3;\nlimit = 120 - age % 7;\n"
-             "if (age < 0 || age > limit) return FAIL;\nreturn PASS;\n";
     case 1:
-      return "int i, sum;\nfor (i = 0; i < 4; i = i + 1) sum = sum + i * " + n + ";\n"
-             "if (sum != 6 * " + n + ") return FAIL;\nreturn PASS;\n";
+      return "/* range check */\nint age, limit;\nage = " + n + ";\nlimit = 120 - age % 7;\n"
+             "if (age < 0 || age > limit || " + fails + ") return FAIL;\nreturn PASS;\n";
     case 2:
-      return "char code;\nint k;\ncode = \"A\";\nk = " + n + ";\n"
-             "if (k > 50 && k < 60) { if (k % 2 == 0) return WARN; }\nif (code == 0) return FAIL;\nreturn PASS;\n";
     case 3:
-      return "int a[3], i;\nwhile (i < 3) { a[i] = i * i + " + n + "; i = i + 1; }\n"
-             "if (a[2] == 4 + " + n + ") return PASS;\nreturn FAIL;\n";
+      return "int code;\ncode = " + n + " % 10;\nif (code == 0 || code == 9) return PASS;\n"
+             "if (code > 9 || " + fails + ") return FAIL;\nreturn PASS;\n";
     case 4:
-      return "int x;\nx = " + n + ";\ncheck();\nif (x == " + n + " + 1) return PASS;\nreturn FAIL;\n"
-             "function check()\n{\n  x = x + 1;\n}\n";
-    default:
+      return "char flag;\nint k;\nflag = \"A\";\nk = " + n + ";\n"
+             "if (k > 500 && k < 600) { if (k % 2 == 0) return WARN; }\nif (flag == 0 || " + fails +
+             ") return FAIL;\nreturn PASS;\n";
+    case 5:
       return "int a, b, c;\na = " + n + ";\nb = a * 2 - 1;\nc = (a + b) / 3;\n"
-             "if (c > 40 && c % 5 == 0) return FAIL;\nif (b < a) return FAIL;\nreturn PASS;\n";
+             "if (c > 400 && c % 5 == 0 || " + fails + ") return FAIL;\nif (b < a) return FAIL;\nreturn PASS;\n";
+    case 6:
+      return "if (" + n + " > 1000 || " + fails + ") return FAIL;\nreturn PASS;\n";
+    case 7:
+      return "int y, m;\ny = 2000 + " + n + " % 25;\nm = " + n + " % 12 + 1;\n"
+             "if (y < 1900 || m < 1 || m > 12 || " + fails + ") return FAIL;\n"
+             "if (y > 2024) return WARN;\nreturn PASS;\n";
+    case 8:
+      return "int i, sum;\nfor (i = 0; i < 4; i = i + 1) sum = sum + i * " + n + ";\n"
+             "if (sum != 6 * " + n + " || " + fails + ") return FAIL;\nreturn PASS;\n";
+    default:
+      return "int x;\nx = " + n + ";\ncheck();\nif (x == " + n + " + 1 && !" + fails + ") return PASS;\n"
+             "return FAIL;\nfunction check()\n{\n  x = x + 1;\n}\n";
   }
 }
 

@@ -4,6 +4,7 @@
 // details and the debugging trace.
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,12 +75,17 @@ class TRunEdits {
   void SetReturnWarn() { FReturnWarn = true; }
   void SetOverrideErrorMessage(bool flag) { FOverrideErrorMessage = flag; }
   TEdit* GetRunningEdit() const { return FRunningEdit; }
-  TToken* GetCompiledToken();
+  TToken* GetCompiledToken() { return read_token(true); }
   TToken* GetHardToken(TTokenID expected);
   // The text a value refers to: a cargo slot in use or a character variable's
   // buffer; null when the value is an integer.
   const char* ValueText(TValueWord value) const;
   void process_edit();
+
+  // Shared with the expression plans.
+  static const int kMaxNesting = 400;
+  static TValueWord named_constant(char compiled);
+  static bool is_relational(TTokenID id);
 
  private:
   struct TPair {
@@ -129,9 +135,10 @@ class TRunEdits {
   void add_error(const char* method, const std::string& message);
 
   // Interpreter.
+  TToken* read_token(bool pushOperand);
   int interpret_block(TTokenID terminator);
   void declare_variables(TTokenID type);
-  void declare(const std::string& name, int kind, size_t size);
+  void declare(const char* name, size_t length, int kind, size_t size, const void* key = nullptr);
   int find_variable(const char* name, size_t length) const;
   TVariable* token_variable();
   int execute_return();
@@ -156,6 +163,22 @@ class TRunEdits {
   void next_token();
   bool current_is(TTokenID id) const;
   size_t read_subscript(TVariable* variable);
+  TValueWord index_value(TVariable* variable) const;
+  size_t checked_index(TVariable* variable, TValueWord index);
+  TValueWord variable_value(TVariable* variable, size_t element);
+  TValueWord apply_binary(char op, TValueWord left, TValueWord right);
+  TValueWord apply_unary(char op, TValueWord value);
+  template <typename Operand>
+  void left_grouping(TValueWord& result, std::initializer_list<TTokenID> ops, Operand operand);
+
+  // Expression plans.
+  TValueWord evaluate();
+  TExpressionPlan* plan_at(size_t pos);
+  bool build_declaration(const TDecodedToken& head, TExpressionPlan& plan);
+  void run_declaration(const TExpressionPlan& plan);
+  bool subscripts_fit(TExpressionPlan& plan);
+  TVariable* plan_variable(TPlanNode& node, bool mustExist);
+  TValueWord run_plan(TPlanNode* nodes, int32_t index);
   void assign(TVariable* variable, size_t index, TValueWord value);
   void expect_open_paren(const char* method);
   void move_to(size_t pos);

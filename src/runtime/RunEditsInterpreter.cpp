@@ -19,33 +19,11 @@
 namespace {
 
 const size_t kPoolGrowth = 20;
-const int kMaxNesting = 400;
 const size_t kNameMessageSize = 100;
 
 // Integer arithmetic of the logic: 32-bit two's complement that wraps.
 TValueWord wrap(uint32_t value) { return static_cast<int32_t>(value); }
 uint32_t low(TValueWord value) { return static_cast<uint32_t>(value); }
-
-TValueWord named_constant(char compiled) {
-  switch (compiled) {
-    case 'Q': return 0;
-    case 'R': return 1;
-    case 'S': return 2;
-    case 'T': return 3;
-    case 'P': return 0x7fffffff;
-    case 'W': return 0x3fffffff;
-    case 'X': return 0x4fffffff;
-    case 'Y': return 0x5fffffff;
-    case 'Z': return 0x6fffffff;
-    case 'y': return 0x2fffffff;
-    case 'z': return 0x1fffffff;
-    default: return 0;
-  }
-}
-
-bool is_relational(TTokenID id) {
-  return id == 'E' || id == 'J' || id == '<' || id == '>' || id == 'K' || id == 'G';
-}
 
 }  // namespace
 
@@ -62,6 +40,27 @@ class TCargoFloor {
   TTokenMaster* FReader;
   size_t FFloor;
 };
+
+TValueWord TRunEdits::named_constant(char compiled) {
+  switch (compiled) {
+    case 'Q': return 0;
+    case 'R': return 1;
+    case 'S': return 2;
+    case 'T': return 3;
+    case 'P': return 0x7fffffff;
+    case 'W': return 0x3fffffff;
+    case 'X': return 0x4fffffff;
+    case 'Y': return 0x5fffffff;
+    case 'Z': return 0x6fffffff;
+    case 'y': return 0x2fffffff;
+    case 'z': return 0x1fffffff;
+    default: return 0;
+  }
+}
+
+bool TRunEdits::is_relational(TTokenID id) {
+  return id == 'E' || id == 'J' || id == '<' || id == '>' || id == 'K' || id == 'G';
+}
 
 class TRunEdits::TNesting {
  public:
@@ -84,9 +83,9 @@ void TRunEdits::fail(const char* method, const std::string& message) {
   throw std::runtime_error("");
 }
 
-TToken* TRunEdits::GetCompiledToken() {
+TToken* TRunEdits::read_token(bool pushOperand) {
   try {
-    return FTokenMaster->GetCompiledToken();
+    return FTokenMaster->ReadToken(pushOperand);
   } catch (const std::runtime_error&) {
     add_error("GetCompiledToken", "Edit: " + (FRunningEdit != nullptr ? FRunningEdit->GetEditName() : std::string()));
     throw;
@@ -161,7 +160,7 @@ int TRunEdits::interpret_block(TTokenID terminator) {
   do {
     FTokenMaster->ResetTopOfStringsStack();
     size_t saved = FTokenMaster->GetPos();
-    TToken* token = GetCompiledToken();
+    TToken* token = read_token(false);
     if (token == nullptr) return result;
     TTokenID id = token->GetTokenID();
     switch (token->GetTokenType()) {
@@ -177,7 +176,7 @@ int TRunEdits::interpret_block(TTokenID terminator) {
       case 6:  // variable
         FTokenMaster->SetPos(saved);
         if (id == 'n') return result;
-        EvaluateExpression();
+        evaluate();
         if (FDebugging) debug_lines(saved, id == 'm' ? saved : FTokenMaster->GetPos());
         if (current_is(';') && terminator == ';') return result;
         break;
@@ -186,7 +185,9 @@ int TRunEdits::interpret_block(TTokenID terminator) {
           result = execute_return();
           if (FDebugging) debug_lines(saved, FTokenMaster->GetPos());
         } else {
-          declare_variables(id);
+          TExpressionPlan* plan = plan_at(saved);
+          if (plan != nullptr && plan->Kind != 0) run_declaration(*plan);
+          else declare_variables(id);
           if (FDebugging) debug_edit(FTokenMaster->GetPos(), true);
         }
         // A declaration or return controlled by a keyword is that one statement.
@@ -222,26 +223,26 @@ void TRunEdits::declare_variables(TTokenID type) {
     next_token();
     if (current_is('[')) {
       variableKind |= TVariable::kArray;
-      size = static_cast<size_t>(static_cast<int32_t>(EvaluateExpression()));
+      size = static_cast<size_t>(static_cast<int32_t>(evaluate()));
       next_token();
     }
-    if (named) declare(name, variableKind, size);
+    if (named) declare(name.c_str(), name.size(), variableKind, size);
     if (FCurrentToken == nullptr || current_is(';')) return;
   }
 }
 
 // A name already declared in this edit keeps its variable: the earliest
 // declaration is the one every lookup finds.
-void TRunEdits::declare(const std::string& name, int kind, size_t size) {
-  if (find_variable(name.c_str(), name.size()) >= 0) return;
+void TRunEdits::declare(const char* name, size_t length, int kind, size_t size, const void* key) {
+  if (find_variable(name, length) >= 0) return;
   if (FVariablesInUse == FVariablesCapacity) {
     FVariablesCapacity += kPoolGrowth;
     FVariables.resize(FVariablesCapacity, nullptr);
   }
   TVariable*& entry = FVariables[FVariablesInUse];
   try {
-    if (entry == nullptr) entry = new TVariable(name.c_str(), kind, size);
-    else entry->Reset(name.c_str(), kind, size);
+    if (entry == nullptr) entry = new TVariable(std::string(name, length), kind, size);
+    entry->Reset(name, length, kind, size, key);
   } catch (const std::runtime_error& e) {
     fail("declare_variables", e.what());
   }
@@ -281,7 +282,7 @@ TVariable* TRunEdits::token_variable() {
   int slot = token.VariableSlot;
   if (slot >= 0 && static_cast<size_t>(slot) < FVariablesInUse) {
     const std::string& declared = FVariables[slot]->Name();
-    if (declared.size() == token.OperandLength && strncasecmp(declared.c_str(), name, token.OperandLength) == 0)
+    if (declared.size() == token.OperandLength && memcmp(declared.data(), name, token.OperandLength) == 0)
       return FVariables[slot];
   }
   TVariable* variable = GetVariable(FTokenMaster->GetCallCargo(), true);
@@ -337,17 +338,25 @@ void TRunEdits::eval0_variables(TValueWord& result) {
   eval1_logical_ops(result);
 }
 
+// A number, or an integer variable's element 0 (its value, not its name).
+TValueWord TRunEdits::index_value(TVariable* variable) const {
+  return !variable->IsCharacter() && variable->Count() > 0 ? variable->GetValue(0) : 0;
+}
+
 size_t TRunEdits::read_subscript(TVariable* variable) {
   next_token();
-  int64_t index = 0;
-  if (FCurrentToken != nullptr && FCurrentToken->GetTokenType() == 8) {
-    index = FCurrentDecoded->Number;
-  } else if (FCurrentToken != nullptr && FCurrentToken->GetTokenType() == 6) {
-    TVariable* subscript = token_variable();
-    index = !subscript->IsCharacter() && subscript->Count() > 0 ? subscript->GetValue(0) : 0;
-  }
+  TValueWord index = 0;
+  if (FCurrentToken != nullptr && FCurrentToken->GetTokenType() == 8) index = FCurrentDecoded->Number;
+  else if (FCurrentToken != nullptr && FCurrentToken->GetTokenType() == 6) index = index_value(token_variable());
   next_token();
   if (!current_is(']')) fail("eval0_variables", "RBRACKET expected");
+  size_t element = checked_index(variable, index);
+  next_token();
+  return element;
+}
+
+// An element of an integer array must exist; a character array takes any.
+size_t TRunEdits::checked_index(TVariable* variable, TValueWord index) {
   if (!variable->IsCharacter() && (index < 0 || static_cast<uint64_t>(index) >= variable->Count())) {
     char message[kNameMessageSize * 2];
     snprintf(message, sizeof message,
@@ -355,8 +364,16 @@ size_t TRunEdits::read_subscript(TVariable* variable) {
              static_cast<long long>(index), variable->GetVariableName());
     fail("eval0_variables", message);
   }
-  next_token();
   return static_cast<size_t>(index < 0 ? 0 : index);
+}
+
+TValueWord TRunEdits::variable_value(TVariable* variable, size_t element) {
+  if (variable->IsCharacter()) return variable->GetStringValueAsInteger();
+  try {
+    return variable->GetValue(element);
+  } catch (const std::runtime_error& e) {
+    fail("eval7_atom", e.what());
+  }
 }
 
 // A character variable takes the text a value refers to; an integer is
@@ -380,62 +397,71 @@ void TRunEdits::assign(TVariable* variable, size_t index, TValueWord value) {
   }
 }
 
-void TRunEdits::eval1_logical_ops(TValueWord& result) {
-  eval2_relational_ops(result);
-  while (current_is('&') || current_is('|')) {
-    bool both = current_is('&');
+// Logical operators look at the whole word; arithmetic wraps in 32 bits.
+TValueWord TRunEdits::apply_binary(char op, TValueWord left, TValueWord right) {
+  int32_t left32 = static_cast<int32_t>(left), right32 = static_cast<int32_t>(right);
+  switch (op) {
+    case '&': return left != 0 && right != 0;
+    case '|': return left != 0 || right != 0;
+    case 'E': return left == right;
+    case 'J': return left != right;
+    case '<': return left < right;
+    case '>': return left > right;
+    case 'K': return left <= right;
+    case 'G': return left >= right;
+    case '+': return wrap(low(left) + low(right));
+    case '-': return wrap(low(left) - low(right));
+    case '*': return wrap(low(left) * low(right));
+    default: break;
+  }
+  if (right32 == 0) fail("eval4_mult_div_mod", "divide by zero error");
+  // The one quotient that does not fit wraps, and its remainder is 0.
+  if (left32 == INT32_MIN && right32 == -1) return op == '/' ? INT32_MIN : 0;
+  return op == '/' ? left32 / right32 : left32 % right32;
+}
+
+TValueWord TRunEdits::apply_unary(char op, TValueWord value) {
+  if (op == '-') return wrap(0u - low(value));
+  if (op == '!') return value == 0 ? 1 : 0;
+  return value;
+}
+
+// One level of left-grouping binary operators over the next level.
+template <typename Operand>
+void TRunEdits::left_grouping(TValueWord& result, std::initializer_list<TTokenID> ops, Operand operand) {
+  (this->*operand)(result);
+  for (;;) {
+    TTokenID op = GetEvalTokenID();
+    bool listed = false;
+    for (TTokenID candidate : ops) listed = listed || op == candidate;
+    if (!listed) return;
     next_token();
     TValueWord right = 0;
-    eval2_relational_ops(right);
-    result = both ? (result != 0 && right != 0) : (result != 0 || right != 0);
+    (this->*operand)(right);
+    result = apply_binary(static_cast<char>(op), result, right);
   }
+}
+
+void TRunEdits::eval1_logical_ops(TValueWord& result) {
+  left_grouping(result, {'&', '|'}, &TRunEdits::eval2_relational_ops);
 }
 
 void TRunEdits::eval2_relational_ops(TValueWord& result) {
   eval3_add_subtract(result);
   if (FCurrentToken == nullptr || FCurrentToken->GetTokenType() != 10 || !is_relational(GetEvalTokenID())) return;
-  TTokenID op = GetEvalTokenID();
+  char op = static_cast<char>(GetEvalTokenID());
   next_token();
   TValueWord right = 0;
   eval3_add_subtract(right);
-  switch (op) {
-    case 'E': result = result == right; break;
-    case 'J': result = result != right; break;
-    case '<': result = result < right; break;
-    case '>': result = result > right; break;
-    case 'K': result = result <= right; break;
-    default: result = result >= right; break;
-  }
+  result = apply_binary(op, result, right);
 }
 
 void TRunEdits::eval3_add_subtract(TValueWord& result) {
-  eval4_mult_div_mod(result);
-  while (current_is('+') || current_is('-')) {
-    bool add = current_is('+');
-    next_token();
-    TValueWord right = 0;
-    eval4_mult_div_mod(right);
-    result = wrap(add ? low(result) + low(right) : low(result) - low(right));
-  }
+  left_grouping(result, {'+', '-'}, &TRunEdits::eval4_mult_div_mod);
 }
 
 void TRunEdits::eval4_mult_div_mod(TValueWord& result) {
-  eval5_unary_ops(result);
-  while (current_is('*') || current_is('/') || current_is('%')) {
-    TTokenID op = GetEvalTokenID();
-    next_token();
-    TValueWord right = 0;
-    eval5_unary_ops(right);
-    int32_t left32 = static_cast<int32_t>(result), right32 = static_cast<int32_t>(right);
-    if (op == '*') {
-      result = wrap(low(result) * low(right));
-      continue;
-    }
-    if (right32 == 0) fail("eval4_mult_div_mod", "divide by zero error");
-    // The one quotient that does not fit wraps, and its remainder is 0.
-    if (left32 == INT32_MIN && right32 == -1) result = op == '/' ? INT32_MIN : 0;
-    else result = op == '/' ? left32 / right32 : left32 % right32;
-  }
+  left_grouping(result, {'*', '/', '%'}, &TRunEdits::eval5_unary_ops);
 }
 
 void TRunEdits::eval5_unary_ops(TValueWord& result) {
@@ -444,11 +470,10 @@ void TRunEdits::eval5_unary_ops(TValueWord& result) {
     eval6_parens(result);
     return;
   }
-  TTokenID op = GetEvalTokenID();
+  char op = static_cast<char>(GetEvalTokenID());
   next_token();
   eval6_parens(result);
-  if (op == '-') result = wrap(0u - low(result));
-  else if (op == '!') result = result == 0 ? 1 : 0;
+  result = apply_unary(op, result);
 }
 
 void TRunEdits::eval6_parens(TValueWord& result) {
@@ -474,15 +499,7 @@ void TRunEdits::eval7_atom(TValueWord& result) {
       next_token();
       size_t index = 0;
       if (current_is('[') && (variable->GetVariableType() & TVariable::kArray) != 0) index = read_subscript(variable);
-      if (variable->IsCharacter()) {
-        result = variable->GetStringValueAsInteger();
-      } else {
-        try {
-          result = variable->GetValue(index);
-        } catch (const std::runtime_error& e) {
-          fail("eval7_atom", e.what());
-        }
-      }
+      result = variable_value(variable, index);
       return;  // the token after the operand is current already
     }
     case 8:  // number
@@ -494,7 +511,7 @@ void TRunEdits::eval7_atom(TValueWord& result) {
         snprintf(date, sizeof date, "%d", static_cast<int>(FLibFuncs->GetSystemDate()));
         result = reinterpret_cast<TValueWord>(FTokenMaster->CopyToCargo(date));
       } else {
-        result = named_constant(static_cast<char>(FCurrentToken->GetCompiled()));
+        result = named_constant(FCurrentToken->GetCompiled());
       }
       break;
     case 11:  // string constant
@@ -530,7 +547,7 @@ TValueWord TRunEdits::evaluateUDF() {
 }
 
 int TRunEdits::execute_return() {
-  TValueWord value = EvaluateExpression();
+  TValueWord value = evaluate();
   if (value != 2 && !FReturnWarn) {
     if (value != 0 && !FReturnFail) {
       FStop = true;
@@ -557,7 +574,7 @@ int TRunEdits::execute_return() {
 }
 
 void TRunEdits::expect_open_paren(const char* method) {
-  TToken* token = GetCompiledToken();
+  TToken* token = read_token(false);
   if (token == nullptr || token->GetTokenID() != '(') fail(method, "syntax error: expected opening parenthesis");
 }
 
@@ -570,7 +587,7 @@ void TRunEdits::move_to(size_t pos) {
 // Runs the part that a keyword controls: a braced block, or one statement.
 void TRunEdits::run_controlled_part() {
   size_t start = FTokenMaster->GetPos();
-  TToken* token = GetCompiledToken();
+  TToken* token = read_token(false);
   if (token != nullptr && token->GetTokenType() == 1 && token->GetTokenID() == '{') {
     if (FDebugging) debug_edit(FTokenMaster->GetPos(), true);
     interpret_block('}');
@@ -584,7 +601,7 @@ void TRunEdits::run_controlled_part() {
 // else it goes back.
 bool TRunEdits::else_follows() {
   size_t start = FTokenMaster->GetPos();
-  TToken* token = GetCompiledToken();
+  TToken* token = read_token(false);
   if (token != nullptr && token->GetTokenID() == 'A') return true;
   FTokenMaster->SetPos(start);
   return false;
@@ -592,7 +609,7 @@ bool TRunEdits::else_follows() {
 
 TValueWord TRunEdits::evaluate_condition() {
   size_t start = FTokenMaster->GetPos();
-  TValueWord condition = EvaluateExpression();
+  TValueWord condition = evaluate();
   if (FDebugging) debug_lines(start, FTokenMaster->GetPos());
   return condition;
 }
@@ -635,12 +652,12 @@ int TRunEdits::ExecuteWHILE(int jump) {
 
 int TRunEdits::ExecuteFOR(int jump) {
   expect_open_paren("ExecuteFOR");
-  EvaluateExpression();
+  evaluate();
   size_t condition = FTokenMaster->GetPos();
   bool holds = evaluate_condition() != 0;
   size_t increment = FTokenMaster->GetPos();
   for (int depth = 1; depth > 0;) {
-    TToken* token = GetCompiledToken();
+    TToken* token = read_token(false);
     if (token == nullptr) fail("ExecuteFOR", "syntax error: expected RPAREN");
     if (token->GetTokenType() == 3 && token->GetTokenID() == '(') ++depth;
     if (token->GetTokenType() == 3 && token->GetTokenID() == ')') --depth;
@@ -655,7 +672,7 @@ int TRunEdits::ExecuteFOR(int jump) {
     run_controlled_part();
     if (FStop) break;
     move_to(increment);
-    EvaluateExpression();
+    evaluate();
     move_to(condition);
     if (evaluate_condition() == 0) {
       move_to(body + static_cast<size_t>(static_cast<unsigned>(jump)));

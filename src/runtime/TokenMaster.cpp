@@ -60,27 +60,12 @@ TCargo::TCargo(size_t n) : FSize(n >= kSmallCargo ? n + 1 : kSmallCargo + 1) {
 
 TCargo::~TCargo() { free(FBuffer); }
 
-void TCargo::SetCargoString(const char* text, size_t n) {
-  size_t copied = n < FSize - 1 ? n : FSize - 1;
-  memcpy(FBuffer, text, copied);
-  FBuffer[copied] = '\0';
-}
-
-TDecodedLogic::TDecodedLogic(std::string text) : FText(std::move(text)), FIndex(FText.size(), -1) {
+TDecodedLogic::TDecodedLogic(std::string text)
+    : FText(std::move(text)), FTokens(FText.size()) {
   FEnd.AtEnd = true;
   FEnd.Next = static_cast<uint32_t>(FText.size());
+  for (size_t pos = 0; pos < FTokens.size(); ++pos) decode(pos, FTokens[pos]);
   read_header();
-}
-
-TDecodedToken& TDecodedLogic::At(size_t pos) {
-  if (pos >= FText.size()) return FEnd;
-  int32_t& index = FIndex[pos];
-  if (index < 0) {
-    index = static_cast<int32_t>(FTokens.size());
-    FTokens.emplace_back();
-    decode(pos, FTokens.back());
-  }
-  return FTokens[index];
 }
 
 // What reading at p0 gives. An operand that would run past the end of the
@@ -173,6 +158,19 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
   token.Next = static_cast<uint32_t>(pos);
 }
 
+TExpressionPlan* TDecodedLogic::SetPlan(size_t pos, std::unique_ptr<TExpressionPlan> plan) {
+  if (pos >= FTokens.size()) return nullptr;
+  TDecodedToken& token = FTokens[pos];
+  token.PlanTried = true;
+  token.Plan = plan.get();
+  if (plan != nullptr) FPlans.push_back(std::move(plan));
+  return token.Plan;
+}
+
+const void* TDecodedLogic::NameKey(size_t pos, size_t length) {
+  return &*FNames.insert(FText.substr(pos, length)).first;
+}
+
 void TDecodedLogic::read_header() {
   size_t length = FText.size();
   int count = length > 0 ? static_cast<unsigned char>(FText[0]) - '@' : 0;
@@ -241,20 +239,10 @@ void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
   FLast = &FEndToken;
 }
 
-TToken* TTokenMaster::GetCompiledToken() {
-  FOneChar = ' ';
-  TDecodedToken& token = FPos < FLength ? FLogic->At(FPos) : FEndToken;
-  FLast = &token;
-  FPos = token.Next;
-  if (token.AtEnd) return nullptr;
-  if (token.Fault == kUnknownByte)
-    fail("GetCompiledToken", std::string("Token [") + static_cast<char>(token.Compiled) + "] not found");
-  if (token.Fault == kPastEnd)
-    fail("GetCompiledToken", std::string("Token [") + static_cast<char>(token.Compiled) +
-                                 "] runs past the end of the compiled logic");
-  FOneChar = token.OneChar;
-  if (token.Pushes) push_cargo(FCompiledLogic + token.OperandPos, token.OperandLength);
-  return FTokens[token.Compiled];
+void TTokenMaster::fault(const TDecodedToken& token) {
+  std::string character(1, static_cast<char>(token.Compiled));
+  if (token.Fault == kUnknownByte) fail("GetCompiledToken", "Token [" + character + "] not found");
+  fail("GetCompiledToken", "Token [" + character + "] runs past the end of the compiled logic");
 }
 
 TToken* TTokenMaster::GetHardToken(TTokenID expected) {
@@ -262,7 +250,7 @@ TToken* TTokenMaster::GetHardToken(TTokenID expected) {
   return token != nullptr && token->GetTokenID() == expected ? token : nullptr;
 }
 
-char* TTokenMaster::push_cargo(const char* text, size_t length) {
+char* TTokenMaster::push_cargo_slowly(const char* text, size_t length) {
   if (FCargoTop == FCargoCapacity) {
     for (size_t i = 0; i < kCargoGrowth; ++i) FCargo.push_back(new TCargo(kSmallCargo));
     FCargoCapacity += kCargoGrowth;
@@ -280,7 +268,7 @@ char* TTokenMaster::push_cargo(const char* text, size_t length) {
 
 char* TTokenMaster::CopyToCargo(const char* text) {
   if (text == nullptr) text = "";
-  return push_cargo(text, strlen(text));
+  return PushCargo(text, strlen(text));
 }
 
 char* TTokenMaster::GetCallCargo() const {

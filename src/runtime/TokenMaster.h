@@ -6,9 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <cstring>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "runtime/ExpressionPlan.h"
 
 class TEngineErrorsPump;
 
@@ -48,7 +52,11 @@ class TCargo {
 
   size_t GetCargoSize() const { return FSize; }
   char* GetCargoAddress() const { return FBuffer; }
-  void SetCargoString(const char* text, size_t n);
+  void SetCargoString(const char* text, size_t n) {
+    size_t copied = n < FSize - 1 ? n : FSize - 1;
+    memcpy(FBuffer, text, copied);
+    FBuffer[copied] = '\0';
+  }
 
  private:
   char* FBuffer;
@@ -63,6 +71,8 @@ struct TDecodedToken {
   uint32_t OperandLength = 0;
   int32_t Number = 0;          // number value, jump distance or field number
   int32_t VariableSlot = -1;   // last pool entry that answered this name
+  TExpressionPlan* Plan = nullptr;  // the plan of what starts here, once looked for
+  bool PlanTried = false;
   unsigned char Compiled = 0;  // the token character; 0 at the end of the text
   unsigned char Fault = 0;     // an unknown byte, or an operand past the end
   char OneChar = ' ';
@@ -70,26 +80,32 @@ struct TDecodedToken {
   bool AtEnd = false;          // no token: the end of the text was reached
 };
 
-// The tokens of one compiled text, decoded on first read at each position.
+// The tokens of one compiled text, decoded once for every position a read
+// may start at.
 class TDecodedLogic {
  public:
   explicit TDecodedLogic(std::string text);
 
   const std::string& Text() const { return FText; }
-  TDecodedToken& At(size_t pos);
+  TDecodedToken& At(size_t pos) { return pos < FTokens.size() ? FTokens[pos] : FEnd; }
   // Body positions of the user functions from the header (0: no body), and
   // where the body of the main logic starts.
   const std::vector<int>& UDFOffsets() const { return FUDFOffsets; }
   size_t BodyStart() const { return FBodyStart; }
+  // Keeps the plan of what starts at pos (null: it has none), owned here.
+  TExpressionPlan* SetPlan(size_t pos, std::unique_ptr<TExpressionPlan> plan);
+  // One key per distinct name of the text, so names compare by key.
+  const void* NameKey(size_t pos, size_t length);
 
  private:
   void decode(size_t pos, TDecodedToken& token) const;
   void read_header();
 
   std::string FText;
-  std::vector<int32_t> FIndex;        // per position: index into FTokens, -1 not decoded yet
-  std::deque<TDecodedToken> FTokens;  // a deque, so a token read stays put while others are decoded
+  std::vector<TDecodedToken> FTokens;  // by read position
   TDecodedToken FEnd;
+  std::vector<std::unique_ptr<TExpressionPlan>> FPlans;
+  std::set<std::string> FNames;
   std::vector<int> FUDFOffsets;
   size_t FBodyStart = 0;
 };
@@ -109,11 +125,43 @@ class TTokenMaster {
   size_t GetCompiledLength() const { return FLength; }
   size_t GetPos() const { return FPos; }
 
-  TToken* GetCompiledToken();
+  TToken* GetCompiledToken() { return ReadToken(true); }
+  // Reads a token; without pushOperand its operand stays off the cargo stack,
+  // for the interpreter's own reads whose operands nobody takes from there.
+  TToken* ReadToken(bool pushOperand) {
+    TDecodedToken& token = FLogic != nullptr ? FLogic->At(FPos) : FEndToken;
+    FLast = &token;
+    FPos = token.Next;
+    FOneChar = token.OneChar;
+    if (token.AtEnd) return nullptr;
+    if (token.Fault != 0) fault(token);
+    if (pushOperand && token.Pushes) PushCargo(FCompiledLogic + token.OperandPos, token.OperandLength);
+    return FTokens[token.Compiled];
+  }
   TToken* GetHardToken(TTokenID expected);
   // The decoding of the token read last (its parsed number, its variable hint).
   TDecodedToken& LastDecoded() const { return *FLast; }
+  TToken* TokenFor(unsigned char compiled) const { return compiled < 127 ? FTokens[compiled] : nullptr; }
+  // Stands after the token decoded at that position, as if it had just been
+  // read (its operand is not pushed).
+  void SetReadAfter(TDecodedToken& token) {
+    FLast = &token;
+    FPos = token.Next;
+    FOneChar = token.OneChar;
+  }
 
+  // Pushes a copy of the text; the common case, a slot large enough, inline.
+  char* PushCargo(const char* text, size_t length) {
+    if (FCargoTop < FCargoCapacity) {
+      TCargo* slot = FCargo[FCargoTop];
+      if (slot->GetCargoSize() > length) {
+        slot->SetCargoString(text, length);
+        ++FCargoTop;
+        return slot->GetCargoAddress();
+      }
+    }
+    return push_cargo_slowly(text, length);
+  }
   char* CopyToCargo(const char* text);
   char* GetCallCargo() const;
   void ResetTopOfStringsStack() { FCargoTop = FCargoFloor; }
@@ -135,7 +183,8 @@ class TTokenMaster {
 
  private:
   void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
-  char* push_cargo(const char* text, size_t length);
+  char* push_cargo_slowly(const char* text, size_t length);
+  [[noreturn]] void fault(const TDecodedToken& token);
   [[noreturn]] void fail(const char* method, const std::string& message);
 
   const char* FCompiledLogic = "";

@@ -33,13 +33,14 @@ const size_t kMessageSize = 200;
 
 }  // namespace
 
-TVariable::TVariable(const char* name, int type, size_t size) { Reset(name, type, size); }
+TVariable::TVariable(const std::string& name, int type, size_t size) { Reset(name.data(), name.size(), type, size); }
 
 TVariable::~TVariable() { free(FBuffer); }
 
-void TVariable::Reset(const char* name, int type, size_t size) {
-  if (size > kMaxSize) refuse_size(name, size);
-  FName = name;
+void TVariable::Reset(const char* name, size_t length, int type, size_t size, const void* key) {
+  if (size > kMaxSize) refuse_size(std::string(name, length), size);
+  FName.assign(name, length);
+  FKey = key;
   FType = type;
   if (IsCharacter()) {
     make_buffer(size);

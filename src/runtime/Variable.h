@@ -14,13 +14,15 @@ class TVariable {
   static const int kInteger = 2;
   static const int kArray = 64;
 
-  TVariable(const char* name, int type, size_t size);
+  TVariable(const std::string& name, int type, size_t size);
   ~TVariable();
   TVariable(const TVariable&) = delete;
   TVariable& operator=(const TVariable&) = delete;
 
-  // Gives a pooled variable to a new declaration.
-  void Reset(const char* name, int type, size_t size);
+  // Gives a pooled variable to a new declaration; key, when given, stands
+  // for the name (see TDecodedLogic::NameKey).
+  void Reset(const char* name, size_t length, int type, size_t size, const void* key = nullptr);
+  const void* GetKey() const { return FKey; }
   const char* GetVariableName() const { return FName.c_str(); }
   const std::string& Name() const { return FName; }
   int GetVariableType() const { return FType; }
@@ -43,6 +45,7 @@ class TVariable {
   void make_buffer(size_t size);
 
   std::string FName;
+  const void* FKey = nullptr;
   int FType = 0;
   char* FBuffer = nullptr;
   size_t FCapacity = 0;  // the buffer holds FCapacity characters and a NUL
