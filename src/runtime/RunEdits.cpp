@@ -111,26 +111,28 @@ TLayout* TRunEdits::loaded_layout(const std::string& layoutTag, const char* meth
   return layout;
 }
 
-int TRunEdits::DisplayFieldInMessagesAs(int fieldNumber, const std::string& displayName) {
+// Applies a setting to every layout loaded now; the result is the last one's.
+template <typename Setting>
+int TRunEdits::set_in_every_layout(const char* method, Setting setting) {
   if (FLayouts.empty()) {
-    add_error("DisplayFieldInMessagesAs",
-              "No layouts in memory. Call Edit_UpdateRecordByTag before calling Edit_DisplayFieldInMessagesAs.");
+    add_error(method, std::string("No layouts in memory. Call Edit_UpdateRecordByTag before calling Edit_") + method +
+                          ".");
     return -1;
   }
   int result = 0;
-  for (auto& layout : FLayouts) result = layout.second->DisplayFieldInMessagesAs(fieldNumber, displayName);
+  for (auto& layout : FLayouts) result = setting(layout.second);
   return result;
 }
 
+int TRunEdits::DisplayFieldInMessagesAs(int fieldNumber, const std::string& displayName) {
+  return set_in_every_layout("DisplayFieldInMessagesAs", [&](TLayout* layout) {
+    return layout->DisplayFieldInMessagesAs(fieldNumber, displayName);
+  });
+}
+
 int TRunEdits::NeverSkipEmptyField(int fieldNumber, int flag) {
-  if (FLayouts.empty()) {
-    add_error("NeverSkipEmptyField",
-              "No layouts in memory. Call Edit_UpdateRecordByTag before calling Edit_NeverSkipEmptyField.");
-    return -1;
-  }
-  int result = 0;
-  for (auto& layout : FLayouts) result = layout.second->NeverSkipEmptyField(fieldNumber, flag);
-  return result;
+  return set_in_every_layout("NeverSkipEmptyField",
+                             [&](TLayout* layout) { return layout->NeverSkipEmptyField(fieldNumber, flag); });
 }
 
 int TRunEdits::FieldDataByNumber(const std::string& layoutTag, int fieldNumber, int* key, int* startPos,

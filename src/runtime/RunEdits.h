@@ -124,6 +124,8 @@ class TRunEdits {
   TEditSet* prepare_editset(const std::string& upperEditSetTag, const std::string& upperLayoutTag);
   TPair* pair_for_run(const char* editSetTag, const char* layoutTag, const char* data, int& result);
   void forget_last_pair();
+  template <typename Setting>
+  int set_in_every_layout(const char* method, Setting setting);
   int not_initialized(const std::string& editSetTag, const char* method);
   TFastSQLQuery* prepare_kept_query(const char* sql, const char* method, const char* failure);
   void create_edit_logic_query();

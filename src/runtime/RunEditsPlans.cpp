@@ -121,15 +121,18 @@ class TPlanBuilder {
     return add(node);
   }
 
-  int32_t eval1() {
-    int32_t result = eval2();
-    while (FOk && (is('&') || is('|'))) {
+  // One level of left-grouping operators over the next level.
+  int32_t left_grouping(const char* ops, int32_t (TPlanBuilder::*operand)()) {
+    int32_t result = (this->*operand)();
+    while (FOk && FToken != nullptr && FToken->GetTokenID() > 0 && strchr(ops, FToken->GetTokenID()) != nullptr) {
       char op = static_cast<char>(FToken->GetTokenID());
       next();
-      result = binary(op, result, eval2());
+      result = binary(op, result, (this->*operand)());
     }
     return result;
   }
+
+  int32_t eval1() { return left_grouping("&|", &TPlanBuilder::eval2); }
 
   int32_t eval2() {
     int32_t result = eval3();
@@ -139,25 +142,8 @@ class TPlanBuilder {
     return binary(op, result, eval3());
   }
 
-  int32_t eval3() {
-    int32_t result = eval4();
-    while (FOk && (is('+') || is('-'))) {
-      char op = static_cast<char>(FToken->GetTokenID());
-      next();
-      result = binary(op, result, eval4());
-    }
-    return result;
-  }
-
-  int32_t eval4() {
-    int32_t result = eval5();
-    while (FOk && (is('*') || is('/') || is('%'))) {
-      char op = static_cast<char>(FToken->GetTokenID());
-      next();
-      result = binary(op, result, eval5());
-    }
-    return result;
-  }
+  int32_t eval3() { return left_grouping("+-", &TPlanBuilder::eval4); }
+  int32_t eval4() { return left_grouping("*/%", &TPlanBuilder::eval5); }
 
   int32_t eval5() {
     if (!of_type(10) || !(is('+') || is('-') || is('!'))) return eval6();
