@@ -1,6 +1,8 @@
 // The process-wide registry of external rule libraries.
 #include "library/ExternalDLLTracker.h"
 
+#include "library/LibFuncs.h"
+
 #include <dlfcn.h>
 
 #include <string>
@@ -27,3 +29,5 @@ void ClearExternalDLLs() {
   }
   registry().clear();
 }
+
+void TLibFuncs::setup_external_functions() {}

@@ -1,9 +1,15 @@
 // The built-in function library of the run-time: the table of built-ins by
-// one-byte code and the date state that the run-time sets and reads.
+// one-byte code, the call frame they share, the date state that the run-time
+// sets and reads, the mask and lookup caches, and every built-in's body.
 #pragma once
+
+#include <boost/regex.hpp>
 
 #include <cstdint>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "runtime/TokenMaster.h"
 
@@ -12,6 +18,7 @@ class TEngineErrorsPump;
 class TSQLDB;
 class TTablesList;
 class TEditErrors;
+class TLookupQuery;
 
 class TLibFuncs {
  public:
@@ -20,6 +27,7 @@ class TLibFuncs {
 
   TLibFuncs(TRunEdits* runEdits, TEngineErrorsPump* pump, TSQLDB* db, TTablesList* tables,
             TEditErrors* editErrors, TTokenMaster* tokenMaster);
+  ~TLibFuncs();
   TLibFuncs(const TLibFuncs&) = delete;
   TLibFuncs& operator=(const TLibFuncs&) = delete;
 
@@ -30,9 +38,48 @@ class TLibFuncs {
   int32_t GetSystemDate() const { return FSystemDate; }
   void SetYearsIntoFuture() { FYearsIntoFuture = 0; }
   int GetDateErrorCode() const { return FDateErrorCode; }
+  void ClearDateErrorCode() { FDateErrorCode = 0; }
 
  private:
   void setup_function_pointers();
+  void set_function(unsigned char code, TLibFunc function);
+
+  // The call frame every built-in follows.
+  void check_open_paren();
+  void check_close_paren();
+  // Evaluates the next argument.
+  TValueWord argument();
+  // The text a string argument refers to; "" for a value that is no text.
+  const char* text_of(TValueWord value) const;
+  // Evaluates the next argument as a text.
+  const char* text_argument() { return text_of(argument()); }
+  // A string result: a copy on the cargo stack.
+  TValueWord string_result(const std::string& text);
+  void record(const char* method, const std::string& message);
+  // Records the message, then fails with an empty text.
+  [[noreturn]] void fail(const char* method, const std::string& message);
+  // Runs a built-in's body; a std::runtime_error leaving it is recorded under
+  // the method (an empty text as `empty`, when given) and passed on.
+  template <typename Body>
+  TValueWord recorded(const char* method, Body body, const char* empty = nullptr);
+
+  // Message control (LibFuncsMessages.cpp).
+  void setup_message_functions();
+
+  // Dates (LibFuncsDates.cpp).
+  void setup_date_functions();
+
+  // Strings and string building (LibFuncsStrings.cpp).
+  void setup_string_functions();
+
+  // Pattern masks, MATCH and INLIST (LibFuncsMasks.cpp).
+  void setup_mask_functions();
+
+  // Lookups (LibFuncsLookups.cpp).
+  void setup_lookup_functions();
+
+  // External rule libraries (ExternalDLLTracker.cpp).
+  void setup_external_functions();
 
   TRunEdits* FRunEdits;
   TTokenMaster* FTokenMaster;
@@ -46,3 +93,13 @@ class TLibFuncs {
   int32_t FSystemDate = 0;
   time_t FSystemTime = 0;
 };
+
+template <typename Body>
+TValueWord TLibFuncs::recorded(const char* method, Body body, const char* empty) {
+  try {
+    return body();
+  } catch (const std::runtime_error& e) {
+    record(method, *e.what() == '\0' && empty != nullptr ? empty : e.what());
+    throw;
+  }
+}

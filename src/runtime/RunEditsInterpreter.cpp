@@ -127,6 +127,8 @@ void TRunEdits::process_edit() {
   FTokenMaster->MovePosBy(static_cast<int>(setup_UDF_pointers()));
   try {
     FLibFuncs->SetYearsIntoFuture();
+    // A message of this edit never tells an earlier edit's date failure.
+    FLibFuncs->ClearDateErrorCode();
     FOverrideErrorMessage = false;
     interpret_block(0);
     if (FReturnFail) {

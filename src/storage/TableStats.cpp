@@ -110,6 +110,7 @@ int TTablesList::RemoveTable(TTableDef* table) {
   if (found != Tables.end() && found->second == table) {
     delete found->second;
     Tables.erase(found);
+    ++Removals;
   }
   return 0;
 }

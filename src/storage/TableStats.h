@@ -156,12 +156,16 @@ class TTablesList {
   int AddTable(TTableDef* table);
   // Deletes the table only when that very object is stored under its name.
   int RemoveTable(TTableDef* table);
+  // Counts the tables removed (or replaced) so far: holders of a definition
+  // know from a change of it that theirs may be gone.
+  unsigned GetRemovals() const { return Removals; }
   TTableDef* GetTable(const std::string& name) const;
   int Count() const { return static_cast<int>(Tables.size()); }
   std::map<std::string, TTableDef*> TablesList() const { return Tables; }
 
  private:
   std::map<std::string, TTableDef*> Tables;
+  unsigned Removals = 0;
 };
 
 class TDefineColumn {
