@@ -277,3 +277,13 @@ TEST_F(RunDriver, PointerChecks) {
   EXPECT_EQ(0, Edit_RunEdits(smf(), "ES1", "L1", kRecord, 0, nullptr, nullptr, nullptr));
   ASSERT_EQ(0, Edit_UpdateRecordByTag(smf(), "L1", nullptr));
 }
+
+TEST_F(RunDriver, AnEditSetThatCannotBeLoadedWholeIsNotLoaded) {
+  add_failing_edits();
+  // Only a metafile written with foreign keys off can lose an edit's agency.
+  exec("PRAGMA foreign_keys = OFF; UPDATE RL_Edits SET AgencyPKey = 77 WHERE EditTag = 'EB';");
+  EXPECT_EQ(-1, Edit_LoadEditSet(smf(), "ES1", "L1"));
+  EXPECT_EQ((Rows{"TEditSet::LoadEditSet\xBB" "Edit with PKey 101 has no agency or message row; it is not loaded",
+                  "TRunEdits::LoadEditSet\xBB" "Failure to load edit set tag \"ES1\" with layout tag \"L1\";"}),
+            engine_errors(smf()));
+}

@@ -200,11 +200,11 @@ void TEditSet::load_edits(TFastSQLQuery& editKeys, TFastSQLQuery& details, TFast
 void TEditSet::load_edit(int pkey, TFastSQLQuery& details, TFastSQLQuery& fields) {
   details.BindIntParameter(1, pkey);
   details.OpenParameterizedQuery();
+  // Only a metafile whose foreign keys were off can lose these rows; a set
+  // that cannot be loaded whole is not loaded at all.
   if (details.Eof()) {
     details.ResetParameterizedQuery();
-    add_error("LoadEditSet",
-              "Edit with PKey " + intToString(pkey) + " has no agency or message row; it is not loaded");
-    return;
+    throw std::runtime_error("Edit with PKey " + intToString(pkey) + " has no agency or message row; it is not loaded");
   }
   std::string name = details.GetFieldByNumber(0);
   std::string tag = details.GetFieldByNumber(1);
