@@ -242,6 +242,86 @@ QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messa
 /* Deletes an edit's field, lookup-table, message and message-text pivot rows. */
 QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
 
+/* ---- Authoring: logins ------------------------------------------------- */
+/* Rows of the control tables belong to agencies (RL_Agencies). Putting a row
+ * into edit mode needs a login that may act for its owning agency: agency 1
+ * ("NONE") always counts as logged in, an agency counts once it has logged in
+ * with its password, and every agency counts while the built-in super user
+ * "warden" is logged in. Lookup tables and RL_Control are open to every
+ * caller. Logins last until the metafile is closed; nothing is stored. */
+
+/* Logs an agency in with its admin code (any letter case) and password (blind
+ * to letter case; blanks and tabs at the ends are dropped). An empty code logs
+ * in "NONE". An agency without a stored password cannot log in. -1 with
+ * "Agency code and/or password not valid"; a code already logged in is only
+ * checked again (-1 without an error when the password is wrong). */
+QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password);
+/* Number of logins made on the metafile, repeats and failed ones ("NONE") included. */
+QUELT_API int Qb_GetLoginsCount(int smfID, int* count);
+/* Copies the admin code of login index (from 0) and stores its agency's PKey
+ * (0 for the super user, or for the "NONE" a failed login leaves). An index
+ * out of range gives -1 and leaves the buffer alone. */
+QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength);
+
+/* ---- Authoring: transactions and savepoints ----------------------------- */
+/* The database's BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE and ROLLBACK TO;
+ * a refusal gives -1 with the database's message. A savepoint name is always
+ * taken as one name, whatever characters it holds. */
+QUELT_API int Qb_BeginTrans(int smfID);
+QUELT_API int Qb_CommitTrans(int smfID);
+QUELT_API int Qb_RollbackTrans(int smfID);
+QUELT_API int Qb_SavePoint(int smfID, const char* name);
+QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name);
+QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name);
+
+/* ---- Authoring: editing rows -------------------------------------------- */
+/* Each table (any letter case) has one row buffer: put a row into edit mode
+ * or the table into insert mode, set values, then post or cancel. Insert,
+ * setting values and posting test no access rights. */
+
+/* Puts row pkey into edit mode. -1 with "Cannot find table named \"t\"", "You
+ * do not have access rights to modify this object", or "Table named \"t\" is
+ * NOT in Edit mode!" when the table is in insert mode or editing another row
+ * (editing the same row again gives 0 and keeps the values set). */
+QUELT_API int Qb_Edit(int smfID, const char* table, int pkey);
+/* Puts the table into insert mode (0 also when it is in it already); -1 with
+ * "Table named \"t\" is NOT in Insert mode!" while a row is being edited. */
+QUELT_API int Qb_Insert(int smfID, const char* table);
+/* Drops the values set and leaves edit or insert mode; 0 in every mode. */
+QUELT_API int Qb_Cancel(int smfID, const char* table);
+/* Sets the value of a column (by name in any letter case, or by number from
+ * 1) for the next post. The table must be in edit or insert mode. An agency's
+ * Password is stored scrambled (-1 for a password that is empty or cannot be
+ * scrambled); setting an edit's EditLogic also empties its CompiledLogic, and
+ * CompiledLogic itself cannot be set (-1). */
+QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value);
+QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value);
+/* Writes the row: one INSERT of the values set (*pkey receives the new row's
+ * PKey, 0 when nothing was set) or one UPDATE of the edited row (*pkey
+ * receives its PKey). Values stand bare only when the column is integer or
+ * double and the value is a number; in an update the text NULL, and an empty
+ * value of a nullable column with a value list or range, write SQL NULL. An
+ * update that renames a field, renumbers a message or renames a lookup table
+ * carries the change into the logic of every dependent edit and recompiles
+ * them (an edit whose logic no longer compiles keeps an empty compiled text);
+ * a new FieldLength takes the field out of every layout. Any failure rolls the
+ * whole update back. The buffer is emptied and leaves its mode in every case. */
+QUELT_API int Qb_Post(int smfID, const char* table, int* pkey);
+/* *isUnique = 1 and *clashPKey = 0 when no row but pkey holds value in the
+ * column (compared as the column compares: collate nocase columns ignore
+ * letter case); else *isUnique = 0 and *clashPKey = a row that holds it. */
+QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
+                                int* isUnique, int* clashPKey);
+
+/* ---- Authoring: lookup tables -------------------------------------------- */
+
+/* Copies lookup table oldName to newName (letters, digits and "_"; not
+ * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
+ * (names "x" and "_" + the first 8 characters of the table name are renamed
+ * with it), and adds an RL_LookupTables row for agencyPKey when the old table
+ * has one. On any failure nothing is left of the copy. */
+QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
+
 #ifdef __cplusplus
 }
 

@@ -422,6 +422,81 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey) {
   return forward(smfID, "ClearEditLogicPivots", [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
 }
 
+QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password) {
+  return forward(smfID, "Login", [&](TSMF* smf) { return smf->Login(adminCode, password); });
+}
+
+QUELT_API int Qb_GetLoginsCount(int smfID, int* count) {
+  return forward(smfID, "GetLoginsCount", [&](TSMF* smf) { return smf->GetLoginsCount(count); });
+}
+
+QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength) {
+  return forward(smfID, "GetLoginByIndex", [&](TSMF* smf) {
+    return smf->GetLoginByIndex(index, agencyPKey, buffer, bufferLength);
+  });
+}
+
+QUELT_API int Qb_BeginTrans(int smfID) {
+  return forward(smfID, "BeginTrans", [&](TSMF* smf) { return smf->BeginTrans(); });
+}
+
+QUELT_API int Qb_CommitTrans(int smfID) {
+  return forward(smfID, "CommitTrans", [&](TSMF* smf) { return smf->CommitTrans(); });
+}
+
+QUELT_API int Qb_RollbackTrans(int smfID) {
+  return forward(smfID, "RollbackTrans", [&](TSMF* smf) { return smf->RollbackTrans(); });
+}
+
+QUELT_API int Qb_SavePoint(int smfID, const char* name) {
+  return forward(smfID, "SavePoint", [&](TSMF* smf) { return smf->SavePoint(name); });
+}
+
+QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name) {
+  return forward(smfID, "ReleaseSavePoint", [&](TSMF* smf) { return smf->ReleaseSavePoint(name); });
+}
+
+QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
+  return forward(smfID, "RollbackToSavePoint", [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
+}
+
+QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
+  return forward(smfID, "Edit", [&](TSMF* smf) { return smf->Edit(table, pkey); });
+}
+
+QUELT_API int Qb_Insert(int smfID, const char* table) {
+  return forward(smfID, "Insert", [&](TSMF* smf) { return smf->Insert(table); });
+}
+
+QUELT_API int Qb_Cancel(int smfID, const char* table) {
+  return forward(smfID, "Cancel", [&](TSMF* smf) { return smf->Cancel(table); });
+}
+
+QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
+  return forward(smfID, "Post", [&](TSMF* smf) { return smf->Post(table, pkey); });
+}
+
+QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
+  return forward(smfID, "SetFieldByName", [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
+}
+
+QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value) {
+  return forward(smfID, "SetFieldByNumber", [&](TSMF* smf) { return smf->SetFieldByNumber(table, column, value); });
+}
+
+QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
+                                int* isUnique, int* clashPKey) {
+  return forward(smfID, "ValidateUnique", [&](TSMF* smf) {
+    return smf->ValidateUnique(table, pkey, column, value, isUnique, clashPKey);
+  });
+}
+
+QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey) {
+  return forward(smfID, "RenameLookupTable", [&](TSMF* smf) {
+    return smf->RenameLookupTable(oldName, newName, false, agencyPKey);
+  });
+}
+
 }  // extern "C"
 
 QUELT_API void Startup() {}

@@ -128,6 +128,30 @@ class TSMF {
   bool cursor_name_exists(std::string& name, std::string& message);
   TSQLQuery* get_cursor_from_list(std::string& name);
 
+  // Authoring: logins, transactions and savepoints, the row-buffer cycle,
+  // uniqueness, and the rename and copy of lookup tables.
+  int Login(const char* adminCode, const char* password);
+  int GetLoginsCount(int* count);
+  int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength);
+  int BeginTrans();
+  int CommitTrans();
+  int RollbackTrans();
+  int SavePoint(const char* name);
+  int ReleaseSavePoint(const char* name);
+  int RollbackToSavePoint(const char* name);
+  int Edit(const char* table, int pkey);
+  int Insert(const char* table);
+  int Cancel(const char* table);
+  int Post(const char* table, int* pkey);
+  int SetFieldByName(const char* table, const char* column, const char* value);
+  int SetFieldByNumber(const char* table, int column, const char* value);
+  int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
+                     int* clashPKey);
+  int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey);
+  // Drops the model's entries of both names and reads `readName` afresh
+  // from the database; false when it cannot be read.
+  bool replace_table_def(const std::string& removedName, const std::string& readName);
+
  private:
   typedef std::initializer_list<std::pair<const void*, const char*>> TParameterList;
 
@@ -157,6 +181,15 @@ class TSMF {
   bool exec_logged(const char* method, const std::string& sql, bool withStatement);
   int select_pkey(const std::string& sql);
   int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
+  bool read_table_def(const char* tableName, TTableDef* rules);
+
+  bool has_access_controller(const char* method);
+  bool has_writer(const char* method);
+  int transaction_result(bool accepted, const char* method);
+  bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
+  bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
+                         int agencyPKey);
+  bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;
