@@ -172,3 +172,29 @@ TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
   // Inserting compares nothing.
   EXPECT_EQ(3, insert_row(h(), "RL_Fields", {{"FieldNumber", "3"}, {"FieldName", "F3"}, {"LocalName", "L3"}, {"FieldLength", "9"}}));
 }
+
+TEST_F(RowBuffer, ValidateUnique) {
+  int isUnique = -1, clash = -1;
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 1, "FieldName", "F1", &isUnique, &clash));
+  EXPECT_EQ(1, isUnique);
+  EXPECT_EQ(0, clash);
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "rl_fields", 0, "fieldname", "f1", &isUnique, &clash));  // collate nocase
+  EXPECT_EQ(0, isUnique);
+  EXPECT_EQ(1, clash);
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 0, "FieldNumber", "2", &isUnique, &clash));
+  EXPECT_EQ(2, clash);
+  ASSERT_EQ(2, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Code", "AL"}}));
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "Codes", 0, "Note", "O'Brien", &isUnique, &clash));
+  EXPECT_EQ(2, clash);
+
+  isUnique = clash = 7;
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "NoSuch", 0, "Note", "x", &isUnique, &clash));
+  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash));
+  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")}),
+            engine_errors(h()));
+  EXPECT_EQ(7, isUnique);
+  EXPECT_EQ(7, clash);
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash));
+  EXPECT_EQ((Rows{tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")}), engine_errors(h()));
+}
