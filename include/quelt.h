@@ -313,7 +313,55 @@ QUELT_API int Qb_Post(int smfID, const char* table, int* pkey);
 QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
                                 int* isUnique, int* clashPKey);
 
+/* Deletes row pkey (0 also when there is none; no rights are tested). The
+ * agency "NONE" (PKey 1) and the default message (PKey 1) cannot be deleted.
+ * Before a row goes, what depends on it is settled: a deleted agency's edits,
+ * edit sets, fields, layouts, messages and lookup tables pass to agency 1;
+ * edits that use a deleted field, message or lookup table lose their compiled
+ * logic (recompile them); edits whose default message is deleted fall back to
+ * message 1; a deleted RL_LookupTables row drops the metafile's own table of
+ * that name (never a control table, nor one of an open import's source); pivot
+ * rows go with the rows they join. Any failure leaves the metafile as it was. */
+QUELT_API int Qb_Delete(int smfID, const char* table, int pkey);
+
+/* ---- Authoring: edit-set and layout membership --------------------------- */
+/* Each needs a login that may act for the agency owning the edit set (or
+ * layout): -1 with "You do not have access rights to modify this edit set"
+ * (or "... this layout"). Adding a membership that exists, or removing one
+ * that does not, changes nothing and gives 0; an existing field keeps its start
+ * position. A failed statement gives -1 with the reason and the statement. */
+QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey);
+QUELT_API int Qb_DeleteEditSetsPivot(int smfID, int editSetPKey, int editPKey);
+QUELT_API int Qb_AddLayoutsPivot(int smfID, int layoutPKey, int fieldPKey, int startPos);
+QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
+
 /* ---- Authoring: lookup tables -------------------------------------------- */
+
+/* Starts a lookup-table definition: its name (letters, digits and "_"; not
+ * starting with "RL_" or "sqlite_"), and whether the existing table of that
+ * name is to be restructured (restructure != 0). Clears the definition. */
+QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
+/* Adds a column to the definition, in table order: its name and, for a
+ * restructure, the old column whose values it takes (null or empty: none;
+ * both letters, digits and "_"); an integer column (isInteger != 0) or a text
+ * column of `length` characters (1 to 6: char, else varchar; varchar for a
+ * trigger-maintained column); nullable; a list of allowed values (SQL list,
+ * text columns only) or low and high bounds (whole numbers for an integer
+ * column); a default. indexKind 1 adds an index over the column and PKey, 2 or
+ * more a unique index; its name is "x" + the first 8 characters of the table
+ * name + "_" + the column, with a digit 0 to 9 added when that name is taken
+ * (-1 when all are: the column stays, without index). A text column of
+ * length 0 or less is refused. */
+QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
+                              int nullable, int triggerMaintained, const char* inList, const char* low,
+                              const char* high, const char* defaultValue, int indexKind);
+/* Creates the defined table with its indexes and an RL_LookupTables row for it
+ * (agency 1, RecCount 0) whose PKey goes to *pkey; or restructures it: its rows
+ * are copied column by column from the named source columns (with new PKeys),
+ * the triggers that maintain trigger-maintained columns are put back and run
+ * over every row, and its indexes are created (*pkey is left alone). Any
+ * failure leaves the metafile as it was. The definition is kept. */
+QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not
  * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
@@ -321,6 +369,51 @@ QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const ch
  * with it), and adds an RL_LookupTables row for agencyPKey when the old table
  * has one. On any failure nothing is left of the copy. */
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
+
+/* ---- Authoring: import from a second metafile --------------------------- */
+/* While an import is open the source metafile is attached as "SourceDB" and
+ * the built-in super user is logged in, so every agency's rows may be edited. */
+
+/* Kinds of import candidate. */
+typedef enum {
+  ImportCandidateAbsent = 1,   /* the target has no row with the source row's key */
+  ImportCandidateDiffers = 2,  /* a target row has the key and differs (or, for edit
+                                  sets and layouts of the same tag and name, other members) */
+  ImportCandidateClashes = 3   /* a target row agrees in one identifying column and not another */
+} ImportCandidateKind;
+/* One candidate: the control table's name, the source row's PKey, the target
+ * row's PKey (-1 when absent), the source row's display text, the admin code of
+ * its agency, and the ImportCandidateKind. */
+typedef int (*ImportCandidateCallback)(void* owner, const char* tableName, int sourcePKey, int targetPKey,
+                                       const char* display, const char* adminCode, int kind);
+
+/* Opens an import of the metafile at path. -1 when an import is open already
+ * ("Import Metafile is already running") or the source cannot be attached (the
+ * import must then be closed before another is opened); not inside a
+ * transaction. */
+QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path);
+/* Closes the import: the super user it logged in leaves, the source is
+ * detached. -1 when no import is open, while candidates are being listed, or
+ * when the database refuses the detach (the import then stays open; try again
+ * after the transaction). */
+QUELT_API int Qb_CloseImportMetafile(int smfID);
+/* Calls ImportCandidateCallback (owner and callback both required) for every
+ * candidate of one control table (RL_Agencies, RL_Edits, RL_EditSets,
+ * RL_Fields, RL_Layouts, RL_Messages or RL_LookupTables, any letter case).
+ * keyField "EditTag", "EditSetTag" or "LayoutTag" keys edits, edit sets and
+ * layouts by tag, any other text by name (it must not be null for those). A
+ * source row may be reported by more than one kind. Listing from inside the
+ * callback, closing the import or the metafile from it, are refused. */
+QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
+                                     void* callback);
+/* Copies the lookup table of that exact name from the source: its definition,
+ * indexes, rows and triggers (which then fill their columns in every row). It
+ * writes no RL_LookupTables row. Names starting with "RL_" or "sqlite_" are
+ * refused; any failure leaves the metafile as it was. */
+QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
+/* Writes an agency password in its stored (scrambled) form, as read from the
+ * source, into agency agencyPKey of the metafile; needs an open import. */
+QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password);
 
 #ifdef __cplusplus
 }

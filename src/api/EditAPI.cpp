@@ -113,7 +113,8 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
 }
 
 QUELT_API int Edit_Exit(int smfID) {
-  if (!valid_handle(smfID)) return -1;
+  // A metafile that is calling back into the host stays open until it returns.
+  if (!valid_handle(smfID) || SMFList()[smfID]->IsInCallback()) return -1;
   delete SMFList()[smfID];
   SMFList()[smfID] = nullptr;
   return 0;
@@ -497,12 +498,73 @@ QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* new
   });
 }
 
+QUELT_API int Qb_Delete(int smfID, const char* table, int pkey) {
+  return forward(smfID, "Delete", [&](TSMF* smf) { return smf->Delete(table, pkey); });
+}
+
+QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
+  return forward(smfID, "AddEditSetsPivot", [&](TSMF* smf) { return smf->AddEditSetsPivot(editSetPKey, editPKey); });
+}
+
+QUELT_API int Qb_DeleteEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
+  return forward(smfID, "DeleteEditSetsPivot", [&](TSMF* smf) { return smf->DeleteEditSetsPivot(editSetPKey, editPKey); });
+}
+
+QUELT_API int Qb_AddLayoutsPivot(int smfID, int layoutPKey, int fieldPKey, int startPos) {
+  return forward(smfID, "AddLayoutsPivot", [&](TSMF* smf) { return smf->AddLayoutsPivot(layoutPKey, fieldPKey, startPos); });
+}
+
+QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey) {
+  return forward(smfID, "DeleteLayoutsPivot", [&](TSMF* smf) { return smf->DeleteLayoutsPivot(layoutPKey, fieldPKey); });
+}
+
+QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure) {
+  return forward(smfID, "DefineTableStructure", [&](TSMF* smf) { return smf->DefineTableStructure(name, restructure); });
+}
+
+QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
+                              int nullable, int triggerMaintained, const char* inList, const char* low,
+                              const char* high, const char* defaultValue, int indexKind) {
+  return forward(smfID, "AddColumnDef", [&](TSMF* smf) {
+    return smf->AddColumnDef(name, sourceName, isInteger, length, nullable, triggerMaintained, inList, low, high,
+                             defaultValue, indexKind);
+  });
+}
+
+QUELT_API int Qb_CreateTable(int smfID, int* pkey) {
+  return forward(smfID, "CreateTable", [&](TSMF* smf) { return smf->CreateTable(pkey); });
+}
+
+QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path) {
+  return forward(smfID, "OpenImportMetafile", [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
+}
+
+QUELT_API int Qb_CloseImportMetafile(int smfID) {
+  return forward(smfID, "CloseImportMetafile", [&](TSMF* smf) { return smf->CloseImportMetafile(); });
+}
+
+QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
+                                     void* callback) {
+  return forward(smfID, "GetImportCandidates", [&](TSMF* smf) {
+    return smf->GetImportCandidates(tableName, keyField, owner, callback);
+  });
+}
+
+QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
+  return forward(smfID, "ImportLookupTable", [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
+}
+
+QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password) {
+  return forward(smfID, "ImportWritePassword", [&](TSMF* smf) { return smf->ImportWritePassword(agencyPKey, password); });
+}
+
 }  // extern "C"
 
 QUELT_API void Startup() {}
 
 QUELT_API void Shutdown() {
   for (TSMF*& smf : SMFList()) {
+    if (smf != nullptr && smf->IsInCallback()) continue;
     delete smf;
     smf = nullptr;
   }

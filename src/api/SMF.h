@@ -20,6 +20,7 @@ class TRunEdits;
 class TQb_AccessController;
 class TSMFWriter;
 class TEditCompiler;
+class TImportMetafile;
 
 extern const char* const kEngineVersion;
 extern const char* const kStructureVersion;
@@ -148,6 +149,24 @@ class TSMF {
   int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
                      int* clashPKey);
   int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey);
+  int Delete(const char* table, int pkey);
+  int AddEditSetsPivot(int editSetPKey, int editPKey);
+  int DeleteEditSetsPivot(int editSetPKey, int editPKey);
+  int AddLayoutsPivot(int layoutPKey, int fieldPKey, int startPos);
+  int DeleteLayoutsPivot(int layoutPKey, int fieldPKey);
+  int DefineTableStructure(const char* name, int restructure);
+  int AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                   int triggerMaintained, const char* inList, const char* low, const char* high,
+                   const char* defaultValue, int indexKind);
+  int CreateTable(int* pkey);
+  int OpenImportMetafile(const char* path);
+  int CloseImportMetafile();
+  int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
+  int ImportLookupTable(const char* tableName);
+  int ImportWritePassword(int agencyPKey, const char* password);
+  // True while the metafile is calling back into the host from a listing,
+  // when it must not be closed.
+  bool IsInCallback() const;
   // Drops the model's entries of both names and reads `readName` afresh
   // from the database; false when it cannot be read.
   bool replace_table_def(const std::string& removedName, const std::string& readName);
@@ -185,6 +204,7 @@ class TSMF {
 
   bool has_access_controller(const char* method);
   bool has_writer(const char* method);
+  bool has_import(const char* method);
   int transaction_result(bool accepted, const char* method);
   bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
@@ -203,6 +223,7 @@ class TSMF {
   TEditCompiler* FEditCompiler = nullptr;
   TSQLQuery* FIndexSQLQuery = nullptr;
   TSQLQuery* FTableSQLQuery = nullptr;
+  TImportMetafile* FImportMetafile = nullptr;
 };
 
 // Operations that take no metafile handle.

@@ -1,6 +1,7 @@
 // TSMF operations of the authoring side: logins, transactions and savepoints,
-// and the row-buffer cycle with its uniqueness check, each forwarded to the
-// metafile's connection, access controller or writer.
+// the row-buffer cycle with its uniqueness check, deletion, membership and
+// lookup-table definition, each forwarded to the metafile's connection,
+// access controller or writer.
 #include <stdexcept>
 
 #include "api/SMF.h"
@@ -130,4 +131,47 @@ bool TSMF::replace_table_def(const std::string& removedName, const std::string& 
   }
   FCurrentTableDef = nullptr;
   return read;
+}
+
+int TSMF::Delete(const char* table, int pkey) {
+  if (!parameters_given("Delete", {{table, "table"}}) || !has_writer("Delete")) return -1;
+  return FSMFWriter->Delete(table, pkey);
+}
+
+int TSMF::AddEditSetsPivot(int editSetPKey, int editPKey) {
+  if (!has_writer("AddEditSetsPivot")) return -1;
+  return FSMFWriter->AddEditSetsPivot(editSetPKey, editPKey);
+}
+
+int TSMF::DeleteEditSetsPivot(int editSetPKey, int editPKey) {
+  if (!has_writer("DeleteEditSetsPivot")) return -1;
+  return FSMFWriter->DeleteEditSetsPivot(editSetPKey, editPKey);
+}
+
+int TSMF::AddLayoutsPivot(int layoutPKey, int fieldPKey, int startPos) {
+  if (!has_writer("AddLayoutsPivot")) return -1;
+  return FSMFWriter->AddLayoutsPivot(layoutPKey, fieldPKey, startPos);
+}
+
+int TSMF::DeleteLayoutsPivot(int layoutPKey, int fieldPKey) {
+  if (!has_writer("DeleteLayoutsPivot")) return -1;
+  return FSMFWriter->DeleteLayoutsPivot(layoutPKey, fieldPKey);
+}
+
+int TSMF::DefineTableStructure(const char* name, int restructure) {
+  if (!parameters_given("DefineTableStructure", {{name, "name"}}) || !has_writer("DefineTableStructure")) return -1;
+  return FSMFWriter->DefineTableStructure(name, restructure);
+}
+
+int TSMF::AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                       int triggerMaintained, const char* inList, const char* low, const char* high,
+                       const char* defaultValue, int indexKind) {
+  if (!parameters_given("AddColumnDef", {{name, "name"}}) || !has_writer("AddColumnDef")) return -1;
+  return FSMFWriter->AddColumnDef(name, sourceName, isInteger, length, nullable, triggerMaintained, inList, low, high,
+                                  defaultValue, indexKind);
+}
+
+int TSMF::CreateTable(int* pkey) {
+  if (!parameters_given("CreateTable", {{pkey, "pkey"}}) || !has_writer("CreateTable")) return -1;
+  return FSMFWriter->CreateTable(pkey);
 }

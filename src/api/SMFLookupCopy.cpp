@@ -2,7 +2,6 @@
 // old one's stored texts: its CREATE text, rows, catalogue row in
 // RL_LookupTables, indexes and triggers, all inside one savepoint, and then
 // read into the table model.
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -18,12 +17,7 @@ namespace {
 const char* const kMethod = "RenameLookupTable";
 const char* const kRenameSavePoint = "_RenameLookupTable_";
 
-bool starts_with(const std::string& name, const char* upperPrefix) {
-  return uppercase_string(name).compare(0, strlen(upperPrefix), upperPrefix) == 0;
-}
-
-// Index names are "x" + this stem + the column; trigger names "_" + this stem.
-std::string name_stem(const std::string& tableName) { return tableName.substr(0, 8) + "_"; }
+bool is_control_table(const std::string& name) { return uppercase_string(name).compare(0, 3, "RL_") == 0; }
 
 // The stored texts of one kind ("table", "index", "trigger") of exactly that table.
 std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
@@ -86,12 +80,10 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
     allowed = false;
   };
   if (uppercase_string(oldName) == uppercase_string(newName)) refuse("Old table name and new table name are the same");
-  if (starts_with(oldName, "RL_"))
+  if (is_control_table(oldName))
     refuse(std::string("You may not ") + (isRename ? "rename" : "copy") +
            " a metafile control table (starts with \"RL_\")");
-  if (starts_with(newName, "RL_")) refuse("You may not start a look-up table name with \"RL_\"");
-  if (starts_with(newName, "SQLITE_")) refuse("You may not start a look-up table name with \"sqlite_\"");
-  if (sql_identifier(newName) != newName) refuse("Invalid look-up table name \"" + newName + "\"");
+  for (const std::string& refusal : lookup_name_refusals(newName)) refuse(refusal);
   return allowed;
 }
 
@@ -132,12 +124,12 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
     return false;
   // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
   for (const std::string& index : indexes) {
-    std::string text = stringReplace(index, "x" + name_stem(oldName), "x" + name_stem(newName));
+    std::string text = stringReplace(index, "x" + lookup_name_stem(oldName), "x" + lookup_name_stem(newName));
     text = stringReplace(text, "ON [" + oldName + "]", "ON [" + newName + "]");
     if (!index.empty() && !run_rename_step(query, text, "Failure to create index", true)) return false;
   }
   for (const std::string& trigger : triggers) {
-    std::string text = stringReplace(trigger, "_" + name_stem(oldName), "_" + name_stem(newName));
+    std::string text = stringReplace(trigger, "_" + lookup_name_stem(oldName), "_" + lookup_name_stem(newName));
     text = stringReplace(stringReplace(text, "ON " + oldName, "ON " + newName), "UPDATE " + oldName,
                          "UPDATE " + newName);
     if (!run_rename_step(query, text, "Failure to create trigger", true)) return false;

@@ -113,6 +113,22 @@ std::string TQb_AccessController::StoredPassword(const std::string& password) {
   return scrambled;
 }
 
+void TQb_AccessController::AddImportSuperUser(bool& wasLoggedIn) {
+  wasLoggedIn = is_logged_in(kSuperUserCode);
+  if (!wasLoggedIn) FLogins.push_back(kSuperUserCode);
+}
+
+void TQb_AccessController::RemoveImportSuperUser(bool wasLoggedIn) {
+  if (wasLoggedIn) return;
+  for (auto login = FLogins.begin(); login != FLogins.end(); ++login) {
+    if (*login != kSuperUserCode) continue;
+    FLogins.erase(login);
+    return;
+  }
+}
+
+void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(agencyPKey); }
+
 bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
   for (const std::string& login : FLogins)
     if (login == adminCode) return true;

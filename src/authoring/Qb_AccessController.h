@@ -32,6 +32,13 @@ class TQb_AccessController {
   static void MungedPassword(const std::string& password, char* out, unsigned outLength);
   // The stored form of a password: its ten scrambled bytes up to the first zero.
   static std::string StoredPassword(const std::string& password);
+  // The super user that an open import logs in; wasLoggedIn tells whether it
+  // was logged in already, and so whether the removal leaves it there.
+  void AddImportSuperUser(bool& wasLoggedIn);
+  void RemoveImportSuperUser(bool wasLoggedIn);
+  // A deleted agency's login goes with it: a later agency given the same
+  // PKey must not find itself logged in.
+  void ForgetAgency(int agencyPKey);
 
  private:
   bool is_logged_in(const std::string& adminCode) const;

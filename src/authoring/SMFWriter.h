@@ -38,6 +38,16 @@ class TUpdateEditLogicObject {
 // rolled back and released. Answers whether the changes were kept.
 bool finish_savepoint(TSQLDB* db, const char* name, bool keep);
 
+// "RL_" or "sqlite_" when the name begins with it (letter case aside): the
+// names of control tables and of the database's own tables; else null.
+const char* reserved_prefix(const std::string& tableName);
+// Why a name cannot be a new lookup table's: a reserved prefix, or a name that
+// would need quoting (it is pasted into the table's statements). Empty when it can.
+std::vector<std::string> lookup_name_refusals(const std::string& tableName);
+// The first 8 characters of a lookup table's name and "_": "x" + it begins
+// the names of the table's indexes, "_" + it those of its triggers.
+std::string lookup_name_stem(const std::string& tableName);
+
 class TSMFWriter {
  public:
   TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController* access,
@@ -69,6 +79,24 @@ class TSMFWriter {
                      int* clashPKey);
   static bool is_system_table(TTableDef* table);
   int set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode);
+
+  // Deletion with its impact on dependent rows, and membership of edit sets
+  // and layouts: 0, or -1 with engine errors.
+  int Delete(const std::string& table, int pkey);
+  bool verify_delete_impact(const std::string& table, int pkey, std::string& droppedTable);
+  int AddEditSetsPivot(int editSetPKey, int editPKey);
+  int DeleteEditSetsPivot(int editSetPKey, int editPKey);
+  int AddLayoutsPivot(int layoutPKey, int fieldPKey, int startPos);
+  int DeleteLayoutsPivot(int layoutPKey, int fieldPKey);
+
+  // Lookup-table definition: name it, add its columns, then create it (or
+  // restructure the table of that name): 0, or -1 with engine errors.
+  int DefineTableStructure(const std::string& name, int restructure);
+  int AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                   int triggerMaintained, const char* inList, const char* low, const char* high,
+                   const char* defaultValue, int indexKind);
+  int CreateTable(int* pkey);
+  bool index_name_exists(const std::string& name);
 
   // Rename propagation: rewrite and recompile the edits that depend on the
   // changed row; false when an edit could not be rewritten or recompiled.
@@ -103,6 +131,25 @@ class TSMFWriter {
                               int pkey, TLogicRewrite rewrite);
   bool rewrite_edit_logic(int editPKey, const std::string& oldValue, const std::string& newValue,
                           TLogicRewrite rewrite);
+  bool delete_row(const std::string& table, int pkey);
+  bool impact_exec(const std::string& sql, const char* failure, bool withReason);
+  bool clear_dependent_logic(const char* pivot, const char* keyColumn, int pkey, const char* failure);
+  bool settle_agency(int pkey);
+  bool settle_message(int pkey);
+  bool settle_lookup_table(int pkey, std::string& droppedTable);
+  std::string main_table_named(const std::string& name);
+  struct TMembership;
+  int change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos);
+  bool lookup_name_allowed(const std::string& name, const char* method);
+  bool integer_value_allowed(const std::string& column, const char* value);
+  std::string column_definition(const std::string& column, int isInteger, int length, int nullable,
+                                int triggerMaintained, const char* inList, const char* low, const char* high,
+                                const char* defaultValue);
+  int add_column_index(const std::string& column, int indexKind);
+  bool build_table(const std::string& name, bool restructure, int* pkey);
+  bool restore_rows(const std::string& name);
+  bool create_step(const std::string& sql, const char* failure);
+  bool register_table(const std::string& name, int* pkey);
 
   TSMF* FSMF;
   TSQLDB* FSQLDB;
