@@ -129,6 +129,7 @@ bool TSMF::replace_table_def(const std::string& removedName, const std::string& 
   } catch (const std::runtime_error& e) {
     add_error("UpdateTableStats", e.what());
   }
+  if (!read) add_error("UpdateTableStats", "Failure to read the definition of table \"" + readName + "\"");
   FCurrentTableDef = nullptr;
   return read;
 }
