@@ -1,7 +1,8 @@
 // The row-editing component of one open metafile: the row-buffer cycle over
 // control tables and lookup tables under the access rights of the logged-in
-// agencies, posting, uniqueness checks, agency stamping, and the propagation
-// of renamed fields, messages and lookup tables into dependent edit logic.
+// agencies, posting, uniqueness checks, agency stamping, the propagation of
+// renamed fields, messages and lookup tables into dependent edit logic,
+// deletion with its impact, membership, and lookup-table definition.
 #pragma once
 
 #include <string>
@@ -148,6 +149,7 @@ class TSMFWriter {
   int add_column_index(const std::string& column, int indexKind);
   bool build_table(const std::string& name, bool restructure, int* pkey);
   bool restore_rows(const std::string& name);
+  bool reapply_triggers(const std::string& name);
   bool create_step(const std::string& sql, const char* failure);
   bool register_table(const std::string& name, int* pkey);
 

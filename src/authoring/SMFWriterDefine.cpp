@@ -198,7 +198,7 @@ bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pke
 }
 
 // Copies the rows from the back-up by source column, drops the back-up, and
-// brings back the triggers that maintain the trigger-maintained columns.
+// brings back the triggers of the trigger-maintained columns.
 bool TSMFWriter::restore_rows(const std::string& name) {
   std::string targets, sources;
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
@@ -211,7 +211,13 @@ bool TSMFWriter::restore_rows(const std::string& name) {
       !create_step("INSERT INTO [" + name + "] (" + targets + ") SELECT " + sources + " FROM [" + name + "_bak];",
                    "Unable to port data from old table structure to new"))
     return false;
-  if (!create_step("DROP TABLE IF EXISTS " + name + "_bak;", "Unable to drop old/back-up table")) return false;
+  return create_step("DROP TABLE IF EXISTS " + name + "_bak;", "Unable to drop old/back-up table") &&
+         reapply_triggers(name);
+}
+
+// A trigger comes back when it sets a trigger-maintained column; a trigger
+// that cannot be created is passed over. Updating every row then runs them.
+bool TSMFWriter::reapply_triggers(const std::string& name) {
   bool reapplied = false;
   TSQLQuery query(FSQLDB);
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
