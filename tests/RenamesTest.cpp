@@ -20,7 +20,7 @@ const char* const kSetup =
     "CREATE TABLE TAKEN(a);";
 
 const char* const kFieldLogic =
-    "char s[10];\nstrcpy(s, #S\"AGE\");\nstrcpy(s, #s\"age\");\nstrcpy(s, #S\"AGES\");\nstrcpy(s, \"AGE\");\n"
+    "char s[10];\nstrcpy(s, #S\"AGE\");\nstrcpy(s, #s \t\"age\");\nstrcpy(s, #S\"AGES\");\nstrcpy(s, \"AGE\");\n"
     "if (s == 'x') return FAIL;\nreturn PASS;";
 const char* const kMessageLogic =
     "char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"

@@ -1,6 +1,7 @@
 // Rename propagation: a changed field name or number, lookup-table name or
 // message number is carried into the QUELT source of every edit that the
 // pivot tables list as depending on it, and each such edit is recompiled.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -41,8 +42,20 @@ bool ends_number(const std::string& text, size_t end) {
   return end >= text.size() || !isdigit(static_cast<unsigned char>(text[end]));
 }
 
+// A field reference is #S, the blanks the compiler allows, and the name in
+// double quotes, in any letter case; the rewritten one reads #S"new".
 std::string rewrite_field_name(const std::string& logic, const std::string& oldName, const std::string& newName) {
-  return ci_stringReplace(logic, "#S\"" + oldName + "\"", "#S\"" + newName + "\"", false);
+  std::string quoted = lowercase_string("\"" + oldName + "\"");
+  std::string result;
+  size_t copied = 0;
+  for (size_t at = ci_stringFindFrom(logic, "#S", false, 0); at != std::string::npos;
+       at = ci_stringFindFrom(logic, "#S", false, std::max(at + 2, copied))) {
+    size_t name = logic.find_first_not_of(" \t\r\n", at + 2);
+    if (name == std::string::npos || lowercase_string(logic.substr(name, quoted.size())) != quoted) continue;
+    result.append(logic, copied, at - copied).append("#S\"" + newName + "\"");
+    copied = name + quoted.size();
+  }
+  return result.append(logic, copied, std::string::npos);
 }
 
 // A string constant naming the table alone or the table and a column; one
