@@ -89,3 +89,38 @@ TEST_F(AuthoringSecurity, NullArgumentsAreRefused) {
   EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
   EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
 }
+
+TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
+  TempDir dir;
+  std::string source = dir.file("source.smf");
+  ASSERT_TRUE(create_metafile(source));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  Rows before = snapshot(file.path());
+  Rows found;
+  for (const char* name : kHostile) {
+    EXPECT_EQ(-1, Qb_Delete(h(), name, 1)) << name;
+    EXPECT_EQ(-1, Qb_DefineTableStructure(h(), name, 0)) << name;
+    EXPECT_EQ(-1, Qb_ImportLookupTable(h(), name)) << name;
+    EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, fn(collect_candidate))) << name;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, fn(collect_candidate))) << name;
+  }
+  EXPECT_EQ(before, snapshot(file.path()));
+
+  // Text defaults and bounds are values; the value list stays inside its statement.
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
+  for (const char* value : kHostile)
+    EXPECT_EQ(-1, Qb_AddColumnDef(h(), value, nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0)) << value;
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Note", nullptr, 0, 50, 1, 0, nullptr, "a'", "z');", kHostile[0], 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Kind", nullptr, 0, 5, 1, 0, "'a'))); DROP TABLE RL_Edits; --", nullptr, nullptr,
+                               nullptr, 0));
+  int pkey = 0;
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(writer_error("CreateTable", "SQLText holds more than one statement"), engine_errors(h())[2]);
+  EXPECT_EQ(before, snapshot(file.path()));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Note", nullptr, 0, 50, 1, 0, nullptr, "a'", "z');", kHostile[0], 0));
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(2, insert_row(h(), "Safe", {{"PKey", "2"}}));
+  EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
+  EXPECT_EQ("14", RawDB(file.path()).value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+}

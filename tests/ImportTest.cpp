@@ -42,11 +42,6 @@ const char* const kSource =
     "CREATE TABLE Busy([PKey] integer NOT NULL PRIMARY KEY, [N] integer);"
     "INSERT INTO Busy(N) VALUES (0), (0), (0);";
 
-int collect_candidate(void* owner, const char* table, int source, int target, const char* display,
-                      const char* adminCode, int kind) {
-  return collect(owner, table, source, target, display, adminCode, kind);
-}
-
 class Import : public ::testing::Test {
  protected:
   void SetUp() override {
