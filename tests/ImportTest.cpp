@@ -229,6 +229,15 @@ TEST_F(Import, LookupTablesWithIndexesRowsAndTriggers) {
   ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Busy"));  // five triggers: one refresh per row
   EXPECT_EQ((Rows{"5", "5", "5"}), rows("SELECT N FROM Busy"));
   EXPECT_EQ("0", RawDB(Source).value("SELECT max(N) FROM Busy"));
+
+  // A restructure never reaches the source's table of that name.
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TABLE Only(a); INSERT INTO Only VALUES (1);"));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Only", 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "a", "a", 1, 0, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  int pkey = 0;
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(writer_error("CreateTable", "no such table: main.Only"), engine_errors(h())[2]);
+  EXPECT_EQ("1", RawDB(Source).value("SELECT a FROM Only"));
 }
 
 TEST_F(Import, FailedLookupTableImportsLeaveNothing) {

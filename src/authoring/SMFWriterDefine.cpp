@@ -184,7 +184,8 @@ int TSMFWriter::CreateTable(int* pkey) {
 }
 
 bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pkey) {
-  if (restructure && !create_step("ALTER TABLE [" + name + "] RENAME TO [" + name + "_bak];",
+  // Only the metafile's own table is restructured, never one of an attached import source.
+  if (restructure && !create_step("ALTER TABLE main.[" + name + "] RENAME TO [" + name + "_bak];",
                                   "Unable to rename original table to a back-up name"))
     return false;
   std::string create = "CREATE TABLE " + name + "( [PKey] integer NOT NULL PRIMARY KEY, \n";
