@@ -1,15 +1,8 @@
 // Benchmark: recompiles every edit of a metafile with a few thousand edits
 // and prints the time taken, per edit and in all.
-#include <sqlite3.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
-#include <unistd.h>
-
-#include "quelt.h"
+#include "BenchSupport.h"
 
 namespace {
 
@@ -31,12 +24,8 @@ std::string edit_logic(int i) {
          "error_text(\"unknown site\");\nreturn FAIL;\n";
 }
 
-void build_metafile(const std::string& path) {
-  if (Edit_CreateNewMetafile(path.c_str()) != 0) exit(1);
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
+std::string metafile_rows() {
   std::string sql =
-      "BEGIN;"
       "INSERT INTO RL_Fields(FieldNumber,FieldName,LocalName,FieldLength,DataType) VALUES"
       " (12,'Site','Site',3,'S '),(30,'Birth Date','BD',8,'D1');"
       "INSERT INTO RL_Messages(MessageNumber,Message) VALUES (5,'five'),(7,'seven');"
@@ -46,28 +35,21 @@ void build_metafile(const std::string& path) {
   for (int i = 1; i <= kEdits; ++i)
     sql += "INSERT INTO RL_Edits(EditTag,EditName,EditLogic) VALUES ('E" + std::to_string(i) + "','Edit " +
            std::to_string(i) + "','" + edit_logic(i) + "');";
-  sql += "COMMIT;";
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) exit(1);
-  sqlite3_close(db);
+  return sql;
 }
 
 }  // namespace
 
 int main() {
-  char dir[] = "/tmp/quelt-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) return 1;
-  std::string path = std::string(dir) + "/bench.smf";
-  build_metafile(path);
-  int smf = -1, versionCompare = 0;
-  char message[256];
-  if (Edit_Initialize(&smf, path.c_str(), message, sizeof message, &versionCompare) != 0) return 1;
+  BenchMetafile metafile(metafile_rows());
+  int smf = metafile.handle();
 
   auto start = std::chrono::steady_clock::now();
   for (int i = 1; i <= kEdits; ++i) {
     int errors = 0, warnings = 0;
     Qb_CheckSyntax(smf, edit_logic(i).c_str(), &errors, &warnings);
   }
-  double checkSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double checkSeconds = seconds_since(start);
   printf("syntax-checked %d edits in %.3f s (%.3f ms per edit)\n", kEdits, checkSeconds,
          1000.0 * checkSeconds / kEdits);
 
@@ -75,13 +57,10 @@ int main() {
   int failures = 0;
   for (int i = 1; i <= kEdits; ++i)
     if (Edit_RecompileEditLogic(smf, ("E" + std::to_string(i)).c_str()) != 0) ++failures;
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = seconds_since(start);
 
   // Each recompilation outside a host transaction commits on its own.
   printf("recompiled %d edits in %.3f s (%.3f ms per edit), %d not clean\n", kEdits, seconds,
          1000.0 * seconds / kEdits, failures);
-  Edit_Exit(smf);
-  remove(path.c_str());
-  rmdir(dir);
   return failures == 0 ? 0 : 1;
 }

@@ -88,7 +88,7 @@ typedef int (*DebugFieldCallback)(void* owner, const char* text);
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare);
 /* Closes a metafile; its handle is reused by the next opening. -1 from a
- * callback of a run, summary or debugging run on that handle. */
+ * callback of a run, summary, debugging run or import listing on that handle. */
 QUELT_API int Edit_Exit(int smfID);
 /* Upgrades the metafile at path from the preceding structure to "5.01" in one
  * transaction. 0 on success or when it is already at "5.01"; -1 with failure
@@ -358,6 +358,179 @@ QUELT_API int Qb_GetLogicErrorMessage(int smfID, int idx, int* kind, char* buffe
 QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messageNumber);
 /* Deletes an edit's field, lookup-table, message and message-text pivot rows. */
 QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
+
+/* ---- Authoring: logins ------------------------------------------------- */
+/* Rows of the control tables belong to agencies (RL_Agencies). Putting a row
+ * into edit mode needs a login that may act for its owning agency: agency 1
+ * ("NONE") always counts as logged in, an agency counts once it has logged in
+ * with its password, and every agency counts while the built-in super user
+ * "warden" is logged in. Lookup tables and RL_Control are open to every
+ * caller. Logins last until the metafile is closed; nothing is stored. */
+
+/* Logs an agency in with its admin code (any letter case) and password (blind
+ * to letter case; blanks and tabs at the ends are dropped). An empty code logs
+ * in "NONE". An agency without a stored password cannot log in. -1 with
+ * "Agency code and/or password not valid"; a code already logged in is only
+ * checked again (-1 without an error when the password is wrong). */
+QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password);
+/* Number of logins made on the metafile, repeats and failed ones ("NONE") included. */
+QUELT_API int Qb_GetLoginsCount(int smfID, int* count);
+/* Copies the admin code of login index (from 0) and stores its agency's PKey
+ * (0 for the super user, or for the "NONE" a failed login leaves). An index
+ * out of range gives -1 and leaves the buffer alone. */
+QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength);
+
+/* ---- Authoring: transactions and savepoints ----------------------------- */
+/* The database's BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE and ROLLBACK TO;
+ * a refusal gives -1 with the database's message. A savepoint name is always
+ * taken as one name, whatever characters it holds. */
+QUELT_API int Qb_BeginTrans(int smfID);
+QUELT_API int Qb_CommitTrans(int smfID);
+QUELT_API int Qb_RollbackTrans(int smfID);
+QUELT_API int Qb_SavePoint(int smfID, const char* name);
+QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name);
+QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name);
+
+/* ---- Authoring: editing rows -------------------------------------------- */
+/* Each table (any letter case) has one row buffer: put a row into edit mode
+ * or the table into insert mode, set values, then post or cancel. Insert,
+ * setting values and posting test no access rights. */
+
+/* Puts row pkey into edit mode. -1 with "Cannot find table named \"t\"", "You
+ * do not have access rights to modify this object", or "Table named \"t\" is
+ * NOT in Edit mode!" when the table is in insert mode or editing another row
+ * (editing the same row again gives 0 and keeps the values set). */
+QUELT_API int Qb_Edit(int smfID, const char* table, int pkey);
+/* Puts the table into insert mode (0 also when it is in it already); -1 with
+ * "Table named \"t\" is NOT in Insert mode!" while a row is being edited. */
+QUELT_API int Qb_Insert(int smfID, const char* table);
+/* Drops the values set and leaves edit or insert mode; 0 in every mode. */
+QUELT_API int Qb_Cancel(int smfID, const char* table);
+/* Sets the value of a column (by name in any letter case, or by number from
+ * 1) for the next post. The table must be in edit or insert mode. An agency's
+ * Password is stored scrambled (-1 for a password that is empty or cannot be
+ * scrambled); setting an edit's EditLogic also empties its CompiledLogic, and
+ * CompiledLogic itself cannot be set (-1). */
+QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value);
+QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value);
+/* Writes the row: one INSERT of the values set (*pkey receives the new row's
+ * PKey, 0 when nothing was set) or one UPDATE of the edited row (*pkey
+ * receives its PKey). Values stand bare only when the column is integer or
+ * double and the value is a number; in an update the text NULL, and an empty
+ * value of a nullable column with a value list or range, write SQL NULL. An
+ * update that renames a field, renumbers a message or renames a lookup table
+ * carries the change into the logic of every dependent edit and recompiles
+ * them (an edit whose logic no longer compiles keeps an empty compiled text);
+ * a new FieldLength takes the field out of every layout. Any failure rolls the
+ * whole update back. The buffer is emptied and leaves its mode in every case. */
+QUELT_API int Qb_Post(int smfID, const char* table, int* pkey);
+/* *isUnique = 1 and *clashPKey = 0 when no row but pkey holds value in the
+ * column (compared as the column compares: collate nocase columns ignore
+ * letter case); else *isUnique = 0 and *clashPKey = a row that holds it. */
+QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
+                                int* isUnique, int* clashPKey);
+
+/* Deletes row pkey (0 also when there is none; no rights are tested). The
+ * agency "NONE" (PKey 1) and the default message (PKey 1) cannot be deleted.
+ * Before a row goes, what depends on it is settled: a deleted agency's edits,
+ * edit sets, fields, layouts, messages and lookup tables pass to agency 1;
+ * edits that use a deleted field, message or lookup table lose their compiled
+ * logic (recompile them); edits whose default message is deleted fall back to
+ * message 1; a deleted RL_LookupTables row drops the metafile's own table of
+ * that name (never a control table, nor one of an open import's source); pivot
+ * rows go with the rows they join. Any failure leaves the metafile as it was. */
+QUELT_API int Qb_Delete(int smfID, const char* table, int pkey);
+
+/* ---- Authoring: edit-set and layout membership --------------------------- */
+/* Each needs a login that may act for the agency owning the edit set (or
+ * layout): -1 with "You do not have access rights to modify this edit set"
+ * (or "... this layout"). Adding a membership that exists, or removing one
+ * that does not, changes nothing and gives 0; an existing field keeps its start
+ * position. A failed statement gives -1 with the reason and the statement. */
+QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey);
+QUELT_API int Qb_DeleteEditSetsPivot(int smfID, int editSetPKey, int editPKey);
+QUELT_API int Qb_AddLayoutsPivot(int smfID, int layoutPKey, int fieldPKey, int startPos);
+QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
+
+/* ---- Authoring: lookup tables -------------------------------------------- */
+
+/* Starts a lookup-table definition: its name (letters, digits and "_"; not
+ * starting with "RL_" or "sqlite_"), and whether the existing table of that
+ * name is to be restructured (restructure != 0). Clears the definition. */
+QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
+/* Adds a column to the definition, in table order: its name and, for a
+ * restructure, the old column whose values it takes (null or empty: none;
+ * both letters, digits and "_"); an integer column (isInteger != 0) or a text
+ * column of `length` characters (1 to 6: char, else varchar; varchar for a
+ * trigger-maintained column); nullable; a list of allowed values (SQL list,
+ * text columns only) or low and high bounds (whole numbers for an integer
+ * column); a default. indexKind 1 adds an index over the column and PKey, 2 or
+ * more a unique index; its name is "x" + the first 8 characters of the table
+ * name + "_" + the column, with a digit 0 to 9 added when that name is taken
+ * (-1 when all are: the column stays, without index). A text column of
+ * length 0 or less is refused. */
+QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
+                              int nullable, int triggerMaintained, const char* inList, const char* low,
+                              const char* high, const char* defaultValue, int indexKind);
+/* Creates the defined table with its indexes and an RL_LookupTables row for it
+ * (agency 1, RecCount 0) whose PKey goes to *pkey; or restructures it: its rows
+ * are copied column by column from the named source columns (with new PKeys),
+ * the triggers that maintain trigger-maintained columns are put back and run
+ * over every row, and its indexes are created (*pkey is left alone). Any
+ * failure leaves the metafile as it was. The definition is kept. */
+QUELT_API int Qb_CreateTable(int smfID, int* pkey);
+
+/* Copies lookup table oldName to newName (letters, digits and "_"; not
+ * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
+ * (names "x" and "_" + the first 8 characters of the table name are renamed
+ * with it), and adds an RL_LookupTables row for agencyPKey when the old table
+ * has one. On any failure nothing is left of the copy. */
+QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
+
+/* ---- Authoring: import from a second metafile --------------------------- */
+/* While an import is open the source metafile is attached as "SourceDB" and
+ * the built-in super user is logged in, so every agency's rows may be edited. */
+
+/* Kinds of import candidate. */
+typedef enum {
+  ImportCandidateAbsent = 1,   /* the target has no row with the source row's key */
+  ImportCandidateDiffers = 2,  /* a target row has the key and differs (or, for edit
+                                  sets and layouts of the same tag and name, other members) */
+  ImportCandidateClashes = 3   /* a target row agrees in one identifying column and not another */
+} ImportCandidateKind;
+/* One candidate: the control table's name, the source row's PKey, the target
+ * row's PKey (-1 when absent), the source row's display text, the admin code of
+ * its agency, and the ImportCandidateKind. */
+typedef int (*ImportCandidateCallback)(void* owner, const char* tableName, int sourcePKey, int targetPKey,
+                                       const char* display, const char* adminCode, int kind);
+
+/* Opens an import of the metafile at path. -1 when an import is open already
+ * ("Import Metafile is already running") or the source cannot be attached (the
+ * import must then be closed before another is opened); not inside a
+ * transaction. */
+QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path);
+/* Closes the import: the super user it logged in leaves, the source is
+ * detached. -1 when no import is open, while candidates are being listed, or
+ * when the database refuses the detach (the import then stays open; try again
+ * after the transaction). */
+QUELT_API int Qb_CloseImportMetafile(int smfID);
+/* Calls ImportCandidateCallback (owner and callback both required) for every
+ * candidate of one control table (RL_Agencies, RL_Edits, RL_EditSets,
+ * RL_Fields, RL_Layouts, RL_Messages or RL_LookupTables, any letter case).
+ * keyField "EditTag", "EditSetTag" or "LayoutTag" keys edits, edit sets and
+ * layouts by tag, any other text by name (it must not be null for those). A
+ * source row may be reported by more than one kind. Listing from inside the
+ * callback, closing the import or the metafile from it, are refused. */
+QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
+                                     void* callback);
+/* Copies the lookup table of that exact name from the source: its definition,
+ * indexes, rows and triggers (which then fill their columns in every row). It
+ * writes no RL_LookupTables row. Names starting with "RL_" or "sqlite_" are
+ * refused; any failure leaves the metafile as it was. */
+QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
+/* Writes an agency password in its stored (scrambled) form, as read from the
+ * source, into agency agencyPKey of the metafile; needs an open import. */
+QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password);
 
 #ifdef __cplusplus
 }

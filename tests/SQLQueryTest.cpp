@@ -181,3 +181,24 @@ TEST_F(SQLQueryFixture, FirstStepThatStaysBusyFailsTheOpen) {
   ASSERT_TRUE(query.SetIsActive(true));
   EXPECT_EQ(1, query.GetIntFieldByNumber(0));
 }
+
+TEST_F(SQLQueryFixture, ExecOneSQLRunsExactlyOneStatement) {
+  TSQLQuery query(&Db);
+  auto exec = [&] { return query.ExecOneSQL(); };
+  EXPECT_EQ("SQLText is empty", refusal(query, exec));
+  query.SetSQLText("  -- nothing but a comment", false);
+  EXPECT_EQ("SQLText is empty", refusal(query, exec));
+  query.SetSQLText("UPDATE t SET b = 'x'; DELETE FROM t;", false);
+  EXPECT_EQ("SQLText holds more than one statement", refusal(query, exec));
+  query.SetSQLText("UPDATE t SET b = 'x' WHERE a = 1; \n", false);
+  EXPECT_EQ("<accepted>", refusal(query, exec));
+  query.SetSQLText("UPDATE t SET b = ? WHERE a = ?", false);
+  EXPECT_TRUE(query.ExecOneSQL({"it's; DELETE FROM t", "2"}));
+  query.SetSQLText("INSERT INTO t VALUES(NULL, 'n')", false);
+  EXPECT_EQ("NOT NULL constraint failed: t.a", refusal(query, exec));
+  query.SetSQLText("UPDATE nosuch SET b = 1", false);
+  EXPECT_EQ("no such table: nosuch", refusal(query, exec));
+  TSQLQuery check(&Db);
+  check.OpenSelect("SELECT group_concat(a || '=' || ifnull(b, '-'), ',') FROM t");
+  EXPECT_EQ("1=x,2=it's; DELETE FROM t,3=-", check.GetFieldByNumber(0));
+}

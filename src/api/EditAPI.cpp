@@ -115,6 +115,7 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
 QUELT_API int Edit_Exit(int smfID) {
   if (!valid_handle(smfID)) return -1;
   TSMF* smf = InitCheck(smfID);
+  // A metafile that is calling back into the host stays open until it returns.
   if (smf->refused_while_busy("Exit")) return -1;
   delete smf;
   SMFList()[smfID] = nullptr;
@@ -514,12 +515,148 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey) {
   return forward(smfID, "ClearEditLogicPivots", [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
 }
 
+QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password) {
+  return forward(smfID, "Login", [&](TSMF* smf) { return smf->Login(adminCode, password); });
+}
+
+QUELT_API int Qb_GetLoginsCount(int smfID, int* count) {
+  return forward(smfID, "GetLoginsCount", [&](TSMF* smf) { return smf->GetLoginsCount(count); });
+}
+
+QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength) {
+  return forward(smfID, "GetLoginByIndex", [&](TSMF* smf) {
+    return smf->GetLoginByIndex(index, agencyPKey, buffer, bufferLength);
+  });
+}
+
+QUELT_API int Qb_BeginTrans(int smfID) {
+  return forward(smfID, "BeginTrans", [&](TSMF* smf) { return smf->BeginTrans(); });
+}
+
+QUELT_API int Qb_CommitTrans(int smfID) {
+  return forward(smfID, "CommitTrans", [&](TSMF* smf) { return smf->CommitTrans(); });
+}
+
+QUELT_API int Qb_RollbackTrans(int smfID) {
+  return forward(smfID, "RollbackTrans", [&](TSMF* smf) { return smf->RollbackTrans(); });
+}
+
+QUELT_API int Qb_SavePoint(int smfID, const char* name) {
+  return forward(smfID, "SavePoint", [&](TSMF* smf) { return smf->SavePoint(name); });
+}
+
+QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name) {
+  return forward(smfID, "ReleaseSavePoint", [&](TSMF* smf) { return smf->ReleaseSavePoint(name); });
+}
+
+QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
+  return forward(smfID, "RollbackToSavePoint", [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
+}
+
+QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
+  return forward(smfID, "Edit", [&](TSMF* smf) { return smf->Edit(table, pkey); });
+}
+
+QUELT_API int Qb_Insert(int smfID, const char* table) {
+  return forward(smfID, "Insert", [&](TSMF* smf) { return smf->Insert(table); });
+}
+
+QUELT_API int Qb_Cancel(int smfID, const char* table) {
+  return forward(smfID, "Cancel", [&](TSMF* smf) { return smf->Cancel(table); });
+}
+
+QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
+  return forward(smfID, "Post", [&](TSMF* smf) { return smf->Post(table, pkey); });
+}
+
+QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
+  return forward(smfID, "SetFieldByName", [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
+}
+
+QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value) {
+  return forward(smfID, "SetFieldByNumber", [&](TSMF* smf) { return smf->SetFieldByNumber(table, column, value); });
+}
+
+QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
+                                int* isUnique, int* clashPKey) {
+  return forward(smfID, "ValidateUnique", [&](TSMF* smf) {
+    return smf->ValidateUnique(table, pkey, column, value, isUnique, clashPKey);
+  });
+}
+
+QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey) {
+  return forward(smfID, "RenameLookupTable", [&](TSMF* smf) {
+    return smf->RenameLookupTable(oldName, newName, false, agencyPKey);
+  });
+}
+
+QUELT_API int Qb_Delete(int smfID, const char* table, int pkey) {
+  return forward(smfID, "Delete", [&](TSMF* smf) { return smf->Delete(table, pkey); });
+}
+
+QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
+  return forward(smfID, "AddEditSetsPivot", [&](TSMF* smf) { return smf->AddEditSetsPivot(editSetPKey, editPKey); });
+}
+
+QUELT_API int Qb_DeleteEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
+  return forward(smfID, "DeleteEditSetsPivot", [&](TSMF* smf) { return smf->DeleteEditSetsPivot(editSetPKey, editPKey); });
+}
+
+QUELT_API int Qb_AddLayoutsPivot(int smfID, int layoutPKey, int fieldPKey, int startPos) {
+  return forward(smfID, "AddLayoutsPivot", [&](TSMF* smf) { return smf->AddLayoutsPivot(layoutPKey, fieldPKey, startPos); });
+}
+
+QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey) {
+  return forward(smfID, "DeleteLayoutsPivot", [&](TSMF* smf) { return smf->DeleteLayoutsPivot(layoutPKey, fieldPKey); });
+}
+
+QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure) {
+  return forward(smfID, "DefineTableStructure", [&](TSMF* smf) { return smf->DefineTableStructure(name, restructure); });
+}
+
+QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
+                              int nullable, int triggerMaintained, const char* inList, const char* low,
+                              const char* high, const char* defaultValue, int indexKind) {
+  return forward(smfID, "AddColumnDef", [&](TSMF* smf) {
+    return smf->AddColumnDef(name, sourceName, isInteger, length, nullable, triggerMaintained, inList, low, high,
+                             defaultValue, indexKind);
+  });
+}
+
+QUELT_API int Qb_CreateTable(int smfID, int* pkey) {
+  return forward(smfID, "CreateTable", [&](TSMF* smf) { return smf->CreateTable(pkey); });
+}
+
+QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path) {
+  return forward(smfID, "OpenImportMetafile", [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
+}
+
+QUELT_API int Qb_CloseImportMetafile(int smfID) {
+  return forward(smfID, "CloseImportMetafile", [&](TSMF* smf) { return smf->CloseImportMetafile(); });
+}
+
+QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
+                                     void* callback) {
+  return forward(smfID, "GetImportCandidates", [&](TSMF* smf) {
+    return smf->GetImportCandidates(tableName, keyField, owner, callback);
+  });
+}
+
+QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
+  return forward(smfID, "ImportLookupTable", [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
+}
+
+QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password) {
+  return forward(smfID, "ImportWritePassword", [&](TSMF* smf) { return smf->ImportWritePassword(agencyPKey, password); });
+}
+
 }  // extern "C"
 
 QUELT_API void Startup() {}
 
 QUELT_API void Shutdown() {
   for (TSMF*& smf : SMFList()) {
+    if (smf != nullptr && smf->IsBusy()) continue;
     delete smf;
     smf = nullptr;
   }

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "authoring/ImportMetafile.h"
 #include "authoring/Qb_AccessController.h"
 #include "authoring/SMFWriter.h"
 #include "compiler/EditCompiler.h"
@@ -41,6 +42,7 @@ void delete_all(std::map<std::string, T*>& entries) {
 }  // namespace
 
 TSMF::~TSMF() {
+  delete FImportMetafile;  // closes the import while the logins and the connection exist
   release_statement(FIndexSQLQuery);
   release_statement(FTableSQLQuery);
   delete FTablesList;

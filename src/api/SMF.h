@@ -20,6 +20,7 @@ class TRunEdits;
 class TQb_AccessController;
 class TSMFWriter;
 class TEditCompiler;
+class TImportMetafile;
 
 extern const char* const kEngineVersion;
 extern const char* const kStructureVersion;
@@ -159,6 +160,48 @@ class TSMF {
   bool cursor_name_exists(std::string& name, std::string& message);
   TSQLQuery* get_cursor_from_list(std::string& name);
 
+  // Authoring: logins, transactions and savepoints, the row-buffer cycle,
+  // uniqueness, and the rename and copy of lookup tables.
+  int Login(const char* adminCode, const char* password);
+  int GetLoginsCount(int* count);
+  int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength);
+  int BeginTrans();
+  int CommitTrans();
+  int RollbackTrans();
+  int SavePoint(const char* name);
+  int ReleaseSavePoint(const char* name);
+  int RollbackToSavePoint(const char* name);
+  int Edit(const char* table, int pkey);
+  int Insert(const char* table);
+  int Cancel(const char* table);
+  int Post(const char* table, int* pkey);
+  int SetFieldByName(const char* table, const char* column, const char* value);
+  int SetFieldByNumber(const char* table, int column, const char* value);
+  int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
+                     int* clashPKey);
+  int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey);
+  int Delete(const char* table, int pkey);
+  int AddEditSetsPivot(int editSetPKey, int editPKey);
+  int DeleteEditSetsPivot(int editSetPKey, int editPKey);
+  int AddLayoutsPivot(int layoutPKey, int fieldPKey, int startPos);
+  int DeleteLayoutsPivot(int layoutPKey, int fieldPKey);
+  int DefineTableStructure(const char* name, int restructure);
+  int AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                   int triggerMaintained, const char* inList, const char* low, const char* high,
+                   const char* defaultValue, int indexKind);
+  int CreateTable(int* pkey);
+  int OpenImportMetafile(const char* path);
+  int CloseImportMetafile();
+  int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
+  int ImportLookupTable(const char* tableName);
+  int ImportWritePassword(int agencyPKey, const char* password);
+  // True while the metafile is calling back into the host from a listing,
+  // when it must not be closed.
+  bool IsInCallback() const;
+  // Drops the model's entries of both names and reads `readName` afresh
+  // from the database; false when it cannot be read.
+  bool replace_table_def(const std::string& removedName, const std::string& readName);
+
  private:
   typedef std::initializer_list<std::pair<const void*, const char*>> TParameterList;
 
@@ -192,6 +235,16 @@ class TSMF {
   bool callback_pair_given(const char* method, const void* owner, const void* callback);
   std::string get_layout_tag_from_name(const char* layoutName);
   std::string layout_tag_for(const char* layoutName, const char* method);
+  bool read_table_def(const char* tableName, TTableDef* rules);
+
+  bool has_access_controller(const char* method);
+  bool has_writer(const char* method);
+  bool has_import(const char* method);
+  int transaction_result(bool accepted, const char* method);
+  bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
+  bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
+                         int agencyPKey);
+  bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;
@@ -205,6 +258,7 @@ class TSMF {
   TEditCompiler* FEditCompiler = nullptr;
   TSQLQuery* FIndexSQLQuery = nullptr;
   TSQLQuery* FTableSQLQuery = nullptr;
+  TImportMetafile* FImportMetafile = nullptr;
 };
 
 // Operations that take no metafile handle.

@@ -128,7 +128,7 @@ int TSMF::UpdateAllAccessField(const char* tableName, int pkey, const char* fiel
   TSQLQuery query(FSQLDB);
   try {
     query.SetSQLText(sql, false);
-    if (query.ExecSQL()) return 0;
+    if (query.ExecOneSQL()) return 0;
     add_error("UpdateAllAccessField", query.LastErrorMessage());
     return -1;
   } catch (const std::exception& e) {
@@ -242,7 +242,7 @@ bool TSMF::read_field_order(int pkey, std::vector<int>& order) {
 bool TSMF::exec_logged(const char* method, const std::string& sql, bool withStatement) {
   TSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
-  if (query.ExecSQL()) return true;
+  if (query.ExecOneSQL()) return true;
   add_error(method, query.LastErrorMessage());
   if (withStatement) add_error(method, sql);
   return false;

@@ -17,13 +17,13 @@ const char* const kNullText = "At least one of the char* parameters is NULL";
 // A callback may call back into the library; what would change the record or
 // the loaded pairs under the running edits, or close the metafile, waits.
 bool TSMF::refused_while_busy(const char* method) {
-  if (!FRunEdits->IsBusy()) return false;
-  add_error(method, "Not allowed from a callback while a run of edits, a summary or a debugging run is under way "
-                    "on this metafile");
+  if (!IsBusy()) return false;
+  add_error(method, "Not allowed from a callback while a run of edits, a summary, a debugging run or a listing of "
+                    "import candidates is under way on this metafile");
   return true;
 }
 
-bool TSMF::IsBusy() const { return FRunEdits != nullptr && FRunEdits->IsBusy(); }
+bool TSMF::IsBusy() const { return (FRunEdits != nullptr && FRunEdits->IsBusy()) || IsInCallback(); }
 
 bool TSMF::texts_given(const char* method, std::initializer_list<const void*> texts) {
   for (const void* text : texts) {

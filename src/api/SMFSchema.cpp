@@ -107,7 +107,14 @@ void TSMF::discard_current_table_def() {
 }
 
 bool TSMF::UpdateTableStats(const char* tableName) {
-  if (tableName == nullptr) return false;
+  if (tableName == nullptr || !read_table_def(tableName, nullptr)) return false;
+  if (FTablesList->AddTable(FCurrentTableDef) != 0) discard_current_table_def();
+  return true;
+}
+
+// Reads a table into FCurrentTableDef, with the defaults and checks of
+// `rules` (the table's own when null); false when a step fails.
+bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
   try {
     TSQLQuery query(FSQLDB);
     if (!create_table_def(tableName, &query)) {
@@ -124,9 +131,9 @@ bool TSMF::UpdateTableStats(const char* tableName) {
     discard_current_table_def();
     throw;
   }
-  copy_table_defaults(FCurrentTableDef, FCurrentTableDef);
-  copy_table_checks(FCurrentTableDef, FCurrentTableDef);
-  if (FTablesList->AddTable(FCurrentTableDef) != 0) discard_current_table_def();
+  if (rules == nullptr) rules = FCurrentTableDef;
+  copy_table_defaults(rules, FCurrentTableDef);
+  copy_table_checks(rules, FCurrentTableDef);
   return true;
 }
 

@@ -1,4 +1,178 @@
 // The login register of one open metafile.
 #include "authoring/Qb_AccessController.h"
 
-TQb_AccessController::TQb_AccessController(TEngineErrorsPump*, TSQLDB*) {}
+#include <cstdint>
+#include <stdexcept>
+
+#include "storage/EngineErrorsPump.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const char* const kBlanks = " \t";
+const char* const kNoAgency = "NONE";
+const char* const kSuperUserCode = "warden";
+const unsigned kKeyLength = 10;
+
+// The key and the super user's password are computed rather than stored, so
+// that neither stands in the library as plain data.
+void scrambling_key(uint32_t key[kKeyLength]) {
+  uint32_t seed = 17;
+  for (unsigned i = 0; i < kKeyLength; ++i) {
+    seed = (seed * 29 + 7) % 97;
+    key[i] = seed % 23 + 1;
+  }
+}
+
+std::string super_user_password() {
+  std::string password;
+  for (int step : {23, 52, 9, 71, 66, 2}) password += static_cast<char>('0' + step);
+  return password;
+}
+
+}  // namespace
+
+TQb_AccessController::TQb_AccessController(TEngineErrorsPump* pump, TSQLDB* db)
+    : FSQLDB(db), FEngineErrorsPump(pump) {}
+
+TQb_AccessController::~TQb_AccessController() { delete FLoginQry; }
+
+int TQb_AccessController::Login(std::string adminCode, std::string password) {
+  adminCode = trim(adminCode, kBlanks);
+  password = trim(password, kBlanks);
+  int agencyPKey = -1;
+  if (adminCode.empty()) {
+    FLogins.push_back(kNoAgency);
+    FAgencyLogins[1] = kNoAgency;
+    return 0;
+  }
+  if (is_logged_in(adminCode)) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
+  if (is_uber_user(adminCode, password)) {
+    FLogins.push_back(adminCode);
+    return 0;
+  }
+  if (is_valid_login(adminCode, password, &agencyPKey)) {
+    FLogins.push_back(adminCode);
+    FAgencyLogins[agencyPKey] = adminCode;
+    return 0;
+  }
+  FEngineErrorsPump->AddError("TQb_AccessController", "Login", "Agency code and/or password not valid");
+  if (!is_logged_in(kNoAgency)) FLogins.push_back(kNoAgency);
+  return -1;
+}
+
+bool TQb_AccessController::IsLoggedIn(int agencyPKey) const {
+  return agencyPKey == 1 || FAgencyLogins.count(agencyPKey) != 0 || is_logged_in(kSuperUserCode);
+}
+
+int TQb_AccessController::GetLoginsCount(int* count) const {
+  *count = static_cast<int>(FLogins.size());
+  return 0;
+}
+
+int TQb_AccessController::GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength) const {
+  *agencyPKey = 0;
+  if (index < 0 || static_cast<size_t>(index) >= FLogins.size()) {
+    FEngineErrorsPump->AddError("TQb_AccessController", "GetLoginByIndex",
+                                "Index [" + intToString(index) +
+                                    "] out of range; must be less than total logins. Call Qb_GetLoginsCount first");
+    return -1;
+  }
+  copy_to_buffer(FLogins[index], buffer, bufferLength);
+  for (const auto& login : FAgencyLogins) {
+    if (login.second != FLogins[index]) continue;
+    *agencyPKey = login.first;
+    break;
+  }
+  return 0;
+}
+
+int TQb_AccessController::GetLoggedInAgencyPKey(int agencyPKey, int* result) const {
+  *result = IsLoggedIn(agencyPKey) ? agencyPKey : get_logged_in_pkey();
+  return 0;
+}
+
+void TQb_AccessController::MungedPassword(const std::string& password, char* out, unsigned outLength) {
+  std::string text = uppercase_string(password);
+  uint32_t length = static_cast<uint32_t>(text.size());
+  uint32_t key[kKeyLength];
+  scrambling_key(key);
+  uint32_t previous = 0;
+  for (unsigned i = 0; i < outLength && i < kKeyLength; ++i) {
+    key[i] = key[i] - length + previous;
+    signed char c = i < length ? static_cast<signed char>(text[i]) : ' ';
+    previous = static_cast<uint32_t>(c - 32);
+    out[i] = static_cast<char>((static_cast<uint32_t>(c) + key[i]) & 0xFF);
+  }
+}
+
+std::string TQb_AccessController::StoredPassword(const std::string& password) {
+  char scrambled[kKeyLength + 1] = {};
+  MungedPassword(password, scrambled, kKeyLength);
+  return scrambled;
+}
+
+void TQb_AccessController::AddImportSuperUser(bool& wasLoggedIn) {
+  wasLoggedIn = is_logged_in(kSuperUserCode);
+  if (!wasLoggedIn) FLogins.push_back(kSuperUserCode);
+}
+
+void TQb_AccessController::RemoveImportSuperUser(bool wasLoggedIn) {
+  if (wasLoggedIn) return;
+  for (auto login = FLogins.begin(); login != FLogins.end(); ++login) {
+    if (*login != kSuperUserCode) continue;
+    FLogins.erase(login);
+    return;
+  }
+}
+
+void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(agencyPKey); }
+
+bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
+  for (const std::string& login : FLogins)
+    if (login == adminCode) return true;
+  return false;
+}
+
+bool TQb_AccessController::is_uber_user(const std::string& adminCode, const std::string& password) {
+  return adminCode == kSuperUserCode && password == super_user_password();
+}
+
+// An empty stored or scrambled password matches nothing: comparing them would
+// let a crafted password into every agency that has none.
+bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey) {
+  *agencyPKey = -1;
+  if (adminCode.empty() || password.empty()) return false;
+  std::string scrambled = StoredPassword(password);
+  if (scrambled.empty()) return false;
+  try {
+    if (FLoginQry == nullptr) {
+      FLoginQry = new TSQLQuery(FSQLDB);
+      FLoginQry->SetSQLText("SELECT PKey, Password, AdminCode FROM RL_Agencies WHERE AdminCode = ?;", true);
+      FLoginQry->PrepareParameterizedQuery();
+    }
+    FLoginQry->BindTextParameter(1, adminCode.c_str());
+    FLoginQry->OpenParameterizedQuery();
+    std::string stored = FLoginQry->GetFieldByNumber(1);
+    bool valid = !FLoginQry->Eof() && !stored.empty() && stored == scrambled;
+    if (valid) {
+      *agencyPKey = FLoginQry->GetIntFieldByNumber(0);
+      adminCode = FLoginQry->GetFieldByNumber(2);
+    }
+    FLoginQry->ResetParameterizedQuery();
+    return valid;
+  } catch (const std::runtime_error& e) {
+    // A statement that failed is prepared afresh by the next check.
+    delete FLoginQry;
+    FLoginQry = nullptr;
+    FEngineErrorsPump->AddError("TQb_AccessController", "is_valid_login", e.what());
+    return false;
+  }
+}
+
+int TQb_AccessController::get_logged_in_pkey() const {
+  for (const auto& login : FAgencyLogins)
+    if (login.second != kNoAgency) return login.first;
+  return 1;
+}

@@ -1,13 +1,54 @@
-// The login register of one open metafile: which agencies are logged in and
-// what rights they hold.
+// The login register of one open metafile: which agencies are logged in, the
+// built-in super user, and the scrambling of agency passwords.
 #pragma once
+
+#include <map>
+#include <string>
+#include <vector>
 
 class TEngineErrorsPump;
 class TSQLDB;
+class TSQLQuery;
 
 class TQb_AccessController {
  public:
   TQb_AccessController(TEngineErrorsPump* pump, TSQLDB* db);
+  ~TQb_AccessController();
   TQb_AccessController(const TQb_AccessController&) = delete;
   TQb_AccessController& operator=(const TQb_AccessController&) = delete;
+
+  // 0 when the agency (or "NONE" for an empty code, or the super user) is
+  // logged in; -1 otherwise.
+  int Login(std::string adminCode, std::string password);
+  // Agency 1 always; any agency logged in; every agency while the super user is.
+  bool IsLoggedIn(int agencyPKey) const;
+  int GetLoginsCount(int* count) const;
+  int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength) const;
+  // The agency to record as a row's owner: the one asked for when the logins
+  // may act for it, else the lowest logged-in agency (1 when there is none).
+  int GetLoggedInAgencyPKey(int agencyPKey, int* result) const;
+  // Writes outLength (at most 10) scrambled bytes of the upper-cased password
+  // to out, without a terminator.
+  static void MungedPassword(const std::string& password, char* out, unsigned outLength);
+  // The stored form of a password: its ten scrambled bytes up to the first zero.
+  static std::string StoredPassword(const std::string& password);
+  // The super user that an open import logs in; wasLoggedIn tells whether it
+  // was logged in already, and so whether the removal leaves it there.
+  void AddImportSuperUser(bool& wasLoggedIn);
+  void RemoveImportSuperUser(bool wasLoggedIn);
+  // A deleted agency's login goes with it: a later agency given the same
+  // PKey must not find itself logged in.
+  void ForgetAgency(int agencyPKey);
+
+ private:
+  bool is_logged_in(const std::string& adminCode) const;
+  static bool is_uber_user(const std::string& adminCode, const std::string& password);
+  bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
+  int get_logged_in_pkey() const;
+
+  TSQLDB* FSQLDB;
+  TSQLQuery* FLoginQry = nullptr;
+  TEngineErrorsPump* FEngineErrorsPump;
+  std::vector<std::string> FLogins;
+  std::map<int, std::string> FAgencyLogins;
 };

@@ -1,15 +1,93 @@
-// The row-editing component of one open metafile.
+// The row-editing component of one open metafile: access rights, entering and
+// leaving edit or insert mode, buffering values, uniqueness checks, agency
+// stamping and the writer's own transaction statements.
 #include "authoring/SMFWriter.h"
 
+#include <cstring>
+#include <stdexcept>
+
+#include "authoring/Qb_AccessController.h"
 #include "storage/EngineErrorsPump.h"
+#include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
-#include "storage/TableStats.h"
 #include "storage/Utility.h"
 
-TSMFWriter::TSMFWriter(TSMF*, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController*, TTablesList*)
-    : FSQLDB(db), FEnginePump(pump), FDefineTable(new TDefineTable()) {}
+namespace {
+
+// Where the owning agency of a row is read: the row's own AgencyPKey, or
+// that of the layout, edit set or edit that owns a pivot row.
+struct TRowOwner {
+  TRL_MCO Kind;
+  const char* Table;
+  const char* OwnerTable;
+  const char* OwnerKey;
+};
+
+const TRowOwner kRowOwners[] = {
+    {mcoEdits, "RL_Edits", nullptr, nullptr},
+    {mcoEditSets, "RL_EditSets", nullptr, nullptr},
+    {mcoFields, "RL_Fields", nullptr, nullptr},
+    {mcoLayouts, "RL_Layouts", nullptr, nullptr},
+    {mcoMessages, "RL_Messages", nullptr, nullptr},
+    {mcoLookupTables, "RL_LookupTables", nullptr, nullptr},
+    {mcoLayoutFieldsPivot, "RL_LayoutFieldsPivot", "RL_Layouts", "LayoutPKey"},
+    {mcoEditSetEditsPivot, "RL_EditSetEditsPivot", "RL_EditSets", "EditSetPKey"},
+    {mcoEditFieldsPivot, "RL_EditFieldsPivot", "RL_Edits", "EditPKey"},
+    {mcoEditTablesPivot, "RL_EditTablesPivot", "RL_Edits", "EditPKey"},
+    {mcoEditMessagesPivot, "RL_EditMessagesPivot", "RL_Edits", "EditPKey"},
+    {mcoEditErrorsPivot, "RL_EditErrorsPivot", "RL_Edits", "EditPKey"},
+};
+
+std::string owner_statement(const TRowOwner& owner, int pkey) {
+  if (owner.OwnerTable == nullptr)
+    return std::string("SELECT [AgencyPKey] FROM [") + owner.Table + "] WHERE [PKey] = " + intToString(pkey) + ";";
+  return std::string("SELECT b.[AgencyPKey] FROM [") + owner.Table + "] a, [" + owner.OwnerTable + "] b WHERE a.[" +
+         owner.OwnerKey + "] = b.[PKey] AND a.[PKey] = " + intToString(pkey) + ";";
+}
+
+std::string in_quotes(const std::string& name) { return "\"" + name + "\""; }
+
+// First row of a SELECT, or an empty result when it has none or cannot run.
+void read_first_row(TSQLQuery& query, const std::string& sql) {
+  try {
+    query.OpenSelect(sql);
+  } catch (const std::runtime_error&) {
+    query.SetIsActive(false);
+  }
+}
+
+}  // namespace
+
+bool TSMFWriter::is_column(const TFieldDef* field, const char* schemaName) {
+  return posix_stricmp(field->GetFieldName(), schemaName) == 0;
+}
+
+bool finish_savepoint(TSQLDB* db, const char* name, bool keep) {
+  if (keep && db->Release(name)) return true;
+  db->RollbackTo(name);
+  db->Release(name);
+  return false;
+}
+
+TSMFWriter::TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController* access,
+                       TTablesList* tables)
+    : FSMF(owner), FSQLDB(db), FEnginePump(pump), FAccessController(access), FTablesList(tables),
+      FDefineTable(new TDefineTable()) {}
 
 TSMFWriter::~TSMFWriter() { delete FDefineTable; }
+
+void TSMFWriter::add_error(const char* method, const std::string& message) {
+  FEnginePump->AddError("TSMFWriter", method, message);
+}
+
+bool TSMFWriter::exec_logged(const char* method, const std::string& sql) {
+  TSQLQuery query(FSQLDB);
+  query.SetSQLText(sql, false);
+  if (query.ExecOneSQL()) return true;
+  add_error(method, query.LastErrorMessage());
+  add_error(method, "SQL: " + sql);
+  return false;
+}
 
 int TSMFWriter::ClearEditLogicPivots(int editPKey) {
   static const char* const pivots[] = {"RL_EditFieldsPivot", "RL_EditTablesPivot", "RL_EditMessagesPivot",
@@ -19,10 +97,204 @@ int TSMFWriter::ClearEditLogicPivots(int editPKey) {
     std::string sql = std::string("DELETE FROM ") + pivot + " WHERE EditPKey = " + intToString(editPKey) + ";";
     query.SetSQLText(sql, false);
     if (query.ExecSQL()) continue;
-    FEnginePump->AddError("TSMFWriter", "ClearEditLogicPivots", "Failure to delete Layout/Field pivot record");
-    FEnginePump->AddError("TSMFWriter", "ClearEditLogicPivots", query.LastErrorMessage());
-    FEnginePump->AddError("TSMFWriter", "ClearEditLogicPivots", "SQL: " + sql);
+    add_error("ClearEditLogicPivots", "Failure to delete Layout/Field pivot record");
+    add_error("ClearEditLogicPivots", query.LastErrorMessage());
+    add_error("ClearEditLogicPivots", "SQL: " + sql);
     return -1;
   }
   return 0;
+}
+
+int TSMFWriter::transaction_result(bool accepted, const char* method, const char* fallback) {
+  if (accepted) return 0;
+  std::string message = FSQLDB->GetLastDBErrorMessage();
+  add_error(method, message.empty() ? fallback : message);
+  return -1;
+}
+
+int TSMFWriter::BeginTrans() {
+  return transaction_result(FSQLDB->BeginTrans(), "BeginTrans", "Unable to begin transaction; reason not known");
+}
+
+int TSMFWriter::CommitTrans() {
+  return transaction_result(FSQLDB->CommitTrans(), "CommitTrans", "Unable to commit transaction; reason not known");
+}
+
+int TSMFWriter::RollbackTrans() {
+  return transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans",
+                            "Unable to roll back transaction; reason not known");
+}
+
+TTableDef* TSMFWriter::find_table(const std::string& table, const char* method) {
+  TTableDef* definition = FTablesList->GetTable(table);
+  if (definition == nullptr) add_error(method, "Cannot find table named " + in_quotes(table));
+  return definition;
+}
+
+TTableDef* TSMFWriter::find_editing_table(const std::string& table, const char* method) {
+  TTableDef* definition = find_table(table, method);
+  if (definition == nullptr || definition->IsEditing()) return definition;
+  add_error(method, "Table named " + in_quotes(table) + " is NOT in insert or edit mode; cannot modify data");
+  return nullptr;
+}
+
+// The agency that owns the row; 0 when the row does not exist. A failing
+// statement throws to the caller.
+int TSMFWriter::owner_agency(TRL_MCO kind, int pkey) {
+  for (const TRowOwner& owner : kRowOwners) {
+    if (owner.Kind != kind) continue;
+    TSQLQuery query(FSQLDB);
+    query.OpenSelect(owner_statement(owner, pkey));
+    return query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  }
+  return 1;
+}
+
+bool TSMFWriter::have_access_rights(TRL_MCO kind, int pkey) {
+  return FAccessController->IsLoggedIn(kind == mcoAgencies ? pkey : owner_agency(kind, pkey));
+}
+
+// A second row of a table that is being edited is refused: its values would
+// otherwise be posted to the first row.
+int TSMFWriter::Edit(const std::string& table, int pkey) {
+  TTableDef* definition = find_table(table, "Edit");
+  if (definition == nullptr) return -1;
+  if (!have_access_rights(definition->GetMCO(), pkey)) {
+    add_error("Edit", "You do not have access rights to modify this object");
+    return -1;
+  }
+  definition->Edit(pkey);
+  if (definition->GetState() == tsEdit && definition->GetPostToPKey() == pkey) return 0;
+  add_error("Edit", "Table named " + in_quotes(table) + " is NOT in Edit mode!");
+  return -1;
+}
+
+int TSMFWriter::Insert(const std::string& table) {
+  TTableDef* definition = find_table(table, "Insert");
+  if (definition == nullptr) return -1;
+  definition->Insert();
+  if (definition->GetState() == tsInsert) return 0;
+  add_error("Insert", "Table named " + in_quotes(table) + " is NOT in Insert mode!");
+  return -1;
+}
+
+int TSMFWriter::Cancel(const std::string& table) {
+  TTableDef* definition = find_table(table, "Cancel");
+  if (definition == nullptr) return -1;
+  definition->Cancel();
+  return 0;
+}
+
+int TSMFWriter::SetFieldByName(const std::string& table, const std::string& column, const std::string& value) {
+  TTableDef* definition = find_editing_table(table, "SetFieldByName");
+  if (definition == nullptr) return -1;
+  TFieldDef* field = definition->GetColumn(column);
+  if (field == nullptr) {
+    add_error("SetFieldByName",
+              "Cannot find field named " + in_quotes(column) + " in table named " + in_quotes(table));
+    return -1;
+  }
+  return set_value(definition, field, value, "SetFieldByName");
+}
+
+int TSMFWriter::SetFieldByNumber(const std::string& table, int number, const std::string& value) {
+  TTableDef* definition = find_editing_table(table, "SetFieldByNumber");
+  if (definition == nullptr) return -1;
+  TFieldDef* field = number < 1 ? nullptr : definition->GetColumn(number - 1);
+  if (field == nullptr) {
+    add_error("SetFieldByNumber", "Column number " + intToString(number) + "\" in table named " + in_quotes(table) +
+                                      " is out of range; assume 1-based numbering");
+    return -1;
+  }
+  return set_value(definition, field, value, "SetFieldByNumber");
+}
+
+// The special columns are known by the table's kind and the column's schema
+// name, so no spelling of the caller's can pass them by.
+int TSMFWriter::set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method) {
+  TRL_MCO kind = table->GetMCO();
+  if (kind == mcoAgencies && is_column(field, "Password")) return set_password(field, value, method);
+  if (kind == mcoEdits && is_column(field, "CompiledLogic")) {
+    std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
+    add_error(method, text);
+    add_error(method, text + "Use Edit_RecompileEditLogic instead");
+    return -1;
+  }
+  field->SetValue(value);
+  if (kind == mcoEdits && is_column(field, "EditLogic")) {
+    if (TFieldDef* compiled = table->GetColumn("CompiledLogic")) compiled->SetValue("");
+  }
+  return 0;
+}
+
+// Passwords are stored scrambled, trimmed as a login trims them; one that is
+// empty or scrambles to nothing could never be used to log in.
+int TSMFWriter::set_password(TFieldDef* field, const std::string& value, const char* method) {
+  std::string password = trim(value, " \t");
+  std::string stored = TQb_AccessController::StoredPassword(password);
+  if (password.empty() || stored.empty()) {
+    add_error(method, "This password cannot be stored; choose another one");
+    return -1;
+  }
+  field->SetValue(stored);
+  return 0;
+}
+
+int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
+                               int* clashPKey) {
+  TTableDef* definition = find_table(table, "ValidateUnique");
+  if (definition == nullptr) return -1;
+  TFieldDef* field = definition->GetColumn(column);
+  if (field == nullptr) {
+    add_error("ValidateUnique", "Cannot find field named " + in_quotes(column) + " in table named " + in_quotes(table));
+    return -1;
+  }
+  std::string sql = "SELECT PKey FROM " + quote_identifier(definition->GetTableName()) + " WHERE (" +
+                    quote_identifier(field->GetFieldName()) + " = ?) AND PKey <> " + intToString(pkey) + ";";
+  TSQLQuery query(FSQLDB);
+  try {
+    query.SetSQLText(sql, true);
+    query.PrepareParameterizedQuery();
+    query.BindTextParameter(1, value);
+    query.OpenParameterizedQuery();
+  } catch (const std::runtime_error&) {
+    add_error("ValidateUnique", query.LastErrorMessage());
+    add_error("ValidateUnique", "SQL: " + sql);
+    return -1;
+  }
+  *isUnique = query.Eof() ? 1 : 0;
+  *clashPKey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  return 0;
+}
+
+bool TSMFWriter::is_system_table(TTableDef* table) {
+  static const char* const kOwnedObjects[] = {"rl_edits",   "rl_editsets", "rl_fields",
+                                              "rl_layouts", "rl_messages", "rl_lookuptables"};
+  std::string name = lowercase_string(table->GetTableName());
+  for (const char* owned : kOwnedObjects)
+    if (name == owned) return true;
+  return false;
+}
+
+int TSMFWriter::set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode) {
+  currentAdminCode.clear();
+  stampedAdminCode.clear();
+  TFieldDef* agency = table->GetColumn("AgencyPKey");
+  if (agency == nullptr) return -1;
+  int requested = 0;
+  TSQLQuery query(FSQLDB);
+  if (table->GetState() == tsEdit) {
+    requested = get_int_val(agency->GetValue(), 0, static_cast<unsigned>(strlen(agency->GetValue())));
+    read_first_row(query, "SELECT a.AgencyPKey, b.AdminCode FROM " + quote_identifier(table->GetTableName()) +
+                              " a, RL_Agencies b WHERE (b.PKey=a.AgencyPKey) AND a.PKey=" +
+                              intToString(table->GetPostToPKey()) + ";");
+    if (requested == 0) requested = query.GetIntFieldByNumber(0);
+    currentAdminCode = query.GetFieldByNumber(1);
+  }
+  int stamped = 1;
+  int result = FAccessController->GetLoggedInAgencyPKey(requested, &stamped);
+  agency->SetValue(intToString(stamped));
+  read_first_row(query, "SELECT AdminCode FROM RL_Agencies WHERE PKey=" + intToString(stamped) + ";");
+  stampedAdminCode = query.GetFieldByNumber(0);
+  return result;
 }

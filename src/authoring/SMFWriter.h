@@ -1,13 +1,53 @@
-// The row-editing component of one open metafile: edits control tables and
-// lookup tables under the access rights of the logged-in agencies.
+// The row-editing component of one open metafile: the row-buffer cycle over
+// control tables and lookup tables under the access rights of the logged-in
+// agencies, posting, uniqueness checks, agency stamping, the propagation of
+// renamed fields, messages and lookup tables into dependent edit logic,
+// deletion with its impact, membership, and lookup-table definition.
 #pragma once
+
+#include <string>
+#include <vector>
+
+#include "storage/TableStats.h"
 
 class TSMF;
 class TSQLDB;
+class TSQLQuery;
 class TEngineErrorsPump;
 class TQb_AccessController;
-class TTablesList;
-class TDefineTable;
+
+// One changed name or number that the post of an edited row hands to rename
+// propagation: table, column, the value stored before the post, the new value.
+class TUpdateEditLogicObject {
+ public:
+  TUpdateEditLogicObject(const char* table, const char* field, const char* original, const char* value)
+      : TableName(table), FieldName(field), OriginalValue(original), NewValue(value) {}
+
+  const char* GetTableName() const { return TableName.c_str(); }
+  const char* GetFieldName() const { return FieldName.c_str(); }
+  const char* GetOriginalValue() const { return OriginalValue.c_str(); }
+  const char* GetNewValue() const { return NewValue.c_str(); }
+
+ private:
+  std::string TableName;
+  std::string FieldName;
+  std::string OriginalValue;
+  std::string NewValue;
+};
+
+// Ends a savepoint: released when `keep` holds and the release succeeds, else
+// rolled back and released. Answers whether the changes were kept.
+bool finish_savepoint(TSQLDB* db, const char* name, bool keep);
+
+// "RL_" or "sqlite_" when the name begins with it (letter case aside): the
+// names of control tables and of the database's own tables; else null.
+const char* reserved_prefix(const std::string& tableName);
+// Why a name cannot be a new lookup table's: a reserved prefix, or a name that
+// would need quoting (it is pasted into the table's statements). Empty when it can.
+std::vector<std::string> lookup_name_refusals(const std::string& tableName);
+// The first 8 characters of a lookup table's name and "_": "x" + it begins
+// the names of the table's indexes, "_" + it those of its triggers.
+std::string lookup_name_stem(const std::string& tableName);
 
 class TSMFWriter {
  public:
@@ -21,8 +61,102 @@ class TSMFWriter {
   // message-text pivots; 0, or -1 with engine errors.
   int ClearEditLogicPivots(int editPKey);
 
+  // Whole-transaction statements with the writer's own failure texts.
+  int BeginTrans();
+  int CommitTrans();
+  int RollbackTrans();
+
+  // The row-buffer cycle: 0, or -1 with engine errors.
+  int Edit(const std::string& table, int pkey);
+  int Insert(const std::string& table);
+  int Cancel(const std::string& table);
+  int SetFieldByName(const std::string& table, const std::string& column, const std::string& value);
+  int SetFieldByNumber(const std::string& table, int number, const std::string& value);
+  int Post(const std::string& table, int* pkey);
+  bool have_access_rights(TRL_MCO kind, int pkey);
+
+  // Uniqueness and agency stamping.
+  int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
+                     int* clashPKey);
+  static bool is_system_table(TTableDef* table);
+  int set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode);
+
+  // Deletion with its impact on dependent rows, and membership of edit sets
+  // and layouts: 0, or -1 with engine errors.
+  int Delete(const std::string& table, int pkey);
+  bool verify_delete_impact(const std::string& table, int pkey, std::string& droppedTable);
+  int AddEditSetsPivot(int editSetPKey, int editPKey);
+  int DeleteEditSetsPivot(int editSetPKey, int editPKey);
+  int AddLayoutsPivot(int layoutPKey, int fieldPKey, int startPos);
+  int DeleteLayoutsPivot(int layoutPKey, int fieldPKey);
+
+  // Lookup-table definition: name it, add its columns, then create it (or
+  // restructure the table of that name): 0, or -1 with engine errors.
+  int DefineTableStructure(const std::string& name, int restructure);
+  int AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                   int triggerMaintained, const char* inList, const char* low, const char* high,
+                   const char* defaultValue, int indexKind);
+  int CreateTable(int* pkey);
+  bool index_name_exists(const std::string& name);
+
+  // Rename propagation: rewrite and recompile the edits that depend on the
+  // changed row; false when an edit could not be rewritten or recompiled.
+  bool update_edit_fields(TUpdateEditLogicObject* change, int fieldPKey);
+  bool update_edit_tables(TUpdateEditLogicObject* change, int tablePKey);
+  bool update_edit_messages(TUpdateEditLogicObject* change, int messagePKey);
+
  private:
+  typedef std::string (*TLogicRewrite)(const std::string& logic, const std::string& oldValue,
+                                       const std::string& newValue);
+
+  static bool is_column(const TFieldDef* field, const char* schemaName);
+  void add_error(const char* method, const std::string& message);
+  // Runs one statement; a failure records the database's message and "SQL: ".
+  bool exec_logged(const char* method, const std::string& sql);
+  int transaction_result(bool accepted, const char* method, const char* fallback);
+  TTableDef* find_table(const std::string& table, const char* method);
+  TTableDef* find_editing_table(const std::string& table, const char* method);
+  int owner_agency(TRL_MCO kind, int pkey);
+  int set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method);
+  int set_password(TFieldDef* field, const std::string& value, const char* method);
+  TFieldDef* column_at(TTableDef* table, int order, const char* method);
+  int post_insert(TTableDef* table, int* pkey);
+  int post_edit(TTableDef* table);
+  int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
+  int propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames,
+                        const TUpdateEditLogicObject*& renamedTable);
+  int rename_lookup_table(TUpdateEditLogicObject& change, int pkey, const TUpdateEditLogicObject*& renamedTable);
+  void get_original_value(TTableDef* table, TFieldDef* field, std::string& value);
+  bool compare_old_new_field_length(int fieldPKey, int newLength);
+  bool update_dependent_edits(TUpdateEditLogicObject* change, const char* pivot, const char* keyColumn,
+                              int pkey, TLogicRewrite rewrite);
+  bool rewrite_edit_logic(int editPKey, const std::string& oldValue, const std::string& newValue,
+                          TLogicRewrite rewrite);
+  bool delete_row(const std::string& table, int pkey);
+  bool impact_exec(const std::string& sql, const char* failure, bool withReason);
+  bool clear_dependent_logic(const char* pivot, const char* keyColumn, int pkey, const char* failure);
+  bool settle_agency(int pkey);
+  bool settle_message(int pkey);
+  bool settle_lookup_table(int pkey, std::string& droppedTable);
+  std::string main_table_named(const std::string& name);
+  struct TMembership;
+  int change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos);
+  bool lookup_name_allowed(const std::string& name, const char* method);
+  bool integer_value_allowed(const std::string& column, const char* value);
+  std::string column_definition(const std::string& column, int isInteger, int length, int nullable,
+                                int triggerMaintained, const char* inList, const char* low, const char* high,
+                                const char* defaultValue);
+  int add_column_index(const std::string& column, int indexKind);
+  bool build_table(const std::string& name, bool restructure, int* pkey);
+  bool restore_rows(const std::string& name);
+  bool reapply_triggers(const std::string& name);
+  bool create_step(const std::string& sql, const char* failure);
+  bool register_table(const std::string& name, int* pkey);
+
+  TSMF* FSMF;
   TSQLDB* FSQLDB;
   TEngineErrorsPump* FEnginePump;
+  TQb_AccessController* FAccessController;
+  TTablesList* FTablesList;
   TDefineTable* FDefineTable;
 };

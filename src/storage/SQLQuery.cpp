@@ -1,6 +1,7 @@
 // The checked statement wrapper.
 #include "storage/SQLQuery.h"
 
+#include <cstring>
 #include <stdexcept>
 
 #include "storage/SQLDB.h"
@@ -183,6 +184,27 @@ bool TSQLQuery::ExecSQL() {
     FLastError = *e.what() != '\0' ? e.what() : "undefined error in TSQLDB::ExecSQL";
     return false;
   }
+}
+
+// Host text reaches the database one statement at a time, so text pasted into
+// a statement can never stack a second one behind it.
+bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts) {
+  if (!text_and_connection_given()) return false;
+  sqlite3* db = FSQLDB->Database();
+  sqlite3_stmt* statement = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db, FSQLText.c_str(), -1, &statement, &tail);
+  FLastError.clear();
+  if (rc == SQLITE_OK && statement == nullptr) FLastError = "SQLText is empty";
+  if (rc == SQLITE_OK && tail != nullptr && tail[strspn(tail, " \t\r\n")] != '\0')
+    FLastError = "SQLText holds more than one statement";
+  for (size_t i = 0; rc == SQLITE_OK && FLastError.empty() && i < texts.size(); ++i)
+    rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), texts[i].data(), static_cast<int>(texts[i].size()),
+                           SQLITE_TRANSIENT);
+  while (FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW)) rc = TSQLDB::StepStatement(statement);
+  if (FLastError.empty() && rc != SQLITE_DONE) FLastError = sqlite3_errmsg(db);
+  sqlite3_finalize(statement);
+  return FLastError.empty();
 }
 
 bool TSQLQuery::PrepareParameterizedQuery() {

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "storage/QueryBase.h"
 
@@ -32,6 +33,10 @@ class TSQLQuery : public TQueryBase {
   bool GetColumnConstraints(const char* table, const char* column, int* isNullable,
                             int* isPrimaryKey, int* isAutoInc);
   bool ExecSQL();
+  // Runs the text as exactly one statement, with `texts` bound to its "?"
+  // parameters in order; a text that holds a second statement is refused.
+  // Like ExecSQL it reports failure only by its result and never throws.
+  bool ExecOneSQL(const std::vector<std::string>& texts = {});
 
   // Parameterized operations: they throw std::runtime_error on failure.
   bool PrepareParameterizedQuery();

@@ -119,18 +119,23 @@ std::string ci_stringReplace(const std::string& text, const std::string& find,
 }
 
 int ci_stringFind(const std::string& text, const std::string& find, bool wordStart) {
-  if (find.empty()) return -1;
-  size_t i = 0;
+  size_t found = ci_stringFindFrom(text, find, wordStart, 0);
+  return found == std::string::npos ? -1 : static_cast<int>(found);
+}
+
+size_t ci_stringFindFrom(const std::string& text, const std::string& find, bool wordStart, size_t from) {
+  if (find.empty()) return std::string::npos;
+  size_t i = from;
   while (i < text.size()) {
     if (!may_start_match(text, i, find[0], wordStart)) {
       ++i;
       continue;
     }
     size_t k = match_length(text, i, find);
-    if (k == find.size()) return static_cast<int>(i);
+    if (k == find.size()) return i;
     i += k;
   }
-  return -1;
+  return std::string::npos;
 }
 
 int posix_stricmp(const char* a, const char* b) {

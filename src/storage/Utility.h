@@ -28,6 +28,9 @@ std::string stringReplace(const std::string& text, const std::string& oldText,
 std::string ci_stringReplace(const std::string& text, const std::string& find,
                              const std::string& replacement, bool wordStart);
 int ci_stringFind(const std::string& text, const std::string& find, bool wordStart);
+// The same search starting at `from`, where the word rule still looks at the
+// character before; npos when there is no match.
+size_t ci_stringFindFrom(const std::string& text, const std::string& find, bool wordStart, size_t from);
 
 int posix_stricmp(const char* a, const char* b);
 

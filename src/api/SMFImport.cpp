@@ -1,0 +1,80 @@
+// TSMF operations of an import: opening and closing it, listing candidates,
+// copying a lookup table and writing a stored agency password.
+#include <stdexcept>
+
+#include "api/SMF.h"
+#include "authoring/ImportMetafile.h"
+#include "storage/EngineErrorsPump.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+bool TSMF::has_import(const char* method) {
+  if (FImportMetafile != nullptr) return true;
+  add_error(method, "FImportMetafile is NULL; call OpenImportMetafile first");
+  return false;
+}
+
+bool TSMF::IsInCallback() const { return FImportMetafile != nullptr && FImportMetafile->IsListing(); }
+
+int TSMF::OpenImportMetafile(const char* path) {
+  if (!parameters_given("OpenImportMetafile", {{path, "path"}})) return -1;
+  if (FImportMetafile != nullptr) {
+    add_error("OpenImportMetafile", "Import Metafile is already running");
+    return -1;
+  }
+  FImportMetafile = new TImportMetafile(FSQLDB, FEnginePump, FQb_AccessController);
+  return FImportMetafile->Open(path);
+}
+
+// A detach that the database refuses keeps the import, so that the close can
+// be tried again (after the host's transaction, for instance).
+int TSMF::CloseImportMetafile() {
+  if (!has_import("CloseImportMetafile")) return -1;
+  if (FImportMetafile->IsListing()) {
+    add_error("CloseImportMetafile", "A candidate listing is running; close the import after it");
+    return -1;
+  }
+  if (FImportMetafile->Close() != 0 && FImportMetafile->IsAttached()) return -1;
+  delete FImportMetafile;
+  FImportMetafile = nullptr;
+  return 0;
+}
+
+int TSMF::GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback) {
+  if (!parameters_given("GetImportCandidates", {{tableName, "tableName"}}) || !has_import("GetImportCandidates"))
+    return -1;
+  try {
+    return FImportMetafile->GetImportCandidates(tableName, keyField, owner, callback);
+  } catch (const std::runtime_error& e) {
+    add_error("GetImportCandidates", std::string("Something bad has happened: ") + e.what());
+    return -1;
+  }
+}
+
+int TSMF::ImportLookupTable(const char* tableName) {
+  if (!parameters_given("ImportLookupTable", {{tableName, "tableName"}}) || !has_import("ImportLookupTable"))
+    return -1;
+  try {
+    int result = FImportMetafile->ImportLookupTable(tableName);
+    return result != 0 ? result : replace_table_def(tableName, tableName) ? 0 : -1;
+  } catch (const std::runtime_error& e) {
+    add_error("ImportLookupTable", std::string("Something bad has happened: ") + e.what());
+    return -1;
+  }
+}
+
+// Only an open import writes a password in its stored form; the text is
+// bound, so any byte of it arrives as it was.
+int TSMF::ImportWritePassword(int agencyPKey, const char* password) {
+  if (!parameters_given("ImportWritePassword", {{password, "password"}}) || !has_import("ImportWritePassword"))
+    return -1;
+  if (!FImportMetafile->IsAttached()) {
+    add_error("ImportWritePassword", "No attached metafile (did you call attach_to_metafile()?)");
+    return -1;
+  }
+  TSQLQuery query(FSQLDB);
+  query.SetSQLText("UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) + ";", false);
+  if (query.ExecOneSQL({password})) return 0;
+  add_error("ImportWritePassword", query.LastErrorMessage());
+  return -1;
+}

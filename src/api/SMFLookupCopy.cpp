@@ -1,0 +1,139 @@
+// TSMF: renaming and copying a lookup table. The new table is made from the
+// old one's stored texts: its CREATE text, rows, catalogue row in
+// RL_LookupTables, indexes and triggers, all inside one savepoint, and then
+// read into the table model.
+#include <stdexcept>
+#include <vector>
+
+#include "api/SMF.h"
+#include "authoring/SMFWriter.h"
+#include "storage/SQLDB.h"
+#include "storage/SQLQuery.h"
+#include "storage/TableStats.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const char* const kMethod = "RenameLookupTable";
+const char* const kRenameSavePoint = "_RenameLookupTable_";
+
+bool is_control_table(const std::string& name) { return uppercase_string(name).compare(0, 3, "RL_") == 0; }
+
+// The stored texts of one kind ("table", "index", "trigger") of exactly that table.
+std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
+  query.SetSQLText(std::string("SELECT [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE AND [type] = '") +
+                       type + "';",
+                   true);
+  query.PrepareParameterizedQuery();
+  query.BindTextParameter(1, tableName.c_str());
+  query.OpenParameterizedQuery();
+  std::vector<std::string> texts;
+  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) texts.push_back(query.GetFieldByNumber(0));
+  query.ReleaseParameterizedQuery();
+  return texts;
+}
+
+}  // namespace
+
+int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey) {
+  if (!parameters_given(kMethod, {{oldName, "oldName"}, {newName, "newName"}})) return -1;
+  TTableDef* oldDef = FTablesList->GetTable(oldName);
+  if (oldDef == nullptr) {
+    add_error(kMethod, std::string("Cannot find table named \"") + oldName + "\"");
+    return -1;
+  }
+  if (!rename_allowed(oldName, newName, isRename)) return -1;
+  if (!FSQLDB->SavePoint(kRenameSavePoint)) {
+    add_error(kMethod, FSQLDB->GetLastDBErrorMessage());
+    return -1;
+  }
+  TSQLQuery query(FSQLDB);
+  TTableDef* newDef = nullptr;
+  try {
+    if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
+      if (read_table_def(newName, oldDef))
+        std::swap(newDef, FCurrentTableDef);
+      else
+        add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+    }
+  } catch (const std::runtime_error& e) {
+    add_error(kMethod, e.what());
+    add_error(kMethod, query.LastErrorMessage());
+  }
+  if (!finish_savepoint(FSQLDB, kRenameSavePoint, newDef != nullptr)) {
+    if (newDef != nullptr) add_error(kMethod, FSQLDB->GetLastDBErrorMessage());
+    delete newDef;
+    return -1;
+  }
+  FTablesList->RemoveTable(FTablesList->GetTable(newName));
+  FTablesList->AddTable(newDef);
+  if (isRename) FTablesList->RemoveTable(oldDef);
+  return 0;
+}
+
+// Every refusal is recorded before the answer. New names are plain
+// identifiers, since they are pasted into the old table's stored texts.
+bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName, bool isRename) {
+  bool allowed = true;
+  auto refuse = [&](const std::string& message) {
+    add_error(kMethod, message);
+    allowed = false;
+  };
+  if (uppercase_string(oldName) == uppercase_string(newName)) refuse("Old table name and new table name are the same");
+  if (is_control_table(oldName))
+    refuse(std::string("You may not ") + (isRename ? "rename" : "copy") +
+           " a metafile control table (starts with \"RL_\")");
+  for (const std::string& refusal : lookup_name_refusals(newName)) refuse(refusal);
+  return allowed;
+}
+
+bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason) {
+  query.SetSQLText(sql, false);
+  if (query.ExecOneSQL()) return true;
+  add_error(kMethod, failure);
+  if (withReason) add_error(kMethod, query.LastErrorMessage());
+  add_error(kMethod, "SQL: " + sql);
+  return false;
+}
+
+bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName,
+                             bool isRename, int agencyPKey) {
+  std::vector<std::string> indexes = schema_texts(query, oldName, "index");
+  std::vector<std::string> triggers = schema_texts(query, oldName, "trigger");
+  std::vector<std::string> tables = schema_texts(query, oldName, "table");
+  std::string create = tables.empty() ? std::string() : tables.front();
+  if (!run_rename_step(query, stringReplace(create, "CREATE TABLE " + oldName, "CREATE TABLE " + newName),
+                       "CREATE TABLE under new name failed", false) ||
+      !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
+                       "Failure to copy data from old table into new table", true))
+    return false;
+  char now[32] = "";
+  get_current_date_time(now, sizeof now - 1);
+  std::string quotedOld = quote_sql_value(oldName);
+  if (isRename ? !run_rename_step(query,
+                                  "UPDATE [RL_LookupTables] SET [TableName] = '" + newName +
+                                      "' WHERE [TableName] = '" + quotedOld + "';",
+                                  "Failure to update table name in RL_LookupTables", true)
+               : !run_rename_step(query,
+                                  "INSERT INTO [RL_LookupTables] ([AgencyPKey], [TableName], [RecCount], "
+                                  "[LastModDate], [Comments]) SELECT " +
+                                      intToString(agencyPKey) + ", '" + newName + "', a.[RecCount], '" + now +
+                                      "', a.[Comments] FROM [RL_LookupTables] a WHERE a.[TableName] = '" +
+                                      quotedOld + "';",
+                                  "Failure to add new table to RL_LookupTables", true))
+    return false;
+  // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
+  for (const std::string& index : indexes) {
+    std::string text = stringReplace(index, "x" + lookup_name_stem(oldName), "x" + lookup_name_stem(newName));
+    text = stringReplace(text, "ON [" + oldName + "]", "ON [" + newName + "]");
+    if (!index.empty() && !run_rename_step(query, text, "Failure to create index", true)) return false;
+  }
+  for (const std::string& trigger : triggers) {
+    std::string text = stringReplace(trigger, "_" + lookup_name_stem(oldName), "_" + lookup_name_stem(newName));
+    text = stringReplace(stringReplace(text, "ON " + oldName, "ON " + newName), "UPDATE " + oldName,
+                         "UPDATE " + newName);
+    if (!run_rename_step(query, text, "Failure to create trigger", true)) return false;
+  }
+  return !isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
+                                      "Failure to drop old table from the database (metafile)", true);
+}

@@ -1,0 +1,294 @@
+// Listing the import candidates of one control table: source rows whose key
+// the target lacks (kind 1), rows under the same key that differ (kind 2) and
+// rows that clash with a target row (kind 3), each handed to the host's
+// callback. Every pass is one SELECT over both metafiles.
+#include <stdexcept>
+
+#include "authoring/ImportMetafile.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+namespace {
+
+typedef TImportMetafile::TPass TPass;
+typedef int (*TCandidateCallback)(void* owner, const char* table, int sourcePKey, int targetPKey,
+                                  const char* display, const char* adminCode, int kind);
+
+enum { kAbsent = 1, kDiffers = 2, kKeyClash = 3 };
+enum { kNoMembers = 0, kEditMembers = 1, kFieldMembers = 2 };
+
+const char* const kAgency = "sa.AdminCode != ta.AdminCode";
+const char* const kFieldDisplay = "src.FieldName || ' [# ' || src.FieldNumber || ']' as RecordKey";
+const char* const kMessageDisplay = "src.MessageNumber || ': ' || src.Message as TheMessage";
+
+std::string differs(const std::string& column) { return "src." + column + " != targ." + column; }
+
+std::string clash(const std::string& same, const std::string& other) {
+  return "(src." + same + " = targ." + same + " AND src." + other + " != targ." + other + ")";
+}
+
+std::string pair_select(const std::string& display) {
+  return "SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, " + display + ", sa.AdminCode ";
+}
+
+// Pass 1: source rows whose key no target row has. `select` names the source
+// PKey, the display text and the owner's admin code.
+TPass absent(const std::string& table, const std::string& select, const std::string& key) {
+  return {kAbsent,
+          select + "FROM SourceDB." + table + " src, SourceDB.RL_Agencies sa " + "WHERE src.AgencyPKey = sa.PKey " +
+              "AND NOT EXISTS ( " + "SELECT targ.PKey FROM " + table + " targ " + "WHERE targ." + key + " = src." +
+              key + " ); ",
+          kNoMembers};
+}
+
+// Pass 2: rows under the same key that differ in a compared column (edits
+// also compare their default messages' numbers).
+TPass different(const std::string& table, const std::string& display, const std::string& key,
+                const std::vector<std::string>& comparisons, bool withMessages) {
+  std::string sql = pair_select(display) + "FROM SourceDB." + table + " src, SourceDB.RL_Agencies sa, " +
+                    (withMessages ? "SourceDB.RL_Messages sm, " : "") + "\t " + table + " targ, RL_Agencies ta" +
+                    (withMessages ? ", RL_Messages tm" : "") +
+                    " WHERE sa.PKey = src.AgencyPKey AND ta.PKey = targ.AgencyPKey " +
+                    (withMessages ? "AND sm.PKey = src.MessagePKey AND tm.PKey = targ.MessagePKey " : "") + "AND src." +
+                    key + " = targ." + key + " AND ( \t";
+  for (size_t i = 0; i < comparisons.size(); ++i) sql += (i == 0 ? "" : "  OR ") + comparisons[i];
+  return {kDiffers, sql + " );", kNoMembers};
+}
+
+// Pass 3: pairs that agree in one identifying column and not in another.
+TPass clashing(const std::string& table, const std::string& display, const std::vector<std::string>& clashes) {
+  std::string sql = pair_select(display) + "FROM SourceDB." + table + " src, " + table +
+                    " targ, SourceDB.RL_Agencies sa WHERE (src.AgencyPKey = sa.PKey) AND (";
+  for (size_t i = 0; i < clashes.size(); ++i) sql += (i == 0 ? "" : " OR ") + clashes[i];
+  return {kKeyClash, sql + ");", kNoMembers};
+}
+
+// Edits, edit sets and layouts are keyed by tag or by name; edit sets and
+// layouts of the same tag and name are also compared by their members.
+std::vector<TPass> tagged_passes(const std::string& table, const std::string& tag, const std::string& name,
+                                 bool byTag, std::vector<std::string> comparisons, int members) {
+  const std::string& key = byTag ? tag : name;
+  comparisons.insert(comparisons.begin(), differs(byTag ? name : tag));
+  std::string display = "src." + name;
+  std::vector<TPass> passes = {absent(table, "SELECT src.PKey as SrcPKey, " + display + ", sa.AdminCode ", key),
+                               different(table, display, key, comparisons, table == "RL_Edits"),
+                               clashing(table, display, {clash(tag, name), clash(name, tag)})};
+  if (members != kNoMembers)
+    passes.push_back({kDiffers,
+                      pair_select(display) + "FROM SourceDB." + table + " src, " + table +
+                          " targ, SourceDB.RL_Agencies sa WHERE src.AgencyPKey = sa.PKey AND src." + tag + " = targ." +
+                          tag + " AND src." + name + " = targ." + name + ";",
+                      members});
+  return passes;
+}
+
+std::vector<TPass> agency_passes(bool) {
+  return {{kAbsent,
+           "SELECT src.PKey as SrcPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies src WHERE NOT EXISTS ( "
+           "SELECT targ.PKey FROM RL_Agencies targ WHERE targ.AdminCode = src.AdminCode ); ",
+           kNoMembers},
+          {kDiffers,
+           "SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies "
+           "src, RL_Agencies targ WHERE src.AdminCode = targ.AdminCode AND (   src.OrgName != targ.OrgName OR "
+           "src.Comments != targ.Comments);",
+           kNoMembers},
+          {kKeyClash,
+           "SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies "
+           "src, RL_Agencies targ WHERE (src.OrgName = targ.OrgName AND src.AdminCode != targ.AdminCode) OR "
+           "(src.AdminCode = targ.AdminCode AND src.OrgName != targ.OrgName);",
+           kNoMembers}};
+}
+
+std::vector<TPass> edit_passes(bool byTag) {
+  return tagged_passes("RL_Edits", "EditTag", "EditName", byTag,
+                       {kAgency, "sm.MessageNumber != tm.MessageNumber", differs("Description"), differs("EditLogic"),
+                        differs("AdminNotes")},
+                       kNoMembers);
+}
+
+std::vector<TPass> edit_set_passes(bool byTag) {
+  return tagged_passes("RL_EditSets", "EditSetTag", "EditSetName", byTag, {kAgency, differs("Description")},
+                       kEditMembers);
+}
+
+std::vector<TPass> layout_passes(bool byTag) {
+  return tagged_passes("RL_Layouts", "LayoutTag", "LayoutName", byTag, {kAgency, differs("Description")},
+                       kFieldMembers);
+}
+
+std::vector<TPass> field_passes(bool) {
+  return {absent("RL_Fields", std::string("SELECT src.PKey, ") + kFieldDisplay + ", " + "sa.AdminCode ", "FieldNumber"),
+          different("RL_Fields", kFieldDisplay, "FieldNumber",
+                    {differs("FieldName"), kAgency, differs("FieldLength"), differs("DataType"), differs("LocalName"),
+                     differs("Comments")},
+                    false),
+          clashing("RL_Fields", kFieldDisplay,
+                   {clash("FieldName", "FieldNumber"), clash("FieldNumber", "FieldName"),
+                    clash("FieldNumber", "FieldLength")}),
+          {kKeyClash,
+           pair_select(kFieldDisplay) + "FROM SourceDB.RL_Fields src, RL_Fields targ, SourceDB.RL_Agencies sa  WHERE "
+                                        "src.AgencyPKey = sa.PKey AND src.LocalName = targ.LocalName AND "
+                                        "src.FieldNumber != targ.FieldNumber;",
+           kNoMembers}};
+}
+
+std::vector<TPass> message_passes(bool) {
+  return {absent("RL_Messages", std::string("SELECT src.PKey, ") + kMessageDisplay + ", sa.AdminCode ", "MessageNumber"),
+          different("RL_Messages", kMessageDisplay, "MessageNumber", {kAgency, differs("Message")}, false),
+          {kKeyClash,
+           pair_select(kMessageDisplay) + "FROM SourceDB.RL_Messages src, RL_Messages targ, SourceDB.RL_Agencies sa "
+                                          "WHERE src.AgencyPKey = sa.PKey AND (src.Message = targ.Message AND "
+                                          "src.MessageNumber != targ.MessageNumber);",
+           kNoMembers}};
+}
+
+std::vector<TPass> table_passes(bool) {
+  return {absent("RL_LookupTables", "SELECT src.PKey as SrcPKey, src.TableName, sa.AdminCode ", "TableName"),
+          different("RL_LookupTables", "src.TableName", "TableName",
+                    {kAgency, differs("RecCount"), differs("LastModDate"), differs("Comments")}, false)};
+}
+
+// The members of set (or layout) `pkey` on side `a` that side `b` lacks in its
+// set of the same tag or name. An edit counts as present when the other set
+// has one of the same tag or one of the same name.
+std::string unmatched_edits(const std::string& a, const std::string& aSchema, const std::string& b,
+                            const std::string& bSchema, int pkey, bool byTag) {
+  std::string key = byTag ? "EditSetTag" : "EditSetName";
+  auto lacks = [&](const std::string& column) {
+    return "NOT EXISTS (    SELECT " + b + "ed." + column + "    FROM " + bSchema + "RL_EditSetEditsPivot " + b +
+           "piv, \t  " + bSchema + "RL_EditSets " + b + "set, " + bSchema + "RL_Edits " + b + "ed    WHERE " + b +
+           "set.PKey = " + b + "piv.EditSetPKey    AND " + b + "ed.PKey=" + b + "piv.EditPKey    AND " + b + "set." +
+           key + " = " + a + "set." + key + "    AND " + b + "ed." + column + " = " + a + "ed." + column + " )";
+  };
+  return "SELECT " + a + "ed.EditTag, " + a + "ed.EditName FROM " + aSchema + "RL_EditSetEditsPivot " + a +
+         "piv,   " + aSchema + "RL_EditSets " + a + "set, " + aSchema + "RL_Edits " + a + "ed WHERE " + a +
+         "set.PKey = " + a + "piv.EditSetPKey AND " + a + "ed.PKey=" + a + "piv.EditPKey AND " + a +
+         "piv.EditSetPKey = " + intToString(pkey) + " AND " + lacks("EditTag") + " AND " + lacks("EditName") + ";";
+}
+
+// A source field needs a target field of the same number, start position
+// and length; a target field only one of the same number.
+std::string unmatched_fields(const std::string& a, const std::string& aSchema, const std::string& b,
+                             const std::string& bSchema, int pkey, bool byTag, bool strict) {
+  std::string key = byTag ? "LayoutTag" : "LayoutName";
+  return "SELECT " + a + "fld.FieldNumber FROM " + aSchema + "RL_LayoutFieldsPivot " + a + "piv,   " + aSchema +
+         "RL_Layouts " + a + "lo, " + aSchema + "RL_Fields " + a + "fld WHERE " + a + "lo.PKey = " + a +
+         "piv.LayoutPKey AND " + a + "fld.PKey=" + a + "piv.FieldPKey AND " + a + "piv.LayoutPKey = " +
+         intToString(pkey) + " AND NOT EXISTS (    SELECT " + b + "fld.FieldNumber    FROM " + bSchema +
+         "RL_LayoutFieldsPivot " + b + "piv, \t  " + bSchema + "RL_Layouts " + b + "lo, " + bSchema + "RL_Fields " + b +
+         "fld    WHERE " + b + "lo.PKey = " + b + "piv.LayoutPKey    AND " + b + "fld.PKey=" + b +
+         "piv.FieldPKey    AND " + b + "lo." + key + " = " + a + "lo." + key + "    AND " + b + "fld.FieldNumber = " +
+         a + "fld.FieldNumber" +
+         (strict ? "    AND " + b + "piv.StartPos = " + a + "piv.StartPos    AND " + b + "fld.FieldLength = " + a +
+                       "fld.FieldLength"
+                 : std::string()) +
+         " );";
+}
+
+// Keeps the host's callback for the length of one listing, however it ends.
+class TCallbackSlot {
+ public:
+  TCallbackSlot(void*& ownerSlot, void*& callbackSlot, void* owner, void* callback)
+      : FOwnerSlot(ownerSlot), FCallbackSlot(callbackSlot) {
+    FOwnerSlot = owner;
+    FCallbackSlot = callback;
+  }
+  ~TCallbackSlot() {
+    FOwnerSlot = nullptr;
+    FCallbackSlot = nullptr;
+  }
+  TCallbackSlot(const TCallbackSlot&) = delete;
+  TCallbackSlot& operator=(const TCallbackSlot&) = delete;
+
+ private:
+  void*& FOwnerSlot;
+  void*& FCallbackSlot;
+};
+
+bool next_row(TSQLQuery& query) {
+  if (!query.FetchNext()) throw std::runtime_error(query.LastErrorMessage());
+  return !query.Eof();
+}
+
+}  // namespace
+
+struct TImportMetafile::TListing {
+  const char* Table;
+  const char* Method;
+  const char* Failure;
+  std::vector<TPass> (*Passes)(bool byTag);
+  const char* TagColumn;  // the keyField that keys the table by tag; null when it has no tag
+};
+
+int TImportMetafile::GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback) {
+  static const TListing kListings[] = {
+      {"RL_Agencies", "get_agencies", "Cannot get Agencies from source metafile ", agency_passes, nullptr},
+      {"RL_Edits", "get_edits", "Cannot get Edits from source metafile ", edit_passes, "EditTag"},
+      {"RL_EditSets", "get_edit_sets", "Cannot get Edit Sets from source metafile ", edit_set_passes, "EditSetTag"},
+      {"RL_Fields", "get_fields", "Cannot get Fields from source metafile ", field_passes, nullptr},
+      {"RL_Layouts", "get_layouts", "Cannot get Layouts from source metafile ", layout_passes, "LayoutTag"},
+      {"RL_Messages", "get_messages", "Cannot get Messages from source metafile ", message_passes, nullptr},
+      {"RL_LookupTables", "get_tables", "Cannot get Lookup Tables from source metafile ", table_passes, nullptr},
+  };
+  if (owner == nullptr || callback == nullptr) {
+    add_error("GetImportCandidates", "Callback owner and callback function must not be NULL");
+    return -1;
+  }
+  // One slot serves one listing: a listing started from the callback would take it away.
+  if (IsListing()) {
+    add_error("GetImportCandidates", "A candidate listing is already running");
+    return -1;
+  }
+  for (const TListing& listing : kListings) {
+    if (posix_stricmp(tableName, listing.Table) != 0) continue;
+    if (listing.TagColumn != nullptr && keyField == nullptr) {
+      add_error("GetImportCandidates", "Parameter \"keyField\" must not be NULL");
+      return -1;
+    }
+    TCallbackSlot slot(FCallbackOwner, FCallback, owner, callback);
+    return run_listing(listing, listing.TagColumn != nullptr && posix_stricmp(keyField, listing.TagColumn) == 0);
+  }
+  add_error("GetImportCandidates",
+            ("Table '" + std::string(tableName) + "' is not a Metafile Consituent Object").substr(0, 99));
+  return -1;
+}
+
+int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
+  TCandidateCallback deliver = reinterpret_cast<TCandidateCallback>(FCallback);
+  TSQLQuery query(FSQLDB);
+  std::string current;
+  try {
+    for (const TPass& pass : listing.Passes(byTag)) {
+      current = pass.SQL;
+      query.OpenSelect(pass.SQL);
+      int display = pass.Kind == kAbsent ? 1 : 2;  // the columns before it: the PKeys
+      for (bool row = !query.Eof(); row; row = next_row(query)) {
+        int source = query.GetIntFieldByNumber(0);
+        int target = pass.Kind == kAbsent ? -1 : query.GetIntFieldByNumber(1);
+        if (pass.Members != kNoMembers && members_match(pass.Members, source, target, byTag)) continue;
+        deliver(FCallbackOwner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
+                query.GetFieldByNumber(display + 1).c_str(), pass.Kind);
+      }
+      query.SetIsActive(false);
+    }
+  } catch (const std::runtime_error& e) {
+    add_failure(listing.Method, listing.Failure, e.what(), current);
+    return -1;
+  }
+  return 0;
+}
+
+bool TImportMetafile::members_match(int members, int sourcePKey, int targetPKey, bool byTag) {
+  std::string sourceSide = members == kEditMembers
+                               ? unmatched_edits("src", "SourceDB.", "targ", "", sourcePKey, byTag)
+                               : unmatched_fields("src", "SourceDB.", "targ", "", sourcePKey, byTag, true);
+  std::string targetSide = members == kEditMembers
+                               ? unmatched_edits("targ", "", "src", "SourceDB.", targetPKey, byTag)
+                               : unmatched_fields("targ", "", "src", "SourceDB.", targetPKey, byTag, false);
+  for (const std::string& sql : {sourceSide, targetSide}) {
+    TSQLQuery query(FSQLDB);
+    query.OpenSelect(sql);
+    if (!query.Eof()) return false;
+  }
+  return true;
+}

@@ -1,0 +1,60 @@
+// The open import of one metafile: a second metafile attached to the
+// metafile's connection as "SourceDB" while the built-in super user is logged
+// in, the listing of its import candidates and the copy of its lookup tables.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TSQLDB;
+class TSQLQuery;
+class TEngineErrorsPump;
+class TQb_AccessController;
+
+class TImportMetafile {
+ public:
+  TImportMetafile(TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController* access);
+  ~TImportMetafile();
+  TImportMetafile(const TImportMetafile&) = delete;
+  TImportMetafile& operator=(const TImportMetafile&) = delete;
+
+  // Attaches the source and logs the super user in; 0 or -1.
+  int Open(const char* path);
+  // Logs the import's super user out and detaches the source; 0 or -1 (the
+  // source stays attached when the database refuses the detach).
+  int Close();
+  bool IsAttached() const { return !FAlias.empty(); }
+  // True while a listing of candidates is calling back into the host.
+  bool IsListing() const { return FCallback != nullptr; }
+
+  int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
+  int ImportLookupTable(const std::string& tableName);
+
+  // One statement of a listing, the kind of candidate its rows are, and for
+  // pass 4 the members that decide whether a row is one.
+  struct TPass {
+    int Kind;
+    std::string SQL;
+    int Members;
+  };
+  struct TListing;
+
+ private:
+  int attach_to_metafile(const std::string& path);
+  int detach_from_metafile();
+  void add_error(const char* method, const std::string& message);
+  void add_failure(const char* method, const std::string& what, const std::string& reason, const std::string& sql);
+  int run_listing(const TListing& listing, bool byTag);
+  bool members_match(int members, int sourcePKey, int targetPKey, bool byTag);
+  bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
+  std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
+
+  std::string FSourcePath;
+  std::string FAlias;
+  bool FSuperUserWasLoggedIn = true;
+  TSQLDB* FSQLDB;
+  TEngineErrorsPump* FEngineErrorsPump;
+  TQb_AccessController* FAccessController;
+  void* FCallbackOwner = nullptr;
+  void* FCallback = nullptr;
+};

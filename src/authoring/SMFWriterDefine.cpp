@@ -1,0 +1,262 @@
+// Defining lookup tables: the pending definition (name, columns with their
+// exact declarations, index statements with free index names), and creating
+// or restructuring the table from it inside one savepoint.
+#include <cctype>
+#include <stdexcept>
+
+#include "api/SMF.h"
+#include "authoring/SMFWriter.h"
+#include "storage/SQLDB.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const char* const kCreateSavePoint = "_CreateTable_";
+const char* const kCorrupted = "WARNING: This metafile may now be corrupted; close without saving";
+const size_t kIndexNameLength = 49;
+
+bool given(const char* text) { return text != nullptr && *text != '\0'; }
+
+bool is_integer(const std::string& text) {
+  size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  return text.size() > start &&
+         text.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+}  // namespace
+
+const char* reserved_prefix(const std::string& tableName) {
+  std::string upper = uppercase_string(tableName);
+  if (upper.compare(0, 3, "RL_") == 0) return "RL_";
+  if (upper.compare(0, 7, "SQLITE_") == 0) return "sqlite_";
+  return nullptr;
+}
+
+std::vector<std::string> lookup_name_refusals(const std::string& tableName) {
+  std::vector<std::string> refusals;
+  if (const char* prefix = reserved_prefix(tableName))
+    refusals.push_back(std::string("You may not start a look-up table name with \"") + prefix + "\"");
+  if (sql_identifier(tableName) != tableName) refusals.push_back("Invalid look-up table name \"" + tableName + "\"");
+  return refusals;
+}
+
+std::string lookup_name_stem(const std::string& tableName) { return tableName.substr(0, 8) + "_"; }
+
+bool TSMFWriter::lookup_name_allowed(const std::string& name, const char* method) {
+  std::vector<std::string> refusals = lookup_name_refusals(name);
+  for (const std::string& refusal : refusals) add_error(method, refusal);
+  return refusals.empty();
+}
+
+// Control tables and the database's own tables can never be defined as
+// lookup tables; the name is pasted bare into the CREATE statement.
+int TSMFWriter::DefineTableStructure(const std::string& name, int restructure) {
+  FDefineTable->ClearAll();
+  if (!lookup_name_allowed(name, "DefineTableStructure")) return -1;
+  FDefineTable->SetTableName(name);
+  FDefineTable->SetIsRestructuring(restructure != 0);
+  return 0;
+}
+
+bool TSMFWriter::integer_value_allowed(const std::string& column, const char* value) {
+  if (!given(value) || is_integer(value)) return true;
+  add_error("AddColumnDef", std::string("Value \"") + value + "\" is not a whole number for column \"" + column + "\"");
+  return false;
+}
+
+// Names must stand bare in the statements, integer bounds and defaults must be
+// numbers, and text bounds and defaults have their quotes doubled; the value
+// list is SQL by contract and stays inside the one CREATE statement.
+int TSMFWriter::AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
+                             int triggerMaintained, const char* inList, const char* low, const char* high,
+                             const char* defaultValue, int indexKind) {
+  std::string column = name;
+  std::string source = sourceName == nullptr ? "" : sourceName;
+  bool valid = true;
+  for (const std::string* checked : {&column, &source}) {
+    if ((checked == &source && source.empty()) || sql_identifier(*checked) == *checked) continue;
+    add_error("AddColumnDef", "Invalid column name \"" + *checked + "\"");
+    valid = false;
+  }
+  if (isInteger != 0) {
+    bool bounds = given(low) && given(high);
+    valid = (!bounds || (integer_value_allowed(column, low) && integer_value_allowed(column, high))) && valid;
+    valid = integer_value_allowed(column, defaultValue) && valid;
+  } else if (length <= 0) {
+    add_error("AddColumnDef", "Character fields cannot be defined with 0 length");
+    valid = false;
+  }
+  if (!valid) return -1;
+  TDefineColumn* definition = new TDefineColumn(
+      column.c_str(),
+      column_definition(column, isInteger, length, nullable, triggerMaintained, inList, low, high, defaultValue).c_str(),
+      source.c_str());
+  definition->SetIsTriggerMaintained(triggerMaintained);
+  FDefineTable->AddColumnDef(definition);
+  return indexKind <= 0 ? 0 : add_column_index(column, indexKind);
+}
+
+std::string TSMFWriter::column_definition(const std::string& column, int isInteger, int length, int nullable,
+                                          int triggerMaintained, const char* inList, const char* low,
+                                          const char* high, const char* defaultValue) {
+  std::string text = "[" + column + "]";
+  if (isInteger != 0)
+    text += " integer ";
+  else
+    text += (triggerMaintained == 0 && length <= 6 ? " char(" : " varchar(") + intToString(length) + ") ";
+  text += nullable != 0 ? "NULL " : "NOT NULL ";
+  bool bounds = given(low) && given(high);
+  if (isInteger != 0) {
+    text += "check(typeof(" + column + ") = 'integer') ";
+    if (bounds) text += "check(" + column + " between " + low + " and " + high + ") ";
+  } else {
+    text += "collate nocase ";
+    if (given(inList))
+      text += "check(" + column + " in (" + inList + ")) ";
+    else if (bounds)
+      text += "check(" + column + " between '" + quote_sql_value(low) + "' and '" + quote_sql_value(high) + "') ";
+  }
+  if (defaultValue == nullptr && nullable != 0) return text;
+  if (!given(defaultValue)) return text + (isInteger != 0 ? "default 0" : "default ''");
+  return text + (isInteger != 0 ? std::string("default ") + defaultValue
+                                : "default '" + quote_sql_value(defaultValue) + "'");
+}
+
+// Pending index texts are not consulted: only the database's index names.
+int TSMFWriter::add_column_index(const std::string& column, int indexKind) {
+  std::string table = FDefineTable->GetTableName();
+  std::string base = "x" + lookup_name_stem(table) + column;
+  std::string index;
+  for (int attempt = -1; attempt <= 9 && index.empty(); ++attempt) {
+    std::string candidate = (attempt < 0 ? base : base + intToString(attempt)).substr(0, kIndexNameLength);
+    if (!index_name_exists(candidate)) index = candidate;
+  }
+  if (index.empty()) {
+    add_error("AddColumnDef", ("Index name \"" + base +
+                               "\" is already in use, and 10 attempts to modify it have failed.Change either the first "
+                               "8 characters of the Table name to something unique,or change the column name and try "
+                               "again.")
+                                  .substr(0, 498));
+    return -1;
+  }
+  FDefineTable->AddIndexDef(indexKind == 1
+                                ? "CREATE INDEX " + index + " ON [" + table + "] ([" + column + "], [PKey])"
+                                : "CREATE UNIQUE INDEX " + index + " ON [" + table + "] ([" + column + "])");
+  return 0;
+}
+
+bool TSMFWriter::index_name_exists(const std::string& name) {
+  TSQLQuery query(FSQLDB);
+  try {
+    query.SetSQLText("SELECT [name] FROM sqlite_master WHERE [type] LIKE 'index' AND [name] LIKE ?;", true);
+    query.PrepareParameterizedQuery();
+    query.BindTextParameter(1, name.c_str());
+    query.OpenParameterizedQuery();
+    return !query.Eof();
+  } catch (const std::runtime_error&) {
+    add_error("index_name_exists", FSQLDB->GetLastDBErrorMessage());
+    return false;
+  }
+}
+
+// A failure anywhere rolls the whole creation or restructure back, so no
+// back-up table or half-built table is ever left behind.
+int TSMFWriter::CreateTable(int* pkey) {
+  if (FDefineTable->GetColumnsCount() == 0) {
+    add_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable");
+    return -1;
+  }
+  std::string name = FDefineTable->GetTableName();
+  bool restructure = FDefineTable->GetIsRestructuring();
+  if (TTableDef* old = restructure ? FTablesList->GetTable(name) : nullptr)
+    for (int i = 0; i < old->GetTriggerCount(); ++i) FDefineTable->AddTriggerDef(old->GetTrigger(i));
+  if (!FSQLDB->SavePoint(kCreateSavePoint)) {
+    add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
+    return -1;
+  }
+  bool built = build_table(name, restructure, pkey);
+  if (!finish_savepoint(FSQLDB, kCreateSavePoint, built)) {
+    if (built) add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
+    return -1;
+  }
+  return FSMF->replace_table_def(name, name) ? 0 : -1;
+}
+
+bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pkey) {
+  // Only the metafile's own table is restructured, never one of an attached import source.
+  if (restructure && !create_step("ALTER TABLE main.[" + name + "] RENAME TO [" + name + "_bak];",
+                                  "Unable to rename original table to a back-up name"))
+    return false;
+  std::string create = "CREATE TABLE " + name + "( [PKey] integer NOT NULL PRIMARY KEY, \n";
+  for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
+    create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
+  if (!create_step(create + ");", "Unable to create table as defined")) return false;
+  if (restructure && !restore_rows(name)) return false;
+  for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
+    if (!create_step(FDefineTable->GetIndexDef(i), "Unable to create index for restructured table")) return false;
+  return restructure || register_table(name, pkey);
+}
+
+// Copies the rows from the back-up by source column, drops the back-up, and
+// brings back the triggers of the trigger-maintained columns.
+bool TSMFWriter::restore_rows(const std::string& name) {
+  std::string targets, sources;
+  for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
+    TDefineColumn* column = FDefineTable->GetColumnDef(i);
+    if (*column->GetColumnSourceName() == '\0') continue;
+    targets += (targets.empty() ? "[" : ", [") + std::string(column->GetColumnName()) + "]";
+    sources += (sources.empty() ? "[" : ", [") + std::string(column->GetColumnSourceName()) + "]";
+  }
+  if (!targets.empty() &&
+      !create_step("INSERT INTO [" + name + "] (" + targets + ") SELECT " + sources + " FROM [" + name + "_bak];",
+                   "Unable to port data from old table structure to new"))
+    return false;
+  return create_step("DROP TABLE IF EXISTS " + name + "_bak;", "Unable to drop old/back-up table") &&
+         reapply_triggers(name);
+}
+
+// A trigger comes back when it sets a trigger-maintained column; a trigger
+// that cannot be created is passed over. Updating every row then runs them.
+bool TSMFWriter::reapply_triggers(const std::string& name) {
+  bool reapplied = false;
+  TSQLQuery query(FSQLDB);
+  for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
+    TDefineColumn* column = FDefineTable->GetColumnDef(i);
+    if (column->GetIsTriggerMaintained() == 0) continue;
+    std::string setColumn = "SET [" + std::string(column->GetColumnName()) + "] ";
+    for (unsigned t = 0; t < FDefineTable->GetTriggerCount(); ++t) {
+      std::string trigger = FDefineTable->GetTriggerDef(t);
+      if (trigger.find(setColumn) == std::string::npos) continue;
+      query.SetSQLText(trigger, false);
+      reapplied = query.ExecOneSQL() || reapplied;
+    }
+  }
+  return !reapplied ||
+         create_step("UPDATE " + name + " SET PKey = PKey;", "Unable to fire trigger(s) in restructured table");
+}
+
+bool TSMFWriter::create_step(const std::string& sql, const char* failure) {
+  TSQLQuery query(FSQLDB);
+  query.SetSQLText(sql, false);
+  if (query.ExecOneSQL()) return true;
+  add_error("CreateTable", failure);
+  add_error("CreateTable", kCorrupted);
+  add_error("CreateTable", query.LastErrorMessage());
+  add_error("CreateTable", sql);
+  return false;
+}
+
+// The new table's catalogue row, through the row buffer like any other.
+bool TSMFWriter::register_table(const std::string& name, int* pkey) {
+  bool added = Insert("RL_LookupTables") == 0;
+  if (added) {
+    SetFieldByName("RL_LookupTables", "TableName", name);
+    SetFieldByName("RL_LookupTables", "RecCount", "0");
+    added = Post("RL_LookupTables", pkey) == 0;
+  }
+  if (added) return true;
+  add_error("CreateTable", "Unable to add newly-created table to RL_LookupTables");
+  add_error("CreateTable", kCorrupted);
+  return false;
+}

@@ -1,0 +1,218 @@
+// Posting a row buffer: one INSERT, or one UPDATE inside a savepoint together
+// with the renames it carries into edit logic and lookup tables.
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+
+#include "api/SMF.h"
+#include "authoring/SMFWriter.h"
+#include "storage/SQLDB.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+namespace {
+
+const char* const kPostSavePoint = "__smfwriter_post_edit__";
+
+size_t skip_digits(const std::string& text, size_t i) {
+  while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  return i;
+}
+
+// A decimal number, with an optional sign, fraction and exponent: the only
+// text that may stand bare in a statement.
+bool is_number(const std::string& text) {
+  size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  size_t i = skip_digits(text, start);
+  size_t digits = i - start;
+  if (i < text.size() && text[i] == '.') {
+    size_t fraction = skip_digits(text, i + 1);
+    digits += fraction - i - 1;
+    i = fraction;
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t exponent = i + 1 < text.size() && (text[i + 1] == '+' || text[i + 1] == '-') ? i + 2 : i + 1;
+    i = skip_digits(text, exponent);
+    if (i == exponent) return false;
+  }
+  return i == text.size();
+}
+
+// A buffered value as a statement writes it: SQL NULL where the posting rules
+// make one, a number bare in a numeric column, anything else quoted.
+std::string value_text(const TFieldDef* field, const std::string& value, bool nullText) {
+  bool numeric = field->GetDataType() == edtInteger || field->GetDataType() == edtDouble;
+  if (value == "NULL" && (numeric || nullText)) return "NULL";
+  if (numeric && is_number(value)) return value;
+  return "'" + quote_sql_value(value) + "'";
+}
+
+void append(std::string& list, const std::string& item) { list += (list.empty() ? "" : ", ") + item; }
+
+}  // namespace
+
+int TSMFWriter::Post(const std::string& table, int* pkey) {
+  TTableDef* definition = find_table(table, "Post");
+  if (definition == nullptr) return -1;
+  if (!definition->IsEditing()) {
+    add_error("Post", "Table named \"" + table + "\" is NOT in insert or edit mode; cannot post");
+    return -1;
+  }
+  int result = 0;
+  if (definition->GetState() == tsInsert) {
+    result = post_insert(definition, pkey);
+  } else {
+    *pkey = definition->GetPostToPKey();
+    result = post_edit(definition);
+  }
+  definition->Cancel();
+  return result;
+}
+
+// The column at `order`, or null after recording that the model has none.
+TFieldDef* TSMFWriter::column_at(TTableDef* table, int order, const char* method) {
+  TFieldDef* field = table->GetColumn(order);
+  if (field == nullptr)
+    add_error(method, "Mayhem in the tables list! Column " + intToString(order) + " in table \"" +
+                          table->GetTableName() + "\" out of range");
+  return field;
+}
+
+int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
+  *pkey = 0;
+  std::string columns, values;
+  for (int i = 0; i < table->GetColumnCount(); ++i) {
+    TFieldDef* field = column_at(table, i, "post_insert");
+    if (field == nullptr) return -1;
+    if (!field->GetIsModified()) continue;
+    append(columns, quote_identifier(field->GetFieldName()));
+    append(values, value_text(field, field->GetValue(), false));
+  }
+  if (columns.empty()) return 0;
+  std::string name = quote_identifier(table->GetTableName());
+  bool written = exec_logged("post_insert", "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ");");
+  table->ClearWriteFields();
+  if (!written) return -1;
+  TSQLQuery query(FSQLDB);
+  try {
+    query.OpenSelect("SELECT PKey FROM " + name + " WHERE rowid = last_insert_rowid();");
+  } catch (const std::runtime_error& e) {
+    add_error("post_insert", e.what());
+    return -1;
+  }
+  if (!query.Eof()) *pkey = query.GetIntFieldByNumber(0);
+  return 0;
+}
+
+int TSMFWriter::post_edit(TTableDef* table) {
+  if (!FSQLDB->SavePoint(kPostSavePoint)) {
+    add_error("post_edit", FSQLDB->GetLastDBErrorMessage());
+    return -1;
+  }
+  std::vector<TUpdateEditLogicObject> renames;
+  const TUpdateEditLogicObject* renamedTable = nullptr;
+  int result = -1;
+  try {
+    result = write_edited_row(table, renames);
+    if (result == 0) result = propagate_renames(table, renames, renamedTable);
+  } catch (const std::exception& e) {
+    add_error("post_edit", e.what());
+    result = -1;
+  }
+  if (!finish_savepoint(FSQLDB, kPostSavePoint, result == 0)) {
+    if (result == 0) add_error("post_edit", FSQLDB->GetLastDBErrorMessage());
+    result = -1;
+    // The rollback brought the old lookup table back; so must the model.
+    if (renamedTable != nullptr) FSMF->replace_table_def(renamedTable->GetNewValue(), renamedTable->GetOriginalValue());
+  }
+  return result;
+}
+
+namespace {
+
+bool is_rename_column(TRL_MCO kind, const TFieldDef* field) {
+  const char* name = field->GetFieldName();
+  if (kind == mcoFields) return strcmp(name, "FieldName") == 0 || strcmp(name, "FieldNumber") == 0;
+  if (kind == mcoMessages) return strcmp(name, "MessageNumber") == 0;
+  return kind == mcoLookupTables && strcmp(name, "TableName") == 0;
+}
+
+}  // namespace
+
+// Runs the UPDATE of the edited row, noting the renames it makes. A changed
+// field length takes the field out of its layouts within the same savepoint.
+int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames) {
+  int pkey = table->GetPostToPKey();
+  std::string sets;
+  for (int i = 0; i < table->GetColumnCount(); ++i) {
+    TFieldDef* field = column_at(table, i, "post_edit");
+    if (field == nullptr) return -1;
+    if (!field->GetIsModified()) continue;
+    std::string value = field->GetValue();
+    std::string stored;
+    if (is_rename_column(table->GetMCO(), field)) get_original_value(table, field, stored);
+    if (!stored.empty())
+      renames.emplace_back(table->GetTableName(), field->GetFieldName(), stored.c_str(), value.c_str());
+    if (table->GetMCO() == mcoFields && is_column(field, "FieldLength") && pkey > 0 &&
+        !compare_old_new_field_length(pkey, get_int_val(value.c_str(), 0, static_cast<unsigned>(value.size()))))
+      return -1;
+    if (value.empty() && field->GetIsNullable() && (field->HasLimitToList() || field->HasCheckBetween()))
+      value = "NULL";
+    append(sets, quote_identifier(field->GetFieldName()) + " = " + value_text(field, value, true));
+  }
+  if (sets.empty()) return 0;
+  std::string sql = "UPDATE " + quote_identifier(table->GetTableName()) + " SET " + sets +
+                    " WHERE PKey = " + intToString(pkey) + ";";
+  return exec_logged("post_edit", sql) ? 0 : -1;
+}
+
+int TSMFWriter::propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames,
+                                  const TUpdateEditLogicObject*& renamedTable) {
+  int pkey = table->GetPostToPKey();
+  for (TUpdateEditLogicObject& change : renames) {
+    if (table->GetMCO() == mcoLookupTables) return rename_lookup_table(change, pkey, renamedTable);
+    bool updated = table->GetMCO() == mcoFields ? update_edit_fields(&change, pkey)
+                                                : update_edit_messages(&change, pkey);
+    if (updated) continue;
+    add_error("post_edit", std::string("Failure to update the logic of the edits that depend on ") +
+                               change.GetTableName() + "." + change.GetFieldName());
+    return -1;
+  }
+  return 0;
+}
+
+// A name written back unchanged renames nothing.
+int TSMFWriter::rename_lookup_table(TUpdateEditLogicObject& change, int pkey,
+                                    const TUpdateEditLogicObject*& renamedTable) {
+  if (strcmp(change.GetOriginalValue(), change.GetNewValue()) == 0) return 0;
+  int result = FSMF->RenameLookupTable(change.GetOriginalValue(), change.GetNewValue(), true, 1);
+  if (result == 0) {
+    renamedTable = &change;
+    if (!update_edit_tables(&change, pkey)) result = -1;
+  }
+  if (result != 0)
+    add_error("post_edit",
+              "DANGER! Failed attempt to rename table may have corrupted this metafile. Close it WITHOUT saving!");
+  return result;
+}
+
+void TSMFWriter::get_original_value(TTableDef* table, TFieldDef* field, std::string& value) {
+  TSQLQuery query(FSQLDB);
+  try {
+    query.OpenSelect("SELECT " + quote_identifier(field->GetFieldName()) + " FROM " +
+                     quote_identifier(table->GetTableName()) + " WHERE PKey = " +
+                     intToString(table->GetPostToPKey()) + ";");
+    value = query.GetFieldByNumber(0);
+  } catch (const std::runtime_error&) {
+    value.clear();
+  }
+}
+
+// False only when the field's layout rows had to go and could not be deleted.
+bool TSMFWriter::compare_old_new_field_length(int fieldPKey, int newLength) {
+  TSQLQuery query(FSQLDB);
+  query.OpenSelect("SELECT FieldLength FROM RL_Fields WHERE PKey=" + intToString(fieldPKey) + ";");
+  if (query.GetIntFieldByNumber(0) == newLength) return true;
+  return exec_logged("post_edit", "DELETE FROM RL_LayoutFieldsPivot WHERE FieldPKey=" + intToString(fieldPKey) + ";");
+}

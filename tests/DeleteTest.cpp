@@ -1,0 +1,145 @@
+// Deleting rows through the public API with their impact on every control
+// table, failures that undo only the deletion, lookup tables that may and may
+// not be dropped; and edit-set and layout membership under access rights.
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2, 'AG2', 'Two');"
+    "INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message) VALUES (2, 2, 12, 'twelve');"
+    "INSERT INTO RL_Fields(PKey, AgencyPKey, FieldNumber, FieldName, LocalName) VALUES (1, 2, 1, 'F1', 'L1'),"
+    " (2, 1, 2, 'F2', 'L2');"
+    "INSERT INTO RL_Edits(PKey, AgencyPKey, EditTag, EditName, MessagePKey, CompiledLogic) VALUES"
+    " (1, 2, 'E1', 'One', 2, 'c1'), (2, 1, 'E2', 'Two', 1, 'c2'), (3, 1, 'E3', 'Three', 1, 'c3');"
+    "INSERT INTO RL_EditSets(PKey, AgencyPKey, EditSetTag, EditSetName) VALUES (1, 2, 'S1', 'Set one'),"
+    " (2, 1, 'S2', 'Set two');"
+    "INSERT INTO RL_Layouts(PKey, AgencyPKey, LayoutTag, LayoutName) VALUES (1, 2, 'LA', 'A'), (2, 1, 'LB', 'B');"
+    "CREATE TABLE Zips([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+    "INSERT INTO RL_LookupTables(PKey, AgencyPKey, TableName, RecCount) VALUES (1, 2, 'ZIPS', 0),"
+    " (2, 1, 'RL_Edits', 0), (3, 1, 'Gone', 0), (4, 1, 'x; DROP TABLE RL_Edits', 0);"
+    "INSERT INTO RL_EditFieldsPivot(EditPKey, FieldPKey, FieldOrder) VALUES (1, 1, 1), (2, 2, 1);"
+    "INSERT INTO RL_EditMessagesPivot(EditPKey, MessagePKey, QueltFunc) VALUES (2, 2, 'E');"
+    "INSERT INTO RL_EditTablesPivot(EditPKey, LookupTablePKey) VALUES (3, 1);"
+    "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 1), (2, 1, 4);"
+    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 1);";
+
+class Deletion : public ::testing::Test {
+ protected:
+  int h() const { return file.handle(); }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
+  std::string compiled() { return value("SELECT group_concat(CompiledLogic, ',') FROM RL_Edits"); }
+  OpenMetafile file{kSetup};
+};
+
+}  // namespace
+
+TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
+  EXPECT_EQ(-1, Qb_Delete(h(), "rl_agencies", 1));
+  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Agency \"NONE\" may not be deleted")}), engine_errors(h()));
+  EXPECT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  for (const char* table : {"RL_Edits", "RL_EditSets", "RL_Fields", "RL_Layouts", "RL_Messages", "RL_LookupTables"})
+    EXPECT_EQ("", value(std::string("SELECT PKey FROM ") + table + " WHERE AgencyPKey <> 1")) << table;
+  EXPECT_EQ("1", value("SELECT count(*) FROM RL_Agencies"));
+  EXPECT_EQ(0, Qb_Delete(h(), "RL_Agencies", 99));  // no such row: nothing to do
+}
+
+TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
+  EXPECT_EQ(0, Qb_Delete(h(), "RL_Fields", 1));
+  EXPECT_EQ(",c2,c3", compiled());
+  EXPECT_EQ("0", value("SELECT count(*) FROM RL_LayoutFieldsPivot"));
+
+  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Messages", 1));
+  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Message Number 0 may not be deleted")}), engine_errors(h()));
+  EXPECT_EQ(0, Qb_Delete(h(), "RL_Messages", 2));
+  EXPECT_EQ(",,c3", compiled());
+  EXPECT_EQ("1|1|1", value("SELECT group_concat(MessagePKey, '|') FROM RL_Edits"));
+
+  EXPECT_EQ(0, Qb_Delete(h(), "rl_lookuptables", 1));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+  EXPECT_EQ(",,", compiled());
+  EXPECT_EQ("", value("SELECT name FROM sqlite_master WHERE name = 'Zips'"));
+  EXPECT_EQ(-1, Qb_Edit(h(), "Zips", 1));  // gone from the model too
+
+  EXPECT_EQ(0, Qb_Delete(h(), "RL_Edits", 1));  // no impact step; its pivot rows go with it
+  EXPECT_EQ("0", value("SELECT count(*) FROM RL_EditSetEditsPivot"));
+  EXPECT_EQ(-1, Qb_Delete(h(), "NoSuch", 1));
+  EXPECT_EQ((Rows{writer_error("Delete", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+}
+
+// Only the metafile's own lookup table of the row's name is dropped.
+TEST_F(Deletion, NoOtherTableIsDropped) {
+  TempDir dir;
+  std::string source = dir.file("source.smf");
+  ASSERT_TRUE(create_metafile(source));
+  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
+  EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));
+  EXPECT_EQ("3", value("SELECT count(*) FROM RL_Edits"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ("1", RawDB(source).value("SELECT a FROM Gone"));
+}
+
+// A failure undoes the deletion only, never the host's own transaction.
+TEST_F(Deletion, FailuresUndoOnlyTheDeletion) {
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("ALTER TABLE RL_EditFieldsPivot RENAME TO Moved;"
+                                               "CREATE TRIGGER keep BEFORE UPDATE ON RL_Fields "
+                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(3, insert_row(h(), "RL_Messages", {{"MessageNumber", "3"}, {"Message", "kept"}}));
+  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Fields", 1));
+  EXPECT_EQ((Rows{writer_error("Delete", "Error in attempt to delete PKey 1 from table RL_Fields: "
+                                         "TSQLQuery.open_query")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Agencies", 2));  // edits and edit sets pass to NONE, fields refuse
+  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Cannot update MCO table to change Agency to \"NONE\""),
+                  writer_error("verify_delete_impact", "UPDATE RL_Fields SET AgencyPKey = 1 WHERE AgencyPKey = 2;")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ("kept", value("SELECT Message FROM RL_Messages WHERE PKey = 3"));
+  EXPECT_EQ("2|2", value("SELECT group_concat(AgencyPKey, '|') FROM (SELECT AgencyPKey FROM RL_Edits WHERE PKey = 1"
+                         " UNION ALL SELECT AgencyPKey FROM RL_EditSets WHERE PKey = 1)"));
+  EXPECT_EQ("2", value("SELECT count(*) FROM RL_Fields"));
+}
+
+// A deleted agency's login does not pass to the next agency given its PKey.
+TEST_F(Deletion, DeletedAgencyIsNoLongerLoggedIn) {
+  ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG3"}, {"OrgName", "Three"}, {"Password", "pw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "AG3", "pw"));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 3));
+  ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "NEW"}, {"OrgName", "New"}}));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 3));
+}
+
+TEST_F(Deletion, MembershipUnderRights) {
+  EXPECT_EQ(-1, Qb_AddEditSetsPivot(h(), 1, 2));  // edit set of agency 2
+  EXPECT_EQ((Rows{writer_error("AddEditSetsPivot", "You do not have access rights to modify this edit set")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_DeleteEditSetsPivot(h(), 1, 1));  // refused even when it would change nothing
+  EXPECT_EQ(-1, Qb_DeleteLayoutsPivot(h(), 1, 1));
+  EXPECT_EQ((Rows{writer_error("DeleteLayoutsPivot", "You do not have access rights to modify this layout")}),
+            engine_errors(h()));
+
+  EXPECT_EQ(0, Qb_AddEditSetsPivot(h(), 2, 2));
+  EXPECT_EQ(0, Qb_AddEditSetsPivot(h(), 2, 2));
+  EXPECT_EQ(0, Qb_DeleteEditSetsPivot(h(), 2, 3));  // not a member: nothing to do
+  EXPECT_EQ((Rows{"1|1", "2|2"}), rows("SELECT EditSetPKey, EditPKey FROM RL_EditSetEditsPivot ORDER BY 1"));
+  EXPECT_EQ(0, Qb_DeleteEditSetsPivot(h(), 2, 2));
+  EXPECT_EQ(0, Qb_AddLayoutsPivot(h(), 2, 2, 7));
+  EXPECT_EQ(0, Qb_AddLayoutsPivot(h(), 2, 1, 9));  // already placed: its start stays
+  EXPECT_EQ((Rows{"1|1|1", "2|1|4", "2|2|7"}),
+            rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot ORDER BY 1, 2"));
+  EXPECT_EQ(0, Qb_DeleteLayoutsPivot(h(), 2, 1));
+
+  EXPECT_EQ(-1, Qb_AddLayoutsPivot(h(), 2, 99, 1));
+  EXPECT_EQ((Rows{writer_error("AddLayoutsPivot", "Failure to add Layout/Field pivot record"),
+                  writer_error("AddLayoutsPivot", "FOREIGN KEY constraint failed"),
+                  writer_error("AddLayoutsPivot",
+                               "SQL: INSERT INTO RL_LayoutFieldsPivot (LayoutPKey, FieldPKey, StartPos) VALUES (2, 99, 1);")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  EXPECT_EQ(0, Qb_DeleteEditSetsPivot(h(), 1, 1));
+  EXPECT_EQ((Rows{"2|2|7"}), rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 2"));
+}

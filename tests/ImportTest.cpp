@@ -1,0 +1,285 @@
+// Importing from a second metafile through the public API: opening and
+// closing with the import super user, candidates of every control table
+// (absent, differing, clashing), lookup-table import with indexes, rows and
+// triggers, stored passwords, and re-entry from the candidate callback.
+#include <algorithm>
+
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kTarget =
+    "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2, 'AG2', 'Two');"
+    "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 12, 'twelve');"
+    "INSERT INTO RL_Edits(PKey, EditTag, EditName, EditLogic) VALUES (1, 'E1', 'One', 'a'), (2, 'E2', 'Two', 'b');"
+    "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES (1, 'S1', 'Set one');"
+    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 1);"
+    "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES (1, 1, 'F1', 'L1', 5);"
+    "INSERT INTO RL_Layouts(PKey, LayoutTag, LayoutName) VALUES (1, 'LA', 'A');"
+    "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 1);"
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);";
+
+const char* const kSource =
+    "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2, 'AG2', 'Two changed'), (3, 'AG3', 'Three'),"
+    " (4, 'AG4', 'Two');"
+    "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 12, 'twelve!'), (3, 13, 'TWELVE');"
+    "INSERT INTO RL_Edits(PKey, EditTag, EditName, EditLogic) VALUES (1, 'E1', 'One', 'A'), (2, 'E2', 'Second', 'b'),"
+    " (3, 'E3', 'Three', 'c');"
+    "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES (1, 'S1', 'Set one'), (2, 'S2', 'Set two');"
+    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 1), (1, 3);"
+    "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES (1, 1, 'F1', 'X1', 6),"
+    " (2, 2, 'F2', 'L1', 5);"
+    "INSERT INTO RL_Layouts(PKey, LayoutTag, LayoutName) VALUES (1, 'LA', 'A');"
+    "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 1);"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 3), (2, 'Counties', 2);"
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+    "CREATE TABLE Counties([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5) UNIQUE, [Stamp] varchar(1));"
+    "CREATE INDEX xCounties_Code ON [Counties] ([Code], [PKey]);"
+    "CREATE TRIGGER _Counties_stamp AFTER UPDATE ON Counties BEGIN"
+    " UPDATE Counties SET [Stamp] = 'x' WHERE PKey = new.PKey; END;"
+    "INSERT INTO Counties(Code) VALUES ('A'), ('B');"
+    "CREATE TABLE Busy([PKey] integer NOT NULL PRIMARY KEY, [N] integer);"
+    "INSERT INTO Busy(N) VALUES (0), (0), (0);";
+
+class Import : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(create_metafile(Source));
+    RawDB source(Source);
+    ASSERT_EQ(SQLITE_OK, source.exec(kSource));
+    for (int i = 1; i <= 5; ++i)  // five triggers: the rows are refreshed one by one
+      ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER _Busy_" + std::to_string(i) +
+                                       " AFTER UPDATE ON Busy BEGIN UPDATE Busy SET N = N + 1 WHERE PKey = new.PKey"
+                                       " AND N < 5; END;"));
+  }
+  int h() const { return file.handle(); }
+  Rows candidates(const char* table, const char* keyField = "") {
+    Rows found;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), table, keyField, &found, fn(collect_candidate))) << table;
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+
+  OpenMetafile file{kTarget};
+  TempDir Dir;
+  std::string Source = Dir.file("source.smf");
+};
+
+struct TReentry {
+  int Handle;
+  Rows Results;
+};
+
+int reenter(void* owner, const char*, int, int, const char*, const char*, int) {
+  TReentry* reentry = static_cast<TReentry*>(owner);
+  Rows inner;
+  reentry->Results.push_back(std::to_string(Qb_GetImportCandidates(reentry->Handle, "RL_Fields", "", &inner,
+                                                                   fn(collect_candidate))) +
+                             "|" + std::to_string(Qb_CloseImportMetafile(reentry->Handle)) + "|" +
+                             std::to_string(Edit_Exit(reentry->Handle)) + "|" +
+                             std::to_string(Qb_ImportLookupTable(reentry->Handle, "Counties")));
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(Import, OpenAndCloseWithTheImportSuperUser) {
+  EXPECT_EQ(-1, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ((Rows{tsmf_error("CloseImportMetafile", "FImportMetafile is NULL; call OpenImportMetafile first")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_Login(h(), "", ""));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));  // every agency may be edited meanwhile
+  EXPECT_EQ(0, Qb_Cancel(h(), "RL_Agencies"));
+  EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ((Rows{tsmf_error("OpenImportMetafile", "Import Metafile is already running")}), engine_errors(h()));
+  ASSERT_EQ(0, Qb_Login(h(), "", ""));
+  EXPECT_EQ(3, out_int(Qb_GetLoginsCount, h()));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ(2, out_int(Qb_GetLoginsCount, h()));  // only the import's super user left
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));
+
+  // A super user logged in before the import stays.
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));
+}
+
+TEST_F(Import, PathsAreDataAndFailedOpensMustBeClosed) {
+  std::string quoted = Dir.file("it's; DETACH DATABASE main; --.smf");
+  ASSERT_TRUE(create_metafile(quoted));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), quoted.c_str()));
+  EXPECT_EQ(Rows{}, candidates("RL_LookupTables"));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+
+  std::string missing = Dir.file("no/such/dir.smf");
+  EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), missing.c_str()));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
+                  class_error("TImportMetafile", "attach_to_metafile", "unable to open database: " + missing),
+                  class_error("TImportMetafile", "attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "detach_from_metafile",
+                              "No attached metafile (did you call attach_to_metafile()?)")}),
+            engine_errors(h()));
+  EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+}
+
+// A detach that the database refuses keeps the import open for another try.
+TEST_F(Import, RefusedCloseCanBeTriedAgain) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  candidates("RL_Fields");
+  EXPECT_EQ(-1, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "detach_from_metafile",
+                              "Cannot detach from metafile aliased \"SourceDB\""),
+                  class_error("TImportMetafile", "detach_from_metafile", "database SourceDB is locked"),
+                  class_error("TImportMetafile", "detach_from_metafile", "SQL: DETACH DATABASE SourceDB;")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));  // the super user has left all the same
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+}
+
+TEST_F(Import, CandidatesOfEveryControlTable) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ((Rows{"RL_Agencies|2|2|Two changed|AG2|2", "RL_Agencies|2|2|Two changed|AG2|3",
+                  "RL_Agencies|3|-1|Three|AG3|1", "RL_Agencies|4|-1|Two|AG4|1", "RL_Agencies|4|2|Two|AG4|3"}),
+            candidates("rl_agencies"));
+  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|2|Second|NONE|2", "RL_Edits|2|2|Second|NONE|3",
+                  "RL_Edits|3|-1|Three|NONE|1"}),
+            candidates("RL_Edits", "edittag"));
+  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|-1|Second|NONE|1", "RL_Edits|2|2|Second|NONE|3",
+                  "RL_Edits|3|-1|Three|NONE|1"}),
+            candidates("RL_EDITS", "EditName"));
+  EXPECT_EQ((Rows{"RL_EditSets|1|1|Set one|NONE|2", "RL_EditSets|2|-1|Set two|NONE|1"}),
+            candidates("RL_EditSets", "EditSetTag"));
+  EXPECT_EQ((Rows{"RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
+                  "RL_Fields|2|1|F2 [# 2]|NONE|3"}),
+            candidates("RL_Fields"));
+  EXPECT_EQ((Rows{"RL_Layouts|1|1|A|NONE|2"}), candidates("RL_Layouts", "LayoutTag"));
+  EXPECT_EQ((Rows{"RL_Messages|2|2|12: twelve!|NONE|2", "RL_Messages|3|-1|13: TWELVE|NONE|1",
+                  "RL_Messages|3|2|13: TWELVE|NONE|3"}),
+            candidates("RL_Messages"));
+  EXPECT_EQ((Rows{"RL_LookupTables|1|1|Zip|NONE|2", "RL_LookupTables|2|-1|Counties|NONE|1"}),
+            candidates("RL_LookupTables"));
+
+  // The same members under the same tag and name are no candidate.
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (3, 'E3', 'Three');"
+                                               "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 3);"
+                                               "UPDATE RL_Fields SET FieldLength = 6;"));
+  EXPECT_EQ((Rows{"RL_EditSets|2|-1|Set two|NONE|1"}), candidates("RL_EditSets", "EditSetTag"));
+  EXPECT_EQ(Rows{}, candidates("RL_Layouts", "LayoutName"));
+}
+
+TEST_F(Import, CandidateListingRefusals) {
+  Rows found;
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Fields", "", &found, fn(collect_candidate)));
+  EXPECT_EQ((Rows{tsmf_error("GetImportCandidates", "FImportMetafile is NULL; call OpenImportMetafile first")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Fields", "", nullptr, fn(collect_candidate)));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "GetImportCandidates",
+                              "Callback owner and callback function must not be NULL")}),
+            engine_errors(h()));
+  std::string longName(120, 'z');
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), longName.c_str(), "", &found, fn(collect_candidate)));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "GetImportCandidates",
+                              ("Table '" + longName + "' is not a Metafile Consituent Object").substr(0, 99))}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Edits", nullptr, &found, fn(collect_candidate)));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), nullptr, "", &found, fn(collect_candidate)));
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE RL_LayoutFieldsPivot"));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Layouts", "LayoutTag", &found, fn(collect_candidate)));
+  Rows errors = engine_errors(h());
+  ASSERT_EQ(3u, errors.size());
+  EXPECT_EQ(class_error("TImportMetafile", "get_layouts", "Cannot get Layouts from source metafile "), errors[0]);
+  EXPECT_EQ(0u, errors[2].find(class_error("TImportMetafile", "get_layouts",
+                                           "SQL: SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.LayoutName")));
+  EXPECT_EQ(Rows{}, found);  // the layouts' first passes found nothing to report
+}
+
+// Listing, closing the import or the metafile from inside the callback is
+// refused; other calls work; the listing runs on to its end.
+TEST_F(Import, ReentryFromTheCallback) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  TReentry reentry{h(), {}};
+  EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_LookupTables", "", &reentry, fn(reenter)));
+  EXPECT_EQ((Rows{"-1|-1|-1|0", "-1|-1|-1|-1"}), reentry.Results);
+  EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT PKey, Code, Stamp FROM Counties"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+}
+
+TEST_F(Import, LookupTablesWithIndexesRowsAndTriggers) {
+  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Counties"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  Rows catalogue = rows("SELECT * FROM RL_LookupTables");
+  ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Counties"));
+  EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT * FROM Counties"));
+  EXPECT_EQ((Rows{"index|sqlite_autoindex_Counties_1", "index|xCounties_Code", "table|Counties",
+                  "trigger|_Counties_stamp"}),
+            rows("SELECT type, name FROM sqlite_master WHERE tbl_name = 'Counties' ORDER BY type, name"));
+  EXPECT_EQ(catalogue, rows("SELECT * FROM RL_LookupTables"));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Counties"));
+  ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Busy"));  // five triggers: one refresh per row
+  EXPECT_EQ((Rows{"5", "5", "5"}), rows("SELECT N FROM Busy"));
+  EXPECT_EQ("0", RawDB(Source).value("SELECT max(N) FROM Busy"));
+
+  // A restructure never reaches the source's table of that name.
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TABLE Only(a); INSERT INTO Only VALUES (1);"));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Only", 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "a", "a", 1, 0, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  int pkey = 0;
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(writer_error("CreateTable", "no such table: main.Only"), engine_errors(h())[2]);
+  EXPECT_EQ("1", RawDB(Source).value("SELECT a FROM Only"));
+}
+
+TEST_F(Import, FailedLookupTableImportsLeaveNothing) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  Rows before = snapshot(file.path());
+  const char* schemaQuery = "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE 'table%';";
+  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "counties"));  // the name must be spelled as the source spells it
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable", "Cannot import lookup table \"counties\""),
+                  class_error("TImportMetafile", "ImportLookupTable", "The source metafile has no table of that name"),
+                  class_error("TImportMetafile", "ImportLookupTable", schemaQuery)}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Zip"));  // the target has it already
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable", "Cannot import lookup table \"Zip\""),
+                  class_error("TImportMetafile", "ImportLookupTable", "table Zip already exists"),
+                  class_error("TImportMetafile", "ImportLookupTable", schemaQuery)}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "RL_Edits"));
+  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable",
+                              "You may not start a look-up table name with \"RL_\"")}),
+            engine_errors(h()));
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TRIGGER _Counties_fail AFTER UPDATE ON Counties BEGIN"
+                                          " SELECT RAISE(ABORT, 'refused'); END;"));
+  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Counties"));  // the refresh fails: no half-imported table
+  EXPECT_EQ(class_error("TImportMetafile", "ImportLookupTable", "refused"), engine_errors(h())[1]);
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(-1, Qb_Edit(h(), "Counties", 1));
+}
+
+TEST_F(Import, StoredPasswordsArriveUnchanged) {
+  EXPECT_EQ(-1, Qb_ImportWritePassword(h(), 2, "x"));
+  EXPECT_EQ((Rows{tsmf_error("ImportWritePassword", "FImportMetafile is NULL; call OpenImportMetafile first")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "SRC"}, {"OrgName", "Source"}, {"Password", "secret"}}));
+  std::string stored = RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 3");
+  EXPECT_EQ(0, Qb_ImportWritePassword(h(), 2, stored.c_str()));
+  EXPECT_EQ(0, Qb_ImportWritePassword(h(), 99, stored.c_str()));  // no such agency: nothing written
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ(0, Qb_Login(h(), "AG2", "secret"));
+
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ(0, Qb_ImportWritePassword(h(), 2, "it's'; DELETE FROM RL_Agencies; --"));
+  EXPECT_EQ("it's'; DELETE FROM RL_Agencies; --", RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 2"));
+  EXPECT_EQ("3", RawDB(file.path()).value("SELECT count(*) FROM RL_Agencies"));
+}

@@ -1,0 +1,156 @@
+// Agency logins through the public API: scrambled passwords, the login list,
+// the super user, the rights a login grants over the rows an agency owns, and
+// passwords crafted to slip past the comparison.
+#include "AuthoringTestSupport.h"
+#include "authoring/Qb_AccessController.h"
+
+namespace {
+
+const char* const kFields =
+    "INSERT INTO RL_Fields(PKey, AgencyPKey, FieldNumber, FieldName, LocalName) VALUES (1, 1, 1, 'F1', 'L1');";
+
+class Logins : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(2, insert_row(h(), "RL_Agencies", {{"AdminCode", "ABC"}, {"OrgName", "Agency ABC"}, {"Password", "secret"}}));
+    ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "XYZ"}, {"OrgName", "Agency XYZ"}, {"Password", " Long password\t"}}));
+    ASSERT_EQ(4, insert_row(h(), "RL_Agencies", {{"AdminCode", "NOPW"}, {"OrgName", "No password"}}));
+    ASSERT_EQ(0, RawDB(file.path()).exec("INSERT INTO RL_Fields(PKey, AgencyPKey, FieldNumber, FieldName, LocalName)"
+                                         " VALUES (2, 2, 2, 'F2', 'L2'), (3, 3, 3, 'F3', 'L3');"));
+  }
+  int h() const { return file.handle(); }
+
+  // Every login as "admin code|agency PKey".
+  Rows logins() {
+    Rows result;
+    int count = out_int(Qb_GetLoginsCount, h());
+    for (int i = 0; i < count; ++i) {
+      char code[20] = "";
+      int pkey = -1;
+      EXPECT_EQ(0, Qb_GetLoginByIndex(h(), i, &pkey, code, sizeof code));
+      result.push_back(std::string(code) + "|" + std::to_string(pkey));
+    }
+    return result;
+  }
+  bool may_edit(const char* table, int pkey) {
+    bool allowed = Qb_Edit(h(), table, pkey) == 0;
+    Qb_Cancel(h(), table);
+    return allowed;
+  }
+
+  OpenMetafile file{kFields};
+};
+
+// A password whose scrambled form is empty: its first scrambled byte is zero.
+std::string password_that_scrambles_to_nothing() {
+  for (size_t length = 1; length < 400; ++length)
+    for (char first = 'A'; first <= 'Z'; ++first) {
+      std::string password = first + std::string(length - 1, 'A');
+      if (TQb_AccessController::StoredPassword(password).empty()) return password;
+    }
+  return "";
+}
+
+}  // namespace
+
+TEST_F(Logins, NobodyLoggedInOwnsOnlyAgencyOne) {
+  EXPECT_EQ(0, out_int(Qb_GetLoginsCount, h()));
+  EXPECT_TRUE(may_edit("RL_Fields", 1));
+  EXPECT_TRUE(may_edit("RL_Agencies", 1));
+  EXPECT_FALSE(may_edit("RL_Agencies", 2));
+  EXPECT_EQ(-1, Qb_Edit(h(), "rl_fields", 2));
+  EXPECT_EQ((Rows{writer_error("Edit", "You do not have access rights to modify this object")}), engine_errors(h()));
+}
+
+TEST_F(Logins, AgencyLogsInWithItsScrambledPassword) {
+  std::string stored = RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 2");
+  EXPECT_EQ(TQb_AccessController::StoredPassword("SECRET"), stored);
+  EXPECT_EQ(10u, stored.size());
+  EXPECT_NE("secret", stored);
+
+  EXPECT_EQ(0, Qb_Login(h(), " abc\t", "SECRET "));
+  EXPECT_EQ((Rows{"ABC|2"}), logins());
+  EXPECT_TRUE(may_edit("RL_Fields", 2));
+  EXPECT_TRUE(may_edit("RL_Agencies", 2));
+  EXPECT_FALSE(may_edit("RL_Fields", 3));
+
+  EXPECT_EQ(0, Qb_Login(h(), "abc", "Secret"));  // found again: the list holds "ABC"
+  EXPECT_EQ(-1, Qb_Login(h(), "ABC", "wrong"));  // only checked again, without an error
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+  EXPECT_EQ((Rows{"ABC|2", "ABC|2"}), logins());
+
+  EXPECT_EQ(-1, Qb_Login(h(), "XYZ", "long passwordx"));
+  EXPECT_EQ((Rows{class_error("TQb_AccessController", "Login", "Agency code and/or password not valid")}),
+            engine_errors(h()));
+  EXPECT_EQ(0, Qb_Login(h(), "XYZ", "LONG PASSWORD"));  // blanks at the ends were dropped when it was set
+  EXPECT_EQ((Rows{"ABC|2", "ABC|2", "NONE|0", "XYZ|3"}), logins());
+  EXPECT_TRUE(may_edit("RL_Fields", 3));
+}
+
+TEST_F(Logins, OnlyTheFirstTenCharactersAndTheLengthCount) {
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "TEN"}, {"OrgName", "Ten"}, {"Password", "abcdefghijkl"}}));
+  EXPECT_EQ(0, Qb_Login(h(), "TEN", "ABCDEFGHIJxy"));
+  EXPECT_EQ(-1, Qb_Login(h(), "ABC", "ABCDEFGHIJk"));
+}
+
+TEST_F(Logins, EmptyCodesAndFailedLoginsLeaveNone) {
+  EXPECT_EQ(-1, Qb_Login(h(), "nobody", "x"));
+  EXPECT_EQ(-1, Qb_Login(h(), "nobody", "x"));
+  EXPECT_EQ((Rows{"NONE|0"}), logins());
+  EXPECT_EQ(0, Qb_Login(h(), " \t", "ignored"));
+  EXPECT_EQ(0, Qb_Login(h(), "", ""));
+  EXPECT_EQ((Rows{"NONE|1", "NONE|1", "NONE|1"}), logins());
+}
+
+TEST_F(Logins, SuperUserActsForEveryAgency) {
+  EXPECT_EQ(-1, Qb_Login(h(), "WARDEN", kSuperUserPassword));
+  EXPECT_EQ(-1, Qb_Login(h(), kSuperUser, "gd9wr2"));
+  EXPECT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  EXPECT_EQ((Rows{"NONE|0", "warden|0"}), logins());
+  EXPECT_TRUE(may_edit("RL_Fields", 3));
+  EXPECT_TRUE(may_edit("RL_Fields", 99));  // no row: owner 0, which only the super user may act for
+  EXPECT_EQ(-1, Qb_Login(h(), kSuperUser, kSuperUserPassword));  // looked up as an agency
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+}
+
+TEST_F(Logins, LoginListBounds) {
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  char code[8] = "unset";
+  int pkey = -1;
+  EXPECT_EQ(-1, Qb_GetLoginByIndex(h(), 1, &pkey, code, sizeof code));
+  EXPECT_EQ(0, pkey);
+  EXPECT_STREQ("unset", code);
+  EXPECT_EQ((Rows{class_error("TQb_AccessController", "GetLoginByIndex",
+                              "Index [1] out of range; must be less than total logins. Call Qb_GetLoginsCount first")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_GetLoginByIndex(h(), -1, &pkey, code, sizeof code));
+  EXPECT_EQ(0, Qb_GetLoginByIndex(h(), 0, &pkey, code, 2));
+  EXPECT_EQ("ABset", std::string(code));
+  EXPECT_EQ(-1, Qb_GetLoginByIndex(h(), 0, nullptr, code, 2));
+  EXPECT_EQ(-1, Qb_Login(h(), nullptr, "x"));
+  EXPECT_EQ((Rows{tsmf_error("Login", "Parameter \"adminCode\" must not be NULL")}), engine_errors(h()));
+}
+
+TEST_F(Logins, NoPasswordMatchesAnAgencyWithoutOne) {
+  std::string crafted = password_that_scrambles_to_nothing();
+  ASSERT_FALSE(crafted.empty());
+  for (const char* code : {"NOPW", "NONE", "ABC"}) {
+    EXPECT_EQ(-1, Qb_Login(h(), code, crafted.c_str())) << code;
+    EXPECT_EQ(-1, Qb_Login(h(), code, "")) << code;
+  }
+  EXPECT_EQ(-1, Qb_Login(h(), "ABC' OR '1'='1", "secret"));
+  EXPECT_EQ(-1, Qb_Login(h(), "ABC'; DELETE FROM RL_Agencies; --", "secret"));
+  EXPECT_EQ("4", RawDB(file.path()).value("SELECT count(*) FROM RL_Agencies"));
+  EXPECT_EQ((Rows{"NONE|0"}), logins());
+}
+
+TEST_F(Logins, PasswordsThatCouldNeverLogInAreRefused) {
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  std::string crafted = password_that_scrambles_to_nothing();
+  for (const std::string& password : {crafted, std::string(" \t ")}) {
+    EXPECT_EQ(-1, edit_row(h(), "RL_Agencies", 2, {{"Password", password.c_str()}}));
+    EXPECT_EQ((Rows{writer_error("SetFieldByName", "This password cannot be stored; choose another one")}),
+              engine_errors(h()));
+  }
+  EXPECT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+}

@@ -1,0 +1,118 @@
+// Copying lookup tables through the public API: rows, renamed indexes and
+// triggers, the catalogue row, the table model, the refusals, and failures
+// that leave nothing behind.
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (3, 'AG3', 'Agency three');"
+    "CREATE TABLE StateCodes( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT NULL collate nocase"
+    " check(Code in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate nocase default 'none', \n"
+    "[Stamp] varchar(1) NULL);"
+    "CREATE INDEX xStateCod_Code ON [StateCodes] ([Code], [PKey]);"
+    "CREATE UNIQUE INDEX xStateCod_Name ON [StateCodes] ([Name]);"
+    "CREATE TRIGGER _StateCod_stamp AFTER UPDATE ON StateCodes BEGIN UPDATE StateCodes SET Stamp = 'x'"
+    " WHERE PKey = new.PKey; END;"
+    "INSERT INTO StateCodes(Code, Name) VALUES ('AK', 'Alaska'), ('AL', 'Alabama');"
+    "INSERT INTO RL_LookupTables(PKey, AgencyPKey, TableName, RecCount, LastModDate, Comments)"
+    " VALUES (1, 1, 'StateCodes', 2, '20240101 10:00:00', 'two states'), (2, 1, 'Booked', 0, NULL, NULL);"
+    "CREATE TABLE Uniq([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5) UNIQUE);"
+    "INSERT INTO Uniq(Code) VALUES ('a'), ('b');"
+    "CREATE TABLE ZipCodes1([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+    "CREATE INDEX xZipCodes_Code ON [ZipCodes1] ([Code], [PKey]);";
+
+int collect_structure(void* owner, const char*, int order, const char* field, const char* type, const char* null,
+                      int trigger, const char* defaultValue, const char* list, const char* between) {
+  return collect(owner, order, field, type, null, trigger, defaultValue, list, between);
+}
+
+class LookupCopy : public ::testing::Test {
+ protected:
+  int h() const { return file.handle(); }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  Rows structure(const char* table) {
+    Rows columns;
+    EXPECT_EQ(0, Edit_GetTableStructure(h(), table, &columns, fn(collect_structure)));
+    return columns;
+  }
+  OpenMetafile file{kSetup};
+};
+
+}  // namespace
+
+TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Regions", 3));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+  EXPECT_EQ((Rows{"table|Regions|CREATE TABLE Regions( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT NULL "
+                  "collate nocase check(Code in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate nocase "
+                  "default 'none', \n[Stamp] varchar(1) NULL)",
+                  "trigger|_Regions_stamp|CREATE TRIGGER _Regions_stamp AFTER UPDATE ON Regions BEGIN UPDATE Regions "
+                  "SET Stamp = 'x' WHERE PKey = new.PKey; END",
+                  "index|xRegions_Code|CREATE INDEX xRegions_Code ON [Regions] ([Code], [PKey])",
+                  "index|xRegions_Name|CREATE UNIQUE INDEX xRegions_Name ON [Regions] ([Name])"}),
+            rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = 'Regions' ORDER BY name"));
+  EXPECT_EQ(rows("SELECT * FROM StateCodes"), rows("SELECT * FROM Regions"));
+  Rows catalogue = rows("SELECT PKey, AgencyPKey, TableName, RecCount, length(LastModDate), Comments "
+                        "FROM RL_LookupTables WHERE PKey <> 2");
+  EXPECT_EQ((Rows{"1|1|StateCodes|2|17|two states", "3|3|Regions|2|17|two states"}), catalogue);
+  // The model holds both, the copy with the old table's defaults and checks.
+  EXPECT_EQ(structure("StateCodes"), structure("regions"));
+  EXPECT_EQ("2|Code|char(2)|NOT NULL|0||'AK','AL'|", structure("Regions")[1]);
+  EXPECT_EQ(0, edit_row(h(), "Regions", 1, {{"Name", "Alaska!"}}));
+  EXPECT_EQ((Rows{"1|AK|Alaska!|x", "2|AL|Alabama|<null>"}), rows("SELECT * FROM Regions"));
+}
+
+TEST_F(LookupCopy, AutomaticIndexesAndMissingCatalogueRows) {
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
+  EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
+  EXPECT_EQ("0", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
+  EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Uniq2"));
+}
+
+TEST_F(LookupCopy, Refusals) {
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "NoSuch", "Other", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "STATECODES", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Old table name and new table name are the same")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "rl_edits", "rl_Edits2", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "You may not copy a metafile control table (starts with \"RL_\")"),
+                  tsmf_error("RenameLookupTable", "You may not start a look-up table name with \"RL_\"")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "SQLite_x", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "You may not start a look-up table name with \"sqlite_\"")}),
+            engine_errors(h()));
+  for (const char* name : {"Two words", "select", "9lives", "", "x; DROP TABLE RL_Edits"}) {
+    EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", name, 1));
+    EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", std::string("Invalid look-up table name \"") + name + "\"")}),
+              engine_errors(h()));
+  }
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", nullptr, 1));
+}
+
+TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
+  Rows before = snapshot(file.path());
+  // Equal first eight characters give the copy's index the old one's name.
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "ZipCodes1", "ZipCodes2", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Failure to create index"),
+                  tsmf_error("RenameLookupTable", "index xZipCodes_Code already exists"),
+                  tsmf_error("RenameLookupTable", "SQL: CREATE INDEX xZipCodes_Code ON [ZipCodes2] ([Code], [PKey])")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(-1, Qb_Edit(h(), "ZipCodes2", 1));
+
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "Booked", 1));
+  Rows errors = engine_errors(h());
+  ASSERT_EQ(3u, errors.size());
+  EXPECT_EQ(tsmf_error("RenameLookupTable", "Failure to add new table to RL_LookupTables"), errors[0]);
+  EXPECT_EQ(tsmf_error("RenameLookupTable", "UNIQUE constraint failed: RL_LookupTables.TableName"), errors[1]);
+  EXPECT_EQ(before, snapshot(file.path()));
+
+  // Inside a host transaction the copy undoes only itself.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  EXPECT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Kept", 1));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "ZipCodes1", "ZipCodes2", 1));
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ("2", RawDB(file.path()).value("SELECT count(*) FROM Kept"));
+}

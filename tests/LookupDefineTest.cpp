@@ -1,0 +1,163 @@
+// Defining, creating and restructuring lookup tables through the public API:
+// exact column declarations, index names with their numbered fallbacks, the
+// catalogue row, rows and triggers carried over, and failures that leave the
+// metafile as it was.
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Stamp] varchar(1) NULL);"
+    "CREATE TRIGGER _Zip_stamp AFTER UPDATE ON Zip BEGIN UPDATE Zip SET [Stamp] = 'x' WHERE PKey = new.PKey; END;"
+    "INSERT INTO Zip(PKey, Code) VALUES (7, '12345'), (9, '54321');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);"
+    "CREATE TABLE Other(a); CREATE INDEX xZipACode ON Other(a);";
+
+class LookupDefine : public ::testing::Test {
+ protected:
+  int h() const { return file.handle(); }
+  int column(const char* name, const char* source, int isInteger, int length, int nullable, int trigger,
+             const char* inList, const char* low, const char* high, const char* defaultValue, int index) {
+    return Qb_AddColumnDef(h(), name, source, isInteger, length, nullable, trigger, inList, low, high, defaultValue,
+                           index);
+  }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  Rows schema(const std::string& table) {
+    return rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = '" + table + "' ORDER BY type DESC, name");
+  }
+  OpenMetafile file{kSetup};
+};
+
+}  // namespace
+
+TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "StateCodes", 0));
+  EXPECT_EQ(0, column("Code", nullptr, 0, 2, 0, 0, "'AK','AL'", "A", "Z", nullptr, 2));
+  EXPECT_EQ(0, column("Age", nullptr, 1, 0, 1, 0, "'ignored'", "0", "120", "0", 1));
+  EXPECT_EQ(0, column("Descr", "", 0, 40, 1, 0, nullptr, "a", "", nullptr, 0));
+  EXPECT_EQ(0, column("Name", nullptr, 0, 7, 0, 0, "", "A'", "Z", "O'Hara", 0));
+  EXPECT_EQ(0, column("Flag", nullptr, 0, 1, 0, 1, nullptr, nullptr, nullptr, "", 0));
+  int pkey = 0;
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(2, pkey);
+  EXPECT_EQ((Rows{"table|StateCodes|CREATE TABLE StateCodes( [PKey] integer NOT NULL PRIMARY KEY, \n"
+                  "[Code] char(2) NOT NULL collate nocase check(Code in ('AK','AL')) default '', \n"
+                  "[Age] integer NULL check(typeof(Age) = 'integer') check(Age between 0 and 120) default 0, \n"
+                  "[Descr] varchar(40) NULL collate nocase, \n"
+                  "[Name] varchar(7) NOT NULL collate nocase check(Name between 'A''' and 'Z') default 'O''Hara', \n"
+                  "[Flag] varchar(1) NOT NULL collate nocase default '')",
+                  "index|xStateCod_Age|CREATE INDEX xStateCod_Age ON [StateCodes] ([Age], [PKey])",
+                  "index|xStateCod_Code|CREATE UNIQUE INDEX xStateCod_Code ON [StateCodes] ([Code])"}),
+            schema("StateCodes"));
+  EXPECT_EQ((Rows{"2|1|StateCodes|0|<null>"}),
+            rows("SELECT PKey, AgencyPKey, TableName, RecCount, LastModDate FROM RL_LookupTables WHERE PKey = 2"));
+  EXPECT_EQ(6, out_int(Edit_GetColumnsCount, h(), "statecodes"));
+  int isTrigger = -1;
+  char name[20], type[20], nullable[20];
+  ASSERT_EQ(0, Edit_GetColumnStructure(h(), "StateCodes", 6, name, sizeof name, type, sizeof type, nullable,
+                                       sizeof nullable, &isTrigger));
+  EXPECT_EQ(1, isTrigger);
+
+  // Taken index names get a digit; LIKE makes xZipACode take xZip_Code.
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip2", 0));
+  ASSERT_EQ(0, RawDB(file.path()).exec("CREATE INDEX xZip2_Code ON Other(a); CREATE INDEX xZip2_Code0 ON Other(a);"));
+  EXPECT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 0));
+  for (int i = 0; i <= 9; ++i)
+    RawDB(file.path()).exec("CREATE INDEX xZip_Code" + std::to_string(i) + " ON Other(a)");
+  EXPECT_EQ(-1, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Index name \"xZip_Code\" is already in use, and 10 attempts to modify "
+                                               "it have failed.Change either the first 8 characters of the Table name "
+                                               "to something unique,or change the column name and try again.")}),
+            engine_errors(h()));
+}
+
+TEST_F(LookupDefine, Refusals) {
+  Rows before = snapshot(file.path());
+  const std::pair<const char*, const char*> refused[] = {
+      {"RL_Edits", "You may not start a look-up table name with \"RL_\""},
+      {"rl_new", "You may not start a look-up table name with \"RL_\""},
+      {"sqlite_master", "You may not start a look-up table name with \"sqlite_\""},
+      {"Two words", "Invalid look-up table name \"Two words\""},
+      {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}};
+  for (const auto& name : refused) {
+    EXPECT_EQ(-1, Qb_DefineTableStructure(h(), name.first, 1));
+    EXPECT_EQ((Rows{writer_error("DefineTableStructure", name.second)}), engine_errors(h()));
+  }
+  int pkey = 0;
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ((Rows{writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
+  EXPECT_EQ(-1, column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")}), engine_errors(h()));
+  EXPECT_EQ(-1, column("a] text, [b", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(-1, column("Code", "Password] FROM RL_Agencies --", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Invalid column name \"Password] FROM RL_Agencies --\"")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, column("Age", nullptr, 1, 0, 0, 0, nullptr, "0", "1) OR (1", "0); DROP TABLE RL_Edits; --", 0));
+  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Value \"1) OR (1\" is not a whole number for column \"Age\""),
+                  writer_error("AddColumnDef",
+                               "Value \"0); DROP TABLE RL_Edits; --\" is not a whole number for column \"Age\"")}),
+            engine_errors(h()));
+  EXPECT_EQ(-1, Qb_AddColumnDef(h(), nullptr, nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // nothing was added
+  EXPECT_EQ(before, snapshot(file.path()));
+}
+
+TEST_F(LookupDefine, RestructureCarriesRowsAndTriggers) {
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
+  ASSERT_EQ(0, column("PostCode", "Code", 0, 10, 0, 0, nullptr, nullptr, nullptr, nullptr, 2));
+  ASSERT_EQ(0, column("City", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, "none", 0));
+  ASSERT_EQ(0, column("Stamp", nullptr, 0, 1, 1, 1, nullptr, nullptr, nullptr, nullptr, 0));
+  int pkey = 55;
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(55, pkey);
+  EXPECT_EQ((Rows{"1|12345|none|x", "2|54321|none|x"}), rows("SELECT * FROM Zip"));
+  Rows texts = schema("Zip");
+  ASSERT_EQ(3u, texts.size());
+  EXPECT_EQ("trigger|_Zip_stamp|CREATE TRIGGER _Zip_stamp AFTER UPDATE ON Zip BEGIN UPDATE Zip SET [Stamp] = 'x' "
+            "WHERE PKey = new.PKey; END",
+            texts[0]);
+  EXPECT_EQ("index|xZip_PostCode|CREATE UNIQUE INDEX xZip_PostCode ON [Zip] ([PostCode])", texts[2]);
+  EXPECT_EQ("", RawDB(file.path()).value("SELECT name FROM sqlite_master WHERE name = 'Zip_bak'"));
+  EXPECT_EQ(4, out_int(Edit_GetColumnsCount, h(), "Zip"));
+  EXPECT_EQ("1", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables"));
+
+  // Without source columns the new table starts empty.
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
+  ASSERT_EQ(0, column("Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(Rows{}, rows("SELECT * FROM Zip"));
+}
+
+// A failed creation or restructure leaves no back-up or half-built table.
+TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
+  Rows before = snapshot(file.path());
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
+  ASSERT_EQ(0, column("Code", "NoSuchColumn", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  int pkey = 0;
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ((Rows{writer_error("CreateTable", "Unable to port data from old table structure to new"),
+                  writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+                  writer_error("CreateTable", "no such column: NoSuchColumn"),
+                  writer_error("CreateTable", "INSERT INTO [Zip] ([Code]) SELECT [NoSuchColumn] FROM [Zip_bak];")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Zip"));
+
+  // A new table whose registration fails is not created either.
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
+  ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
+  Rows errors = engine_errors(h());
+  ASSERT_EQ(3u, errors.size());
+  EXPECT_EQ(writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"), errors[1]);
+  EXPECT_EQ(before, snapshot(file.path()));
+  ASSERT_EQ(0, Qb_Cancel(h(), "RL_LookupTables"));
+  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));  // the definition was kept
+  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // a second time: the table exists
+  EXPECT_EQ(writer_error("CreateTable", "Unable to create table as defined"), engine_errors(h()).front());
+}

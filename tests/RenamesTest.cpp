@@ -1,0 +1,171 @@
+// Renames carried into edit logic through the public API: a posted field
+// name or number, message number or lookup-table name reaches the QUELT source
+// of every edit that the pivots list, which is then recompiled; failures roll
+// the whole post back.
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES"
+    " (1, 10, 'AGE', 'L1', 3), (2, 11, 'AGES', 'L2', 3), (3, 12, 'Other', 'L3', 3);"
+    "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 12, 'twelve'), (3, 112, 'many'), (4, 5, 'five');"
+    "CREATE TABLE ZIPS([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, [Stamp] varchar(1) NULL);"
+    "CREATE INDEX xZIPS_CODE ON [ZIPS] ([CODE], [PKey]);"
+    "CREATE TRIGGER _ZIPS_stamp AFTER UPDATE ON ZIPS BEGIN UPDATE ZIPS SET Stamp = 'x' WHERE PKey = new.PKey; END;"
+    "INSERT INTO ZIPS(CODE) VALUES ('12345'), ('54321');"
+    "CREATE TABLE ZIPSX([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL);"
+    "CREATE INDEX xZIPSX_CODE ON [ZIPSX] ([CODE], [PKey]);"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'ZIPS', 2), (2, 'ZIPSX', 0);"
+    "CREATE TABLE TAKEN(a);";
+
+const char* const kFieldLogic =
+    "char s[10];\nstrcpy(s, #S\"AGE\");\nstrcpy(s, #s \t\"age\");\nstrcpy(s, #S\"AGES\");\nstrcpy(s, \"AGE\");\n"
+    "if (s == 'x') return FAIL;\nreturn PASS;";
+const char* const kMessageLogic =
+    "char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"
+    "if (n > 1) error_msg(12);\nif (n > 2) SET_WARNING( 12 );\nif (n > 3) error_msg(112);\n"
+    "if (n > 4) save_error_text(5, 12);\nreturn FAIL;";
+const char* const kTableLogic =
+    "if (lookup(#S\"AGE\", \"ZIPS.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"zips.code\")) return PASS;\n"
+    "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;";
+
+class Renames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    add_edit(1, "E1", kFieldLogic);
+    add_edit(2, "E2", kMessageLogic);
+    add_edit(3, "E3", kTableLogic);
+  }
+  void add_edit(int pkey, const std::string& tag, const std::string& logic) {
+    ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (" +
+                                                 std::to_string(pkey) + ", '" + tag + "', '" + tag + "')"));
+    ASSERT_EQ(0, edit_row(h(), "RL_Edits", pkey, {{"EditLogic", logic.c_str()}}));
+    ASSERT_EQ(0, Edit_RecompileEditLogic(h(), tag.c_str())) << tag;
+  }
+  int h() const { return file.handle(); }
+  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
+  std::string logic(int pkey) { return value("SELECT EditLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey)); }
+  std::string compiled(int pkey) {
+    return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey));
+  }
+
+  OpenMetafile file{kSetup};
+};
+
+}  // namespace
+
+TEST_F(Renames, FieldNameReachesEveryReferenceInAnyCase) {
+  std::string before = compiled(1);
+  ASSERT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
+  EXPECT_EQ(
+      "char s[10];\nstrcpy(s, #S\"YEARS\");\nstrcpy(s, #S\"YEARS\");\nstrcpy(s, #S\"AGES\");\nstrcpy(s, \"AGE\");\n"
+      "if (s == 'x') return FAIL;\nreturn PASS;",
+      logic(1));
+  EXPECT_EQ(before, compiled(1));  // fields are compiled by number
+  EXPECT_EQ("if (lookup(#S\"YEARS\", \"ZIPS.CODE\")) return PASS;\nif (lookup(#S\"YEARS\", \"zips.code\")) return PASS;\n"
+            "if (lookup(#S\"YEARS\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;",
+            logic(3));
+  EXPECT_EQ(kMessageLogic, logic(2));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+}
+
+TEST_F(Renames, FieldNumberRecompilesWithoutTouchingTheSource) {
+  std::string before = compiled(1);
+  ASSERT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldNumber", "40"}}));
+  EXPECT_EQ(kFieldLogic, logic(1));
+  std::string expected = before;
+  for (size_t at = expected.find("#10"); at != std::string::npos; at = expected.find("#10", at)) expected.replace(at, 3, "#40");
+  EXPECT_EQ(expected, compiled(1));
+  EXPECT_NE(before, expected);
+}
+
+TEST_F(Renames, MessageNumberOnlyInsideMessageFunctions) {
+  ASSERT_EQ(0, edit_row(h(), "RL_Messages", 2, {{"MessageNumber", "15"}}));
+  EXPECT_EQ("char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"
+            "if (n > 1) error_msg(15);\nif (n > 2) SET_WARNING( 15 );\nif (n > 3) error_msg(112);\n"
+            "if (n > 4) save_error_text(5, 15);\nreturn FAIL;",
+            logic(2));
+  EXPECT_NE("", compiled(2));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+}
+
+TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
+  ASSERT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
+  EXPECT_EQ("if (lookup(#S\"AGE\", \"POSTCODES.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"POSTCODES.code\")) return PASS;\n"
+            "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;",
+            logic(3));
+  EXPECT_NE("", compiled(3));
+  RawDB db(file.path());
+  EXPECT_EQ((Rows{"table|POSTCODES|CREATE TABLE POSTCODES([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT "
+                  "NULL, [Stamp] varchar(1) NULL)",
+                  "trigger|_POSTCODE_stamp|CREATE TRIGGER _POSTCODE_stamp AFTER UPDATE ON POSTCODES BEGIN UPDATE "
+                  "POSTCODES SET Stamp = 'x' WHERE PKey = new.PKey; END",
+                  "index|xPOSTCODE_CODE|CREATE INDEX xPOSTCODE_CODE ON [POSTCODES] ([CODE], [PKey])"}),
+            db.rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name LIKE '%CODES' ORDER BY name"));
+  EXPECT_EQ((Rows{"1|12345|<null>", "2|54321|<null>"}), db.rows("SELECT * FROM POSTCODES"));
+  EXPECT_EQ((Rows{"1|POSTCODES|2", "2|ZIPSX|0"}), db.rows("SELECT PKey, TableName, RecCount FROM RL_LookupTables"));
+  EXPECT_EQ("", db.value("SELECT name FROM sqlite_master WHERE tbl_name = 'ZIPS'"));
+  // The model knows the new table and has forgotten the old one.
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "postcodes"));
+  EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h(), "POSTCODES"));
+  EXPECT_EQ(-1, Qb_Edit(h(), "ZIPS", 1));
+  // Writing the same name back renames nothing.
+  EXPECT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}, {"Comments", "kept"}}));
+}
+
+TEST_F(Renames, FailedLookupTableRenameLeavesEverything) {
+  Rows before = snapshot(file.path());
+  EXPECT_EQ(-1, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
+                  tsmf_error("RenameLookupTable",
+                             "SQL: CREATE TABLE TAKEN([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, "
+                             "[Stamp] varchar(1) NULL)"),
+                  writer_error("post_edit", "DANGER! Failed attempt to rename table may have corrupted this metafile. "
+                                            "Close it WITHOUT saving!")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
+}
+
+// A rename whose propagation fails after the table was renamed is undone in
+// the file and in the table model.
+TEST_F(Renames, FailingPropagationRollsBackTheRename) {
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("CREATE TRIGGER keep BEFORE UPDATE OF EditLogic ON RL_Edits "
+                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  Rows before = snapshot(file.path());
+  EXPECT_EQ(-1, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
+  EXPECT_EQ((Rows{writer_error("post_edit", "DANGER! Failed attempt to rename table may have corrupted this metafile. "
+                                            "Close it WITHOUT saving!")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
+  EXPECT_EQ(-1, Qb_Edit(h(), "POSTCODES", 1));
+
+  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
+  EXPECT_EQ((Rows{writer_error("post_edit",
+                               "Failure to update the logic of the edits that depend on RL_Fields.FieldName")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
+}
+
+// A recompilation that fails as a statement fails the post; logic that no
+// longer compiles does not.
+TEST_F(Renames, RecompilationFailuresAndCompileErrors) {
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot "
+                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  Rows before = snapshot(file.path());
+  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
+  Rows errors = engine_errors(h());
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(writer_error("post_edit", "Failure to update the logic of the edits that depend on RL_Fields.FieldName"),
+            errors.back());
+  EXPECT_EQ(before, snapshot(file.path()));
+
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("DROP TRIGGER keep;"
+                                               "UPDATE RL_Edits SET EditLogic = 'strcpy(t, #S\"AGE\");' WHERE PKey = 1"));
+  EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
+  EXPECT_EQ("strcpy(t, #S\"YEARS\");", logic(1));
+  EXPECT_EQ("", compiled(1));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
+}

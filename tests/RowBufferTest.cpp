@@ -1,0 +1,200 @@
+// The row-buffer cycle through the public API: edit and insert modes with
+// their refusals and rights, buffered values with the special columns, and
+// posting as one INSERT or UPDATE with the NULL rule and a changed field length.
+#include "AuthoringTestSupport.h"
+
+namespace {
+
+const char* const kSetup =
+    "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2, 'AG2', 'Agency two');"
+    "INSERT INTO RL_Fields(PKey, AgencyPKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES"
+    " (1, 1, 1, 'F1', 'L1', 5), (2, 2, 2, 'F2', 'L2', 3);"
+    "INSERT INTO RL_Layouts(PKey, AgencyPKey, LayoutTag, LayoutName) VALUES (1, 1, 'LA', 'A'), (2, 2, 'LB', 'B');"
+    "INSERT INTO RL_LayoutFieldsPivot(PKey, LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 1, 1), (2, 2, 1, 4);"
+    "INSERT INTO RL_Edits(PKey, AgencyPKey, EditTag, EditName, EditLogic, CompiledLogic) VALUES"
+    " (1, 1, 'E1', 'One', 'return PASS;', 'DR;'), (2, 2, 'E2', 'Two', '', '');"
+    "INSERT INTO RL_EditFieldsPivot(PKey, EditPKey, FieldPKey, FieldOrder) VALUES (1, 2, 1, 1);"
+    "CREATE TABLE Codes([PKey] integer NOT NULL PRIMARY KEY, [Code] char(2) NULL collate nocase "
+    " check(Code in ('AK','AL')) default '', [Score] integer NULL check(Score between 1 and 9), [Rate] double NULL,"
+    " [Note] text NULL);"
+    "INSERT INTO Codes VALUES (1, 'AK', 3, 1.5, 'n');";
+
+class RowBuffer : public ::testing::Test {
+ protected:
+  int h() const { return file.handle(); }
+  bool may_edit(const char* table, int pkey) {
+    bool allowed = Qb_Edit(h(), table, pkey) == 0;
+    Qb_Cancel(h(), table);
+    return allowed;
+  }
+  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  OpenMetafile file{kSetup};
+};
+
+}  // namespace
+
+TEST_F(RowBuffer, ModesAndTheirRefusals) {
+  EXPECT_EQ(-1, Qb_Edit(h(), "NoSuch", 1));
+  EXPECT_EQ((Rows{writer_error("Edit", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+  EXPECT_EQ(0, Qb_Cancel(h(), "codes"));  // allowed in every mode
+
+  EXPECT_EQ(0, Qb_Insert(h(), "codes"));
+  EXPECT_EQ(0, Qb_Insert(h(), "CODES"));  // already inserting: nothing changes
+  EXPECT_EQ(-1, Qb_Edit(h(), "Codes", 1));
+  EXPECT_EQ((Rows{writer_error("Edit", "Table named \"Codes\" is NOT in Edit mode!")}), engine_errors(h()));
+  EXPECT_EQ(0, Qb_Cancel(h(), "Codes"));
+
+  EXPECT_EQ(0, Qb_Edit(h(), "Codes", 77));  // lookup tables are open for any PKey
+  EXPECT_EQ(0, Qb_Edit(h(), "Codes", 77));
+  EXPECT_EQ(-1, Qb_Insert(h(), "Codes"));
+  EXPECT_EQ((Rows{writer_error("Insert", "Table named \"Codes\" is NOT in Insert mode!")}), engine_errors(h()));
+  Qb_Cancel(h(), "Codes");
+
+  // A second row while the first is being edited is refused, so the values
+  // meant for it can never reach the first row.
+  ASSERT_EQ(0, Qb_Edit(h(), "Codes", 1));
+  EXPECT_EQ(-1, Qb_Edit(h(), "Codes", 2));
+  EXPECT_EQ((Rows{writer_error("Edit", "Table named \"Codes\" is NOT in Edit mode!")}), engine_errors(h()));
+  EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "first"));
+  int pkey = 0;
+  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
+  EXPECT_EQ(1, pkey);
+  EXPECT_EQ((Rows{"1|first"}), rows("SELECT PKey, Note FROM Codes"));
+  EXPECT_EQ(-1, Qb_Post(h(), "Codes", &pkey));
+  EXPECT_EQ((Rows{writer_error("Post", "Table named \"Codes\" is NOT in insert or edit mode; cannot post")}),
+            engine_errors(h()));
+}
+
+TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
+  EXPECT_TRUE(may_edit("RL_Control", 1));
+  EXPECT_TRUE(may_edit("RL_LayoutFieldsPivot", 1));   // layout of agency 1
+  EXPECT_FALSE(may_edit("RL_LayoutFieldsPivot", 2));  // layout of agency 2
+  EXPECT_FALSE(may_edit("RL_EditFieldsPivot", 1));    // edit of agency 2
+  EXPECT_FALSE(may_edit("RL_Fields", 99));            // no such row: owner 0
+  EXPECT_EQ(0, Qb_Insert(h(), "RL_Edits"));  // inserting needs no rights at all
+  EXPECT_EQ(-1, Qb_Login(h(), "AG2", ""));
+  ASSERT_EQ(0, Qb_Login(h(), "warden", kSuperUserPassword));
+  EXPECT_TRUE(may_edit("RL_LayoutFieldsPivot", 2));
+  EXPECT_TRUE(may_edit("RL_EditFieldsPivot", 1));
+}
+
+TEST_F(RowBuffer, SettingValues) {
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"));  // the mode is tested first
+  EXPECT_EQ((Rows{writer_error("SetFieldByName",
+                               "Table named \"Codes\" is NOT in insert or edit mode; cannot modify data")}),
+            engine_errors(h()));
+  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"));
+  EXPECT_EQ((Rows{writer_error("SetFieldByName", "Cannot find field named \"NoSuchColumn\" in table named \"Codes\"")}),
+            engine_errors(h()));
+  for (int number : {0, -1, 6, INT_MIN}) {
+    EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", number, "x"));
+    EXPECT_EQ((Rows{writer_error("SetFieldByNumber", "Column number " + std::to_string(number) +
+                                                         "\" in table named \"Codes\" is out of range; assume "
+                                                         "1-based numbering")}),
+              engine_errors(h()));
+  }
+  EXPECT_EQ(0, Qb_SetFieldByNumber(h(), "Codes", 5, "by number"));
+  EXPECT_EQ(0, Qb_SetFieldByName(h(), "codes", "CODE", "AL"));
+  EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "later value wins"));
+  int pkey = 0;
+  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
+  EXPECT_EQ(2, pkey);
+  EXPECT_EQ((Rows{"AL|later value wins"}), rows("SELECT Code, Note FROM Codes WHERE PKey = 2"));
+}
+
+TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
+  for (const char* table : {"RL_Edits", "rl_edits"})
+    for (const char* column : {"CompiledLogic", "compiledlogic"}) {
+      ASSERT_EQ(0, Qb_Edit(h(), table, 1));
+      EXPECT_EQ(-1, Qb_SetFieldByName(h(), table, column, "DQ;"));
+      std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
+      EXPECT_EQ((Rows{writer_error("SetFieldByName", text), writer_error("SetFieldByName", text + "Use Edit_RecompileEditLogic instead")}),
+                engine_errors(h()));
+      EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), table, 10, "DQ;"));
+      Qb_Cancel(h(), table);
+    }
+  // New source empties the compiled logic beside it.
+  EXPECT_EQ(0, edit_row(h(), "rl_EDITS", 1, {{"editlogic", "return FAIL;"}}));
+  EXPECT_EQ((Rows{"return FAIL;|"}), rows("SELECT EditLogic, CompiledLogic FROM RL_Edits WHERE PKey = 1"));
+  EXPECT_EQ(0, edit_row(h(), "rl_agencies", 1, {{"PASSWORD", "none pw"}}));
+  EXPECT_EQ(0, Qb_Login(h(), "none", "NONE PW"));
+}
+
+TEST_F(RowBuffer, InsertAndUpdateStatements) {
+  int pkey = -1;
+  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
+  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written
+  EXPECT_EQ(0, pkey);
+  // Inserts: the text NULL is SQL NULL only in a numeric column.
+  EXPECT_EQ(2, insert_row(h(), "Codes", {{"Note", "NULL"}, {"Score", "NULL"}, {"Code", "AL"}, {"Rate", "-2.5e1"}}));
+  EXPECT_EQ(3, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Score", "7"}, {"Code", "AK"}}));
+  EXPECT_EQ((Rows{"2|AL|<null>|-25.0|NULL", "3|AK|7|<null>|O'Brien"}),
+            rows("SELECT PKey, Code, Score, Rate, Note FROM Codes WHERE PKey > 1"));
+
+  // Edits: the text NULL and an empty value of a column with a list or a
+  // range write SQL NULL; an empty text without either is written as ''.
+  EXPECT_EQ(0, edit_row(h(), "Codes", 2, {{"Code", ""}, {"Score", ""}, {"Note", "NULL"}, {"Rate", ""}}));
+  EXPECT_EQ((Rows{"<null>|<null>||<null>"}), rows("SELECT Code, Score, Rate, Note FROM Codes WHERE PKey = 2"));
+  EXPECT_EQ(0, edit_row(h(), "Codes", 3, {{"Note", "null"}}));
+  EXPECT_EQ((Rows{"null"}), rows("SELECT Note FROM Codes WHERE PKey = 3"));
+  ASSERT_EQ(0, Qb_Edit(h(), "Codes", 3));
+  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written, PKey reported
+  EXPECT_EQ(3, pkey);
+
+  // An empty value in a numeric control-table column is refused by its check.
+  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldNumber", ""}}));
+  EXPECT_EQ((Rows{writer_error("post_edit", "CHECK constraint failed: typeof(FieldNumber) = 'integer'"),
+                  writer_error("post_edit", "SQL: UPDATE [RL_Fields] SET [FieldNumber] = '' WHERE PKey = 1;")}),
+            engine_errors(h()));
+  EXPECT_EQ(-99, insert_row(h(), "RL_Messages", {{"MessageNumber", "12"}}));
+  EXPECT_EQ((Rows{writer_error("post_insert", "NOT NULL constraint failed: RL_Messages.Message"),
+                  writer_error("post_insert", "SQL: INSERT INTO [RL_Messages] ([MessageNumber]) VALUES ( 12);")}),
+            engine_errors(h()));
+}
+
+TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
+  const char* layouts = "SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1";
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Fields", 1));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Fields", "FieldLength", "8"));
+  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  ASSERT_EQ(0, Qb_Cancel(h(), "RL_Fields"));
+  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+
+  // A post that fails keeps them too.
+  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8"}, {"LocalName", "L2"}}));
+  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "5"}, {"LocalName", "Same length"}}));
+  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8"}}));
+  EXPECT_EQ("0", RawDB(file.path()).value(layouts));
+  EXPECT_EQ((Rows{"8|Same length"}), rows("SELECT FieldLength, LocalName FROM RL_Fields WHERE PKey = 1"));
+  // Inserting compares nothing.
+  EXPECT_EQ(3, insert_row(h(), "RL_Fields", {{"FieldNumber", "3"}, {"FieldName", "F3"}, {"LocalName", "L3"}, {"FieldLength", "9"}}));
+}
+
+TEST_F(RowBuffer, ValidateUnique) {
+  int isUnique = -1, clash = -1;
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 1, "FieldName", "F1", &isUnique, &clash));
+  EXPECT_EQ(1, isUnique);
+  EXPECT_EQ(0, clash);
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "rl_fields", 0, "fieldname", "f1", &isUnique, &clash));  // collate nocase
+  EXPECT_EQ(0, isUnique);
+  EXPECT_EQ(1, clash);
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 0, "FieldNumber", "2", &isUnique, &clash));
+  EXPECT_EQ(2, clash);
+  ASSERT_EQ(2, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Code", "AL"}}));
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "Codes", 0, "Note", "O'Brien", &isUnique, &clash));
+  EXPECT_EQ(2, clash);
+
+  isUnique = clash = 7;
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "NoSuch", 0, "Note", "x", &isUnique, &clash));
+  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash));
+  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")}),
+            engine_errors(h()));
+  EXPECT_EQ(7, isUnique);
+  EXPECT_EQ(7, clash);
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash));
+  EXPECT_EQ((Rows{tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")}), engine_errors(h()));
+}
