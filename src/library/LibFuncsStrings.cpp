@@ -1,8 +1,8 @@
 // The string built-ins, which inspect and cut texts, and the string-building
 // built-ins strcpy, strcat and fmtstr, which write a character variable.
+#include <algorithm>
 #include <cctype>
-#include <cinttypes>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,8 +27,8 @@ const int kRight = 0;
 const int kLeft = 1;
 const int kBoth = 2;
 
-// A text built for a target may exceed its declared size by this much before
-// it is cut: the declared-size message shows no more of the text than that.
+// Padding or a field is built at most this far beyond the target's declared
+// size: the declared-size message shows less of the text, so it reads the same.
 const size_t kBeyondTarget = 256;
 const size_t kMessageSize = 200;
 
