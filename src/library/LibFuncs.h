@@ -108,7 +108,8 @@ class TLibFuncs {
   TValueWord case_result(int (*convert)(int));
   // The side flag of trim and justified, read as one token; -1 when it is none.
   int side_flag();
-  // The CHAR[n] variable that strcpy or strcat writes.
+  // The CHAR[n] variable that strcpy (copying) or strcat writes; the two word
+  // the message for a first argument that is no variable differently.
   TVariable* find_target(bool copying);
   TVariable* char_target(TVariable* variable);
   // Stores FBuilt in the target; strcpy, strcat and fmtstr yield no text.
