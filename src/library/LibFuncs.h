@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "runtime/TokenMaster.h"
 
@@ -18,7 +20,9 @@ class TEngineErrorsPump;
 class TSQLDB;
 class TTablesList;
 class TEditErrors;
+class TEdit;
 class TLookupQuery;
+class TVariable;
 
 class TLibFuncs {
  public:
@@ -65,12 +69,54 @@ class TLibFuncs {
 
   // Message control (LibFuncsMessages.cpp).
   void setup_message_functions();
+  TValueWord call_error_msg();
+  TValueWord call_error_text();
+  TValueWord call_save_text();
+  TValueWord call_save_error_text();
+  TValueWord call_set_warning();
+  TValueWord call_save_warning_text();
+  // Reads message numbers up to the closing parenthesis; another separator
+  // records the message under the method and fails.
+  void read_message_numbers(std::vector<int>& numbers, const char* method, const char* message);
+  TValueWord report_warnings(const char* method, void (TEditErrors::*report)(TEdit*, int));
 
   // Dates (LibFuncsDates.cpp).
   void setup_date_functions();
 
   // Strings and string building (LibFuncsStrings.cpp).
   void setup_string_functions();
+  TValueWord call_at();
+  TValueWord call_empty();
+  TValueWord call_strlen();
+  TValueWord call_val();
+  TValueWord call_upper();
+  TValueWord call_lower();
+  TValueWord call_left();
+  TValueWord call_right();
+  TValueWord call_substr();
+  TValueWord call_trim();
+  TValueWord call_justified();
+  TValueWord call_strcmp();
+  TValueWord call_nameexpr();
+  TValueWord call_strcpy();
+  TValueWord call_strcat();
+  TValueWord call_fmtstr();
+  // The next argument as a text that later arguments cannot change.
+  const char* held_text_argument();
+  // A string result: the bytes copied onto the cargo stack.
+  TValueWord slice_result(const char* text, size_t length);
+  TValueWord case_result(int (*convert)(int));
+  // The side flag of trim and justified, read as one token; -1 when it is none.
+  int side_flag();
+  // The CHAR[n] variable that strcpy (copying) or strcat writes; the two word
+  // the message for a first argument that is no variable differently.
+  TVariable* find_target(bool copying);
+  TVariable* char_target(TVariable* variable);
+  // Stores FBuilt in the target; strcpy, strcat and fmtstr yield no text.
+  TValueWord store_built(TVariable* target);
+  void lay_out_field(std::string_view spec, int32_t number, size_t bound);
+  // The newest cargo text; "" when there is none.
+  const char* newest_cargo() const;
 
   // Pattern masks, MATCH and INLIST (LibFuncsMasks.cpp).
   void setup_mask_functions();
@@ -92,6 +138,9 @@ class TLibFuncs {
   TLibFunc FFuncTable[256];
   int32_t FSystemDate = 0;
   time_t FSystemTime = 0;
+  // Strings and string building: the text being built for a target; it keeps
+  // its capacity from call to call.
+  std::string FBuilt;
 };
 
 template <typename Body>
