@@ -366,7 +366,12 @@ TValueWord TLibFuncs::call_fmtstr() {
   lay_out_field(std::string_view(percent + 1, static_cast<size_t>(ld - percent - 1)), number,
                 target->GetSize() + kBeyondTarget);
   FBuilt.append(ld + 2);
-  return store_built(target);
+  // The store's own failure says nothing anywhere else: its reason is recorded here.
+  try {
+    return store_built(target);
+  } catch (const std::runtime_error& e) {
+    fail("call_fmtstr", e.what());
+  }
 }
 
 // Appends the field of exactly the spec's width: "0" fills with zeros after
