@@ -1,7 +1,7 @@
 // externaldll run by the engine over logic its compiler wrote: the words an
 // external rule library receives, the registry of loaded libraries, and every
 // failure with its engine errors. The libraries are built with the tests
-// (tests/external) into a directory on the test program's run path.
+// (tests/external) into a directory on the tests' library path.
 #include <dlfcn.h>
 
 #include "RunTestSupport.h"
