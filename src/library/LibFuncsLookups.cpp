@@ -107,6 +107,9 @@ TValueWord TLibFuncs::call_sqlrangelookup() {
   return internal_sqlrlookup(table, columns, text_argument());
 }
 
+// The value is searched padded to the stored length of a trigger-maintained
+// key (and cut to it), else without trailing blanks; a row is the one only when
+// its key and the value are the same text apart from blanks at either end.
 int TLibFuncs::internal_lookup(const char* value, const char* tableSpec, bool copyRow) {
   TLookupQuery* lookup = spec_query(FLookupQueries, tableSpec, "internal_lookup", false);
   if (lookup->GetPadTo() > 0) {
@@ -120,6 +123,7 @@ int TLibFuncs::internal_lookup(const char* value, const char* tableSpec, bool co
   return run_lookup(lookup, "internal_lookup", rcTrimmedKey, copyRow);
 }
 
+// The row of the greatest key not above the value, in the key's own order.
 int TLibFuncs::internal_rlookup(const char* value, const char* tableSpec) {
   TLookupQuery* lookup = spec_query(FRLookupQueries, tableSpec, "internal_rlookup", true);
   FLookupValue.assign(value);
@@ -127,6 +131,7 @@ int TLibFuncs::internal_rlookup(const char* value, const char* tableSpec) {
   return run_lookup(lookup, "internal_rlookup", rcNone, true);
 }
 
+// The row whose listed columns, joined, are exactly the value.
 int TLibFuncs::internal_sqllookup(const char* table, const char* columns, const char* value, bool copyRow) {
   TLookupQuery* lookup = list_query(FSQLLookupQueries, table, columns, "internal_sqllookup", false);
   FLookupValue.assign(value);
@@ -134,6 +139,7 @@ int TLibFuncs::internal_sqllookup(const char* table, const char* columns, const 
   return run_lookup(lookup, "internal_sqllookup", rcConcatenatedKey, copyRow);
 }
 
+// The row of the greatest joined key not above the value.
 int TLibFuncs::internal_sqlrlookup(const char* table, const char* columns, const char* value) {
   TLookupQuery* lookup = list_query(FSQLRangeLookupQueries, table, columns, "internal_sqlrlookup", true);
   FLookupValue.assign(value);
