@@ -29,6 +29,10 @@ struct RunResult {
 
 class RunTest : public ::testing::Test {
  protected:
+  RunTest() = default;
+  // The metafile of kRunSetup changed further by moreSetup before it is opened.
+  explicit RunTest(const std::string& moreSetup) : File(kRunSetup + moreSetup) {}
+
   int smf() const { return File.handle(); }
   const std::string& path() const { return File.path(); }
   Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }

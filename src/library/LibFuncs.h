@@ -123,9 +123,47 @@ class TLibFuncs {
 
   // Lookups (LibFuncsLookups.cpp).
   void setup_lookup_functions();
+  TValueWord call_lookup();
+  TValueWord call_ilookup();
+  TValueWord call_rlookup();
+  TValueWord call_sqllookup();
+  TValueWord call_sqlrangelookup();
+  int internal_lookup(const char* value, const char* tableSpec, bool copyRow);
+  int internal_rlookup(const char* value, const char* tableSpec);
+  int internal_sqllookup(const char* table, const char* columns, const char* value, bool copyRow);
+  int internal_sqlrlookup(const char* table, const char* columns, const char* value);
+  int get_trigger_padded_size(const char* tableName, const char* columnName);
+  // Evaluates the next argument as a text that later arguments cannot move.
+  const char* kept_text_argument();
+  struct TLookupQueryDeleter {
+    void operator()(TLookupQuery* query) const;
+  };
+  typedef std::unique_ptr<TLookupQuery, TLookupQueryDeleter> TLookupQueryPtr;
+  typedef std::map<std::string, TLookupQueryPtr> TLookupQueries;
+  // What a lookup checks on each row its statement returns.
+  enum TRowCheck { rcNone, rcTrimmedKey, rcConcatenatedKey };
+  void forget_removed_tables();
+  TLookupQuery* spec_query(TLookupQueries& cache, const char* tableSpec, const char* method, bool range);
+  TLookupQuery* list_query(TLookupQueries& cache, const char* table, const char* columns, const char* method,
+                           bool range);
+  void parse_table_spec(const char* method, std::string& table, std::string& column);
+  TLookupQueryPtr new_lookup(const char* method, const std::string& table);
+  int key_position(TLookupQuery* lookup, const char* method, const std::string& table, const std::string& name);
+  TLookupQuery* keep_query(TLookupQueries& cache, TLookupQueryPtr lookup, const std::string& table,
+                           const std::string& key, bool range);
+  int run_lookup(TLookupQuery* lookup, const char* method, TRowCheck check, bool copyRow);
+  bool seek_row(TLookupQuery* lookup, TRowCheck check);
+  void copy_row(TLookupQuery* lookup, const char* method);
+  [[noreturn]] void lookup_syntax_error(const char* method, const std::string& message);
+  [[noreturn]] void lookup_sql_error(const char* method, const char* lastError, const char* sql);
 
   // External rule libraries (ExternalDLLTracker.cpp).
   void setup_external_functions();
+  TValueWord call_externaldll();
+  // The words passed to an external library's entry point.
+  static const int kExternalWords = 11;
+  void read_external_words(int64_t* words);
+  void* external_entry(const char* name);
 
   TRunEdits* FRunEdits;
   TTokenMaster* FTokenMaster;
@@ -141,6 +179,17 @@ class TLibFuncs {
   // Strings and string building: the text being built for a target; it keeps
   // its capacity from call to call.
   std::string FBuilt;
+
+  // Lookups: the statements kept per key, the table model's count of removed
+  // definitions when they were made, and buffers that keep their capacity.
+  TLookupQueries FLookupQueries;
+  TLookupQueries FRLookupQueries;
+  TLookupQueries FSQLLookupQueries;
+  TLookupQueries FSQLRangeLookupQueries;
+  unsigned FLookupRemovals = 0;
+  std::string FLookupKey;
+  std::string FLookupValue;
+  std::string FLookupCompared;
 };
 
 template <typename Body>
