@@ -39,13 +39,22 @@ class Dates : public BuiltinTest {
   void SetUp() override { exec("INSERT INTO RL_Messages(MessageNumber,Message) VALUES (300,'%D1');"); }
   // "W" when the logic's condition holds, else "E", with the reason the date
   // macro of the edit's message gives.
-  std::string reason(const std::string& condition, const std::string& before = "") {
-    RunResult result = run_edit(before + "if (" + condition + ") return WARN;\nreturn FAIL;", "", {}, 300);
+  std::string reason(const std::string& condition) {
+    RunResult result = run_edit("if (" + condition + ") return WARN;\nreturn FAIL;", "", {}, 300);
     if (result.result != 0 || result.messages.size() != 1) return "<failed>";
     const std::string& message = result.messages[0];
     return message.substr(message.rfind('|', message.rfind('|') - 1) + 1);
   }
-  std::string checked(const std::string& date) { return reason("valid_date_iop(\"" + date + "\")"); }
+  // Each date and what valid_date_iop and the reason make of it.
+  void expect_checks(std::initializer_list<Expected> dates) {
+    for (const Expected& date : dates)
+      EXPECT_EQ(date.value, reason("valid_date_iop(\"" + std::string(date.expression) + "\")")) << date.expression;
+  }
+  // Each list of arguments and the value the built-in gives for them.
+  void expect_calls(const std::string& function, std::initializer_list<Expected> calls) {
+    for (const Expected& call : calls)
+      EXPECT_EQ(call.value, value(function + "(" + call.expression + ")")) << function << "(" << call.expression << ")";
+  }
 };
 
 const char* const kValid = "W|no error / other";
@@ -56,50 +65,31 @@ const char* const kBadDay = "E|invalid as to day";
 }  // namespace
 
 TEST_F(Dates, ValidDatesLieBetween1850AndToday) {
-  EXPECT_EQ(kBadYear, checked("18491231"));
-  EXPECT_EQ(kValid, checked("18500101"));
-  EXPECT_EQ(kValid, checked(yyyymmdd(local_date(0))));
   struct tm today = local_date(0), tomorrow = local_date(1);
   // The day after today fails by the part that passes today's.
   const char* late = tomorrow.tm_year != today.tm_year ? kBadYear : tomorrow.tm_mon != today.tm_mon ? kBadMonth
                                                                                                     : kBadDay;
-  EXPECT_EQ(late, checked(yyyymmdd(tomorrow)));
-  EXPECT_EQ(kBadYear, checked(year_from_now(1) + "0101"));
-  EXPECT_EQ(kBadMonth, checked(year_from_now(-1) + "1301"));
-  EXPECT_EQ(kBadDay, checked("20231232"));
-  // Only 8 characters make a date; eight blanks are the empty date, which is no valid one.
-  EXPECT_EQ("E|invalid", checked("2023120"));
-  EXPECT_EQ("E|invalid", checked("202312011"));
-  EXPECT_EQ("E|", checked("        "));
+  std::string next = year_from_now(1) + "0101", thirteenth = year_from_now(-1) + "1301";
+  expect_checks({{"18491231", kBadYear}, {"18500101", kValid}, {yyyymmdd(today).c_str(), kValid},
+                 {yyyymmdd(tomorrow).c_str(), late}, {next.c_str(), kBadYear}, {thirteenth.c_str(), kBadMonth},
+                 {"20231232", kBadDay},
+                 // Only 8 characters make a date; eight blanks are the empty date, which is no valid one.
+                 {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"}});
 }
 
 TEST_F(Dates, LeapDaysAndMonthLengths) {
-  EXPECT_EQ(kValid, checked("20000229"));
-  EXPECT_EQ(kValid, checked("20240229"));
-  EXPECT_EQ(kBadDay, checked("19000229"));
-  EXPECT_EQ(kBadDay, checked("20230229"));
-  EXPECT_EQ(kBadDay, checked("20240230"));
-  EXPECT_EQ(kBadDay, checked("20230431"));
-  EXPECT_EQ(kValid, checked("20230430"));
+  expect_checks({{"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
+                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid}});
 }
 
 TEST_F(Dates, PartialDates) {
-  EXPECT_EQ("W|missing the month", checked("2023    "));
-  EXPECT_EQ("W|missing the month", checked("20230000"));
-  EXPECT_EQ("W|missing the day", checked("202311  "));
-  EXPECT_EQ("W|missing the day", checked("20231100"));
-  EXPECT_EQ(kBadDay, checked("20230015"));
-  // A blank part may only end the date.
-  EXPECT_EQ(kBadMonth, checked("2023 1  "));
-  EXPECT_EQ(kBadYear, checked("20 3    "));
-  EXPECT_EQ(kBadDay, checked("2023  05"));
-  EXPECT_EQ(kBadDay, checked("202311 5"));
-  // Before the first blank only digits are taken.
-  EXPECT_EQ(kBadMonth, checked("20231a  "));
-  EXPECT_EQ(kBadMonth, checked("2023X1  "));
-  EXPECT_EQ(kBadYear, checked("20X3    "));
-  EXPECT_EQ(kBadDay, checked("2023111a"));
-  EXPECT_EQ(kBadYear, checked("\t202    "));
+  expect_checks({{"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
+                 {"202311  ", "W|missing the day"}, {"20231100", "W|missing the day"}, {"20230015", kBadDay},
+                 // A blank part may only end the date.
+                 {"2023 1  ", kBadMonth}, {"20 3    ", kBadYear}, {"2023  05", kBadDay}, {"202311 5", kBadDay},
+                 // Before the first blank only digits are taken.
+                 {"20231a  ", kBadMonth}, {"2023X1  ", kBadMonth}, {"20X3    ", kBadYear}, {"2023111a", kBadDay},
+                 {"\t202    ", kBadYear}});
 }
 
 TEST_F(Dates, FutureDatesForOneEditOnly) {
@@ -117,99 +107,78 @@ TEST_F(Dates, FutureDatesForOneEditOnly) {
 }
 
 TEST_F(Dates, PartsOfADate) {
-  expect_values({
-      {R"(date_day_iop("20231105"))", "5"},
-      {R"(date_day_iop("202311  "))", kDayEmpty},
-      {R"(date_day_iop("20231100"))", kDayEmpty},
-      {R"(date_day_iop("2023    "))", kDayEmpty},
-      {R"(date_month_iop("202311  "))", "11"},
-      {R"(date_month_iop("2023    "))", kMonthEmpty},
-      {R"(date_month_iop("20230000"))", kMonthEmpty},
-      {R"(date_year_iop("2023    "))", "2023"},
-  });
-  for (const char* part : {"day", "month", "year"}) {
-    std::string call = std::string("date_") + part + "_iop(\"";
-    EXPECT_EQ(kError, value(call + "2023110\")")) << part;
-    EXPECT_EQ(kError, value(call + "20231301\")")) << part;
-    EXPECT_EQ(kEmpty, value(call + "        \")")) << part;
-  }
-  expect_values({
-      {R"(valid_date_iop("20231205"))", "1"},
-      {R"(valid_date_iop("2023    "))", "1"},
-      {R"(valid_date_iop("        "))", "0"},
-  });
+  expect_calls("date_day_iop", {{R"("20231105")", "5"}, {R"("202311  ")", kDayEmpty}, {R"("20231100")", kDayEmpty},
+                                {R"("2023    ")", kDayEmpty}});
+  expect_calls("date_month_iop", {{R"("202311  ")", "11"}, {R"("2023    ")", kMonthEmpty},
+                                  {R"("20230000")", kMonthEmpty}});
+  expect_calls("date_year_iop", {{R"("2023    ")", "2023"}});
+  for (const char* part : {"date_day_iop", "date_month_iop", "date_year_iop"})
+    expect_calls(part, {{R"("2023110")", kError}, {R"("20231301")", kError}, {R"("        ")", kEmpty}});
+  expect_calls("valid_date_iop", {{R"("20231205")", "1"}, {R"("2023    ")", "1"}, {R"("        ")", "0"}});
   // A date field reads as any text.
   EXPECT_EQ("12", value(R"(date_month_iop(#S"Birth Date"))", "1 4520231205"));
 }
 
 TEST_F(Dates, Comparisons) {
-  expect_values({
-      {R"(datecmp_iop("20230101", "20230101", dt_exact))", "0"},
-      {R"(datecmp_iop("20230101", "20230102", dt_exact))", "-1"},
-      {R"(datecmp_iop("20230102", "20230101", dt_exact))", "1"},
-      // Without completion blank parts compare as 00.
-      {R"(datecmp_iop("2023    ", "20230101", 0))", "-1"},
-      {R"(datecmp_iop("2023    ", "20231231", dt_min))", "0"},
-      {R"(datecmp_iop("2023    ", "20230101", dt_exact))", kUnknown},
-      // The first date is tested first.
-      {R"(datecmp_iop("20231301", "        ", 0))", kError},
-      {R"(datecmp_iop("        ", "20231301", 0))", kEmpty},
-  });
+  expect_calls("datecmp_iop", {{R"("20230101", "20230101", dt_exact)", "0"},
+                               {R"("20230101", "20230102", dt_exact)", "-1"},
+                               {R"("20230102", "20230101", dt_exact)", "1"},
+                               // Without completion blank parts compare as 00.
+                               {R"("2023    ", "20230101", 0)", "-1"},
+                               {R"("2023    ", "20231231", dt_min)", "0"},
+                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
+                               // The first date is tested first.
+                               {R"("20231301", "        ", 0)", kError},
+                               {R"("        ", "20231301", 0)", kEmpty}});
 }
 
 TEST_F(Dates, DayDifferences) {
-  expect_values({
-      {R"(daydiff_iop("20230101", "20231231", dt_exact))", "364"},
-      {R"(daydiff_iop("20231231", "20230101", dt_exact))", "-364"},
-      {R"(daydiff_iop("20231231", "20240301", dt_exact))", "61"},
-      {R"(daydiff_iop("20240101", "20241231", dt_exact))", "365"},
-      {R"(daydiff_iop("19000101", "20000101", dt_exact))", "36524"},
-      // dt_max widens the span, dt_min narrows it; February completes to 28 days.
-      {R"(daydiff_iop("2022    ", "2023    ", dt_max))", "729"},
-      {R"(daydiff_iop("2022    ", "2023    ", dt_min))", "1"},
-      {R"(daydiff_iop("202202  ", "2022    ", dt_max))", "333"},
-      {R"(daydiff_iop("20240201", "202402  ", dt_max))", "27"},
-      {R"(daydiff_iop("202303  ", "2023    ", dt_min))", "0"},
-      {R"(daydiff_iop("2023    ", "202303  ", dt_min))", "0"},
-      {R"(daydiff_iop("202303  ", "20230316", dt_min))", "0"},
-      {R"(daydiff_iop("20230316", "202303  ", dt_min))", "0"},
-      // The second date of another month takes the month's first day.
-      {R"(daydiff_iop("20230401", "202303  ", dt_min))", "-31"},
-      // Other modes fill nothing: month 0, day 0 is the day before the year begins.
-      {R"(daydiff_iop("2023    ", "20230101", 0))", "2"},
-      {R"(daydiff_iop("20230101", "        ", dt_exact))", kEmpty},
-      {R"(daydiff_iop("2023    ", "20230101", dt_exact))", kUnknown},
-      {R"(daydiff_iop("20230101", "2023010", dt_exact))", kError},
-  });
+  expect_calls("daydiff_iop", {{R"("20230101", "20231231", dt_exact)", "364"},
+                               {R"("20231231", "20230101", dt_exact)", "-364"},
+                               {R"("20231231", "20240301", dt_exact)", "61"},
+                               {R"("20240101", "20241231", dt_exact)", "365"},
+                               {R"("19000101", "20000101", dt_exact)", "36524"},
+                               // dt_max widens the span, dt_min narrows it; February completes to 28 days.
+                               {R"("2022    ", "2023    ", dt_max)", "729"},
+                               {R"("2022    ", "2023    ", dt_min)", "1"},
+                               {R"("202202  ", "2022    ", dt_max)", "333"},
+                               {R"("20240201", "202402  ", dt_max)", "27"},
+                               {R"("202303  ", "2023    ", dt_min)", "0"},
+                               {R"("2023    ", "202303  ", dt_min)", "0"},
+                               {R"("202303  ", "20230316", dt_min)", "0"},
+                               {R"("20230316", "202303  ", dt_min)", "0"},
+                               // The second date of another month takes the month's first day.
+                               {R"("20230401", "202303  ", dt_min)", "-31"},
+                               // Other modes fill nothing: month 0, day 0 is the day before the year begins.
+                               {R"("2023    ", "20230101", 0)", "2"},
+                               {R"("20230101", "        ", dt_exact)", kEmpty},
+                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
+                               {R"("20230101", "2023010", dt_exact)", kError}});
 }
 
 TEST_F(Dates, MonthAndYearDifferences) {
-  expect_values({
-      {R"(monthdiff_iop("20230101", "20230301", dt_exact))", "1"},
-      {R"(monthdiff_iop("20230301", "20230101", dt_exact))", "-1"},
-      {R"(monthdiff_iop("20230101", "20230130", dt_exact))", "0"},
-      {R"(yeardiff_iop("20220101", "20231231", dt_exact))", "1"},
-      {R"(yeardiff_iop("20220101", "20221231", dt_exact))", "0"},
-      {R"(monthdiff_iop("        ", "20230101", dt_exact))", kEmpty},
-      {R"(yeardiff_iop("2023    ", "20230101", dt_exact))", kUnknown},
-      {R"(yeardiff_iop("20231301", "20230101", dt_exact))", kError},
-  });
+  expect_calls("monthdiff_iop", {{R"("20230101", "20230301", dt_exact)", "1"},
+                                 {R"("20230301", "20230101", dt_exact)", "-1"},
+                                 {R"("20230101", "20230130", dt_exact)", "0"},
+                                 {R"("        ", "20230101", dt_exact)", kEmpty}});
+  expect_calls("yeardiff_iop", {{R"("20220101", "20231231", dt_exact)", "1"},
+                                {R"("20220101", "20221231", dt_exact)", "0"},
+                                {R"("2023    ", "20230101", dt_exact)", kUnknown},
+                                {R"("20231301", "20230101", dt_exact)", kError}});
 }
 
 TEST_F(Dates, Intervals) {
-  expect_values({
-      {R"(dayinterval_iop("20230101", "20230131", 0, 30, dt_exact))", "1"},
-      {R"(dayinterval_iop("20230101", "20230131", 0, 29, dt_exact))", "0"},
-      {R"(dayinterval_iop("20230101", "20230131", 30, 30, dt_exact))", "1"},
-      {R"(dayinterval_iop("20230131", "20230101", 0, 30, dt_exact))", "0"},
-      {R"(monthinterval_iop("20230101", "20230301", 1, 1, dt_exact))", "1"},
-      {R"(yearinterval_iop("20220101", "20231231", 1, 1, dt_exact))", "1"},
-      {R"(yearinterval_iop("20220101", "20231231", 2, 5, dt_exact))", "0"},
-      // The codes pass through the interval tests.
-      {R"(dayinterval_iop("20230101", "        ", 0, 30, dt_exact))", kEmpty},
-      {R"(monthinterval_iop("202301  ", "20230101", 0, 30, dt_exact))", kUnknown},
-      {R"(yearinterval_iop("2023011", "20230101", 0, 30, dt_exact))", kError},
-  });
+  expect_calls("dayinterval_iop", {{R"("20230101", "20230131", 0, 30, dt_exact)", "1"},
+                                   {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
+                                   {R"("20230101", "20230131", 30, 30, dt_exact)", "1"},
+                                   {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
+                                   // The codes pass through the interval tests.
+                                   {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
+  expect_calls("monthinterval_iop", {{R"("20230101", "20230301", 1, 1, dt_exact)", "1"},
+                                     {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
+  expect_calls("yearinterval_iop", {{R"("20220101", "20231231", 1, 1, dt_exact)", "1"},
+                                    {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
+                                    {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
 }
 
 TEST_F(Dates, TheLastDateCheckedGivesTheReason) {

@@ -43,6 +43,10 @@ TEST_F(Masks, ClassesRunsAndLiterals) {
       {"", "", "1"},           {"a", "", "0"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.fits, match(c.value, c.mask)) << c.value << " / " << c.mask;
+  // Masks are kept by their exact bytes: "U" is no class and finds no "u" kept before it.
+  EXPECT_EQ("1", match("Q", "u"));
+  EXPECT_EQ("0", match("Q", "U"));
+  EXPECT_EQ("1", match("U", "U"));
 }
 
 TEST_F(Masks, EscapesAndRanges) {

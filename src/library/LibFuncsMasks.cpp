@@ -1,7 +1,9 @@
 // The mask built-ins: MATCH and INLIST, the translation of the mask language
 // into regular expressions, and the cache of compiled masks.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
 
 #include "library/LibFuncs.h"
 #include "runtime/RunEdits.h"
@@ -167,7 +169,7 @@ void TLibFuncs::setup_mask_functions() {
 std::string TLibFuncs::translate_mask_to_regex(const std::string& mask) { return TMaskTranslation(mask).run(); }
 
 void TLibFuncs::find_regex_pattern(const char* mask) {
-  auto found = FRegexCache.find(mask);
+  auto found = FRegexCache.find(std::string_view(mask));
   if (found == FRegexCache.end()) {
     boost::regex compiled(translate_mask_to_regex(mask));
     found = FRegexCache.emplace(mask, std::move(compiled)).first;
@@ -178,7 +180,7 @@ void TLibFuncs::find_regex_pattern(const char* mask) {
 bool TLibFuncs::fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid) {
   find_regex_pattern(mask);
   try {
-    return boost::regex_match(subject.begin(), subject.end(), FMatchResults, *FCurrentRegex);
+    return boost::regex_match(subject.data(), subject.data() + subject.size(), FMatchResults, *FCurrentRegex);
   } catch (const std::runtime_error&) {
     // The library's own message follows, as the failure passes on.
     record(method, invalid + std::string(mask) + "\"");
