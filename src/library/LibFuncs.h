@@ -57,6 +57,11 @@ class TLibFuncs {
   const char* text_of(TValueWord value) const;
   // Evaluates the next argument as a text.
   const char* text_argument() { return text_of(argument()); }
+  // The same text where later arguments can neither change nor move it: a
+  // variable's text is copied onto the cargo stack (a user function or a
+  // lookup called by a later argument may assign the variable).
+  const char* kept_text_argument();
+  int32_t integer_argument() { return static_cast<int32_t>(argument()); }
   // A string result: a copy on the cargo stack.
   TValueWord string_result(const std::string& text);
   void record(const char* method, const std::string& message);
@@ -82,6 +87,45 @@ class TLibFuncs {
 
   // Dates (LibFuncsDates.cpp).
   void setup_date_functions();
+  TValueWord call_valid_date_iop();
+  TValueWord call_date_day_iop();
+  TValueWord call_date_month_iop();
+  TValueWord call_date_year_iop();
+  TValueWord call_datecmp_iop();
+  TValueWord call_daydiff_iop();
+  TValueWord call_dayinterval_iop();
+  TValueWord call_monthdiff_iop();
+  TValueWord call_monthinterval_iop();
+  TValueWord call_yeardiff_iop();
+  TValueWord call_yearinterval_iop();
+  TValueWord call_allow_future_date_iop();
+  bool check_date_format(const char* date);
+  bool date_is_valid(const char* date);
+  static void parse_date(const char* date, int& year, int& month, int& day);
+  static bool is_leap_year(int year);
+  static int get_day_of_year(int yyyymmdd);
+  int check_date_integrity(const char* date, long mode);
+  static int complete_date(const char* date, long mode, const char* other, bool isFirst);
+  int calculate_daydiff(const char* first, const char* second, long mode);
+  int calculate_monthdiff(const char* first, const char* second, long mode);
+  int calculate_yeardiff(const char* first, const char* second, long mode);
+  int complete_pair(const char* first, const char* second, long mode, int& n1, int& n2);
+  int compare_dates(const char* first, const char* second, long mode);
+  // A date argument copied at once: 8 characters, and one more that tells a longer text.
+  struct TDateText {
+    char Text[10];
+  };
+  typedef int (TLibFuncs::*TDateMeasure)(const char* first, const char* second, long mode);
+  const char* date_argument(TDateText& date);
+  // dt_error or dt_empty for a date that has no parts to give, else 0.
+  int partless_date(const char* date);
+  template <typename Part>
+  TValueWord one_date(const char* method, Part part);
+  // The built-ins of two dates: the measure of (first, second, mode), or with
+  // `interval` whether it lies between the low and high read before the mode.
+  TValueWord two_dates(const char* method, TDateMeasure measure, bool interval, const char* empty);
+  template <typename Work>
+  int guarded_difference(const char* method, Work work);
 
   // Strings and string building (LibFuncsStrings.cpp).
   void setup_string_functions();
@@ -102,7 +146,6 @@ class TLibFuncs {
   TValueWord call_strcat();
   TValueWord call_fmtstr();
   // The next argument as a text that later arguments cannot change.
-  const char* held_text_argument();
   // A string result: the bytes copied onto the cargo stack.
   TValueWord slice_result(const char* text, size_t length);
   TValueWord case_result(int (*convert)(int));
@@ -120,6 +163,15 @@ class TLibFuncs {
 
   // Pattern masks, MATCH and INLIST (LibFuncsMasks.cpp).
   void setup_mask_functions();
+  TValueWord call_match();
+  TValueWord call_inlist();
+  std::string translate_mask_to_regex(const std::string& mask);
+  void find_regex_pattern(const char* mask);
+  // Whether the whole subject fits the mask; a failure of the regular-expression
+  // library while it matches is recorded as `invalid` and the mask first.
+  bool fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid);
+  bool inlist(std::string_view source, std::string_view list, const char* mask, int32_t start, int32_t length);
+  size_t inlist_start(int32_t start, size_t sourceLength);
 
   // Lookups (LibFuncsLookups.cpp).
   void setup_lookup_functions();
@@ -133,8 +185,6 @@ class TLibFuncs {
   int internal_sqllookup(const char* table, const char* columns, const char* value, bool copyRow);
   int internal_sqlrlookup(const char* table, const char* columns, const char* value);
   int get_trigger_padded_size(const char* tableName, const char* columnName);
-  // Evaluates the next argument as a text that later arguments cannot move.
-  const char* kept_text_argument();
   struct TLookupQueryDeleter {
     void operator()(TLookupQuery* query) const;
   };
@@ -190,6 +240,12 @@ class TLibFuncs {
   std::string FLookupKey;
   std::string FLookupValue;
   std::string FLookupCompared;
+
+  // Pattern masks: every mask compiled once, by its text; the one selected
+  // last; the results of a match, kept so that matching allocates nothing.
+  std::map<std::string, boost::regex, std::less<>> FRegexCache;
+  const boost::regex* FCurrentRegex = nullptr;
+  boost::cmatch FMatchResults;
 };
 
 template <typename Body>

@@ -68,13 +68,6 @@ void TLibFuncs::setup_lookup_functions() {
 
 void TLibFuncs::TLookupQueryDeleter::operator()(TLookupQuery* query) const { delete query; }
 
-// A text argument held in a variable is copied to the cargo, whose texts stay
-// put: a later argument may look up a row into that variable and move its text.
-const char* TLibFuncs::kept_text_argument() {
-  const char* text = text_argument();
-  return FTokenMaster->IsCargoText(text) ? text : FTokenMaster->CopyToCargo(text);
-}
-
 TValueWord TLibFuncs::call_lookup() {
   return recorded("call_lookup", [this] { return call_ilookup(); });
 }

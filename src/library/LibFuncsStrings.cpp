@@ -40,7 +40,6 @@ const char* const kCharTarget = "syntax error: first parameter must be a CHAR[n]
 
 bool is_blank(char c) { return c == ' '; }
 
-int32_t int_of(TValueWord value) { return static_cast<int32_t>(value); }
 
 // Chunk number (from 1) of the first chunk of `width` bytes that holds the
 // needle whole; 0 when none does.
@@ -90,13 +89,6 @@ void TLibFuncs::setup_string_functions() {
   set_function(0x80, &TLibFuncs::call_val);
 }
 
-// A variable's text would change if a user function called by a later
-// argument assigned it; a copy on the cargo stack outlives such a call.
-const char* TLibFuncs::held_text_argument() {
-  const char* text = text_argument();
-  return FTokenMaster->IsCargoText(text) ? text : FTokenMaster->CopyToCargo(text);
-}
-
 const char* TLibFuncs::newest_cargo() const {
   const char* text = FTokenMaster->GetCallCargo();
   return text != nullptr ? text : "";
@@ -109,10 +101,10 @@ TValueWord TLibFuncs::slice_result(const char* text, size_t length) {
 TValueWord TLibFuncs::call_at() {
   return recorded("call_at", [this] {
     check_open_paren();
-    std::string_view needle = held_text_argument();
-    std::string_view haystack = held_text_argument();
+    std::string_view needle = kept_text_argument();
+    std::string_view haystack = kept_text_argument();
     int32_t width = 1;
-    if (FRunEdits->GetEvalTokenID() == kComma) width = int_of(argument());
+    if (FRunEdits->GetEvalTokenID() == kComma) width = integer_argument();
     else if (FRunEdits->GetEvalTokenID() != kCloseParen) fail("call_at", kCommaOrParen);
     // A width of 0 has no chunks of its own: it asks for the position, as 1 does.
     if (width != 1 && width != 0) return chunk_holding(needle, haystack, width);
@@ -166,8 +158,8 @@ TValueWord TLibFuncs::call_lower() {
 TValueWord TLibFuncs::call_left() {
   return recorded("call_left", [this] {
     check_open_paren();
-    std::string_view text = held_text_argument();
-    int32_t n = int_of(argument());
+    std::string_view text = kept_text_argument();
+    int32_t n = integer_argument();
     size_t length = n < 0 || static_cast<size_t>(n) >= text.size() ? text.size() : static_cast<size_t>(n);
     return slice_result(text.data(), length);
   });
@@ -176,8 +168,8 @@ TValueWord TLibFuncs::call_left() {
 TValueWord TLibFuncs::call_right() {
   return recorded("call_right", [this] {
     check_open_paren();
-    std::string_view text = held_text_argument();
-    int32_t n = int_of(argument());
+    std::string_view text = kept_text_argument();
+    int32_t n = integer_argument();
     size_t length = n < 0 || static_cast<size_t>(n) > text.size() ? text.size() : static_cast<size_t>(n);
     return slice_result(text.data() + text.size() - length, length);
   });
@@ -187,10 +179,10 @@ TValueWord TLibFuncs::call_right() {
 TValueWord TLibFuncs::call_substr() {
   return recorded("call_substr", [this] {
     check_open_paren();
-    std::string_view text = held_text_argument();
+    std::string_view text = kept_text_argument();
     int32_t numbers[2] = {0, 0};
     for (int count = 0; FRunEdits->GetEvalTokenID() == kComma; ++count) {
-      int32_t number = int_of(argument());
+      int32_t number = integer_argument();
       if (count < 2) numbers[count] = number;
     }
     if (FRunEdits->GetEvalTokenID() != kCloseParen) fail("call_substr", kCommaOrParen);
@@ -239,10 +231,10 @@ TValueWord TLibFuncs::call_justified() {
 TValueWord TLibFuncs::call_strcmp() {
   return recorded("call_strcmp", [this] {
     check_open_paren();
-    std::string_view a = held_text_argument();
-    std::string_view b = held_text_argument();
+    std::string_view a = kept_text_argument();
+    std::string_view b = kept_text_argument();
     int32_t n = 0;
-    if (FRunEdits->GetEvalTokenID() == kComma) n = int_of(argument());
+    if (FRunEdits->GetEvalTokenID() == kComma) n = integer_argument();
     if (FRunEdits->GetEvalTokenID() != kCloseParen) throw std::runtime_error(kCloseExpected);
     if (n >= 1) {
       a = a.substr(0, static_cast<size_t>(n));
@@ -309,7 +301,7 @@ TValueWord TLibFuncs::store_built(TVariable* target) {
 TValueWord TLibFuncs::call_strcpy() {
   return recorded("call_strcpy", [this] {
     TVariable* target = find_target(true);
-    std::string_view text = held_text_argument();
+    std::string_view text = kept_text_argument();
     bool pad = false;
     int32_t n = 0;
     if (FRunEdits->GetEvalTokenID() == kComma) {
@@ -317,7 +309,7 @@ TValueWord TLibFuncs::call_strcpy() {
       TToken* token = FTokenMaster->GetCompiledToken();
       pad = token != nullptr && token->GetTokenID() == kMinus;
       if (!pad) FTokenMaster->RestorePos();
-      n = int_of(argument());
+      n = integer_argument();
     }
     if (FRunEdits->GetEvalTokenID() != kCloseParen) throw std::runtime_error(kCloseExpected);
     FBuilt.assign(text);
@@ -334,9 +326,9 @@ TValueWord TLibFuncs::call_strcpy() {
 TValueWord TLibFuncs::call_strcat() {
   return recorded("call_strcat", [this] {
     TVariable* target = find_target(false);
-    std::string_view text = held_text_argument();
+    std::string_view text = kept_text_argument();
     int32_t n = 0;
-    if (FRunEdits->GetEvalTokenID() == kComma) n = int_of(argument());
+    if (FRunEdits->GetEvalTokenID() == kComma) n = integer_argument();
     if (FRunEdits->GetEvalTokenID() != kCloseParen) throw std::runtime_error(kCloseExpected);
     if (n >= 1) text = text.substr(0, static_cast<size_t>(n));
     FBuilt.assign(target->GetText());
@@ -354,10 +346,10 @@ TValueWord TLibFuncs::call_fmtstr() {
   TVariable* target = FRunEdits->GetVariable(newest_cargo(), true);
   if (!target->IsCharacter()) fail("call_fmtstr", kCharTarget);
   if (FTokenMaster->GetHardToken(kComma) == nullptr) fail("call_fmtstr", kFirstComma);
-  const char* format = held_text_argument();
+  const char* format = kept_text_argument();
   if (FRunEdits->GetEvalTokenID() != kComma)
     fail("call_fmtstr", "syntax error: expected comma between second and third parameters");
-  int32_t number = int_of(argument());
+  int32_t number = integer_argument();
   const char* percent = strchr(format, '%');
   if (percent == nullptr) fail("call_fmtstr", "syntax error: format string must include '%'");
   const char* ld = strstr(percent + 1, "ld");
