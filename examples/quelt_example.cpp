@@ -143,29 +143,52 @@ const SampleEdit kSampleEdits[] = {
     {"AGE", "Age at diagnosis range", 1002,
      "int age;\nif (empty(#S\"Age at Diagnosis\")) return PASS;\nage = val(#S\"Age at Diagnosis\");\n"
      "if (age < 0 || age > 120) return FAIL;\nreturn PASS;"},
-    {"BIRTH", "Date of birth valid", 1003, "if (valid_date_iop(#S\"Date of Birth\")) return PASS;\nreturn FAIL;"},
+    {"BIRTH", "Date of birth valid", 1003,
+     "if (empty(#S\"Date of Birth\")) return PASS;\nif (valid_date_iop(#S\"Date of Birth\")) return PASS;\n"
+     "return FAIL;"},
     {"DXDATE", "Date of diagnosis valid", 1003,
-     "if (valid_date_iop(#S\"Date of Diagnosis\")) return PASS;\nreturn FAIL;"},
+     "if (empty(#S\"Date of Diagnosis\")) return PASS;\nif (valid_date_iop(#S\"Date of Diagnosis\")) return PASS;\n"
+     "return FAIL;"},
     {"ORDER", "Diagnosis after birth", 1004,
-     "if (datecmp_iop(#S\"Date of Birth\", #S\"Date of Diagnosis\", dt_min) > 0) return FAIL;\nreturn PASS;"},
+     "if (datecmp_iop(#S\"Date of Birth\", #S\"Date of Diagnosis\", dt_min) == 1) return FAIL;\nreturn PASS;"},
     {"SITE", "Primary site code", 1005, "if (match(#S\"Primary Site\", \"Cddd\")) return PASS;\nreturn FAIL;"},
     {"STATE", "State at diagnosis known", 1006,
      "if (lookup(#S\"State at Diagnosis\", \"STATES.CODE\")) return PASS;\nreturn FAIL;"},
     {"POSTAL", "Postal code digits", 1007,
      "if (match(#S\"Postal Code\", \"ddddd\")) return PASS;\nreturn WARN;"},
     {"AGEDATE", "Age agrees with dates", 1008,
-     "int years;\nyears = yeardiff_iop(#S\"Date of Birth\", #S\"Date of Diagnosis\", dt_exact);\n"
+     "int age, years;\nage = val(#S\"Age at Diagnosis\");\n"
+     "years = yeardiff_iop(#S\"Date of Birth\", #S\"Date of Diagnosis\", dt_exact);\n"
      "if (years == dt_unknown || years == dt_empty || years == dt_error) return PASS;\n"
-     "if (years - val(#S\"Age at Diagnosis\") > 1 || val(#S\"Age at Diagnosis\") - years > 1) return WARN;\n"
-     "return PASS;"},
+     "if (years - age > 1 || age - years > 1) return WARN;\nreturn PASS;"},
 };
 
-// Sex, age, birth, diagnosis, site, state, postal code.
-const char* const kSampleRecords[] = {
-    "10621958031420200611C50NY10001", "20451975020220200715C18CA94105", "3070195801012020010 C61TX73301",
-    "1 30199002302020120 C34NJ07001", "2055196507192020021 C501ZZ9810",  "1999193001012020010 C67WA98101",
-    "2062195812312020063 C44NY1000A", "1040198502282020091 X123CA90001", "2 81193911112020111 C25TX75001",
-    "1050197007042010070 C56NY10025",
+// The sample cases, field by field: sex, age, date of birth, date of
+// diagnosis, primary site, state, postal code. Most are clean; the others
+// show one problem each (and the last two, two).
+struct SampleCase {
+  const char* sex;
+  const char* age;
+  const char* birth;
+  const char* diagnosis;
+  const char* site;
+  const char* state;
+  const char* postal;
+};
+
+const SampleCase kSampleCases[] = {
+    {"1", "062", "19580314", "20200611", "C509", "NY", "10001"},
+    {"2", "045", "19750202", "20200715", "C180", "CA", "94105"},
+    {"3", "062", "19580101", "20200601", "C619", "TX", "73301"},
+    {"1", "030", "19900230", "20201201", "C349", "NJ", "07001"},
+    {"2", "055", "19650719", "20200910", "C501", "ZZ", "98101"},
+    {"1", "999", "19300101", "20200101", "C679", "WA", "98101"},
+    {"2", "062", "19581231", "20210630", "C443", "NY", "1000A"},
+    {"1", "035", "19850228", "20200910", "X123", "CA", "90001"},
+    {"2", "081", "19391111", "20201111", "C259", "TX", "75001"},
+    {"1", "   ", "        ", "        ", "C619", "NY", "10003"},
+    {"1", "050", "19700704", "19650701", "C569", "NY", "10025"},
+    {"4", "040", "19801301", "20200101", "C180", "ME", "04101"},
 };
 
 void run_sql(sqlite3* db, const std::string& sql) {
@@ -217,7 +240,8 @@ void build_sample(const std::string& metafile, const std::string& recordsPath) {
 
   FILE* records = fopen(recordsPath.c_str(), "w");
   if (records == nullptr) exit(1);
-  for (const char* record : kSampleRecords) fprintf(records, "%s\n", record);
+  for (const SampleCase& c : kSampleCases)
+    fprintf(records, "%-1s%-3s%-8s%-8s%-4s%-2s%-5s\n", c.sex, c.age, c.birth, c.diagnosis, c.site, c.state, c.postal);
   fclose(records);
 }
 
