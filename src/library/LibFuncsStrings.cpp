@@ -40,7 +40,6 @@ const char* const kCharTarget = "syntax error: first parameter must be a CHAR[n]
 
 bool is_blank(char c) { return c == ' '; }
 
-
 // Chunk number (from 1) of the first chunk of `width` bytes that holds the
 // needle whole; 0 when none does.
 TValueWord chunk_holding(std::string_view needle, std::string_view haystack, int32_t width) {
