@@ -157,9 +157,11 @@ void add_edits(sqlite3* db) {
       int key = (s + 1) * 1000 + e;
       // The mixed set takes its six lookups in place of six of its edits.
       std::string text = s == 1 && e % 50 == 0 ? lookup_logic(e) : kSets[s].logic(e);
+      // Plain logic reads no field, so its message names none.
+      std::string message = s == 0 ? "3" : "2";
       char* logic = sqlite3_mprintf("%Q", text.c_str());
       exec(db, "INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,EditLogic) VALUES (" + std::to_string(key) +
-                   ",'E" + std::to_string(key) + "','Edit " + std::to_string(key) + "',2," + logic + ");"
+                   ",'E" + std::to_string(key) + "','Edit " + std::to_string(key) + "'," + message + "," + logic + ");"
                    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) VALUES (" + std::to_string(s + 1) + "," +
                    std::to_string(key) + ");");
       sqlite3_free(logic);
@@ -172,6 +174,7 @@ void build_metafile(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
   exec(db, "BEGIN; INSERT INTO RL_Layouts(PKey,LayoutTag,LayoutName) VALUES (1,'REC','Record');"
+           "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (3,9,'Edit failed');"
            "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (2,10,'Field %F1 holds %V1');"
            "CREATE TABLE CODES([PKey] integer not null primary key, [CODE] varchar(5) not null, [NAME] varchar(20));"
            "CREATE INDEX xCODES_CODE ON CODES([CODE]);"
@@ -209,7 +212,7 @@ void build_metafile(const std::string& path) {
   Edit_Exit(smf);
 }
 
-// Digits in the string fields (one in ten blank) and dates between 1950 and
+// Digits in the string fields (one field in ten blank) and dates between 1950 and
 // 2019 in the date fields (one in fifty blank).
 std::vector<std::string> make_records() {
   std::vector<std::string> records;
@@ -220,8 +223,9 @@ std::vector<std::string> make_records() {
   };
   for (int r = 0; r < kDistinctRecords; ++r) {
     std::string record(kRecordLength, ' ');
-    for (int i = 0; i < kStringFields * 5; ++i)
-      if (next(10) != 0) record[i] = static_cast<char>('0' + next(10));
+    for (int f = 0; f < kStringFields; ++f)
+      if (next(10) != 0)
+        for (int i = f * 5; i < f * 5 + 5; ++i) record[i] = static_cast<char>('0' + next(10));
     for (int d = 0; d < kDateFields; ++d) {
       if (next(50) == 0) continue;
       char date[9];
@@ -252,6 +256,11 @@ TTiming run_set(int smf, const char* set, const std::vector<std::string>& data, 
     if (Edit_RunEdits(smf, set, "REC", record.c_str(), 0, &failed, &messages,
                       reinterpret_cast<void*>(count_message)) != 0) {
       fprintf(stderr, "run of %s failed at record %ld\n", set, r);
+      int count = 0;
+      char error[512];
+      Edit_GetEngineErrorsCount(smf, &count);
+      for (int i = 1; i <= count; ++i)
+        if (Edit_GetEngineErrorByIndex(smf, i, error, sizeof error) >= 0) fprintf(stderr, "  %s\n", error);
       exit(1);
     }
   };

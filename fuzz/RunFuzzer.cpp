@@ -23,7 +23,18 @@ const char* const kSetup =
     "INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,CompiledLogic) VALUES (1,'F1','Fuzzed',2,'@');"
     "INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,1,1),(1,2,2),(1,3,3);"
     "INSERT INTO RL_EditSets(PKey,EditSetTag,EditSetName) VALUES (1,'FS','Fuzz set');"
-    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) VALUES (1,1);";
+    "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) VALUES (1,1);"
+    // Lookup tables: keys with blanks, quotes, case and range order; a
+    // trigger-maintained key (varchar(1)) and a table without rows.
+    "CREATE TABLE SITES([PKey] integer not null primary key, [CODE] varchar(10) not null collate nocase,"
+    " [CITY] varchar(4), [POP] integer);"
+    "CREATE INDEX xSITES_CODE on SITES([CODE], [PKey]);"
+    "INSERT INTO SITES VALUES (1,'100','Alpha',10),(2,'200 ','Beta Long',-3),(3,' O''B','Quote',NULL),"
+    " (4,'abc',NULL,7),(5,'','Empty',0);"
+    "CREATE TABLE TRIG([PKey] integer not null primary key, [KEYCOL] varchar(1), [NAME] varchar(10));"
+    "INSERT INTO TRIG VALUES (1,'123    ','padded'),(2,'1234567','full');"
+    "CREATE TABLE NOROWS([PKey] integer not null primary key, [KEYCOL] varchar(1));"
+    "INSERT INTO RL_LookupTables(TableName,RecCount) VALUES ('SITES',5),('TRIG',2),('NOROWS',0);";
 
 char scratch[] = "/tmp/quelt-run-fuzz-XXXXXX";
 sqlite3* raw = nullptr;

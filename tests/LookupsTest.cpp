@@ -229,6 +229,43 @@ TEST_F(Lookups, TablesChangedBehindTheModelFailTheRun) {
               outcome("lookup(\"x\", \"ZIPS.CODE\")", "ZIPS.CODE", "ab.cd"));
 }
 
+// Writes into the metafile from a connection of its own, as a host's message
+// callback might, keeping each answer.
+struct CallbackWriter {
+  RawDB* Writer;
+  std::vector<int> Answers;
+};
+
+int write_from_callback(void* owner, const char*, const char*, const char*, const char*, const char*) {
+  auto* writes = static_cast<CallbackWriter*>(owner);
+  writes->Answers.push_back(writes->Writer->exec("UPDATE ZIPS SET POP = POP + 1 WHERE PKey = 1"));
+  return 0;
+}
+
+// The lookups of a run share one read transaction, which ends before the host
+// is called back and with the run; a transaction the host opened on the
+// engine's connection is left to the host.
+TEST_F(Lookups, SharedReadsNeverHoldTheFileWhileTheHostRuns) {
+  add_edit("LK", "Edit LK", "if (lookup(\"10001\", \"ZIPS.CODE\")) return FAIL;\nreturn PASS;", {}, 101);
+  add_to_set("SLK", "LK");
+  RawDB writer(path());
+  CallbackWriter writes{&writer, {}};
+  int failed = 0;
+  auto runOnce = [&] {
+    return Edit_RunEdits(smf(), "SLK", "L1", "", 0, &failed, &writes, fn(write_from_callback));
+  };
+  EXPECT_EQ(0, runOnce());
+  EXPECT_EQ(SQLITE_OK, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
+
+  ASSERT_EQ(0, Qb_BeginTrans(smf()));
+  EXPECT_EQ(0, runOnce());
+  EXPECT_EQ(SQLITE_BUSY, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));  // the host's reads hold the lock
+  ASSERT_EQ(0, Qb_CommitTrans(smf()));
+  EXPECT_EQ(SQLITE_OK, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
+  EXPECT_EQ((std::vector<int>{SQLITE_OK, SQLITE_BUSY}), writes.Answers);
+  EXPECT_EQ("8001", writer.value("SELECT POP FROM ZIPS WHERE PKey = 1"));
+}
+
 // A second run-time on the same metafile over a table model that the test
 // fills and changes itself, as the authoring side changes the engine's model.
 class OwnModel : public Lookups {

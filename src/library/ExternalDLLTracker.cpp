@@ -12,6 +12,7 @@
 
 #include "library/LibFuncs.h"
 #include "runtime/RunEdits.h"
+#include "storage/SQLDB.h"
 #include "storage/Utility.h"
 
 namespace {
@@ -64,6 +65,8 @@ TValueWord TLibFuncs::call_externaldll() {
     return 0;
   });
   TQueltInterface entry = reinterpret_cast<TQueltInterface>(external_entry(name));
+  // A rule library is the host's own code too.
+  FSQLDB->EndSharedRead();
   return recorded(
       kMethod,
       [&] {

@@ -14,6 +14,7 @@
 #include "runtime/RunEdits.h"
 #include "runtime/Variable.h"
 #include "storage/FastSQLQuery.h"
+#include "storage/SQLDB.h"
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
 
@@ -258,8 +259,9 @@ int TLibFuncs::get_trigger_padded_size(const char* tableName, const char* column
 // the way is an SQL error, and the statement is reset on every way out.
 int TLibFuncs::run_lookup(TLookupQuery* lookup, const char* method, TRowCheck check, bool copyRow) {
   TFastSQLQuery* query = lookup->GetQuery();
+  if (!FRunEdits->IsDebugging()) FSQLDB->BeginSharedRead();
   try {
-    query->BindTextParameter(1, FLookupValue.c_str());
+    query->BindTextParameter(1, FLookupValue.c_str(), false);
     query->OpenParameterizedQuery();
     bool found = seek_row(lookup, check);
     if (found && copyRow) copy_row(lookup, method);

@@ -19,6 +19,7 @@
 #include "runtime/QueryHelpers.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/FastSQLQuery.h"
+#include "storage/SQLDB.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ void TEditErrors::report(TEdit* edit, const char* type, const char* category, bo
 
 void TEditErrors::deliver(TEdit* edit, const char* type, const std::string& text) {
   if (FCallback == nullptr) return;
+  FSQLDB->EndSharedRead();
   FCallback(FOwner, edit->GetEditTag().c_str(), edit->GetEditName().c_str(), edit->GetAdminCode().c_str(), type,
             text.c_str());
 }

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -114,7 +114,7 @@ class TLayout {
   char* FRecord = nullptr;
   uint64_t FRecordLength = 0;
   std::vector<TLayoutField*> FFields;
-  std::map<int, TLayoutField*> FFieldMap;
+  std::unordered_map<int, TLayoutField*> FFieldMap;
   char* FValueBuffer = nullptr;
   uint64_t FValueBufferSize = 0;
   unsigned FGeneration = 0;

@@ -12,6 +12,7 @@
 #include "runtime/Variable.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/FastSQLQuery.h"
+#include "storage/SQLDB.h"
 #include "storage/Utility.h"
 
 namespace {
@@ -303,6 +304,7 @@ int TRunEdits::RunEdits(const char* editSetTag, const char* layoutTag, const cha
   FEditErrors->Initialize(owner, callback, FLayout, FEditSet->GetSuppressWarnings());
   FLibFuncs->SetSystemDate();
   result = run_edit_set(options);
+  FSQLDB->EndSharedRead();
   FEditSet = nullptr;
   FLayout = nullptr;
   FRunningEdit = nullptr;

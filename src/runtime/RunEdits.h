@@ -66,6 +66,8 @@ class TRunEdits {
   // True while a run, summary or debugging call is under way (its callbacks
   // may call back into the library).
   bool IsBusy() const { return FBusy; }
+  // A debugging run calls the host back at every line.
+  bool IsDebugging() const { return FDebugging; }
 
   // Interpreter services, also used by the built-in library.
   TValueWord EvaluateExpression();

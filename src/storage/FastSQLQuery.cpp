@@ -46,11 +46,11 @@ bool TFastSQLQuery::BindIntParameter(int n, int value) {
   return true;
 }
 
-bool TFastSQLQuery::BindTextParameter(int n, const char* text) {
+bool TFastSQLQuery::BindTextParameter(int n, const char* text, bool copyText) {
   int rc = SQLITE_MISUSE;
   if (FStatement != nullptr)
     rc = text == nullptr ? sqlite3_bind_null(FStatement, n)
-                         : sqlite3_bind_text(FStatement, n, text, -1, SQLITE_TRANSIENT);
+                         : sqlite3_bind_text(FStatement, n, text, -1, copyText ? SQLITE_TRANSIENT : SQLITE_STATIC);
   if (rc == SQLITE_RANGE) {
     char message[100];
     snprintf(message, sizeof message, "parameter index [%d] out of range (SQLITE_RANGE error)", n);

@@ -19,7 +19,10 @@ class TFastSQLQuery : public TQueryBase {
   // Each throws std::runtime_error on failure.
   bool PrepareParameterizedQuery();
   bool BindIntParameter(int n, int value);
-  bool BindTextParameter(int n, const char* text);
+  // A text bound without a copy must stay as it is until the statement is
+  // reset: the record path binds its own buffers that way and spares a
+  // heap allocation per call.
+  bool BindTextParameter(int n, const char* text, bool copyText = true);
   bool OpenParameterizedQuery();
   bool ResetParameterizedQuery();
   bool ReleaseParameterizedQuery();

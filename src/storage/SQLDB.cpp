@@ -28,6 +28,8 @@ bool TSQLDB::OpenDatabase(const char* path) {
 
 bool TSQLDB::CloseDatabase() {
   if (FDatabase == nullptr) return false;
+  EndSharedRead();
+  finalize_shared_read();
   if (sqlite3_close(FDatabase) != SQLITE_OK) return false;
   FDatabase = nullptr;
   return true;
@@ -54,6 +56,38 @@ bool TSQLDB::exec_savepoint(const char* verb, const char* name) {
 bool TSQLDB::exec(const std::string& sql) {
   // On a closed connection SQLite answers its misuse code.
   return sqlite3_exec(FDatabase, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void TSQLDB::BeginSharedRead() {
+  if (FSharedRead || FDatabase == nullptr || !sqlite3_get_autocommit(FDatabase) || !prepare_shared_read()) return;
+  // Without it each lookup simply takes the lock itself.
+  FSharedRead = sqlite3_step(FBeginRead) == SQLITE_DONE;
+  sqlite3_reset(FBeginRead);
+}
+
+void TSQLDB::EndSharedRead() {
+  if (!FSharedRead) return;
+  FSharedRead = false;
+  sqlite3_step(FEndRead);
+  sqlite3_reset(FEndRead);
+  // Nothing wrote inside it; should the end still fail, the connection must
+  // not stay in a transaction the host never began.
+  if (!sqlite3_get_autocommit(FDatabase)) exec("ROLLBACK");
+}
+
+bool TSQLDB::prepare_shared_read() {
+  if (FBeginRead != nullptr) return true;
+  if (sqlite3_prepare_v2(FDatabase, "BEGIN", -1, &FBeginRead, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(FDatabase, "COMMIT", -1, &FEndRead, nullptr) == SQLITE_OK)
+    return true;
+  finalize_shared_read();
+  return false;
+}
+
+void TSQLDB::finalize_shared_read() {
+  sqlite3_finalize(FBeginRead);
+  sqlite3_finalize(FEndRead);
+  FBeginRead = FEndRead = nullptr;
 }
 
 const char* TSQLDB::GetLastDBErrorMessage() const {

@@ -27,6 +27,13 @@ class TSQLDB {
   bool Release(const char* name);
   bool RollbackTo(const char* name);
 
+  // The lookups of a run share one read transaction instead of taking and
+  // dropping the file's shared lock each time. The first lookup begins it,
+  // only when no transaction is open; it ends before the host is called back
+  // and when the run ends, so no host statement ever runs inside it.
+  void BeginSharedRead();
+  void EndSharedRead();
+
   const char* GetLastDBErrorMessage() const;
   int Pragma(const char* sql, void* context,
              int (*callback)(void* context, int columnCount, char** values, char** names));
@@ -41,8 +48,13 @@ class TSQLDB {
  private:
   bool exec(const std::string& sql);
   bool exec_savepoint(const char* verb, const char* name);
+  bool prepare_shared_read();
+  void finalize_shared_read();
 
   sqlite3* FDatabase = nullptr;
+  sqlite3_stmt* FBeginRead = nullptr;
+  sqlite3_stmt* FEndRead = nullptr;
+  bool FSharedRead = false;
   std::string FDBName;
 };
 
