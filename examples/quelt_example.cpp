@@ -36,7 +36,7 @@ int print_message(void* owner, const char* tag, const char* name, const char*, c
 int print_summary_row(void*, const char* tag, const char* name, const char*, int errors, int warnings, int skips,
                       int, int, int notInLayout, int suppressed, int notCompiled) {
   const char* flag = notCompiled ? "not compiled" : notInLayout ? "field not in layout" : suppressed ? "suppressed" : "";
-  printf("  %-8s %-28s %7d %9d %6d  %s\n", tag, name, errors, warnings, skips, flag);
+  printf("  %-8s %-28s %7d %9d %6d%s%s\n", tag, name, errors, warnings, skips, *flag ? "  " : "", flag);
   return 0;
 }
 
