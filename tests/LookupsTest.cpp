@@ -131,8 +131,9 @@ TEST_F(Lookups, TriggerMaintainedKeysArePaddedToTheStoredLength) {
 }
 
 TEST_F(Lookups, TableSpecsNameTableAndColumn) {
-  for (std::string spec : {"zips.dbf.code", "Zips.Any.Code"})
+  for (std::string spec : {"zips.dbf.code", "Zips.Any.Code", "ZIPS. CODE\t"})
     EXPECT_EQ(Rows{"1"}, outcome("lookup(\"10001\", \"ZIPS.CODE\")", "ZIPS.CODE", spec)) << spec;
+  EXPECT_EQ(Rows{"1"}, outcome("lookup(\"123\", \"TRIG.KEYCOL\")", "TRIG.KEYCOL", "TRIG. KEYCOL"));
   for (std::string spec : {"zips", "zips.", ".code"})
     EXPECT_EQ((Rows{lib_error("internal_lookup", "Cannot find lookup table or column"),
                     lib_error("internal_lookup", uppercase_string(spec)), lib_error("call_lookup", "syntax error"),
@@ -227,6 +228,19 @@ TEST_F(Lookups, TablesChangedBehindTheModelFailTheRun) {
   for (int i = 0; i < 2; ++i)
     EXPECT_EQ((Rows{lib_error("call_lookup", "TFastSQLQuery::PrepareParameterizedQuery"), kEdit}),
               outcome("lookup(\"x\", \"ZIPS.CODE\")", "ZIPS.CODE", "ab.cd"));
+}
+
+// A table restructured through the authoring exports is looked up afresh:
+// its new columns are copied, its dropped ones are not.
+TEST_F(Lookups, RestructuredTablesAreLookedUpThroughTheirNewDefinition) {
+  const std::string logic = "char city[1], town[1];\nint found;\nfound = lookup(\"10001\", \"ZIPS.CODE\");\nreturn PASS;";
+  EXPECT_EQ((Rows{"city=New York", "found=1", "town="}), values_after(logic));
+  ASSERT_EQ(0, Qb_DefineTableStructure(smf(), "ZIPS", 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "CODE", "CODE", 0, 10, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "TOWN", "CITY", 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  int pkey = 0;
+  ASSERT_EQ(0, Qb_CreateTable(smf(), &pkey));
+  EXPECT_EQ((Rows{"city=", "found=1", "town=New York"}), values_after(logic));
 }
 
 // Writes into the metafile from a connection of its own, as a host's message

@@ -162,8 +162,10 @@ TLookupQuery* TLibFuncs::spec_query(TLookupQueries& cache, const char* tableSpec
   if (found != cache.end()) return found->second.get();
   std::string table, column;
   parse_table_spec(method, table, column);
+  // The statement names the column as the check found it.
+  column = trim(column, kBlanks);
   TLookupQueryPtr lookup = new_lookup(method, table);
-  int position = key_position(lookup.get(), method, table, trim(column, kBlanks));
+  int position = key_position(lookup.get(), method, table, column);
   if (lookup->GetTableDef()->GetColumn(position)->GetIsTriggerField())
     lookup->SetPadTo(get_trigger_padded_size(table.c_str(), column.c_str()));
   if (!range) lookup->AddColumnOrder(position);

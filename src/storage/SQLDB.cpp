@@ -48,9 +48,17 @@ bool TSQLDB::SavePoint(const char* name) { return exec_savepoint("SAVEPOINT ", n
 bool TSQLDB::Release(const char* name) { return exec_savepoint("RELEASE ", name); }
 bool TSQLDB::RollbackTo(const char* name) { return exec_savepoint("ROLLBACK TO ", name); }
 
+// A savepoint name comes from the host: its statement is run alone, never by
+// a call that would go on to run whatever follows it.
 bool TSQLDB::exec_savepoint(const char* verb, const char* name) {
-  if (name == nullptr) return false;
-  return exec(verb + quote_identifier(name));
+  if (name == nullptr || FDatabase == nullptr) return false;
+  std::string sql = verb + quote_identifier(name);
+  sqlite3_stmt* statement = nullptr;
+  const char* tail = nullptr;
+  bool done = sqlite3_prepare_v2(FDatabase, sql.c_str(), -1, &statement, &tail) == SQLITE_OK &&
+              statement != nullptr && *tail == '\0' && sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_finalize(statement);
+  return done;
 }
 
 bool TSQLDB::exec(const std::string& sql) {
