@@ -37,8 +37,10 @@ const char* const kLookupTables =
     "CREATE TABLE ABC([PKey] integer not null primary key, [D] varchar(5), [NAME] varchar(10));"
     "INSERT INTO AB VALUES (1,'x1','from AB');"
     "INSERT INTO ABC VALUES (1,'x1','from ABC');"
+    "CREATE TABLE ODD([PKey] integer not null primary key, \"K]EY\" varchar(5), [NAME] varchar(10));"
+    "INSERT INTO ODD VALUES (1,'k1','odd one');"
     "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('ZIPS',5),('BANDS',4),('TRIG',2),('NOROWS',0),"
-    " ('AB',1),('ABC',1);";
+    " ('AB',1),('ABC',1),('ODD',1);";
 
 std::string lib_error(const std::string& method, const std::string& message) {
   return "TLibFuncs::" + method + "\xBB" + message;
@@ -134,6 +136,9 @@ TEST_F(Lookups, TableSpecsNameTableAndColumn) {
   for (std::string spec : {"zips.dbf.code", "Zips.Any.Code", "ZIPS. CODE\t"})
     EXPECT_EQ(Rows{"1"}, outcome("lookup(\"10001\", \"ZIPS.CODE\")", "ZIPS.CODE", spec)) << spec;
   EXPECT_EQ(Rows{"1"}, outcome("lookup(\"123\", \"TRIG.KEYCOL\")", "TRIG.KEYCOL", "TRIG. KEYCOL"));
+  // A name holding "]" cannot be bracketed: it is quoted.
+  EXPECT_EQ(Rows{"1"}, outcome("lookup(\"k1\", \"ZIPS.CODE\")", "ZIPS.CODE", "odd.k]ey"));
+  EXPECT_EQ(Rows{"1"}, outcome("sqllookup(\"ODD\", \"NAME\", \"k1odd one\")", "NAME", "K]EY, NAME"));
   for (std::string spec : {"zips", "zips.", ".code"})
     EXPECT_EQ((Rows{lib_error("internal_lookup", "Cannot find lookup table or column"),
                     lib_error("internal_lookup", uppercase_string(spec)), lib_error("call_lookup", "syntax error"),
