@@ -84,7 +84,9 @@ typedef int (*DebugFieldCallback)(void* owner, const char* text);
  * it is, a positive value for an older and a negative one for a newer version
  * (it is left alone when the metafile records no version). On failure returns
  * -1 and describes the failure in message (empty when the file cannot be
- * opened). Opening a path where no file exists creates an empty file. */
+ * opened; "Unable to build tables list: " and SQLite's reason when its tables
+ * cannot be read, as for a file that is no database). Opening a path where no
+ * file exists creates an empty file. */
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare);
 /* Closes a metafile; its handle is reused by the next opening. -1 from a

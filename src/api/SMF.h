@@ -259,6 +259,7 @@ class TSMF {
   TSQLQuery* FIndexSQLQuery = nullptr;
   TSQLQuery* FTableSQLQuery = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
+  std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
 };
 
 // Operations that take no metafile handle.

@@ -81,12 +81,14 @@ std::string parse_range(const std::string& check, const std::string& lower, size
 
 }  // namespace
 
+// A failure keeps SQLite's reason in FSchemaFailure for the opening's message.
 bool TSMF::build_tables_list() {
   delete FTablesList;
   FTablesList = new TTablesList();
+  FSchemaFailure.clear();
+  TSQLQuery query(FSQLDB);
   bool allRead = true;
   try {
-    TSQLQuery query(FSQLDB);
     query.SetSQLText("SELECT [tbl_name] FROM sqlite_master WHERE [type] LIKE 'table' ORDER BY 1;", true);
     allRead = query.SetIsActive(true);
     while (allRead && !query.Eof()) {
@@ -96,6 +98,11 @@ bool TSMF::build_tables_list() {
   } catch (const std::runtime_error& e) {
     add_error("build_tables_list", e.what());
     allRead = false;
+  }
+  if (!allRead) {
+    // The failing statement's reason; a table step that failed left it with the connection.
+    FSchemaFailure = *query.LastErrorMessage() != '\0' ? query.LastErrorMessage() : FSQLDB->GetLastDBErrorMessage();
+    if (!FSchemaFailure.empty()) add_error("build_tables_list", FSchemaFailure);
   }
   FCurrentTableDef = nullptr;
   return allRead;
