@@ -456,9 +456,10 @@ QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
 
 /* ---- Authoring: lookup tables -------------------------------------------- */
 
-/* Starts a lookup-table definition: its name (letters, digits and "_"; not
- * starting with "RL_" or "sqlite_"), and whether the existing table of that
- * name is to be restructured (restructure != 0). Clears the definition. */
+/* Starts a lookup-table definition: its name (letters, digits and "_", not
+ * starting with a digit, "RL_" or "sqlite_"; SQL keywords such as First are
+ * names like any other), and whether the existing table of that name is to be
+ * restructured (restructure != 0). Clears the definition. -1 for a refused name. */
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
 /* Adds a column to the definition, in table order: its name and, for a
  * restructure, the old column whose values it takes (null or empty: none;
@@ -485,8 +486,11 @@ QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 /* Copies lookup table oldName to newName (letters, digits and "_"; not
  * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
  * (names "x" and "_" + the first 8 characters of the table name are renamed
- * with it), and adds an RL_LookupTables row for agencyPKey when the old table
- * has one. On any failure nothing is left of the copy. */
+ * with it, and the table they are on, bare, bracketed or double-quoted after
+ * ON, and after UPDATE in a trigger, is written as [newName]; -1 when an index
+ * or trigger would not be on the copy), and adds an RL_LookupTables row for
+ * agencyPKey when the old table has one. On any failure nothing is left of the
+ * copy. */
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
 
 /* ---- Authoring: import from a second metafile --------------------------- */

@@ -245,6 +245,8 @@ class TSMF {
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey);
   bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason);
+  bool recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
+                         const std::string& oldName, const std::string& newName);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;
