@@ -63,9 +63,9 @@ TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
   EXPECT_EQ("2|Code|char(2)|NOT NULL|0||'AK','AL'|", structure("Regions")[1]);
   EXPECT_EQ(0, edit_row(h(), "Regions", 1, {{"Name", "Alaska!"}}));
   EXPECT_EQ((Rows{"1|AK|Alaska!|x", "2|AL|Alabama|<null>"}), rows("SELECT * FROM Regions"));
-}
 
-TEST_F(LookupCopy, AutomaticIndexesAndMissingCatalogueRows) {
+  // A UNIQUE column's index comes with the CREATE text; a table without a
+  // catalogue row gives a copy without one.
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
   EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
   EXPECT_EQ("0", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));

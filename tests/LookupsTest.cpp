@@ -4,6 +4,7 @@
 // column lists, and every failure with its engine errors. A second run-time
 // over a table model the test controls shows definitions being replaced and
 // statements that fail while they step.
+#include <filesystem>
 #include <memory>
 
 #include "AuthoringTestSupport.h"
@@ -251,8 +252,9 @@ TEST_F(Lookups, RestructuredTablesAreLookedUpThroughTheirNewDefinition) {
 
 // Names that SQL takes as keywords work in every step: a table First with a
 // column Key is defined, created with its indexes, filled by its triggers,
-// looked up in a run, renamed to Order, restructured, copied to Index and
-// deleted, and each index and trigger moves to the table of the new name.
+// looked up in a run, renamed to Order, restructured, copied to Index,
+// deleted and imported, and each index and trigger moves to the table of the
+// new name.
 TEST_F(Lookups, KeywordNamesWorkFromDefinitionToDeletion) {
   ASSERT_EQ(0, Qb_DefineTableStructure(smf(), "First", 0));
   ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Key", nullptr, 0, 5, 0, 0, "'K1','K2'", nullptr, nullptr, nullptr, 2));
@@ -290,7 +292,10 @@ TEST_F(Lookups, KeywordNamesWorkFromDefinitionToDeletion) {
   EXPECT_EQ(Rows{"KW|Keywords|NAACCR|E|K2+2"}, lookedUp());
 
   ASSERT_EQ(0, Qb_CopyLookupTable(smf(), "Order", "Index", 1));
-  const std::string texts = "SELECT type, name, sql FROM sqlite_master WHERE tbl_name = ? ORDER BY type, name";
+  auto schema = [&](const std::string& table) {
+    return rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = '" + table + "' ORDER BY type, name");
+  };
+  Rows copied = schema("Index");
   EXPECT_EQ((Rows{"index|xIndex_Key0|CREATE UNIQUE INDEX xIndex_Key0 ON [Index] ([Key])",
                   "table|Index|CREATE TABLE [Index]( [PKey] integer NOT NULL PRIMARY KEY, \n[Key] char(5) NOT NULL "
                   "collate nocase default '', \n[Order] integer NULL check(typeof([Order]) = 'integer'), \n"
@@ -299,20 +304,27 @@ TEST_F(Lookups, KeywordNamesWorkFromDefinitionToDeletion) {
                   "[Label] = [Key] || '-' || [Order] WHERE PKey = new.PKey; END",
                   "trigger|_Index_set|CREATE TRIGGER _Index_set AFTER UPDATE ON [Index] BEGIN UPDATE [Index] SET "
                   "[Label] = [Key] || '+' || [Order] WHERE PKey = new.PKey; END"}),
-            rows(stringReplace(texts, "?", "'Index'")));
+            copied);
   EXPECT_EQ((Rows{"K1|K1+1", "K2|K2+2"}), rows("SELECT [Key], [Label] FROM [Index]"));
   // The renamed table's texts (the restructure ran its triggers' texts) are the copy's.
   Rows renamed;
-  for (const std::string& text : rows(stringReplace(texts, "?", "'Index'")))
-    renamed.push_back(stringReplace(text, "Index", "Order"));
-  EXPECT_EQ(renamed, rows(stringReplace(texts, "?", "'Order'")));
+  for (const std::string& text : copied) renamed.push_back(stringReplace(text, "Index", "Order"));
+  EXPECT_EQ(renamed, schema("Order"));
 
+  std::string source = path() + ".source";
+  std::filesystem::copy_file(path(), source);
   std::string copy = rows("SELECT PKey FROM RL_LookupTables WHERE TableName = 'Index'").at(0);
   EXPECT_EQ(0, Qb_Delete(smf(), "RL_LookupTables", std::stoi(copy)));
   EXPECT_EQ(0, Qb_Delete(smf(), "Order", 1));
-  EXPECT_EQ(Rows{}, rows(stringReplace(texts, "?", "'Index'")));
+  EXPECT_EQ(Rows{}, schema("Index"));
   EXPECT_EQ((Rows{"2|K2|2|K2+2"}), rows("SELECT * FROM [Order]"));
   EXPECT_EQ(Rows{}, rows("SELECT name FROM sqlite_master WHERE sql LIKE '%First%'"));
+  // The deleted copy comes back from a copy of the file.
+  ASSERT_EQ(0, Qb_OpenImportMetafile(smf(), source.c_str()));
+  EXPECT_EQ(0, Qb_ImportLookupTable(smf(), "Index"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(smf()));
+  EXPECT_EQ(copied, schema("Index"));
+  EXPECT_EQ(4, out_int(Edit_GetColumnsCount, smf(), "Index"));
 }
 
 // Writes into the metafile from a connection of its own, as a host's message

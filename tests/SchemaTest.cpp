@@ -3,8 +3,10 @@
 // and index and trigger texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "ApiTestSupport.h"
 
@@ -162,10 +164,10 @@ TEST(Schema, FilesThatAreNoMetafileSayWhy) {
   TempDir dir;
   std::string random = dir.file("random.smf"), cut = dir.file("cut.smf");
   std::string bytes(4096, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
+  std::generate(bytes.begin(), bytes.end(), std::minstd_rand(7));
+  std::ofstream(random, std::ios::binary) << bytes;
   ASSERT_EQ(0, Edit_CreateNewMetafile(cut.c_str()));
   std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
-  std::ofstream(random, std::ios::binary) << bytes;
   for (const auto& [path, reason] : {std::pair{random, "file is not a database"},
                                      std::pair{cut, "database disk image is malformed"}}) {
     char message[100];
