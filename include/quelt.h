@@ -463,7 +463,8 @@ QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
 /* Adds a column to the definition, in table order: its name and, for a
  * restructure, the old column whose values it takes (null or empty: none;
- * both letters, digits and "_"); an integer column (isInteger != 0) or a text
+ * both letters, digits and "_", not starting with a digit; keywords such as
+ * Key allowed); an integer column (isInteger != 0) or a text
  * column of `length` characters (1 to 6: char, else varchar; varchar for a
  * trigger-maintained column); nullable; a list of allowed values (SQL list,
  * text columns only) or low and high bounds (whole numbers for an integer

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <sqlite3.h>
+
 #include "api/SMF.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
@@ -113,7 +115,9 @@ bool TSMF::build_tables_list() {
   }
   if (!allRead) {
     // The failing statement's reason; a table step that failed left it with the connection.
-    FSchemaFailure = *query.LastErrorMessage() != '\0' ? query.LastErrorMessage() : FSQLDB->GetLastDBErrorMessage();
+    FSchemaFailure = query.LastErrorMessage();
+    if (FSchemaFailure.empty() && sqlite3_errcode(FSQLDB->Database()) != SQLITE_OK)
+      FSchemaFailure = FSQLDB->GetLastDBErrorMessage();
     if (!FSchemaFailure.empty()) add_error("build_tables_list", FSchemaFailure);
   }
   FCurrentTableDef = nullptr;
