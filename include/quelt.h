@@ -84,7 +84,9 @@ typedef int (*DebugFieldCallback)(void* owner, const char* text);
  * it is, a positive value for an older and a negative one for a newer version
  * (it is left alone when the metafile records no version). On failure returns
  * -1 and describes the failure in message (empty when the file cannot be
- * opened). Opening a path where no file exists creates an empty file. */
+ * opened; "Unable to build tables list: " and SQLite's reason when its tables
+ * cannot be read, as for a file that is no database). Opening a path where no
+ * file exists creates an empty file. */
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare);
 /* Closes a metafile; its handle is reused by the next opening. -1 from a
@@ -454,13 +456,15 @@ QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
 
 /* ---- Authoring: lookup tables -------------------------------------------- */
 
-/* Starts a lookup-table definition: its name (letters, digits and "_"; not
- * starting with "RL_" or "sqlite_"), and whether the existing table of that
- * name is to be restructured (restructure != 0). Clears the definition. */
+/* Starts a lookup-table definition: its name (letters, digits and "_", not
+ * starting with a digit, "RL_" or "sqlite_"; SQL keywords such as First are
+ * names like any other), and whether the existing table of that name is to be
+ * restructured (restructure != 0). Clears the definition. -1 for a refused name. */
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
 /* Adds a column to the definition, in table order: its name and, for a
  * restructure, the old column whose values it takes (null or empty: none;
- * both letters, digits and "_"); an integer column (isInteger != 0) or a text
+ * both letters, digits and "_", not starting with a digit; keywords such as
+ * Key allowed); an integer column (isInteger != 0) or a text
  * column of `length` characters (1 to 6: char, else varchar; varchar for a
  * trigger-maintained column); nullable; a list of allowed values (SQL list,
  * text columns only) or low and high bounds (whole numbers for an integer
@@ -483,8 +487,11 @@ QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 /* Copies lookup table oldName to newName (letters, digits and "_"; not
  * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
  * (names "x" and "_" + the first 8 characters of the table name are renamed
- * with it), and adds an RL_LookupTables row for agencyPKey when the old table
- * has one. On any failure nothing is left of the copy. */
+ * with it, and the table they are on, bare, bracketed or double-quoted after
+ * ON, and after UPDATE in a trigger, is written as [newName]; -1 when an index
+ * or trigger would not be on the copy), and adds an RL_LookupTables row for
+ * agencyPKey when the old table has one. On any failure nothing is left of the
+ * copy. */
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
 
 /* ---- Authoring: import from a second metafile --------------------------- */

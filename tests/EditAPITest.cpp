@@ -123,7 +123,7 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
   raw.exec("PRAGMA writable_schema=ON; INSERT INTO sqlite_master VALUES('table', 'v', 'v', 0, "
            "'CREATE VIRTUAL TABLE v USING nosuchmodule()');");
   EXPECT_TRUE(fails(path, sizeof message));
-  EXPECT_STREQ("Unable to build tables list", message);
+  EXPECT_STREQ("Unable to build tables list: no such module: nosuchmodule", message);
 
   int smf = 5;
   EXPECT_EQ(-1, Edit_Initialize(nullptr, path.c_str(), message, sizeof message, &compare));

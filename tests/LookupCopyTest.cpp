@@ -8,7 +8,7 @@ namespace {
 const char* const kSetup =
     "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (3, 'AG3', 'Agency three');"
     "CREATE TABLE StateCodes( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT NULL collate nocase"
-    " check(Code in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate nocase default 'none', \n"
+    " check([Code] in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate nocase default 'none', \n"
     "[Stamp] varchar(1) NULL);"
     "CREATE INDEX xStateCod_Code ON [StateCodes] ([Code], [PKey]);"
     "CREATE UNIQUE INDEX xStateCod_Name ON [StateCodes] ([Name]);"
@@ -20,7 +20,9 @@ const char* const kSetup =
     "CREATE TABLE Uniq([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5) UNIQUE);"
     "INSERT INTO Uniq(Code) VALUES ('a'), ('b');"
     "CREATE TABLE ZipCodes1([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
-    "CREATE INDEX xZipCodes_Code ON [ZipCodes1] ([Code], [PKey]);";
+    "CREATE INDEX xZipCodes_Code ON [ZipCodes1] ([Code], [PKey]);"
+    "CREATE TABLE Noted([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+    "CREATE TRIGGER _Noted_x AFTER UPDATE ON /* the table */ Noted BEGIN SELECT 1; END;";
 
 int collect_structure(void* owner, const char*, int order, const char* field, const char* type, const char* null,
                       int trigger, const char* defaultValue, const char* list, const char* between) {
@@ -44,11 +46,11 @@ class LookupCopy : public ::testing::Test {
 TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Regions", 3));
   EXPECT_EQ(Rows{}, engine_errors(h()));
-  EXPECT_EQ((Rows{"table|Regions|CREATE TABLE Regions( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT NULL "
-                  "collate nocase check(Code in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate nocase "
-                  "default 'none', \n[Stamp] varchar(1) NULL)",
-                  "trigger|_Regions_stamp|CREATE TRIGGER _Regions_stamp AFTER UPDATE ON Regions BEGIN UPDATE Regions "
-                  "SET Stamp = 'x' WHERE PKey = new.PKey; END",
+  EXPECT_EQ((Rows{"table|Regions|CREATE TABLE [Regions]( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT "
+                  "NULL collate nocase check([Code] in ('AK','AL')) default '', \n[Name] varchar(40) NULL collate "
+                  "nocase default 'none', \n[Stamp] varchar(1) NULL)",
+                  "trigger|_Regions_stamp|CREATE TRIGGER _Regions_stamp AFTER UPDATE ON [Regions] BEGIN UPDATE "
+                  "[Regions] SET Stamp = 'x' WHERE PKey = new.PKey; END",
                   "index|xRegions_Code|CREATE INDEX xRegions_Code ON [Regions] ([Code], [PKey])",
                   "index|xRegions_Name|CREATE UNIQUE INDEX xRegions_Name ON [Regions] ([Name])"}),
             rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = 'Regions' ORDER BY name"));
@@ -61,9 +63,9 @@ TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
   EXPECT_EQ("2|Code|char(2)|NOT NULL|0||'AK','AL'|", structure("Regions")[1]);
   EXPECT_EQ(0, edit_row(h(), "Regions", 1, {{"Name", "Alaska!"}}));
   EXPECT_EQ((Rows{"1|AK|Alaska!|x", "2|AL|Alabama|<null>"}), rows("SELECT * FROM Regions"));
-}
 
-TEST_F(LookupCopy, AutomaticIndexesAndMissingCatalogueRows) {
+  // A UNIQUE column's index comes with the CREATE text; a table without a
+  // catalogue row gives a copy without one.
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
   EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
   EXPECT_EQ("0", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
@@ -83,7 +85,7 @@ TEST_F(LookupCopy, Refusals) {
   EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "SQLite_x", 1));
   EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "You may not start a look-up table name with \"sqlite_\"")}),
             engine_errors(h()));
-  for (const char* name : {"Two words", "select", "9lives", "", "x; DROP TABLE RL_Edits"}) {
+  for (const char* name : {"Two words", "9lives", "", "x; DROP TABLE RL_Edits"}) {
     EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", name, 1));
     EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", std::string("Invalid look-up table name \"") + name + "\"")}),
               engine_errors(h()));
@@ -101,6 +103,15 @@ TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
             engine_errors(h()));
   EXPECT_EQ(before, snapshot(file.path()));
   EXPECT_EQ(-1, Qb_Edit(h(), "ZipCodes2", 1));
+
+  // A trigger whose table cannot be renamed in its text is never left on the old table.
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "Noted", "Copied", 1));
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Failure to create trigger"),
+                  tsmf_error("RenameLookupTable", "The trigger was not made on table \"Copied\""),
+                  tsmf_error("RenameLookupTable", "SQL: CREATE TRIGGER _Copied_x AFTER UPDATE ON /* the table */ Noted "
+                                                  "BEGIN SELECT 1; END")}),
+            engine_errors(h()));
+  EXPECT_EQ(before, snapshot(file.path()));
 
   EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "Booked", 1));
   Rows errors = engine_errors(h());

@@ -40,11 +40,11 @@ TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
   int pkey = 0;
   ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(2, pkey);
-  EXPECT_EQ((Rows{"table|StateCodes|CREATE TABLE StateCodes( [PKey] integer NOT NULL PRIMARY KEY, \n"
-                  "[Code] char(2) NOT NULL collate nocase check(Code in ('AK','AL')) default '', \n"
-                  "[Age] integer NULL check(typeof(Age) = 'integer') check(Age between 0 and 120) default 0, \n"
+  EXPECT_EQ((Rows{"table|StateCodes|CREATE TABLE [StateCodes]( [PKey] integer NOT NULL PRIMARY KEY, \n"
+                  "[Code] char(2) NOT NULL collate nocase check([Code] in ('AK','AL')) default '', \n"
+                  "[Age] integer NULL check(typeof([Age]) = 'integer') check([Age] between 0 and 120) default 0, \n"
                   "[Descr] varchar(40) NULL collate nocase, \n"
-                  "[Name] varchar(7) NOT NULL collate nocase check(Name between 'A''' and 'Z') default 'O''Hara', \n"
+                  "[Name] varchar(7) NOT NULL collate nocase check([Name] between 'A''' and 'Z') default 'O''Hara', \n"
                   "[Flag] varchar(1) NOT NULL collate nocase default '')",
                   "index|xStateCod_Age|CREATE INDEX xStateCod_Age ON [StateCodes] ([Age], [PKey])",
                   "index|xStateCod_Code|CREATE UNIQUE INDEX xStateCod_Code ON [StateCodes] ([Code])"}),

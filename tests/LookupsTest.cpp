@@ -4,8 +4,10 @@
 // column lists, and every failure with its engine errors. A second run-time
 // over a table model the test controls shows definitions being replaced and
 // statements that fail while they step.
+#include <filesystem>
 #include <memory>
 
+#include "AuthoringTestSupport.h"
 #include "RunTestSupport.h"
 #include "runtime/RunEdits.h"
 #include "storage/EngineErrorsPump.h"
@@ -246,6 +248,83 @@ TEST_F(Lookups, RestructuredTablesAreLookedUpThroughTheirNewDefinition) {
   int pkey = 0;
   ASSERT_EQ(0, Qb_CreateTable(smf(), &pkey));
   EXPECT_EQ((Rows{"city=", "found=1", "town=New York"}), values_after(logic));
+}
+
+// Names that SQL takes as keywords work in every step: a table First with a
+// column Key is defined, created with its indexes, filled by its triggers,
+// looked up in a run, renamed to Order, restructured, copied to Index,
+// deleted and imported, and each index and trigger moves to the table of the
+// new name.
+TEST_F(Lookups, KeywordNamesWorkFromDefinitionToDeletion) {
+  ASSERT_EQ(0, Qb_DefineTableStructure(smf(), "First", 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Key", nullptr, 0, 5, 0, 0, "'K1','K2'", nullptr, nullptr, nullptr, 2));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Order", nullptr, 1, 0, 1, 0, nullptr, "0", "9", nullptr, 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Label", nullptr, 0, 1, 1, 1, nullptr, nullptr, nullptr, nullptr, 0));
+  int first = 0;
+  ASSERT_EQ(0, Qb_CreateTable(smf(), &first));
+  // The host's triggers name the table bracketed, double-quoted and bare.
+  exec("CREATE TRIGGER _First_new AFTER INSERT ON [First] BEGIN UPDATE [First] SET [Label] = [Key] || '-' || [Order]"
+       " WHERE PKey = new.PKey; END;"
+       "CREATE TRIGGER _First_set AFTER UPDATE ON \"First\" BEGIN UPDATE First SET [Label] = [Key] || '+' || [Order]"
+       " WHERE PKey = new.PKey; END;");
+  EXPECT_EQ(1, insert_row(smf(), "First", {{"Key", "K1"}, {"Order", "1"}}));
+  EXPECT_EQ(2, insert_row(smf(), "First", {{"Key", "K2"}, {"Order", "2"}}));
+  add_edit("KW", "Keywords",
+           "char label[1];\nif (sqllookup(\"First\", \"Key,Order\", \"K11\") && lookup(\"K2\", \"First.Key\"))"
+           " error_text(label);\nreturn FAIL;",
+           {}, 101);
+  add_to_set("SKW", "KW");
+  auto lookedUp = [&] {
+    Edit_UnloadEditSet(smf(), "SKW", "L1");
+    return run("", 0, "SKW").messages;
+  };
+  // The insert trigger's update fired the update trigger.
+  EXPECT_EQ(Rows{"KW|Keywords|NAACCR|E|K2+2"}, lookedUp());
+
+  ASSERT_EQ(0, edit_row(smf(), "RL_LookupTables", first, {{"TableName", "Order"}}));
+  EXPECT_EQ(Rows{"KW|Keywords|NAACCR|E|K2+2"}, lookedUp());
+  ASSERT_EQ(0, Qb_DefineTableStructure(smf(), "Order", 1));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Key", "Key", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 2));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Order", "Order", 1, 0, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Label", nullptr, 0, 1, 1, 1, nullptr, nullptr, nullptr, nullptr, 0));
+  ASSERT_EQ(0, Qb_CreateTable(smf(), &first));
+  // The label, not carried over, was set again by the triggers that came back.
+  EXPECT_EQ(Rows{"KW|Keywords|NAACCR|E|K2+2"}, lookedUp());
+
+  ASSERT_EQ(0, Qb_CopyLookupTable(smf(), "Order", "Index", 1));
+  auto schema = [&](const std::string& table) {
+    return rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = '" + table + "' ORDER BY type, name");
+  };
+  Rows copied = schema("Index");
+  EXPECT_EQ((Rows{"index|xIndex_Key0|CREATE UNIQUE INDEX xIndex_Key0 ON [Index] ([Key])",
+                  "table|Index|CREATE TABLE [Index]( [PKey] integer NOT NULL PRIMARY KEY, \n[Key] char(5) NOT NULL "
+                  "collate nocase default '', \n[Order] integer NULL check(typeof([Order]) = 'integer'), \n"
+                  "[Label] varchar(1) NULL collate nocase)",
+                  "trigger|_Index_new|CREATE TRIGGER _Index_new AFTER INSERT ON [Index] BEGIN UPDATE [Index] SET "
+                  "[Label] = [Key] || '-' || [Order] WHERE PKey = new.PKey; END",
+                  "trigger|_Index_set|CREATE TRIGGER _Index_set AFTER UPDATE ON [Index] BEGIN UPDATE [Index] SET "
+                  "[Label] = [Key] || '+' || [Order] WHERE PKey = new.PKey; END"}),
+            copied);
+  EXPECT_EQ((Rows{"K1|K1+1", "K2|K2+2"}), rows("SELECT [Key], [Label] FROM [Index]"));
+  // The renamed table's texts (the restructure ran its triggers' texts) are the copy's.
+  Rows renamed;
+  for (const std::string& text : copied) renamed.push_back(stringReplace(text, "Index", "Order"));
+  EXPECT_EQ(renamed, schema("Order"));
+
+  std::string source = path() + ".source";
+  std::filesystem::copy_file(path(), source);
+  std::string copy = rows("SELECT PKey FROM RL_LookupTables WHERE TableName = 'Index'").at(0);
+  EXPECT_EQ(0, Qb_Delete(smf(), "RL_LookupTables", std::stoi(copy)));
+  EXPECT_EQ(0, Qb_Delete(smf(), "Order", 1));
+  EXPECT_EQ(Rows{}, schema("Index"));
+  EXPECT_EQ((Rows{"2|K2|2|K2+2"}), rows("SELECT * FROM [Order]"));
+  EXPECT_EQ(Rows{}, rows("SELECT name FROM sqlite_master WHERE sql LIKE '%First%'"));
+  // The deleted copy comes back from a copy of the file.
+  ASSERT_EQ(0, Qb_OpenImportMetafile(smf(), source.c_str()));
+  EXPECT_EQ(0, Qb_ImportLookupTable(smf(), "Index"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(smf()));
+  EXPECT_EQ(copied, schema("Index"));
+  EXPECT_EQ(4, out_int(Edit_GetColumnsCount, smf(), "Index"));
 }
 
 // Writes into the metafile from a connection of its own, as a host's message

@@ -97,10 +97,10 @@ TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
             logic(3));
   EXPECT_NE("", compiled(3));
   RawDB db(file.path());
-  EXPECT_EQ((Rows{"table|POSTCODES|CREATE TABLE POSTCODES([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT "
+  EXPECT_EQ((Rows{"table|POSTCODES|CREATE TABLE [POSTCODES]([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT "
                   "NULL, [Stamp] varchar(1) NULL)",
-                  "trigger|_POSTCODE_stamp|CREATE TRIGGER _POSTCODE_stamp AFTER UPDATE ON POSTCODES BEGIN UPDATE "
-                  "POSTCODES SET Stamp = 'x' WHERE PKey = new.PKey; END",
+                  "trigger|_POSTCODE_stamp|CREATE TRIGGER _POSTCODE_stamp AFTER UPDATE ON [POSTCODES] BEGIN UPDATE "
+                  "[POSTCODES] SET Stamp = 'x' WHERE PKey = new.PKey; END",
                   "index|xPOSTCODE_CODE|CREATE INDEX xPOSTCODE_CODE ON [POSTCODES] ([CODE], [PKey])"}),
             db.rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name LIKE '%CODES' ORDER BY name"));
   EXPECT_EQ((Rows{"1|12345|<null>", "2|54321|<null>"}), db.rows("SELECT * FROM POSTCODES"));
@@ -119,7 +119,7 @@ TEST_F(Renames, FailedLookupTableRenameLeavesEverything) {
   EXPECT_EQ(-1, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}));
   EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
                   tsmf_error("RenameLookupTable",
-                             "SQL: CREATE TABLE TAKEN([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, "
+                             "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, "
                              "[Stamp] varchar(1) NULL)"),
                   writer_error("post_edit", "DANGER! Failed attempt to rename table may have corrupted this metafile. "
                                             "Close it WITHOUT saving!")}),

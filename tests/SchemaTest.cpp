@@ -3,6 +3,11 @@
 // and index and trigger texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
 #include "ApiTestSupport.h"
 
 namespace {
@@ -151,4 +156,23 @@ TEST(Schema, TablesWhoseNamesNeedQuotingAreRead) {
             structure(h, "Br]ack\"et"));
   EXPECT_EQ((Rows{"9lives|1|PKey|integer|NULL|0|||"}), structure(h, "9lives"));
   EXPECT_EQ(18, out_int(Edit_GetTablesCount, h));
+}
+
+// A file that is not a metafile, or only part of one, fails to open with
+// SQLite's reason beside the message.
+TEST(Schema, FilesThatAreNoMetafileSayWhy) {
+  TempDir dir;
+  std::string random = dir.file("random.smf"), cut = dir.file("cut.smf");
+  std::string bytes(4096, '\0');
+  std::generate(bytes.begin(), bytes.end(), std::minstd_rand(7));
+  std::ofstream(random, std::ios::binary) << bytes;
+  ASSERT_EQ(0, Edit_CreateNewMetafile(cut.c_str()));
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+  for (const auto& [path, reason] : {std::pair{random, "file is not a database"},
+                                     std::pair{cut, "database disk image is malformed"}}) {
+    char message[100];
+    int smf = 99, compare = 0;
+    EXPECT_EQ(-1, Edit_Initialize(&smf, path.c_str(), message, sizeof message, &compare));
+    EXPECT_EQ(std::string("Unable to build tables list: ") + reason, message);
+  }
 }

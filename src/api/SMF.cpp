@@ -86,7 +86,8 @@ int TSMF::InitializeMetafile(const char* path, char* message, int messageLength,
   if (!FSQLDB->OpenDatabase(path)) return -1;
   if (!build_tables_list()) {
     FSQLDB->CloseDatabase();
-    copy_to_buffer("Unable to build tables list", message, messageLength);
+    std::string reason = FSchemaFailure.empty() ? std::string() : ": " + FSchemaFailure;
+    copy_to_buffer("Unable to build tables list" + reason, message, messageLength);
     return -1;
   }
   if (checkVersion != 0 && !check_mf_structure_version(message, messageLength, versionCompare)) {

@@ -245,6 +245,8 @@ class TSMF {
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey);
   bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason);
+  bool recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
+                         const std::string& oldName, const std::string& newName);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;
@@ -259,6 +261,7 @@ class TSMF {
   TSQLQuery* FIndexSQLQuery = nullptr;
   TSQLQuery* FTableSQLQuery = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
+  std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
 };
 
 // Operations that take no metafile handle.

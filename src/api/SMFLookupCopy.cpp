@@ -2,6 +2,8 @@
 // old one's stored texts: its CREATE text, rows, catalogue row in
 // RL_LookupTables, indexes and triggers, all inside one savepoint, and then
 // read into the table model.
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
@@ -31,6 +33,47 @@ std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& table
   for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) texts.push_back(query.GetFieldByNumber(0));
   query.ReleaseParameterizedQuery();
   return texts;
+}
+
+bool is_name_byte(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80) != 0; }
+
+// Where a reference to the lower-cased `name` that starts at `at` of the
+// lower-cased text ends: bare, in brackets or in double quotes; npos when
+// none starts there.
+size_t reference_end(const std::string& lower, size_t at, const std::string& name) {
+  for (const char* quotes : {"[]", "\"\"", ""}) {
+    std::string form = *quotes == '\0' ? name : quotes[0] + name + quotes[1];
+    size_t end = at + form.size();
+    if (lower.compare(at, form.size(), form) != 0) continue;
+    if (*quotes == '\0' && end < lower.size() && is_name_byte(lower[end])) continue;
+    return end;
+  }
+  return std::string::npos;
+}
+
+// Every reference to table `oldName` that follows the words `keyword` and
+// white space, letter case aside, names `newName` in brackets instead.
+std::string rename_references(const std::string& text, const std::string& keyword, const std::string& oldName,
+                              const std::string& newName) {
+  std::string lower = lowercase_string(text), word = lowercase_string(keyword), old = lowercase_string(oldName);
+  std::string renamed;
+  size_t copied = 0;
+  for (size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1)) {
+    size_t name = at + word.size();
+    while (name < lower.size() && isspace(static_cast<unsigned char>(lower[name]))) ++name;
+    if ((at > 0 && is_name_byte(lower[at - 1])) || name == at + word.size()) continue;
+    size_t end = reference_end(lower, name, old);
+    if (end == std::string::npos) continue;
+    renamed += text.substr(copied, name - copied) + quote_identifier(newName);
+    copied = end;
+  }
+  return renamed + text.substr(copied);
+}
+
+// The number of stored texts of that kind on the table (automatic indexes have none).
+size_t stored_count(TSQLQuery& query, const std::string& tableName, const char* type) {
+  std::vector<std::string> texts = schema_texts(query, tableName, type);
+  return texts.size() - std::count(texts.begin(), texts.end(), std::string());
 }
 
 }  // namespace
@@ -102,7 +145,7 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
   std::vector<std::string> triggers = schema_texts(query, oldName, "trigger");
   std::vector<std::string> tables = schema_texts(query, oldName, "table");
   std::string create = tables.empty() ? std::string() : tables.front();
-  if (!run_rename_step(query, stringReplace(create, "CREATE TABLE " + oldName, "CREATE TABLE " + newName),
+  if (!run_rename_step(query, rename_references(create, "CREATE TABLE", oldName, newName),
                        "CREATE TABLE under new name failed", false) ||
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
                        "Failure to copy data from old table into new table", true))
@@ -122,18 +165,34 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
                                       quotedOld + "';",
                                   "Failure to add new table to RL_LookupTables", true))
     return false;
-  // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
-  for (const std::string& index : indexes) {
-    std::string text = stringReplace(index, "x" + lookup_name_stem(oldName), "x" + lookup_name_stem(newName));
-    text = stringReplace(text, "ON [" + oldName + "]", "ON [" + newName + "]");
-    if (!index.empty() && !run_rename_step(query, text, "Failure to create index", true)) return false;
+  return recreate_on_table(query, indexes, "index", oldName, newName) &&
+         recreate_on_table(query, triggers, "trigger", oldName, newName) &&
+         (!isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
+                                       "Failure to drop old table from the database (metafile)", true));
+}
+
+// Runs the old table's index or trigger texts with their names and the table
+// they are on rewritten (a trigger's UPDATE of its own table too). Each must
+// add one to the new table, so that none is left on the old table unnoticed.
+bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
+                             const std::string& oldName, const std::string& newName) {
+  bool isIndex = std::string(type) == "index";
+  std::string failure = std::string("Failure to create ") + type;
+  std::string oldPrefix = (isIndex ? "x" : "_") + lookup_name_stem(oldName);
+  std::string newPrefix = (isIndex ? "x" : "_") + lookup_name_stem(newName);
+  size_t made = stored_count(query, newName, type);
+  for (const std::string& text : texts) {
+    // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
+    if (text.empty()) continue;
+    std::string sql = rename_references(stringReplace(text, oldPrefix, newPrefix), "ON", oldName, newName);
+    if (!isIndex) sql = rename_references(sql, "UPDATE", oldName, newName);
+    if (!run_rename_step(query, sql, failure.c_str(), true)) return false;
+    if (stored_count(query, newName, type) != ++made) {
+      add_error(kMethod, failure.c_str());
+      add_error(kMethod, std::string("The ") + type + " was not made on table \"" + newName + "\"");
+      add_error(kMethod, "SQL: " + sql);
+      return false;
+    }
   }
-  for (const std::string& trigger : triggers) {
-    std::string text = stringReplace(trigger, "_" + lookup_name_stem(oldName), "_" + lookup_name_stem(newName));
-    text = stringReplace(stringReplace(text, "ON " + oldName, "ON " + newName), "UPDATE " + oldName,
-                         "UPDATE " + newName);
-    if (!run_rename_step(query, text, "Failure to create trigger", true)) return false;
-  }
-  return !isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
-                                      "Failure to drop old table from the database (metafile)", true);
+  return true;
 }

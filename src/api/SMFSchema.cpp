@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <sqlite3.h>
+
 #include "api/SMF.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
@@ -66,6 +68,18 @@ void parse_default(std::string text, std::string& column, std::string& value) {
   value = value.substr(0, kDefaultValueSize);
 }
 
+// The column that a check text names at `at`: bare up to a blank or "(", or
+// in brackets or double quotes, without them.
+std::string checked_column(const std::string& check, size_t at) {
+  char open = check[at];
+  if (open == '[' || open == '"') {
+    size_t close = check.find(open == '[' ? ']' : '"', at + 1);
+    return check.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+  }
+  size_t end = check.find_first_of(" (", at);
+  return check.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 // Low bound, byte 0xBB, high bound of "check(<column> between <low> and <high>)".
 std::string parse_range(const std::string& check, const std::string& lower, size_t between) {
   const char* skipped = " \t\r\n'";
@@ -81,12 +95,14 @@ std::string parse_range(const std::string& check, const std::string& lower, size
 
 }  // namespace
 
+// A failure keeps SQLite's reason in FSchemaFailure for the opening's message.
 bool TSMF::build_tables_list() {
   delete FTablesList;
   FTablesList = new TTablesList();
+  FSchemaFailure.clear();
+  TSQLQuery query(FSQLDB);
   bool allRead = true;
   try {
-    TSQLQuery query(FSQLDB);
     query.SetSQLText("SELECT [tbl_name] FROM sqlite_master WHERE [type] LIKE 'table' ORDER BY 1;", true);
     allRead = query.SetIsActive(true);
     while (allRead && !query.Eof()) {
@@ -96,6 +112,13 @@ bool TSMF::build_tables_list() {
   } catch (const std::runtime_error& e) {
     add_error("build_tables_list", e.what());
     allRead = false;
+  }
+  if (!allRead) {
+    // The failing statement's reason; a table step that failed left it with the connection.
+    FSchemaFailure = query.LastErrorMessage();
+    if (FSchemaFailure.empty() && sqlite3_errcode(FSQLDB->Database()) != SQLITE_OK)
+      FSchemaFailure = FSQLDB->GetLastDBErrorMessage();
+    if (!FSchemaFailure.empty()) add_error("build_tables_list", FSchemaFailure);
   }
   FCurrentTableDef = nullptr;
   return allRead;
@@ -139,7 +162,7 @@ bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
 
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
-  query->OpenSelect("SELECT * FROM " + sql_identifier(tableName) + " WHERE rowid = 0;");
+  query->OpenSelect("SELECT * FROM " + quote_identifier(tableName) + " WHERE rowid = 0;");
   for (int i = 0; i < query->ColCount(); ++i) {
     std::string name = query->GetColumnName(i);
     std::string declared = lowercase_string(query->GetColumnDataType(i));
@@ -254,9 +277,7 @@ bool TSMF::copy_table_checks(TTableDef* source, TTableDef* target) {
     std::string check = std::string(source->GetCheck(n)).substr(0, kCheckTextSize);
     size_t i = skip(check, 5, " (");
     if (i >= check.size()) continue;
-    size_t end = check.find_first_of(" (", i);
-    std::string column = check.substr(i, end == std::string::npos ? std::string::npos : end - i);
-    column = column.substr(0, kColumnNameSize);
+    std::string column = checked_column(check, i).substr(0, kColumnNameSize);
     std::string lower = lowercase_string(check);
     size_t between = lower.find("between");
     if (between != std::string::npos) {

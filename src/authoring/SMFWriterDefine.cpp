@@ -37,7 +37,7 @@ std::vector<std::string> lookup_name_refusals(const std::string& tableName) {
   std::vector<std::string> refusals;
   if (const char* prefix = reserved_prefix(tableName))
     refusals.push_back(std::string("You may not start a look-up table name with \"") + prefix + "\"");
-  if (sql_identifier(tableName) != tableName) refusals.push_back("Invalid look-up table name \"" + tableName + "\"");
+  if (!is_plain_identifier(tableName)) refusals.push_back("Invalid look-up table name \"" + tableName + "\"");
   return refusals;
 }
 
@@ -50,7 +50,7 @@ bool TSMFWriter::lookup_name_allowed(const std::string& name, const char* method
 }
 
 // Control tables and the database's own tables can never be defined as
-// lookup tables; the name is pasted bare into the CREATE statement.
+// lookup tables, and names are plain identifiers that brackets always quote.
 int TSMFWriter::DefineTableStructure(const std::string& name, int restructure) {
   FDefineTable->ClearAll();
   if (!lookup_name_allowed(name, "DefineTableStructure")) return -1;
@@ -65,9 +65,10 @@ bool TSMFWriter::integer_value_allowed(const std::string& column, const char* va
   return false;
 }
 
-// Names must stand bare in the statements, integer bounds and defaults must be
-// numbers, and text bounds and defaults have their quotes doubled; the value
-// list is SQL by contract and stays inside the one CREATE statement.
+// Names are plain identifiers (keywords too: every statement brackets them),
+// integer bounds and defaults must be numbers, and text bounds and defaults
+// have their quotes doubled; the value list is SQL by contract and stays
+// inside the one CREATE statement.
 int TSMFWriter::AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
                              int triggerMaintained, const char* inList, const char* low, const char* high,
                              const char* defaultValue, int indexKind) {
@@ -75,7 +76,7 @@ int TSMFWriter::AddColumnDef(const char* name, const char* sourceName, int isInt
   std::string source = sourceName == nullptr ? "" : sourceName;
   bool valid = true;
   for (const std::string* checked : {&column, &source}) {
-    if ((checked == &source && source.empty()) || sql_identifier(*checked) == *checked) continue;
+    if ((checked == &source && source.empty()) || is_plain_identifier(*checked)) continue;
     add_error("AddColumnDef", "Invalid column name \"" + *checked + "\"");
     valid = false;
   }
@@ -100,7 +101,8 @@ int TSMFWriter::AddColumnDef(const char* name, const char* sourceName, int isInt
 std::string TSMFWriter::column_definition(const std::string& column, int isInteger, int length, int nullable,
                                           int triggerMaintained, const char* inList, const char* low,
                                           const char* high, const char* defaultValue) {
-  std::string text = "[" + column + "]";
+  std::string name = "[" + column + "]";
+  std::string text = name;
   if (isInteger != 0)
     text += " integer ";
   else
@@ -108,14 +110,14 @@ std::string TSMFWriter::column_definition(const std::string& column, int isInteg
   text += nullable != 0 ? "NULL " : "NOT NULL ";
   bool bounds = given(low) && given(high);
   if (isInteger != 0) {
-    text += "check(typeof(" + column + ") = 'integer') ";
-    if (bounds) text += "check(" + column + " between " + low + " and " + high + ") ";
+    text += "check(typeof(" + name + ") = 'integer') ";
+    if (bounds) text += "check(" + name + " between " + low + " and " + high + ") ";
   } else {
     text += "collate nocase ";
     if (given(inList))
-      text += "check(" + column + " in (" + inList + ")) ";
+      text += "check(" + name + " in (" + inList + ")) ";
     else if (bounds)
-      text += "check(" + column + " between '" + quote_sql_value(low) + "' and '" + quote_sql_value(high) + "') ";
+      text += "check(" + name + " between '" + quote_sql_value(low) + "' and '" + quote_sql_value(high) + "') ";
   }
   if (defaultValue == nullptr && nullable != 0) return text;
   if (!given(defaultValue)) return text + (isInteger != 0 ? "default 0" : "default ''");
@@ -188,7 +190,7 @@ bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pke
   if (restructure && !create_step("ALTER TABLE main.[" + name + "] RENAME TO [" + name + "_bak];",
                                   "Unable to rename original table to a back-up name"))
     return false;
-  std::string create = "CREATE TABLE " + name + "( [PKey] integer NOT NULL PRIMARY KEY, \n";
+  std::string create = "CREATE TABLE [" + name + "]( [PKey] integer NOT NULL PRIMARY KEY, \n";
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
     create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
@@ -212,7 +214,7 @@ bool TSMFWriter::restore_rows(const std::string& name) {
       !create_step("INSERT INTO [" + name + "] (" + targets + ") SELECT " + sources + " FROM [" + name + "_bak];",
                    "Unable to port data from old table structure to new"))
     return false;
-  return create_step("DROP TABLE IF EXISTS " + name + "_bak;", "Unable to drop old/back-up table") &&
+  return create_step("DROP TABLE IF EXISTS [" + name + "_bak];", "Unable to drop old/back-up table") &&
          reapply_triggers(name);
 }
 
@@ -233,7 +235,7 @@ bool TSMFWriter::reapply_triggers(const std::string& name) {
     }
   }
   return !reapplied ||
-         create_step("UPDATE " + name + " SET PKey = PKey;", "Unable to fire trigger(s) in restructured table");
+         create_step("UPDATE [" + name + "] SET PKey = PKey;", "Unable to fire trigger(s) in restructured table");
 }
 
 bool TSMFWriter::create_step(const std::string& sql, const char* failure) {

@@ -9,8 +9,6 @@
 #include <ctime>
 #include <sstream>
 
-#include <sqlite3.h>
-
 namespace {
 
 char to_upper(char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); }
@@ -190,9 +188,7 @@ std::string quote_identifier(const std::string& name) {
   return "\"" + stringReplace(name, "\"", "\"\"") + "\"";
 }
 
-std::string sql_identifier(const std::string& name) {
-  bool plain = !name.empty() && !isdigit(static_cast<unsigned char>(name[0])) &&
-               std::all_of(name.begin(), name.end(), [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; }) &&
-               sqlite3_keyword_check(name.data(), static_cast<int>(name.size())) == 0;
-  return plain ? name : quote_identifier(name);
+bool is_plain_identifier(const std::string& name) {
+  return !name.empty() && !isdigit(static_cast<unsigned char>(name[0])) &&
+         std::all_of(name.begin(), name.end(), [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }

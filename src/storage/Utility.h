@@ -49,6 +49,6 @@ std::string quote_sql_value(const std::string& value);
 // A name as an SQL identifier: in brackets, or in double quotes with inner
 // double quotes doubled when it holds "]".
 std::string quote_identifier(const std::string& name);
-// The name itself when it is a plain identifier (letters, digits and "_", not
-// starting with a digit, no keyword), else quote_identifier(name).
-std::string sql_identifier(const std::string& name);
+// True for letters, digits and "_" only, not starting with a digit: a name
+// that brackets always quote, SQL keywords included.
+bool is_plain_identifier(const std::string& name);
