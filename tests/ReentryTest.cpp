@@ -54,11 +54,13 @@ int probe(void* owner, Args... args) {
   return 0;
 }
 
+// The probe in the shape of a field's details, and of a row's values.
+void* const kFieldProbe = fn(probe<int, int, int, int, const char*, const char*, int, const char*, const char*>);
+void* const kRowProbe = fn(probe<const char*, int, int, const char*, const char*, const char*>);
+
 // Edit details are delivered only from inside a run.
 int details_of_message(void* owner, const char* tag, const char*, const char*, const char*, const char*) {
-  TProbe* seen = static_cast<TProbe*>(owner);
-  return Edit_GetEditDetails(seen->Handle, tag, seen,
-                             fn(probe<int, int, int, int, const char*, const char*, int, const char*, const char*>));
+  return Edit_GetEditDetails(static_cast<TProbe*>(owner)->Handle, tag, owner, kFieldProbe);
 }
 
 int ignore(void*, const char*, int, const char*, const char*, const char*, int, const char*, const char*, const char*) {
@@ -71,9 +73,10 @@ struct TOuter {
   int (*Call)(int handle, TProbe* probe);
 };
 
+int totals[5], failed;
 const TOuter kOuters[] = {
     {"GetPKeys", false,
-     [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", nullptr, p, fn(probe<const char*, int>)); }},
+     [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, fn(probe<const char*, int>)); }},
     {"CheckEditSetAgainstLayout", false,
      [](int h, TProbe* p) {
        return Edit_CheckEditSetAgainstLayout(h, 1, 2, p, fn(probe<int, const char*, int, const char*, const char*>));
@@ -81,49 +84,29 @@ const TOuter kOuters[] = {
     {"GetTableNames", false, [](int h, TProbe* p) { return Edit_GetTableNames(h, p, fn(probe<const char*>)); }},
     {"GetTableStructure", false,
      [](int h, TProbe* p) {
-       return Edit_GetTableStructure(
-           h, "RL_LookupTables", p,
-           fn(probe<const char*, int, const char*, const char*, const char*, int, const char*, const char*,
-                    const char*>));
+       return Edit_GetTableStructure(h, "RL_LookupTables", p,
+                                     fn(probe<const char*, int, const char*, const char*, const char*, int, const char*,
+                                              const char*, const char*>));
      }},
-    {"ReadData", false,
-     [](int h, TProbe* p) {
-       return Edit_ReadData(h, "RL_Fields", 1, p,
-                            fn(probe<const char*, int, int, const char*, const char*, const char*>));
-     }},
-    {"ReadCursorData", true,
-     [](int h, TProbe* p) {
-       return Edit_ReadCursorData(h, kWalkedCursor, p,
-                                  fn(probe<const char*, int, int, const char*, const char*, const char*>));
-     }},
+    {"ReadData", false, [](int h, TProbe* p) { return Edit_ReadData(h, "RL_Fields", 1, p, kRowProbe); }},
+    {"ReadCursorData", true, [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
     {"DisplayDataRecordByTag", false,
-     [](int h, TProbe* p) {
-       return Edit_DisplayDataRecordByTag(
-           h, "L1", p, fn(probe<int, int, int, int, const char*, const char*, int, const char*, const char*>));
-     }},
+     [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
     {"DisplayDataRecordByName", false,
-     [](int h, TProbe* p) {
-       return Edit_DisplayDataRecordByName(
-           h, "Main layout", p, fn(probe<int, int, int, int, const char*, const char*, int, const char*, const char*>));
-     }},
+     [](int h, TProbe* p) { return Edit_DisplayDataRecordByName(h, "Main layout", p, kFieldProbe); }},
     {"GetRunEditsSummary", false,
      [](int h, TProbe* p) {
-       int totals[5];
-       return Edit_GetRunEditsSummary(
-           h, "ES1", "L1", 1, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4], p,
-           fn(probe<const char*, const char*, const char*, int, int, int, int, int, int, int, int>));
+       return Edit_GetRunEditsSummary(h, "ES1", "L1", 1, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4], p,
+                                      fn(probe<const char*, const char*, const char*, int, int, int, int, int, int, int,
+                                               int>));
      }},
     {"RunEdits", false,
      [](int h, TProbe* p) {
-       int failed = 0;
        return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p,
                             fn(probe<const char*, const char*, const char*, const char*, const char*>));
      }},
     {"GetEditDetails", false,
-     [](int h, TProbe* p) {
-       int failed = 0;
-       return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, fn(details_of_message));
-     }},
+     [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, fn(details_of_message)); }},
     {"DebugEdit", false,
      [](int h, TProbe* p) {
        return Edit_DebugEdit(h, "ED", "L1", kRecord, p, fn(probe<int, int, const char*>), nullptr,
@@ -167,8 +150,8 @@ const TInner kInners[] = {
        return closed != 0 ? closed : Edit_OpenCursor(h, kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields");
      },
      "CloseCursor", true},
-    {"RunEdits", [](int h) { int failed = 0; return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); },
-     "RunEdits", false},
+    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits",
+     false},
     {"UpdateRecordByTag", [](int h) { return Edit_UpdateRecordByTag(h, "L1", "2"); }, "UpdateRecordByTag", false},
     {"CloseImportMetafile", [](int h) { return Qb_CloseImportMetafile(h); }, "CloseImportMetafile", false},
     {"reads", reads, nullptr, false},
