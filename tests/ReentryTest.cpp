@@ -63,7 +63,8 @@ int details_of_message(void* owner, const char* tag, const char*, const char*, c
   return Edit_GetEditDetails(static_cast<TProbe*>(owner)->Handle, tag, owner, kFieldProbe);
 }
 
-int ignore(void*, const char*, int, const char*, const char*, const char*, int, const char*, const char*, const char*) {
+template <typename... Args>
+int ignore(void*, Args...) {
   return 0;
 }
 
@@ -126,11 +127,17 @@ struct TInner {
   bool OnlyWhileWalked;   // refused only from a callback that walks the cursor
 };
 
-// Reading calls, one of them delivering callbacks of its own.
+// Reading calls, two of them delivering callbacks of their own. Edit details
+// answer only inside a run: what counts is that the calling export goes on.
 int reads(int h) {
   int count = 0;
   char value[20];
-  return Edit_GetTablesCount(h, &count) | Edit_GetTableStructure(h, "RL_Fields", nullptr, fn(ignore)) |
+  Edit_GetEditDetails(h, "EB", nullptr, fn(ignore<int, int, int, int, const char*, const char*, int, const char*,
+                                                  const char*>));
+  return Edit_GetTablesCount(h, &count) |
+         Edit_GetTableStructure(h, "RL_Fields", nullptr,
+                                fn(ignore<const char*, int, const char*, const char*, const char*, int, const char*,
+                                          const char*, const char*>)) |
          Edit_GetDataByFieldName(h, "RL_Fields", 1, "FieldName", value, sizeof value) |
          Edit_GetCursorDataByNumber(h, kWalkedCursor, 2, value, sizeof value);
 }
