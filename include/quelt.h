@@ -23,6 +23,18 @@
  * - Callbacks are passed as two void* arguments, the owner first and the
  *   function second; the function receives the owner as its first argument and
  *   its result is ignored. Texts handed to a callback live only for the call.
+ * - A callback may call the library again. While a function is calling back,
+ *   the calls on the same handle that would free or replace what it is going
+ *   through give -1 and the engine error "Not allowed from a callback while a
+ *   run of edits, ... is under way on this metafile": Edit_Exit,
+ *   Edit_UnloadEditSet, Edit_UpdateRecordByTag/ByName, Edit_RunEdits,
+ *   Edit_DebugEdit, Qb_OpenImportMetafile, Qb_CloseImportMetafile, the calls
+ *   that can change the metafile's tables (Qb_CreateTable, Qb_CopyLookupTable,
+ *   Qb_ImportLookupTable, Qb_RollbackTrans, Qb_RollbackToSavePoint, Qb_Post
+ *   and Qb_Delete of an RL_LookupTables row), and stepping, binding,
+ *   resetting, releasing or closing a cursor that Edit_ReadCursorData is
+ *   reading. Every other call works as usual, reads and other posts and
+ *   deletions included.
  * - Functions are not thread-safe: call them from one thread at a time.
  */
 #ifndef QUELT_H
@@ -89,8 +101,7 @@ typedef int (*DebugFieldCallback)(void* owner, const char* text);
  * file exists creates an empty file. */
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare);
-/* Closes a metafile; its handle is reused by the next opening. -1 from a
- * callback of a run, summary, debugging run or import listing on that handle. */
+/* Closes a metafile; its handle is reused by the next opening. */
 QUELT_API int Edit_Exit(int smfID);
 /* Upgrades the metafile at path from the preceding structure to "5.01" in one
  * transaction. 0 on success or when it is already at "5.01"; -1 with failure
@@ -241,8 +252,7 @@ QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName)
  * start position and length, empty when it does not fit in the record. */
 
 /* Loads a record into the layout of that tag (a null record is empty). -1 when
- * the layout cannot be read, or while a run, summary or debugging run is under
- * way on the handle (from one of its callbacks). */
+ * the layout cannot be read. */
 QUELT_API int Edit_UpdateRecordByTag(int smfID, const char* layoutTag, const char* record);
 /* The same for the layout of that name (any letter case); -1 and "Layout name
  * \"<name>\" not found in metafile" when there is none. */
@@ -280,7 +290,7 @@ QUELT_API int Edit_FieldDataByNumber(int smfID, const char* layoutTag, int field
 QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* layoutTag);
 /* Unloads the pair and the layout with its record, display names and flags
  * (a layout that other pairs use is read again in place). Always 0, except -1
- * for a null tag or from a callback of a run, summary or debugging run. */
+ * for a null tag. */
 QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag);
 /* Sets the options (non-zero = on) of the edit with that exact tag in every
  * loaded pair of the set: suppress it, skip it when a field is blank, skip it
@@ -300,8 +310,8 @@ QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag);
  * Options: 0x80 suppresses warnings, 0x1 applies skip-if-empty and 0x2
  * skip-if-failed to every edit. *failedCount receives the number of edits that
  * produced a message. 0; -1 when an edit's logic fails (the edits after it do
- * not run; the reason is in the engine errors), for a null tag or record, an
- * owner without callback or the reverse, or from a callback of a run. */
+ * not run; the reason is in the engine errors), for a null tag or record, or
+ * an owner without callback or the reverse. */
 QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag,
                             const char* data, int options, int* failedCount, void* owner,
                             void* callback);
@@ -517,17 +527,15 @@ typedef int (*ImportCandidateCallback)(void* owner, const char* tableName, int s
  * transaction. */
 QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path);
 /* Closes the import: the super user it logged in leaves, the source is
- * detached. -1 when no import is open, while candidates are being listed, or
- * when the database refuses the detach (the import then stays open; try again
- * after the transaction). */
+ * detached. -1 when no import is open, or when the database refuses the
+ * detach (the import then stays open; try again after the transaction). */
 QUELT_API int Qb_CloseImportMetafile(int smfID);
 /* Calls ImportCandidateCallback (owner and callback both required) for every
  * candidate of one control table (RL_Agencies, RL_Edits, RL_EditSets,
  * RL_Fields, RL_Layouts, RL_Messages or RL_LookupTables, any letter case).
  * keyField "EditTag", "EditSetTag" or "LayoutTag" keys edits, edit sets and
  * layouts by tag, any other text by name (it must not be null for those). A
- * source row may be reported by more than one kind. Listing from inside the
- * callback, closing the import or the metafile from it, are refused. */
+ * source row may be reported by more than one kind. */
 QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
                                      void* callback);
 /* Copies the lookup table of that exact name from the source: its definition,

@@ -1,7 +1,7 @@
 // Importing from a second metafile through the public API: opening and
 // closing with the import super user, candidates of every control table
 // (absent, differing, clashing), lookup-table import with indexes, rows and
-// triggers, stored passwords, and re-entry from the candidate callback.
+// triggers, and stored passwords.
 #include <algorithm>
 
 #include "AuthoringTestSupport.h"
@@ -66,22 +66,6 @@ class Import : public ::testing::Test {
   TempDir Dir;
   std::string Source = Dir.file("source.smf");
 };
-
-struct TReentry {
-  int Handle;
-  Rows Results;
-};
-
-int reenter(void* owner, const char*, int, int, const char*, const char*, int) {
-  TReentry* reentry = static_cast<TReentry*>(owner);
-  Rows inner;
-  reentry->Results.push_back(std::to_string(Qb_GetImportCandidates(reentry->Handle, "RL_Fields", "", &inner,
-                                                                   fn(collect_candidate))) +
-                             "|" + std::to_string(Qb_CloseImportMetafile(reentry->Handle)) + "|" +
-                             std::to_string(Edit_Exit(reentry->Handle)) + "|" +
-                             std::to_string(Qb_ImportLookupTable(reentry->Handle, "Counties")));
-  return 0;
-}
 
 }  // namespace
 
@@ -202,17 +186,6 @@ TEST_F(Import, CandidateListingRefusals) {
   EXPECT_EQ(0u, errors[2].find(class_error("TImportMetafile", "get_layouts",
                                            "SQL: SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.LayoutName")));
   EXPECT_EQ(Rows{}, found);  // the layouts' first passes found nothing to report
-}
-
-// Listing, closing the import or the metafile from inside the callback is
-// refused; other calls work; the listing runs on to its end.
-TEST_F(Import, ReentryFromTheCallback) {
-  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  TReentry reentry{h(), {}};
-  EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_LookupTables", "", &reentry, fn(reenter)));
-  EXPECT_EQ((Rows{"-1|-1|-1|0", "-1|-1|-1|-1"}), reentry.Results);
-  EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT PKey, Code, Stamp FROM Counties"));
-  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
 }
 
 TEST_F(Import, LookupTablesWithIndexesRowsAndTriggers) {

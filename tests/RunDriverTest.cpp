@@ -1,6 +1,6 @@
 // The run driver through the public calls: run order, skip rules and options,
-// summaries, edit details, record display, unloading, calls from callbacks and
-// the checks of the host's pointers.
+// summaries, edit details, record display, unloading and the checks of the
+// host's pointers.
 #include "RunTestSupport.h"
 
 namespace {
@@ -219,29 +219,6 @@ TEST_F(RunDriver, UnloadingKeepsLayoutsThatOtherPairsUse) {
   ASSERT_EQ(0, Edit_UnloadEditSet(smf(), "ES2", "L1"));
   ASSERT_EQ(0, Edit_UnloadEditSet(smf(), "ES2", "L1"));
   EXPECT_EQ(-1, Edit_DisplayDataRecordByTag(smf(), "L1", nullptr, fn(collect_field)));
-}
-
-TEST_F(RunDriver, CallbacksCannotPullTheRunFromUnderItself) {
-  add_failing_edits();
-  struct Reentry {
-    int smf;
-    Rows results;
-  } reentry{smf(), {}};
-  auto on_message = [](void* owner, const char*, const char*, const char*, const char*, const char*) {
-    auto* r = static_cast<Reentry*>(owner);
-    int failed = 0;
-    r->results.push_back(std::to_string(Edit_RunEdits(r->smf, "ES1", "L1", "1", 0, &failed, nullptr, nullptr)) +
-                         std::to_string(Edit_UnloadEditSet(r->smf, "ES1", "L1")) +
-                         std::to_string(Edit_UpdateRecordByTag(r->smf, "L1", "2")) +
-                         std::to_string(Edit_Exit(r->smf)) +
-                         std::to_string(Edit_LoadEditSet(r->smf, "ES1", "L2")));
-    return 0;
-  };
-  int failed = 0;
-  ASSERT_EQ(0, Edit_RunEdits(smf(), "ES1", "L1", kRecord, 0, &failed, &reentry, fn(+on_message)));
-  EXPECT_EQ((Rows{"-1-1-1-10", "-1-1-1-10", "-1-1-1-10"}), reentry.results);
-  EXPECT_EQ(3, failed);
-  EXPECT_EQ((Rows{"EA", "EB", "EC"}), tags(run(kRecord)));
 }
 
 TEST_F(RunDriver, PointerChecks) {

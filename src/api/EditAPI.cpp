@@ -1,8 +1,10 @@
 // The library's exported functions and the process-wide handle table. Each
-// export on a handle checks it, empties its engine errors, forwards to one TSMF
-// operation and turns any exception that escapes into a return code.
+// export on a handle checks it, empties its engine errors, applies the rule
+// for calls from callbacks, forwards to one TSMF operation and turns any
+// exception that escapes into a return code.
 #include "api/EditAPI.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -24,18 +26,67 @@ bool valid_handle(int smfID) {
   return smfID >= 0 && static_cast<size_t>(smfID) < SMFList().size() && SMFList()[smfID] != nullptr;
 }
 
+// The one rule for calls made from inside a callback. An export that calls
+// back holds the metafile's callback guard while it walks the metafile's
+// objects (table model, layouts, pairs, record, a cursor). From its callbacks
+// every call is allowed except those that would free or replace what it may
+// be walking, which are refused. Each export below names its class:
+//   kReads        reads, or changes nothing that an export walks;
+//   kCallsBack    calls back (reads_cursor: while walking that cursor);
+//   kFrees        frees or replaces what may be walked: refused while the guard is held;
+//   kRuns         a run or a debugging run: calls back, and is refused like kFrees,
+//                 since every run shares the run-time's state;
+//   moves_cursor  steps, binds, resets or closes a cursor: refused while that cursor is walked;
+//   writes_row    a post or deletion: kFrees for a lookup table's catalogue row
+//                 (posting renames the table, deleting drops it), else kReads.
+enum class TRefusal { Never, WhileBusy, WhileCursorRead };
+struct TReentry {
+  bool CallsBack;
+  TRefusal Refusal;
+  const char* Cursor;
+};
+const TReentry kReads{false, TRefusal::Never, nullptr};
+const TReentry kCallsBack{true, TRefusal::Never, nullptr};
+const TReentry kFrees{false, TRefusal::WhileBusy, nullptr};
+const TReentry kRuns{true, TRefusal::WhileBusy, nullptr};
+
+TReentry reads_cursor(const char* cursorName) { return {true, TRefusal::Never, cursorName}; }
+TReentry moves_cursor(const char* cursorName) { return {false, TRefusal::WhileCursorRead, cursorName}; }
+TReentry writes_row(const char* table) {
+  return table != nullptr && posix_stricmp(table, "RL_LookupTables") == 0 ? kFrees : kReads;
+}
+
+bool refused(TSMF& smf, const char* method, const TReentry& reentry) {
+  bool busy = false;
+  if (reentry.Refusal == TRefusal::WhileBusy) busy = smf.IsBusy();
+  if (reentry.Refusal == TRefusal::WhileCursorRead) busy = smf.IsCursorRead(reentry.Cursor);
+  if (busy) smf.RecordRefusal(method);
+  return busy;
+}
+
+// Recording must not throw in turn: nothing may leave an export.
+void record_escape(TSMF* smf, const char* method, const char* text) {
+  if (smf == nullptr) return;
+  try {
+    smf->RecordException(method, text);
+  } catch (...) {
+  }
+}
+
 // An exception that reaches the boundary is recorded on the handle, so that no
 // -1 goes unexplained.
 template <typename Operation>
-int forward(int smfID, const char* method, Operation operation) {
+int forward(int smfID, const char* method, const TReentry& reentry, Operation operation) {
   TSMF* smf = nullptr;
   try {
     smf = InitCheck(smfID);
+    if (refused(*smf, method, reentry)) return -1;
+    TSMF::TCallbackGuard guard(*smf, reentry.CallsBack, reentry.Cursor);
     return operation(smf);
   } catch (const std::exception& e) {
-    if (smf != nullptr) smf->RecordException(method, e.what());
+    record_escape(smf, method, e.what());
   } catch (...) {
-    if (smf != nullptr) smf->RecordException(method, "");
+    record_escape(smf, method, "");
   }
   return -1;
 }
@@ -74,6 +125,12 @@ const char* null_parameter(const void* smfID, const void* path, const void* mess
   return nullptr;
 }
 
+// The reason of a failed opening, copied without allocating: it runs where
+// an exception has been caught and nothing may throw again.
+void copy_reason(const char* reason, char* message, int messageLength) {
+  if (message != nullptr && messageLength > 0) strncpy(message, reason, static_cast<size_t>(messageLength));
+}
+
 }  // namespace
 
 TSMF* InitCheck(int smfID) {
@@ -87,13 +144,13 @@ extern "C" {
 
 QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int messageLength,
                               int* versionCompare) {
-  if (const char* missing = null_parameter(smfID, path, message, messageLength, versionCompare)) {
-    copy_to_buffer(std::string("Parameter \"") + missing + "\" must not be NULL", message, messageLength);
-    return -1;
-  }
-  *smfID = -1;
   TSMF* smf = nullptr;
   try {
+    if (const char* missing = null_parameter(smfID, path, message, messageLength, versionCompare)) {
+      copy_to_buffer(std::string("Parameter \"") + missing + "\" must not be NULL", message, messageLength);
+      return -1;
+    }
+    *smfID = -1;
     size_t slot = free_slot();
     smf = new TSMF();
     int result = smf->InitializeMetafile(path, message, messageLength, versionCompare, 1);
@@ -105,7 +162,7 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
     *smfID = static_cast<int>(slot);
     return 0;
   } catch (const std::exception& e) {
-    copy_to_buffer(e.what(), message, messageLength);
+    copy_reason(e.what(), message, messageLength);
   } catch (...) {
   }
   delete smf;
@@ -113,13 +170,11 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
 }
 
 QUELT_API int Edit_Exit(int smfID) {
-  if (!valid_handle(smfID)) return -1;
-  TSMF* smf = InitCheck(smfID);
-  // A metafile that is calling back into the host stays open until it returns.
-  if (smf->refused_while_busy("Exit")) return -1;
-  delete smf;
-  SMFList()[smfID] = nullptr;
-  return 0;
+  return forward(smfID, "Exit", kFrees, [&](TSMF* smf) {
+    SMFList()[smfID] = nullptr;
+    delete smf;
+    return 0;
+  });
 }
 
 QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLength) {
@@ -133,7 +188,7 @@ QUELT_API int Edit_UpdateMetafile(const char* path, char* message, int messageLe
     delete smf;
     return result;
   } catch (const std::exception& e) {
-    copy_to_buffer(e.what(), message, messageLength);
+    copy_reason(e.what(), message, messageLength);
   } catch (...) {
   }
   delete smf;
@@ -173,11 +228,15 @@ QUELT_API int Edit_GetMetafileStructureVersion(char* buffer, int length) {
 }
 
 QUELT_API int Edit_GetMetafileVersion(int smfID, char* buffer, int length) {
-  return forward(smfID, "GetMetafileVersion", [&](TSMF* smf) { return smf->GetMetafileVersion(buffer, length); });
+  return forward(smfID, "GetMetafileVersion", kReads, [&](TSMF* smf) {
+    return smf->GetMetafileVersion(buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetMetafileComment(int smfID, char* buffer, int length) {
-  return forward(smfID, "GetMetafileComment", [&](TSMF* smf) { return smf->GetMetafileComment(buffer, length); });
+  return forward(smfID, "GetMetafileComment", kReads, [&](TSMF* smf) {
+    return smf->GetMetafileComment(buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetEngineErrorsCount(int smfID, int* count) {
@@ -192,242 +251,282 @@ QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int
 
 QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
                             void* callback) {
-  return forward(smfID, "GetPKeys", [&](TSMF* smf) { return smf->GetPKeys(table, orderBy, owner, callback); });
+  return forward(smfID, "GetPKeys", kCallsBack, [&](TSMF* smf) {
+    return smf->GetPKeys(table, orderBy, owner, callback);
+  });
 }
 
 QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
                                              void* owner, void* callback) {
-  return forward(smfID, "CheckEditSetAgainstLayout", [&](TSMF* smf) {
+  return forward(smfID, "CheckEditSetAgainstLayout", kCallsBack, [&](TSMF* smf) {
     return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback);
   });
 }
 
 QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
-  return forward(smfID, "GetTableNames", [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
+  return forward(smfID, "GetTableNames", kCallsBack, [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
 }
 
 QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
-  return forward(smfID, "GetTablesCount", [&](TSMF* smf) { return smf->GetTablesCount(count); });
+  return forward(smfID, "GetTablesCount", kReads, [&](TSMF* smf) { return smf->GetTablesCount(count); });
 }
 
 QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int length) {
-  return forward(smfID, "GetTableNameByIndex", [&](TSMF* smf) { return smf->GetTableNameByIndex(index, buffer, length); });
+  return forward(smfID, "GetTableNameByIndex", kReads, [&](TSMF* smf) {
+    return smf->GetTableNameByIndex(index, buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
-  return forward(smfID, "GetTableStructure", [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
+  return forward(smfID, "GetTableStructure", kCallsBack, [&](TSMF* smf) {
+    return smf->GetTableStructure(table, owner, callback);
+  });
 }
 
 QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetColumnsCount", [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
+  return forward(smfID, "GetColumnsCount", kReads, [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
 }
 
 QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
                                       int nameLength, char* type, int typeLength, char* nullable,
                                       int nullableLength, int* isTriggerField) {
-  return forward(smfID, "GetColumnStructure", [&](TSMF* smf) {
+  return forward(smfID, "GetColumnStructure", kReads, [&](TSMF* smf) {
     return smf->GetColumnStructure(table, columnOrder, name, nameLength, type, typeLength, nullable,
                                    nullableLength, isTriggerField);
   });
 }
 
 QUELT_API int Edit_GetColumnOrder(int smfID, const char* table, const char* fieldName, int* order) {
-  return forward(smfID, "GetColumnOrder", [&](TSMF* smf) { return smf->GetColumnOrder(table, fieldName, order); });
+  return forward(smfID, "GetColumnOrder", kReads, [&](TSMF* smf) {
+    return smf->GetColumnOrder(table, fieldName, order);
+  });
 }
 
 QUELT_API int Edit_GetFieldName(int smfID, const char* table, int columnOrder, char* buffer,
                                 int length) {
-  return forward(smfID, "GetFieldName", [&](TSMF* smf) { return smf->GetFieldName(table, columnOrder, buffer, length); });
+  return forward(smfID, "GetFieldName", kReads, [&](TSMF* smf) {
+    return smf->GetFieldName(table, columnOrder, buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetIndexCount", [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
+  return forward(smfID, "GetIndexCount", kReads, [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
 }
 
 QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetIndex", [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
+  return forward(smfID, "GetIndex", kReads, [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
 }
 
 QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetTriggerCount", [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
+  return forward(smfID, "GetTriggerCount", kReads, [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
 }
 
 QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetTrigger", [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
+  return forward(smfID, "GetTrigger", kReads, [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
-  return forward(smfID, "ReadData", [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
+  return forward(smfID, "ReadData", kCallsBack, [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
 }
 
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
-  return forward(smfID, "RefreshReadData", [&](TSMF* smf) { return smf->RefreshReadData(table, pkey); });
+  return forward(smfID, "RefreshReadData", kReads, [&](TSMF* smf) { return smf->RefreshReadData(table, pkey); });
 }
 
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size) {
-  return forward(smfID, "GetDataSizeByColumnOrder", [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByColumnOrder", kReads, [&](TSMF* smf) {
     return smf->GetDataSizeByColumnOrder(table, pkey, columnOrder, size);
   });
 }
 
 QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
                                         char* buffer, int length) {
-  return forward(smfID, "GetDataByColumnOrder", [&](TSMF* smf) {
+  return forward(smfID, "GetDataByColumnOrder", kReads, [&](TSMF* smf) {
     return smf->GetDataByColumnOrder(table, pkey, columnOrder, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
                                           const char* fieldName, int* size) {
-  return forward(smfID, "GetDataSizeByFieldName", [&](TSMF* smf) { return smf->GetDataSizeByFieldName(table, pkey, fieldName, size); });
+  return forward(smfID, "GetDataSizeByFieldName", kReads, [&](TSMF* smf) {
+    return smf->GetDataSizeByFieldName(table, pkey, fieldName, size);
+  });
 }
 
 QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
                                       const char* fieldName, char* buffer, int length) {
-  return forward(smfID, "GetDataByFieldName", [&](TSMF* smf) {
+  return forward(smfID, "GetDataByFieldName", kReads, [&](TSMF* smf) {
     return smf->GetDataByFieldName(table, pkey, fieldName, buffer, length);
   });
 }
 
 QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql) {
-  return forward(smfID, "OpenCursor", [&](TSMF* smf) { return smf->OpenCursor(cursorName, sql); });
+  return forward(smfID, "OpenCursor", kReads, [&](TSMF* smf) { return smf->OpenCursor(cursorName, sql); });
 }
 
 QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "CloseCursor", [&](TSMF* smf) { return smf->CloseCursor(cursorName); });
+  return forward(smfID, "CloseCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->CloseCursor(cursorName);
+  });
 }
 
 QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count) {
-  return forward(smfID, "CursorRowCount", [&](TSMF* smf) { return smf->CursorRowCount(cursorName, count); });
+  return forward(smfID, "CursorRowCount", kReads, [&](TSMF* smf) { return smf->CursorRowCount(cursorName, count); });
 }
 
 QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count) {
-  return forward(smfID, "CursorColCount", [&](TSMF* smf) { return smf->CursorColCount(cursorName, count); });
+  return forward(smfID, "CursorColCount", kReads, [&](TSMF* smf) { return smf->CursorColCount(cursorName, count); });
 }
 
 QUELT_API int Edit_CursorNext(int smfID, const char* cursorName) {
-  return forward(smfID, "CursorNext", [&](TSMF* smf) { return smf->CursorNext(cursorName); });
+  return forward(smfID, "CursorNext", moves_cursor(cursorName), [&](TSMF* smf) { return smf->CursorNext(cursorName); });
 }
 
 QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof) {
-  return forward(smfID, "CursorEof", [&](TSMF* smf) { return smf->CursorEof(cursorName, eof); });
+  return forward(smfID, "CursorEof", kReads, [&](TSMF* smf) { return smf->CursorEof(cursorName, eof); });
 }
 
 QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback) {
-  return forward(smfID, "ReadCursorData", [&](TSMF* smf) { return smf->ReadCursorData(cursorName, owner, callback); });
+  return forward(smfID, "ReadCursorData", reads_cursor(cursorName), [&](TSMF* smf) {
+    return smf->ReadCursorData(cursorName, owner, callback);
+  });
 }
 
 QUELT_API int Edit_GetCursorDataSizeByNumber(int smfID, const char* cursorName, int columnNumber,
                                              int* size) {
-  return forward(smfID, "GetCursorDataSizeByNumber", [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataSizeByNumber", kReads, [&](TSMF* smf) {
     return smf->GetCursorDataSizeByNumber(cursorName, columnNumber, size);
   });
 }
 
 QUELT_API int Edit_GetCursorDataByNumber(int smfID, const char* cursorName, int columnNumber,
                                          char* buffer, int length) {
-  return forward(smfID, "GetCursorDataByNumber", [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataByNumber", kReads, [&](TSMF* smf) {
     return smf->GetCursorDataByNumber(cursorName, columnNumber, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetCursorDataSizeByName(int smfID, const char* cursorName,
                                            const char* columnName, int* size) {
-  return forward(smfID, "GetCursorDataSizeByName", [&](TSMF* smf) { return smf->GetCursorDataSizeByName(cursorName, columnName, size); });
+  return forward(smfID, "GetCursorDataSizeByName", kReads, [&](TSMF* smf) {
+    return smf->GetCursorDataSizeByName(cursorName, columnName, size);
+  });
 }
 
 QUELT_API int Edit_GetCursorDataByName(int smfID, const char* cursorName, const char* columnName,
                                        char* buffer, int length) {
-  return forward(smfID, "GetCursorDataByName", [&](TSMF* smf) {
+  return forward(smfID, "GetCursorDataByName", kReads, [&](TSMF* smf) {
     return smf->GetCursorDataByName(cursorName, columnName, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetCursorIntByNumber(int smfID, const char* cursorName, int columnNumber,
                                         int* value) {
-  return forward(smfID, "GetCursorIntByNumber", [&](TSMF* smf) { return smf->GetCursorIntByNumber(cursorName, columnNumber, value); });
+  return forward(smfID, "GetCursorIntByNumber", kReads, [&](TSMF* smf) {
+    return smf->GetCursorIntByNumber(cursorName, columnNumber, value);
+  });
 }
 
 QUELT_API int Edit_GetCursorIntByName(int smfID, const char* cursorName, const char* columnName,
                                       int* value) {
-  return forward(smfID, "GetCursorIntByName", [&](TSMF* smf) { return smf->GetCursorIntByName(cursorName, columnName, value); });
+  return forward(smfID, "GetCursorIntByName", kReads, [&](TSMF* smf) {
+    return smf->GetCursorIntByName(cursorName, columnName, value);
+  });
 }
 
 QUELT_API int Edit_PrepareParameterizedCursor(int smfID, const char* cursorName, const char* sql) {
-  return forward(smfID, "PrepareParameterizedCursor", [&](TSMF* smf) { return smf->PrepareParameterizedCursor(cursorName, sql); });
+  return forward(smfID, "PrepareParameterizedCursor", kReads, [&](TSMF* smf) {
+    return smf->PrepareParameterizedCursor(cursorName, sql);
+  });
 }
 
 QUELT_API int Edit_BindIntParameter(int smfID, const char* cursorName, int parameterNumber,
                                     int value) {
-  return forward(smfID, "BindIntParameter", [&](TSMF* smf) { return smf->BindIntParameter(cursorName, parameterNumber, value); });
+  return forward(smfID, "BindIntParameter", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->BindIntParameter(cursorName, parameterNumber, value);
+  });
 }
 
 QUELT_API int Edit_BindTextParameter(int smfID, const char* cursorName, int parameterNumber,
                                      const char* text) {
-  return forward(smfID, "BindTextParameter", [&](TSMF* smf) { return smf->BindTextParameter(cursorName, parameterNumber, text); });
+  return forward(smfID, "BindTextParameter", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->BindTextParameter(cursorName, parameterNumber, text);
+  });
 }
 
 QUELT_API int Edit_OpenParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "OpenParameterizedCursor", [&](TSMF* smf) { return smf->OpenParameterizedCursor(cursorName); });
+  return forward(smfID, "OpenParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->OpenParameterizedCursor(cursorName);
+  });
 }
 
 QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "ResetParameterizedCursor", [&](TSMF* smf) { return smf->ResetParameterizedCursor(cursorName); });
+  return forward(smfID, "ResetParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->ResetParameterizedCursor(cursorName);
+  });
 }
 
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "ReleaseParameterizedCursor", [&](TSMF* smf) { return smf->ReleaseParameterizedCursor(cursorName); });
+  return forward(smfID, "ReleaseParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+    return smf->ReleaseParameterizedCursor(cursorName);
+  });
 }
 
 QUELT_API int Edit_UpdateRecordByTag(int smfID, const char* layoutTag, const char* record) {
-  return forward(smfID, "UpdateRecordByTag", [&](TSMF* smf) { return smf->UpdateRecordByTag(layoutTag, record); });
+  return forward(smfID, "UpdateRecordByTag", kFrees, [&](TSMF* smf) {
+    return smf->UpdateRecordByTag(layoutTag, record);
+  });
 }
 
 QUELT_API int Edit_UpdateRecordByName(int smfID, const char* layoutName, const char* record) {
-  return forward(smfID, "UpdateRecordByName", [&](TSMF* smf) { return smf->UpdateRecordByName(layoutName, record); });
+  return forward(smfID, "UpdateRecordByName", kFrees, [&](TSMF* smf) {
+    return smf->UpdateRecordByName(layoutName, record);
+  });
 }
 
 QUELT_API int Edit_DisplayDataRecordByTag(int smfID, const char* layoutTag, void* owner, void* callback) {
-  return forward(smfID, "DisplayDataRecordByTag",
+  return forward(smfID, "DisplayDataRecordByTag", kCallsBack,
                  [&](TSMF* smf) { return smf->DisplayDataRecordByTag(layoutTag, owner, callback); });
 }
 
 QUELT_API int Edit_DisplayDataRecordByName(int smfID, const char* layoutName, void* owner, void* callback) {
-  return forward(smfID, "DisplayDataRecordByName",
+  return forward(smfID, "DisplayDataRecordByName", kCallsBack,
                  [&](TSMF* smf) { return smf->DisplayDataRecordByName(layoutName, owner, callback); });
 }
 
 QUELT_API int Edit_DisplayFieldInMessagesAs(int smfID, int fieldNumber, const char* text) {
-  return forward(smfID, "DisplayFieldInMessagesAs",
+  return forward(smfID, "DisplayFieldInMessagesAs", kReads,
                  [&](TSMF* smf) { return smf->DisplayFieldInMessagesAs(fieldNumber, text); });
 }
 
 QUELT_API int Edit_NeverSkipEmptyField(int smfID, int fieldNumber, int flag) {
-  return forward(smfID, "NeverSkipEmptyField", [&](TSMF* smf) { return smf->NeverSkipEmptyField(fieldNumber, flag); });
+  return forward(smfID, "NeverSkipEmptyField", kReads, [&](TSMF* smf) {
+    return smf->NeverSkipEmptyField(fieldNumber, flag);
+  });
 }
 
 QUELT_API int Edit_FieldDataByNumber(int smfID, const char* layoutTag, int fieldNumber, int* key, int* startPos,
                                      int* length, char* name, int nameSize, char* displayName, int displaySize,
                                      char* dataType, int typeSize, char* value, int valueSize) {
-  return forward(smfID, "FieldDataByNumber", [&](TSMF* smf) {
+  return forward(smfID, "FieldDataByNumber", kReads, [&](TSMF* smf) {
     return smf->FieldDataByNumber(layoutTag, fieldNumber, key, startPos, length, name, nameSize, displayName,
                                   displaySize, dataType, typeSize, value, valueSize);
   });
 }
 
 QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
-  return forward(smfID, "LoadEditSet", [&](TSMF* smf) { return smf->LoadEditSet(editSetTag, layoutTag); });
+  return forward(smfID, "LoadEditSet", kReads, [&](TSMF* smf) { return smf->LoadEditSet(editSetTag, layoutTag); });
 }
 
 QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
-  return forward(smfID, "UnloadEditSet", [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
+  return forward(smfID, "UnloadEditSet", kFrees, [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
 }
 
 QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const char* layoutTag, int all, int* errors,
                                       int* warnings, int* skips, int* errorMessages, int* warningMessages,
                                       void* owner, void* callback) {
-  return forward(smfID, "GetRunEditsSummary", [&](TSMF* smf) {
+  return forward(smfID, "GetRunEditsSummary", kCallsBack, [&](TSMF* smf) {
     return smf->GetRunEditsSummary(editSetTag, layoutTag, all, errors, warnings, skips, errorMessages,
                                    warningMessages, owner, callback);
   });
@@ -435,219 +534,249 @@ QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const c
 
 QUELT_API int Edit_SetEditOptions(int smfID, const char* editSetTag, const char* editTag, int suppress,
                                   int skipIfEmpty, int skipIfFailed, int noSkipsOverride) {
-  return forward(smfID, "SetEditOptions", [&](TSMF* smf) {
+  return forward(smfID, "SetEditOptions", kReads, [&](TSMF* smf) {
     return smf->SetEditOptions(editSetTag, editTag, suppress, skipIfEmpty, skipIfFailed, noSkipsOverride);
   });
 }
 
 QUELT_API int Edit_GetEditOptions(int smfID, const char* editSetTag, const char* editTag, int* suppress,
                                   int* skipIfEmpty, int* skipIfFailed, int* noSkipsOverride) {
-  return forward(smfID, "GetEditOptions", [&](TSMF* smf) {
+  return forward(smfID, "GetEditOptions", kReads, [&](TSMF* smf) {
     return smf->GetEditOptions(editSetTag, editTag, suppress, skipIfEmpty, skipIfFailed, noSkipsOverride);
   });
 }
 
 QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag) {
-  return forward(smfID, "ClearEditOptions", [&](TSMF* smf) { return smf->ClearEditOptions(editSetTag); });
+  return forward(smfID, "ClearEditOptions", kReads, [&](TSMF* smf) { return smf->ClearEditOptions(editSetTag); });
 }
 
 QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag, const char* data, int options,
                             int* failedCount, void* owner, void* callback) {
-  return forward(smfID, "RunEdits", [&](TSMF* smf) {
+  return forward(smfID, "RunEdits", kRuns, [&](TSMF* smf) {
     return smf->RunEdits(editSetTag, layoutTag, data, options, failedCount, owner, callback);
   });
 }
 
 QUELT_API int Edit_GetEditDetails(int smfID, const char* editTag, void* owner, void* callback) {
-  return forward(smfID, "GetEditDetails", [&](TSMF* smf) { return smf->GetEditDetails(editTag, owner, callback); });
+  return forward(smfID, "GetEditDetails", kCallsBack, [&](TSMF* smf) {
+    return smf->GetEditDetails(editTag, owner, callback);
+  });
 }
 
 QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutTag, const char* data, void* owner,
                              void* lineCallback, void* variableCallback, void* fieldCallback, void* messageCallback) {
-  return forward(smfID, "DebugEdit", [&](TSMF* smf) {
+  return forward(smfID, "DebugEdit", kRuns, [&](TSMF* smf) {
     return smf->DebugEdit(editTag, layoutTag, data, owner, lineCallback, variableCallback, fieldCallback,
                           messageCallback);
   });
 }
 
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {
-  return forward(smfID, "RecompileEditLogic", [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
+  return forward(smfID, "RecompileEditLogic", kReads, [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
 }
 
 QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey, const char* fieldName,
                                         const char* value) {
-  return forward(smfID, "UpdateAllAccessField", [&](TSMF* smf) { return smf->UpdateAllAccessField(tableName, pkey, fieldName, value); });
+  return forward(smfID, "UpdateAllAccessField", kReads, [&](TSMF* smf) {
+    return smf->UpdateAllAccessField(tableName, pkey, fieldName, value);
+  });
 }
 
 QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings) {
-  return forward(smfID, "CheckSyntax", [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
+  return forward(smfID, "CheckSyntax", kReads, [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
 }
 
 QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length) {
-  return forward(smfID, "GetSyntaxError", [&](TSMF* smf) { return smf->GetSyntaxError(idx, line, buffer, length); });
+  return forward(smfID, "GetSyntaxError", kReads, [&](TSMF* smf) {
+    return smf->GetSyntaxError(idx, line, buffer, length);
+  });
 }
 
 QUELT_API int Qb_GetSyntaxWarning(int smfID, int idx, int* line, char* buffer, int length) {
-  return forward(smfID, "GetSyntaxWarning", [&](TSMF* smf) { return smf->GetSyntaxWarning(idx, line, buffer, length); });
+  return forward(smfID, "GetSyntaxWarning", kReads, [&](TSMF* smf) {
+    return smf->GetSyntaxWarning(idx, line, buffer, length);
+  });
 }
 
 QUELT_API int Qb_GetLogicListCount(int smfID, char which, int* count) {
-  return forward(smfID, "GetLogicListCount", [&](TSMF* smf) { return smf->GetLogicListCount(which, count); });
+  return forward(smfID, "GetLogicListCount", kReads, [&](TSMF* smf) { return smf->GetLogicListCount(which, count); });
 }
 
 QUELT_API int Qb_GetLogicFieldNumber(int smfID, int idx, int* fieldNumber) {
-  return forward(smfID, "GetLogicFieldNumber", [&](TSMF* smf) { return smf->GetLogicFieldNumber(idx, fieldNumber); });
+  return forward(smfID, "GetLogicFieldNumber", kReads, [&](TSMF* smf) {
+    return smf->GetLogicFieldNumber(idx, fieldNumber);
+  });
 }
 
 QUELT_API int Qb_GetLogicTableName(int smfID, int idx, char* buffer, int length) {
-  return forward(smfID, "GetLogicTableName", [&](TSMF* smf) { return smf->GetLogicTableName(idx, buffer, length); });
+  return forward(smfID, "GetLogicTableName", kReads, [&](TSMF* smf) {
+    return smf->GetLogicTableName(idx, buffer, length);
+  });
 }
 
 QUELT_API int Qb_GetLogicErrorMessage(int smfID, int idx, int* kind, char* buffer, int length) {
-  return forward(smfID, "GetLogicErrorMessage", [&](TSMF* smf) { return smf->GetLogicErrorMessage(idx, kind, buffer, length); });
+  return forward(smfID, "GetLogicErrorMessage", kReads, [&](TSMF* smf) {
+    return smf->GetLogicErrorMessage(idx, kind, buffer, length);
+  });
 }
 
 QUELT_API int Qb_GetLogicMessageNumber(int smfID, int idx, int* kind, int* messageNumber) {
-  return forward(smfID, "GetLogicMessageNumber", [&](TSMF* smf) { return smf->GetLogicMessageNumber(idx, kind, messageNumber); });
+  return forward(smfID, "GetLogicMessageNumber", kReads, [&](TSMF* smf) {
+    return smf->GetLogicMessageNumber(idx, kind, messageNumber);
+  });
 }
 
 QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey) {
-  return forward(smfID, "ClearEditLogicPivots", [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
+  return forward(smfID, "ClearEditLogicPivots", kReads, [&](TSMF* smf) { return smf->ClearEditLogicPivots(editPKey); });
 }
 
 QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password) {
-  return forward(smfID, "Login", [&](TSMF* smf) { return smf->Login(adminCode, password); });
+  return forward(smfID, "Login", kReads, [&](TSMF* smf) { return smf->Login(adminCode, password); });
 }
 
 QUELT_API int Qb_GetLoginsCount(int smfID, int* count) {
-  return forward(smfID, "GetLoginsCount", [&](TSMF* smf) { return smf->GetLoginsCount(count); });
+  return forward(smfID, "GetLoginsCount", kReads, [&](TSMF* smf) { return smf->GetLoginsCount(count); });
 }
 
 QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength) {
-  return forward(smfID, "GetLoginByIndex", [&](TSMF* smf) {
+  return forward(smfID, "GetLoginByIndex", kReads, [&](TSMF* smf) {
     return smf->GetLoginByIndex(index, agencyPKey, buffer, bufferLength);
   });
 }
 
 QUELT_API int Qb_BeginTrans(int smfID) {
-  return forward(smfID, "BeginTrans", [&](TSMF* smf) { return smf->BeginTrans(); });
+  return forward(smfID, "BeginTrans", kReads, [&](TSMF* smf) { return smf->BeginTrans(); });
 }
 
 QUELT_API int Qb_CommitTrans(int smfID) {
-  return forward(smfID, "CommitTrans", [&](TSMF* smf) { return smf->CommitTrans(); });
+  return forward(smfID, "CommitTrans", kReads, [&](TSMF* smf) { return smf->CommitTrans(); });
 }
 
 QUELT_API int Qb_RollbackTrans(int smfID) {
-  return forward(smfID, "RollbackTrans", [&](TSMF* smf) { return smf->RollbackTrans(); });
+  return forward(smfID, "RollbackTrans", kFrees, [&](TSMF* smf) { return smf->RollbackTrans(); });
 }
 
 QUELT_API int Qb_SavePoint(int smfID, const char* name) {
-  return forward(smfID, "SavePoint", [&](TSMF* smf) { return smf->SavePoint(name); });
+  return forward(smfID, "SavePoint", kReads, [&](TSMF* smf) { return smf->SavePoint(name); });
 }
 
 QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name) {
-  return forward(smfID, "ReleaseSavePoint", [&](TSMF* smf) { return smf->ReleaseSavePoint(name); });
+  return forward(smfID, "ReleaseSavePoint", kReads, [&](TSMF* smf) { return smf->ReleaseSavePoint(name); });
 }
 
 QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
-  return forward(smfID, "RollbackToSavePoint", [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
+  return forward(smfID, "RollbackToSavePoint", kFrees, [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
 }
 
 QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
-  return forward(smfID, "Edit", [&](TSMF* smf) { return smf->Edit(table, pkey); });
+  return forward(smfID, "Edit", kReads, [&](TSMF* smf) { return smf->Edit(table, pkey); });
 }
 
 QUELT_API int Qb_Insert(int smfID, const char* table) {
-  return forward(smfID, "Insert", [&](TSMF* smf) { return smf->Insert(table); });
+  return forward(smfID, "Insert", kReads, [&](TSMF* smf) { return smf->Insert(table); });
 }
 
 QUELT_API int Qb_Cancel(int smfID, const char* table) {
-  return forward(smfID, "Cancel", [&](TSMF* smf) { return smf->Cancel(table); });
+  return forward(smfID, "Cancel", kReads, [&](TSMF* smf) { return smf->Cancel(table); });
 }
 
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
-  return forward(smfID, "Post", [&](TSMF* smf) { return smf->Post(table, pkey); });
+  return forward(smfID, "Post", writes_row(table), [&](TSMF* smf) { return smf->Post(table, pkey); });
 }
 
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
-  return forward(smfID, "SetFieldByName", [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
+  return forward(smfID, "SetFieldByName", kReads, [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
 }
 
 QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value) {
-  return forward(smfID, "SetFieldByNumber", [&](TSMF* smf) { return smf->SetFieldByNumber(table, column, value); });
+  return forward(smfID, "SetFieldByNumber", kReads, [&](TSMF* smf) {
+    return smf->SetFieldByNumber(table, column, value);
+  });
 }
 
 QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
                                 int* isUnique, int* clashPKey) {
-  return forward(smfID, "ValidateUnique", [&](TSMF* smf) {
+  return forward(smfID, "ValidateUnique", kReads, [&](TSMF* smf) {
     return smf->ValidateUnique(table, pkey, column, value, isUnique, clashPKey);
   });
 }
 
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey) {
-  return forward(smfID, "RenameLookupTable", [&](TSMF* smf) {
+  return forward(smfID, "RenameLookupTable", kFrees, [&](TSMF* smf) {
     return smf->RenameLookupTable(oldName, newName, false, agencyPKey);
   });
 }
 
 QUELT_API int Qb_Delete(int smfID, const char* table, int pkey) {
-  return forward(smfID, "Delete", [&](TSMF* smf) { return smf->Delete(table, pkey); });
+  return forward(smfID, "Delete", writes_row(table), [&](TSMF* smf) { return smf->Delete(table, pkey); });
 }
 
 QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
-  return forward(smfID, "AddEditSetsPivot", [&](TSMF* smf) { return smf->AddEditSetsPivot(editSetPKey, editPKey); });
+  return forward(smfID, "AddEditSetsPivot", kReads, [&](TSMF* smf) {
+    return smf->AddEditSetsPivot(editSetPKey, editPKey);
+  });
 }
 
 QUELT_API int Qb_DeleteEditSetsPivot(int smfID, int editSetPKey, int editPKey) {
-  return forward(smfID, "DeleteEditSetsPivot", [&](TSMF* smf) { return smf->DeleteEditSetsPivot(editSetPKey, editPKey); });
+  return forward(smfID, "DeleteEditSetsPivot", kReads, [&](TSMF* smf) {
+    return smf->DeleteEditSetsPivot(editSetPKey, editPKey);
+  });
 }
 
 QUELT_API int Qb_AddLayoutsPivot(int smfID, int layoutPKey, int fieldPKey, int startPos) {
-  return forward(smfID, "AddLayoutsPivot", [&](TSMF* smf) { return smf->AddLayoutsPivot(layoutPKey, fieldPKey, startPos); });
+  return forward(smfID, "AddLayoutsPivot", kReads, [&](TSMF* smf) {
+    return smf->AddLayoutsPivot(layoutPKey, fieldPKey, startPos);
+  });
 }
 
 QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey) {
-  return forward(smfID, "DeleteLayoutsPivot", [&](TSMF* smf) { return smf->DeleteLayoutsPivot(layoutPKey, fieldPKey); });
+  return forward(smfID, "DeleteLayoutsPivot", kReads, [&](TSMF* smf) {
+    return smf->DeleteLayoutsPivot(layoutPKey, fieldPKey);
+  });
 }
 
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure) {
-  return forward(smfID, "DefineTableStructure", [&](TSMF* smf) { return smf->DefineTableStructure(name, restructure); });
+  return forward(smfID, "DefineTableStructure", kReads, [&](TSMF* smf) {
+    return smf->DefineTableStructure(name, restructure);
+  });
 }
 
 QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
                               int nullable, int triggerMaintained, const char* inList, const char* low,
                               const char* high, const char* defaultValue, int indexKind) {
-  return forward(smfID, "AddColumnDef", [&](TSMF* smf) {
+  return forward(smfID, "AddColumnDef", kReads, [&](TSMF* smf) {
     return smf->AddColumnDef(name, sourceName, isInteger, length, nullable, triggerMaintained, inList, low, high,
                              defaultValue, indexKind);
   });
 }
 
 QUELT_API int Qb_CreateTable(int smfID, int* pkey) {
-  return forward(smfID, "CreateTable", [&](TSMF* smf) { return smf->CreateTable(pkey); });
+  return forward(smfID, "CreateTable", kFrees, [&](TSMF* smf) { return smf->CreateTable(pkey); });
 }
 
 QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path) {
-  return forward(smfID, "OpenImportMetafile", [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
+  return forward(smfID, "OpenImportMetafile", kFrees, [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
 }
 
 QUELT_API int Qb_CloseImportMetafile(int smfID) {
-  return forward(smfID, "CloseImportMetafile", [&](TSMF* smf) { return smf->CloseImportMetafile(); });
+  return forward(smfID, "CloseImportMetafile", kFrees, [&](TSMF* smf) { return smf->CloseImportMetafile(); });
 }
 
 QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
                                      void* callback) {
-  return forward(smfID, "GetImportCandidates", [&](TSMF* smf) {
+  return forward(smfID, "GetImportCandidates", kCallsBack, [&](TSMF* smf) {
     return smf->GetImportCandidates(tableName, keyField, owner, callback);
   });
 }
 
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
-  return forward(smfID, "ImportLookupTable", [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
+  return forward(smfID, "ImportLookupTable", kFrees, [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
 }
 
 QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password) {
-  return forward(smfID, "ImportWritePassword", [&](TSMF* smf) { return smf->ImportWritePassword(agencyPKey, password); });
+  return forward(smfID, "ImportWritePassword", kReads, [&](TSMF* smf) {
+    return smf->ImportWritePassword(agencyPKey, password);
+  });
 }
 
 }  // extern "C"
@@ -655,10 +784,13 @@ QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* pass
 QUELT_API void Startup() {}
 
 QUELT_API void Shutdown() {
-  for (TSMF*& smf : SMFList()) {
-    if (smf != nullptr && smf->IsBusy()) continue;
-    delete smf;
-    smf = nullptr;
+  try {
+    for (TSMF*& smf : SMFList()) {
+      if (smf != nullptr && smf->IsBusy()) continue;
+      delete smf;
+      smf = nullptr;
+    }
+    ClearExternalDLLs();
+  } catch (...) {
   }
-  ClearExternalDLLs();
 }

@@ -61,6 +61,29 @@ void TSMF::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMF", method, message);
 }
 
+TSMF::TCallbackGuard::TCallbackGuard(TSMF& smf, bool held, const char* cursor)
+    : FSMF(held ? &smf : nullptr), FReadsCursor(held && cursor != nullptr),
+      FCursor(FReadsCursor ? lowercase_string(cursor) : std::string()) {
+  if (FSMF == nullptr) return;
+  if (FReadsCursor) FSMF->FReadCursors.insert(FCursor);
+  ++FSMF->FCallbackDepth;
+}
+
+TSMF::TCallbackGuard::~TCallbackGuard() {
+  if (FSMF == nullptr) return;
+  --FSMF->FCallbackDepth;
+  if (FReadsCursor) FSMF->FReadCursors.erase(FSMF->FReadCursors.find(FCursor));
+}
+
+bool TSMF::IsCursorRead(const char* cursorName) const {
+  return cursorName != nullptr && FReadCursors.count(lowercase_string(cursorName)) > 0;
+}
+
+void TSMF::RecordRefusal(const char* method) {
+  add_error(method, "Not allowed from a callback while a run of edits, a summary, a debugging run or a listing of "
+                    "import candidates is under way on this metafile");
+}
+
 void TSMF::RecordException(const char* method, const std::string& text) {
   int count = 0;
   FEnginePump->GetErrorsCount(&count);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,27 @@ class TSMF {
   int GetEngineErrorsCount(int* count);
   int GetEngineErrorByIndex(int index, char* buffer, int length);
   TTableDef* GetCurrentTableDef() const { return FCurrentTableDef; }
+
+  // Taken (when held) by an export for as long as it calls back into the
+  // host, nested exports included; one that reads a cursor names it.
+  class TCallbackGuard {
+   public:
+    TCallbackGuard(TSMF& smf, bool held, const char* cursor);
+    ~TCallbackGuard();
+    TCallbackGuard(const TCallbackGuard&) = delete;
+    TCallbackGuard& operator=(const TCallbackGuard&) = delete;
+
+   private:
+    TSMF* FSMF;
+    bool FReadsCursor;
+    std::string FCursor;
+  };
+  // True while an export is calling back into the host.
+  bool IsBusy() const { return FCallbackDepth > 0; }
+  // True while an export reads the cursor of that name (any letter case).
+  bool IsCursorRead(const char* cursorName) const;
+  // Records why a call made from a callback is refused.
+  void RecordRefusal(const char* method);
   // Records an exception that reached an export; an empty text is recorded as
   // "Unexpected engine failure" unless the failure was recorded already.
   void RecordException(const char* method, const std::string& text);
@@ -151,11 +173,6 @@ class TSMF {
   int GetEditDetails(const char* editTag, void* owner, void* callback);
   int DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
                 void* variableCallback, void* fieldCallback, void* messageCallback);
-  // True while a run, summary or debugging call is delivering callbacks.
-  bool IsBusy() const;
-  // True, after recording why, when such a call is under way: what would
-  // change the record or the pairs under the running edits must wait.
-  bool refused_while_busy(const char* method);
 
   bool cursor_name_exists(std::string& name, std::string& message);
   TSQLQuery* get_cursor_from_list(std::string& name);
@@ -195,9 +212,6 @@ class TSMF {
   int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
   int ImportLookupTable(const char* tableName);
   int ImportWritePassword(int agencyPKey, const char* password);
-  // True while the metafile is calling back into the host from a listing,
-  // when it must not be closed.
-  bool IsInCallback() const;
   // Drops the model's entries of both names and reads `readName` afresh
   // from the database; false when it cannot be read.
   bool replace_table_def(const std::string& removedName, const std::string& readName);
@@ -262,6 +276,8 @@ class TSMF {
   TSQLQuery* FTableSQLQuery = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
   std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
+  int FCallbackDepth = 0;
+  std::multiset<std::string> FReadCursors;
 };
 
 // Operations that take no metafile handle.

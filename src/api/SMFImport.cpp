@@ -14,8 +14,6 @@ bool TSMF::has_import(const char* method) {
   return false;
 }
 
-bool TSMF::IsInCallback() const { return FImportMetafile != nullptr && FImportMetafile->IsListing(); }
-
 int TSMF::OpenImportMetafile(const char* path) {
   if (!parameters_given("OpenImportMetafile", {{path, "path"}})) return -1;
   if (FImportMetafile != nullptr) {
@@ -30,10 +28,6 @@ int TSMF::OpenImportMetafile(const char* path) {
 // be tried again (after the host's transaction, for instance).
 int TSMF::CloseImportMetafile() {
   if (!has_import("CloseImportMetafile")) return -1;
-  if (FImportMetafile->IsListing()) {
-    add_error("CloseImportMetafile", "A candidate listing is running; close the import after it");
-    return -1;
-  }
   if (FImportMetafile->Close() != 0 && FImportMetafile->IsAttached()) return -1;
   delete FImportMetafile;
   FImportMetafile = nullptr;

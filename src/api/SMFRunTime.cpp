@@ -14,17 +14,6 @@ const char* const kNullText = "At least one of the char* parameters is NULL";
 
 }  // namespace
 
-// A callback may call back into the library; what would change the record or
-// the loaded pairs under the running edits, or close the metafile, waits.
-bool TSMF::refused_while_busy(const char* method) {
-  if (!IsBusy()) return false;
-  add_error(method, "Not allowed from a callback while a run of edits, a summary, a debugging run or a listing of "
-                    "import candidates is under way on this metafile");
-  return true;
-}
-
-bool TSMF::IsBusy() const { return (FRunEdits != nullptr && FRunEdits->IsBusy()) || IsInCallback(); }
-
 bool TSMF::texts_given(const char* method, std::initializer_list<const void*> texts) {
   for (const void* text : texts) {
     if (text != nullptr) continue;
@@ -51,13 +40,11 @@ std::string TSMF::layout_tag_for(const char* layoutName, const char* method) {
 }
 
 int TSMF::UpdateRecordByTag(const char* layoutTag, const char* record) {
-  if (refused_while_busy("UpdateRecordByTag") || !parameters_given("UpdateRecordByTag", {{layoutTag, "layout_tag"}}))
-    return -1;
+  if (!parameters_given("UpdateRecordByTag", {{layoutTag, "layout_tag"}})) return -1;
   return FRunEdits->UpdateRecord(layoutTag, record != nullptr ? record : "");
 }
 
 int TSMF::UpdateRecordByName(const char* layoutName, const char* record) {
-  if (refused_while_busy("UpdateRecordByName")) return -1;
   std::string tag = layout_tag_for(layoutName, "UpdateRecordByName");
   return tag.empty() ? -1 : FRunEdits->UpdateRecord(tag, record != nullptr ? record : "");
 }
@@ -94,7 +81,7 @@ int TSMF::LoadEditSet(const char* editSetTag, const char* layoutTag) {
 }
 
 int TSMF::UnloadEditSet(const char* editSetTag, const char* layoutTag) {
-  if (refused_while_busy("UnloadEditSet") || !texts_given("UnloadEditSet", {editSetTag, layoutTag})) return -1;
+  if (!texts_given("UnloadEditSet", {editSetTag, layoutTag})) return -1;
   return FRunEdits->UnloadEditSet(editSetTag, layoutTag);
 }
 
@@ -129,7 +116,6 @@ bool TSMF::callback_pair_given(const char* method, const void* owner, const void
 
 int TSMF::RunEdits(const char* editSetTag, const char* layoutTag, const char* data, int options, int* failedCount,
                    void* owner, void* callback) {
-  if (refused_while_busy("RunEdits")) return -1;
   bool given = parameters_given("RunEdits", {{editSetTag, "edit_set_tag"}, {layoutTag, "layout_tag"}, {data, "data"}});
   if (!callback_pair_given("RunEdits", owner, callback) || !given) return -1;
   return FRunEdits->RunEdits(editSetTag, layoutTag, data, options, failedCount, owner, callback);
@@ -150,7 +136,6 @@ int TSMF::GetEditDetails(const char* editTag, void* owner, void* callback) {
 
 int TSMF::DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
                     void* variableCallback, void* fieldCallback, void* messageCallback) {
-  if (refused_while_busy("DebugEdit")) return -1;
   bool given = parameters_given("DebugEdit", {{editTag, "edit_tag"}, {layoutTag, "layout_tag"}, {data, "data"},
                                               {owner, "owner"}});
   if (lineCallback == nullptr && variableCallback == nullptr && fieldCallback == nullptr && messageCallback == nullptr) {

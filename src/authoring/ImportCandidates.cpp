@@ -185,26 +185,6 @@ std::string unmatched_fields(const std::string& a, const std::string& aSchema, c
          " );";
 }
 
-// Keeps the host's callback for the length of one listing, however it ends.
-class TCallbackSlot {
- public:
-  TCallbackSlot(void*& ownerSlot, void*& callbackSlot, void* owner, void* callback)
-      : FOwnerSlot(ownerSlot), FCallbackSlot(callbackSlot) {
-    FOwnerSlot = owner;
-    FCallbackSlot = callback;
-  }
-  ~TCallbackSlot() {
-    FOwnerSlot = nullptr;
-    FCallbackSlot = nullptr;
-  }
-  TCallbackSlot(const TCallbackSlot&) = delete;
-  TCallbackSlot& operator=(const TCallbackSlot&) = delete;
-
- private:
-  void*& FOwnerSlot;
-  void*& FCallbackSlot;
-};
-
 bool next_row(TSQLQuery& query) {
   if (!query.FetchNext()) throw std::runtime_error(query.LastErrorMessage());
   return !query.Eof();
@@ -234,27 +214,22 @@ int TImportMetafile::GetImportCandidates(const char* tableName, const char* keyF
     add_error("GetImportCandidates", "Callback owner and callback function must not be NULL");
     return -1;
   }
-  // One slot serves one listing: a listing started from the callback would take it away.
-  if (IsListing()) {
-    add_error("GetImportCandidates", "A candidate listing is already running");
-    return -1;
-  }
   for (const TListing& listing : kListings) {
     if (posix_stricmp(tableName, listing.Table) != 0) continue;
     if (listing.TagColumn != nullptr && keyField == nullptr) {
       add_error("GetImportCandidates", "Parameter \"keyField\" must not be NULL");
       return -1;
     }
-    TCallbackSlot slot(FCallbackOwner, FCallback, owner, callback);
-    return run_listing(listing, listing.TagColumn != nullptr && posix_stricmp(keyField, listing.TagColumn) == 0);
+    return run_listing(listing, listing.TagColumn != nullptr && posix_stricmp(keyField, listing.TagColumn) == 0,
+                       owner, callback);
   }
   add_error("GetImportCandidates",
             ("Table '" + std::string(tableName) + "' is not a Metafile Consituent Object").substr(0, 99));
   return -1;
 }
 
-int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
-  TCandidateCallback deliver = reinterpret_cast<TCandidateCallback>(FCallback);
+int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owner, void* callback) {
+  TCandidateCallback deliver = reinterpret_cast<TCandidateCallback>(callback);
   TSQLQuery query(FSQLDB);
   std::string current;
   try {
@@ -266,7 +241,7 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
         int source = query.GetIntFieldByNumber(0);
         int target = pass.Kind == kAbsent ? -1 : query.GetIntFieldByNumber(1);
         if (pass.Members != kNoMembers && members_match(pass.Members, source, target, byTag)) continue;
-        deliver(FCallbackOwner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
+        deliver(owner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
                 query.GetFieldByNumber(display + 1).c_str(), pass.Kind);
       }
       query.SetIsActive(false);

@@ -24,8 +24,6 @@ class TImportMetafile {
   // source stays attached when the database refuses the detach).
   int Close();
   bool IsAttached() const { return !FAlias.empty(); }
-  // True while a listing of candidates is calling back into the host.
-  bool IsListing() const { return FCallback != nullptr; }
 
   int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
   int ImportLookupTable(const std::string& tableName);
@@ -44,7 +42,7 @@ class TImportMetafile {
   int detach_from_metafile();
   void add_error(const char* method, const std::string& message);
   void add_failure(const char* method, const std::string& what, const std::string& reason, const std::string& sql);
-  int run_listing(const TListing& listing, bool byTag);
+  int run_listing(const TListing& listing, bool byTag, void* owner, void* callback);
   bool members_match(int members, int sourcePKey, int targetPKey, bool byTag);
   bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
   std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
@@ -55,6 +53,4 @@ class TImportMetafile {
   TSQLDB* FSQLDB;
   TEngineErrorsPump* FEngineErrorsPump;
   TQb_AccessController* FAccessController;
-  void* FCallbackOwner = nullptr;
-  void* FCallback = nullptr;
 };

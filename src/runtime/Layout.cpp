@@ -256,9 +256,7 @@ int TLayout::DisplayOneField(int number, int order, void* owner, void* callback)
 }
 
 int TLayout::DisplayDataRecord(void* owner, void* callback) {
-  // By index: the host's callback may reload this layout, and every field is
-  // copied out before the call.
-  for (size_t i = 0; i < FFields.size(); ++i) display_field(FFields[i], 0, owner, callback);
+  for (const TLayoutField* field : FFields) display_field(field, 0, owner, callback);
   return 0;
 }
 

@@ -3,6 +3,8 @@
 #include "runtime/RunEdits.h"
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "library/LibFuncs.h"
 #include "runtime/EditErrors.h"
@@ -289,7 +291,6 @@ TRunEdits::TPair* TRunEdits::pair_for_run(const char* editSetTag, const char* la
 
 int TRunEdits::RunEdits(const char* editSetTag, const char* layoutTag, const char* data, int options,
                         int* failedCount, void* owner, void* callback) {
-  TBusy busy(FBusy);
   create_edit_logic_query();
   set(failedCount, 0);
   int result = 0;
@@ -380,7 +381,6 @@ void TRunEdits::collect_uncompiled(const char* editSetTag, std::vector<std::stri
 int TRunEdits::GetRunEditsSummary(const char* editSetTag, const char* layoutTag, int all, int* errors,
                                   int* warnings, int* skips, int* errorMessages, int* warningMessages, void* owner,
                                   void* callback) {
-  TBusy busy(FBusy);
   std::vector<std::string> uncompiled;
   try {
     collect_uncompiled(editSetTag, uncompiled);
@@ -425,21 +425,24 @@ int TRunEdits::GetEditDetails(const char* editTag, void* owner, void* callback) 
   }
   create_edit_details_query();
   TFastSQLQuery& query = *FEditDetailsQry;
-  int result = 0;
+  // The fields are read before the first call back: the kept statement is
+  // free again when a callback asks for the details of another edit.
+  std::vector<std::pair<int, int>> fields;
   try {
     query.BindTextParameter(1, editTag);
-    for (query.OpenParameterizedQuery(); !query.Eof(); next_row(query)) {
-      int number = query.GetIntFieldByNumber(0);
-      if (number <= 0) continue;
-      result = FLayout->DisplayOneField(number, query.GetIntFieldByNumber(1), owner, callback);
-      if (result != 0) break;
-    }
+    for (query.OpenParameterizedQuery(); !query.Eof(); next_row(query))
+      fields.emplace_back(query.GetIntFieldByNumber(0), query.GetIntFieldByNumber(1));
     query.ResetParameterizedQuery();
-    return result;
   } catch (const std::runtime_error&) {
     add_error("GetEditDetails", query.LastErrorMessage());
     add_error("GetEditDetails", query.GetSQLText());
     reset_after_failure(query);
     return -1;
   }
+  for (const auto& field : fields) {
+    if (field.first <= 0) continue;
+    int result = FLayout->DisplayOneField(field.first, field.second, owner, callback);
+    if (result != 0) return result;
+  }
+  return 0;
 }

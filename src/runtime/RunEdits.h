@@ -63,9 +63,6 @@ class TRunEdits {
   int GetEditDetails(const char* editTag, void* owner, void* callback);
   int DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
                 void* variableCallback, void* fieldCallback, void* messageCallback);
-  // True while a run, summary or debugging call is under way (its callbacks
-  // may call back into the library).
-  bool IsBusy() const { return FBusy; }
   // A debugging run calls the host back at every line.
   bool IsDebugging() const { return FDebugging; }
 
@@ -102,19 +99,6 @@ class TRunEdits {
     int Line;
     int Iteration;
   };
-  // Marks the run-time busy for the length of a call that delivers callbacks.
-  class TBusy {
-   public:
-    explicit TBusy(bool& flag) : FFlag(flag), FWas(flag) { FFlag = true; }
-    ~TBusy() { FFlag = FWas; }
-    TBusy(const TBusy&) = delete;
-    TBusy& operator=(const TBusy&) = delete;
-
-   private:
-    bool& FFlag;
-    bool FWas;
-  };
-
   // Run driver.
   TLayout* find_layout(const std::string& upperTag) const;
   TLayout* load_layout(const std::string& upperTag, const char* method);
@@ -223,7 +207,6 @@ class TRunEdits {
   bool FReturnFail = false;
   bool FReturnWarn = false;
   bool FOverrideErrorMessage = false;
-  bool FBusy = false;
   int FNesting = 0;
 
   // Debugging state: only during a DebugEdit call.

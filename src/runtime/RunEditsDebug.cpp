@@ -33,7 +33,6 @@ std::string shown_integer(int value) {
 
 int TRunEdits::DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner,
                          void* lineCallback, void* variableCallback, void* fieldCallback, void* messageCallback) {
-  TBusy busy(FBusy);
   FEditSet = nullptr;
   std::string tag = uppercase_string(layoutTag);
   // The layout is read afresh, in place, so the pairs that use it stay valid.
