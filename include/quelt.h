@@ -383,7 +383,16 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
 /* ---- Authoring: transactions and savepoints ----------------------------- */
 /* The database's BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE and ROLLBACK TO;
  * a refusal gives -1 with the database's message. A savepoint name is always
- * taken as one name, whatever characters it holds. */
+ * taken as one name, whatever characters it holds. After a rollback (also a
+ * refused one) the tables that it created, dropped or changed are read again.
+ * Every write of several statements runs as a transaction of its own, or
+ * inside a savepoint when the host's transaction is open; it waits at most 3
+ * seconds for another connection's lock, and a failure (-1 with the
+ * database's message, such as "database is locked") undoes it and leaves the
+ * connection as it found it. When the database itself ends the host's
+ * transaction, the failing export also records "The database rolled back the
+ * whole transaction: every change made since the host's transaction began is
+ * lost". */
 QUELT_API int Qb_BeginTrans(int smfID);
 QUELT_API int Qb_CommitTrans(int smfID);
 QUELT_API int Qb_RollbackTrans(int smfID);

@@ -201,6 +201,10 @@ class TSMF {
   // Drops the model's entries of both names and reads `readName` afresh
   // from the database; false when it cannot be read.
   bool replace_table_def(const std::string& removedName, const std::string& readName);
+  // Brings the table model in line with the file after a rollback.
+  void follow_rollback();
+  // The metafile's connection, shared by every component of the metafile.
+  TSQLDB* GetSQLDB() const { return FSQLDB; }
 
  private:
   typedef std::initializer_list<std::pair<const void*, const char*>> TParameterList;
@@ -236,6 +240,14 @@ class TSMF {
   std::string get_layout_tag_from_name(const char* layoutName);
   std::string layout_tag_for(const char* layoutName, const char* method);
   bool read_table_def(const char* tableName, TTableDef* rules);
+  // A table's stored texts as its definition keeps them (TTableDef::GetSchemaTexts).
+  std::string read_stored_texts(const std::string& tableName);
+  struct TStoredTable {
+    std::string Name;  // empty when the texts belong to no table (a view's)
+    std::string Texts;
+  };
+  // Every table's stored texts, by lower-case name.
+  std::map<std::string, TStoredTable> read_stored_tables();
 
   bool has_access_controller(const char* method);
   bool has_writer(const char* method);

@@ -9,6 +9,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -171,15 +172,15 @@ int TSMFWriter::CreateTable(int* pkey) {
   bool restructure = FDefineTable->GetIsRestructuring();
   if (TTableDef* old = restructure ? FTablesList->GetTable(name) : nullptr)
     for (int i = 0; i < old->GetTriggerCount(); ++i) FDefineTable->AddTriggerDef(old->GetTrigger(i));
-  if (!FSQLDB->SavePoint(kCreateSavePoint)) {
-    add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
-    return -1;
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
+  if (!scope.IsOpen()) return -1;
+  bool built = false;
+  try {
+    built = build_table(name, restructure, pkey);
+  } catch (const std::runtime_error& e) {
+    add_error("CreateTable", e.what());
   }
-  bool built = build_table(name, restructure, pkey);
-  if (!finish_savepoint(FSQLDB, kCreateSavePoint, built)) {
-    if (built) add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  if (!scope.Finish(built)) return -1;
   return FSMF->replace_table_def(name, name) ? 0 : -1;
 }
 
