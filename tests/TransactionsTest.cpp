@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "AuthoringTestSupport.h"
+#include "RunTestSupport.h"
 #include "api/EditAPI.h"
 #include "api/SMF.h"
 #include "storage/SQLDB.h"
@@ -77,10 +78,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char* const kWriteSetup =
+const std::string kZipsSetup =
     "CREATE TABLE Zips([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
     "INSERT INTO Zips(Code) VALUES ('12345');"
-    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zips', 1);"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zips', 1);";
+const std::string kWriteSetup =
+    kZipsSetup +
     "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 12, 'twelve');"
     "INSERT INTO RL_Edits(PKey, EditTag, EditName, EditLogic) VALUES"
     " (1, 'E1', 'One', 'if (lookup(\"12345\", \"Zips.Code\")) return PASS;\nreturn FAIL;');"
@@ -253,7 +256,7 @@ void interrupt_statement(sqlite3_context* context, int, sqlite3_value**) {
 // When the database ends the host's transaction itself, the write says so and
 // the table model follows the file: a table made in that transaction is gone.
 TEST(Transactions, TheDatabaseEndingTheHostsTransactionIsReported) {
-  OpenMetafile file(std::string(kWriteSetup) +
+  OpenMetafile file(kWriteSetup +
                     "CREATE TRIGGER _Zips_halt AFTER UPDATE ON Zips BEGIN SELECT interrupt_statement() FROM RL_Control; END;");
   int h = file.handle();
   ASSERT_EQ(SQLITE_OK, sqlite3_create_function(connection(h)->Database(), "interrupt_statement", 0, SQLITE_UTF8,
@@ -272,4 +275,75 @@ TEST(Transactions, TheDatabaseEndingTheHostsTransactionIsReported) {
   EXPECT_EQ(-1, Qb_Insert(h, "Zip2"));
   EXPECT_EQ(0, Qb_Edit(h, "Zips", 1));
   EXPECT_EQ("12345", RawDB(file.path()).value("SELECT Code FROM Zips"));
+}
+
+namespace {
+
+const char* const kZipCheck = "if (lookup(\"12345\", \"Zips.Code\")) return PASS;\nreturn FAIL;";
+
+int collect_name(void* owner, const char* name) { return collect(owner, name); }
+
+// The run-time fixture with the lookup table Zips and an edit set ES1 whose
+// one edit looks it up.
+class ModelRollback : public RunTest {
+ protected:
+  ModelRollback() : RunTest(kZipsSetup) {
+    add_edit("Z1", "Zip check", kZipCheck);
+    add_to_set("ES1", "Z1");
+  }
+  Rows lookup_tables() {
+    Rows names;
+    Edit_GetTableNames(smf(), &names, fn(collect_name));
+    Rows lookups;
+    for (const std::string& name : names)
+      if (name.compare(0, 3, "RL_") != 0) lookups.push_back(name);
+    return lookups;
+  }
+};
+
+}  // namespace
+
+// After the host's rollback (of its transaction or to its savepoint) the
+// table model holds again exactly the tables of the file: a deleted lookup
+// table is back for runs, checks and recompiles, a created one is gone; the
+// row the host holds in another table's buffer survives.
+TEST_F(ModelRollback, TheTableModelFollowsTheHostsRollback) {
+  int h = smf();
+  for (bool savepoint : {false, true}) {
+    SCOPED_TRACE(savepoint ? "savepoint" : "transaction");
+    auto begin = [&] { return savepoint ? Qb_SavePoint(h, "host") : Qb_BeginTrans(h); };
+    auto undo = [&] {
+      return savepoint ? Qb_RollbackToSavePoint(h, "host") + Qb_ReleaseSavePoint(h, "host") : Qb_RollbackTrans(h);
+    };
+    ASSERT_EQ(0, Qb_Insert(h, "RL_Messages"));
+    ASSERT_EQ(0, Qb_SetFieldByName(h, "RL_Messages", "Message", savepoint ? "held 2" : "held 1"));
+
+    ASSERT_EQ(0, begin());
+    ASSERT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
+    EXPECT_EQ(Rows{}, lookup_tables());
+    ASSERT_EQ(0, undo());
+    EXPECT_EQ(Rows{"Zips"}, lookup_tables());
+    RunResult result = run("");
+    EXPECT_EQ(0, result.result) << engine_errors(h).size();
+    EXPECT_EQ(Rows{}, result.messages);
+    int errors = -1, warnings = -1;
+    EXPECT_EQ(0, Qb_CheckSyntax(h, kZipCheck, &errors, &warnings));
+    EXPECT_EQ(0, errors);
+    EXPECT_EQ(-3, Edit_RecompileEditLogic(h, "Z1"));
+    EXPECT_NE("", RawDB(path()).value("SELECT CompiledLogic FROM RL_Edits WHERE EditTag = 'Z1'"));
+
+    ASSERT_EQ(0, begin());
+    ASSERT_EQ(0, define_zip2(h));
+    int pkey = 0;
+    ASSERT_EQ(0, Qb_CreateTable(h, &pkey));
+    EXPECT_EQ((Rows{"Zip2", "Zips"}), lookup_tables());
+    ASSERT_EQ(0, undo());
+    EXPECT_EQ(Rows{"Zips"}, lookup_tables());
+    EXPECT_EQ(-1, Qb_Insert(h, "Zip2"));
+
+    ASSERT_EQ(0, Qb_SetFieldByName(h, "RL_Messages", "MessageNumber", savepoint ? "52" : "51"));
+    ASSERT_EQ(0, Qb_Post(h, "RL_Messages", &pkey));
+  }
+  EXPECT_EQ((Rows{"51|held 1", "52|held 2"}),
+            rows("SELECT MessageNumber, Message FROM RL_Messages WHERE MessageNumber IN (51, 52)"));
 }
