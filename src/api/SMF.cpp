@@ -47,7 +47,6 @@ TSMF::~TSMF() {
   release_statement(FIndexSQLQuery);
   release_statement(FTableSQLQuery);
   delete FTablesList;
-  delete_all(FReadDataCache);
   for (auto& cursor : FCursors) cursor.second->SetIsActive(false);
   delete_all(FCursors);
   delete FRunEdits;

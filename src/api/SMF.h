@@ -222,7 +222,16 @@ class TSMF {
   int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
                      int length);
   void open_row_statement(TSQLQuery* query, const char* table, int pkey, const char* method);
-  TSQLQuery* cached_row_query(const char* table, int pkey, const char* method);
+  // A row read by primary key: its values by upper-cased column name, kept
+  // without the statement, which ends as soon as the row is read.
+  struct TCachedRow {
+    bool Held = false;
+    int PKey = 0;
+    std::map<std::string, std::string> Values;
+    std::string value(const std::string& column) const;
+  };
+  void read_row(const char* table, int pkey, const char* method, TCachedRow& row);
+  TCachedRow& cached_row(const char* table, int pkey, const char* method);
   std::string get_data_by_column_order(const char* table, int pkey, int columnOrder);
   std::string get_data_by_field_name(const char* table, int pkey, const char* fieldName);
   TSQLQuery* find_cursor(const char* cursorName, const char* method);
@@ -263,7 +272,7 @@ class TSMF {
   TTableDef* FCurrentTableDef = nullptr;
   TEngineErrorsPump* FEnginePump = nullptr;
   TRunEdits* FRunEdits = nullptr;
-  std::map<std::string, TSQLQuery*> FReadDataCache;
+  std::map<std::string, TCachedRow> FReadDataCache;
   std::map<std::string, TSQLQuery*> FCursors;
   TQb_AccessController* FQb_AccessController = nullptr;
   TSMFWriter* FSMFWriter = nullptr;
