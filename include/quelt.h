@@ -482,7 +482,8 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
                               int nullable, int triggerMaintained, const char* inList, const char* low,
                               const char* high, const char* defaultValue, int indexKind);
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
- * (agency 1, RecCount 0) whose PKey goes to *pkey; or restructures it: its rows
+ * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
+ * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
  * are copied column by column from the named source columns (with new PKeys),
  * the triggers that maintain trigger-maintained columns are put back and run
  * over every row, and its indexes are created (*pkey is left alone). Any

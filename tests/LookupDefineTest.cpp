@@ -147,17 +147,38 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Zip"));
 
   // A new table whose registration fails is not created either.
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("CREATE TRIGGER refuse BEFORE INSERT ON RL_LookupTables "
+                                               "BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+  before = snapshot(file.path());
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
-  ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
   EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
-  Rows errors = engine_errors(h());
-  ASSERT_EQ(3u, errors.size());
-  EXPECT_EQ(writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"), errors[1]);
+  EXPECT_EQ((Rows{writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"),
+                  writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+                  writer_error("CreateTable", "refused"),
+                  writer_error("CreateTable", "INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES "
+                                              "('Fresh', 0);")}),
+            engine_errors(h()));
   EXPECT_EQ(before, snapshot(file.path()));
-  ASSERT_EQ(0, Qb_Cancel(h(), "RL_LookupTables"));
-  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));  // the definition was kept
+  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("DROP TRIGGER refuse;"));
+
+  // The definition was kept; the rows the host holds in RL_LookupTables'
+  // buffer, in edit and then insert mode, stay the host's.
+  int posted = 0;
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "Comments", "edited"));
+  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(2, pkey);
+  ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
+  ASSERT_EQ(0, Qb_Insert(h(), "RL_LookupTables"));
+  ASSERT_EQ(0, set_values(h(), "RL_LookupTables", {{"TableName", "Held"}, {"RecCount", "5"}}));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh2", 0));
+  ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(3, pkey);
+  ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
+  EXPECT_EQ((Rows{"1|Zip|2|edited", "2|Fresh|0|<null>", "3|Fresh2|0|<null>", "4|Held|5|<null>"}),
+            rows("SELECT PKey, TableName, RecCount, Comments FROM RL_LookupTables"));
   EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // a second time: the table exists
   EXPECT_EQ(writer_error("CreateTable", "Unable to create table as defined"), engine_errors(h()).front());
 }

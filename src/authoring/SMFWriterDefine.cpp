@@ -248,16 +248,14 @@ bool TSMFWriter::create_step(const std::string& sql, const char* failure) {
   return false;
 }
 
-// The new table's catalogue row, through the row buffer like any other.
+// The new table's catalogue row is written by a statement of its own, never
+// through the row buffer: a row of RL_LookupTables that the host holds in
+// insert or edit mode stays the host's.
 bool TSMFWriter::register_table(const std::string& name, int* pkey) {
-  bool added = Insert("RL_LookupTables") == 0;
-  if (added) {
-    SetFieldByName("RL_LookupTables", "TableName", name);
-    SetFieldByName("RL_LookupTables", "RecCount", "0");
-    added = Post("RL_LookupTables", pkey) == 0;
-  }
-  if (added) return true;
-  add_error("CreateTable", "Unable to add newly-created table to RL_LookupTables");
-  add_error("CreateTable", kCorrupted);
-  return false;
+  if (!create_step("INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('" + quote_sql_value(name) +
+                       "', 0);",
+                   "Unable to add newly-created table to RL_LookupTables"))
+    return false;
+  *pkey = static_cast<int>(sqlite3_last_insert_rowid(FSQLDB->Database()));
+  return true;
 }
