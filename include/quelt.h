@@ -168,11 +168,12 @@ QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buf
 /* Calls ReadDataCallback once per column of the row with that PKey; no row: 0
  * without a call. A table the database lacks gives -1. */
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback);
-/* Runs the table's cached row statement again, so later reads see changes. */
+/* Reads the table's cached row again, so later reads see changes. */
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey);
 /* Size of the value at the 1-based column order; reads of one row are cached
- * until another PKey is read or the table is refreshed. Returns 0 with size 0
- * when the value cannot be read (the reason is recorded). */
+ * until another PKey is read or the table is refreshed (the cache keeps the
+ * values only, and no lock on the file). Returns 0 with size 0 when the value
+ * cannot be read (the reason is recorded). */
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size);
 /* Copies the value; an empty value gives -1. A length below 1 returns 0. */
