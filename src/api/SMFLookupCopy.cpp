@@ -47,7 +47,7 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
   TWriteScope scope(FSQLDB, FEnginePump, "TSMF", kMethod, kRenameSavePoint);
   if (!scope.IsOpen()) return -1;
   TTableDef* newDef = nullptr;
-  {
+  {  // the statements end before the commit
     TSQLQuery query(FSQLDB);
     try {
       if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {

@@ -119,7 +119,7 @@ class TSMFWriter {
   int post_insert(TTableDef* table, int* pkey);
   int post_edit(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
-  int propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
+  int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
   int rename_lookup_table(TUpdateEditLogicObject& change, int pkey);
   void get_original_value(TTableDef* table, TFieldDef* field, std::string& value);
   bool compare_old_new_field_length(int fieldPKey, int newLength);

@@ -115,7 +115,7 @@ int TSMFWriter::post_edit(TTableDef* table) {
   int result = -1;
   try {
     result = write_edited_row(table, renames);
-    if (result == 0) result = propagate_renames(table, renames);
+    if (result == 0) result = propagate_renames(table->GetMCO(), table->GetPostToPKey(), renames);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
@@ -161,12 +161,12 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   return exec_logged("post_edit", sql) ? 0 : -1;
 }
 
-int TSMFWriter::propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames) {
-  int pkey = table->GetPostToPKey();
+// Takes the table's kind and row, not its definition: a recompilation that
+// rolls back may have the table model read definitions again.
+int TSMFWriter::propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames) {
   for (TUpdateEditLogicObject& change : renames) {
-    if (table->GetMCO() == mcoLookupTables) return rename_lookup_table(change, pkey);
-    bool updated = table->GetMCO() == mcoFields ? update_edit_fields(&change, pkey)
-                                                : update_edit_messages(&change, pkey);
+    if (kind == mcoLookupTables) return rename_lookup_table(change, pkey);
+    bool updated = kind == mcoFields ? update_edit_fields(&change, pkey) : update_edit_messages(&change, pkey);
     if (updated) continue;
     add_error("post_edit", std::string("Failure to update the logic of the edits that depend on ") +
                                change.GetTableName() + "." + change.GetFieldName());
