@@ -181,11 +181,12 @@ QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buf
 /* Calls ReadDataCallback once per column of the row with that PKey; no row: 0
  * without a call. A table the database lacks gives -1. */
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback);
-/* Runs the table's cached row statement again, so later reads see changes. */
+/* Reads the table's cached row again, so later reads see changes. */
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey);
 /* Size of the value at the 1-based column order; reads of one row are cached
- * until another PKey is read or the table is refreshed. Returns 0 with size 0
- * when the value cannot be read (the reason is recorded). */
+ * until another PKey is read or the table is refreshed (the cache keeps the
+ * values only, and no lock on the file). Returns 0 with size 0 when the value
+ * cannot be read (the reason is recorded). */
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size);
 /* Copies the value; an empty value gives -1. A length below 1 returns 0. */
@@ -395,7 +396,16 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
 /* ---- Authoring: transactions and savepoints ----------------------------- */
 /* The database's BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE and ROLLBACK TO;
  * a refusal gives -1 with the database's message. A savepoint name is always
- * taken as one name, whatever characters it holds. */
+ * taken as one name, whatever characters it holds. After a rollback (also a
+ * refused one) the tables that it created, dropped or changed are read again.
+ * Every write of several statements runs as a transaction of its own, or
+ * inside a savepoint when the host's transaction is open; it waits at most 3
+ * seconds for another connection's lock, and a failure (-1 with the
+ * database's message, such as "database is locked") undoes it and leaves the
+ * connection as it found it. When the database itself ends the host's
+ * transaction, the failing export also records "The database rolled back the
+ * whole transaction: every change made since the host's transaction began is
+ * lost". */
 QUELT_API int Qb_BeginTrans(int smfID);
 QUELT_API int Qb_CommitTrans(int smfID);
 QUELT_API int Qb_RollbackTrans(int smfID);
@@ -487,7 +497,8 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
                               int nullable, int triggerMaintained, const char* inList, const char* low,
                               const char* high, const char* defaultValue, int indexKind);
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
- * (agency 1, RecCount 0) whose PKey goes to *pkey; or restructures it: its rows
+ * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
+ * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
  * are copied column by column from the named source columns (with new PKeys),
  * the triggers that maintain trigger-maintained columns are put back and run
  * over every row, and its indexes are created (*pkey is left alone). Any

@@ -43,6 +43,12 @@ TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
     EXPECT_EQ("", value(std::string("SELECT PKey FROM ") + table + " WHERE AgencyPKey <> 1")) << table;
   EXPECT_EQ("1", value("SELECT count(*) FROM RL_Agencies"));
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Agencies", 99));  // no such row: nothing to do
+  // A deleted agency's login does not pass to the next agency given its PKey.
+  ASSERT_EQ(2, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG3"}, {"OrgName", "Three"}, {"Password", "pw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "AG3", "pw"));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(2, insert_row(h(), "RL_Agencies", {{"AdminCode", "NEW"}, {"OrgName", "New"}}));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));
 }
 
 TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
@@ -102,15 +108,6 @@ TEST_F(Deletion, FailuresUndoOnlyTheDeletion) {
   EXPECT_EQ("2|2", value("SELECT group_concat(AgencyPKey, '|') FROM (SELECT AgencyPKey FROM RL_Edits WHERE PKey = 1"
                          " UNION ALL SELECT AgencyPKey FROM RL_EditSets WHERE PKey = 1)"));
   EXPECT_EQ("2", value("SELECT count(*) FROM RL_Fields"));
-}
-
-// A deleted agency's login does not pass to the next agency given its PKey.
-TEST_F(Deletion, DeletedAgencyIsNoLongerLoggedIn) {
-  ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG3"}, {"OrgName", "Three"}, {"Password", "pw"}}));
-  ASSERT_EQ(0, Qb_Login(h(), "AG3", "pw"));
-  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 3));
-  ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "NEW"}, {"OrgName", "New"}}));
-  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 3));
 }
 
 TEST_F(Deletion, MembershipUnderRights) {

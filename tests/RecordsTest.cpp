@@ -127,9 +127,10 @@ TEST(Records, SizesAndValuesFollowTheBufferRules) {
             engine_errors(h));
 }
 
-TEST(Records, CachedReadsStayStaleUntilRefreshed) {
-  // WAL lets another connection commit while the cached statement stays open.
-  OpenMetafile mf(std::string("PRAGMA journal_mode=WAL;") + kColors);
+// The cache keeps a row's values but no lock: another connection writes
+// right after a read, and the read row's table may be dropped.
+TEST(Records, CachedReadsStayStaleUntilRefreshedAndHoldNoLock) {
+  OpenMetafile mf(std::string(kColors) + "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Colors', 3);");
   int h = mf.handle();
   RawDB raw(mf.path());
   EXPECT_EQ("blue", value_at(h, "Colors", 5, 2));
@@ -140,11 +141,15 @@ TEST(Records, CachedReadsStayStaleUntilRefreshed) {
   ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'teal' WHERE PKey = 5"));
   char buffer[16];
   EXPECT_EQ(0, Edit_GetDataByFieldName(h, "Colors", 5, "Name", buffer, sizeof buffer));
-  EXPECT_STREQ("navy", buffer);  // still the cached row, which a read by name then closes
+  EXPECT_STREQ("navy", buffer);  // still the cached row, which a read by name then forgets
   EXPECT_EQ("teal", value_at(h, "Colors", 5, 2));
   ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'gold' WHERE PKey = 5"));
   EXPECT_EQ("red", value_at(h, "Colors", 2, 2));
   EXPECT_EQ("gold", value_at(h, "Colors", 5, 2));
+
+  EXPECT_EQ("Colors", value_at(h, "RL_LookupTables", 1, 3));
+  EXPECT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
+  EXPECT_EQ("", raw.value("SELECT name FROM sqlite_master WHERE name = 'Colors'"));
 }
 
 TEST(Records, LongTableNamesNeverReadAnotherRow) {

@@ -42,11 +42,11 @@ void delete_all(std::map<std::string, T*>& entries) {
 }  // namespace
 
 TSMF::~TSMF() {
+  if (FSQLDB != nullptr) FSQLDB->SetRollbackListener(nullptr);
   delete FImportMetafile;  // closes the import while the logins and the connection exist
   release_statement(FIndexSQLQuery);
   release_statement(FTableSQLQuery);
   delete FTablesList;
-  delete_all(FReadDataCache);
   for (auto& cursor : FCursors) cursor.second->SetIsActive(false);
   delete_all(FCursors);
   delete FRunEdits;
@@ -117,6 +117,7 @@ int TSMF::InitializeMetafile(const char* path, char* message, int messageLength,
     FSQLDB->CloseDatabase();
     return -1;
   }
+  FSQLDB->SetRollbackListener([this] { follow_rollback(); });
   FRunEdits = new TRunEdits(FSQLDB, FEnginePump, FTablesList);
   FQb_AccessController = new TQb_AccessController(FEnginePump, FSQLDB);
   FSMFWriter = new TSMFWriter(this, FSQLDB, FEnginePump, FQb_AccessController, FTablesList);

@@ -215,6 +215,10 @@ class TSMF {
   // Drops the model's entries of both names and reads `readName` afresh
   // from the database; false when it cannot be read.
   bool replace_table_def(const std::string& removedName, const std::string& readName);
+  // Brings the table model in line with the file after a rollback.
+  void follow_rollback();
+  // The metafile's connection, shared by every component of the metafile.
+  TSQLDB* GetSQLDB() const { return FSQLDB; }
 
  private:
   typedef std::initializer_list<std::pair<const void*, const char*>> TParameterList;
@@ -232,7 +236,16 @@ class TSMF {
   int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
                      int length);
   void open_row_statement(TSQLQuery* query, const char* table, int pkey, const char* method);
-  TSQLQuery* cached_row_query(const char* table, int pkey, const char* method);
+  // A row read by primary key: its values by upper-cased column name, kept
+  // without the statement, which ends as soon as the row is read.
+  struct TCachedRow {
+    bool Held = false;
+    int PKey = 0;
+    std::map<std::string, std::string> Values;
+    std::string value(const std::string& column) const;
+  };
+  void read_row(const char* table, int pkey, const char* method, TCachedRow& row);
+  TCachedRow& cached_row(const char* table, int pkey, const char* method);
   std::string get_data_by_column_order(const char* table, int pkey, int columnOrder);
   std::string get_data_by_field_name(const char* table, int pkey, const char* fieldName);
   TSQLQuery* find_cursor(const char* cursorName, const char* method);
@@ -250,6 +263,14 @@ class TSMF {
   std::string get_layout_tag_from_name(const char* layoutName);
   std::string layout_tag_for(const char* layoutName, const char* method);
   bool read_table_def(const char* tableName, TTableDef* rules);
+  // A table's stored texts as its definition keeps them (TTableDef::GetSchemaTexts).
+  std::string read_stored_texts(const std::string& tableName);
+  struct TStoredTable {
+    std::string Name;  // empty when the texts belong to no table (a view's)
+    std::string Texts;
+  };
+  // Every table's stored texts, by lower-case name.
+  std::map<std::string, TStoredTable> read_stored_tables();
 
   bool has_access_controller(const char* method);
   bool has_writer(const char* method);
@@ -267,7 +288,7 @@ class TSMF {
   TTableDef* FCurrentTableDef = nullptr;
   TEngineErrorsPump* FEnginePump = nullptr;
   TRunEdits* FRunEdits = nullptr;
-  std::map<std::string, TSQLQuery*> FReadDataCache;
+  std::map<std::string, TCachedRow> FReadDataCache;
   std::map<std::string, TSQLQuery*> FCursors;
   TQb_AccessController* FQb_AccessController = nullptr;
   TSMFWriter* FSMFWriter = nullptr;

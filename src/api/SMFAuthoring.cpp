@@ -54,7 +54,12 @@ int TSMF::BeginTrans() { return transaction_result(FSQLDB->BeginTrans(), "BeginT
 
 int TSMF::CommitTrans() { return transaction_result(FSQLDB->CommitTrans(), "CommitTrans"); }
 
-int TSMF::RollbackTrans() { return transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans"); }
+// The model follows a rollback once its outcome is recorded.
+int TSMF::RollbackTrans() {
+  int result = transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans");
+  follow_rollback();
+  return result;
+}
 
 // The connection quotes savepoint names, so a name is always one identifier.
 int TSMF::SavePoint(const char* name) {
@@ -69,7 +74,9 @@ int TSMF::ReleaseSavePoint(const char* name) {
 
 int TSMF::RollbackToSavePoint(const char* name) {
   if (!parameters_given("RollbackToSavePoint", {{name, "name"}})) return -1;
-  return transaction_result(FSQLDB->RollbackTo(name), "RollbackToSavePoint");
+  int result = transaction_result(FSQLDB->RollbackTo(name), "RollbackToSavePoint");
+  follow_rollback();
+  return result;
 }
 
 int TSMF::Edit(const char* table, int pkey) {

@@ -11,6 +11,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -193,10 +194,8 @@ int TSMF::recompile_edit_logic(const std::string& editTag) {
 int TSMF::store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors) {
   std::vector<int> oldOrder;
   if (!read_field_order(pkey, oldOrder)) return -1;
-  if (!FSQLDB->SavePoint(kRecompileSavePoint)) {
-    add_error("RecompileEditLogic", "Failure to create savepoint");
-    return -1;
-  }
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint);
+  if (!scope.IsOpen()) return -1;
   int result = 0;
   try {
     if (hasErrors) {
@@ -217,9 +216,8 @@ int TSMF::store_compiled_logic(const std::string& quotedTag, int pkey, int messa
     add_error("RecompileEditLogic", e.what());
     result = -1;
   }
-  if (result == 0 || result == -2) FSQLDB->Release(kRecompileSavePoint);
-  else if (FSQLDB->RollbackTo(kRecompileSavePoint)) FSQLDB->Release(kRecompileSavePoint);
-  return result;
+  // A change that cannot be committed is no change: the edit keeps what it had.
+  return scope.Finish(result == 0 || result == -2) ? result : -1;
 }
 
 bool TSMF::read_field_order(int pkey, std::vector<int>& order) {

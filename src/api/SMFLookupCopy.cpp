@@ -13,6 +13,7 @@
 #include "storage/SQLQuery.h"
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -86,25 +87,24 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
     return -1;
   }
   if (!rename_allowed(oldName, newName, isRename)) return -1;
-  if (!FSQLDB->SavePoint(kRenameSavePoint)) {
-    add_error(kMethod, FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
-  TSQLQuery query(FSQLDB);
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", kMethod, kRenameSavePoint);
+  if (!scope.IsOpen()) return -1;
   TTableDef* newDef = nullptr;
-  try {
-    if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
-      if (read_table_def(newName, oldDef))
-        std::swap(newDef, FCurrentTableDef);
-      else
-        add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+  {  // the statements end before the commit
+    TSQLQuery query(FSQLDB);
+    try {
+      if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
+        if (read_table_def(newName, oldDef))
+          std::swap(newDef, FCurrentTableDef);
+        else
+          add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+      }
+    } catch (const std::runtime_error& e) {
+      add_error(kMethod, e.what());
+      add_error(kMethod, query.LastErrorMessage());
     }
-  } catch (const std::runtime_error& e) {
-    add_error(kMethod, e.what());
-    add_error(kMethod, query.LastErrorMessage());
   }
-  if (!finish_savepoint(FSQLDB, kRenameSavePoint, newDef != nullptr)) {
-    if (newDef != nullptr) add_error(kMethod, FSQLDB->GetLastDBErrorMessage());
+  if (!scope.Finish(newDef != nullptr)) {
     delete newDef;
     return -1;
   }

@@ -277,26 +277,37 @@ int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
   return 0;
 }
 
-// The cached statement of the table, run again only when it holds another PKey.
-TSQLQuery* TSMF::cached_row_query(const char* table, int pkey, const char* method) {
-  TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
-  if (query == nullptr) {
-    query = new TSQLQuery(FSQLDB);
-  } else {
-    if (query->GetIntFieldByName("PKey") == pkey) return query;
-    query->SetIsActive(false);
-  }
-  open_row_statement(query, table, pkey, method);
-  return query;
+std::string TSMF::TCachedRow::value(const std::string& column) const {
+  auto found = Values.find(uppercase_string(column));
+  return found == Values.end() ? std::string() : found->second;
+}
+
+// The row's values are copied and its statement ends at once: a cached row
+// holds no lock on the file.
+void TSMF::read_row(const char* table, int pkey, const char* method, TCachedRow& row) {
+  row = TCachedRow();
+  TSQLQuery query(FSQLDB);
+  open_row_statement(&query, table, pkey, method);
+  if (query.Eof()) return;
+  row.Held = true;
+  row.PKey = pkey;
+  for (int i = 0; i < query.ColCount(); ++i) row.Values[uppercase_string(query.GetColumnName(i))] = query.GetFieldByNumber(i);
+}
+
+// The table's cached row, read again only when another PKey is asked for.
+TSMF::TCachedRow& TSMF::cached_row(const char* table, int pkey, const char* method) {
+  TCachedRow& row = FReadDataCache[lowercase_string(table)];
+  if (!row.Held || row.PKey != pkey) read_row(table, pkey, method, row);
+  return row;
 }
 
 std::string TSMF::get_data_by_column_order(const char* table, int pkey, int columnOrder) {
   TFieldDef* field = find_column(table, columnOrder, 1, "get_data_by_column_order", "column_order");
   if (field == nullptr) return std::string();
-  TSQLQuery* query = cached_row_query(table, pkey, "get_data_by_column_order");
-  return query->Eof() ? std::string() : query->GetFieldByName(field->GetFieldName());
+  return cached_row(table, pkey, "get_data_by_column_order").value(field->GetFieldName());
 }
 
+// A read by name leaves no row cached: the next read runs the statement again.
 std::string TSMF::get_data_by_field_name(const char* table, int pkey, const char* fieldName) {
   TTableDef* def = find_table(table, "get_data_by_field_name");
   if (def == nullptr) return std::string();
@@ -305,19 +316,15 @@ std::string TSMF::get_data_by_field_name(const char* table, int pkey, const char
                                             "\" in table named \"" + table + "\"");
     return std::string();
   }
-  TSQLQuery* query = cached_row_query(table, pkey, "get_data_by_field_name");
-  std::string value = query->Eof() ? std::string() : query->GetFieldByName(fieldName);
-  query->SetIsActive(false);
-  return value;
+  TCachedRow& row = cached_row(table, pkey, "get_data_by_field_name");
+  row.Held = false;
+  return row.value(fieldName);
 }
 
 int TSMF::RefreshReadData(const char* table, int pkey) {
   if (!parameters_given("RefreshReadData", {{table, "table"}})) return -1;
-  TSQLQuery*& query = FReadDataCache[lowercase_string(table)];
-  if (query == nullptr) query = new TSQLQuery(FSQLDB);
-  query->SetIsActive(false);
   try {
-    open_row_statement(query, table, pkey, "RefreshReadData");
+    read_row(table, pkey, "RefreshReadData", FReadDataCache[lowercase_string(table)]);
     return 0;
   } catch (const std::runtime_error&) {
     return -1;

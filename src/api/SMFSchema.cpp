@@ -24,6 +24,10 @@ const size_t kDefaultValueSize = 99;
 const size_t kRangeSize = 100;
 const size_t kValueListSize = 999;
 const char* const kBlanks = " \t\r\n";
+// The stored texts of tables, indexes and triggers, in an order that makes
+// the texts of one table the same however they are read.
+const char* const kStoredTextsSelect = "SELECT [tbl_name], [type], [name], [sql] FROM main.sqlite_master";
+const char* const kStoredTextsOrder = " ORDER BY [type], [name];";
 
 TEditDataType data_type_code(const std::string& declared) {
   if (declared == "integer") return edtInteger;
@@ -93,6 +97,11 @@ std::string parse_range(const std::string& check, const std::string& lower, size
   return range.substr(0, kRangeSize);
 }
 
+// Adds the current row of a kStoredTextsSelect statement to a table's texts.
+void append_stored_text(std::string& texts, const TSQLQuery& query) {
+  texts += query.GetFieldByNumber(1) + '\x1f' + query.GetFieldByNumber(2) + '\x1f' + query.GetFieldByNumber(3) + '\x1e';
+}
+
 }  // namespace
 
 // A failure keeps SQLite's reason in FSchemaFailure for the opening's message.
@@ -150,6 +159,7 @@ bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
       return false;
     }
     add_table_triggers(upperName);
+    FCurrentTableDef->SetSchemaTexts(read_stored_texts(tableName));
   } catch (...) {
     discard_current_table_def();
     throw;
@@ -158,6 +168,52 @@ bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
   copy_table_defaults(rules, FCurrentTableDef);
   copy_table_checks(rules, FCurrentTableDef);
   return true;
+}
+
+std::string TSMF::read_stored_texts(const std::string& tableName) {
+  TSQLQuery query(FSQLDB);
+  query.SetSQLText(std::string(kStoredTextsSelect) + " WHERE [tbl_name] = ? COLLATE NOCASE" + kStoredTextsOrder, true);
+  query.PrepareParameterizedQuery();
+  query.BindTextParameter(1, tableName.c_str());
+  query.OpenParameterizedQuery();
+  std::string texts;
+  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) append_stored_text(texts, query);
+  return texts;
+}
+
+std::map<std::string, TSMF::TStoredTable> TSMF::read_stored_tables() {
+  std::map<std::string, TStoredTable> stored;
+  TSQLQuery query(FSQLDB);
+  query.OpenSelect(std::string(kStoredTextsSelect) + kStoredTextsOrder);
+  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) {
+    TStoredTable& table = stored[lowercase_string(query.GetFieldByNumber(0))];
+    append_stored_text(table.Texts, query);
+    if (query.GetFieldByNumber(1) == "table") table.Name = query.GetFieldByNumber(2);
+  }
+  if (!query.Eof()) throw std::runtime_error(query.LastErrorMessage());
+  return stored;
+}
+
+// A rollback may have undone the creation, deletion or change of tables: the
+// tables whose stored texts are no longer those the model read are read
+// again, those gone are dropped and those come back are added. Every other
+// table keeps its definition, and with it the row the host holds in its buffer.
+void TSMF::follow_rollback() {
+  try {
+    std::map<std::string, TStoredTable> stored = read_stored_tables();
+    for (const auto& entry : FTablesList->TablesList()) {
+      auto found = stored.find(entry.first);
+      if (found == stored.end() || found->second.Name.empty())
+        FTablesList->RemoveTable(entry.second);
+      else if (found->second.Texts != entry.second->GetSchemaTexts())
+        replace_table_def(found->second.Name, found->second.Name);
+    }
+    for (const auto& entry : stored)
+      if (!entry.second.Name.empty() && FTablesList->GetTable(entry.first) == nullptr)
+        replace_table_def(entry.second.Name, entry.second.Name);
+  } catch (const std::exception& e) {
+    add_error("follow_rollback", e.what());
+  }
 }
 
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {

@@ -10,6 +10,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -99,10 +100,8 @@ int TImportMetafile::ImportLookupTable(const std::string& tableName) {
     add_error("ImportLookupTable", std::string("You may not start a look-up table name with \"") + prefix + "\"");
     return -1;
   }
-  if (!FSQLDB->SavePoint(kImportSavePoint)) {
-    add_error("ImportLookupTable", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  TWriteScope scope(FSQLDB, FEngineErrorsPump, "TImportMetafile", "ImportLookupTable", kImportSavePoint);
+  if (!scope.IsOpen()) return -1;
   std::string step, reason;
   bool imported = false;
   try {
@@ -111,9 +110,7 @@ int TImportMetafile::ImportLookupTable(const std::string& tableName) {
     reason = e.what();
   }
   if (!imported) add_failure("ImportLookupTable", "Cannot import lookup table \"" + tableName + "\"", reason, step);
-  if (finish_savepoint(FSQLDB, kImportSavePoint, imported)) return 0;
-  if (imported) add_error("ImportLookupTable", FSQLDB->GetLastDBErrorMessage());
-  return -1;
+  return scope.Finish(imported) ? 0 : -1;
 }
 
 // The source's own texts create the table, its indexes and its triggers; the

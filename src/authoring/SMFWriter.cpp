@@ -11,8 +11,11 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
+
+const char* const kClearPivotsSavePoint = "_ClearEditLogicPivots_";
 
 // Where the owning agency of a row is read: the row's own AgencyPKey, or
 // that of the layout, edit set or edit that owns a pivot row.
@@ -62,13 +65,6 @@ bool TSMFWriter::is_column(const TFieldDef* field, const char* schemaName) {
   return posix_stricmp(field->GetFieldName(), schemaName) == 0;
 }
 
-bool finish_savepoint(TSQLDB* db, const char* name, bool keep) {
-  if (keep && db->Release(name)) return true;
-  db->RollbackTo(name);
-  db->Release(name);
-  return false;
-}
-
 TSMFWriter::TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_AccessController* access,
                        TTablesList* tables)
     : FSMF(owner), FSQLDB(db), FEnginePump(pump), FAccessController(access), FTablesList(tables),
@@ -92,6 +88,8 @@ bool TSMFWriter::exec_logged(const char* method, const std::string& sql) {
 int TSMFWriter::ClearEditLogicPivots(int editPKey) {
   static const char* const pivots[] = {"RL_EditFieldsPivot", "RL_EditTablesPivot", "RL_EditMessagesPivot",
                                        "RL_EditErrorsPivot"};
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "ClearEditLogicPivots", kClearPivotsSavePoint);
+  if (!scope.IsOpen()) return -1;
   TSQLQuery query(FSQLDB);
   for (const char* pivot : pivots) {
     std::string sql = std::string("DELETE FROM ") + pivot + " WHERE EditPKey = " + intToString(editPKey) + ";";
@@ -100,9 +98,10 @@ int TSMFWriter::ClearEditLogicPivots(int editPKey) {
     add_error("ClearEditLogicPivots", "Failure to delete Layout/Field pivot record");
     add_error("ClearEditLogicPivots", query.LastErrorMessage());
     add_error("ClearEditLogicPivots", "SQL: " + sql);
+    scope.Finish(false);
     return -1;
   }
-  return 0;
+  return scope.Finish(true) ? 0 : -1;
 }
 
 int TSMFWriter::transaction_result(bool accepted, const char* method, const char* fallback) {
@@ -121,8 +120,10 @@ int TSMFWriter::CommitTrans() {
 }
 
 int TSMFWriter::RollbackTrans() {
-  return transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans",
-                            "Unable to roll back transaction; reason not known");
+  int result = transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans",
+                                  "Unable to roll back transaction; reason not known");
+  FSQLDB->NotifyRollback();
+  return result;
 }
 
 TTableDef* TSMFWriter::find_table(const std::string& table, const char* method) {

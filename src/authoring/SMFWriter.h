@@ -35,10 +35,6 @@ class TUpdateEditLogicObject {
   std::string NewValue;
 };
 
-// Ends a savepoint: released when `keep` holds and the release succeeds, else
-// rolled back and released. Answers whether the changes were kept.
-bool finish_savepoint(TSQLDB* db, const char* name, bool keep);
-
 // "RL_" or "sqlite_" when the name begins with it (letter case aside): the
 // names of control tables and of the database's own tables; else null.
 const char* reserved_prefix(const std::string& tableName);
@@ -123,9 +119,8 @@ class TSMFWriter {
   int post_insert(TTableDef* table, int* pkey);
   int post_edit(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
-  int propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames,
-                        const TUpdateEditLogicObject*& renamedTable);
-  int rename_lookup_table(TUpdateEditLogicObject& change, int pkey, const TUpdateEditLogicObject*& renamedTable);
+  int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
+  int rename_lookup_table(TUpdateEditLogicObject& change, int pkey);
   void get_original_value(TTableDef* table, TFieldDef* field, std::string& value);
   bool compare_old_new_field_length(int fieldPKey, int newLength);
   bool update_dependent_edits(TUpdateEditLogicObject* change, const char* pivot, const char* keyColumn,
@@ -141,6 +136,8 @@ class TSMFWriter {
   std::string main_table_named(const std::string& name);
   struct TMembership;
   int change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos);
+  bool write_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos,
+                        std::string& sql, std::string& reason);
   bool lookup_name_allowed(const std::string& name, const char* method);
   bool integer_value_allowed(const std::string& column, const char* value);
   std::string column_definition(const std::string& column, int isInteger, int length, int nullable,

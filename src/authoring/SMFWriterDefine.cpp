@@ -9,6 +9,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -173,15 +174,15 @@ int TSMFWriter::CreateTable(int* pkey) {
   bool restructure = FDefineTable->GetIsRestructuring();
   if (TTableDef* old = restructure ? FTablesList->GetTable(name) : nullptr)
     for (int i = 0; i < old->GetTriggerCount(); ++i) FDefineTable->AddTriggerDef(old->GetTrigger(i));
-  if (!FSQLDB->SavePoint(kCreateSavePoint)) {
-    add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
-    return -1;
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
+  if (!scope.IsOpen()) return -1;
+  bool built = false;
+  try {
+    built = build_table(name, restructure, pkey);
+  } catch (const std::runtime_error& e) {
+    add_error("CreateTable", e.what());
   }
-  bool built = build_table(name, restructure, pkey);
-  if (!finish_savepoint(FSQLDB, kCreateSavePoint, built)) {
-    if (built) add_error("CreateTable", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  if (!scope.Finish(built)) return -1;
   return FSMF->replace_table_def(name, name) ? 0 : -1;
 }
 
@@ -249,16 +250,14 @@ bool TSMFWriter::create_step(const std::string& sql, const char* failure) {
   return false;
 }
 
-// The new table's catalogue row, through the row buffer like any other.
+// The new table's catalogue row is written by a statement of its own, never
+// through the row buffer: a row of RL_LookupTables that the host holds in
+// insert or edit mode stays the host's.
 bool TSMFWriter::register_table(const std::string& name, int* pkey) {
-  bool added = Insert("RL_LookupTables") == 0;
-  if (added) {
-    SetFieldByName("RL_LookupTables", "TableName", name);
-    SetFieldByName("RL_LookupTables", "RecCount", "0");
-    added = Post("RL_LookupTables", pkey) == 0;
-  }
-  if (added) return true;
-  add_error("CreateTable", "Unable to add newly-created table to RL_LookupTables");
-  add_error("CreateTable", kCorrupted);
-  return false;
+  if (!create_step("INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('" + quote_sql_value(name) +
+                       "', 0);",
+                   "Unable to add newly-created table to RL_LookupTables"))
+    return false;
+  *pkey = static_cast<int>(sqlite3_last_insert_rowid(FSQLDB->Database()));
+  return true;
 }

@@ -10,23 +10,23 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
 const char* const kDeleteSavePoint = "_Delete_";
+const char* const kMembershipSavePoint = "_Membership_";
 const char* const kImpact = "verify_delete_impact";
 
 bool is_table(const std::string& name, const char* table) { return posix_stricmp(name.c_str(), table) == 0; }
 
 }  // namespace
 
-// Every failure rolls back to the deletion's own savepoint, never further:
-// the host's transaction stays as the host left it.
+// Every failure undoes the deletion only, never more: the host's transaction
+// stays as the host left it.
 int TSMFWriter::Delete(const std::string& table, int pkey) {
-  if (!FSQLDB->SavePoint(kDeleteSavePoint)) {
-    add_error("Delete", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "Delete", kDeleteSavePoint);
+  if (!scope.IsOpen()) return -1;
   std::string dropped;
   bool deleted = false;
   try {
@@ -35,10 +35,7 @@ int TSMFWriter::Delete(const std::string& table, int pkey) {
     add_error("Delete", "Error in attempt to delete PKey " + intToString(pkey) + " from table " + table + ": " +
                             e.what());
   }
-  if (!finish_savepoint(FSQLDB, kDeleteSavePoint, deleted)) {
-    if (deleted) add_error("Delete", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  if (!scope.Finish(deleted)) return -1;
   // The model and the logins follow only a deletion that stands.
   if (!dropped.empty()) FTablesList->RemoveTable(FTablesList->GetTable(dropped));
   if (is_table(table, "RL_Agencies")) FAccessController->ForgetAgency(pkey);
@@ -113,8 +110,10 @@ bool TSMFWriter::settle_message(int pkey) {
 // Only a lookup table of the metafile itself is dropped: never a control or
 // database table, and never one of an attached import source.
 bool TSMFWriter::settle_lookup_table(int pkey, std::string& droppedTable) {
-  bool settled = clear_dependent_logic("RL_EditTablesPivot", "LookupTablePKey", pkey,
-                                       "Cannot clear CompiledLogic for Edit that references deleted lookup table");
+  // The deletion is undone anyway after a failure: nothing more is written.
+  if (!clear_dependent_logic("RL_EditTablesPivot", "LookupTablePKey", pkey,
+                             "Cannot clear CompiledLogic for Edit that references deleted lookup table"))
+    return false;
   std::string name;
   {
     // The reading statement must end before the table can be dropped.
@@ -123,12 +122,12 @@ bool TSMFWriter::settle_lookup_table(int pkey, std::string& droppedTable) {
     if (!query.Eof()) name = query.GetFieldByNumber(0);
   }
   name = name.empty() ? name : main_table_named(name);
-  if (name.empty()) return settled;
+  if (name.empty()) return true;
   if (!impact_exec("DROP TABLE IF EXISTS main." + quote_identifier(name) + ";",
                    "Cannot drop lookup table from metafile database", true))
     return false;
   droppedTable = name;
-  return settled;
+  return true;
 }
 
 // The name as the main database stores it, when it holds a table of that
@@ -185,32 +184,47 @@ int TSMFWriter::DeleteLayoutsPivot(int layoutPKey, int fieldPKey) {
 }
 
 // Adds or deletes the pivot row (a layout's with its start position); rights
-// come first, and nothing is written when nothing would change.
+// come first, and nothing is written when nothing would change. The presence
+// query and the change are one write, so no other connection comes between.
 int TSMFWriter::change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding,
                                   int startPos) {
   if (!have_access_rights(membership.OwnerKind, ownerPKey)) {
     add_error(membership.Method, membership.Refusal);
     return -1;
   }
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", membership.Method, kMembershipSavePoint);
+  if (!scope.IsOpen()) return -1;
+  std::string sql, reason;
+  if (write_membership(membership, ownerPKey, memberPKey, adding, startPos, sql, reason))
+    return scope.Finish(true) ? 0 : -1;
+  add_error(membership.Method, membership.Failure);
+  add_error(membership.Method, reason);
+  add_error(membership.Method, "SQL: " + sql);
+  scope.Finish(false);
+  return -1;
+}
+
+// False with the failing statement and the database's reason.
+bool TSMFWriter::write_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding,
+                                  int startPos, std::string& sql, std::string& reason) {
   bool withStart = adding && membership.OwnerKind == mcoLayouts;
-  std::string sql = std::string("SELECT PKey FROM ") + membership.Pivot + " WHERE " + membership.OwnerKey + " = " +
-                    intToString(ownerPKey) + " AND " + membership.MemberKey + " = " + intToString(memberPKey) + ";";
+  sql = std::string("SELECT PKey FROM ") + membership.Pivot + " WHERE " + membership.OwnerKey + " = " +
+        intToString(ownerPKey) + " AND " + membership.MemberKey + " = " + intToString(memberPKey) + ";";
   TSQLQuery query(FSQLDB);
   try {
     query.OpenSelect(sql);
-    int rowPKey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
-    if (adding == !query.Eof()) return 0;
+    bool present = !query.Eof();
+    int rowPKey = query.GetIntFieldByNumber(0);
     query.SetIsActive(false);
+    if (adding == present) return true;
     sql = adding ? std::string("INSERT INTO ") + membership.Pivot + " (" + membership.OwnerKey + ", " +
                        membership.MemberKey + (withStart ? ", StartPos" : "") + ") VALUES (" + intToString(ownerPKey) +
                        ", " + intToString(memberPKey) + (withStart ? ", " + intToString(startPos) : "") + ");"
                  : std::string("DELETE FROM ") + membership.Pivot + " WHERE PKey=" + intToString(rowPKey) + ";";
     query.SetSQLText(sql, false);
-    if (query.ExecOneSQL()) return 0;
+    if (query.ExecOneSQL()) return true;
   } catch (const std::runtime_error&) {
   }
-  add_error(membership.Method, membership.Failure);
-  add_error(membership.Method, query.LastErrorMessage());
-  add_error(membership.Method, "SQL: " + sql);
-  return -1;
+  reason = query.LastErrorMessage();
+  return false;
 }

@@ -9,6 +9,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -66,7 +67,9 @@ int TSMFWriter::Post(const std::string& table, int* pkey) {
     *pkey = definition->GetPostToPKey();
     result = post_edit(definition);
   }
-  definition->Cancel();
+  // A rollback re-reads the tables whose definitions it changed: the one
+  // posted is looked up again.
+  if ((definition = FTablesList->GetTable(table)) != nullptr) definition->Cancel();
   return result;
 }
 
@@ -106,27 +109,18 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
 }
 
 int TSMFWriter::post_edit(TTableDef* table) {
-  if (!FSQLDB->SavePoint(kPostSavePoint)) {
-    add_error("post_edit", FSQLDB->GetLastDBErrorMessage());
-    return -1;
-  }
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
+  if (!scope.IsOpen()) return -1;
   std::vector<TUpdateEditLogicObject> renames;
-  const TUpdateEditLogicObject* renamedTable = nullptr;
   int result = -1;
   try {
     result = write_edited_row(table, renames);
-    if (result == 0) result = propagate_renames(table, renames, renamedTable);
+    if (result == 0) result = propagate_renames(table->GetMCO(), table->GetPostToPKey(), renames);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
   }
-  if (!finish_savepoint(FSQLDB, kPostSavePoint, result == 0)) {
-    if (result == 0) add_error("post_edit", FSQLDB->GetLastDBErrorMessage());
-    result = -1;
-    // The rollback brought the old lookup table back; so must the model.
-    if (renamedTable != nullptr) FSMF->replace_table_def(renamedTable->GetNewValue(), renamedTable->GetOriginalValue());
-  }
-  return result;
+  return scope.Finish(result == 0) ? result : -1;
 }
 
 namespace {
@@ -167,13 +161,12 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   return exec_logged("post_edit", sql) ? 0 : -1;
 }
 
-int TSMFWriter::propagate_renames(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames,
-                                  const TUpdateEditLogicObject*& renamedTable) {
-  int pkey = table->GetPostToPKey();
+// Takes the table's kind and row, not its definition: a recompilation that
+// rolls back may have the table model read definitions again.
+int TSMFWriter::propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames) {
   for (TUpdateEditLogicObject& change : renames) {
-    if (table->GetMCO() == mcoLookupTables) return rename_lookup_table(change, pkey, renamedTable);
-    bool updated = table->GetMCO() == mcoFields ? update_edit_fields(&change, pkey)
-                                                : update_edit_messages(&change, pkey);
+    if (kind == mcoLookupTables) return rename_lookup_table(change, pkey);
+    bool updated = kind == mcoFields ? update_edit_fields(&change, pkey) : update_edit_messages(&change, pkey);
     if (updated) continue;
     add_error("post_edit", std::string("Failure to update the logic of the edits that depend on ") +
                                change.GetTableName() + "." + change.GetFieldName());
@@ -183,14 +176,10 @@ int TSMFWriter::propagate_renames(TTableDef* table, std::vector<TUpdateEditLogic
 }
 
 // A name written back unchanged renames nothing.
-int TSMFWriter::rename_lookup_table(TUpdateEditLogicObject& change, int pkey,
-                                    const TUpdateEditLogicObject*& renamedTable) {
+int TSMFWriter::rename_lookup_table(TUpdateEditLogicObject& change, int pkey) {
   if (strcmp(change.GetOriginalValue(), change.GetNewValue()) == 0) return 0;
   int result = FSMF->RenameLookupTable(change.GetOriginalValue(), change.GetNewValue(), true, 1);
-  if (result == 0) {
-    renamedTable = &change;
-    if (!update_edit_tables(&change, pkey)) result = -1;
-  }
+  if (result == 0 && !update_edit_tables(&change, pkey)) result = -1;
   if (result != 0)
     add_error("post_edit",
               "DANGER! Failed attempt to rename table may have corrupted this metafile. Close it WITHOUT saving!");

@@ -8,6 +8,7 @@
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+#include "storage/WriteScope.h"
 
 namespace {
 
@@ -231,11 +232,14 @@ bool TSMFTables::CreateSMFTables(const std::string& version) {
   // Foreign keys stay off while tables are dropped and created, so creating
   // over an existing metafile cannot fail half-way on its references.
   if (!toggle_foreign_keys_pragma(false)) return false;
-  bool ok = FSQLDB->BeginTrans();
-  for (int id = 0; ok && id < kControlTableCount; ++id)
-    ok = create_table(TSMFTableId(id), version) && create_indexes(TSMFTableId(id));
-  ok = ok && FSQLDB->CommitTrans();
-  if (!ok) FSQLDB->RollbackTrans();
+  bool ok = false;
+  {
+    TWriteScope scope(FSQLDB, nullptr, nullptr, nullptr, nullptr);
+    ok = scope.IsOpen();
+    for (int id = 0; ok && id < kControlTableCount; ++id)
+      ok = create_table(TSMFTableId(id), version) && create_indexes(TSMFTableId(id));
+    ok = scope.Finish(ok);
+  }
   return toggle_foreign_keys_pragma(true) && ok;
 }
 
@@ -352,14 +356,15 @@ std::string TSMFTables::rebuild_tables(const std::string& version) {
 }
 
 // The rebuild and the version update run in one transaction, so a failed
-// upgrade leaves the file exactly as it was.
+// upgrade leaves the file exactly as it was. It never nests in another
+// transaction, inside which foreign keys could not be switched off.
 std::string TSMFTables::upgrade_in_transaction(const std::string& version) {
-  if (!FSQLDB->BeginTrans()) return "* unable to begin the upgrade transaction\n";
+  TWriteScope scope(FSQLDB, nullptr, nullptr, nullptr, nullptr);
+  if (!scope.IsOpen()) return "* unable to begin the upgrade transaction\n";
   std::string failure = rebuild_tables(version);
   if (failure.empty() && !update_mf_structure_version(version))
     failure = "* unable to update metafile structure version in RL_Control\n";
-  if (failure.empty() && !FSQLDB->CommitTrans()) failure = "* unable to commit the upgrade\n";
-  if (!failure.empty()) FSQLDB->RollbackTrans();
+  if (!scope.Finish(failure.empty()) && failure.empty()) failure = "* unable to commit the upgrade\n";
   return failure;
 }
 

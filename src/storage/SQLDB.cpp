@@ -1,15 +1,9 @@
 // One SQLite connection to one metafile.
 #include "storage/SQLDB.h"
 
-#include <unistd.h>
-
 #include "storage/Utility.h"
 
 const char* const kDatabaseBusyText = "Database busy; cannot fetch next record";
-
-namespace {
-const int kBusyTries = 3;
-}  // namespace
 
 // The SQLite library is initialised by every connection object but never shut
 // down: other handles, and the host itself, may still hold open connections.
@@ -22,6 +16,7 @@ bool TSQLDB::OpenDatabase(const char* path) {
   if (path == nullptr) return false;
   if (sqlite3_open(path, &FDatabase) != SQLITE_OK) return false;
   FDBName = path;
+  sqlite3_busy_timeout(FDatabase, kBusyTimeoutMs);
   sqlite3_exec(FDatabase, "PRAGMA foreign_keys = 1", nullptr, nullptr, nullptr);
   return true;
 }
@@ -41,12 +36,21 @@ bool TSQLDB::Vacuum() {
 }
 
 bool TSQLDB::BeginTrans() { return exec("BEGIN"); }
+bool TSQLDB::BeginImmediate() { return exec("BEGIN IMMEDIATE"); }
 bool TSQLDB::CommitTrans() { return exec("COMMIT"); }
+
 bool TSQLDB::RollbackTrans() { return exec("ROLLBACK"); }
 
 bool TSQLDB::SavePoint(const char* name) { return exec_savepoint("SAVEPOINT ", name); }
 bool TSQLDB::Release(const char* name) { return exec_savepoint("RELEASE ", name); }
+
 bool TSQLDB::RollbackTo(const char* name) { return exec_savepoint("ROLLBACK TO ", name); }
+
+bool TSQLDB::InTransaction() const { return FDatabase != nullptr && !sqlite3_get_autocommit(FDatabase); }
+
+void TSQLDB::NotifyRollback() {
+  if (FRollbackListener) FRollbackListener();
+}
 
 // A savepoint name comes from the host: its statement is run alone, never by
 // a call that would go on to run whatever follows it.
@@ -111,20 +115,10 @@ int TSQLDB::Pragma(const char* sql, void* context,
   return rc;
 }
 
-int TSQLDB::StepStatement(sqlite3_stmt* statement) {
-  if (statement == nullptr) return SQLITE_MISUSE;
-  int rc = SQLITE_BUSY;
-  for (int attempt = 0; attempt < kBusyTries; ++attempt) {
-    rc = sqlite3_step(statement);
-    if (rc != SQLITE_BUSY) break;
-    sleep(1);
-  }
-  return rc;
-}
-
 bool TSQLDB::StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::string& lastError) {
   hasRow = false;
-  int rc = StepStatement(statement);
+  // A busy database has been waited for already, by the connection's timeout.
+  int rc = statement == nullptr ? SQLITE_MISUSE : sqlite3_step(statement);
   if (rc == SQLITE_ROW) {
     hasRow = true;
     return true;

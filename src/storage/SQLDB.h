@@ -4,7 +4,12 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <string>
+
+// How long any statement of the library's connections waits for another
+// connection's lock before it answers busy.
+const int kBusyTimeoutMs = 3000;
 
 class TSQLDB {
  public:
@@ -21,11 +26,21 @@ class TSQLDB {
   bool Vacuum();
 
   bool BeginTrans();
+  // Begins a transaction that holds the write lock from its start: one that
+  // has read first could not wait for that lock when another connection holds it.
+  bool BeginImmediate();
   bool CommitTrans();
   bool RollbackTrans();
   bool SavePoint(const char* name);
   bool Release(const char* name);
   bool RollbackTo(const char* name);
+  bool InTransaction() const;
+
+  // Whoever keeps a picture of the schema learns of each rollback (which may
+  // have undone a change of it) from NotifyRollback, called once the
+  // rollback's own outcome has been taken.
+  void SetRollbackListener(std::function<void()> listener) { FRollbackListener = std::move(listener); }
+  void NotifyRollback();
 
   // The lookups of a run share one read transaction instead of taking and
   // dropping the file's shared lock each time. The first lookup begins it,
@@ -38,9 +53,6 @@ class TSQLDB {
   int Pragma(const char* sql, void* context,
              int (*callback)(void* context, int columnCount, char** values, char** names));
 
-  // Steps a statement, pausing one second after each busy answer and trying at
-  // most three times; returns the last SQLite answer.
-  static int StepStatement(sqlite3_stmt* statement);
   // Steps to the next row of a result set for the statement wrappers: true on a
   // row or at the end (which sets eof); false with the reason in lastError.
   static bool StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::string& lastError);
@@ -56,7 +68,8 @@ class TSQLDB {
   sqlite3_stmt* FEndRead = nullptr;
   bool FSharedRead = false;
   std::string FDBName;
+  std::function<void()> FRollbackListener;
 };
 
-// Text reported when a statement stays busy after every try.
+// Text reported when a fetch stays busy past the wait.
 extern const char* const kDatabaseBusyText;

@@ -122,7 +122,7 @@ int TSQLQuery::get_row_count() {
     sqlite3_finalize(statement);
     return 0;
   }
-  int count = TSQLDB::StepStatement(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : 0;
+  int count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : 0;
   sqlite3_finalize(statement);
   return count;
 }
@@ -201,7 +201,7 @@ bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts) {
   for (size_t i = 0; rc == SQLITE_OK && FLastError.empty() && i < texts.size(); ++i)
     rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), texts[i].data(), static_cast<int>(texts[i].size()),
                            SQLITE_TRANSIENT);
-  while (FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW)) rc = TSQLDB::StepStatement(statement);
+  while (FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW)) rc = sqlite3_step(statement);
   if (FLastError.empty() && rc != SQLITE_DONE) FLastError = sqlite3_errmsg(db);
   sqlite3_finalize(statement);
   return FLastError.empty();

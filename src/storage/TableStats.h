@@ -98,6 +98,11 @@ class TTableDef {
 
   const char* GetTableName() const { return TableName.c_str(); }
   TRL_MCO GetMCO() const { return MCO; }
+  // The table's stored texts (its own, its indexes' and its triggers') as
+  // they were when the definition was read: a rollback that changes them
+  // makes the definition stale.
+  const std::string& GetSchemaTexts() const { return SchemaTexts; }
+  void SetSchemaTexts(const std::string& texts) { SchemaTexts = texts; }
 
   int GetColumnCount() const { return static_cast<int>(ColumnsByOrder.size()); }
   // 0 and ownership taken, or -1 when the order is taken (the caller keeps the field).
@@ -133,6 +138,7 @@ class TTableDef {
   static const char* entry(const std::vector<std::string>& list, int i);
 
   std::string TableName;
+  std::string SchemaTexts;
   std::map<int, TFieldDef*> ColumnsByOrder;
   std::map<std::string, TFieldDef*> ColumnsByName;
   std::vector<std::string> Indexes;
