@@ -199,7 +199,7 @@ TEST(Transactions, AFullDatabaseFailsTheWriteCleanly) {
     EXPECT_EQ((Rows{writer_error("CreateTable", "Unable to create table as defined"),
                     writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
                     writer_error("CreateTable", "database or disk is full"),
-                    writer_error("CreateTable", "CREATE TABLE Zip2( [PKey] integer NOT NULL PRIMARY KEY, \n"
+                    writer_error("CreateTable", "CREATE TABLE [Zip2]( [PKey] integer NOT NULL PRIMARY KEY, \n"
                                                 "[Code] char(5) NOT NULL collate nocase default '');")}),
               engine_errors(h));
     EXPECT_EQ(host, connection(h)->InTransaction());
