@@ -9,7 +9,7 @@
 TEST(EngineErrorsPump, TextFormCopiedLikeStrncpy) {
   TEngineErrorsPump pump;
   pump.AddError("C", "M", "msg");  // 8 bytes: C : : M 0xBB m s g
-  pump.AddError(new TEngineError("", "", ""));
+  pump.AddError("", "", "");
   char buffer[64];
   const std::pair<int, const char*> cases[] = {
       {5, "C::M\xBB" "xxxxxxxx"},       // cut: no terminator
