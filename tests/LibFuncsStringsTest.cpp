@@ -42,40 +42,21 @@ std::string fmt(const std::string& format, const std::string& value) {
 
 TEST_F(LibStrings, NumbersFromTexts) {
   expect_values({
-      {"at(\"B\", \"ABAB\")", "2"},
-      {"at(\"\", \"\")", "1"},
-      {"at(\"CD\", \"ABCDEF\", 2)", "2"},
+      {"at(\"B\", \"ABAB\")", "2"}, {"at(\"\", \"\")", "1"}, {"at(\"CD\", \"ABCDEF\", 2)", "2"},
       // An occurrence across a chunk boundary is no hit; a later whole one is.
-      {"at(\"BC\", \"ABCD\", 2)", "0"},
-      {"at(\"BC\", \"ABCDABBC\", 2)", "4"},
-      {"at(\"A\", \"ABCA\", 2)", "1"},
+      {"at(\"BC\", \"ABCD\", 2)", "0"}, {"at(\"BC\", \"ABCDABBC\", 2)", "4"}, {"at(\"A\", \"ABCA\", 2)", "1"},
       {"at(\"X\", \"\", 3)", "0"},
       // A negative width is one chunk; a width of 0 asks for the position.
-      {"at(\"EF\", \"ABCDEF\", -1)", "1"},
-      {"at(\"\", \"\", -1)", "0"},
-      {"at(\"EF\", \"ABCDEF\", 0)", "5"},
+      {"at(\"EF\", \"ABCDEF\", -1)", "1"}, {"at(\"\", \"\", -1)", "0"}, {"at(\"EF\", \"ABCDEF\", 0)", "5"},
       {"at(\"C509\", #S\"Site\")", "1"},
-      {"empty(\"\")", "1"},
-      {"empty(\"   \")", "1"},
-      {"empty(\" \t \")", "0"},
-      {"empty(#S\"Extra\")", "1"},
+      {"empty(\"\")", "1"}, {"empty(\"   \")", "1"}, {"empty(\" \t \")", "0"}, {"empty(#S\"Extra\")", "1"},
       {"strlen(#S\"Notes\")", "6"},
-      {"val(\" 42abc\")", "42"},
-      {"val(\"-7\")", "-7"},
-      {"val(\"abc\")", "0"},
-      {"val(#S\"Age\")", "45"},
-      {"strcmp(\"ABC\", \"ABD\")", "-1"},
-      {"strcmp(\"abc\", \"ABC\")", "1"},
-      {"strcmp(\"ABC\", \"ABD\", 2)", "0"},
-      {"strcmp(\"AB\", \"ABC\")", "-1"},
-      {"strcmp(\"ABC\", \"AB\")", "1"},
-      {"strcmp(\"AB\", \"ABC\", 5)", "-1"},
+      {"val(\" 42abc\")", "42"}, {"val(\"-7\")", "-7"}, {"val(\"abc\")", "0"}, {"val(#S\"Age\")", "45"},
+      {"strcmp(\"ABC\", \"ABD\")", "-1"}, {"strcmp(\"abc\", \"ABC\")", "1"}, {"strcmp(\"ABC\", \"ABD\", 2)", "0"},
+      {"strcmp(\"AB\", \"ABC\")", "-1"}, {"strcmp(\"ABC\", \"AB\")", "1"}, {"strcmp(\"AB\", \"ABC\", 5)", "-1"},
       {"strcmp(\"ABC\", \"ABC\", -3)", "0"},
-      {"justified(\"AB \", right)", "0"},
-      {"justified(\"AB \", left)", "1"},
-      {"justified(\" AB\", left)", "0"},
-      {"justified(\"\", right)", "1"},
-      {"justified(\"AB\t\", right)", "1"},
+      {"justified(\"AB \", right)", "0"}, {"justified(\"AB \", left)", "1"}, {"justified(\" AB\", left)", "0"},
+      {"justified(\"\", right)", "1"}, {"justified(\"AB\t\", right)", "1"},
       // Any named constant of the flag's value will do.
       {"justified(\"AB \", pass)", "1"},
   }, kRecord);
@@ -86,8 +67,7 @@ TEST_F(LibStrings, NumbersFromTexts) {
 TEST_F(LibStrings, ValueSaturatesBeyondThirtyTwoBits) {
   // (The trace would show the largest value by the constant's name.)
   expect_values({
-      {"val(\"4294967297\") - 1", "2147483646"},
-      {"val(\"99999999999999999999999\") - 1", "2147483646"},
+      {"val(\"4294967297\") - 1", "2147483646"}, {"val(\"99999999999999999999999\") - 1", "2147483646"},
       {"val(\"-2147483649\")", "-2147483648"},
   });
 }
@@ -96,27 +76,14 @@ TEST_F(LibStrings, TextsFromTexts) {
   expect_texts({
       {"upper(\"aB1-z\")", "AB1-Z"},
       {"lower(\"aB1-Z\")", "ab1-z"},
-      {"left(\"ABC\", 5)", "ABC"},
-      {"left(\"ABC\", -1)", "ABC"},
-      {"left(\"ABC\", 0)", ""},
-      {"right(\"ABC\", 2)", "BC"},
-      {"right(\"ABC\", 0)", ""},
-      {"right(\"ABC\", 4)", "ABC"},
-      {"right(\"ABC\", -2)", "ABC"},
-      {"right(upper(#S\"Site\"), 9)", "C509"},
-      {"substr(\"ABCDE\", 2, 3)", "BCD"},
-      {"substr(\"ABCDE\", 4)", "DE"},
-      {"substr(\"ABCDE\", 2, 0)", "BCDE"},
-      {"substr(\"ABCDE\", 4, 9)", "DE"},
-      {"substr(\"ABCDE\", 0, 3)", ""},
-      {"substr(\"ABCDE\", -1)", ""},
+      {"left(\"ABC\", 5)", "ABC"}, {"left(\"ABC\", -1)", "ABC"}, {"left(\"ABC\", 0)", ""},
+      {"right(\"ABC\", 2)", "BC"}, {"right(\"ABC\", 0)", ""}, {"right(\"ABC\", 4)", "ABC"},
+      {"right(\"ABC\", -2)", "ABC"}, {"right(upper(#S\"Site\"), 9)", "C509"},
+      {"substr(\"ABCDE\", 2, 3)", "BCD"}, {"substr(\"ABCDE\", 4)", "DE"}, {"substr(\"ABCDE\", 2, 0)", "BCDE"},
+      {"substr(\"ABCDE\", 4, 9)", "DE"}, {"substr(\"ABCDE\", 0, 3)", ""}, {"substr(\"ABCDE\", -1)", ""},
       {"substr(\"ABCDE\", 6)", ""},
-      {"trim(\"  A B  \", both)", "A B"},
-      {"trim(\"  A  \", left)", "A  "},
-      {"trim(\"  A  \", right)", "  A"},
-      {"trim(\"   \", right)", ""},
-      {"trim(\"\", left)", ""},
-      {"trim(\"\tA \", both)", "\tA"},
+      {"trim(\"  A B  \", both)", "A B"}, {"trim(\"  A  \", left)", "A  "}, {"trim(\"  A  \", right)", "  A"},
+      {"trim(\"   \", right)", ""}, {"trim(\"\", left)", ""}, {"trim(\"\tA \", both)", "\tA"},
       {"trim(#S\"Notes\", left)", "ab  c"},
   }, kRecord);
 }
@@ -132,10 +99,8 @@ TEST_F(LibStrings, SubstringsPastTheEndAreEmpty) {
 
 TEST_F(LibStrings, CopiesAndAppends) {
   expect_variables({
-      {"char v[5];\nstrcpy(v, \"ABCDEFG\", 5);", {"v=ABCDE"}},
-      {"char v[5];\nstrcpy(v, \"AB\", -5);", {"v=AB   "}},
-      {"char v[5];\nstrcpy(v, \"ABCDEFG\", -5);", {"v=ABCDE"}},
-      {"char v[5];\nstrcpy(v, \"AB\", 0);", {"v=AB"}},
+      {"char v[5];\nstrcpy(v, \"ABCDEFG\", 5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", -5);", {"v=AB   "}},
+      {"char v[5];\nstrcpy(v, \"ABCDEFG\", -5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", 0);", {"v=AB"}},
       {"char v[5];\nstrcpy(v, \"AB\");\nstrcpy(v, \"\");", {"v="}},
       {"char v[5];\nstrcpy(nameexpr(\"V\"), \"XY\");", {"v=XY"}},
       // The source may be the target itself.
@@ -218,15 +183,9 @@ TEST_F(LibStrings, OmittedClosingParenthesisOfAFlag) {
 
 TEST_F(LibStrings, NumbersLaidOut) {
   expect_variables({
-      {fmt("N=%5ld;", "42"), {"t=N=   42;"}},
-      {fmt("%05ld", "42"), {"t=00042"}},
-      {fmt("%-5ld|", "42"), {"t=42   |"}},
-      {fmt("%3ld", "12345"), {"t=345"}},
-      {fmt("%-3ld", "12345"), {"t=123"}},
-      {fmt("%ld", "-7"), {"t=-7"}},
-      {fmt("%0ld", "42"), {"t="}},
-      {fmt("%ld%ld", "1"), {"t=1%ld"}},
-      {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
+      {fmt("N=%5ld;", "42"), {"t=N=   42;"}}, {fmt("%05ld", "42"), {"t=00042"}}, {fmt("%-5ld|", "42"), {"t=42   |"}},
+      {fmt("%3ld", "12345"), {"t=345"}}, {fmt("%-3ld", "12345"), {"t=123"}}, {fmt("%ld", "-7"), {"t=-7"}},
+      {fmt("%0ld", "42"), {"t="}}, {fmt("%ld%ld", "1"), {"t=1%ld"}}, {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
       {fmt("%ld", "-2147483647 - 1"), {"t=-2147483648"}},
       // A negative width gives an empty field.
       {fmt("<%0-4ld>", "42"), {"t=<>"}},
@@ -235,9 +194,7 @@ TEST_F(LibStrings, NumbersLaidOut) {
 
 TEST_F(LibStrings, ZeroFillPutsTheSignFirst) {
   expect_variables({
-      {fmt("%04ld", "-5"), {"t=-005"}},
-      {fmt("%011ld", "-12"), {"t=-0000000012"}},
-      {fmt("%03ld", "-12"), {"t=-12"}},
+      {fmt("%04ld", "-5"), {"t=-005"}}, {fmt("%011ld", "-12"), {"t=-0000000012"}}, {fmt("%03ld", "-12"), {"t=-12"}},
       // Digits that do not fit are still cut from the front.
       {fmt("%02ld", "-345"), {"t=45"}},
   });

@@ -120,38 +120,25 @@ TEST_F(Masks, MatchesBeyondTheLibrarysLimitsAreRecorded) {
 
 TEST_F(Masks, InlistValuesRangesAndMasks) {
   expect_values({
-      {R"(inlist("B", "A,B,C"))", "1"},
-      {R"(inlist("D", "A,B,C"))", "0"},
+      {R"(inlist("B", "A,B,C"))", "1"}, {R"(inlist("D", "A,B,C"))", "0"},
       // Ranges compare byte by byte: "BZZ" lies within A-C, "CA" and "7" do not.
-      {R"(inlist("BZZ", "A-C"))", "1"},
-      {R"(inlist("CA", "A-C"))", "0"},
-      {R"(inlist("7", "10-20"))", "0"},
-      {R"(inlist("15", "10-20"))", "1"},
-      {R"(inlist("5-7", "1-5-9"))", "1"},
+      {R"(inlist("BZZ", "A-C"))", "1"}, {R"(inlist("CA", "A-C"))", "0"}, {R"(inlist("7", "10-20"))", "0"},
+      {R"(inlist("15", "10-20"))", "1"}, {R"(inlist("5-7", "1-5-9"))", "1"},
       // The source loses its trailing blanks and tabs; so does the value a slice gives.
-      {"inlist(\"AB \t \", \"AB\")", "1"},
-      {R"(inlist("12345", "23", "", 2, 2))", "1"},
-      {R"(inlist("12345", "2345", "", 2))", "1"},
-      {R"(inlist("12345", "12345", "", 0))", "1"},
+      {"inlist(\"AB \t \", \"AB\")", "1"}, {R"(inlist("12345", "23", "", 2, 2))", "1"},
+      {R"(inlist("12345", "2345", "", 2))", "1"}, {R"(inlist("12345", "12345", "", 0))", "1"},
       {R"(inlist("12 45", "2", "", 2, 2))", "1"},
       // A length that is negative or runs past the end reaches the end of the source.
-      {R"(inlist("12345", "45", "", 4, -1))", "1"},
-      {R"(inlist("123", "23", "", 2, 50))", "1"},
+      {R"(inlist("12345", "45", "", 4, -1))", "1"}, {R"(inlist("123", "23", "", 2, 50))", "1"},
       // A blank value is found only as a blank item of the slice's own length.
-      {R"(inlist("  ", "A,  ,B"))", "1"},
-      {R"(inlist("  ", "A, ,B"))", "0"},
-      {R"(inlist("", "A,,B"))", "1"},
-      {R"(inlist("", "A,B"))", "0"},
-      {R"(inlist("", ""))", "0"},
-      {R"(inlist("A    ", "A", "", 2))", "0"},
-      {R"(inlist("12", "10-20", "dd"))", "1"},
-      {R"(inlist("1X", "10-20", "dd"))", "0"},
+      {R"(inlist("  ", "A,  ,B"))", "1"}, {R"(inlist("  ", "A, ,B"))", "0"}, {R"(inlist("", "A,,B"))", "1"},
+      {R"(inlist("", "A,B"))", "0"}, {R"(inlist("", ""))", "0"}, {R"(inlist("A    ", "A", "", 2))", "0"},
+      {R"(inlist("12", "10-20", "dd"))", "1"}, {R"(inlist("1X", "10-20", "dd"))", "0"},
       {R"(inlist("30", "10-20", "dd"))", "0"},
       // A blank source that fits the mask is in any list.
       {R"(inlist("  ", "A", "bb"))", "1"},
       // The mask sees the whole source, trailing blanks and all, before any slicing.
-      {R"(inlist("12 ", "12", "dd"))", "0"},
-      {R"(inlist("X12", "12", "udd", 2))", "1"},
+      {R"(inlist("12 ", "12", "dd"))", "0"}, {R"(inlist("X12", "12", "udd", 2))", "1"},
   });
 }
 
@@ -171,8 +158,7 @@ TEST_F(Masks, InlistStarts) {
       // A start may point at the last byte.
       {R"(inlist("ABC", "C", "", 3))", "1"},
       // A start past the trimmed source leaves an empty slice.
-      {R"(inlist("A    ", "A", "", 4))", "0"},
-      {R"(inlist("A    ", "X,,Y", "", 5))", "1"},
+      {R"(inlist("A    ", "A", "", 4))", "0"}, {R"(inlist("A    ", "X,,Y", "", 5))", "1"},
   });
   std::string start = "INLIST start pos (";
   std::string invalid = ") is invalid compared to length of source string (3)";
