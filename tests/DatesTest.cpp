@@ -4,7 +4,7 @@
 // tests, dates allowed into the future, and failures as the engine records them.
 #include <ctime>
 
-#include "MaskDateSupport.h"
+#include "BuiltinTestSupport.h"
 
 namespace {
 

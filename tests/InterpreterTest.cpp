@@ -1,7 +1,7 @@
 // The interpreter of compiled logic, driven through the engine's compiler and
 // the public run and debugging calls: arithmetic and its oddities, variables
 // and arrays, control statements, user functions and the outcome of an edit.
-#include "MaskDateSupport.h"
+#include "BuiltinTestSupport.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The message built-ins, run from logic compiled by the engine (or written
 // by hand where the compiler would refuse it): which messages reach the
 // host, in which order and with which type, and the marks they leave.
-#include "MaskDateSupport.h"
+#include "BuiltinTestSupport.h"
 
 namespace {
 

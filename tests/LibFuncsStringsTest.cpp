@@ -1,7 +1,7 @@
 // The string and string-building built-ins, run from logic compiled by the
 // engine (or written by hand where the compiler would refuse it): their
 // results, the variables they write, and the engine errors they leave.
-#include "MaskDateSupport.h"
+#include "BuiltinTestSupport.h"
 
 namespace {
 
