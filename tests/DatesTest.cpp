@@ -4,7 +4,7 @@
 // tests, dates allowed into the future, and failures as the engine records them.
 #include <ctime>
 
-#include "MaskDateSupport.h"
+#include "BuiltinTestSupport.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ const char* const kBadDay = "E|invalid as to day";
 
 }  // namespace
 
-TEST_F(Dates, ValidDatesLieBetween1850AndToday) {
+TEST_F(Dates, ValidDatesLieBetween1850AndTodayInMonthsOfTheirLength) {
   struct tm today = local_date(0), tomorrow = local_date(1);
   // The day after today fails by the part that passes today's.
   const char* late = tomorrow.tm_year != today.tm_year ? kBadYear : tomorrow.tm_mon != today.tm_mon ? kBadMonth
@@ -74,11 +74,9 @@ TEST_F(Dates, ValidDatesLieBetween1850AndToday) {
                  {yyyymmdd(tomorrow).c_str(), late}, {next.c_str(), kBadYear}, {thirteenth.c_str(), kBadMonth},
                  {"20231232", kBadDay},
                  // Only 8 characters make a date; eight blanks are the empty date, which is no valid one.
-                 {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"}});
-}
-
-TEST_F(Dates, LeapDaysAndMonthLengths) {
-  expect_checks({{"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
+                 {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"},
+                 // Leap days and month lengths.
+                 {"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
                  {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid}});
 }
 
@@ -119,7 +117,7 @@ TEST_F(Dates, PartsOfADate) {
   EXPECT_EQ("12", value(R"(date_month_iop(#S"Birth Date"))", "1 4520231205"));
 }
 
-TEST_F(Dates, Comparisons) {
+TEST_F(Dates, ComparisonsDifferencesAndIntervals) {
   expect_calls("datecmp_iop", {{R"("20230101", "20230101", dt_exact)", "0"},
                                {R"("20230101", "20230102", dt_exact)", "-1"},
                                {R"("20230102", "20230101", dt_exact)", "1"},
@@ -130,9 +128,6 @@ TEST_F(Dates, Comparisons) {
                                // The first date is tested first.
                                {R"("20231301", "        ", 0)", kError},
                                {R"("        ", "20231301", 0)", kEmpty}});
-}
-
-TEST_F(Dates, DayDifferences) {
   expect_calls("daydiff_iop", {{R"("20230101", "20231231", dt_exact)", "364"},
                                {R"("20231231", "20230101", dt_exact)", "-364"},
                                {R"("20231231", "20240301", dt_exact)", "61"},
@@ -154,9 +149,6 @@ TEST_F(Dates, DayDifferences) {
                                {R"("20230101", "        ", dt_exact)", kEmpty},
                                {R"("2023    ", "20230101", dt_exact)", kUnknown},
                                {R"("20230101", "2023010", dt_exact)", kError}});
-}
-
-TEST_F(Dates, MonthAndYearDifferences) {
   expect_calls("monthdiff_iop", {{R"("20230101", "20230301", dt_exact)", "1"},
                                  {R"("20230301", "20230101", dt_exact)", "-1"},
                                  {R"("20230101", "20230130", dt_exact)", "0"},
@@ -165,9 +157,6 @@ TEST_F(Dates, MonthAndYearDifferences) {
                                 {R"("20220101", "20221231", dt_exact)", "0"},
                                 {R"("2023    ", "20230101", dt_exact)", kUnknown},
                                 {R"("20231301", "20230101", dt_exact)", kError}});
-}
-
-TEST_F(Dates, Intervals) {
   expect_calls("dayinterval_iop", {{R"("20230101", "20230131", 0, 30, dt_exact)", "1"},
                                    {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
                                    {R"("20230101", "20230131", 30, 30, dt_exact)", "1"},
@@ -201,15 +190,12 @@ TEST_F(Dates, ArgumentsOutliveCallsInsideLaterArguments) {
 }
 
 TEST_F(Dates, FailuresAreRecorded) {
-  EXPECT_EQ(-1, failed_with("@DM\x90;"));
-  EXPECT_EQ((Rows{kOpenParen, "TLibFuncs::call_valid_date_iop\xBB", hand_edit(1)}), engine_errors(smf()));
-  EXPECT_EQ(-1, failed_with("@DM\x8C;"));
-  EXPECT_EQ((Rows{kOpenParen, "TLibFuncs::call_daydiff_iop\xBBSomething bad has happened.", hand_edit(2)}),
-            engine_errors(smf()));
-  EXPECT_EQ(-1, failed_with("@M\x93;"));
-  EXPECT_EQ((Rows{kOpenParen, "TLibFuncs::call_allow_future_date\xBB", hand_edit(3)}), engine_errors(smf()));
-  EXPECT_EQ(-1, failed_with("@DM\x8F(N001x,\"00820230101,U0010,U0011,T);"));
-  EXPECT_EQ((Rows{"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!",
-                  "TLibFuncs::call_monthinterval_iop\xBBSomething bad has happened.", hand_edit(4)}),
-            engine_errors(smf()));
+  const std::string bad = "Something bad has happened.";
+  expect_failures({
+      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}},
+      {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
+      {"@M\x93;", {kOpenParen, lib("call_allow_future_date")}},
+      {"@DM\x8F(N001x,\"00820230101,U0010,U0011,T);",
+       {"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!", lib("call_monthinterval_iop", bad)}},
+  });
 }

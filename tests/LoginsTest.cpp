@@ -32,9 +32,14 @@ class Logins : public ::testing::Test {
     }
     return result;
   }
-  bool may_edit(const char* table, int pkey) {
-    bool allowed = Qb_Edit(h(), table, pkey) == 0;
-    Qb_Cancel(h(), table);
+  // Which of the rows of RL_Fields 1 to 3 and RL_Agencies 1 and 2 may be edited, and field row 99 that does not exist.
+  std::string rights() {
+    std::string allowed;
+    for (const auto& [table, pkey] : {std::pair{"RL_Fields", 1}, {"RL_Fields", 2}, {"RL_Fields", 3}, {"RL_Agencies", 1},
+                                      {"RL_Agencies", 2}, {"RL_Fields", 99}}) {
+      allowed += Qb_Edit(h(), table, pkey) == 0 ? "1" : "0";
+      Qb_Cancel(h(), table);
+    }
     return allowed;
   }
 
@@ -53,41 +58,32 @@ std::string password_that_scrambles_to_nothing() {
 
 }  // namespace
 
-TEST_F(Logins, NobodyLoggedInOwnsOnlyAgencyOne) {
+TEST_F(Logins, AgenciesLogInWithTheirScrambledPasswords) {
+  // Nobody logged in owns agency 1 only.
   EXPECT_EQ(0, out_int(Qb_GetLoginsCount, h()));
-  EXPECT_TRUE(may_edit("RL_Fields", 1));
-  EXPECT_TRUE(may_edit("RL_Agencies", 1));
-  EXPECT_FALSE(may_edit("RL_Agencies", 2));
+  EXPECT_EQ("100100", rights());
   EXPECT_EQ(-1, Qb_Edit(h(), "rl_fields", 2));
   EXPECT_EQ((Rows{writer_error("Edit", "You do not have access rights to modify this object")}), engine_errors(h()));
-}
 
-TEST_F(Logins, AgencyLogsInWithItsScrambledPassword) {
   std::string stored = RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 2");
   EXPECT_EQ(TQb_AccessController::StoredPassword("SECRET"), stored);
   EXPECT_EQ(10u, stored.size());
   EXPECT_NE("secret", stored);
-
   EXPECT_EQ(0, Qb_Login(h(), " abc\t", "SECRET "));
   EXPECT_EQ((Rows{"ABC|2"}), logins());
-  EXPECT_TRUE(may_edit("RL_Fields", 2));
-  EXPECT_TRUE(may_edit("RL_Agencies", 2));
-  EXPECT_FALSE(may_edit("RL_Fields", 3));
-
+  EXPECT_EQ("110110", rights());
   EXPECT_EQ(0, Qb_Login(h(), "abc", "Secret"));  // found again: the list holds "ABC"
   EXPECT_EQ(-1, Qb_Login(h(), "ABC", "wrong"));  // only checked again, without an error
   EXPECT_EQ(Rows{}, engine_errors(h()));
   EXPECT_EQ((Rows{"ABC|2", "ABC|2"}), logins());
 
   EXPECT_EQ(-1, Qb_Login(h(), "XYZ", "long passwordx"));
-  EXPECT_EQ((Rows{class_error("TQb_AccessController", "Login", "Agency code and/or password not valid")}),
-            engine_errors(h()));
+  EXPECT_EQ((Rows{class_error("TQb_AccessController", "Login", "Agency code and/or password not valid")}), engine_errors(h()));
   EXPECT_EQ(0, Qb_Login(h(), "XYZ", "LONG PASSWORD"));  // blanks at the ends were dropped when it was set
   EXPECT_EQ((Rows{"ABC|2", "ABC|2", "NONE|0", "XYZ|3"}), logins());
-  EXPECT_TRUE(may_edit("RL_Fields", 3));
-}
+  EXPECT_EQ("111110", rights());
 
-TEST_F(Logins, OnlyTheFirstTenCharactersAndTheLengthCount) {
+  // Only the first ten characters and the length count.
   ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "TEN"}, {"OrgName", "Ten"}, {"Password", "abcdefghijkl"}}));
   EXPECT_EQ(0, Qb_Login(h(), "TEN", "ABCDEFGHIJxy"));
   EXPECT_EQ(-1, Qb_Login(h(), "ABC", "ABCDEFGHIJk"));
@@ -107,8 +103,7 @@ TEST_F(Logins, SuperUserActsForEveryAgency) {
   EXPECT_EQ(-1, Qb_Login(h(), kSuperUser, "gd9wr2"));
   EXPECT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
   EXPECT_EQ((Rows{"NONE|0", "warden|0"}), logins());
-  EXPECT_TRUE(may_edit("RL_Fields", 3));
-  EXPECT_TRUE(may_edit("RL_Fields", 99));  // no row: owner 0, which only the super user may act for
+  EXPECT_EQ("111111", rights());  // a row that does not exist has owner 0, which only the super user may act for
   EXPECT_EQ(-1, Qb_Login(h(), kSuperUser, kSuperUserPassword));  // looked up as an agency
   EXPECT_EQ(Rows{}, engine_errors(h()));
 }
@@ -146,11 +141,9 @@ TEST_F(Logins, NoPasswordMatchesAnAgencyWithoutOne) {
 
 TEST_F(Logins, PasswordsThatCouldNeverLogInAreRefused) {
   ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
-  std::string crafted = password_that_scrambles_to_nothing();
-  for (const std::string& password : {crafted, std::string(" \t ")}) {
+  for (const std::string& password : {password_that_scrambles_to_nothing(), std::string(" \t ")}) {
     EXPECT_EQ(-1, edit_row(h(), "RL_Agencies", 2, {{"Password", password.c_str()}}));
-    EXPECT_EQ((Rows{writer_error("SetFieldByName", "This password cannot be stored; choose another one")}),
-              engine_errors(h()));
+    EXPECT_EQ((Rows{writer_error("SetFieldByName", "This password cannot be stored; choose another one")}), engine_errors(h()));
   }
   EXPECT_EQ(0, Qb_Login(h(), "ABC", "secret"));
 }

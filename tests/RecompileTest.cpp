@@ -2,6 +2,7 @@
 // pivot rows, result codes, rollback on failure; the syntax-check readers;
 // the local-name update.
 #include "ApiTestSupport.h"
+#include "storage/Utility.h"
 
 namespace {
 
@@ -18,24 +19,28 @@ const char* const kSetup =
 
 class Recompile : public ::testing::Test {
  protected:
-  void set_logic(const std::string& logic, const std::string& tag = "E1") {
-    RawDB db(file.path());
-    ASSERT_EQ(SQLITE_OK, db.exec("UPDATE RL_Edits SET EditLogic = '" + stringReplace(logic, "'", "''") +
-                                 "' WHERE EditTag = '" + stringReplace(tag, "'", "''") + "';"));
+  void set_logic(const std::string& logic) {
+    ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("UPDATE RL_Edits SET EditLogic = '" + quote_sql_value(logic) + "' WHERE PKey = 1;"));
   }
   Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
   Rows field_pivot() { return rows("SELECT FieldPKey, FieldOrder FROM RL_EditFieldsPivot ORDER BY FieldOrder"); }
-  std::string compiled() { return RawDB(file.path()).value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = 1"); }
+  std::string compiled() { return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = 1"); }
+  // A call that answered -1 and left exactly these engine errors.
+  void refused(int result, const Rows& errors) {
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(errors, engine_errors(smf()));
+  }
+  // The first syntax error as "line|text".
+  std::string first_error() {
+    int line = 0;
+    char text[200] = "";
+    EXPECT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
+    return std::to_string(line) + "|" + text;
+  }
 
   OpenMetafile file{kSetup};
   int smf() const { return file.handle(); }
-
- private:
-  static std::string stringReplace(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-      text.replace(at, from.size(), to);
-    return text;
-  }
 };
 
 }  // namespace
@@ -49,7 +54,7 @@ TEST_F(Recompile, CleanLogicIsStoredWithItsPivotRows) {
             compiled());
   // Fields still used keep their old places; new ones follow.
   EXPECT_EQ((Rows{"3|3", "4|4"}), field_pivot());
-  EXPECT_EQ("1", RawDB(file.path()).value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
+  EXPECT_EQ("1", value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ((Rows{"3|A"}), rows("SELECT MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
   EXPECT_EQ((Rows{"bad|E"}), rows("SELECT ErrorText, QueltFunc FROM RL_EditErrorsPivot"));
   EXPECT_EQ((Rows{"1"}), rows("SELECT LookupTablePKey FROM RL_EditTablesPivot"));
@@ -59,33 +64,24 @@ TEST_F(Recompile, CleanLogicIsStoredWithItsPivotRows) {
 TEST_F(Recompile, ResultCodesFollowErrorsAndWarnings) {
   set_logic("int x;\nx = 1;\nreturn PASS;");
   EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
-  EXPECT_EQ("0", RawDB(file.path()).value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
+  EXPECT_EQ("0", value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ(Rows{}, field_pivot());
-
   set_logic("int x;\nif (x = 1) x = 2;\nreturn PASS;");
   EXPECT_EQ(-3, Edit_RecompileEditLogic(smf(), "E1"));
   EXPECT_EQ("@IN001x;\nF  12(N001x=U0011)N001x=U0012;\nDR;", compiled());
-
   // Errors keep the pivot rows and empty the compiled text.
   set_logic("strcpy(t, #S\"Ten\");");
   ASSERT_EQ(0, RawDB(file.path()).exec("INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,2,1)"));
   EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
   EXPECT_EQ("", compiled());
   EXPECT_EQ((Rows{"2|1"}), field_pivot());
-  int line = 0;
-  char text[200];
-  ASSERT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
-  EXPECT_STREQ("Line    1: STRCPY error: Parameter #1 references undeclared variable \"t\"", text);
-
+  EXPECT_EQ("1|Line    1: STRCPY error: Parameter #1 references undeclared variable \"t\"", first_error());
   set_logic("int x;\nif (x = 1) y = 2;");
   EXPECT_EQ(-4, Edit_RecompileEditLogic(smf(), "E1"));
-
   // An unterminated comment is an error, not logic that passes every record.
   set_logic("int x;\n/* note\nreturn FAIL;");
   EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
-  ASSERT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
-  EXPECT_EQ(2, line);
-
+  EXPECT_EQ("2|Line    2: unterminated comment (\"*/\" expected)", first_error());
   EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "NO SUCH TAG"));
   EXPECT_EQ(Rows{}, engine_errors(smf()));
 }
@@ -93,62 +89,44 @@ TEST_F(Recompile, ResultCodesFollowErrorsAndWarnings) {
 TEST_F(Recompile, DefaultMessageRowAndTagsThatNeedQuoting) {
   std::string tag = "Tag with a ' quote and far more than twenty characters";
   RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,EditLogic) VALUES "
-                          "(2,'Tag with a '' quote and far more than twenty characters','Two',3,'return PASS;')");
+                          "(2,'" + quote_sql_value(tag) + "','Two',3,'return PASS;')");
   EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), tag.c_str()));
   EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
   EXPECT_EQ("old", compiled());  // the other edit is untouched
-
   set_logic("return PASS;");  // MessagePKey 1: no default-message row
   EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
   EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
 }
 
 TEST_F(Recompile, FailuresRollBackEverything) {
-  set_logic("if (lookup(#S\"Ten\", \"NOPE.CODE\")) return PASS;");
-  // The table exists in the model only, so the compile is clean but it has no catalogue row.
+  // The table is in the model only: the compile is clean, but the table has no catalogue row.
+  set_logic("if (lookup(#S\"Ten\", \"SITES.CODE\")) return PASS;");
   ASSERT_EQ(0, RawDB(file.path()).exec("DELETE FROM RL_LookupTables"));
   Rows before = snapshot(file.path());
-  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));  // NOPE is not in the model either
-
-  set_logic("if (lookup(#S\"Ten\", \"SITES.CODE\")) return PASS;");
-  before = snapshot(file.path());
-  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
+  refused(Edit_RecompileEditLogic(smf(), "E1"),
+          {tsmf_error("update_edit_tables_pivot", "FOREIGN KEY constraint failed"),
+           tsmf_error("update_edit_tables_pivot",
+                      "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (1, 0);")});
   EXPECT_EQ(before, snapshot(file.path()));
-  EXPECT_EQ((Rows{tsmf_error("update_edit_tables_pivot", "FOREIGN KEY constraint failed"),
-                  tsmf_error("update_edit_tables_pivot",
-                             "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (1, 0);")}),
-            engine_errors(smf()));
 
   // A pivot that cannot be cleared fails the recompilation and rolls it back.
   RawDB(file.path()).exec("INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (1,'SITES',0);"
                           "INSERT INTO RL_EditTablesPivot(EditPKey,LookupTablePKey) VALUES (1,1);"
                           "CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot BEGIN SELECT RAISE(ABORT, 'kept'); END;");
   before = snapshot(file.path());
-  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
+  std::string clear = "TSMFWriter::ClearEditLogicPivots\xBB";
+  refused(Edit_RecompileEditLogic(smf(), "E1"), {clear + "Failure to delete Layout/Field pivot record", clear + "kept",
+                                                  clear + "SQL: DELETE FROM RL_EditTablesPivot WHERE EditPKey = 1;"});
   EXPECT_EQ(before, snapshot(file.path()));
-  EXPECT_EQ((Rows{"TSMFWriter::ClearEditLogicPivots\xBB" "Failure to delete Layout/Field pivot record",
-                  "TSMFWriter::ClearEditLogicPivots\xBB" "kept",
-                  "TSMFWriter::ClearEditLogicPivots\xBB" "SQL: DELETE FROM RL_EditTablesPivot WHERE EditPKey = 1;"}),
-            engine_errors(smf()));
-}
 
-TEST_F(Recompile, FailingDataDictionaryIsCaughtAndRecorded) {
+  // A data dictionary that cannot be read fails the recompilation with its reason.
   set_logic("strlen(#S\"Ten\");");
-  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Fields RENAME TO Gone"));
-  EXPECT_EQ(-1, Edit_RecompileEditLogic(smf(), "E1"));
-  EXPECT_EQ((Rows{"TEditCompiler::field_name_to_field_num\xBB" "failure to open query",
-                  "TEditCompiler::field_name_to_field_num\xBB"
-                  "SQL: SELECT FieldNumber FROM RL_Fields WHERE FieldName = 'Ten';",
-                  tsmf_error("RecompileEditLogic", "TSQLQuery.open_query")}),
-            engine_errors(smf()));
+  ASSERT_EQ(0, RawDB(file.path()).exec("DROP TRIGGER keep; ALTER TABLE RL_Fields RENAME TO Gone"));
+  refused(Edit_RecompileEditLogic(smf(), "E1"),
+          {"TEditCompiler::field_name_to_field_num\xBB" "failure to open query",
+           "TEditCompiler::field_name_to_field_num\xBB" "SQL: SELECT FieldNumber FROM RL_Fields WHERE FieldName = 'Ten';",
+           tsmf_error("RecompileEditLogic", "TSQLQuery.open_query")});
   EXPECT_EQ("old", compiled());
-}
-
-TEST_F(Recompile, SyntaxCheckThatFailsSaysWhy) {
-  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
-  int errors = -1, warnings = -1;
-  EXPECT_EQ(-1, Qb_CheckSyntax(smf(), "error_msg(5);", &errors, &warnings));
-  EXPECT_EQ((Rows{tsmf_error("CheckSyntax", "TSQLQuery.open_query")}), engine_errors(smf()));
 }
 
 TEST_F(Recompile, SyntaxCheckReaders) {
@@ -156,52 +134,42 @@ TEST_F(Recompile, SyntaxCheckReaders) {
   char text[100] = "untouched";
   ASSERT_EQ(0, Qb_CheckSyntax(smf(), "int x;\nx = 1;", &errors, &warnings));
   EXPECT_EQ(0, errors);
-  EXPECT_EQ(-1, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
-  EXPECT_EQ((Rows{tsmf_error("GetSyntaxError", "No errors were generated by the syntax checker")}),
-            engine_errors(smf()));
+  refused(Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text),
+          {tsmf_error("GetSyntaxError", "No errors were generated by the syntax checker")});
 
   std::string source = "int x;\nerror_msg(5);\nsave_warning_text(7);\nsave_text(\"why\");\nif (x = 1) x = 2;";
   ASSERT_EQ(0, Qb_CheckSyntax(smf(), source.c_str(), &errors, &warnings));
-  EXPECT_EQ(0, errors);
-  EXPECT_EQ(2, warnings);
+  EXPECT_EQ("0|2", std::to_string(errors) + "|" + std::to_string(warnings));
   ASSERT_EQ(0, Qb_GetSyntaxWarning(smf(), 1, &line, text, sizeof text));
-  EXPECT_EQ(5, line);
-  EXPECT_STREQ("Line    5: possible incorrect assignment (did you mean \"==\"?)", text);
-  EXPECT_EQ(-1, Qb_GetSyntaxWarning(smf(), 2, &line, text, sizeof text));
-  EXPECT_EQ((Rows{tsmf_error("GetSyntaxWarning", "warning_idx must be between 0 and 1")}), engine_errors(smf()));
-
+  EXPECT_EQ("5|Line    5: possible incorrect assignment (did you mean \"==\"?)", std::to_string(line) + "|" + text);
+  refused(Qb_GetSyntaxWarning(smf(), 2, &line, text, sizeof text),
+          {tsmf_error("GetSyntaxWarning", "warning_idx must be between 0 and 1")});
   ASSERT_EQ(0, Qb_GetLogicListCount(smf(), 'M', &count));
-  EXPECT_EQ(2, count);
   ASSERT_EQ(0, Qb_GetLogicMessageNumber(smf(), 1, &kind, &number));
-  EXPECT_EQ('W', kind);
-  EXPECT_EQ(7, number);
+  EXPECT_EQ("2|W7", std::to_string(count) + "|" + static_cast<char>(kind) + std::to_string(number));
   ASSERT_EQ(0, Qb_GetLogicErrorMessage(smf(), 0, &kind, text, sizeof text));
-  EXPECT_EQ('S', kind);
-  EXPECT_STREQ("why", text);
+  EXPECT_EQ("S|why", static_cast<char>(kind) + std::string("|") + text);
 
   EXPECT_EQ(0, Qb_GetLogicListCount(smf(), 'X', &count));
   EXPECT_EQ(-1, count);
-  EXPECT_EQ((Rows{"TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}),
-            engine_errors(smf()));
+  EXPECT_EQ((Rows{"TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}), engine_errors(smf()));
   number = 99;
-  EXPECT_EQ(-1, Qb_GetLogicFieldNumber(smf(), 0, &number));
+  refused(Qb_GetLogicFieldNumber(smf(), 0, &number),
+          {"TEditCompiler::GetLogicFieldNumber\xBB" "Parameter 'idx' (0) out of bounds for list FLogicFieldsList"});
   EXPECT_EQ(99, number);
-  EXPECT_EQ((Rows{"TEditCompiler::GetLogicFieldNumber\xBB" "Parameter 'idx' (0) out of bounds for list FLogicFieldsList"}),
-            engine_errors(smf()));
-  EXPECT_EQ(-1, Qb_CheckSyntax(smf(), nullptr, &errors, &warnings));
-  EXPECT_EQ((Rows{tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")}), engine_errors(smf()));
+  refused(Qb_CheckSyntax(smf(), nullptr, &errors, &warnings), {tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")});
+  // A syntax check that cannot read the messages says why.
+  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
+  refused(Qb_CheckSyntax(smf(), "error_msg(5);", &errors, &warnings), {tsmf_error("CheckSyntax", "TSQLQuery.open_query")});
 }
 
 TEST_F(Recompile, LocalNameUpdate) {
   EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "rl_fields", 3, "localname", "Site of 'origin'"));
-  std::string longName(600, 'x');
-  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "RL_Fields", 123, "LocalName", longName.c_str()));
+  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "RL_Fields", 123, "LocalName", std::string(600, 'x').c_str()));
   EXPECT_EQ((Rows{"1|L10", "2|L20", "3|Site of 'origin'", "4|L40"}), rows("SELECT PKey, LocalName FROM RL_Fields ORDER BY PKey"));
   EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Edits", 1, "LocalName", "x"));
-  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Fields", 1, "FieldName", "x"));
-  EXPECT_EQ((Rows{tsmf_error("UpdateAllAccessField", "Inappropriate use of this function; please read documentation")}),
-            engine_errors(smf()));
-  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Fields", 2, "LocalName", "L10"));
-  EXPECT_EQ((Rows{tsmf_error("UpdateAllAccessField", "UNIQUE constraint failed: RL_Fields.LocalName")}),
-            engine_errors(smf()));
+  refused(Edit_UpdateAllAccessField(smf(), "RL_Fields", 1, "FieldName", "x"),
+          {tsmf_error("UpdateAllAccessField", "Inappropriate use of this function; please read documentation")});
+  refused(Edit_UpdateAllAccessField(smf(), "RL_Fields", 2, "LocalName", "L10"),
+          {tsmf_error("UpdateAllAccessField", "UNIQUE constraint failed: RL_Fields.LocalName")});
 }

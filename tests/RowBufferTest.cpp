@@ -19,6 +19,8 @@ const char* const kSetup =
     " [Note] text NULL);"
     "INSERT INTO Codes VALUES (1, 'AK', 3, 1.5, 'n');";
 
+const char* const kNotInEdit = "Table named \"Codes\" is NOT in Edit mode!";
+
 class RowBuffer : public ::testing::Test {
  protected:
   int h() const { return file.handle(); }
@@ -28,41 +30,38 @@ class RowBuffer : public ::testing::Test {
     return allowed;
   }
   Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  // A call that answered -1 and left exactly these engine errors.
+  void refused(int result, const Rows& errors) {
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(errors, engine_errors(h()));
+  }
   OpenMetafile file{kSetup};
 };
 
 }  // namespace
 
 TEST_F(RowBuffer, ModesAndTheirRefusals) {
-  EXPECT_EQ(-1, Qb_Edit(h(), "NoSuch", 1));
-  EXPECT_EQ((Rows{writer_error("Edit", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
+  refused(Qb_Edit(h(), "NoSuch", 1), {writer_error("Edit", "Cannot find table named \"NoSuch\"")});
   EXPECT_EQ(0, Qb_Cancel(h(), "codes"));  // allowed in every mode
-
   EXPECT_EQ(0, Qb_Insert(h(), "codes"));
   EXPECT_EQ(0, Qb_Insert(h(), "CODES"));  // already inserting: nothing changes
-  EXPECT_EQ(-1, Qb_Edit(h(), "Codes", 1));
-  EXPECT_EQ((Rows{writer_error("Edit", "Table named \"Codes\" is NOT in Edit mode!")}), engine_errors(h()));
+  refused(Qb_Edit(h(), "Codes", 1), {writer_error("Edit", kNotInEdit)});
   EXPECT_EQ(0, Qb_Cancel(h(), "Codes"));
-
   EXPECT_EQ(0, Qb_Edit(h(), "Codes", 77));  // lookup tables are open for any PKey
   EXPECT_EQ(0, Qb_Edit(h(), "Codes", 77));
-  EXPECT_EQ(-1, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ((Rows{writer_error("Insert", "Table named \"Codes\" is NOT in Insert mode!")}), engine_errors(h()));
+  refused(Qb_Insert(h(), "Codes"), {writer_error("Insert", "Table named \"Codes\" is NOT in Insert mode!")});
   Qb_Cancel(h(), "Codes");
 
   // A second row while the first is being edited is refused, so the values
   // meant for it can never reach the first row.
   ASSERT_EQ(0, Qb_Edit(h(), "Codes", 1));
-  EXPECT_EQ(-1, Qb_Edit(h(), "Codes", 2));
-  EXPECT_EQ((Rows{writer_error("Edit", "Table named \"Codes\" is NOT in Edit mode!")}), engine_errors(h()));
+  refused(Qb_Edit(h(), "Codes", 2), {writer_error("Edit", kNotInEdit)});
   EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "first"));
   int pkey = 0;
   EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
   EXPECT_EQ(1, pkey);
   EXPECT_EQ((Rows{"1|first"}), rows("SELECT PKey, Note FROM Codes"));
-  EXPECT_EQ(-1, Qb_Post(h(), "Codes", &pkey));
-  EXPECT_EQ((Rows{writer_error("Post", "Table named \"Codes\" is NOT in insert or edit mode; cannot post")}),
-            engine_errors(h()));
+  refused(Qb_Post(h(), "Codes", &pkey), {writer_error("Post", "Table named \"Codes\" is NOT in insert or edit mode; cannot post")});
 }
 
 TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
@@ -79,21 +78,16 @@ TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
 }
 
 TEST_F(RowBuffer, SettingValues) {
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"));  // the mode is tested first
-  EXPECT_EQ((Rows{writer_error("SetFieldByName",
-                               "Table named \"Codes\" is NOT in insert or edit mode; cannot modify data")}),
-            engine_errors(h()));
+  // The mode is tested first.
+  refused(Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"),
+          {writer_error("SetFieldByName", "Table named \"Codes\" is NOT in insert or edit mode; cannot modify data")});
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"));
-  EXPECT_EQ((Rows{writer_error("SetFieldByName", "Cannot find field named \"NoSuchColumn\" in table named \"Codes\"")}),
-            engine_errors(h()));
-  for (int number : {0, -1, 6, INT_MIN}) {
-    EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", number, "x"));
-    EXPECT_EQ((Rows{writer_error("SetFieldByNumber", "Column number " + std::to_string(number) +
-                                                         "\" in table named \"Codes\" is out of range; assume "
-                                                         "1-based numbering")}),
-              engine_errors(h()));
-  }
+  refused(Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"),
+          {writer_error("SetFieldByName", "Cannot find field named \"NoSuchColumn\" in table named \"Codes\"")});
+  for (int number : {0, -1, 6, INT_MIN})
+    refused(Qb_SetFieldByNumber(h(), "Codes", number, "x"),
+            {writer_error("SetFieldByNumber", "Column number " + std::to_string(number) +
+                                                  "\" in table named \"Codes\" is out of range; assume 1-based numbering")});
   EXPECT_EQ(0, Qb_SetFieldByNumber(h(), "Codes", 5, "by number"));
   EXPECT_EQ(0, Qb_SetFieldByName(h(), "codes", "CODE", "AL"));
   EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "later value wins"));
@@ -104,13 +98,12 @@ TEST_F(RowBuffer, SettingValues) {
 }
 
 TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
+  std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
   for (const char* table : {"RL_Edits", "rl_edits"})
     for (const char* column : {"CompiledLogic", "compiledlogic"}) {
       ASSERT_EQ(0, Qb_Edit(h(), table, 1));
-      EXPECT_EQ(-1, Qb_SetFieldByName(h(), table, column, "DQ;"));
-      std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
-      EXPECT_EQ((Rows{writer_error("SetFieldByName", text), writer_error("SetFieldByName", text + "Use Edit_RecompileEditLogic instead")}),
-                engine_errors(h()));
+      refused(Qb_SetFieldByName(h(), table, column, "DQ;"),
+              {writer_error("SetFieldByName", text), writer_error("SetFieldByName", text + "Use Edit_RecompileEditLogic instead")});
       EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), table, 10, "DQ;"));
       Qb_Cancel(h(), table);
     }
@@ -143,10 +136,9 @@ TEST_F(RowBuffer, InsertAndUpdateStatements) {
   EXPECT_EQ(3, pkey);
 
   // An empty value in a numeric control-table column is refused by its check.
-  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldNumber", ""}}));
-  EXPECT_EQ((Rows{writer_error("post_edit", "CHECK constraint failed: typeof(FieldNumber) = 'integer'"),
-                  writer_error("post_edit", "SQL: UPDATE [RL_Fields] SET [FieldNumber] = '' WHERE PKey = 1;")}),
-            engine_errors(h()));
+  refused(edit_row(h(), "RL_Fields", 1, {{"FieldNumber", ""}}),
+          {writer_error("post_edit", "CHECK constraint failed: typeof(FieldNumber) = 'integer'"),
+           writer_error("post_edit", "SQL: UPDATE [RL_Fields] SET [FieldNumber] = '' WHERE PKey = 1;")});
   EXPECT_EQ(-99, insert_row(h(), "RL_Messages", {{"MessageNumber", "12"}}));
   EXPECT_EQ((Rows{writer_error("post_insert", "NOT NULL constraint failed: RL_Messages.Message"),
                   writer_error("post_insert", "SQL: INSERT INTO [RL_Messages] ([MessageNumber]) VALUES ( 12);")}),
@@ -154,47 +146,46 @@ TEST_F(RowBuffer, InsertAndUpdateStatements) {
 }
 
 TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
-  const char* layouts = "SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1";
+  auto layouts = [&] { return RawDB(file.path()).value("SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1"); };
   ASSERT_EQ(0, Qb_Edit(h(), "RL_Fields", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Fields", "FieldLength", "8"));
-  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  EXPECT_EQ("2", layouts());
   ASSERT_EQ(0, Qb_Cancel(h(), "RL_Fields"));
-  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
-
+  EXPECT_EQ("2", layouts());
   // A post that fails keeps them too.
   EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8"}, {"LocalName", "L2"}}));
-  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  EXPECT_EQ("2", layouts());
   EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "5"}, {"LocalName", "Same length"}}));
-  EXPECT_EQ("2", RawDB(file.path()).value(layouts));
+  EXPECT_EQ("2", layouts());
   EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8"}}));
-  EXPECT_EQ("0", RawDB(file.path()).value(layouts));
+  EXPECT_EQ("0", layouts());
   EXPECT_EQ((Rows{"8|Same length"}), rows("SELECT FieldLength, LocalName FROM RL_Fields WHERE PKey = 1"));
   // Inserting compares nothing.
   EXPECT_EQ(3, insert_row(h(), "RL_Fields", {{"FieldNumber", "3"}, {"FieldName", "F3"}, {"LocalName", "L3"}, {"FieldLength", "9"}}));
 }
 
 TEST_F(RowBuffer, ValidateUnique) {
+  // "unique|clash" after a check of the value in the column.
+  auto check = [&](const char* table, const char* column, const char* value) {
+    int isUnique = -1, clash = -1;
+    EXPECT_EQ(0, Qb_ValidateUnique(h(), table, 0, column, value, &isUnique, &clash));
+    return std::to_string(isUnique) + "|" + std::to_string(clash);
+  };
   int isUnique = -1, clash = -1;
-  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 1, "FieldName", "F1", &isUnique, &clash));
-  EXPECT_EQ(1, isUnique);
-  EXPECT_EQ(0, clash);
-  EXPECT_EQ(0, Qb_ValidateUnique(h(), "rl_fields", 0, "fieldname", "f1", &isUnique, &clash));  // collate nocase
-  EXPECT_EQ(0, isUnique);
-  EXPECT_EQ(1, clash);
-  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 0, "FieldNumber", "2", &isUnique, &clash));
-  EXPECT_EQ(2, clash);
+  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 1, "FieldName", "F1", &isUnique, &clash));  // the row itself
+  EXPECT_EQ("1|0", std::to_string(isUnique) + "|" + std::to_string(clash));
+  EXPECT_EQ("0|1", check("rl_fields", "fieldname", "f1"));  // collate nocase
+  EXPECT_EQ("0|2", check("RL_Fields", "FieldNumber", "2"));
   ASSERT_EQ(2, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Code", "AL"}}));
-  EXPECT_EQ(0, Qb_ValidateUnique(h(), "Codes", 0, "Note", "O'Brien", &isUnique, &clash));
-  EXPECT_EQ(2, clash);
+  EXPECT_EQ("0|2", check("Codes", "Note", "O'Brien"));
 
   isUnique = clash = 7;
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "NoSuch", 0, "Note", "x", &isUnique, &clash));
-  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash));
-  EXPECT_EQ((Rows{writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")}),
-            engine_errors(h()));
+  refused(Qb_ValidateUnique(h(), "NoSuch", 0, "Note", "x", &isUnique, &clash),
+          {writer_error("ValidateUnique", "Cannot find table named \"NoSuch\"")});
+  refused(Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash),
+          {writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")});
   EXPECT_EQ(7, isUnique);
   EXPECT_EQ(7, clash);
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash));
-  EXPECT_EQ((Rows{tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")}), engine_errors(h()));
+  refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash),
+          {tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")});
 }

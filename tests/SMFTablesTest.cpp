@@ -27,7 +27,7 @@ int upgrade(const std::string& path, char* message, int length, const char* vers
 }
 }  // namespace
 
-TEST(SMFTables, CreatesTheSchemaTextsByteForByte) {
+TEST(SMFTables, CreatesTheSchemaTextsByteForByteAndTheirConstraintsHold) {
   TempDir dir;
   ASSERT_TRUE(create_metafile(dir.file("m.db")));
   RawDB raw(dir.file("m.db"));
@@ -64,12 +64,7 @@ TEST(SMFTables, CreatesTheSchemaTextsByteForByte) {
   EXPECT_EQ((Rows{"1|1|0|This edit has no default error message|<null>"}),
             raw.rows("SELECT * FROM RL_Messages"));
   EXPECT_EQ("0", raw.value("SELECT count(*) FROM RL_Edits"));
-}
-
-TEST(SMFTables, SchemaConstraintsHold) {
-  TempDir dir;
-  ASSERT_TRUE(create_metafile(dir.file("m.db")));
-  RawDB raw(dir.file("m.db"));
+  // The constraints of the other tables hold.
   ASSERT_EQ(SQLITE_OK, raw.exec("PRAGMA foreign_keys = 1;"
                                 "INSERT INTO RL_Agencies(AdminCode, OrgName) VALUES('AG2', 'Two');"
                                 "INSERT INTO RL_Agencies(AdminCode, OrgName) VALUES('AG3', 'Three');" +

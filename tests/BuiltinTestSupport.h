@@ -1,0 +1,99 @@
+// Helpers of the tests of the built-ins and the interpreter: values computed
+// by edits that the engine compiles, and failures of such edits or of compiled
+// logic written by hand (the compiler refuses what those probe, such as a
+// parenthesis inside a literal or a call inside a call's arguments).
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "RunTestSupport.h"
+
+const char* const kOpenParen = "TLibFuncs::check_open_paren\xBB" "syntax error: expected opening parenthesis";
+
+// An engine error of the built-in library.
+inline std::string lib(const std::string& method, const std::string& message = "") {
+  return "TLibFuncs::" + method + "\xBB" + message;
+}
+
+class BuiltinTest : public RunTest {
+ protected:
+  // The value of an integer expression computed by an edit over the record,
+  // or the edit's failure with its engine errors.
+  std::string value(const std::string& expression, const std::string& record = "") {
+    return only_value("int r;\nr = " + expression + ";\nreturn PASS;", record);
+  }
+  // The value of a text expression, stored in a variable of 40 characters.
+  std::string text(const std::string& expression, const std::string& record = "") {
+    return only_value("char r[40];\nstrcpy(r, " + expression + ");\nreturn PASS;", record);
+  }
+  // An expression and the value an edit computes for it.
+  struct Expected {
+    std::string expression;
+    std::string value;
+  };
+  void expect_values(std::initializer_list<Expected> cases, const std::string& record = "") {
+    for (const Expected& c : cases) EXPECT_EQ(c.value, value(c.expression, record)) << c.expression;
+  }
+  void expect_texts(std::initializer_list<Expected> cases, const std::string& record = "") {
+    for (const Expected& c : cases) EXPECT_EQ(c.value, text(c.expression, record)) << c.expression;
+  }
+  // Logic and what it gives: the variables after it, or its engine errors.
+  struct LogicCase {
+    std::string logic;
+    Rows rows;
+  };
+  // The variables after the logic, as "name=value" in name order.
+  void expect_variables(std::initializer_list<LogicCase> cases, const std::string& record = "") {
+    for (const LogicCase& c : cases) EXPECT_EQ(c.rows, values_after(c.logic + "\nreturn PASS;", record)) << c.logic;
+  }
+  // The engine errors of a run of an edit that stops on its logic, but the
+  // run-time's own last entry that names the edit.
+  Rows failure(const std::string& logic) {
+    RunResult result = run_edit(logic);
+    EXPECT_EQ(-1, result.result) << logic;
+    return without_edit_entry(engine_errors(smf()));
+  }
+  // Logic, or compiled logic written by hand (it starts with "@"), that
+  // stops the run, delivering nothing, with these engine errors and the
+  // entry naming the edit.
+  void expect_failures(std::initializer_list<LogicCase> cases) {
+    for (const LogicCase& c : cases) {
+      RunResult result = c.logic[0] == '@' ? hand_run(c.logic) : run_edit(c.logic);
+      EXPECT_EQ(-1, result.result) << c.logic;
+      EXPECT_EQ(Rows{}, result.messages) << c.logic;
+      EXPECT_EQ(c.rows, without_edit_entry(engine_errors(smf()))) << c.logic;
+    }
+  }
+  // Runs an edit "Hand Hn" whose compiled logic is written by hand and whose
+  // failure message is 101: the number of failed edits, or -1 when the logic
+  // stops the run.
+  int failed_with(const std::string& compiled) {
+    RunResult result = hand_run(compiled);
+    return result.result == 0 ? result.failed : -1;
+  }
+  RunResult hand_run(const std::string& compiled) {
+    std::string tag = "H" + std::to_string(++Hands);
+    add_edit(tag, "Hand " + tag, "return PASS;", {}, 101);
+    set_compiled(tag, compiled);
+    add_to_set("S" + tag, tag);
+    return run("1", 0, "S" + tag);
+  }
+
+ private:
+  std::string only_value(const std::string& logic, const std::string& record) {
+    Rows values = values_after(logic, record);
+    if (values.size() == 1 && values[0].rfind("r=", 0) == 0) return values[0].substr(2);
+    std::string failure;
+    for (const std::string& row : values) failure += row + "\n";
+    return failure;
+  }
+  static Rows without_edit_entry(Rows errors) {
+    EXPECT_FALSE(errors.empty());
+    if (errors.empty()) return errors;
+    EXPECT_EQ(0u, errors.back().rfind("TRunEdits::process_edit\xBB" "Edit: ", 0)) << errors.back();
+    errors.pop_back();
+    return errors;
+  }
+  int Hands = 0;
+};
