@@ -111,7 +111,7 @@ TEST_F(SQLQueryFixture, ParameterizedSelects) {
   EXPECT_TRUE(Db.CloseDatabase()) << "every prepared statement was finalized";
 }
 
-TEST_F(SQLQueryFixture, BusyFirstStepsAreRetried) {
+TEST_F(SQLQueryFixture, BusyFirstStepsWaitForTheLock) {
   TSQLQuery query(&Db);
   TFastSQLQuery fast(&Db);
   query.SetSQLText("SELECT a FROM t ORDER BY a", false);
@@ -119,7 +119,7 @@ TEST_F(SQLQueryFixture, BusyFirstStepsAreRetried) {
   ASSERT_TRUE(query.SetIsActive(true) && query.SetIsActive(false));  // read the schema before the lock is taken
   ASSERT_TRUE(fast.SetIsActive(true) && fast.SetIsActive(false));
 
-  // A lock that stays fails the open after the retries; one that goes is waited for.
+  // A lock that stays fails the open once the busy bound has passed; one that goes is waited for.
   RawDB other(Path);
   ASSERT_EQ(SQLITE_OK, other.exec("BEGIN EXCLUSIVE"));
   auto start = std::chrono::steady_clock::now();
