@@ -140,7 +140,11 @@ class TRunEdits {
 
   // Interpreter.
   TToken* read_token(bool pushOperand);
-  int interpret_block(TTokenID terminator);
+  void reading_failed();
+  [[noreturn]] void unclosed(char opener);
+  // Runs statements up to the terminator (0: the end of the main logic); the
+  // opener names what the block belongs to when the text ends before it.
+  int interpret_block(TTokenID terminator, char opener = 0);
   void declare_variables(TTokenID type);
   void declare(const char* name, size_t length, int kind, size_t size, const void* key = nullptr);
   int find_variable(const char* name, size_t length) const;
@@ -153,7 +157,7 @@ class TRunEdits {
   int ExecuteWHILE(int jump);
   int ExecuteFOR(int jump);
   int ExecuteDO(int jump);
-  void run_controlled_part();
+  void run_controlled_part(char keyword);
   bool else_follows();
   TValueWord evaluate_condition();
   void eval0_variables(TValueWord& result);

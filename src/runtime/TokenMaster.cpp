@@ -15,8 +15,10 @@ const size_t kCargoGrowth = 20;
 const size_t kSmallCargo = 100;
 const size_t kFieldDigits = 20;
 const size_t kJumpWidth = 4;
+// A string's length field holds the tens of lengths up to 999 in one byte.
+const int kMaxStringTens = 99;
 
-enum { kNoFault, kUnknownByte, kPastEnd };
+enum { kNoFault, kUnknownByte, kPastEnd, kDamagedLength };
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -107,9 +109,12 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
         token.Fault = kPastEnd;
         break;
       }
-      int count = (text[pos + 2] - '0') * 10 + (text[pos + 3] - '0');
-      if (count < 0) token.Fault = kPastEnd;
-      else operand(pos + 4, static_cast<size_t>(count));
+      // The tens byte runs from "0" up to 99 past it; the units are a digit.
+      if (text[pos + 2] < '0' || text[pos + 2] > '0' + kMaxStringTens || !is_digit(text[pos + 3])) {
+        token.Fault = kDamagedLength;
+        break;
+      }
+      operand(pos + 4, static_cast<size_t>((text[pos + 2] - '0') * 10 + (text[pos + 3] - '0')));
       break;
     }
     case '#': {
@@ -137,8 +142,14 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
         token.Fault = kPastEnd;
         break;
       }
-      size_t count = 0;
-      for (size_t i = 1; i <= 3 && is_digit(text[pos + i]); ++i) count = count * 10 + (text[pos + i] - '0');
+      // Three digits of a length from 1 up: anything else is no length field.
+      const unsigned char* field = text + pos + 1;
+      bool digits = is_digit(field[0]) && is_digit(field[1]) && is_digit(field[2]);
+      size_t count = digits ? (field[0] - '0') * 100 + (field[1] - '0') * 10 + (field[2] - '0') : 0;
+      if (count == 0) {
+        token.Fault = kDamagedLength;
+        break;
+      }
       if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + token.OperandPos, count);
       break;
     }
@@ -242,7 +253,12 @@ void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
 void TTokenMaster::fault(const TDecodedToken& token) {
   std::string character(1, static_cast<char>(token.Compiled));
   if (token.Fault == kUnknownByte) fail("GetCompiledToken", "Token [" + character + "] not found");
-  fail("GetCompiledToken", "Token [" + character + "] runs past the end of the compiled logic");
+  if (token.Fault == kDamagedLength) fail("GetCompiledToken", "Token [" + character + "] has a damaged length field");
+  PastEnd(token.Compiled);
+}
+
+void TTokenMaster::PastEnd(char opener) {
+  fail("GetCompiledToken", "Token [" + std::string(1, opener) + "] runs past the end of the compiled logic");
 }
 
 TToken* TTokenMaster::GetHardToken(TTokenID expected) {
@@ -289,10 +305,14 @@ bool TTokenMaster::IsCargoText(const char* address) const {
   return false;
 }
 
-void TTokenMaster::MovePosBy(int distance) {
+void TTokenMaster::CheckMoveBy(int distance) const {
   if (distance < 1) fail("MovePos", "move_by must be > 0");
   if (FPos + static_cast<size_t>(distance) > FLength)
     fail("MovePosBy", "move_by value falls outside range of compiled logic");
+}
+
+void TTokenMaster::MovePosBy(int distance) {
+  CheckMoveBy(distance);
   FPos += static_cast<size_t>(distance);
 }
 
@@ -305,7 +325,7 @@ void TTokenMaster::SkipNewLines() {
   while (FPos < FLength && FCompiledLogic[FPos] == '\n') ++FPos;
 }
 
-void TTokenMaster::fail(const char* method, const std::string& message) {
+void TTokenMaster::fail(const char* method, const std::string& message) const {
   FEnginePump->AddError("TTokenMaster", method, message);
   throw std::runtime_error("");
 }

@@ -176,6 +176,12 @@ class TTokenMaster {
   void SavePos() { FSavedPos = FPos; }
   void RestorePos() { FPos = FSavedPos; }
   void MovePosBy(int distance);
+  // Fails as MovePosBy would, without moving: a jump is refused before the
+  // part it would skip runs.
+  void CheckMoveBy(int distance) const;
+  // Fails the reading: what the opener starts (a block, a controlled
+  // statement, a function) runs past the end of the text.
+  [[noreturn]] void PastEnd(char opener);
   void MovePosTo(size_t pos);
   // Sets the read position back to one read before; the end is allowed.
   void SetPos(size_t pos) { FPos = pos < FLength ? pos : FLength; }
@@ -185,7 +191,7 @@ class TTokenMaster {
   void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
   char* push_cargo_slowly(const char* text, size_t length);
   [[noreturn]] void fault(const TDecodedToken& token);
-  [[noreturn]] void fail(const char* method, const std::string& message);
+  [[noreturn]] void fail(const char* method, const std::string& message) const;
 
   const char* FCompiledLogic = "";
   size_t FLength = 0;
