@@ -11,6 +11,13 @@ namespace {
 
 class ExternalLibraries : public RunTest {
  protected:
+  // CITY is declared shorter than its text, so a lookup moves the buffer of
+  // a character variable of that name to a larger one.
+  ExternalLibraries()
+      : RunTest("CREATE TABLE CITIES([PKey] integer not null primary key, [CODE] varchar(5), [CITY] varchar(2));"
+                "INSERT INTO CITIES VALUES (1,'1','Springfield');"
+                "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('CITIES',1);") {}
+
   // The registry outlives every metafile: each test starts and ends with none loaded.
   void SetUp() override { ClearExternalDLLs(); }
   void TearDown() override { ClearExternalDLLs(); }
@@ -48,6 +55,17 @@ TEST_F(ExternalLibraries, EachArgumentIsOneWord) {
                          "age = externaldll(\"queltprobe\", 3, #S\"Age\");\nn = externaldll(\"queltprobe\", 4, buffer);\n"
                          "return PASS;",
                          "M045"));
+}
+
+TEST_F(ExternalLibraries, VariablesArePassedAsTheCallFindsThem) {
+  // A later argument moves the variable's buffer: the library reads and
+  // writes the buffer the variable has when it is called.
+  EXPECT_EQ((Rows{"city=Springfield", "found=1", "n=11"}),
+            values_after("char city[1];\nint n, found;\n"
+                         "n = externaldll(\"queltprobe\", 3, city, found = lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
+  EXPECT_EQ((Rows{"city=ok!", "n=0"}),
+            values_after("char city[1];\nint n;\n"
+                         "n = externaldll(\"queltprobe\", 4, city, lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
 }
 
 TEST_F(ExternalLibraries, AtMostTenExtraWordsArePassed) {

@@ -82,6 +82,8 @@ class TRunEdits {
   // The text a value refers to: a cargo slot in use or a character variable's
   // buffer; null when the value is an integer.
   const char* ValueText(TValueWord value) const;
+  // The character variable whose buffer the value points into, or null.
+  TVariable* TextVariable(TValueWord value) const;
   void process_edit();
 
   // Shared with the expression plans.

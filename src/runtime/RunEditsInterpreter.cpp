@@ -127,9 +127,14 @@ bool TRunEdits::current_is(TTokenID id) const { return FCurrentToken != nullptr 
 const char* TRunEdits::ValueText(TValueWord value) const {
   const char* text = reinterpret_cast<const char*>(value);
   if (text == nullptr) return nullptr;
-  if (FTokenMaster->IsCargoText(text)) return text;
+  if (FTokenMaster->IsCargoText(text) || TextVariable(value) != nullptr) return text;
+  return nullptr;
+}
+
+TVariable* TRunEdits::TextVariable(TValueWord value) const {
+  const char* text = reinterpret_cast<const char*>(value);
   for (size_t i = 0; i < FVariablesInUse; ++i)
-    if (FVariables[i]->HoldsText(text)) return text;
+    if (FVariables[i]->HoldsText(text)) return FVariables[i];
   return nullptr;
 }
 
