@@ -94,6 +94,21 @@ TEST_F(ExternalLibraries, LibrariesAreRegisteredByTheirLowerCasedName) {
   EXPECT_NE(nullptr, GetExternalDLL("queltprobe"));
 }
 
+TEST_F(ExternalLibraries, TheRegistryStaysBounded) {
+  // Names made at run time, all of one file: the registry is emptied when
+  // full, and every call still reaches the library.
+  EXPECT_EQ((Rows{"calls=100", "i=100", "name=queltprobe." + std::string(100, 'x')}),
+            values_after("char name[120];\nint i, calls;\nstrcpy(name, \"queltprobe.\");\nwhile (i < 100) {\n"
+                         "  strcat(name, \"x\");\n  calls = calls + externaldll(name, 2, 1);\n  i = i + 1;\n}\n"
+                         "return PASS;"));
+  int registered = 0;
+  for (size_t length = 1; length <= 100; ++length)
+    registered += GetExternalDLL("queltprobe." + std::string(length, 'x')) != nullptr;
+  EXPECT_LT(0, registered);
+  EXPECT_GE(kMaxExternalDLLs, registered);
+  EXPECT_NE(nullptr, GetExternalDLL("queltprobe." + std::string(100, 'x')));
+}
+
 TEST_F(ExternalLibraries, LibrariesThatCannotBeCalledFailTheRun) {
   EXPECT_EQ((Rows{lib_error("syntax error: expected comma between first and second parameters"), edit_error("T1")}),
             failure("externaldll(\"queltprobe\")"));

@@ -40,6 +40,7 @@ RLt_ExternalDLL* GetExternalDLL(const std::string& name) {
 }
 
 int AddExternalDLL(const std::string& name, void* handle, void* entry) {
+  if (registry().size() >= static_cast<size_t>(kMaxExternalDLLs)) ClearExternalDLLs();
   registry().emplace_back(new RLt_ExternalDLL{name, handle, entry});
   return static_cast<int>(registry().size());
 }

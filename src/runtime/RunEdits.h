@@ -68,6 +68,7 @@ class TRunEdits {
   bool IsBusy() const { return FBusy; }
   // A debugging run calls the host back at every line.
   bool IsDebugging() const { return FDebugging; }
+  const TLibFuncs* GetLibFuncs() const { return FLibFuncs; }
 
   // Interpreter services, also used by the built-in library.
   TValueWord EvaluateExpression();
