@@ -160,17 +160,23 @@ TEST_F(DamagedLogic, CutLoopsEndTheRun) {
 }
 
 TEST_F(DamagedLogic, DamagedLengthFieldsAreRefused) {
-  // Names and numbers: three digits of a length from 1; strings: a tens byte
-  // from "0" to 99 past it and a units digit.
+  // Names and numbers: three digits of a length from 1, and a number's length
+  // takes in digits only; strings: a tens byte from "0" to 99 past it and a
+  // units digit.
   for (const char* logic : kLoops) {
     std::string compiled = compiled_of(logic);
     std::vector<std::string> damaged;
     std::string tokens;
     for (size_t pos = 0; pos < compiled.size(); ++pos) {
       char token = compiled[pos];
-      bool number = (token == 'N' || token == 'U') && compiled.find_first_not_of("0123456789", pos + 1) == pos + 4;
-      if (!number && token != '"') continue;
-      for (const char* field : {"0\xFF" "0", number ? "-01" : "00x", number ? "000" : "0/0"}) {
+      std::vector<std::string> fields{"0\xFF" "0", "00x", "0/0"};
+      if ((token == 'N' || token == 'U') && compiled.find_first_not_of("0123456789", pos + 1) == pos + 4) {
+        fields = {"0\xFF" "0", "-01", "000"};
+        if (token == 'U') fields.push_back("00" + std::to_string(std::stoi(compiled.substr(pos + 1, 3)) + 1));
+      } else if (token != '"') {
+        continue;
+      }
+      for (const std::string& field : fields) {
         damaged.push_back(compiled);
         damaged.back().replace(pos + 1, 3, field);
         tokens += token;

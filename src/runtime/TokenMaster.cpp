@@ -2,6 +2,7 @@
 // decoding of each read position.
 #include "runtime/TokenMaster.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -150,7 +151,13 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
         token.Fault = kDamagedLength;
         break;
       }
-      if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + token.OperandPos, count);
+      if (!operand(pos + 4, count) || c != 'U') break;
+      // A number is digits only: a longer length would take in the next token.
+      const unsigned char* number = text + token.OperandPos;
+      if (std::find_if_not(number, number + count, is_digit) != number + count)
+        token.Fault = kDamagedLength;
+      else
+        token.Number = wrapped_number(text + token.OperandPos, count);
       break;
     }
     case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T':
