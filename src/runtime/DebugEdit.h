@@ -72,7 +72,8 @@ class TDebugEdit {
 
   void ParseEditLogic(const std::string& source);
   void ParseCompiledLogic(const std::string& compiled);
-  // The line that holds a compiled-logic position, -1 when there are no lines.
+  // The source line that holds a compiled-logic position, -1 when there are
+  // no lines; and where a source line starts in the compiled logic.
   int FindCompiledLogicLine(size_t position) const;
   int GetPosAtLine(int line) const;
   int GetEditLogicLinesCount() const { return static_cast<int>(FSourceLines.size()); }
@@ -99,4 +100,7 @@ class TDebugEdit {
   std::map<int, TDebugLine*> FLines;
   std::vector<int> FCompiledLineStarts;
   std::vector<std::string> FSourceLines;
+  // The blank lines that open the source: the compiler keeps no line mark
+  // for them, so compiled line k is source line k plus these.
+  int FSkippedLines = 0;
 };
