@@ -74,8 +74,6 @@ class TLibFuncs {
   // lookup called by a later argument may assign the variable).
   const char* kept_text_argument();
   int32_t integer_argument() { return static_cast<int32_t>(argument()); }
-  // A string result: a copy on the cargo stack.
-  TValueWord string_result(const std::string& text);
   void record(const char* method, const std::string& message);
   // Records the message, then fails with an empty text.
   [[noreturn]] void fail(const char* method, const std::string& message);

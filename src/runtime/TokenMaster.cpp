@@ -52,9 +52,6 @@ int32_t jump_value(const unsigned char* field, size_t count) {
 
 }  // namespace
 
-TToken::TToken(const char* text, TTokenID id, TTokenType type, char compiled)
-    : FSpelling(text != nullptr ? text : ""), FTokenID(id), FTokenType(type), FCompiled(compiled) {}
-
 TCargo::TCargo(size_t n) : FSize(n >= kSmallCargo ? n + 1 : kSmallCargo + 1) {
   FBuffer = static_cast<char*>(malloc(FSize));
   if (FBuffer == nullptr) throw std::bad_alloc();
@@ -205,34 +202,20 @@ void TDecodedLogic::read_header() {
 TTokenMaster::TTokenMaster(TEngineErrorsPump* pump) : FEnginePump(pump) {
   FEndToken.AtEnd = true;
   FLast = &FEndToken;
-  for (TToken*& token : FTokens) token = nullptr;
-  for (int c = 0; c < 127; ++c) FTokens[c] = new TToken(" ", 0, 0, ' ');
-  add_token("#", '#', 0, '#');
-  add_token("{", '{', 1, '{');
-  add_token("}", '}', 1, '}');
-  add_token("'", '\'', 2, '\'');
-  for (const char* p = "().:;[]"; *p != '\0'; ++p) add_token(std::string(1, *p).c_str(), *p, 3, *p);
-  add_token("libfnc", 'M', 5, 'M');
-  add_token("funccall", 'm', 5, 'm');
-  add_token("function", 'n', 5, 'n');
-  add_token("var", 'N', 6, 'N');
-  add_token("return", 'D', 7, 'D');
-  add_token("char", 'H', 7, 'H');
-  add_token("int", 'I', 7, 'I');
-  add_token("number", 'U', 8, 'U');
-  const struct { const char* Spelling; char Compiled; TTokenID Id; } constants[] = {
-      {"dt_today", 'O', 'O'}, {"dt_unknown", 'P', 'P'}, {"fail", 'Q', 48},       {"pass", 'R', 49},
-      {"dt_max", 'S', 50},    {"dt_exact", 'T', 51},    {"dt_empty", 'W', 'W'},  {"dt_valid", 'X', 'X'},
-      {"dt_missing", 'Y', 'Y'}, {"dt_error", 'Z', 'Z'}, {"dt_day_empty", 'y', 'y'}, {"dt_month_empty", 'z', 'z'}};
-  for (const auto& constant : constants) add_token(constant.Spelling, constant.Id, 9, constant.Compiled);
-  const struct { const char* Spelling; char Compiled; } operators[] = {
-      {"!", '!'}, {"mod", '%'}, {"&&", '&'}, {"*", '*'}, {"+", '+'},  {",", ','},  {"-", '-'}, {"/", '/'},
-      {"<", '<'}, {"=", '='},   {">", '>'},  {"==", 'E'}, {">=", 'G'}, {"!=", 'J'}, {"<=", 'K'}, {"||", '|'}};
-  for (const auto& op : operators) add_token(op.Spelling, op.Compiled, 10, op.Compiled);
-  add_token("\"", 11, 11, '"');
-  const struct { const char* Spelling; char Compiled; } keywords[] = {
-      {"else", 'A'}, {"while", 'B'}, {"for", 'C'}, {"if", 'F'}, {"do", 'L'}};
-  for (const auto& keyword : keywords) add_token(keyword.Spelling, keyword.Compiled, 14, keyword.Compiled);
+  // A character without a row reads as a blank token.
+  for (TToken*& token : FTokens) token = new TToken(0, 0, ' ');
+  add_tokens("#", 0);
+  add_tokens("{}", 1);
+  add_tokens("'", 2);
+  add_tokens("().:;[]", 3);
+  add_tokens("Mmn", 5);  // built-in call, user-function call and definition
+  add_tokens("N", 6);
+  add_tokens("DHI", 7);  // return, char, int
+  add_tokens("U", 8);
+  add_tokens("OPQRSTWXYZyz", 9);
+  add_tokens("!%&*+,-/<=>EGJK|", 10);
+  add_tokens("\"", 11);
+  add_tokens("ABCFL", 14);  // else, while, for, if, do
   FCargo.reserve(kInitialCargoSlots);
   for (size_t i = 0; i < kInitialCargoSlots; ++i) FCargo.push_back(new TCargo(kSmallCargo));
   FCargoCapacity = kInitialCargoSlots;
@@ -243,10 +226,15 @@ TTokenMaster::~TTokenMaster() {
   for (TToken* token : FTokens) delete token;
 }
 
-void TTokenMaster::add_token(const char* spelling, TTokenID id, TTokenType type, char compiled) {
-  TToken*& slot = FTokens[static_cast<unsigned char>(compiled)];
-  delete slot;
-  slot = new TToken(spelling, id, type, compiled);
+// A token's identity is its character, but for the string constant's (11)
+// and those of the named constants of values 0 to 3 (their digits).
+void TTokenMaster::add_tokens(const char* characters, TTokenType type) {
+  for (const char* c = characters; *c != '\0'; ++c) {
+    TTokenID id = *c == '"' ? 11 : *c >= 'Q' && *c <= 'T' ? '0' + (*c - 'Q') : *c;
+    TToken*& slot = FTokens[static_cast<unsigned char>(*c)];
+    delete slot;
+    slot = new TToken(id, type, *c);
+  }
 }
 
 void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
@@ -326,10 +314,6 @@ void TTokenMaster::MovePosBy(int distance) {
 void TTokenMaster::MovePosTo(size_t pos) {
   if (pos >= FLength) fail("MovePosTo", "move_to must be < length of compiled logic");
   FPos = pos;
-}
-
-void TTokenMaster::SkipNewLines() {
-  while (FPos < FLength && FCompiledLogic[FPos] == '\n') ++FPos;
 }
 
 void TTokenMaster::fail(const char* method, const std::string& message) const {
