@@ -48,6 +48,8 @@ class TFieldDef {
   TEditDataType GetDataType() const { return DataType; }
   int GetColumnSize() const { return ColumnSize; }
   bool GetIsNullable() const { return IsNullable; }
+  bool GetIsPrimaryKey() const { return IsPrimaryKey; }
+  bool GetIsAutoInc() const { return IsAutoInc; }
   bool GetIsTriggerField() const { return IsTriggerField; }
   void SetIsTriggerField(bool flag) { IsTriggerField = flag; }
 
