@@ -166,7 +166,7 @@ TEST_F(DamagedLogic, DamagedLengthFieldsAreRefused) {
       std::vector<std::string> fields{"0\xFF" "0", "00x", "0/0"};
       if ((token == 'N' || token == 'U') && compiled.find_first_not_of("0123456789", pos + 1) == pos + 4) {
         fields = {"0\xFF" "0", "-01", "000"};
-        char longer[8];
+        char longer[16];
         snprintf(longer, sizeof longer, "%03d", std::stoi(compiled.substr(pos + 1, 3)) + 1);
         if (token == 'U') fields.push_back(longer);
       } else if (token != '"') {
