@@ -2,38 +2,73 @@
 // with -1 and engine errors that say why, never a crash, a hang or a read
 // outside the text.
 #include "RunTestSupport.h"
+#include "storage/Utility.h"
 
 namespace {
 
-class DamagedLogic : public RunTest {
- protected:
-  // The engine errors of a run of an edit whose compiled logic is `compiled`.
-  Rows errors_of(const std::string& compiled) {
-    std::string tag = "D" + std::to_string(++Count);
-    add_edit(tag, "Damaged " + tag, "return PASS;");
-    set_compiled(tag, compiled);
-    add_to_set("S" + tag, tag);
-    int failed = 0;
-    EXPECT_EQ(-1, Edit_RunEdits(smf(), ("S" + tag).c_str(), "L1", "1", 0, &failed, nullptr, nullptr)) << compiled;
-    return engine_errors(smf());
-  }
-  int Count = 0;
+// The entries that name the damaged edit, whichever it is.
+const char* const kEdit = "TRunEdits::process_edit\xBB" "Edit: Damaged";
+const char* const kReading = "TRunEdits::GetCompiledToken\xBB" "Edit: Damaged";
+
+const size_t kFirstKey = 10000;
+
+struct Outcome {
+  int result;
+  Rows errors;  // the entries that name the edit shown as kEdit and kReading
 };
 
-// The entries that name the damaged edit, by its number.
-std::string edit(int n) {
-  std::string tag = "D" + std::to_string(n);
-  return "TRunEdits::process_edit\xBB" "Edit: Damaged " + tag + " [Tag: " + tag + "]";
-}
-std::string reading(int n) { return "TRunEdits::GetCompiledToken\xBB" "Edit: Damaged D" + std::to_string(n); }
+class DamagedLogic : public RunTest {
+ protected:
+  // Runs an edit of each compiled text in a set of its own; the edits are
+  // written in one transaction, as there may be hundreds.
+  std::vector<Outcome> run_all(const std::vector<std::string>& texts) {
+    std::string sql = "BEGIN;";
+    for (size_t i = 0; i < texts.size(); ++i) {
+      std::string tag = "D" + std::to_string(Count + i);
+      // Keys apart from those of the edits that add_edit makes.
+      sql += "INSERT INTO RL_Edits(PKey,AgencyPKey,EditTag,EditName,MessagePKey,CompiledLogic) VALUES (" +
+             std::to_string(kFirstKey + Count + i) + ",2,'" + tag +
+             "','Damaged " + tag + "',1,'" + quote_sql_value(texts[i]) + "');"
+             "INSERT INTO RL_EditSets(EditSetTag,EditSetName) VALUES ('S" + tag + "','Set " + tag + "');"
+             "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) SELECT s.PKey, e.PKey FROM RL_EditSets s, "
+             "RL_Edits e WHERE s.EditSetTag = 'S" + tag + "' AND e.EditTag = '" + tag + "';";
+    }
+    exec(sql + "COMMIT;");
+    std::vector<Outcome> outcomes;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      std::string set = "SD" + std::to_string(Count++);
+      int failed = 0;
+      Outcome outcome{Edit_RunEdits(smf(), set.c_str(), "L1", "1", 0, &failed, nullptr, nullptr), engine_errors(smf())};
+      for (std::string& error : outcome.errors)
+        for (const char* entry : {kEdit, kReading})
+          if (error.rfind(std::string(entry) + " D", 0) == 0) error = entry;
+      outcomes.push_back(outcome);
+    }
+    return outcomes;
+  }
+  // The engine errors of the run of one text, which must fail.
+  Rows errors_of(const std::string& compiled) {
+    Outcome outcome = run_all({compiled}).at(0);
+    EXPECT_EQ(-1, outcome.result) << compiled;
+    return outcome.errors;
+  }
+  std::string compiled_of(const std::string& logic) {
+    std::string tag = "C" + std::to_string(++Compiled);
+    add_edit(tag, "Compiled " + tag, logic);
+    return rows("SELECT CompiledLogic FROM RL_Edits WHERE EditTag = '" + tag + "'").at(0);
+  }
+  int Count = 0;
+  int Compiled = 0;
+};
+
 std::string reader(const std::string& message) { return "TTokenMaster::GetCompiledToken\xBB" + message; }
 
 }  // namespace
 
 TEST_F(DamagedLogic, TokensThatCannotBeRead) {
-  EXPECT_EQ((Rows{reader("Token [\x80] not found"), reading(1), edit(1)}), errors_of("@\x80;"));
+  EXPECT_EQ((Rows{reader("Token [\x80] not found"), kReading, kEdit}), errors_of("@\x80;"));
   // Operands that would run past the end of the text.
-  for (std::string text : {"@\"099ab;", "@F", "@F  1", "@N9x9abc", "@M", "@m", "@'", "@U005123"}) {
+  for (std::string text : {"@\"099ab;", "@F", "@F  1", "@N009abc", "@M", "@m", "@'", "@U005123"}) {
     Rows errors = errors_of(text);
     ASSERT_EQ(3u, errors.size()) << text;
     EXPECT_EQ(reader(std::string("Token [") + text[text.find_first_of("\"FNMm'U")] +
@@ -43,23 +78,39 @@ TEST_F(DamagedLogic, TokensThatCannotBeRead) {
   }
 }
 
-TEST_F(DamagedLogic, JumpsAndHeadersOutsideTheText) {
-  EXPECT_EQ((Rows{"TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic", edit(1)}),
-            errors_of("@F  99(Q)DQ;"));
-  EXPECT_EQ((Rows{"TTokenMaster::MovePos\xBB" "move_by must be > 0", edit(2)}), errors_of("@Fabcd(Q)DQ;"));
-  // A header that promises more functions than the text holds.
-  EXPECT_EQ((Rows{"TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic"}),
-            errors_of("C00001"));
-  EXPECT_EQ((Rows{"TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic", edit(4)}),
-            errors_of("A99999mA();"));
-  EXPECT_EQ((Rows{"TRunEdits::ExecuteFOR\xBB" "syntax error: expected RPAREN", edit(5)}),
-            errors_of("@IN001i;C   0(N001i=U0010;N001i<U0013;(("));
+TEST_F(DamagedLogic, JumpsBlocksAndHeadersOutsideTheText) {
+  const std::string past = "TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic";
+  const std::string back = "TTokenMaster::MovePos\xBB" "move_by must be > 0";
+  auto unclosed = [](char opener) {
+    return Rows{reader(std::string("Token [") + opener + "] runs past the end of the compiled logic"), kReading, kEdit};
+  };
+  const struct {
+    std::string compiled;
+    Rows errors;
+  } cases[] = {
+      // A jump is refused before the part that it would skip runs.
+      {"@F  99(Q)DQ;", {past, kEdit}},
+      {"@Fabcd(Q)DQ;", {back, kEdit}},
+      {"@F  -1(R)DR;", {back, kEdit}},
+      {"@IN001n;\nB  -1(N001n<U0013){\nN001n=N001n+U0011;\n}", {back, kEdit}},
+      {"@IN001i;\nC  -1(N001i=U0010;N001i<U0013;N001i=N001i+U0011);", {back, kEdit}},
+      {"@IN001n;\nB  22(N001n<U0013){\nN001n=N001n+U0011;", {past, kEdit}},
+      // A block, a controlled statement or a function that the text ends inside.
+      {"@IN001n;\nL    {\nN001n=N001n+U0011;", unclosed('{')},
+      {"@IN001n;\nB  13(N001n<U0013)N001n=N001n+U0011", unclosed('B')},
+      {"A00013mA();nA()IN001x;", unclosed('n')},
+      {"@IN001i;C   0(N001i=U0010;N001i<U0013;((", {"TRunEdits::ExecuteFOR\xBB" "syntax error: expected RPAREN", kEdit}},
+      // A header that promises more functions than the text holds.
+      {"C00001", {past}},
+      {"A99999mA();", {past, kEdit}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.errors, errors_of(c.compiled)) << c.compiled;
 }
 
 TEST_F(DamagedLogic, SizesAndNestingBeyondReason) {
   EXPECT_EQ((Rows{"TRunEdits::declare_variables\xBB"
                   "TVariable - Variable a, declared size (1410065407) is out of range",
-                  edit(1)}),
+                  kEdit}),
             errors_of("@IN001a[U0109999999999];DR;"));
   Rows errors = errors_of("@IN001x;N001x=" + std::string(5000, '(') + "U0011;");
   ASSERT_FALSE(errors.empty());
@@ -80,4 +131,60 @@ TEST_F(DamagedLogic, DebuggingDamagedLogicFailsTheSameWay) {
   EXPECT_EQ(reader("Token [\xff] not found"), errors[0]);
   // The trace up to the failure is still sent.
   EXPECT_EQ(Rows{}, lines);
+}
+
+// Every kind of loop, braced and not, with a function: every token runs.
+const char* const kLoops[] = {
+    "int i, n;\nfor (i = 0; i < 3; i = i + 1) {\n  n = n + i;\n}\nwhile (n < 10) {\n  n = n + 1;\n}\n"
+    "do {\n  bump();\n} while (n > 5);\nreturn PASS;\nfunction bump()\n{\n  n = n - 1;\n}",
+    "char s[9];\nint i;\nfor (i = 0; i < 3; i = i + 1) strcat(s, \"ab\");\nwhile (i < 6) i = i + 1;\n"
+    "do { i = i - 1; } while (i > 2);\nreturn PASS;"};
+
+TEST_F(DamagedLogic, CutLoopsEndTheRun) {
+  // Cut anywhere, a text either still reads as whole statements and runs,
+  // or fails with engine errors; it never runs for ever.
+  for (const char* logic : kLoops) {
+    std::string compiled = compiled_of(logic);
+    std::vector<std::string> cuts;
+    for (size_t length = 1; length < compiled.size(); ++length) cuts.push_back(compiled.substr(0, length));
+    std::vector<Outcome> outcomes = run_all(cuts);
+    for (size_t i = 0; i < cuts.size(); ++i)
+      EXPECT_TRUE(outcomes[i].result == 0 || (outcomes[i].result == -1 && !outcomes[i].errors.empty())) << cuts[i];
+  }
+}
+
+TEST_F(DamagedLogic, DamagedLengthFieldsAreRefused) {
+  // Names and numbers: three digits of a length from 1, and a number's length
+  // takes in digits only; strings: a tens byte from "0" to 99 past it and a
+  // units digit.
+  for (const char* logic : kLoops) {
+    std::string compiled = compiled_of(logic);
+    std::vector<std::string> damaged;
+    std::string tokens;
+    for (size_t pos = 0; pos < compiled.size(); ++pos) {
+      char token = compiled[pos];
+      std::vector<std::string> fields{"0\xFF" "0", "00x", "0/0"};
+      if ((token == 'N' || token == 'U') && compiled.find_first_not_of("0123456789", pos + 1) == pos + 4) {
+        fields = {"0\xFF" "0", "-01", "000"};
+        char longer[16];
+        snprintf(longer, sizeof longer, "%03d", std::stoi(compiled.substr(pos + 1, 3)) + 1);
+        if (token == 'U') fields.push_back(longer);
+      } else if (token != '"') {
+        continue;
+      }
+      for (const std::string& field : fields) {
+        damaged.push_back(compiled);
+        damaged.back().replace(pos + 1, 3, field);
+        tokens += token;
+      }
+    }
+    std::vector<Outcome> outcomes = run_all(damaged);
+    for (size_t i = 0; i < damaged.size(); ++i) {
+      // A built-in that reads the token itself names its own call next.
+      const Rows& errors = outcomes[i].errors;
+      ASSERT_LE(2u, errors.size()) << damaged[i];
+      EXPECT_EQ(reader(std::string("Token [") + tokens[i] + "] has a damaged length field"), errors[0]) << damaged[i];
+      EXPECT_EQ(kEdit, errors.back()) << damaged[i];
+    }
+  }
 }

@@ -54,6 +54,15 @@ TEST_F(DebugEdit, SourcesWithBareLineFeedsAndOddCharacters) {
             trace("DL", ""));
 }
 
+TEST_F(DebugEdit, BlankLinesThatOpenTheSourceKeepTheirNumbers) {
+  // The compiled logic keeps no line for them; every line is reported under
+  // its own number and text.
+  add_edit("DB", "Blank start", "\r\n  \r\nint x;\r\nx = 5 +\r\n  1;\r\nreturn x;");
+  EXPECT_EQ((Rows{"line|1|0|", "line|2|0|  ", "line|3|1|int x;", "var|3|0|x|0|0", "line|4|1|x = 5 +", "var|4|0|x|6|0",
+                  "line|5|1|  1;", "var|5|0|x|6|0", "line|6|1|return x;", "var|6|0|x|6|0"}),
+            trace("DB", ""));
+}
+
 TEST_F(DebugEdit, DateCodesAndFailures) {
   add_edit("DC", "Codes", "int a, b, c;\na = dt_empty;\nb = -5;\nc = 536870910;\nreturn PASS;");
   Rows calls = trace("DC", "");

@@ -11,6 +11,13 @@ namespace {
 
 class ExternalLibraries : public RunTest {
  protected:
+  // CITY is declared shorter than its text, so a lookup moves the buffer of
+  // a character variable of that name to a larger one.
+  ExternalLibraries()
+      : RunTest("CREATE TABLE CITIES([PKey] integer not null primary key, [CODE] varchar(5), [CITY] varchar(2));"
+                "INSERT INTO CITIES VALUES (1,'1','Springfield');"
+                "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('CITIES',1);") {}
+
   // The registry outlives every metafile: each test starts and ends with none loaded.
   void SetUp() override { ClearExternalDLLs(); }
   void TearDown() override { ClearExternalDLLs(); }
@@ -50,6 +57,17 @@ TEST_F(ExternalLibraries, EachArgumentIsOneWord) {
                          "M045"));
 }
 
+TEST_F(ExternalLibraries, VariablesArePassedAsTheCallFindsThem) {
+  // A later argument moves the variable's buffer: the library reads and
+  // writes the buffer the variable has when it is called.
+  EXPECT_EQ((Rows{"city=Springfield", "found=1", "n=11"}),
+            values_after("char city[1];\nint n, found;\n"
+                         "n = externaldll(\"queltprobe\", 3, city, found = lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
+  EXPECT_EQ((Rows{"city=ok!", "n=0"}),
+            values_after("char city[1];\nint n;\n"
+                         "n = externaldll(\"queltprobe\", 4, city, lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
+}
+
 TEST_F(ExternalLibraries, AtMostTenExtraWordsArePassed) {
   EXPECT_EQ((Rows{"eleven=10", "ten=10"}),
             values_after("int ten, eleven;\nten = externaldll(\"queltprobe\", 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1);\n"
@@ -74,6 +92,21 @@ TEST_F(ExternalLibraries, LibrariesAreRegisteredByTheirLowerCasedName) {
   EXPECT_FALSE(is_loaded("libqueltprobe.so"));
   EXPECT_EQ(0, run_edit("int n;\nn = externaldll(\"queltprobe\", 1);\nreturn PASS;").result);
   EXPECT_NE(nullptr, GetExternalDLL("queltprobe"));
+}
+
+TEST_F(ExternalLibraries, TheRegistryStaysBounded) {
+  // Names made at run time, all of one file: the registry is emptied when
+  // full, and every call still reaches the library.
+  EXPECT_EQ((Rows{"calls=100", "i=100", "name=queltprobe." + std::string(100, 'x')}),
+            values_after("char name[120];\nint i, calls;\nstrcpy(name, \"queltprobe.\");\nwhile (i < 100) {\n"
+                         "  strcat(name, \"x\");\n  calls = calls + externaldll(name, 2, 1);\n  i = i + 1;\n}\n"
+                         "return PASS;"));
+  int registered = 0;
+  for (size_t length = 1; length <= 100; ++length)
+    registered += GetExternalDLL("queltprobe." + std::string(length, 'x')) != nullptr;
+  EXPECT_LT(0, registered);
+  EXPECT_GE(kMaxExternalDLLs, registered);
+  EXPECT_NE(nullptr, GetExternalDLL("queltprobe." + std::string(100, 'x')));
 }
 
 TEST_F(ExternalLibraries, LibrariesThatCannotBeCalledFailTheRun) {

@@ -9,6 +9,7 @@
 
 #include "AuthoringTestSupport.h"
 #include "RunTestSupport.h"
+#include "library/LibFuncs.h"
 #include "runtime/RunEdits.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
@@ -475,6 +476,25 @@ TEST_F(OwnModel, ARowTheDefinitionCannotNameFailsTheCopy) {
                   lib_error("internal_lookup", "SQL: SELECT * FROM [GAPS] WHERE [CODE] = ? ;"),
                   lib_error("call_lookup", "SQL error"), kEdit}),
             own_run("int found;\nfound = lookup(\"a\", \"ZIPS.CODE\");\nreturn PASS;", {{"ZIPS.CODE", "GAPS.CODE"}}));
+}
+
+TEST_F(OwnModel, CachesOfRunTimeTextsStayBounded) {
+  // Masks and table specs that differ on every use, as texts taken from
+  // records would: the caches keep to their bounds and every answer stays right.
+  model("ZIPS");
+  EXPECT_EQ(Rows{},
+            own_run("char mask[600], value[600], spec[310];\nint i, fits, found;\nstrcpy(spec, \"ZIPS.CODE\");\n"
+                    "while (i < 600) {\n  strcat(mask, \"d\");\n  strcat(value, \"1\");\n"
+                    "  fits = fits + match(value, mask);\n  if (i < 300) {\n"
+                    "    found = found + lookup(\"10001\", spec);\n    strcat(spec, \" \");\n  }\n  i = i + 1;\n}\n"
+                    "if (fits == 600 && found == 300 && match(\"12\", \"dd\") && lookup(\"abc\", \"ZIPS.CODE\")) return PASS;\n"
+                    "return FAIL;",
+                    {}));
+  const TLibFuncs* library = Runtime->GetLibFuncs();
+  EXPECT_LT(0u, library->CachedMasks());
+  EXPECT_GE(TLibFuncs::kMaxCachedMasks, library->CachedMasks());
+  EXPECT_LT(0u, library->CachedLookups());
+  EXPECT_GE(TLibFuncs::kMaxCachedLookups, library->CachedLookups());
 }
 
 }  // namespace

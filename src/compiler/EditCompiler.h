@@ -41,8 +41,6 @@ class TVariableDef {
   void SetVarType(char type);
   size_t GetVarSize() const { return VarSize; }
   void SetVarSize(size_t size);
-  const std::string& GetVarValue() const { return VarValue; }
-  void SetVarValue(const std::string& value) { VarValue = value; }
   bool GetIsReported() const { return IsReported; }
   void SetIsReported(bool reported) { IsReported = reported; }
 
@@ -50,7 +48,6 @@ class TVariableDef {
   std::string Name;
   char VarType = '?';
   size_t VarSize = 1;
-  std::string VarValue;
   bool IsReported = false;
 };
 

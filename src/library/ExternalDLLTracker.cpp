@@ -12,6 +12,7 @@
 
 #include "library/LibFuncs.h"
 #include "runtime/RunEdits.h"
+#include "runtime/Variable.h"
 #include "storage/SQLDB.h"
 #include "storage/Utility.h"
 
@@ -39,6 +40,7 @@ RLt_ExternalDLL* GetExternalDLL(const std::string& name) {
 }
 
 int AddExternalDLL(const std::string& name, void* handle, void* entry) {
+  if (registry().size() >= static_cast<size_t>(kMaxExternalDLLs)) ClearExternalDLLs();
   registry().emplace_back(new RLt_ExternalDLL{name, handle, entry});
   return static_cast<int>(registry().size());
 }
@@ -77,13 +79,22 @@ TValueWord TLibFuncs::call_externaldll() {
 }
 
 // Every argument after the library name is an expression; the first
-// kExternalWords values are passed, later ones are evaluated and dropped.
+// kExternalWords values are passed, later ones are evaluated and dropped. A
+// character variable is passed as its own buffer, which the library may write
+// into; a later argument (a lookup copying a longer value) may move that
+// buffer, so its address is taken only once every argument has run. Cargo
+// texts stay where they are until the statement ends.
 void TLibFuncs::read_external_words(int64_t* words) {
-  words[0] = argument();
-  for (int extra = 1; FRunEdits->GetEvalTokenID() == ','; ++extra) {
+  TVariable* variables[kExternalWords] = {};
+  for (int index = 0; index == 0 || FRunEdits->GetEvalTokenID() == ','; ++index) {
     TValueWord value = argument();
-    if (extra < kExternalWords) words[extra] = value;
+    if (index >= kExternalWords) continue;
+    variables[index] = FRunEdits->TextVariable(value);
+    // A variable's word holds the offset into its buffer until the buffer is final.
+    words[index] = variables[index] != nullptr ? value - variables[index]->GetStringValueAsInteger() : value;
   }
+  for (int index = 0; index < kExternalWords; ++index)
+    if (variables[index] != nullptr) words[index] += variables[index]->GetStringValueAsInteger();
 }
 
 // The entry point of the named library, loaded and registered on first use.

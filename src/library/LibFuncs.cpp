@@ -81,7 +81,3 @@ const char* TLibFuncs::kept_text_argument() {
   const char* text = text_argument();
   return FTokenMaster->IsCargoText(text) ? text : FTokenMaster->CopyToCargo(text);
 }
-
-TValueWord TLibFuncs::string_result(const std::string& text) {
-  return reinterpret_cast<TValueWord>(FTokenMaster->CopyToCargo(text.c_str()));
-}

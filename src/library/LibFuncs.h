@@ -43,6 +43,18 @@ class TLibFuncs {
   void SetYearsIntoFuture() { FYearsIntoFuture = 0; }
   int GetDateErrorCode() const { return FDateErrorCode; }
   void ClearDateErrorCode() { FDateErrorCode = 0; }
+  // Entries of the caches keyed by texts that the logic meets at run time.
+  size_t CachedMasks() const { return FRegexCache.size(); }
+  size_t CachedLookups() const;
+
+  // Such a cache holds at most this many entries: the full cache is emptied
+  // before the next entry goes in, so memory stays flat over any batch.
+  static constexpr size_t kMaxCachedMasks = 512;
+  static constexpr size_t kMaxCachedLookups = 256;
+  template <typename Cache>
+  static void make_room(Cache& cache, size_t bound) {
+    if (cache.size() >= bound) cache.clear();
+  }
 
  private:
   void setup_function_pointers();
@@ -62,8 +74,6 @@ class TLibFuncs {
   // lookup called by a later argument may assign the variable).
   const char* kept_text_argument();
   int32_t integer_argument() { return static_cast<int32_t>(argument()); }
-  // A string result: a copy on the cargo stack.
-  TValueWord string_result(const std::string& text);
   void record(const char* method, const std::string& message);
   // Records the message, then fails with an empty text.
   [[noreturn]] void fail(const char* method, const std::string& message);
@@ -166,7 +176,9 @@ class TLibFuncs {
   TValueWord call_match();
   TValueWord call_inlist();
   std::string translate_mask_to_regex(const std::string& mask);
-  void find_regex_pattern(const char* mask);
+  // The compiled expression of the mask, translated and compiled on its
+  // first use; valid until the next mask is looked up.
+  const boost::regex& find_regex_pattern(const char* mask);
   // Whether the whole subject fits the mask; a failure of the regular-expression
   // library while it matches is recorded as `invalid` and the mask first.
   bool fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid);
@@ -241,10 +253,9 @@ class TLibFuncs {
   std::string FLookupValue;
   std::string FLookupCompared;
 
-  // Pattern masks: every mask compiled once, by its text; the one selected
-  // last; the results of a match, kept so that matching allocates nothing.
+  // Pattern masks: the masks compiled, by their text; the results of a
+  // match, kept so that matching allocates nothing.
   std::map<std::string, boost::regex, std::less<>> FRegexCache;
-  const boost::regex* FCurrentRegex = nullptr;
   boost::cmatch FMatchResults;
 };
 

@@ -236,7 +236,12 @@ TLookupQuery* TLibFuncs::keep_query(TLookupQueries& cache, TLookupQueryPtr looku
                     (range ? " <= ? ORDER BY " + key + " DESC LIMIT 1;" : " = ? ;");
   lookup->GetQuery()->SetSQLText(sql, true);
   lookup->GetQuery()->PrepareParameterizedQuery();
+  make_room(cache, kMaxCachedLookups);
   return (cache[FLookupKey] = std::move(lookup)).get();
+}
+
+size_t TLibFuncs::CachedLookups() const {
+  return FLookupQueries.size() + FRLookupQueries.size() + FSQLLookupQueries.size() + FSQLRangeLookupQueries.size();
 }
 
 // The length of the stored values of a trigger-maintained column, read from

@@ -14,7 +14,7 @@ void TDebugLine::AddDebugVariable(TDebugVariable* variable) {
 }
 
 void TDebugLine::AddDebugVariable(int iteration, const std::string& name, const std::string& value, int isString) {
-  AddDebugVariable(new TDebugVariable(FLine, iteration, name, value, isString));
+  AddDebugVariable(new TDebugVariable(iteration, name, value, isString));
 }
 
 int TDebugLine::GetVariablesCount() const {
@@ -43,6 +43,8 @@ void TDebugLine::clear_variables_map() {
 // tab as four blanks, as the author sees them.
 void TDebugEdit::ParseEditLogic(const std::string& source) {
   FSourceLines.clear();
+  size_t opening = std::min(source.find_first_not_of(" \t\r\n"), source.size());
+  FSkippedLines = static_cast<int>(std::count(source.begin(), source.begin() + opening, '\n'));
   std::string text = source + "\n";
   size_t start = 0;
   for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -64,11 +66,13 @@ void TDebugEdit::ParseCompiledLogic(const std::string& compiled) {
 int TDebugEdit::FindCompiledLogicLine(size_t position) const {
   auto after = std::upper_bound(FCompiledLineStarts.begin(), FCompiledLineStarts.end(), position,
                                 [](size_t p, int start) { return p < static_cast<size_t>(start); });
-  return static_cast<int>(after - FCompiledLineStarts.begin()) - 1;
+  if (after == FCompiledLineStarts.begin()) return -1;
+  return static_cast<int>(after - FCompiledLineStarts.begin()) - 1 + FSkippedLines;
 }
 
 int TDebugEdit::GetPosAtLine(int line) const {
-  return line < 0 || line >= static_cast<int>(FCompiledLineStarts.size()) ? -1 : FCompiledLineStarts[line];
+  int compiled = line - FSkippedLines;
+  return compiled < 0 || compiled >= static_cast<int>(FCompiledLineStarts.size()) ? -1 : FCompiledLineStarts[compiled];
 }
 
 std::string TDebugEdit::GetEditLogicAtLine(int line) const {
@@ -78,7 +82,7 @@ std::string TDebugEdit::GetEditLogicAtLine(int line) const {
 void TDebugEdit::AddDebugLine(int line, bool executed, const std::string& logic) {
   TDebugLine*& slot = FLines[line];
   delete slot;
-  slot = new TDebugLine(line, executed, logic);
+  slot = new TDebugLine(executed, logic);
 }
 
 const TDebugLine* TDebugEdit::find_line(int line) const {

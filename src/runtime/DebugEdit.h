@@ -8,35 +8,28 @@
 
 #include "quelt.h"
 
+// One variable's value captured on a line, in one iteration.
 class TDebugVariable {
  public:
-  TDebugVariable(int line, int iteration, std::string name, std::string value, int isString)
-      : FLine(line), FIteration(iteration), FName(std::move(name)), FValue(std::move(value)),
-        FIsString(isString != 0) {}
+  TDebugVariable(int iteration, std::string name, std::string value, int isString)
+      : FIteration(iteration), FName(std::move(name)), FValue(std::move(value)), FIsString(isString != 0) {}
 
-  int GetLineNumber() const { return FLine; }
-  void SetLineNumber(int line) { FLine = line; }
   int GetIteration() const { return FIteration; }
-  void SetIteration(int iteration) { FIteration = iteration; }
   const std::string& GetVariableName() const { return FName; }
-  void SetVariableName(const std::string& name) { FName = name; }
   const std::string& GetVariableValue() const { return FValue; }
-  void SetVariableValue(const std::string& value) { FValue = value; }
   bool GetIsStringVar() const { return FIsString; }
-  void SetIsStringVar(int isString) { FIsString = isString != 0; }
 
  private:
-  int FLine;
   int FIteration;
   std::string FName;
   std::string FValue;
   bool FIsString;
 };
 
+// One source line reached: whether it ran, its text and its captures.
 class TDebugLine {
  public:
-  TDebugLine(int line, bool executed, std::string logic)
-      : FLine(line), FExecuted(executed), FLogic(std::move(logic)) {}
+  TDebugLine(bool executed, std::string logic) : FExecuted(executed), FLogic(std::move(logic)) {}
   ~TDebugLine() { clear_variables_map(); }
   TDebugLine(const TDebugLine&) = delete;
   TDebugLine& operator=(const TDebugLine&) = delete;
@@ -45,7 +38,6 @@ class TDebugLine {
   void AddDebugVariable(TDebugVariable* variable);
   void AddDebugVariable(int iteration, const std::string& name, const std::string& value, int isString);
   const std::string& GetLogic() const { return FLogic; }
-  int GetLineNumber() const { return FLine; }
   bool GetLineExecuted() const { return FExecuted; }
   // Variables captured in the lowest iteration number.
   int GetVariablesCount() const;
@@ -57,7 +49,6 @@ class TDebugLine {
   void clear_variables_map();
 
  private:
-  int FLine;
   bool FExecuted;
   std::string FLogic;
   std::map<int, std::map<std::string, TDebugVariable*>> FCaptures;
@@ -72,7 +63,8 @@ class TDebugEdit {
 
   void ParseEditLogic(const std::string& source);
   void ParseCompiledLogic(const std::string& compiled);
-  // The line that holds a compiled-logic position, -1 when there are no lines.
+  // The source line that holds a compiled-logic position, -1 when there are
+  // no lines; and where a source line starts in the compiled logic.
   int FindCompiledLogicLine(size_t position) const;
   int GetPosAtLine(int line) const;
   int GetEditLogicLinesCount() const { return static_cast<int>(FSourceLines.size()); }
@@ -99,4 +91,7 @@ class TDebugEdit {
   std::map<int, TDebugLine*> FLines;
   std::vector<int> FCompiledLineStarts;
   std::vector<std::string> FSourceLines;
+  // The blank lines that open the source: the compiler keeps no line mark
+  // for them, so compiled line k is source line k plus these.
+  int FSkippedLines = 0;
 };

@@ -109,7 +109,6 @@ class TEditSet {
 
   int LoadEditSet(const std::string& tag);
   const std::string& GetEditSetTag() const { return FEditSetTag; }
-  const std::string& GetEditSetName() const { return FEditSetName; }
   int GetEditsCount() const { return static_cast<int>(FRunOrder.size()); }
   TEdit* GetEditByRunOrderIndex(int index) const;
   int GetSuppressWarnings() const { return FSuppressWarnings; }

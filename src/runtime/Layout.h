@@ -89,7 +89,6 @@ class TLayout {
                         int valueSize);
   void SetupLayoutFieldBuffer(uint64_t size);
 
-  const std::string& GetLayoutName() const { return FLayoutName; }
   const std::string& GetLayoutTag() const { return FLayoutTag; }
   int GetPKey() const { return FPKey; }
   int GetFieldsCount() const { return static_cast<int>(FFields.size()); }

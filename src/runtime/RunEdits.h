@@ -65,6 +65,7 @@ class TRunEdits {
                 void* variableCallback, void* fieldCallback, void* messageCallback);
   // A debugging run calls the host back at every line.
   bool IsDebugging() const { return FDebugging; }
+  const TLibFuncs* GetLibFuncs() const { return FLibFuncs; }
 
   // Interpreter services, also used by the built-in library.
   TValueWord EvaluateExpression();
@@ -79,6 +80,8 @@ class TRunEdits {
   // The text a value refers to: a cargo slot in use or a character variable's
   // buffer; null when the value is an integer.
   const char* ValueText(TValueWord value) const;
+  // The character variable whose buffer the value points into, or null.
+  TVariable* TextVariable(TValueWord value) const;
   void process_edit();
 
   // Shared with the expression plans.
@@ -124,7 +127,11 @@ class TRunEdits {
 
   // Interpreter.
   TToken* read_token(bool pushOperand);
-  int interpret_block(TTokenID terminator);
+  void reading_failed();
+  [[noreturn]] void unclosed(char opener);
+  // Runs statements up to the terminator (0: the end of the main logic); the
+  // opener names what the block belongs to when the text ends before it.
+  int interpret_block(TTokenID terminator, char opener = 0);
   void declare_variables(TTokenID type);
   void declare(const char* name, size_t length, int kind, size_t size, const void* key = nullptr);
   int find_variable(const char* name, size_t length) const;
@@ -137,7 +144,7 @@ class TRunEdits {
   int ExecuteWHILE(int jump);
   int ExecuteFOR(int jump);
   int ExecuteDO(int jump);
-  void run_controlled_part();
+  void run_controlled_part(char keyword);
   bool else_follows();
   TValueWord evaluate_condition();
   void eval0_variables(TValueWord& result);

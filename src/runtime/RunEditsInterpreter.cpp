@@ -87,7 +87,23 @@ TToken* TRunEdits::read_token(bool pushOperand) {
   try {
     return FTokenMaster->ReadToken(pushOperand);
   } catch (const std::runtime_error&) {
-    add_error("GetCompiledToken", "Edit: " + (FRunningEdit != nullptr ? FRunningEdit->GetEditName() : std::string()));
+    reading_failed();
+    throw;
+  }
+}
+
+void TRunEdits::reading_failed() {
+  add_error("GetCompiledToken", "Edit: " + (FRunningEdit != nullptr ? FRunningEdit->GetEditName() : std::string()));
+}
+
+// A block or controlled statement that the end of the text cuts short: the
+// text is damaged (run on, a loop around it would never end), and the
+// reading fails as for any other damaged token.
+void TRunEdits::unclosed(char opener) {
+  try {
+    FTokenMaster->PastEnd(opener);
+  } catch (const std::runtime_error&) {
+    reading_failed();
     throw;
   }
 }
@@ -111,9 +127,14 @@ bool TRunEdits::current_is(TTokenID id) const { return FCurrentToken != nullptr 
 const char* TRunEdits::ValueText(TValueWord value) const {
   const char* text = reinterpret_cast<const char*>(value);
   if (text == nullptr) return nullptr;
-  if (FTokenMaster->IsCargoText(text)) return text;
+  if (FTokenMaster->IsCargoText(text) || TextVariable(value) != nullptr) return text;
+  return nullptr;
+}
+
+TVariable* TRunEdits::TextVariable(TValueWord value) const {
+  const char* text = reinterpret_cast<const char*>(value);
   for (size_t i = 0; i < FVariablesInUse; ++i)
-    if (FVariables[i]->HoldsText(text)) return text;
+    if (FVariables[i]->HoldsText(text)) return FVariables[i];
   return nullptr;
 }
 
@@ -156,19 +177,19 @@ size_t TRunEdits::setup_UDF_pointers() {
   return logic->BodyStart();
 }
 
-int TRunEdits::interpret_block(TTokenID terminator) {
+int TRunEdits::interpret_block(TTokenID terminator, char opener) {
   TNesting nesting(this, "interpret_block");
   int result = 0;
   do {
     FTokenMaster->ResetTopOfStringsStack();
     size_t saved = FTokenMaster->GetPos();
     TToken* token = read_token(false);
-    if (token == nullptr) return result;
+    if (token == nullptr) break;
     TTokenID id = token->GetTokenID();
     switch (token->GetTokenType()) {
       case 1:  // brace
         if (FDebugging) debug_edit(FTokenMaster->GetPos(), true);
-        if (id == '{') return interpret_block('}');
+        if (id == '{') return interpret_block('}', '{');
         if (terminator != '}') FTokenMaster->SetPos(saved);
         return result;
       case 3:  // punctuation
@@ -209,6 +230,8 @@ int TRunEdits::interpret_block(TTokenID terminator) {
         break;
     }
   } while (FTokenMaster->GetPos() < FTokenMaster->GetCompiledLength() && !FStop);
+  // Only the main logic ends with the text.
+  if (terminator != 0 && !FStop) unclosed(opener);
   return result;
 }
 
@@ -542,7 +565,7 @@ TValueWord TRunEdits::evaluateUDF() {
   int result;
   {
     TCargoFloor floor(FTokenMaster);
-    result = interpret_block('}');
+    result = interpret_block('}', 'n');
   }
   FTokenMaster->MovePosTo(call);
   return result;
@@ -587,15 +610,15 @@ void TRunEdits::move_to(size_t pos) {
 }
 
 // Runs the part that a keyword controls: a braced block, or one statement.
-void TRunEdits::run_controlled_part() {
+void TRunEdits::run_controlled_part(char keyword) {
   size_t start = FTokenMaster->GetPos();
   TToken* token = read_token(false);
   if (token != nullptr && token->GetTokenType() == 1 && token->GetTokenID() == '{') {
     if (FDebugging) debug_edit(FTokenMaster->GetPos(), true);
-    interpret_block('}');
+    interpret_block('}', '{');
   } else {
     FTokenMaster->SetPos(start);
-    interpret_block(';');
+    interpret_block(';', keyword);
   }
 }
 
@@ -619,13 +642,14 @@ TValueWord TRunEdits::evaluate_condition() {
 int TRunEdits::ExecuteIF(int jump) {
   expect_open_paren("ExecuteIF");
   bool holds = evaluate_condition() != 0;
+  FTokenMaster->CheckMoveBy(jump);
   if (FDebugging) debug_edit(first_token_pos(FTokenMaster->GetPos()), holds);
   if (holds) {
-    run_controlled_part();
+    run_controlled_part('F');
     if (else_follows()) FTokenMaster->MovePosBy(FTokenMaster->LastDecoded().Number);
   } else {
     FTokenMaster->MovePosBy(jump);
-    if (else_follows()) run_controlled_part();
+    if (else_follows()) run_controlled_part('A');
   }
   return 0;
 }
@@ -634,18 +658,19 @@ int TRunEdits::ExecuteWHILE(int jump) {
   expect_open_paren("ExecuteWHILE");
   size_t condition = FTokenMaster->GetPos();
   bool holds = evaluate_condition() != 0;
-  size_t end = FTokenMaster->GetPos() + static_cast<size_t>(static_cast<unsigned>(jump));
+  FTokenMaster->CheckMoveBy(jump);
+  size_t end = FTokenMaster->GetPos() + static_cast<size_t>(jump);
   if (!holds) {
     FTokenMaster->MovePosBy(jump);
     return 0;
   }
   bool pushed = FDebugging && push_loop_line(FTokenMaster->GetPos());
-  run_controlled_part();
+  run_controlled_part('B');
   while (!FStop) {
     move_to(condition);
     if (evaluate_condition() == 0) break;
     if (FDebugging) count_loop_iteration();
-    run_controlled_part();
+    run_controlled_part('B');
   }
   if (pushed) FLoopLines.pop_back();
   move_to(end);
@@ -664,6 +689,7 @@ int TRunEdits::ExecuteFOR(int jump) {
     if (token->GetTokenType() == 3 && token->GetTokenID() == '(') ++depth;
     if (token->GetTokenType() == 3 && token->GetTokenID() == ')') --depth;
   }
+  FTokenMaster->CheckMoveBy(jump);
   if (!holds) {
     FTokenMaster->MovePosBy(jump);
     return 0;
@@ -671,13 +697,13 @@ int TRunEdits::ExecuteFOR(int jump) {
   size_t body = FTokenMaster->GetPos();
   bool pushed = FDebugging && push_loop_line(body);
   for (;;) {
-    run_controlled_part();
+    run_controlled_part('C');
     if (FStop) break;
     move_to(increment);
     evaluate();
     move_to(condition);
     if (evaluate_condition() == 0) {
-      move_to(body + static_cast<size_t>(static_cast<unsigned>(jump)));
+      move_to(body + static_cast<size_t>(jump));
       break;
     }
     if (FDebugging) count_loop_iteration();
@@ -693,7 +719,7 @@ int TRunEdits::ExecuteDO(int) {
   size_t body = FTokenMaster->GetPos();
   bool pushed = FDebugging && push_loop_line(body);
   for (;;) {
-    interpret_block('}');
+    interpret_block('}', '{');
     if (FStop) break;
     token = GetCompiledToken();
     if (token == nullptr || token->GetTokenID() != 'B') fail("ExecuteDO", "syntax error: expected WHILE");

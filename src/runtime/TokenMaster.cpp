@@ -2,6 +2,7 @@
 // decoding of each read position.
 #include "runtime/TokenMaster.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -15,8 +16,10 @@ const size_t kCargoGrowth = 20;
 const size_t kSmallCargo = 100;
 const size_t kFieldDigits = 20;
 const size_t kJumpWidth = 4;
+// A string's length field holds the tens of lengths up to 999 in one byte.
+const int kMaxStringTens = 99;
 
-enum { kNoFault, kUnknownByte, kPastEnd };
+enum { kNoFault, kUnknownByte, kPastEnd, kDamagedLength };
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -48,9 +51,6 @@ int32_t jump_value(const unsigned char* field, size_t count) {
 }
 
 }  // namespace
-
-TToken::TToken(const char* text, TTokenID id, TTokenType type, char compiled)
-    : FSpelling(text != nullptr ? text : ""), FTokenID(id), FTokenType(type), FCompiled(compiled) {}
 
 TCargo::TCargo(size_t n) : FSize(n >= kSmallCargo ? n + 1 : kSmallCargo + 1) {
   FBuffer = static_cast<char*>(malloc(FSize));
@@ -107,9 +107,12 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
         token.Fault = kPastEnd;
         break;
       }
-      int count = (text[pos + 2] - '0') * 10 + (text[pos + 3] - '0');
-      if (count < 0) token.Fault = kPastEnd;
-      else operand(pos + 4, static_cast<size_t>(count));
+      // The tens byte runs from "0" up to 99 past it; the units are a digit.
+      if (text[pos + 2] < '0' || text[pos + 2] > '0' + kMaxStringTens || !is_digit(text[pos + 3])) {
+        token.Fault = kDamagedLength;
+        break;
+      }
+      operand(pos + 4, static_cast<size_t>((text[pos + 2] - '0') * 10 + (text[pos + 3] - '0')));
       break;
     }
     case '#': {
@@ -137,9 +140,21 @@ void TDecodedLogic::decode(size_t p0, TDecodedToken& token) const {
         token.Fault = kPastEnd;
         break;
       }
-      size_t count = 0;
-      for (size_t i = 1; i <= 3 && is_digit(text[pos + i]); ++i) count = count * 10 + (text[pos + i] - '0');
-      if (operand(pos + 4, count) && c == 'U') token.Number = wrapped_number(text + token.OperandPos, count);
+      // Three digits of a length from 1 up: anything else is no length field.
+      const unsigned char* field = text + pos + 1;
+      bool digits = is_digit(field[0]) && is_digit(field[1]) && is_digit(field[2]);
+      size_t count = digits ? (field[0] - '0') * 100 + (field[1] - '0') * 10 + (field[2] - '0') : 0;
+      if (count == 0) {
+        token.Fault = kDamagedLength;
+        break;
+      }
+      if (!operand(pos + 4, count) || c != 'U') break;
+      // A number is digits only: a longer length would take in the next token.
+      const unsigned char* number = text + token.OperandPos;
+      if (std::find_if_not(number, number + count, is_digit) != number + count)
+        token.Fault = kDamagedLength;
+      else
+        token.Number = wrapped_number(text + token.OperandPos, count);
       break;
     }
     case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T':
@@ -187,34 +202,20 @@ void TDecodedLogic::read_header() {
 TTokenMaster::TTokenMaster(TEngineErrorsPump* pump) : FEnginePump(pump) {
   FEndToken.AtEnd = true;
   FLast = &FEndToken;
-  for (TToken*& token : FTokens) token = nullptr;
-  for (int c = 0; c < 127; ++c) FTokens[c] = new TToken(" ", 0, 0, ' ');
-  add_token("#", '#', 0, '#');
-  add_token("{", '{', 1, '{');
-  add_token("}", '}', 1, '}');
-  add_token("'", '\'', 2, '\'');
-  for (const char* p = "().:;[]"; *p != '\0'; ++p) add_token(std::string(1, *p).c_str(), *p, 3, *p);
-  add_token("libfnc", 'M', 5, 'M');
-  add_token("funccall", 'm', 5, 'm');
-  add_token("function", 'n', 5, 'n');
-  add_token("var", 'N', 6, 'N');
-  add_token("return", 'D', 7, 'D');
-  add_token("char", 'H', 7, 'H');
-  add_token("int", 'I', 7, 'I');
-  add_token("number", 'U', 8, 'U');
-  const struct { const char* Spelling; char Compiled; TTokenID Id; } constants[] = {
-      {"dt_today", 'O', 'O'}, {"dt_unknown", 'P', 'P'}, {"fail", 'Q', 48},       {"pass", 'R', 49},
-      {"dt_max", 'S', 50},    {"dt_exact", 'T', 51},    {"dt_empty", 'W', 'W'},  {"dt_valid", 'X', 'X'},
-      {"dt_missing", 'Y', 'Y'}, {"dt_error", 'Z', 'Z'}, {"dt_day_empty", 'y', 'y'}, {"dt_month_empty", 'z', 'z'}};
-  for (const auto& constant : constants) add_token(constant.Spelling, constant.Id, 9, constant.Compiled);
-  const struct { const char* Spelling; char Compiled; } operators[] = {
-      {"!", '!'}, {"mod", '%'}, {"&&", '&'}, {"*", '*'}, {"+", '+'},  {",", ','},  {"-", '-'}, {"/", '/'},
-      {"<", '<'}, {"=", '='},   {">", '>'},  {"==", 'E'}, {">=", 'G'}, {"!=", 'J'}, {"<=", 'K'}, {"||", '|'}};
-  for (const auto& op : operators) add_token(op.Spelling, op.Compiled, 10, op.Compiled);
-  add_token("\"", 11, 11, '"');
-  const struct { const char* Spelling; char Compiled; } keywords[] = {
-      {"else", 'A'}, {"while", 'B'}, {"for", 'C'}, {"if", 'F'}, {"do", 'L'}};
-  for (const auto& keyword : keywords) add_token(keyword.Spelling, keyword.Compiled, 14, keyword.Compiled);
+  // A character without a row reads as a blank token.
+  for (TToken*& token : FTokens) token = new TToken(0, 0, ' ');
+  add_tokens("#", 0);
+  add_tokens("{}", 1);
+  add_tokens("'", 2);
+  add_tokens("().:;[]", 3);
+  add_tokens("Mmn", 5);  // built-in call, user-function call and definition
+  add_tokens("N", 6);
+  add_tokens("DHI", 7);  // return, char, int
+  add_tokens("U", 8);
+  add_tokens("OPQRSTWXYZyz", 9);
+  add_tokens("!%&*+,-/<=>EGJK|", 10);
+  add_tokens("\"", 11);
+  add_tokens("ABCFL", 14);  // else, while, for, if, do
   FCargo.reserve(kInitialCargoSlots);
   for (size_t i = 0; i < kInitialCargoSlots; ++i) FCargo.push_back(new TCargo(kSmallCargo));
   FCargoCapacity = kInitialCargoSlots;
@@ -225,10 +226,15 @@ TTokenMaster::~TTokenMaster() {
   for (TToken* token : FTokens) delete token;
 }
 
-void TTokenMaster::add_token(const char* spelling, TTokenID id, TTokenType type, char compiled) {
-  TToken*& slot = FTokens[static_cast<unsigned char>(compiled)];
-  delete slot;
-  slot = new TToken(spelling, id, type, compiled);
+// A token's identity is its character, but for the string constant's (11)
+// and those of the named constants of values 0 to 3 (their digits).
+void TTokenMaster::add_tokens(const char* characters, TTokenType type) {
+  for (const char* c = characters; *c != '\0'; ++c) {
+    TTokenID id = *c == '"' ? 11 : *c >= 'Q' && *c <= 'T' ? '0' + (*c - 'Q') : *c;
+    TToken*& slot = FTokens[static_cast<unsigned char>(*c)];
+    delete slot;
+    slot = new TToken(id, type, *c);
+  }
 }
 
 void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
@@ -242,7 +248,12 @@ void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
 void TTokenMaster::fault(const TDecodedToken& token) {
   std::string character(1, static_cast<char>(token.Compiled));
   if (token.Fault == kUnknownByte) fail("GetCompiledToken", "Token [" + character + "] not found");
-  fail("GetCompiledToken", "Token [" + character + "] runs past the end of the compiled logic");
+  if (token.Fault == kDamagedLength) fail("GetCompiledToken", "Token [" + character + "] has a damaged length field");
+  PastEnd(token.Compiled);
+}
+
+void TTokenMaster::PastEnd(char opener) {
+  fail("GetCompiledToken", "Token [" + std::string(1, opener) + "] runs past the end of the compiled logic");
 }
 
 TToken* TTokenMaster::GetHardToken(TTokenID expected) {
@@ -289,10 +300,14 @@ bool TTokenMaster::IsCargoText(const char* address) const {
   return false;
 }
 
-void TTokenMaster::MovePosBy(int distance) {
+void TTokenMaster::CheckMoveBy(int distance) const {
   if (distance < 1) fail("MovePos", "move_by must be > 0");
   if (FPos + static_cast<size_t>(distance) > FLength)
     fail("MovePosBy", "move_by value falls outside range of compiled logic");
+}
+
+void TTokenMaster::MovePosBy(int distance) {
+  CheckMoveBy(distance);
   FPos += static_cast<size_t>(distance);
 }
 
@@ -301,11 +316,7 @@ void TTokenMaster::MovePosTo(size_t pos) {
   FPos = pos;
 }
 
-void TTokenMaster::SkipNewLines() {
-  while (FPos < FLength && FCompiledLogic[FPos] == '\n') ++FPos;
-}
-
-void TTokenMaster::fail(const char* method, const std::string& message) {
+void TTokenMaster::fail(const char* method, const std::string& message) const {
   FEnginePump->AddError("TTokenMaster", method, message);
   throw std::runtime_error("");
 }

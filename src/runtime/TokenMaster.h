@@ -25,19 +25,13 @@ typedef int TTokenType;
 
 class TToken {
  public:
-  TToken(const char* text, TTokenID id, TTokenType type, char compiled);
+  TToken(TTokenID id, TTokenType type, char compiled) : FTokenID(id), FTokenType(type), FCompiled(compiled) {}
 
   TTokenID GetTokenID() const { return FTokenID; }
   TTokenType GetTokenType() const { return FTokenType; }
   char GetCompiled() const { return FCompiled; }
-  const std::string& GetSpelling() const { return FSpelling; }
-  void SetOriginal(const char* text) { FSpelling = text != nullptr ? text : ""; }
-  void SetTokenID(TTokenID id) { FTokenID = id; }
-  void SetTokenType(TTokenType type) { FTokenType = type; }
-  void SetCompiled(char compiled) { FCompiled = compiled; }
 
  private:
-  std::string FSpelling;
   TTokenID FTokenID;
   TTokenType FTokenType;
   char FCompiled;
@@ -132,7 +126,6 @@ class TTokenMaster {
     TDecodedToken& token = FLogic != nullptr ? FLogic->At(FPos) : FEndToken;
     FLast = &token;
     FPos = token.Next;
-    FOneChar = token.OneChar;
     if (token.AtEnd) return nullptr;
     if (token.Fault != 0) fault(token);
     if (pushOperand && token.Pushes) PushCargo(FCompiledLogic + token.OperandPos, token.OperandLength);
@@ -147,7 +140,6 @@ class TTokenMaster {
   void SetReadAfter(TDecodedToken& token) {
     FLast = &token;
     FPos = token.Next;
-    FOneChar = token.OneChar;
   }
 
   // Pushes a copy of the text; the common case, a slot large enough, inline.
@@ -171,21 +163,25 @@ class TTokenMaster {
   void RestoreCargoFloor(size_t floor) { FCargoFloor = floor; }
   // True when the address is the text of a cargo slot in use.
   bool IsCargoText(const char* address) const;
-  char* GetOneChar() { return &FOneChar; }
 
   void SavePos() { FSavedPos = FPos; }
   void RestorePos() { FPos = FSavedPos; }
   void MovePosBy(int distance);
+  // Fails as MovePosBy would, without moving: a jump is refused before the
+  // part it would skip runs.
+  void CheckMoveBy(int distance) const;
+  // Fails the reading: what the opener starts (a block, a controlled
+  // statement, a function) runs past the end of the text.
+  [[noreturn]] void PastEnd(char opener);
   void MovePosTo(size_t pos);
   // Sets the read position back to one read before; the end is allowed.
   void SetPos(size_t pos) { FPos = pos < FLength ? pos : FLength; }
-  void SkipNewLines();
 
  private:
-  void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
+  void add_tokens(const char* characters, TTokenType type);
   char* push_cargo_slowly(const char* text, size_t length);
   [[noreturn]] void fault(const TDecodedToken& token);
-  [[noreturn]] void fail(const char* method, const std::string& message);
+  [[noreturn]] void fail(const char* method, const std::string& message) const;
 
   const char* FCompiledLogic = "";
   size_t FLength = 0;
@@ -195,7 +191,6 @@ class TTokenMaster {
   size_t FCargoCapacity = 0;
   size_t FCargoTop = 0;
   size_t FCargoFloor = 0;
-  char FOneChar = ' ';
   TEngineErrorsPump* FEnginePump;
   TToken* FTokens[127];
   TDecodedLogic* FLogic = nullptr;
