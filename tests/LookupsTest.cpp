@@ -4,6 +4,7 @@
 // column lists, and every failure with its engine errors. A second run-time
 // over a table model the test controls shows definitions being replaced and
 // statements that fail while they step.
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -93,7 +94,9 @@ class Lookups : public RunTest {
  private:
   // A string literal as compiled logic holds it.
   static std::string literal(const std::string& text) {
-    return "\"" + padleft(std::to_string(text.size()), 3, '0') + text;
+    char length[16];
+    snprintf(length, sizeof length, "%03zu", text.size());
+    return "\"" + (length + text);
   }
 
   int Outcomes = 0;

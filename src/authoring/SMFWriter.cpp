@@ -50,15 +50,6 @@ std::string owner_statement(const TRowOwner& owner, int pkey) {
 
 std::string in_quotes(const std::string& name) { return "\"" + name + "\""; }
 
-// First row of a SELECT, or an empty result when it has none or cannot run.
-void read_first_row(TSQLQuery& query, const std::string& sql) {
-  try {
-    query.OpenSelect(sql);
-  } catch (const std::runtime_error&) {
-    query.SetIsActive(false);
-  }
-}
-
 }  // namespace
 
 bool TSMFWriter::is_column(const TFieldDef* field, const char* schemaName) {
@@ -102,28 +93,6 @@ int TSMFWriter::ClearEditLogicPivots(int editPKey) {
     return -1;
   }
   return scope.Finish(true) ? 0 : -1;
-}
-
-int TSMFWriter::transaction_result(bool accepted, const char* method, const char* fallback) {
-  if (accepted) return 0;
-  std::string message = FSQLDB->GetLastDBErrorMessage();
-  add_error(method, message.empty() ? fallback : message);
-  return -1;
-}
-
-int TSMFWriter::BeginTrans() {
-  return transaction_result(FSQLDB->BeginTrans(), "BeginTrans", "Unable to begin transaction; reason not known");
-}
-
-int TSMFWriter::CommitTrans() {
-  return transaction_result(FSQLDB->CommitTrans(), "CommitTrans", "Unable to commit transaction; reason not known");
-}
-
-int TSMFWriter::RollbackTrans() {
-  int result = transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans",
-                                  "Unable to roll back transaction; reason not known");
-  FSQLDB->NotifyRollback();
-  return result;
 }
 
 TTableDef* TSMFWriter::find_table(const std::string& table, const char* method) {
@@ -268,34 +237,3 @@ int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, 
   return 0;
 }
 
-bool TSMFWriter::is_system_table(TTableDef* table) {
-  static const char* const kOwnedObjects[] = {"rl_edits",   "rl_editsets", "rl_fields",
-                                              "rl_layouts", "rl_messages", "rl_lookuptables"};
-  std::string name = lowercase_string(table->GetTableName());
-  for (const char* owned : kOwnedObjects)
-    if (name == owned) return true;
-  return false;
-}
-
-int TSMFWriter::set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode) {
-  currentAdminCode.clear();
-  stampedAdminCode.clear();
-  TFieldDef* agency = table->GetColumn("AgencyPKey");
-  if (agency == nullptr) return -1;
-  int requested = 0;
-  TSQLQuery query(FSQLDB);
-  if (table->GetState() == tsEdit) {
-    requested = get_int_val(agency->GetValue(), 0, static_cast<unsigned>(strlen(agency->GetValue())));
-    read_first_row(query, "SELECT a.AgencyPKey, b.AdminCode FROM " + quote_identifier(table->GetTableName()) +
-                              " a, RL_Agencies b WHERE (b.PKey=a.AgencyPKey) AND a.PKey=" +
-                              intToString(table->GetPostToPKey()) + ";");
-    if (requested == 0) requested = query.GetIntFieldByNumber(0);
-    currentAdminCode = query.GetFieldByNumber(1);
-  }
-  int stamped = 1;
-  int result = FAccessController->GetLoggedInAgencyPKey(requested, &stamped);
-  agency->SetValue(intToString(stamped));
-  read_first_row(query, "SELECT AdminCode FROM RL_Agencies WHERE PKey=" + intToString(stamped) + ";");
-  stampedAdminCode = query.GetFieldByNumber(0);
-  return result;
-}

@@ -19,7 +19,6 @@ class TSQLDB {
   TSQLDB& operator=(const TSQLDB&) = delete;
 
   sqlite3* Database() const { return FDatabase; }
-  const char* GetDBName() const { return FDBName.c_str(); }
 
   bool OpenDatabase(const char* path);
   bool CloseDatabase();
@@ -67,7 +66,6 @@ class TSQLDB {
   sqlite3_stmt* FBeginRead = nullptr;
   sqlite3_stmt* FEndRead = nullptr;
   bool FSharedRead = false;
-  std::string FDBName;
   std::function<void()> FRollbackListener;
 };
 
