@@ -14,9 +14,14 @@ const char* const kRunSetup =
     "INSERT INTO RL_Messages(PKey,MessageNumber,Message) VALUES (2,100,'Age %V1 is out of range for %F1'),"
     " (3,101,'Check the site'),(4,102,'Birth %V3 is %D1 today');";
 
-int collect_message(void* owner, const char* tag, const char* name, const char* admin, const char* type,
-                    const char* text) {
-  return collect(owner, tag, name, admin, type, text);
+const char* const kEditEntry = "TRunEdits::process_edit\xBB" "Edit";
+
+Rows edit_entries_cut(Rows errors) {
+  for (std::string& error : errors) {
+    size_t at = error.find("\xBB" "Edit: ");
+    if (at != std::string::npos) error.resize(at + 5);
+  }
+  return errors;
 }
 
 void RunTest::add_edit(const std::string& tag, const std::string& name, const std::string& logic,
@@ -67,16 +72,11 @@ RunResult RunTest::run_edit(const std::string& logic, const std::string& record,
 
 namespace {
 
-struct Capture {
-  int line;
-  std::string text;
-};
-
 int ignore_line(void*, int, int, const char*) { return 0; }
 
+// Keeps each variable the trace shows as "line|name=value".
 int capture_variable(void* owner, int line, int, const char* name, const char* value, int) {
-  static_cast<std::vector<Capture>*>(owner)->push_back({line, std::string(name) + "=" + value});
-  return 0;
+  return collect(owner, line, (std::string(name) + "=" + value).c_str());
 }
 
 }  // namespace
@@ -84,17 +84,17 @@ int capture_variable(void* owner, int line, int, const char* name, const char* v
 Rows RunTest::values_after(const std::string& logic, const std::string& record) {
   std::string tag = "V" + std::to_string(Edits + 1);
   add_edit(tag, "Values " + tag, logic);
-  std::vector<Capture> captures;
+  Rows captures;
   if (Edit_DebugEdit(smf(), tag.c_str(), "L1", record.c_str(), &captures, fn(ignore_line), fn(capture_variable),
                      nullptr, nullptr) != 0) {
     Rows failed = engine_errors(smf());
     failed.insert(failed.begin(), "<failed>");
     return failed;
   }
-  Rows values;
   int last = 0;
-  for (const Capture& capture : captures) last = std::max(last, capture.line);
-  for (const Capture& capture : captures)
-    if (capture.line == last) values.push_back(capture.text);
+  for (const std::string& capture : captures) last = std::max(last, std::stoi(capture));
+  Rows values;
+  for (const std::string& capture : captures)
+    if (std::stoi(capture) == last) values.push_back(capture.substr(capture.find('|') + 1));
   return values;
 }

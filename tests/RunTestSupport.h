@@ -18,8 +18,13 @@
 extern const char* const kRunSetup;
 
 // One message as the callback saw it: "tag|name|admin|type|text".
-int collect_message(void* owner, const char* tag, const char* name, const char* admin, const char* type,
-                    const char* text);
+inline int (*const collect_message)(void*, const char*, const char*, const char*, const char*, const char*) =
+    collect<const char*, const char*, const char*, const char*, const char*>;
+
+// The run-time's entries that name the failed edit ("...\xBB" "Edit: <name> [Tag: <tag>]")
+// cut to "...\xBB" "Edit", whichever edit it is, as kEditEntry shows the closing one.
+extern const char* const kEditEntry;
+Rows edit_entries_cut(Rows errors);
 
 struct RunResult {
   int result = 0;
