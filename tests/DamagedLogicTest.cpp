@@ -6,15 +6,12 @@
 
 namespace {
 
-// The entries that name the damaged edit, whichever it is.
-const char* const kEdit = "TRunEdits::process_edit\xBB" "Edit: Damaged";
-const char* const kReading = "TRunEdits::GetCompiledToken\xBB" "Edit: Damaged";
-
-const size_t kFirstKey = 10000;
+const char* const kReading = "TRunEdits::GetCompiledToken\xBB" "Edit";
+const size_t kFirstKey = 10000;  // keys apart from those of the edits that add_edit makes
 
 struct Outcome {
   int result;
-  Rows errors;  // the entries that name the edit shown as kEdit and kReading
+  Rows errors;  // the entries that name the edit cut as edit_entries_cut does
 };
 
 class DamagedLogic : public RunTest {
@@ -25,32 +22,18 @@ class DamagedLogic : public RunTest {
     std::string sql = "BEGIN;";
     for (size_t i = 0; i < texts.size(); ++i) {
       std::string tag = "D" + std::to_string(Count + i);
-      // Keys apart from those of the edits that add_edit makes.
       sql += "INSERT INTO RL_Edits(PKey,AgencyPKey,EditTag,EditName,MessagePKey,CompiledLogic) VALUES (" +
-             std::to_string(kFirstKey + Count + i) + ",2,'" + tag +
-             "','Damaged " + tag + "',1,'" + quote_sql_value(texts[i]) + "');"
+             std::to_string(kFirstKey + Count + i) + ",2,'" + tag + "','Damaged " + tag + "',1,'" +
+             quote_sql_value(texts[i]) + "');"
              "INSERT INTO RL_EditSets(EditSetTag,EditSetName) VALUES ('S" + tag + "','Set " + tag + "');"
              "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) SELECT s.PKey, e.PKey FROM RL_EditSets s, "
              "RL_Edits e WHERE s.EditSetTag = 'S" + tag + "' AND e.EditTag = '" + tag + "';";
     }
     exec(sql + "COMMIT;");
     std::vector<Outcome> outcomes;
-    for (size_t i = 0; i < texts.size(); ++i) {
-      std::string set = "SD" + std::to_string(Count++);
-      int failed = 0;
-      Outcome outcome{Edit_RunEdits(smf(), set.c_str(), "L1", "1", 0, &failed, nullptr, nullptr), engine_errors(smf())};
-      for (std::string& error : outcome.errors)
-        for (const char* entry : {kEdit, kReading})
-          if (error.rfind(std::string(entry) + " D", 0) == 0) error = entry;
-      outcomes.push_back(outcome);
-    }
+    for (size_t i = 0; i < texts.size(); ++i)
+      outcomes.push_back({run("1", 0, "SD" + std::to_string(Count++)).result, edit_entries_cut(engine_errors(smf()))});
     return outcomes;
-  }
-  // The engine errors of the run of one text, which must fail.
-  Rows errors_of(const std::string& compiled) {
-    Outcome outcome = run_all({compiled}).at(0);
-    EXPECT_EQ(-1, outcome.result) << compiled;
-    return outcome.errors;
   }
   std::string compiled_of(const std::string& logic) {
     std::string tag = "C" + std::to_string(++Compiled);
@@ -63,74 +46,54 @@ class DamagedLogic : public RunTest {
 
 std::string reader(const std::string& message) { return "TTokenMaster::GetCompiledToken\xBB" + message; }
 
-}  // namespace
-
-TEST_F(DamagedLogic, TokensThatCannotBeRead) {
-  EXPECT_EQ((Rows{reader("Token [\x80] not found"), kReading, kEdit}), errors_of("@\x80;"));
-  // Operands that would run past the end of the text.
-  for (std::string text : {"@\"099ab;", "@F", "@F  1", "@N009abc", "@M", "@m", "@'", "@U005123"}) {
-    Rows errors = errors_of(text);
-    ASSERT_EQ(3u, errors.size()) << text;
-    EXPECT_EQ(reader(std::string("Token [") + text[text.find_first_of("\"FNMm'U")] +
-                     "] runs past the end of the compiled logic"),
-              errors[0])
-        << text;
-  }
+// The engine errors of a token whose operand or block runs past the end of the text.
+Rows past_end(char token) {
+  return {reader(std::string("Token [") + token + "] runs past the end of the compiled logic"), kReading, kEditEntry};
 }
 
-TEST_F(DamagedLogic, JumpsBlocksAndHeadersOutsideTheText) {
+}  // namespace
+
+TEST_F(DamagedLogic, TextsThatCannotBeRun) {
   const std::string past = "TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic";
   const std::string back = "TTokenMaster::MovePos\xBB" "move_by must be > 0";
-  auto unclosed = [](char opener) {
-    return Rows{reader(std::string("Token [") + opener + "] runs past the end of the compiled logic"), kReading, kEdit};
-  };
+  const std::string deep = "logic is nested too deeply";
   const struct {
     std::string compiled;
     Rows errors;
   } cases[] = {
+      {"@\x80;", {reader("Token [\x80] not found"), kReading, kEditEntry}},
+      // Operands that would run past the end of the text.
+      {"@\"099ab;", past_end('"')}, {"@F", past_end('F')}, {"@F  1", past_end('F')}, {"@N009abc", past_end('N')},
+      {"@M", past_end('M')}, {"@m", past_end('m')}, {"@'", past_end('\'')}, {"@U005123", past_end('U')},
       // A jump is refused before the part that it would skip runs.
-      {"@F  99(Q)DQ;", {past, kEdit}},
-      {"@Fabcd(Q)DQ;", {back, kEdit}},
-      {"@F  -1(R)DR;", {back, kEdit}},
-      {"@IN001n;\nB  -1(N001n<U0013){\nN001n=N001n+U0011;\n}", {back, kEdit}},
-      {"@IN001i;\nC  -1(N001i=U0010;N001i<U0013;N001i=N001i+U0011);", {back, kEdit}},
-      {"@IN001n;\nB  22(N001n<U0013){\nN001n=N001n+U0011;", {past, kEdit}},
+      {"@F  99(Q)DQ;", {past, kEditEntry}},
+      {"@Fabcd(Q)DQ;", {back, kEditEntry}},
+      {"@F  -1(R)DR;", {back, kEditEntry}},
+      {"@IN001n;\nB  -1(N001n<U0013){\nN001n=N001n+U0011;\n}", {back, kEditEntry}},
+      {"@IN001i;\nC  -1(N001i=U0010;N001i<U0013;N001i=N001i+U0011);", {back, kEditEntry}},
+      {"@IN001n;\nB  22(N001n<U0013){\nN001n=N001n+U0011;", {past, kEditEntry}},
       // A block, a controlled statement or a function that the text ends inside.
-      {"@IN001n;\nL    {\nN001n=N001n+U0011;", unclosed('{')},
-      {"@IN001n;\nB  13(N001n<U0013)N001n=N001n+U0011", unclosed('B')},
-      {"A00013mA();nA()IN001x;", unclosed('n')},
-      {"@IN001i;C   0(N001i=U0010;N001i<U0013;((", {"TRunEdits::ExecuteFOR\xBB" "syntax error: expected RPAREN", kEdit}},
+      {"@IN001n;\nL    {\nN001n=N001n+U0011;", past_end('{')},
+      {"@IN001n;\nB  13(N001n<U0013)N001n=N001n+U0011", past_end('B')},
+      {"A00013mA();nA()IN001x;", past_end('n')},
+      {"@IN001i;C   0(N001i=U0010;N001i<U0013;((", {"TRunEdits::ExecuteFOR\xBB" "syntax error: expected RPAREN", kEditEntry}},
       // A header that promises more functions than the text holds.
       {"C00001", {past}},
-      {"A99999mA();", {past, kEdit}},
+      {"A99999mA();", {past, kEditEntry}},
+      // Sizes and nesting beyond reason.
+      {"@IN001a[U0109999999999];DR;",
+       {"TRunEdits::declare_variables\xBB" "TVariable - Variable a, declared size (1410065407) is out of range",
+        kEditEntry}},
+      {"@IN001x;N001x=" + std::string(5000, '(') + "U0011;", {"TRunEdits::eval0_variables\xBB" + deep, kEditEntry}},
+      {"@" + std::string(5000, '{'), {"TRunEdits::interpret_block\xBB" + deep, kEditEntry}},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.errors, errors_of(c.compiled)) << c.compiled;
-}
-
-TEST_F(DamagedLogic, SizesAndNestingBeyondReason) {
-  EXPECT_EQ((Rows{"TRunEdits::declare_variables\xBB"
-                  "TVariable - Variable a, declared size (1410065407) is out of range",
-                  kEdit}),
-            errors_of("@IN001a[U0109999999999];DR;"));
-  Rows errors = errors_of("@IN001x;N001x=" + std::string(5000, '(') + "U0011;");
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ("TRunEdits::eval0_variables\xBB" "logic is nested too deeply", errors[0]);
-  errors = errors_of("@" + std::string(5000, '{'));
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ("TRunEdits::interpret_block\xBB" "logic is nested too deeply", errors[0]);
-}
-
-TEST_F(DamagedLogic, DebuggingDamagedLogicFailsTheSameWay) {
-  add_edit("DX", "Damaged DX", "return PASS;");
-  set_compiled("DX", "@\xff");
-  Rows lines;
-  auto on_line = [](void* owner, int line, int executed, const char* logic) { return collect(owner, line, executed, logic); };
-  EXPECT_EQ(-1, Edit_DebugEdit(smf(), "DX", "L1", "1", &lines, fn(+on_line), nullptr, nullptr, nullptr));
-  Rows errors = engine_errors(smf());
-  ASSERT_EQ(4u, errors.size());
-  EXPECT_EQ(reader("Token [\xff] not found"), errors[0]);
-  // The trace up to the failure is still sent.
-  EXPECT_EQ(Rows{}, lines);
+  std::vector<std::string> texts;
+  for (const auto& c : cases) texts.push_back(c.compiled);
+  std::vector<Outcome> outcomes = run_all(texts);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(-1, outcomes[i].result) << texts[i];
+    EXPECT_EQ(cases[i].errors, outcomes[i].errors) << texts[i];
+  }
 }
 
 // Every kind of loop, braced and not, with a function: every token runs.
@@ -140,25 +103,19 @@ const char* const kLoops[] = {
     "char s[9];\nint i;\nfor (i = 0; i < 3; i = i + 1) strcat(s, \"ab\");\nwhile (i < 6) i = i + 1;\n"
     "do { i = i - 1; } while (i > 2);\nreturn PASS;"};
 
-TEST_F(DamagedLogic, CutLoopsEndTheRun) {
-  // Cut anywhere, a text either still reads as whole statements and runs,
-  // or fails with engine errors; it never runs for ever.
+TEST_F(DamagedLogic, CutLoopsAndDamagedLengthFieldsEndTheRun) {
   for (const char* logic : kLoops) {
     std::string compiled = compiled_of(logic);
+    // Cut anywhere, a text either still reads as whole statements and runs,
+    // or fails with engine errors; it never runs for ever.
     std::vector<std::string> cuts;
     for (size_t length = 1; length < compiled.size(); ++length) cuts.push_back(compiled.substr(0, length));
     std::vector<Outcome> outcomes = run_all(cuts);
     for (size_t i = 0; i < cuts.size(); ++i)
       EXPECT_TRUE(outcomes[i].result == 0 || (outcomes[i].result == -1 && !outcomes[i].errors.empty())) << cuts[i];
-  }
-}
-
-TEST_F(DamagedLogic, DamagedLengthFieldsAreRefused) {
-  // Names and numbers: three digits of a length from 1, and a number's length
-  // takes in digits only; strings: a tens byte from "0" to 99 past it and a
-  // units digit.
-  for (const char* logic : kLoops) {
-    std::string compiled = compiled_of(logic);
+    // Names and numbers: three digits of a length from 1, and a number's
+    // length takes in digits only; strings: a tens byte from "0" to 99 past
+    // it and a units digit.
     std::vector<std::string> damaged;
     std::string tokens;
     for (size_t pos = 0; pos < compiled.size(); ++pos) {
@@ -178,13 +135,13 @@ TEST_F(DamagedLogic, DamagedLengthFieldsAreRefused) {
         tokens += token;
       }
     }
-    std::vector<Outcome> outcomes = run_all(damaged);
+    outcomes = run_all(damaged);
     for (size_t i = 0; i < damaged.size(); ++i) {
       // A built-in that reads the token itself names its own call next.
       const Rows& errors = outcomes[i].errors;
       ASSERT_LE(2u, errors.size()) << damaged[i];
       EXPECT_EQ(reader(std::string("Token [") + tokens[i] + "] has a damaged length field"), errors[0]) << damaged[i];
-      EXPECT_EQ(kEdit, errors.back()) << damaged[i];
+      EXPECT_EQ(kEditEntry, errors.back()) << damaged[i];
     }
   }
 }
