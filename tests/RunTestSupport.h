@@ -3,6 +3,7 @@
 // of records whose messages are collected as whole texts.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ class RunTest : public ::testing::Test {
   Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }
   void exec(const std::string& sql) { ASSERT_EQ(SQLITE_OK, RawDB(path()).exec(sql)) << sql; }
 
+  // Expects a call's -1 and exactly these engine errors.
+  void refused(int result, const Rows& errors) {
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(errors, engine_errors(smf()));
+  }
+
   // Adds an edit owned by agency 2 with the default message of that number
   // (0 for none), compiles its logic with the engine and gives it the fields
   // (numbers, in FieldOrder); an edit with more than one is multi-field.
@@ -60,6 +67,14 @@ class RunTest : public ::testing::Test {
   // last line that ran, as "name=value" in name order; "<failed>" and the
   // engine errors when the debugging run fails.
   Rows values_after(const std::string& logic, const std::string& record = "");
+  // Logic and the variables' values after it, as values_after gives them.
+  struct ValuesAfter {
+    std::string logic;
+    Rows values;
+  };
+  void expect_values_after(std::initializer_list<ValuesAfter> cases, const std::string& record = "") {
+    for (const ValuesAfter& c : cases) EXPECT_EQ(c.values, values_after(c.logic + "\nreturn PASS;", record)) << c.logic;
+  }
   // Runs one edit alone in a set of its own.
   RunResult run_edit(const std::string& logic, const std::string& record = "", const std::vector<int>& fields = {},
                      int messageNumber = 0);
