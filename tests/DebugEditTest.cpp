@@ -86,10 +86,8 @@ TEST_F(DebugEdit, Failures) {
             edit_entries_cut(engine_errors(smf())));
   // A tag that matches no edit.
   Rows lines;
-  EXPECT_EQ(-1, Edit_DebugEdit(smf(), "NOPE", "L1", "", &lines, fn(on_line), nullptr, nullptr, nullptr));
-  EXPECT_EQ((Rows{"TRunEdits::DebugEdit\xBB" "Edit \"\" does not compile. Run the syntax checker in Quillbench to "
-                  "find and fix the problem.",
-                  read("NOPE")}),
-            engine_errors(smf()));
+  refused(Edit_DebugEdit(smf(), "NOPE", "L1", "", &lines, fn(on_line), nullptr, nullptr, nullptr),
+          {"TRunEdits::DebugEdit\xBB" "Edit \"\" does not compile. Run the syntax checker in Quillbench to find and fix "
+           "the problem.", read("NOPE")});
   EXPECT_EQ(Rows{}, lines);
 }
