@@ -21,20 +21,7 @@ class ExternalLibraries : public RunTest {
   // The registry outlives every metafile: each test starts and ends with none loaded.
   void SetUp() override { ClearExternalDLLs(); }
   void TearDown() override { ClearExternalDLLs(); }
-
-  // The engine errors of the failed run of the call, in the edit of tag.
-  Rows failure(const std::string& call) {
-    EXPECT_EQ(-1, run_edit("int n;\nn = " + call + ";\nreturn PASS;").result);
-    return engine_errors(smf());
-  }
 };
-
-std::string lib_error(const std::string& message) { return "TLibFuncs::call_externaldll\xBB" + message; }
-
-// The entry that names the edit whose logic failed.
-std::string edit_error(const std::string& tag) {
-  return "TRunEdits::process_edit\xBB" "Edit: Edit " + tag + " [Tag: " + tag + "]";
-}
 
 bool is_loaded(const char* file) {
   void* handle = dlopen(file, RTLD_LAZY | RTLD_NOLOAD);
@@ -42,59 +29,44 @@ bool is_loaded(const char* file) {
   return handle != nullptr;
 }
 
+}  // namespace
+
 TEST_F(ExternalLibraries, EachArgumentIsOneWord) {
-  // Signed numbers, expressions, variables and named constants; words left
-  // out are 0; the call's value is what the library returns.
-  EXPECT_EQ((Rows{"last=3", "n=42", "sum=53"}),
-            values_after("int sum, last, n;\nn = 42;\nsum = externaldll(\"queltprobe\", 1, -5, 7, n, 2 * 3, true, dt_max);\n"
-                         "last = externaldll(\"QueltProbe\", 2, 1, 2, 3);\nreturn PASS;"));
-  // Texts are passed as the addresses of their characters: a literal, a
-  // field of the record, a character variable's own buffer.
-  EXPECT_EQ((Rows{"age=3", "buffer=ok!", "literal=4", "n=0"}),
-            values_after("char buffer[5];\nint literal, age, n;\nliteral = externaldll(\"queltprobe\", 3, \"abcd\");\n"
-                         "age = externaldll(\"queltprobe\", 3, #S\"Age\");\nn = externaldll(\"queltprobe\", 4, buffer);\n"
-                         "return PASS;",
-                         "M045"));
+  expect_values_after({
+      // Signed numbers, expressions, variables and named constants; words
+      // left out are 0; the call's value is what the library returns.
+      {"int sum, last, n;\nn = 42;\nsum = externaldll(\"queltprobe\", 1, -5, 7, n, 2 * 3, true, dt_max);\n"
+       "last = externaldll(\"QueltProbe\", 2, 1, 2, 3);",
+       {"last=3", "n=42", "sum=53"}},
+      // At most ten extra words are passed.
+      {"int ten, eleven;\nten = externaldll(\"queltprobe\", 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1);\n"
+       "eleven = externaldll(\"queltprobe\", 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1);",
+       {"eleven=10", "ten=10"}},
+      // Texts are passed as the addresses of their characters: a literal, a
+      // field of the record, a character variable's own buffer.
+      {"char buffer[5];\nint literal, age, n;\nliteral = externaldll(\"queltprobe\", 3, \"abcd\");\n"
+       "age = externaldll(\"queltprobe\", 3, #S\"Age\");\nn = externaldll(\"queltprobe\", 4, buffer);",
+       {"age=3", "buffer=ok!", "literal=4", "n=0"}},
+      // A later argument moves the variable's buffer: the library reads and
+      // writes the buffer the variable has when it is called.
+      {"char city[1];\nint n, found;\nn = externaldll(\"queltprobe\", 3, city, found = lookup(\"1\", \"CITIES.CODE\"));",
+       {"city=Springfield", "found=1", "n=11"}},
+      {"char city[1];\nint n;\nn = externaldll(\"queltprobe\", 4, city, lookup(\"1\", \"CITIES.CODE\"));",
+       {"city=ok!", "n=0"}},
+  }, "M045");
 }
 
-TEST_F(ExternalLibraries, VariablesArePassedAsTheCallFindsThem) {
-  // A later argument moves the variable's buffer: the library reads and
-  // writes the buffer the variable has when it is called.
-  EXPECT_EQ((Rows{"city=Springfield", "found=1", "n=11"}),
-            values_after("char city[1];\nint n, found;\n"
-                         "n = externaldll(\"queltprobe\", 3, city, found = lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
-  EXPECT_EQ((Rows{"city=ok!", "n=0"}),
-            values_after("char city[1];\nint n;\n"
-                         "n = externaldll(\"queltprobe\", 4, city, lookup(\"1\", \"CITIES.CODE\"));\nreturn PASS;"));
-}
-
-TEST_F(ExternalLibraries, AtMostTenExtraWordsArePassed) {
-  EXPECT_EQ((Rows{"eleven=10", "ten=10"}),
-            values_after("int ten, eleven;\nten = externaldll(\"queltprobe\", 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1);\n"
-                         "eleven = externaldll(\"queltprobe\", 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1);\nreturn PASS;"));
-}
-
-TEST_F(ExternalLibraries, LibrariesAreRegisteredByTheirLowerCasedName) {
+TEST_F(ExternalLibraries, LibrariesAreRegisteredByTheirLowerCasedNameInABoundedRegistry) {
   EXPECT_EQ(0, run_edit("int n;\nn = externaldll(\"QueltProbe\", 1);\nn = externaldll(\"queltprobe\", 1);\n"
                         "n = externaldll(\"QueltProbe.SO\", 1);\nreturn PASS;")
                    .result);
-  RLt_ExternalDLL* probe = GetExternalDLL("queltprobe");
-  RLt_ExternalDLL* probeSo = GetExternalDLL("queltprobe.so");
-  ASSERT_NE(nullptr, probe);
-  ASSERT_NE(nullptr, probeSo);
-  EXPECT_NE(probe, probeSo);
-  EXPECT_EQ(probe->Handle, probeSo->Handle);
-  EXPECT_EQ(dlsym(probe->Handle, "QueltInterface"), probe->Entry);
+  EXPECT_NE(nullptr, GetExternalDLL("queltprobe"));
+  EXPECT_NE(nullptr, GetExternalDLL("queltprobe.so"));
   EXPECT_EQ(nullptr, GetExternalDLL("QueltProbe"));
   // Unloading empties the registry; a later call loads the library again.
   ClearExternalDLLs();
   EXPECT_EQ(nullptr, GetExternalDLL("queltprobe"));
   EXPECT_FALSE(is_loaded("libqueltprobe.so"));
-  EXPECT_EQ(0, run_edit("int n;\nn = externaldll(\"queltprobe\", 1);\nreturn PASS;").result);
-  EXPECT_NE(nullptr, GetExternalDLL("queltprobe"));
-}
-
-TEST_F(ExternalLibraries, TheRegistryStaysBounded) {
   // Names made at run time, all of one file: the registry is emptied when
   // full, and every call still reaches the library.
   EXPECT_EQ((Rows{"calls=100", "i=100", "name=queltprobe." + std::string(100, 'x')}),
@@ -109,28 +81,26 @@ TEST_F(ExternalLibraries, TheRegistryStaysBounded) {
   EXPECT_NE(nullptr, GetExternalDLL("queltprobe." + std::string(100, 'x')));
 }
 
-TEST_F(ExternalLibraries, LibrariesThatCannotBeCalledFailTheRun) {
-  EXPECT_EQ((Rows{lib_error("syntax error: expected comma between first and second parameters"), edit_error("T1")}),
-            failure("externaldll(\"queltprobe\")"));
-  EXPECT_EQ((Rows{lib_error("liba.b.so: cannot open shared object file: No such file or directoryliba.b.so"),
-                  edit_error("T2")}),
-            failure("externaldll(\"A.b.c\", 1)"));
-  // A library without the entry point is closed again, every time.
-  for (const char* tag : {"T3", "T4"}) {
-    EXPECT_EQ((Rows{lib_error("Cannot find QueltInterface function in external dll: queltnoentry.dll"), edit_error(tag)}),
-              failure("externaldll(\"QueltNoEntry.dll\", 1)"));
+TEST_F(ExternalLibraries, CallsThatFailTheRun) {
+  const struct {
+    const char* call;
+    std::string error;
+  } cases[] = {
+      {"externaldll(\"queltprobe\")", "syntax error: expected comma between first and second parameters"},
+      {"externaldll(\"A.b.c\", 1)", "liba.b.so: cannot open shared object file: No such file or directoryliba.b.so"},
+      // A library without the entry point is closed again, every time.
+      {"externaldll(\"QueltNoEntry.dll\", 1)", "Cannot find QueltInterface function in external dll: queltnoentry.dll"},
+      {"externaldll(\"QueltNoEntry.dll\", 1)", "Cannot find QueltInterface function in external dll: queltnoentry.dll"},
+      // The name is a file name only: the platform's search decides what loads.
+      {"externaldll(\"external/queltprobe\", 1)", "External dll name must not contain \"/\": external/queltprobe"},
+      // Failures inside the library.
+      {"externaldll(\"queltprobe\", 5)", "probe refused"},
+      {"externaldll(\"queltprobe\", 6)", "failure in call to external dll"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(-1, run_edit(std::string("int n;\nn = ") + c.call + ";\nreturn PASS;").result) << c.call;
+    EXPECT_EQ((Rows{"TLibFuncs::call_externaldll\xBB" + c.error, kEditEntry}), edit_entries_cut(engine_errors(smf())));
     EXPECT_FALSE(is_loaded("libqueltnoentry.so"));
     EXPECT_EQ(nullptr, GetExternalDLL("queltnoentry.dll"));
   }
-  // The name is a file name only: the platform's search decides what loads.
-  EXPECT_EQ((Rows{lib_error("External dll name must not contain \"/\": external/queltprobe"), edit_error("T5")}),
-            failure("externaldll(\"external/queltprobe\", 1)"));
 }
-
-TEST_F(ExternalLibraries, FailuresInsideTheLibraryAreRecorded) {
-  EXPECT_EQ((Rows{lib_error("probe refused"), edit_error("T1")}), failure("externaldll(\"queltprobe\", 5)"));
-  EXPECT_EQ((Rows{lib_error("failure in call to external dll"), edit_error("T2")}),
-            failure("externaldll(\"queltprobe\", 6)"));
-}
-
-}  // namespace
