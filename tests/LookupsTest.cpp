@@ -1,9 +1,7 @@
-// The lookup built-ins run by the engine over logic its compiler wrote:
-// lookup, ilookup, rlookup, sqllookup and sqlrangelookup against lookup tables
-// of the metafile, the copy of a found row into variables, the table specs and
-// column lists, and every failure with its engine errors. A second run-time
-// over a table model the test controls shows definitions being replaced and
-// statements that fail while they step.
+// The lookup built-ins (lookup, ilookup, rlookup, sqllookup, sqlrangelookup)
+// run by the engine over lookup tables of the metafile: the found row copied
+// into variables, table specs and column lists, every failure with its engine
+// errors, and a second run-time over a table model that the test changes.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -25,38 +23,34 @@ namespace {
 const char* const kLookupTables =
     "CREATE TABLE ZIPS([PKey] integer not null primary key, [CODE] varchar(10) not null collate nocase,"
     " [CITY] varchar(5) null collate nocase, [POP] integer null, [STATE] varchar(2) null collate nocase,"
-    " [ZIP] varchar(5) null collate nocase);"
-    "CREATE INDEX xZIPS_CODE ON ZIPS([CODE]);"
+    " [ZIP] varchar(5) null collate nocase); CREATE INDEX xZIPS_CODE ON ZIPS([CODE]);"
     "INSERT INTO ZIPS VALUES (1,'10001','New York',8000,'NY','10001'),(2,'abc','Lower',1,'NY','10002'),"
     " (3,'O''BR','Quote',2,'MA','02101'),(4,'  LEAD','Lead',3,'CA','90001'),(5,'def','LOWER',5,'NJ',NULL);"
     "CREATE TABLE BANDS([PKey] integer not null primary key, [LOW] varchar(4) collate nocase, [LABEL] varchar(20));"
-    "CREATE INDEX xBANDS_LOW ON BANDS([LOW]);"
-    "INSERT INTO BANDS VALUES (1,'100','one hundred'),(2,'200','two hundred'),(3,'300','three hundred'),"
-    " (4,'1000','one thousand');"
+    "CREATE INDEX xBANDS_LOW ON BANDS([LOW]); INSERT INTO BANDS VALUES (1,'100','one hundred'),(2,'200','two hundred'),"
+    " (3,'300','three hundred'),(4,'1000','one thousand');"
     "CREATE TABLE TRIG([PKey] integer not null primary key, [KEYCOL] varchar(1), [NAME] varchar(10));"
-    "CREATE INDEX xTRIG_KEYCOL ON TRIG([KEYCOL]);"
-    "INSERT INTO TRIG VALUES (1,'123    ','padded'),(2,'1234567','full');"
+    "CREATE INDEX xTRIG_KEYCOL ON TRIG([KEYCOL]); INSERT INTO TRIG VALUES (1,'123    ','padded'),(2,'1234567','full');"
     "CREATE TABLE NOROWS([PKey] integer not null primary key, [KEYCOL] varchar(1));"
     "CREATE TABLE AB([PKey] integer not null primary key, [CD] varchar(5), [NAME] varchar(10));"
     "CREATE TABLE ABC([PKey] integer not null primary key, [D] varchar(5), [NAME] varchar(10));"
-    "INSERT INTO AB VALUES (1,'x1','from AB');"
-    "INSERT INTO ABC VALUES (1,'x1','from ABC');"
+    "INSERT INTO AB VALUES (1,'x1','from AB'); INSERT INTO ABC VALUES (1,'x1','from ABC');"
     "CREATE TABLE ODD([PKey] integer not null primary key, \"K]EY\" varchar(5), [NAME] varchar(10));"
-    "INSERT INTO ODD VALUES (1,'k1','odd one');"
-    "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('ZIPS',5),('BANDS',4),('TRIG',2),('NOROWS',0),"
-    " ('AB',1),('ABC',1),('ODD',1);";
+    "INSERT INTO ODD VALUES (1,'k1','odd one'); INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('ZIPS',5),"
+    " ('BANDS',4),('TRIG',2),('NOROWS',0),('AB',1),('ABC',1),('ODD',1);";
 
 std::string lib_error(const std::string& method, const std::string& message) {
   return "TLibFuncs::" + method + "\xBB" + message;
 }
 
-// The run-time's closing entry for a failed edit, as failed_run shows it.
-const char* const kEdit = "<edit>";
-
-// The engine errors of a failed run, the run-time's closing entry that names
-// the failed edit shown as kEdit.
-Rows failed_run(Rows errors) {
-  if (!errors.empty() && errors.back().rfind("TRunEdits::process_edit\xBB" "Edit: ", 0) == 0) errors.back() = kEdit;
+// The engine errors of a failed lookup built-in: the messages of its method
+// internal_<builtin>, the message of its call_<builtin> when it has one, and
+// the entry that names the edit.
+Rows failed(const std::string& builtin, const Rows& messages, const std::string& call = "") {
+  Rows errors;
+  for (const std::string& message : messages) errors.push_back(lib_error("internal_" + builtin, message));
+  if (!call.empty()) errors.push_back(lib_error("call_" + builtin, call));
+  errors.push_back(kEditEntry);
   return errors;
 }
 
@@ -66,10 +60,12 @@ class Lookups : public RunTest {
  protected:
   Lookups() : RunTest(kLookupTables) {}
 
-  // Adds the edit of the logic and then replaces string literals in its
-  // compiled text, for texts that the compiler would refuse.
-  void add_replaced(const std::string& tag, const std::string& logic, const Replacements& texts, int messageNumber = 0) {
-    add_edit(tag, "Edit " + tag, logic, {}, messageNumber);
+  // Runs the logic as an edit of its own whose failure message is 101, its
+  // string literals replaced (for texts that the compiler would refuse): "1"
+  // when it passes, "0" when it fails, or the engine errors of the failed run.
+  Rows outcome(const std::string& logic, const Replacements& texts = {}) {
+    std::string tag = "F" + std::to_string(++Outcomes);
+    add_edit(tag, "Edit " + tag, logic, {}, 101);
     std::string compiled = rows("SELECT CompiledLogic FROM RL_Edits WHERE EditTag = '" + tag + "'").at(0);
     for (const auto& text : texts) {
       size_t at = compiled.find(literal(text.first));
@@ -77,19 +73,18 @@ class Lookups : public RunTest {
       if (at != std::string::npos) compiled.replace(at, literal(text.first).size(), literal(text.second));
     }
     set_compiled(tag, compiled);
-  }
-
-  // Runs the call in an edit of its own, its string literal `from` replaced
-  // by `to`: "1" or "0", the call's value, or the engine errors of the failed
-  // run (see failed_run).
-  Rows outcome(const std::string& call, const std::string& from, const std::string& to) {
-    std::string tag = "F" + std::to_string(++Outcomes);
-    add_replaced(tag, "int n;\nn = " + call + ";\nif (n) return PASS;\nreturn FAIL;", {{from, to}}, 101);
     add_to_set("S" + tag, tag);
-    RunResult result = run("", 0, "S" + tag);
-    if (result.result == -1) return failed_run(engine_errors(smf()));
+    RunResult result = run_set("S" + tag);
+    if (result.result == -1) return edit_entries_cut(errors());
     return {result.messages.empty() ? "1" : "0"};
   }
+  // The outcome of an edit that passes when the expression is not 0 (pop
+  // takes the population that a lookup in ZIPS copies).
+  Rows value_of(const std::string& expression, const Replacements& texts) {
+    return outcome("int n, pop;\nn = " + expression + ";\nif (n) return PASS;\nreturn FAIL;", texts);
+  }
+  virtual RunResult run_set(const std::string& set) { return run("", 0, set); }
+  virtual Rows errors() { return engine_errors(smf()); }
 
  private:
   // A string literal as compiled logic holds it.
@@ -102,143 +97,123 @@ class Lookups : public RunTest {
   int Outcomes = 0;
 };
 
-TEST_F(Lookups, FoundRowIsCopiedIntoTheVariablesOfItsColumns) {
-  // Character variables grow to the whole text, even past the column's
-  // declared size; PKey is never copied; a column without a variable is
-  // passed over.
-  EXPECT_EQ((Rows{"city=New York", "code=10001", "found=1", "missing=0", "pkey=0", "pop=8000", "state=NY"}),
-            values_after("char city[2], state[1], code[3];\nint pop, pkey, found, missing;\n"
-                         "found = lookup(\"10001\", \"zips.code\");\nmissing = lookup(\"99999\", \"ZIPS.Code\");\n"
-                         "return PASS;"));
-  // The variable that holds the value may receive the row.
-  EXPECT_EQ((Rows{"again=1", "city=Quote", "code=O'BR", "found=1"}),
-            values_after("char code[1], city[1];\nint found, again;\nfound = lookup(\"O'BR\", \"ZIPS.CODE\");\n"
-                         "again = ilookup(code, \"ZIPS.CODE\");\nreturn PASS;"));
+TEST_F(Lookups, FoundRowsAreCopiedIntoVariables) {
+  expect_values_after({
+      // Character variables grow to the whole text, even past the column's
+      // declared size; PKey is never copied; a column without a variable is
+      // passed over.
+      {"char city[2], state[1], code[3];\nint pop, pkey, found, missing;\nfound = lookup(\"10001\", \"zips.code\");\n"
+       "missing = lookup(\"99999\", \"ZIPS.Code\");",
+       {"city=New York", "code=10001", "found=1", "missing=0", "pkey=0", "pop=8000", "state=NY"}},
+      // The variable that holds the value may receive the row.
+      {"char code[1], city[1];\nint found, again;\nfound = lookup(\"O'BR\", \"ZIPS.CODE\");\n"
+       "again = ilookup(code, \"ZIPS.CODE\");",
+       {"again=1", "city=Quote", "code=O'BR", "found=1"}},
+      // Values are bound as they are and checked exactly.
+      {"int quote, trailing, lead, nolead, caps, same, blanks, pkey;\nquote = lookup(\"O'BR\", \"ZIPS.CODE\");\n"
+       "trailing = lookup(\"10001  \", \"ZIPS.CODE\");\nlead = lookup(\"  LEAD\", \"ZIPS.CODE\");\n"
+       "nolead = lookup(\"LEAD\", \"ZIPS.CODE\");\ncaps = lookup(\"ABC\", \"ZIPS.CODE\");\n"
+       "same = lookup(\"abc\", \"ZIPS.CODE\");\nblanks = lookup(\"  \", \"ZIPS.CODE\");\n"
+       "pkey = lookup(\"3\", \"ZIPS.PKEY\");",
+       {"blanks=0", "caps=0", "lead=1", "nolead=0", "pkey=1", "quote=1", "same=1", "trailing=1"}},
+      // Trigger-maintained keys are padded to the stored length: 12345678 is
+      // cut to 1234567, which the row check then refuses; a table without
+      // rows gives no width, so its values are searched as they are.
+      {"char keycol[1], name[1];\nint padded, cut, norows;\npadded = lookup(\"123\", \"TRIG.KEYCOL\");\n"
+       "cut = lookup(\"12345678\", \"TRIG.KEYCOL\");\nnorows = lookup(\"x\", \"NOROWS.KEYCOL\");",
+       {"cut=0", "keycol=123    ", "name=padded", "norows=0", "padded=1"}},
+      // A range lookup finds the greatest key not above the value; keys of a
+      // text column compare as texts (1000 comes before 150); the value is
+      // bound as it is (O'BR is its own greatest key).
+      {"char label[1];\nint found;\nfound = rlookup(\"250\", \"BANDS.LOW\");", {"found=1", "label=two hundred"}},
+      {"char label[1];\nint found;\nfound = rlookup(\"300\", \"bands.low\");", {"found=1", "label=three hundred"}},
+      {"char label[1];\nint found;\nfound = rlookup(\"050\", \"BANDS.LOW\");", {"found=0", "label="}},
+      {"char label[1];\nint found;\nfound = rlookup(\"150\", \"BANDS.LOW\");", {"found=1", "label=one thousand"}},
+      {"char city[1];\nint found;\nfound = rlookup(\"O'BR\", \"ZIPS.CODE\");", {"city=Quote", "found=1"}},
+      // SQL lookups match the listed columns joined; blanks inside the list
+      // are removed, as the compiler removes them.
+      {"char city[1];\nint pop, found;\nfound = sqllookup(\"ZIPS\", \"STATE, ZIP\", \"NY10001\");",
+       {"city=New York", "found=1", "pop=8000"}},
+      {"int pop, found;\nfound = sqllookup(\"ZIPS\", \" S TATE , ZIP \", \"NY10001\");", {"found=1", "pop=8000"}},
+      // One case-blind column: the statement returns Lower and LOWER, the check keeps LOWER.
+      {"int pop, found;\nfound = sqllookup(\"ZIPS\", \"CITY\", \"LOWER\");", {"found=1", "pop=5"}},
+      {"int pop, found;\nfound = sqllookup(\"ZIPS\", \"PKEY,STATE\", \"2NY\");", {"found=1", "pop=1"}},
+      {"int pop, found;\nfound = sqllookup(\"ZIPS\", \"CODE\", \"O'BR\");", {"found=1", "pop=2"}},
+      // A NULL in a listed column keeps its row out.
+      {"int pop, found;\nfound = sqllookup(\"ZIPS\", \"STATE,ZIP\", \"NJ\");", {"found=0", "pop=0"}},
+      {"char label[1];\nint found;\nfound = sqlrangelookup(\"BANDS\", \"LOW\", \"250\");",
+       {"found=1", "label=two hundred"}},
+      // The statement cache keeps table and column list apart: AB.CD and ABC.D.
+      {"char name[1];\nint a, b;\na = sqllookup(\"AB\", \"CD\", \"x1\");\nb = sqllookup(\"ABC\", \"D\", \"x1\");",
+       {"a=1", "b=1", "name=from ABC"}},
+      {"char name[1];\nint a;\na = sqllookup(\"AB\", \"CD\", \"x1\");", {"a=1", "name=from AB"}},
+  });
 }
 
-TEST_F(Lookups, ValuesAreBoundAsTheyAreAndCheckedExactly) {
-  EXPECT_EQ((Rows{"blanks=0", "caps=0", "lead=1", "nolead=0", "pkey=1", "quote=1", "same=1", "trailing=1"}),
-            values_after("int quote, trailing, lead, nolead, caps, same, blanks, pkey;\n"
-                         "quote = lookup(\"O'BR\", \"ZIPS.CODE\");\n"
-                         "trailing = lookup(\"10001  \", \"ZIPS.CODE\");\n"
-                         "lead = lookup(\"  LEAD\", \"ZIPS.CODE\");\n"
-                         "nolead = lookup(\"LEAD\", \"ZIPS.CODE\");\n"
-                         "caps = lookup(\"ABC\", \"ZIPS.CODE\");\n"
-                         "same = lookup(\"abc\", \"ZIPS.CODE\");\n"
-                         "blanks = lookup(\"  \", \"ZIPS.CODE\");\n"
-                         "pkey = lookup(\"3\", \"ZIPS.PKEY\");\nreturn PASS;"));
-}
-
-TEST_F(Lookups, TriggerMaintainedKeysArePaddedToTheStoredLength) {
-  // 12345678 is cut to 1234567, which the row check then refuses; a table
-  // without rows gives no width, so its values are searched as they are.
-  EXPECT_EQ((Rows{"cut=0", "keycol=123    ", "name=padded", "norows=0", "padded=1"}),
-            values_after("char keycol[1], name[1];\nint padded, cut, norows;\n"
-                         "padded = lookup(\"123\", \"TRIG.KEYCOL\");\ncut = lookup(\"12345678\", \"TRIG.KEYCOL\");\n"
-                         "norows = lookup(\"x\", \"NOROWS.KEYCOL\");\nreturn PASS;"));
-}
-
-TEST_F(Lookups, TableSpecsNameTableAndColumn) {
-  for (std::string spec : {"zips.dbf.code", "Zips.Any.Code", "ZIPS. CODE\t"})
-    EXPECT_EQ(Rows{"1"}, outcome("lookup(\"10001\", \"ZIPS.CODE\")", "ZIPS.CODE", spec)) << spec;
-  EXPECT_EQ(Rows{"1"}, outcome("lookup(\"123\", \"TRIG.KEYCOL\")", "TRIG.KEYCOL", "TRIG. KEYCOL"));
-  // A name holding "]" cannot be bracketed: it is quoted.
-  EXPECT_EQ(Rows{"1"}, outcome("lookup(\"k1\", \"ZIPS.CODE\")", "ZIPS.CODE", "odd.k]ey"));
-  EXPECT_EQ(Rows{"1"}, outcome("sqllookup(\"ODD\", \"NAME\", \"k1odd one\")", "NAME", "K]EY, NAME"));
-  for (std::string spec : {"zips", "zips.", ".code"})
-    EXPECT_EQ((Rows{lib_error("internal_lookup", "Cannot find lookup table or column"),
-                    lib_error("internal_lookup", uppercase_string(spec)), lib_error("call_lookup", "syntax error"),
-                    kEdit}),
-              outcome("lookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", spec));
-  for (std::string spec : {"zips.dbf", "zips.DBFX"})
-    EXPECT_EQ((Rows{lib_error("internal_lookup", "Table spec to LOOKUP function needs column identifier; received (\"" +
-                                                     uppercase_string(spec) + "\")"),
-                    lib_error("call_lookup", "syntax error"), kEdit}),
-              outcome("lookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", spec));
-  EXPECT_EQ((Rows{lib_error("internal_lookup", "TablesList does not have a table named \"NOPE\""),
-                  lib_error("call_lookup", "syntax error"), kEdit}),
-            outcome("lookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "nope.code"));
-}
-
-TEST_F(Lookups, ColumnsUnknownToTheTableModelAreRefused) {
-  EXPECT_EQ((Rows{lib_error("internal_lookup", "The table named \"ZIPS\" does not have a column named \"Y.CODE\""),
-                  lib_error("call_lookup", "syntax error"), kEdit}),
-            outcome("lookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "zips.x.y.code"));
-  // A name never carries SQL into a statement.
-  EXPECT_EQ((Rows{lib_error("internal_rlookup", "The table named \"ZIPS\" does not have a column named "
-                                                "\"CODE] <> '' OR [CODE\""),
-                  lib_error("call_rlookup", "syntax error"), kEdit}),
-            outcome("rlookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "zips.code] <> '' or [code"));
-}
-
-TEST_F(Lookups, OnlyTheSlotOfLookupAndRlookupRecordsFailures) {
-  EXPECT_EQ((Rows{lib_error("internal_lookup", "TablesList does not have a table named \"NOPE\""), kEdit}),
-            outcome("ilookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "nope.code"));
-  EXPECT_EQ((Rows{lib_error("internal_rlookup", "Table spec to LOOKUP function needs column identifier; received "
-                                                "(\"ZIPS.DBF\")"),
-                  lib_error("call_rlookup", "syntax error"), kEdit}),
-            outcome("rlookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "zips.dbf"));
-  EXPECT_EQ((Rows{lib_error("internal_sqllookup", "TablesList does not have a table named \"nope\""), kEdit}),
-            outcome("sqllookup(\"ZIPS\", \"CODE\", \"1\")", "ZIPS", "nope"));
-  EXPECT_EQ((Rows{lib_error("internal_sqlrlookup", "The table named \"BANDS\" does not have a column named \"NOPE\""),
-                  kEdit}),
-            outcome("sqlrangelookup(\"BANDS\", \"LOW\", \"1\")", "LOW", "LOW, NOPE"));
-}
-
-TEST_F(Lookups, RangeLookupFindsTheGreatestKeyNotAboveTheValue) {
-  std::string declarations = "char label[1];\nint found;\nfound = rlookup(";
-  EXPECT_EQ((Rows{"found=1", "label=two hundred"}), values_after(declarations + "\"250\", \"BANDS.LOW\");"));
-  EXPECT_EQ((Rows{"found=1", "label=three hundred"}), values_after(declarations + "\"300\", \"bands.low\");"));
-  EXPECT_EQ((Rows{"found=0", "label="}), values_after(declarations + "\"050\", \"BANDS.LOW\");"));
-  // Keys of a text column compare as texts: 1000 comes before 150.
-  EXPECT_EQ((Rows{"found=1", "label=one thousand"}), values_after(declarations + "\"150\", \"BANDS.LOW\");"));
-  // The value is bound as it is: O'BR is its own greatest key.
-  EXPECT_EQ((Rows{"city=Quote", "found=1"}),
-            values_after("char city[1];\nint found;\nfound = rlookup(\"O'BR\", \"ZIPS.CODE\");"));
-}
-
-TEST_F(Lookups, SQLLookupsMatchTheListedColumnsJoined) {
-  EXPECT_EQ((Rows{"city=New York", "found=1", "pop=8000"}),
-            values_after("char city[1];\nint pop, found;\nfound = sqllookup(\"ZIPS\", \"STATE, ZIP\", \"NY10001\");"));
-  // Blanks inside the list are removed, as the compiler removes them.
-  EXPECT_EQ((Rows{"found=1", "pop=8000"}),
-            values_after("int pop, found;\nfound = sqllookup(\"ZIPS\", \" S TATE , ZIP \", \"NY10001\");"));
-  // One case-blind column: the statement returns Lower and LOWER, the check keeps LOWER.
-  EXPECT_EQ((Rows{"found=1", "pop=5"}), values_after("int pop, found;\nfound = sqllookup(\"ZIPS\", \"CITY\", \"LOWER\");"));
-  EXPECT_EQ((Rows{"found=1", "pop=1"}), values_after("int pop, found;\nfound = sqllookup(\"ZIPS\", \"PKEY,STATE\", \"2NY\");"));
-  EXPECT_EQ((Rows{"found=1", "pop=2"}), values_after("int pop, found;\nfound = sqllookup(\"ZIPS\", \"CODE\", \"O'BR\");"));
-  // A NULL in a listed column keeps its row out.
-  EXPECT_EQ((Rows{"found=0", "pop=0"}), values_after("int pop, found;\nfound = sqllookup(\"ZIPS\", \"STATE,ZIP\", \"NJ\");"));
-  EXPECT_EQ((Rows{"found=1", "label=two hundred"}),
-            values_after("char label[1];\nint found;\nfound = sqlrangelookup(\"BANDS\", \"LOW\", \"250\");"));
-}
-
-TEST_F(Lookups, ColumnListsIgnoreOneTrailingComma) {
-  EXPECT_EQ(Rows{"1"}, outcome("sqllookup(\"ZIPS\", \"ZIP\", \"02101\")", "ZIP", "ZIP,"));
-  EXPECT_EQ((Rows{lib_error("internal_sqllookup", "The table named \"ZIPS\" does not have a column named \"\""), kEdit}),
-            outcome("sqllookup(\"ZIPS\", \"ZIP\", \"02101\")", "ZIP", ",ZIP"));
-  // An empty list makes a statement that cannot be prepared: nothing is recorded.
-  EXPECT_EQ(Rows{kEdit}, outcome("sqllookup(\"ZIPS\", \"ZIP\", \"02101\")", "ZIP", ""));
-}
-
-TEST_F(Lookups, SQLLookupCacheKeepsTableAndListApart) {
-  EXPECT_EQ((Rows{"a=1", "b=1", "name=from ABC"}),
-            values_after("char name[1];\nint a, b;\na = sqllookup(\"AB\", \"CD\", \"x1\");\n"
-                         "b = sqllookup(\"ABC\", \"D\", \"x1\");"));
-  EXPECT_EQ((Rows{"a=1", "name=from AB"}), values_after("char name[1];\nint a;\na = sqllookup(\"AB\", \"CD\", \"x1\");"));
-}
-
-TEST_F(Lookups, TablesChangedBehindTheModelFailTheRun) {
+// Table specs and column lists as the compiler would refuse them, and tables
+// changed behind the table model.
+TEST_F(Lookups, TableSpecsAndColumnLists) {
   exec("DROP TABLE NOROWS; CREATE TABLE NOROWS([PKey] integer not null primary key, [OTHER] varchar(5));"
        "DROP TABLE AB; CREATE TABLE AB([PKey] integer not null primary key, [XX] varchar(5));");
-  EXPECT_EQ((Rows{lib_error("get_trigger_padded_size", "no such column: KEYCOL"),
-                  lib_error("get_trigger_padded_size", "SQL: SELECT LENGTH([KEYCOL]) AS PadTo FROM [NOROWS] LIMIT 1;"),
-                  lib_error("call_lookup", "SQL error"), kEdit}),
-            outcome("lookup(\"x\", \"ZIPS.CODE\")", "ZIPS.CODE", "norows.keycol"));
-  // A statement that cannot be prepared is not kept, and its reason stays with it.
-  for (int i = 0; i < 2; ++i)
-    EXPECT_EQ((Rows{lib_error("call_lookup", "TFastSQLQuery::PrepareParameterizedQuery"), kEdit}),
-              outcome("lookup(\"x\", \"ZIPS.CODE\")", "ZIPS.CODE", "ab.cd"));
+  const std::string lookup = "lookup(\"1\", \"ZIPS.CODE\")", found = "lookup(\"10001\", \"ZIPS.CODE\")",
+                    sqllookup = "sqllookup(\"ZIPS\", \"ZIP\", \"02101\")", syntax = "syntax error";
+  auto noTable = [](const std::string& builtin, const std::string& table, const std::string& call) {
+    return failed(builtin, {"TablesList does not have a table named \"" + table + "\""}, call);
+  };
+  auto noColumn = [](const std::string& builtin, const std::string& table, const std::string& column,
+                     const std::string& call) {
+    return failed(builtin, {"The table named \"" + table + "\" does not have a column named \"" + column + "\""}, call);
+  };
+  auto columnMissing = [](const std::string& builtin, const std::string& spec) {
+    return failed(builtin, {"Table spec to LOOKUP function needs column identifier; received (\"" + spec + "\")"},
+                  "syntax error");
+  };
+  auto unknown = [](const std::string& spec) {
+    return failed("lookup", {"Cannot find lookup table or column", spec}, "syntax error");
+  };
+  const Rows notPrepared = failed("lookup", {}, "TFastSQLQuery::PrepareParameterizedQuery");
+  const struct {
+    std::string expression, from, to;
+    Rows outcome;
+  } cases[] = {
+      {found, "ZIPS.CODE", "zips.dbf.code", {"1"}},
+      {found, "ZIPS.CODE", "Zips.Any.Code", {"1"}},
+      {found, "ZIPS.CODE", "ZIPS. CODE\t", {"1"}},
+      {"lookup(\"123\", \"TRIG.KEYCOL\")", "TRIG.KEYCOL", "TRIG. KEYCOL", {"1"}},
+      // A name holding "]" cannot be bracketed: it is quoted.
+      {"lookup(\"k1\", \"ZIPS.CODE\")", "ZIPS.CODE", "odd.k]ey", {"1"}},
+      {"sqllookup(\"ODD\", \"NAME\", \"k1odd one\")", "NAME", "K]EY, NAME", {"1"}},
+      {lookup, "ZIPS.CODE", "zips", unknown("ZIPS")},
+      {lookup, "ZIPS.CODE", "zips.", unknown("ZIPS.")},
+      {lookup, "ZIPS.CODE", ".code", unknown(".CODE")},
+      {lookup, "ZIPS.CODE", "zips.dbf", columnMissing("lookup", "ZIPS.DBF")},
+      {lookup, "ZIPS.CODE", "zips.DBFX", columnMissing("lookup", "ZIPS.DBFX")},
+      {lookup, "ZIPS.CODE", "nope.code", noTable("lookup", "NOPE", syntax)},
+      // Columns unknown to the table model are refused; a name never carries
+      // SQL into a statement.
+      {lookup, "ZIPS.CODE", "zips.x.y.code", noColumn("lookup", "ZIPS", "Y.CODE", syntax)},
+      {"rlookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "zips.code] <> '' or [code",
+       noColumn("rlookup", "ZIPS", "CODE] <> '' OR [CODE", syntax)},
+      // Only the call of lookup and rlookup records its own failure.
+      {"ilookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "nope.code", noTable("lookup", "NOPE", "")},
+      {"rlookup(\"1\", \"ZIPS.CODE\")", "ZIPS.CODE", "zips.dbf", columnMissing("rlookup", "ZIPS.DBF")},
+      {"sqllookup(\"ZIPS\", \"CODE\", \"1\")", "ZIPS", "nope", noTable("sqllookup", "nope", "")},
+      {"sqlrangelookup(\"BANDS\", \"LOW\", \"1\")", "LOW", "LOW, NOPE", noColumn("sqlrlookup", "BANDS", "NOPE", "")},
+      // Column lists ignore one trailing comma; an empty list makes a
+      // statement that cannot be prepared: nothing is recorded.
+      {sqllookup, "ZIP", "ZIP,", {"1"}},
+      {sqllookup, "ZIP", ",ZIP", noColumn("sqllookup", "ZIPS", "", "")},
+      {sqllookup, "ZIP", "", {kEditEntry}},
+      // Tables changed behind the model: a statement that cannot be prepared
+      // is not kept, and its reason stays with it.
+      {lookup, "ZIPS.CODE", "norows.keycol",
+       {lib_error("get_trigger_padded_size", "no such column: KEYCOL"),
+        lib_error("get_trigger_padded_size", "SQL: SELECT LENGTH([KEYCOL]) AS PadTo FROM [NOROWS] LIMIT 1;"),
+        lib_error("call_lookup", "SQL error"), kEditEntry}},
+      {lookup, "ZIPS.CODE", "ab.cd", notPrepared},
+      {lookup, "ZIPS.CODE", "ab.cd", notPrepared},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.outcome, value_of(c.expression, {{c.from, c.to}})) << c.expression << c.to;
 }
 
 // A table restructured through the authoring exports is looked up afresh:
@@ -331,41 +306,34 @@ TEST_F(Lookups, KeywordNamesWorkFromDefinitionToDeletion) {
   EXPECT_EQ(4, out_int(Edit_GetColumnsCount, smf(), "Index"));
 }
 
-// Writes into the metafile from a connection of its own, as a host's message
-// callback might, keeping each answer.
-struct CallbackWriter {
-  RawDB* Writer;
-  std::vector<int> Answers;
-};
-
-int write_from_callback(void* owner, const char*, const char*, const char*, const char*, const char*) {
-  auto* writes = static_cast<CallbackWriter*>(owner);
-  writes->Answers.push_back(writes->Writer->exec("UPDATE ZIPS SET POP = POP + 1 WHERE PKey = 1"));
-  return 0;
-}
-
 // The lookups of a run share one read transaction, which ends before the host
 // is called back and with the run; a transaction the host opened on the
 // engine's connection is left to the host.
 TEST_F(Lookups, SharedReadsNeverHoldTheFileWhileTheHostRuns) {
   add_edit("LK", "Edit LK", "if (lookup(\"10001\", \"ZIPS.CODE\")) return FAIL;\nreturn PASS;", {}, 101);
   add_to_set("SLK", "LK");
-  RawDB writer(path());
-  CallbackWriter writes{&writer, {}};
-  int failed = 0;
-  auto runOnce = [&] {
-    return Edit_RunEdits(smf(), "SLK", "L1", "", 0, &failed, &writes, fn(write_from_callback));
+  // The host's message callback writes from a connection of its own.
+  struct Writes {
+    RawDB Writer;
+    std::vector<int> Answers;
+  } writes{RawDB(path()), {}};
+  auto onMessage = [](void* owner, const char*, const char*, const char*, const char*, const char*) {
+    auto* w = static_cast<Writes*>(owner);
+    w->Answers.push_back(w->Writer.exec("UPDATE ZIPS SET POP = POP + 1 WHERE PKey = 1"));
+    return 0;
   };
+  int failed = 0;
+  auto runOnce = [&] { return Edit_RunEdits(smf(), "SLK", "L1", "", 0, &failed, &writes, fn(+onMessage)); };
   EXPECT_EQ(0, runOnce());
-  EXPECT_EQ(SQLITE_OK, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
+  EXPECT_EQ(SQLITE_OK, writes.Writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
 
   ASSERT_EQ(0, Qb_BeginTrans(smf()));
   EXPECT_EQ(0, runOnce());
-  EXPECT_EQ(SQLITE_BUSY, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));  // the host's reads hold the lock
+  EXPECT_EQ(SQLITE_BUSY, writes.Writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));  // the host's reads hold the lock
   ASSERT_EQ(0, Qb_CommitTrans(smf()));
-  EXPECT_EQ(SQLITE_OK, writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
+  EXPECT_EQ(SQLITE_OK, writes.Writer.exec("UPDATE ZIPS SET POP = 0 WHERE PKey = 2"));
   EXPECT_EQ((std::vector<int>{SQLITE_OK, SQLITE_BUSY}), writes.Answers);
-  EXPECT_EQ("8001", writer.value("SELECT POP FROM ZIPS WHERE PKey = 1"));
+  EXPECT_EQ("8001", writes.Writer.value("SELECT POP FROM ZIPS WHERE PKey = 1"));
 }
 
 // A second run-time on the same metafile over a table model that the test
@@ -394,105 +362,91 @@ class OwnModel : public Lookups {
     return table;
   }
 
-  // Runs the logic, its literals replaced, as an edit of its own (failure
-  // message 101) on the second run-time: the messages, or the engine errors
-  // as failed_run shows them.
-  Rows own_run(const std::string& logic, const Replacements& texts) {
-    std::string tag = "O" + std::to_string(++Runs);
-    add_replaced(tag, logic, texts, 101);
-    add_to_set("S" + tag, tag);
+  RunResult run_set(const std::string& set) override {
     Pump.ClearPump();
-    Rows messages;
-    int failed = 0;
-    int result = Runtime->RunEdits(("S" + tag).c_str(), "L1", "", 0, &failed, &messages, fn(collect_message));
-    if (result != -1) return messages;
-    Rows errors;
+    RunResult run;
+    run.result = Runtime->RunEdits(set.c_str(), "L1", "", 0, &run.failed, &run.messages, fn(collect_message));
+    return run;
+  }
+  Rows errors() override {
     int count = 0;
     Pump.GetErrorsCount(&count);
+    Rows errors;
     for (int i = 0; i < count; ++i) {
-      char text[512];
+      char text[512] = "";
       Pump.GetErrorByIndex(i, text, sizeof text);
       errors.push_back(text);
     }
-    return failed_run(errors);
+    return errors;
   }
 
   TSQLDB Db;
   TEngineErrorsPump Pump;
   TTablesList Tables;
   std::unique_ptr<TRunEdits> Runtime;
-  int Runs = 0;
 };
 
 TEST_F(OwnModel, ReplacedDefinitionsAreNeverUsedAgain) {
   exec("CREATE TABLE STEPS([PKey] integer not null primary key, [CODE] varchar(10), [POP] integer);"
        "INSERT INTO STEPS VALUES (1,'10001',8000);");
   TTableDef* steps = model("STEPS");
-  std::string logic = "int pop, found;\nfound = lookup(\"10001\", \"ZIPS.CODE\");\n"
-                      "if (found == 1 && pop == 7000) return PASS;\nreturn FAIL;";
-  EXPECT_EQ(Rows{"O1|Edit O1|NAACCR|E|Check the site"}, own_run(logic, {{"ZIPS.CODE", "STEPS.CODE"}}));
+  const std::string expression = "lookup(\"10001\", \"ZIPS.CODE\") && pop == 7000";
+  EXPECT_EQ(Rows{"0"}, value_of(expression, {{"ZIPS.CODE", "STEPS.CODE"}}));
   // Restructured: a column before the key, another population.
   exec("DROP TABLE STEPS; CREATE TABLE STEPS([PKey] integer not null primary key, [AREA] integer,"
        " [CODE] varchar(10), [POP] integer); INSERT INTO STEPS VALUES (1,5,'10001',7000);");
   Tables.RemoveTable(steps);
   model("STEPS");
-  EXPECT_EQ(Rows{}, own_run(logic, {{"ZIPS.CODE", "STEPS.CODE"}}));
+  EXPECT_EQ(Rows{"1"}, value_of(expression, {{"ZIPS.CODE", "STEPS.CODE"}}));
 }
 
-TEST_F(OwnModel, StepErrorsAreSQLErrorsAndLeaveTheStatementReset) {
+// A step that fails is an SQL error and leaves the statement reset, and so is
+// a row that the definition cannot name.
+TEST_F(OwnModel, FailedStepsAndCopiesAreSQLErrors) {
   exec("CREATE TABLE FAULTYDATA([PKey] integer not null primary key, [CODE] varchar(10) collate nocase,"
        " [NAME] varchar(10));"
        "INSERT INTO FAULTYDATA VALUES (1,'Bang','bad'),(2,'boom','ok'),(3,'BOOM','bad'),(4,'fine','ok');"
        "CREATE VIEW FAULTY AS SELECT PKey, CODE, NAME,"
-       " CASE WHEN NAME = 'bad' THEN abs(-9223372036854775807 - 1) ELSE 0 END AS BAD FROM FAULTYDATA;");
-  model("FAULTY");
-  Replacements faulty{{"ZIPS.CODE", "FAULTY.CODE"}};
-  Rows failed{lib_error("internal_lookup", "integer overflow"),
-              lib_error("internal_lookup", "SQL: SELECT * FROM [FAULTY] WHERE [CODE] = ? ;"),
-              lib_error("call_lookup", "SQL error"), kEdit};
-  // The first step fails; then a step past a row that the check refused.
-  EXPECT_EQ(failed, own_run("int found;\nfound = lookup(\"Bang\", \"ZIPS.CODE\");\nreturn PASS;", faulty));
-  EXPECT_EQ(failed, own_run("int found;\nfound = lookup(\"BOOM\", \"ZIPS.CODE\");\nreturn PASS;", faulty));
-  EXPECT_EQ(Rows{},
-            own_run("int found;\nfound = lookup(\"fine\", \"ZIPS.CODE\");\nif (found) return PASS;\nreturn FAIL;", faulty));
-  EXPECT_EQ((Rows{lib_error("internal_rlookup", "integer overflow"),
-                  lib_error("internal_rlookup",
-                            "SQL: SELECT * FROM [FAULTY] WHERE [CODE] <= ? ORDER BY [CODE] DESC LIMIT 1;"),
-                  lib_error("call_rlookup", "SQL error"), kEdit}),
-            own_run("int found;\nfound = rlookup(\"Bz\", \"ZIPS.CODE\");\nreturn PASS;", faulty));
-  Replacements listed{{"ZIPS", "FAULTY"}, {"CODE, CITY", "CODE, NAME"}};
-  EXPECT_EQ((Rows{lib_error("internal_sqllookup", "integer overflow"),
-                  lib_error("internal_sqllookup", "SQL: SELECT * FROM [FAULTY] WHERE [CODE] || [NAME] = ? ;"), kEdit}),
-            own_run("int found;\nfound = sqllookup(\"ZIPS\", \"CODE, CITY\", \"Bangbad\");\nreturn PASS;", listed));
-  EXPECT_EQ(Rows{}, own_run("int found;\nfound = sqllookup(\"ZIPS\", \"CODE, CITY\", \"fineok\");\n"
-                            "if (found) return PASS;\nreturn FAIL;",
-                            listed));
-}
-
-TEST_F(OwnModel, ARowTheDefinitionCannotNameFailsTheCopy) {
-  exec("CREATE TABLE GAPS([PKey] integer not null primary key, [CODE] varchar(5), [X] varchar(5), [Y] varchar(5));"
+       " CASE WHEN NAME = 'bad' THEN abs(-9223372036854775807 - 1) ELSE 0 END AS BAD FROM FAULTYDATA;"
+       "CREATE TABLE GAPS([PKey] integer not null primary key, [CODE] varchar(5), [X] varchar(5), [Y] varchar(5));"
        "INSERT INTO GAPS VALUES (1,'a','x','y');");
+  model("FAULTY");
   model("GAPS", 2);
-  EXPECT_EQ((Rows{lib_error("internal_lookup", "Table named \"GAPS\" states column count = 3 but cannot return field "
-                                               "at index 3"),
-                  lib_error("internal_lookup", ""),
-                  lib_error("internal_lookup", "SQL: SELECT * FROM [GAPS] WHERE [CODE] = ? ;"),
-                  lib_error("call_lookup", "SQL error"), kEdit}),
-            own_run("int found;\nfound = lookup(\"a\", \"ZIPS.CODE\");\nreturn PASS;", {{"ZIPS.CODE", "GAPS.CODE"}}));
+  const Replacements faulty{{"ZIPS.CODE", "FAULTY.CODE"}}, listed{{"ZIPS", "FAULTY"}, {"CODE, CITY", "CODE, NAME"}};
+  const Rows overflow =
+      failed("lookup", {"integer overflow", "SQL: SELECT * FROM [FAULTY] WHERE [CODE] = ? ;"}, "SQL error");
+  const struct {
+    std::string expression;
+    Replacements texts;
+    Rows outcome;
+  } cases[] = {
+      // The first step fails; then a step past a row that the check refused.
+      {"lookup(\"Bang\", \"ZIPS.CODE\")", faulty, overflow},
+      {"lookup(\"BOOM\", \"ZIPS.CODE\")", faulty, overflow},
+      {"lookup(\"fine\", \"ZIPS.CODE\")", faulty, {"1"}},
+      {"rlookup(\"Bz\", \"ZIPS.CODE\")", faulty, failed("rlookup", {"integer overflow",
+       "SQL: SELECT * FROM [FAULTY] WHERE [CODE] <= ? ORDER BY [CODE] DESC LIMIT 1;"}, "SQL error")},
+      {"sqllookup(\"ZIPS\", \"CODE, CITY\", \"Bangbad\")", listed,
+       failed("sqllookup", {"integer overflow", "SQL: SELECT * FROM [FAULTY] WHERE [CODE] || [NAME] = ? ;"})},
+      {"sqllookup(\"ZIPS\", \"CODE, CITY\", \"fineok\")", listed, {"1"}},
+      {"lookup(\"a\", \"ZIPS.CODE\")", {{"ZIPS.CODE", "GAPS.CODE"}},
+       failed("lookup", {"Table named \"GAPS\" states column count = 3 but cannot return field at index 3", "",
+                         "SQL: SELECT * FROM [GAPS] WHERE [CODE] = ? ;"}, "SQL error")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.outcome, value_of(c.expression, c.texts)) << c.expression;
 }
 
 TEST_F(OwnModel, CachesOfRunTimeTextsStayBounded) {
   // Masks and table specs that differ on every use, as texts taken from
   // records would: the caches keep to their bounds and every answer stays right.
   model("ZIPS");
-  EXPECT_EQ(Rows{},
-            own_run("char mask[600], value[600], spec[310];\nint i, fits, found;\nstrcpy(spec, \"ZIPS.CODE\");\n"
+  EXPECT_EQ(Rows{"1"},
+            outcome("char mask[600], value[600], spec[310];\nint i, fits, found;\nstrcpy(spec, \"ZIPS.CODE\");\n"
                     "while (i < 600) {\n  strcat(mask, \"d\");\n  strcat(value, \"1\");\n"
                     "  fits = fits + match(value, mask);\n  if (i < 300) {\n"
                     "    found = found + lookup(\"10001\", spec);\n    strcat(spec, \" \");\n  }\n  i = i + 1;\n}\n"
                     "if (fits == 600 && found == 300 && match(\"12\", \"dd\") && lookup(\"abc\", \"ZIPS.CODE\")) return PASS;\n"
-                    "return FAIL;",
-                    {}));
+                    "return FAIL;"));
   const TLibFuncs* library = Runtime->GetLibFuncs();
   EXPECT_LT(0u, library->CachedMasks());
   EXPECT_GE(TLibFuncs::kMaxCachedMasks, library->CachedMasks());
