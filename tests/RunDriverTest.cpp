@@ -136,6 +136,9 @@ TEST_F(RunDriver, EditDetailsAndRecordDisplay) {
   int failed = 0;
   ASSERT_EQ(0, Edit_RunEdits(smf(), "ES1", "L1", "1   20240105C509", 0, &failed, &details, fn(+on_message)));
   EXPECT_EQ((Rows{"4|13|4|1|Site||4|S |C509", "2|2|2|2|Age||3|S |<BLANK>"}), details.fields);
+  // Details are given only from inside a run.
+  refused(Edit_GetEditDetails(smf(), "E1", &details.fields, fn(collect_field)),
+          {"TRunEdits::GetEditDetails\xBB" "No Layout is loaded!"});
 
   ASSERT_EQ(0, Edit_UpdateRecordByName(smf(), "main LAYOUT", "1 4520240105"));
   ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "Age at diagnosis"));
@@ -164,11 +167,9 @@ TEST_F(RunDriver, RefusedCalls) {
   const char* const kNullText = "At least one of the char* parameters is NULL";
   Rows sink;
   char text[4];
-  refused(Edit_SetEditOptions(h, "ES1", "EA", 1, 0, 0, 0),
-          {"TRunEdits::SetEditOptions\xBB" "Edit set with tag \"ES1\" has not been initialized. Run Edit_LoadEditSet "
+  refused(Edit_SetEditOptions(h, "Es1", "EA", 1, 0, 0, 0),
+          {"TRunEdits::SetEditOptions\xBB" "Edit set with tag \"Es1\" has not been initialized. Run Edit_LoadEditSet "
            "first."});
-  refused(Edit_GetEditDetails(h, "E1", &sink, fn(collect_field)),
-          {"TRunEdits::GetEditDetails\xBB" "No Layout is loaded!"});
   refused(Edit_DisplayDataRecordByTag(h, "L1", nullptr, fn(collect_field)),
           {"TRunEdits::DisplayDataRecord\xBB" "Cannot find record layout with tag \"L1\""});
   refused(Edit_DisplayFieldInMessagesAs(h, 2, "Age at diagnosis"),
