@@ -58,6 +58,13 @@ inline Rows engine_errors(int smf) {
   return errors;
 }
 
+// A call's result followed by every engine error it left.
+inline Rows outcome(int smf, int result) {
+  Rows all = engine_errors(smf);
+  all.insert(all.begin(), std::to_string(result));
+  return all;
+}
+
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
 class OpenMetafile {
  public:
@@ -81,4 +88,21 @@ class OpenMetafile {
   TempDir Dir;
   std::string Path;
   int Handle = -1;
+};
+
+// A fixture on a new metafile changed by setupSQL, with readers of its file.
+class MetafileTest : public ::testing::Test {
+ protected:
+  explicit MetafileTest(const std::string& setupSQL = "") : File(setupSQL) {}
+  int h() const { return File.handle(); }
+  const std::string& path() const { return File.path(); }
+  Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }
+  std::string value(const std::string& sql) { return RawDB(path()).value(sql); }
+  // A call that answered -1 and left exactly these engine errors.
+  void refused(int result, Rows errors) {
+    errors.insert(errors.begin(), "-1");
+    EXPECT_EQ(errors, outcome(h(), result));
+  }
+
+  OpenMetafile File;
 };
