@@ -20,19 +20,18 @@ const char* const kHostile[] = {
     "Note] = 'hacked' WHERE 1=1 --",
     "\"; DELETE FROM RL_Agencies; --",
     "1 WHERE 1=1 --",
+    "a'' || (SELECT Password FROM RL_Agencies) || ''",
 };
 
-class AuthoringSecurity : public ::testing::Test {
+class AuthoringSecurity : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
-  OpenMetafile file{kSetup};
+  AuthoringSecurity() : MetafileTest(kSetup) {}
 };
 
 }  // namespace
 
 TEST_F(AuthoringSecurity, NamesAreLookedUpNeverPasted) {
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
   int isUnique = 0, clash = 0, pkey = 0;
   for (const char* name : kHostile) {
     EXPECT_EQ(-1, Qb_Edit(h(), name, 1)) << name;
@@ -48,7 +47,7 @@ TEST_F(AuthoringSecurity, NamesAreLookedUpNeverPasted) {
     EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", name, "x")) << name;
     EXPECT_EQ(0, Qb_Cancel(h(), "Codes"));
   }
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
 }
 
 TEST_F(AuthoringSecurity, ValuesAreDataInEveryColumnType) {
@@ -67,7 +66,7 @@ TEST_F(AuthoringSecurity, ValuesAreDataInEveryColumnType) {
   // check and changes no other row.
   EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8 WHERE 1=1 --"}}));
   EXPECT_EQ((Rows{"1|5", "2|3"}), rows("SELECT PKey, FieldLength FROM RL_Fields"));
-  EXPECT_EQ("14", RawDB(file.path()).value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
 }
 
 TEST_F(AuthoringSecurity, NullArgumentsAreRefused) {
@@ -95,7 +94,7 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
   std::string source = dir.file("source.smf");
   ASSERT_TRUE(create_metafile(source));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
   Rows found;
   for (const char* name : kHostile) {
     EXPECT_EQ(-1, Qb_Delete(h(), name, 1)) << name;
@@ -104,7 +103,7 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
     EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, fn(collect_candidate))) << name;
     EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, fn(collect_candidate))) << name;
   }
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
 
   // Text defaults and bounds are values; the value list stays inside its statement.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
@@ -116,11 +115,11 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
   int pkey = 0;
   EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(writer_error("CreateTable", "SQLText holds more than one statement"), engine_errors(h())[2]);
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
   ASSERT_EQ(0, Qb_AddColumnDef(h(), "Note", nullptr, 0, 50, 1, 0, nullptr, "a'", "z');", kHostile[0], 0));
   ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(2, insert_row(h(), "Safe", {{"PKey", "2"}}));
   EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
-  EXPECT_EQ("14", RawDB(file.path()).value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
 }
