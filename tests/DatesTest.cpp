@@ -77,11 +77,9 @@ TEST_F(Dates, ValidDatesLieBetween1850AndTodayInMonthsOfTheirLength) {
                  {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"},
                  // Leap days and month lengths.
                  {"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
-                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid}});
-}
-
-TEST_F(Dates, PartialDates) {
-  expect_checks({{"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
+                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid},
+                 // Partial dates.
+                 {"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
                  {"202311  ", "W|missing the day"}, {"20231100", "W|missing the day"}, {"20230015", kBadDay},
                  // A blank part may only end the date.
                  {"2023 1  ", kBadMonth}, {"20 3    ", kBadYear}, {"2023  05", kBadDay}, {"202311 5", kBadDay},
@@ -118,56 +116,44 @@ TEST_F(Dates, PartsOfADate) {
 }
 
 TEST_F(Dates, ComparisonsDifferencesAndIntervals) {
-  expect_calls("datecmp_iop", {{R"("20230101", "20230101", dt_exact)", "0"},
-                               {R"("20230101", "20230102", dt_exact)", "-1"},
-                               {R"("20230102", "20230101", dt_exact)", "1"},
-                               // Without completion blank parts compare as 00.
-                               {R"("2023    ", "20230101", 0)", "-1"},
-                               {R"("2023    ", "20231231", dt_min)", "0"},
-                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                               // The first date is tested first.
-                               {R"("20231301", "        ", 0)", kError},
-                               {R"("        ", "20231301", 0)", kEmpty}});
-  expect_calls("daydiff_iop", {{R"("20230101", "20231231", dt_exact)", "364"},
-                               {R"("20231231", "20230101", dt_exact)", "-364"},
-                               {R"("20231231", "20240301", dt_exact)", "61"},
-                               {R"("20240101", "20241231", dt_exact)", "365"},
-                               {R"("19000101", "20000101", dt_exact)", "36524"},
-                               // dt_max widens the span, dt_min narrows it; February completes to 28 days.
-                               {R"("2022    ", "2023    ", dt_max)", "729"},
-                               {R"("2022    ", "2023    ", dt_min)", "1"},
-                               {R"("202202  ", "2022    ", dt_max)", "333"},
-                               {R"("20240201", "202402  ", dt_max)", "27"},
-                               {R"("202303  ", "2023    ", dt_min)", "0"},
-                               {R"("2023    ", "202303  ", dt_min)", "0"},
-                               {R"("202303  ", "20230316", dt_min)", "0"},
-                               {R"("20230316", "202303  ", dt_min)", "0"},
-                               // The second date of another month takes the month's first day.
-                               {R"("20230401", "202303  ", dt_min)", "-31"},
-                               // Other modes fill nothing: month 0, day 0 is the day before the year begins.
-                               {R"("2023    ", "20230101", 0)", "2"},
-                               {R"("20230101", "        ", dt_exact)", kEmpty},
-                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                               {R"("20230101", "2023010", dt_exact)", kError}});
-  expect_calls("monthdiff_iop", {{R"("20230101", "20230301", dt_exact)", "1"},
-                                 {R"("20230301", "20230101", dt_exact)", "-1"},
-                                 {R"("20230101", "20230130", dt_exact)", "0"},
-                                 {R"("        ", "20230101", dt_exact)", kEmpty}});
-  expect_calls("yeardiff_iop", {{R"("20220101", "20231231", dt_exact)", "1"},
-                                {R"("20220101", "20221231", dt_exact)", "0"},
-                                {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                                {R"("20231301", "20230101", dt_exact)", kError}});
-  expect_calls("dayinterval_iop", {{R"("20230101", "20230131", 0, 30, dt_exact)", "1"},
-                                   {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
-                                   {R"("20230101", "20230131", 30, 30, dt_exact)", "1"},
-                                   {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
-                                   // The codes pass through the interval tests.
-                                   {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
-  expect_calls("monthinterval_iop", {{R"("20230101", "20230301", 1, 1, dt_exact)", "1"},
-                                     {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
-  expect_calls("yearinterval_iop", {{R"("20220101", "20231231", 1, 1, dt_exact)", "1"},
-                                    {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
-                                    {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
+  expect_calls("datecmp_iop", {
+      {R"("20230101", "20230101", dt_exact)", "0"}, {R"("20230101", "20230102", dt_exact)", "-1"},
+      {R"("20230102", "20230101", dt_exact)", "1"},
+      // Without completion blank parts compare as 00.
+      {R"("2023    ", "20230101", 0)", "-1"}, {R"("2023    ", "20231231", dt_min)", "0"},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown},
+      // The first date is tested first.
+      {R"("20231301", "        ", 0)", kError}, {R"("        ", "20231301", 0)", kEmpty}});
+  expect_calls("daydiff_iop", {
+      {R"("20230101", "20231231", dt_exact)", "364"}, {R"("20231231", "20230101", dt_exact)", "-364"},
+      {R"("20231231", "20240301", dt_exact)", "61"}, {R"("20240101", "20241231", dt_exact)", "365"},
+      {R"("19000101", "20000101", dt_exact)", "36524"},
+      // dt_max widens the span, dt_min narrows it; February completes to 28 days.
+      {R"("2022    ", "2023    ", dt_max)", "729"}, {R"("2022    ", "2023    ", dt_min)", "1"},
+      {R"("202202  ", "2022    ", dt_max)", "333"}, {R"("20240201", "202402  ", dt_max)", "27"},
+      {R"("202303  ", "2023    ", dt_min)", "0"}, {R"("2023    ", "202303  ", dt_min)", "0"},
+      {R"("202303  ", "20230316", dt_min)", "0"}, {R"("20230316", "202303  ", dt_min)", "0"},
+      // The second date of another month takes the month's first day.
+      {R"("20230401", "202303  ", dt_min)", "-31"},
+      // Other modes fill nothing: month 0, day 0 is the day before the year begins.
+      {R"("2023    ", "20230101", 0)", "2"}, {R"("20230101", "        ", dt_exact)", kEmpty},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20230101", "2023010", dt_exact)", kError}});
+  expect_calls("monthdiff_iop", {
+      {R"("20230101", "20230301", dt_exact)", "1"}, {R"("20230301", "20230101", dt_exact)", "-1"},
+      {R"("20230101", "20230130", dt_exact)", "0"}, {R"("        ", "20230101", dt_exact)", kEmpty}});
+  expect_calls("yeardiff_iop", {
+      {R"("20220101", "20231231", dt_exact)", "1"}, {R"("20220101", "20221231", dt_exact)", "0"},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20231301", "20230101", dt_exact)", kError}});
+  expect_calls("dayinterval_iop", {
+      {R"("20230101", "20230131", 0, 30, dt_exact)", "1"}, {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
+      {R"("20230101", "20230131", 30, 30, dt_exact)", "1"}, {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
+      // The codes pass through the interval tests.
+      {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
+  expect_calls("monthinterval_iop", {
+      {R"("20230101", "20230301", 1, 1, dt_exact)", "1"}, {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
+  expect_calls("yearinterval_iop", {
+      {R"("20220101", "20231231", 1, 1, dt_exact)", "1"}, {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
+      {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
 }
 
 TEST_F(Dates, TheLastDateCheckedGivesTheReason) {
@@ -177,8 +163,7 @@ TEST_F(Dates, TheLastDateCheckedGivesTheReason) {
   // A later edit's message never gives an earlier edit's reason.
   add_edit("C1", "Checks", "if (valid_date_iop(\"20231301\")) return PASS;\nreturn PASS;");
   add_edit("C2", "Fails", "return FAIL;", {}, 300);
-  add_to_set("ES1", "C1");
-  add_to_set("ES1", "C2");
+  for (const char* tag : {"C1", "C2"}) add_to_set("ES1", tag);
   EXPECT_EQ((Rows{"C2|Fails|NAACCR|E|"}), run("1").messages);
 }
 
