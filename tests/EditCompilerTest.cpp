@@ -7,7 +7,6 @@
 // only behind PKey).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -29,14 +28,9 @@ const char* const kAny = "*";
 // A source, its compiled text, every message it must give in order (none: a
 // clean compile) and the result lists as `lists()` renders them.
 struct Case {
-  Case(std::string source, std::string code, Lines errors = {}, Lines warnings = {}, std::string lists = kAny)
-      : source(std::move(source)), code(std::move(code)), errors(std::move(errors)), warnings(std::move(warnings)),
-        lists(std::move(lists)) {}
-  std::string source;
-  std::string code;
-  Lines errors;
-  Lines warnings;
-  std::string lists;
+  std::string source, code;
+  Lines errors = {}, warnings = {};
+  std::string lists = kAny;
 };
 
 std::string repeat(const std::string& text, int count) {
@@ -114,12 +108,7 @@ class EditCompilerTest : public ::testing::Test {
   Case compile(const std::string& source) {
     Case result{source, "<exception>", {}, {}};
     int errors = -1, warnings = -1;
-    try {
-      EXPECT_EQ(0, compiler->Compile(source, &errors, &warnings)) << shown(source);
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << "compile threw \"" << e.what() << "\" for: " << shown(source);
-      return result;
-    }
+    EXPECT_NO_THROW(EXPECT_EQ(0, compiler->Compile(source, &errors, &warnings))) << shown(source);
     result.code = compiler->GetCompiledCode();
     for (int i = 0; i < compiler->GetErrorCount(); ++i) result.errors.push_back(compiler->GetErrorMessage(i));
     for (int i = 0; i < compiler->GetWarningCount(); ++i) result.warnings.push_back(compiler->GetWarningMessage(i));
@@ -134,16 +123,14 @@ class EditCompilerTest : public ::testing::Test {
   void expect(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
       Case result = compile(c.source);
-      if (c.code != kAny) {
-        EXPECT_EQ(c.code, result.code) << shown(c.source);
-      }
+      EXPECT_EQ(c.code == kAny ? result.code : c.code, result.code) << shown(c.source);
       EXPECT_EQ(c.errors, result.errors) << shown(c.source);
       EXPECT_EQ(c.warnings, result.warnings) << shown(c.source);
-      if (c.lists != kAny) {
-        EXPECT_EQ(c.lists, result.lists) << shown(c.source);
-      }
+      EXPECT_EQ(c.lists == kAny ? result.lists : c.lists, result.lists) << shown(c.source);
     }
-    EXPECT_EQ(0, engine_error_count());
+    int engineErrors = -1;
+    pump.GetErrorsCount(&engineErrors);
+    EXPECT_EQ(0, engineErrors);
   }
 
   // The result lists: " F<field>" each, " T<table>", " M<kind><number>", " E<kind>:<text>".
@@ -161,12 +148,6 @@ class EditCompilerTest : public ::testing::Test {
       text += std::string(" E") + static_cast<char>(kind) + ":" + message;
     }
     return text;
-  }
-
-  int engine_error_count() {
-    int count = -1;
-    pump.GetErrorsCount(&count);
-    return count;
   }
 
   TempDir dir;
@@ -212,13 +193,17 @@ TEST_F(EditCompilerTest, CompiledTextOfStatements) {
       // Fields by name in any case, with blanks before the quote, or by number.
       {"char s[60];\nint n;\nstrcpy(s, #s\"site\");\nstrcpy(s, #S \"Doctor's Name\");\nstrcpy(s, #S31);\n"
        "n = valid_date_iop(#S\"Birth Date\");\nstrcpy(s, #S\"SITE\");",
-       "@HN001s[U00260];\nIN001n;\nMo(N001s,#12);\nMo(N001s,#40);\nMo(N001s,#31);\nN001n=M\x90(#30);\nMo(N001s,#12);"},
+       "@HN001s[U00260];\nIN001n;\nMo(N001s,#12);\nMo(N001s,#40);\nMo(N001s,#31);\nN001n=M\x90(#30);\nMo(N001s,#12);",
+       // Named fields only, first use first, each once; a field given by number is not listed.
+       {}, {}, " F12 F40 F30"},
       // A name of 99 characters is the longest.
       {"int " + std::string(99, 'q') + ";", "@IN099" + std::string(99, 'q') + ";"},
   });
 }
 
 TEST_F(EditCompilerTest, CompiledTextOfBuiltInCalls) {
+  // The middle length character is 48 + length / 10, the whole quotient.
+  const std::string t99(99, 'a'), t123(123, 'c'), t999(999, 'd');
   const std::string head = "@HN001s[U00210];\n";
   expect({
       {"char s[10], t[10];\nint n;\nn = strlen(s);\nstrcpy(t, left(s, 2));\nset_warning(7);\nn = val(s);\n"
@@ -242,10 +227,19 @@ TEST_F(EditCompilerTest, CompiledTextOfBuiltInCalls) {
       {"char s[10];\ninlist(#S\"Site\", \"x,\ty ,\");", head + "MU(#12,\"003x,y);"},
       {"char s[10];\ninlist(#S\"Site\", \"  \");", head + "MU(#12,\"002  );"},
       {"char s[10];\ninlist(s, \"a , b\", \" c , d \");", head + "MU(N001s,\"003a,b,\"007 c , d );"},
+      {"save_text(\"\");", "@Mh(\"000);"},
+      {"save_text(\"" + t99 + "\");", "@Mh(\"099" + t99 + ");"},
+      {"save_text(\"" + t123 + "\");", "@Mh(\"1<3" + t123 + ");"},
+      {"save_text(\"" + t999 + "\");", "@Mh(\"9\x93" "9" + t999 + ");"},
+      {"save_text(\"a\nb\");", "@Mh(\"003a\nb);"},  // newlines inside are text, not line marks
+      // One character too many stops the first pass on the string.
+      {"save_text(\"" + std::string(1000, 'e') + "\");", "@Mh(\"",
+       {line(1, "string constant is too long ( > 999 characters)"), line(1, kUnbalanced)}},
   });
 }
 
 TEST_F(EditCompilerTest, JumpFieldsCoverTheControlledPart) {
+  const std::string loop = "L    {N001x=U0011;}B   1(N001x<U0011);";
   expect({
       {"int c, x;\nif (c) x = 1; else x = 2;", "@IN001c,N001x;\nF  12(N001c)N001x=U0011;A  12N001x=U0012;"},
       // Line marks inside the controlled part count; those after a keyword follow its field.
@@ -261,19 +255,12 @@ TEST_F(EditCompilerTest, JumpFieldsCoverTheControlledPart) {
       {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + i;",
        "@IN001i,N001n;\nC  18(N001i=U0010;N001i<U0013;N001i=N001i+U0011)N001n=N001n+N001i;"},
       // The do keeps four blanks; its while covers only the semicolon.
-      {"int x;\ndo { x = 1; } while (x < 1);", "@IN001x;\nL    {N001x=U0011;}B   1(N001x<U0011);"},
-      {"int c, x;\nif (c) { do { x = 1; } while (x < 1); }",
-       "@IN001c,N001x;\nF  40(N001c){L    {N001x=U0011;}B   1(N001x<U0011);}"},
+      {"int x;\ndo { x = 1; } while (x < 1);", "@IN001x;\n" + loop},
+      {"int c, x;\nif (c) { do { x = 1; } while (x < 1); }", "@IN001c,N001x;\nF  40(N001c){" + loop + "}"},
       // A jump of 9999 still fits its field.
       {"int x;\nif (x) {" + repeat("x = 1;", 833) + ";}", "@IN001x;\nF9999(N001x){" + repeat("N001x=U0011;", 833) + ";}"},
-  });
-}
-
-// An unbraced do-while under if/else/while/for is controlled up to the
-// semicolon after its while: a false condition must not land on "while (c);".
-TEST_F(EditCompilerTest, UnbracedDoWhileIsControlledToItsSemicolon) {
-  const std::string loop = "L    {N001x=U0011;}B   1(N001x<U0011);";
-  expect({
+      // An unbraced do-while under if/else/while/for is controlled up to the
+      // semicolon after its while: a false condition must not land on "while (c);".
       {"int c, x;\nif (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nF  38(N001c)" + loop},
       {"int c, x;\nif (c) do { x = 1; } while (x < 1); else x = 2;",
        "@IN001c,N001x;\nF  38(N001c)" + loop + "A  12N001x=U0012;"},
@@ -282,21 +269,6 @@ TEST_F(EditCompilerTest, UnbracedDoWhileIsControlledToItsSemicolon) {
       {"int c, x;\nwhile (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nB  38(N001c)" + loop},
       {"int i, x;\nfor (i = 0; i < 1; i = i + 1) do { x = 1; } while (x < 1);",
        "@IN001i,N001x;\nC  38(N001i=U0010;N001i<U0011;N001i=N001i+U0011)" + loop},
-  });
-}
-
-TEST_F(EditCompilerTest, StringConstantsCarryTheirLength) {
-  // The middle length character is 48 + length / 10, the whole quotient.
-  const std::string t99(99, 'a'), t123(123, 'c'), t999(999, 'd');
-  expect({
-      {"save_text(\"\");", "@Mh(\"000);"},
-      {"save_text(\"" + t99 + "\");", "@Mh(\"099" + t99 + ");"},
-      {"save_text(\"" + t123 + "\");", "@Mh(\"1<3" + t123 + ");"},
-      {"save_text(\"" + t999 + "\");", "@Mh(\"9\x93" "9" + t999 + ");"},
-      {"save_text(\"a\nb\");", "@Mh(\"003a\nb);"},  // newlines inside are text, not line marks
-      // One character too many stops the first pass on the string.
-      {"save_text(\"" + std::string(1000, 'e') + "\");", "@Mh(\"",
-       {line(1, "string constant is too long ( > 999 characters)"), line(1, kUnbalanced)}},
   });
 }
 
@@ -311,18 +283,13 @@ TEST_F(EditCompilerTest, UserFunctionsFillTheHeader) {
       {"save_text(\"a function x\");", "@Mh(\"012a function x);"},
   });
 
-  // 26 functions still fit the header letters.
-  std::string source;
-  for (int i = 0; i < 26; ++i) source += std::string("function g") + char('a' + i) + "()\n{\n}\n";
-  Case result = compile(source);
-  EXPECT_EQ(Lines(), result.errors);
-  ASSERT_GT(result.code.size(), 131u);
-  EXPECT_EQ('Z', result.code[0]);
+  // 26 functions still fit the header letters, each slot the place of its definition's body.
+  std::string code = "Z", bodies;
   for (int i = 0; i < 26; ++i) {
-    size_t definition = result.code.find(std::string("n") + char('A' + i));
-    ASSERT_NE(std::string::npos, definition);
-    EXPECT_EQ(static_cast<int>(definition + 2), std::atoi(result.code.substr(1 + 5 * i, 5).c_str())) << i;
+    code += std::string(2, '0') + std::to_string(133 + 9 * i);
+    bodies += std::string("n") + char('A' + i) + "()\n{\n}\n";
   }
+  expect({{functions(26), code + bodies}});
 }
 
 // ---------------------------------------------------------------------------
@@ -336,10 +303,6 @@ TEST_F(EditCompilerTest, ResultListsOfWhatAnEditUses) {
        "A00107\nIN005found;\nN005found=MX(#12,\"010SITES.CODE);\nF   5(N005found)mA();\nA  12{ML(U0015);}\n"
        "DN005found;\nnA()\n{\nF  10(Mp(#12)<U0013)M\x84(U0017);\n}",
        {}, {}, " F12 TSITES ME5 MA7"},
-      // Named fields only, first use first, each once; a field given by number is not listed.
-      {"char s[60];\nint n;\nstrcpy(s, #s\"site\");\nstrcpy(s, #S \"Doctor's Name\");\nstrcpy(s, #S31);\n"
-       "n = valid_date_iop(#S\"Birth Date\");\nstrcpy(s, #S\"SITE\");",
-       kAny, {}, {}, " F12 F40 F30"},
       // A name the dictionary lacks is listed as field 0.
       {"strlen(#S\"Nowhere\");", "@Mp(#0000);", {line(1, "field name \"Nowhere\" not in data dictionary")}, {}, " F0"},
       // Message numbers: error_msg, save_error_text, save_warning_text and
@@ -369,7 +332,7 @@ TEST_F(EditCompilerTest, ResultListsOfWhatAnEditUses) {
 // ---------------------------------------------------------------------------
 // Messages
 
-TEST_F(EditCompilerTest, LexicalMessages) {
+TEST_F(EditCompilerTest, LexicalDeclarationAndBalanceMessagesInLineOrder) {
   const std::string undeclared = "undeclared variable ";
   expect({
       {"x = 12;", "@N001x=U00212;", {line(1, undeclared + "\"x\"")}},
@@ -405,6 +368,39 @@ TEST_F(EditCompilerTest, LexicalMessages) {
       {"strlen(#Primary);", "@Mp(#N007primary);", {line(1, kFieldForm)}},
       {"strlen(#S Site);", "@Mp(#N004site);", {line(1, kFieldForm)}},
       {"char s[10];\ninlist(#S\"Site\", s);", kAny, {line(2, "the second parameter to INLIST must be a string constant")}},
+      {"char x = 1;", kAny, {line(1, "syntax error: assignment not allowed in declaration"), line(1, "syntax error in declaration")}},
+      {"int char;", kAny,
+       {line(1, "syntax error (variable type in middle of declaration)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
+      {"int 5;", kAny,
+       {line(1, "syntax error (token should be an IDENTIFIER)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
+      {"int a[b];", kAny,
+       {line(1, "numeric constant required"), line(1, "right bracket required"), line(1, "array size must be greater than 0"),
+        line(1, "syntax error in declaration")}},
+      {"int a[5;", kAny, {line(1, "right bracket required")}},
+      {"int a b;", kAny, {line(1, "syntax error in declaration")}},
+      {"int x;\nx = 1);\n{ x = 2;", kAny,
+       {line(2, "closing parenthesis with no matching opening parenthesis"), line(3, kOpenBrace)}},
+      // Most recent first, each on its own line.
+      {"int x;\nx = (1;\nx = (2;", kAny, {line(3, kUnbalanced), line(2, kUnbalanced)}},
+      {"int x;\nx = 1; }", kAny, {line(2, "closing brace with no matching opening brace")}},
+      // Without the second pass the jump fields and header slots stay unwritten.
+      {"int x;\nif (x) {\nx = 1;\n\nx = 2;", "@IN001x;\nF    (N001x){\nN001x=U0011;\n\nN001x=U0012;", {line(2, kOpenBrace)}},
+      {"f();\nfunction f()\n{\n", "A00000mA();\nnA()\n{\n", {line(3, kOpenBrace)}},
+      // The first pass reports before the second.
+      {"int n;\nchar s[10];\nn = 1 $ 2;\ns = \"abc\";\nstrlen(n);\nerror_msg(9);\nsave_warning_text(5);\n"
+       "if (n = 1) n = 2;\nstrlen(#S\"Nowhere\");\nreturn y;",
+       kAny,
+       {line(3, "Illegal character ($)"), line(9, "field name \"Nowhere\" not in data dictionary"),
+        line(4, "assignment to variables of type ARRAY OF CHAR must use string functions (strcpy, strcat, etc.)"),
+        line(5, "STRLEN error: Variable \"n\" must be data type CHAR[] (string)"),
+        line(6, "in function ERROR_MSG, Message #9 does not exist"), line(10, "undeclared variable \"y\"")},
+       {line(7, kDeprecated), line(8, "possible incorrect assignment (did you mean \"==\"?)")}},
+      {"\n\n\nx = ;", kAny, {line(1, "undeclared variable \"x\"")}},
+      {"/* heading */\n\nx = ;", kAny, {line(3, "undeclared variable \"x\"")}},
+      {"int x;" + std::string(1233, '\n') + "y = ;", kAny, {line(1234, "undeclared variable \"y\"")}},
+      {"int x;" + std::string(9999, '\n') + "y = ;", kAny, {line(10000, "undeclared variable \"y\"")}},
+      // A newline inside a string constant is no line of the logic.
+      {"int x;\nsave_text(\"a\nb\");\nx = $;\nq = ;", kAny, {line(3, "Illegal character ($)"), line(4, "undeclared variable \"q\"")}},
   });
 }
 
@@ -450,34 +446,6 @@ TEST_F(EditCompilerTest, StatementMessages) {
       {"f();\nn = 5\nfunction f()\n{\n}", kAny, {line(5, "; expected at the end of preceding assignment statement")}},
       {"function f() n = 1;", kAny, {line(3, "{ expected")}},
   }));
-}
-
-TEST_F(EditCompilerTest, DeclarationMessages) {
-  expect({
-      {"char x = 1;", kAny, {line(1, "syntax error: assignment not allowed in declaration"), line(1, "syntax error in declaration")}},
-      {"int char;", kAny,
-       {line(1, "syntax error (variable type in middle of declaration)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
-      {"int 5;", kAny,
-       {line(1, "syntax error (token should be an IDENTIFIER)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
-      {"int a[b];", kAny,
-       {line(1, "numeric constant required"), line(1, "right bracket required"), line(1, "array size must be greater than 0"),
-        line(1, "syntax error in declaration")}},
-      {"int a[5;", kAny, {line(1, "right bracket required")}},
-      {"int a b;", kAny, {line(1, "syntax error in declaration")}},
-  });
-}
-
-TEST_F(EditCompilerTest, BalanceMessagesStopBeforeTheGrammar) {
-  expect({
-      {"int x;\nx = 1);\n{ x = 2;", kAny,
-       {line(2, "closing parenthesis with no matching opening parenthesis"), line(3, kOpenBrace)}},
-      // Most recent first, each on its own line.
-      {"int x;\nx = (1;\nx = (2;", kAny, {line(3, kUnbalanced), line(2, kUnbalanced)}},
-      {"int x;\nx = 1; }", kAny, {line(2, "closing brace with no matching opening brace")}},
-      // Without the second pass the jump fields and header slots stay unwritten.
-      {"int x;\nif (x) {\nx = 1;\n\nx = 2;", "@IN001x;\nF    (N001x){\nN001x=U0011;\n\nN001x=U0012;", {line(2, kOpenBrace)}},
-      {"f();\nfunction f()\n{\n", "A00000mA();\nnA()\n{\n", {line(3, kOpenBrace)}},
-  });
 }
 
 TEST_F(EditCompilerTest, BuiltInCallMessages) {
@@ -548,26 +516,6 @@ TEST_F(EditCompilerTest, ReferenceCheckMessages) {
       {"n = date_year_iop(#S\"Nowhere\");", kAny,
        {line(3, "field name \"Nowhere\" not in data dictionary"), line(3, "field number 0000 is not in the data dictionary")}},
   }));
-}
-
-TEST_F(EditCompilerTest, SeveralErrorsInLineOrder) {
-  expect({
-      // The first pass reports before the second.
-      {"int n;\nchar s[10];\nn = 1 $ 2;\ns = \"abc\";\nstrlen(n);\nerror_msg(9);\nsave_warning_text(5);\n"
-       "if (n = 1) n = 2;\nstrlen(#S\"Nowhere\");\nreturn y;",
-       kAny,
-       {line(3, "Illegal character ($)"), line(9, "field name \"Nowhere\" not in data dictionary"),
-        line(4, "assignment to variables of type ARRAY OF CHAR must use string functions (strcpy, strcat, etc.)"),
-        line(5, "STRLEN error: Variable \"n\" must be data type CHAR[] (string)"),
-        line(6, "in function ERROR_MSG, Message #9 does not exist"), line(10, "undeclared variable \"y\"")},
-       {line(7, kDeprecated), line(8, "possible incorrect assignment (did you mean \"==\"?)")}},
-      {"\n\n\nx = ;", kAny, {line(1, "undeclared variable \"x\"")}},
-      {"/* heading */\n\nx = ;", kAny, {line(3, "undeclared variable \"x\"")}},
-      {"int x;" + std::string(1233, '\n') + "y = ;", kAny, {line(1234, "undeclared variable \"y\"")}},
-      {"int x;" + std::string(9999, '\n') + "y = ;", kAny, {line(10000, "undeclared variable \"y\"")}},
-      // A newline inside a string constant is no line of the logic.
-      {"int x;\nsave_text(\"a\nb\");\nx = $;\nq = ;", kAny, {line(3, "Illegal character ($)"), line(4, "undeclared variable \"q\"")}},
-  });
 }
 
 // ---------------------------------------------------------------------------
