@@ -33,7 +33,7 @@ struct Case {
 
 }  // namespace
 
-TEST_F(Masks, ClassesRunsEscapesAndRanges) {
+TEST_F(Masks, ClassesRunsEscapesRangesSetsAndGroups) {
   const Case cases[] = {
       {"123", "ddd", "1"},     {"12", "ddd", "0"},   {"1234", "ddd", "0"}, {"12-34", "dd-dd", "1"},
       {"12x34", "dd-dd", "0"}, {"aB3", "lud", "1"},  {"Ab3", "lud", "0"},  {"a1", "xx", "1"},
@@ -47,12 +47,7 @@ TEST_F(Masks, ClassesRunsEscapesAndRanges) {
       {"A-1", "u!-d", "1"}, {"a-1", "u!-d", "0"}, {"x", "!x", "1"},    {"a", "!x", "0"},   {"?", "!?", "1"},
       {"a", "!?", "0"},     {"a", "!.", "1"},     {"!", "!!", "1"},    {"XY", "XY!", "1"}, {"+", "!+", "1"},
       {"Q", "A:Z", "1"},    {"q", "A:Z", "0"},    {"5", "{0:9}", "1"}, {"x", "{0:9}", "0"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.fits, match(c.value, c.mask)) << c.value << " / " << c.mask;
-}
-
-TEST_F(Masks, SetsAndGroups) {
-  const Case cases[] = {
+      // Sets and groups.
       {"a", "[a,d]", "1"}, {"7", "[a,d]", "1"}, {"-", "[a,d]", "0"},    {"x", "[@]", "1"},   {" ", "[@]", "0"},
       {"a", "{ad}", "1"},  {"7", "{ad}", "1"},  {"-", "{a!-}", "1"},    {"x", "{?}", "1"},   {"x5y", "{?}d{?}", "1"},
       // Each {?} is one character of any kind, next to another one too.
@@ -65,13 +60,15 @@ TEST_F(Masks, SetsAndGroups) {
   EXPECT_EQ("1", value(R"(match(#S"Sex", "{?}"))", "("));
 }
 
-TEST_F(Masks, MaskSyntaxErrorsAreRecordedOnce) {
+TEST_F(Masks, RefusedMasksAndMalformedCallsAreRecordedOnce) {
   std::string any = "\". The \"any\" character \"?\" inside sub-pattern \"{}\" cannot be combined with other mask "
                     "characters. Try optional sub-pattern syntax like \"[?,a,b,d]\" instead. (Reminder: The \"?\" "
                     "means ANYTHING. All other tokens are redundant.)";
   std::string syntax = "Syntax error in MATCH mask: \"";
   // A range with nothing before it; INLIST names MATCH in these messages too.
   std::string range = syntax + ":9\": The range character \":\" has no character before it.";
+  std::string open = match_error("Unmatched [ or [^ in character class declaration.  The error occurred while "
+                                 "parsing the regular expression: '[A->>>HERE>>>'.");
   expect_failures({
       {match_logic("a", "{?,a}"), {match_error(syntax + "{?,a}" + any)}},
       {match_logic("a", "{a,?}"), {match_error(syntax + "{a,?}" + any)}},
@@ -79,16 +76,9 @@ TEST_F(Masks, MaskSyntaxErrorsAreRecordedOnce) {
                                              "does not process properly. Try \"[@]\" or \"[@]*\" instead.")}},
       {match_logic("5", ":9"), {match_error(range)}},
       {"int r;\nr = inlist(\"5\", \"5\", \":9\");", {inlist_error(range)}},
-  });
-}
-
-TEST_F(Masks, RefusedMasksAndMalformedCalls) {
-  // An open range, an unbalanced group, a repeat with nothing before it;
-  // a mask that fails is never kept: it fails again in the next run. Then
-  // calls without parentheses or separators.
-  std::string open = match_error("Unmatched [ or [^ in character class declaration.  The error occurred while "
-                                 "parsing the regular expression: '[A->>>HERE>>>'.");
-  expect_failures({
+      // An open range, an unbalanced group, a repeat with nothing before it;
+      // a mask that fails is never kept: it fails again in the next run. Then
+      // calls without parentheses or separators.
       {match_logic("A", "A:"), {open}},
       {match_logic("a", "[a"), {match_error("Unmatched marking parenthesis ( or \\(.  The error occurred while parsing "
                                             "the regular expression fragment: '[:alpha:]]>>>HERE>>>'.")}},
@@ -142,18 +132,14 @@ TEST_F(Masks, InlistValuesRangesAndMasks) {
   });
 }
 
-TEST_F(Masks, InlistItemsAsTheyStand) {
+TEST_F(Masks, InlistItemsAsTheyStandAndStarts) {
   // The compiler trims the items of a literal list; compiled logic from
-  // elsewhere keeps their blanks, and a return of 0 fails the edit.
-  EXPECT_EQ(1, failed_with("@DMU(\"001B,\"004A, B);"));
-  EXPECT_EQ(0, failed_with("@DMU(\"002 B,\"004A, B);"));
-  EXPECT_EQ(0, failed_with("@DMU(\"001B,\"004A,B,);"));
-  // A comma at the start gives an empty item, one at the end none.
-  EXPECT_EQ(0, failed_with("@DMU(\"000,\"004,A,B);"));
-  EXPECT_EQ(1, failed_with("@DMU(\"000,\"004A,B,);"));
-}
-
-TEST_F(Masks, InlistStarts) {
+  // elsewhere keeps their blanks, and a return of 0 fails the edit. A comma
+  // at the start gives an empty item, one at the end none.
+  const std::pair<const char*, int> items[] = {{"@DMU(\"001B,\"004A, B);", 1}, {"@DMU(\"002 B,\"004A, B);", 0},
+                                               {"@DMU(\"001B,\"004A,B,);", 0}, {"@DMU(\"000,\"004,A,B);", 0},
+                                               {"@DMU(\"000,\"004A,B,);", 1}};
+  for (const auto& [compiled, failed] : items) EXPECT_EQ(failed, failed_with(compiled)) << compiled;
   expect_values({
       // A start may point at the last byte.
       {R"(inlist("ABC", "C", "", 3))", "1"},
@@ -166,11 +152,9 @@ TEST_F(Masks, InlistStarts) {
       {"int r;\nr = inlist(\"ABC\", \"C\", \"\", 4);", {inlist_error(start + "4" + invalid), inlist_error("")}},
       {"int r;\nr = inlist(\"ABC\", \"C\", \"\", -1);", {inlist_error(start + "-1" + invalid), inlist_error("")}},
   });
-}
-
-TEST_F(Masks, ArgumentsOutliveCallsInsideLaterArguments) {
-  // The start of the outer call is worked out by INLIST and MATCH over other
-  // texts (hand-compiled: the compiler takes no call inside a call's arguments).
+  // Arguments outlive calls inside later arguments: the start of the outer
+  // call is worked out by INLIST and MATCH over other texts (hand-compiled:
+  // the compiler takes no call inside a call's arguments).
   EXPECT_EQ(0, failed_with("@DMU(\"002QB,\"001B,\"000,MU(\"001Z,\"003A,Z)+MZ(\"002xy,\"002aa));"));
   EXPECT_EQ(0, failed_with("@DMU(\"002Q7,\"0017,\"002ud,MU(\"001Z,\"003A,Z,\"001u)+U0011);"));
 }
