@@ -40,12 +40,10 @@ TEST(Records, GetPKeysListsKeysInTheAskedOrder) {
   EXPECT_EQ(0, Edit_GetPKeys(h, "RL_Agencies", "", &keys, fn(collect_pkey)));
   EXPECT_EQ((Rows{"colors|1", "colors|2", "colors|5", "Colors|5", "Colors|2", "Colors|1", "RL_Agencies|1"}), keys);
   keys.clear();
-  EXPECT_EQ(-2, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ(Rows{}, engine_errors(h));
-  EXPECT_EQ(-1, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ((Rows{tsmf_error("GetPKeys", "TSQLQuery.open_query"),
+  EXPECT_EQ(Rows{"-2"}, outcome(h, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, fn(collect_pkey))));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", "TSQLQuery.open_query"),
                   tsmf_error("GetPKeys", "SQL error for table NoSuch: no such table: NoSuch")}),
-            engine_errors(h));
+            outcome(h, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, fn(collect_pkey))));
   // A "?" makes a text that never opens: a failure, not an endless walk.
   EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, fn(collect_pkey)));
   EXPECT_EQ(Rows{}, keys);
@@ -79,17 +77,18 @@ TEST(Records, ReadDataDeliversTheWholeRow) {
   EXPECT_EQ((Rows{"colors|1|1|PKey|integer|1", "colors|1|2|Name|varchar(20)|abc", "colors|1|3|Note|text|"}), row);
   row.clear();
   EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, fn(collect_value)));
-  EXPECT_EQ(-1, Edit_ReadData(h, "NoSuch", 1, &row, fn(collect_value)));
-  EXPECT_EQ((Rows{tsmf_error("ReadData", "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
-                  tsmf_error("ReadData", "no such table: NoSuch")}),
-            engine_errors(h));
+  for (const char* method : {"ReadData", "RefreshReadData"})
+    EXPECT_EQ((Rows{"-1", tsmf_error(method, "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
+                    tsmf_error(method, "no such table: NoSuch")}),
+              outcome(h, std::string(method) == "ReadData" ? Edit_ReadData(h, "NoSuch", 1, &row, fn(collect_value))
+                                                           : Edit_RefreshReadData(h, "NoSuch", 1)));
   EXPECT_EQ(Rows{}, row);
   // A table the model has not read, whose "]" must not break the row statement.
   ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("CREATE TABLE \"Odd]Name\"(PKey integer primary key);"
                                              "INSERT INTO \"Odd]Name\" VALUES(1);"));
   EXPECT_EQ(0, Edit_ReadData(h, "Odd]Name", 2, &row, fn(collect_value)));
-  EXPECT_EQ(-1, Edit_ReadData(h, "Odd]Name", 1, &row, fn(collect_value)));
-  EXPECT_EQ(Rows{tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}, engine_errors(h));
+  EXPECT_EQ((Rows{"-1", tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}),
+            outcome(h, Edit_ReadData(h, "Odd]Name", 1, &row, fn(collect_value))));
   EXPECT_EQ(0, Edit_RefreshReadData(h, "Odd]Name", 1));
 }
 
@@ -105,10 +104,8 @@ TEST(Records, SizesAndValuesFollowTheBufferRules) {
   EXPECT_EQ(std::string("abc\0xx", 6), std::string(buffer, sizeof buffer));
   for (int pkey : {1, 2}) {  // NULL and empty
     EXPECT_EQ(0, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", pkey, 3));
-    EXPECT_EQ(-1, Edit_GetDataByColumnOrder(h, "Colors", pkey, 3, buffer, sizeof buffer));
-    EXPECT_EQ(
-        Rows{tsmf_error("GetDataByColumnOrder", "Failure to retrieve data from table \"Colors\", column number 3")},
-        engine_errors(h));
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByColumnOrder", "Failure to retrieve data from table \"Colors\", column number 3")}),
+              outcome(h, Edit_GetDataByColumnOrder(h, "Colors", pkey, 3, buffer, sizeof buffer)));
   }
   for (int order : {0, 4, INT_MIN}) {
     EXPECT_EQ(0, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, order));
@@ -119,12 +116,8 @@ TEST(Records, SizesAndValuesFollowTheBufferRules) {
   EXPECT_EQ(0, out_int(Edit_GetDataSizeByFieldName, h, "Colors", 5, "Shade"));
   EXPECT_EQ(Rows{tsmf_error("get_data_by_field_name", "Cannot find field named \"Shade\" in table named \"Colors\"")},
             engine_errors(h));
-  EXPECT_EQ(-1, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer));
-  EXPECT_EQ(Rows{tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}, engine_errors(h));
-  EXPECT_EQ(-1, Edit_RefreshReadData(h, "NoSuch", 1));
-  EXPECT_EQ((Rows{tsmf_error("RefreshReadData", "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
-                  tsmf_error("RefreshReadData", "no such table: NoSuch")}),
-            engine_errors(h));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}),
+            outcome(h, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer)));
 }
 
 // The cache keeps a row's values but no lock: another connection writes
