@@ -64,9 +64,7 @@ int details_of_message(void* owner, const char* tag, const char*, const char*, c
 }
 
 template <typename... Args>
-int ignore(void*, Args...) {
-  return 0;
-}
+int ignore(void*, Args...) { return 0; }
 
 struct TOuter {
   const char* Name;
@@ -76,8 +74,7 @@ struct TOuter {
 
 int totals[5], failed;
 const TOuter kOuters[] = {
-    {"GetPKeys", false,
-     [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, fn(probe<const char*, int>)); }},
+    {"GetPKeys", false, [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, fn(probe<const char*, int>)); }},
     {"CheckEditSetAgainstLayout", false,
      [](int h, TProbe* p) {
        return Edit_CheckEditSetAgainstLayout(h, 1, 2, p, fn(probe<int, const char*, int, const char*, const char*>));
@@ -91,8 +88,7 @@ const TOuter kOuters[] = {
      }},
     {"ReadData", false, [](int h, TProbe* p) { return Edit_ReadData(h, "RL_Fields", 1, p, kRowProbe); }},
     {"ReadCursorData", true, [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
-    {"DisplayDataRecordByTag", false,
-     [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
+    {"DisplayDataRecordByTag", false, [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
     {"DisplayDataRecordByName", false,
      [](int h, TProbe* p) { return Edit_DisplayDataRecordByName(h, "Main layout", p, kFieldProbe); }},
     {"GetRunEditsSummary", false,
@@ -147,8 +143,7 @@ const TInner kInners[] = {
     {"UnloadEditSet", [](int h) { return Edit_UnloadEditSet(h, "ES1", "L1"); }, "UnloadEditSet", false},
     {"LoadEditSet", [](int h) { return Edit_LoadEditSet(h, "ES1", "L2"); }, nullptr, false},
     {"Delete a lookup table", [](int h) { return Qb_Delete(h, "RL_LookupTables", 1); }, "Delete", false},
-    {"Post a lookup table's rename", [](int h) { int pkey = 0; return Qb_Post(h, "RL_LookupTables", &pkey); },
-     "Post", false},
+    {"Post a lookup table's rename", [](int h) { int pkey = 0; return Qb_Post(h, "RL_LookupTables", &pkey); }, "Post", false},
     {"CreateTable", [](int h) { int pkey = 0; return Qb_CreateTable(h, &pkey); }, "CreateTable", false},
     {"RollbackTrans", [](int h) { return Qb_RollbackTrans(h); }, "RollbackTrans", false},
     {"CloseCursor",
@@ -157,8 +152,7 @@ const TInner kInners[] = {
        return closed != 0 ? closed : Edit_OpenCursor(h, kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields");
      },
      "CloseCursor", true},
-    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits",
-     false},
+    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits", false},
     {"UpdateRecordByTag", [](int h) { return Edit_UpdateRecordByTag(h, "L1", "2"); }, "UpdateRecordByTag", false},
     {"CloseImportMetafile", [](int h) { return Qb_CloseImportMetafile(h); }, "CloseImportMetafile", false},
     {"reads", reads, nullptr, false},
