@@ -2,7 +2,10 @@
 // upgrading metafiles, and the null-pointer guard of the exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <functional>
 #include <tuple>
 
@@ -126,6 +129,17 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
            "'CREATE VIRTUAL TABLE v USING nosuchmodule()');");
   EXPECT_TRUE(fails(path, sizeof message));
   EXPECT_STREQ("Unable to build tables list: no such module: nosuchmodule", message);
+  // So does a file that is not a metafile, or only part of one, with SQLite's reason.
+  std::string random = dir.file("random.smf"), cut = dir.file("cut.smf");
+  std::string bytes(4096, '\0');
+  std::generate(bytes.begin(), bytes.end(), std::minstd_rand(7));
+  std::ofstream(random, std::ios::binary) << bytes;
+  ASSERT_EQ(0, Edit_CreateNewMetafile(cut.c_str()));
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+  EXPECT_TRUE(fails(random, sizeof message));
+  EXPECT_STREQ("Unable to build tables list: file is not a database", message);
+  EXPECT_TRUE(fails(cut, sizeof message));
+  EXPECT_STREQ("Unable to build tables list: database disk image is malformed", message);
 
   int smf = 5;
   EXPECT_EQ(-1, Edit_Initialize(nullptr, path.c_str(), message, sizeof message, &compare));
