@@ -177,8 +177,7 @@ TEST_F(Dates, ArgumentsOutliveCallsInsideLaterArguments) {
 TEST_F(Dates, FailuresAreRecorded) {
   const std::string bad = "Something bad has happened.";
   expect_failures({
-      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}},
-      {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
+      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}}, {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
       {"@M\x93;", {kOpenParen, lib("call_allow_future_date")}},
       {"@DM\x8F(N001x,\"00820230101,U0010,U0011,T);",
        {"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!", lib("call_monthinterval_iop", bad)}},

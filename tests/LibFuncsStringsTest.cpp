@@ -69,8 +69,7 @@ TEST_F(LibStrings, NumbersFromTexts) {
 
 TEST_F(LibStrings, TextsFromTexts) {
   expect_texts({
-      {"upper(\"aB1-z\")", "AB1-Z"},
-      {"lower(\"aB1-Z\")", "ab1-z"},
+      {"upper(\"aB1-z\")", "AB1-Z"}, {"lower(\"aB1-Z\")", "ab1-z"},
       {"left(\"ABC\", 5)", "ABC"}, {"left(\"ABC\", -1)", "ABC"}, {"left(\"ABC\", 0)", ""},
       {"right(\"ABC\", 2)", "BC"}, {"right(\"ABC\", 0)", ""}, {"right(\"ABC\", 4)", "ABC"},
       {"right(\"ABC\", -2)", "ABC"}, {"right(upper(#S\"Site\"), 9)", "C509"},

@@ -82,8 +82,7 @@ TEST_F(Masks, RefusedMasksAndMalformedCallsAreRecordedOnce) {
       {match_logic("A", "A:"), {open}},
       {match_logic("a", "[a"), {match_error("Unmatched marking parenthesis ( or \\(.  The error occurred while parsing "
                                             "the regular expression fragment: '[:alpha:]]>>>HERE>>>'.")}},
-      {match_logic("A", "A:"), {open}},
-      {"@DMZ;", {kOpenParen, match_error("")}},
+      {match_logic("A", "A:"), {open}}, {"@DMZ;", {kOpenParen, match_error("")}},
       {"@DMU;", {kOpenParen, inlist_error("")}},
       {"@DMU(\"001B,\"003A,B;", {inlist_error("syntax error: expected COMMA or RPAREN")}},
   });
