@@ -16,6 +16,13 @@ inline std::string lib(const std::string& method, const std::string& message = "
   return "TLibFuncs::" + method + "\xBB" + message;
 }
 
+// A run as "result|failed edits" followed by the messages it delivered.
+inline Rows seen(const RunResult& run) {
+  Rows all = run.messages;
+  all.insert(all.begin(), std::to_string(run.result) + "|" + std::to_string(run.failed));
+  return all;
+}
+
 class BuiltinTest : public RunTest {
  protected:
   // The value of an integer expression computed by an edit over the record,

@@ -58,10 +58,7 @@ TEST_F(Interpreter, FailuresStopTheRun) {
   add_edit("Z2", "Edit Z2", "return FAIL;", {}, 101);
   add_edit("Y", "Edit Y", "return FAIL;", {}, 101);
   for (const char* tag : {"Y", "Z", "Z2"}) add_to_set("ES1", tag);
-  RunResult result = run("1");
-  EXPECT_EQ(-1, result.result);
-  EXPECT_EQ(1, result.failed);
-  EXPECT_EQ((Rows{"Y|Edit Y|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"-1|1", "Y|Edit Y|NAACCR|E|Check the site"}), seen(run("1")));
   EXPECT_EQ((Rows{"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", "TRunEdits::process_edit\xBB" "Edit: Edit Z [Tag: Z]"}),
             engine_errors(smf()));
 }
@@ -73,9 +70,8 @@ TEST_F(Interpreter, UserFunctionsAndLoopsThatEndTheLogic) {
   EXPECT_EQ(Rows{}, run_edit("int x;\nset();\nx = x + 1;\nif (x == 11) return PASS;\nreturn FAIL;\n"
                              "function set()\n{\n  x = 10;\n}", "", {}, 101).messages);
   // A return inside a function decides the edit once the calling statement is done.
-  RunResult result = run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {}, 101);
-  EXPECT_EQ((Rows{"T4|Edit T4|NAACCR|E|Check the site"}), result.messages);
-  EXPECT_EQ(1, result.failed);
+  EXPECT_EQ((Rows{"0|1", "T4|Edit T4|NAACCR|E|Check the site"}),
+            seen(run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {}, 101)));
 }
 
 TEST_F(Interpreter, ReturnDecidesTheEdit) {
@@ -84,13 +80,9 @@ TEST_F(Interpreter, ReturnDecidesTheEdit) {
   add_edit("W", "Warn", "return 2;", {}, 101);
   add_edit("N", "No return", "int x;\nx = 1;", {}, 101);
   for (const char* tag : {"P", "F", "W", "N"}) add_to_set("ES1", tag);
-  RunResult result = run("");
-  EXPECT_EQ(0, result.result);
-  EXPECT_EQ(2, result.failed);
-  EXPECT_EQ((Rows{"F|Fail|NAACCR|E|Check the site", "W|Warn|NAACCR|W|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"0|2", "F|Fail|NAACCR|E|Check the site", "W|Warn|NAACCR|W|Check the site"}), seen(run("")));
   // Suppressed warnings are neither delivered nor counted.
-  result = run("", 0x80);
-  EXPECT_EQ((Rows{"F|Fail|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"0|1", "F|Fail|NAACCR|E|Check the site"}), seen(run("", 0x80)));
   Rows summary;
   int totals[5];
   auto collect_summary = [](void* owner, const char* tag, const char*, const char*, int e, int w, int s, int em, int wm, int,
