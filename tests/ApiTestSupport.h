@@ -33,6 +33,19 @@ int collect(void* owner, Parts... parts) {
   return 0;
 }
 
+// A callback of the shape Callback (one of the header's) that collects its
+// arguments after the owner, as collect does.
+template <typename Callback>
+struct Collector;
+template <typename... Args>
+struct Collector<int (*)(void*, Args...)> {
+  static int call(void* owner, Args... args) { return collect(owner, args...); }
+};
+template <typename Callback>
+void* collector() {
+  return fn(&Collector<Callback>::call);
+}
+
 // The int that an export stores through its last parameter, or -99 when the export fails.
 template <typename Function, typename... Args>
 int out_int(Function function, Args... args) {

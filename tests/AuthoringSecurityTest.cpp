@@ -100,8 +100,8 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
     EXPECT_EQ(-1, Qb_Delete(h(), name, 1)) << name;
     EXPECT_EQ(-1, Qb_DefineTableStructure(h(), name, 0)) << name;
     EXPECT_EQ(-1, Qb_ImportLookupTable(h(), name)) << name;
-    EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, fn(collect_candidate))) << name;
-    EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, fn(collect_candidate))) << name;
+    EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, collector<ImportCandidateCallback>())) << name;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, collector<ImportCandidateCallback>())) << name;
   }
   EXPECT_EQ(before, snapshot(path()));
 

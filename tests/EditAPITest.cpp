@@ -19,8 +19,6 @@ int open_handle(const std::string& path, char* message = nullptr, int length = 0
   return smf;
 }
 
-int ignore_row(void*, const char*, int, int, const char*, const char*, const char*) { return 0; }
-
 }  // namespace
 
 TEST(EditAPI, HandlesTakeTheLowestFreeSlot) {
@@ -166,7 +164,7 @@ TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
       {"GetIndex:buffer", [&] { return Edit_GetIndex(h, "Items", 0, none, 8); }},
       {"GetPKeys:callback", [&] { return Edit_GetPKeys(h, "Items", nullptr, none, nullptr); }},
       {"CheckEditSetAgainstLayout:callback", [&] { return Edit_CheckEditSetAgainstLayout(h, 1, 1, none, nullptr); }},
-      {"ReadData:table", [&] { return Edit_ReadData(h, nullptr, 1, none, fn(ignore_row)); }},
+      {"ReadData:table", [&] { return Edit_ReadData(h, nullptr, 1, none, collector<ReadDataCallback>()); }},
       {"GetDataByFieldName:fieldName", [&] { return Edit_GetDataByFieldName(h, "Items", 1, nullptr, buffer, 8); }},
       {"OpenCursor:sql", [&] { return Edit_OpenCursor(h, "d", nullptr); }},
       {"ReadCursorData:callback", [&] { return Edit_ReadCursorData(h, "c", none, nullptr); }},

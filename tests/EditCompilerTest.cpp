@@ -354,8 +354,7 @@ TEST_F(EditCompilerTest, LexicalDeclarationAndBalanceMessagesInLineOrder) {
        {line(2, "Illegal character ($)"), line(3, "Illegal character (?)")}},
       // The closing quote takes the next character along.
       {"x = 'a' ;", "@N001x='a';", {line(1, undeclared + "\"x\"")}},
-      {"foo(1);", kAny,
-       {line(1, "call to undefined function \"foo\" (neither quelt-language nor user-defined)"),
+      {"foo(1);", kAny, {line(1, "call to undefined function \"foo\" (neither quelt-language nor user-defined)"),
         line(1, undeclared + "\"foo\"")}},
       {"save_text(\"(a)\");", "@Mh((N001a)\"",
        {line(1, "Illegal character (\")"), line(1, "unterminated string (\" expected)"), line(1, kUnbalanced)}},

@@ -58,7 +58,7 @@ class Import : public MetafileTest {
   }
   Rows candidates(const char* table, const char* keyField = "") {
     Rows found;
-    EXPECT_EQ(0, Qb_GetImportCandidates(h(), table, keyField, &found, fn(collect_candidate))) << table;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), table, keyField, &found, collector<ImportCandidateCallback>())) << table;
     std::sort(found.begin(), found.end());
     return found;
   }
@@ -158,18 +158,18 @@ TEST_F(Import, CandidatesOfEveryControlTable) {
 
 TEST_F(Import, CandidateListingRefusals) {
   Rows found;
-  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", &found, fn(collect_candidate)),
+  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", &found, collector<ImportCandidateCallback>()),
           {tsmf_error("GetImportCandidates", kNotOpen)});
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", nullptr, fn(collect_candidate)),
+  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", nullptr, collector<ImportCandidateCallback>()),
           {import_error("GetImportCandidates", "Callback owner and callback function must not be NULL")});
   std::string longName(120, 'z');
-  refused(Qb_GetImportCandidates(h(), longName.c_str(), "", &found, fn(collect_candidate)),
+  refused(Qb_GetImportCandidates(h(), longName.c_str(), "", &found, collector<ImportCandidateCallback>()),
           {import_error("GetImportCandidates", ("Table '" + longName + "' is not a Metafile Consituent Object").substr(0, 99))});
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Edits", nullptr, &found, fn(collect_candidate)));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), nullptr, "", &found, fn(collect_candidate)));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Edits", nullptr, &found, collector<ImportCandidateCallback>()));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), nullptr, "", &found, collector<ImportCandidateCallback>()));
   ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE RL_LayoutFieldsPivot"));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Layouts", "LayoutTag", &found, fn(collect_candidate)));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Layouts", "LayoutTag", &found, collector<ImportCandidateCallback>()));
   Rows errors = engine_errors(h());
   ASSERT_EQ(3u, errors.size());
   EXPECT_EQ(import_error("get_layouts", "Cannot get Layouts from source metafile "), errors[0]);

@@ -85,9 +85,7 @@ TEST_F(Interpreter, ReturnDecidesTheEdit) {
   EXPECT_EQ((Rows{"0|1", "F|Fail|NAACCR|E|Check the site"}), seen(run("", 0x80)));
   Rows summary;
   int totals[5];
-  auto collect_summary = [](void* owner, const char* tag, const char*, const char*, int e, int w, int s, int em, int wm, int,
-                            int, int) { return collect(owner, tag, e, w, s, em, wm); };
   ASSERT_EQ(0, Edit_GetRunEditsSummary(smf(), "ES1", "L1", 0, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4],
-                                       &summary, fn(+collect_summary)));
-  EXPECT_EQ((Rows{"F|2|0|0|2|0", "W|0|1|0|0|1"}), summary);
+                                       &summary, collector<RunSummaryCallback>()));
+  EXPECT_EQ((Rows{"F|Fail|NAACCR|2|0|0|2|0|0|0|0", "W|Warn|NAACCR|0|1|0|0|1|0|0|0"}), summary);
 }

@@ -12,16 +12,9 @@ const char* const kColors =
     "CREATE TABLE Colors(PKey integer primary key, Name varchar(20), Note text);"
     "INSERT INTO Colors VALUES(1, 'abc', NULL), (2, 'red', ''), (5, 'blue', 'x');";
 
-int collect_pkey(void* owner, const char* table, int pkey) { return collect(owner, table, pkey); }
-
-int collect_gap(void* owner, int fieldPKey, const char* field, int editPKey, const char* edit, const char* tag) {
-  return collect(owner, fieldPKey, field, editPKey, edit, tag);
-}
-
-int collect_value(void* owner, const char* table, int pkey, int order, const char* field, const char* type,
-                  const char* value) {
-  return collect(owner, table, pkey, order, field, type, value);
-}
+void* const kPKeys = collector<PKeyCallback>();
+void* const kGaps = collector<LayoutGapCallback>();
+void* const kValues = collector<ReadDataCallback>();
 
 std::string value_at(int smf, const char* table, int pkey, int order) {
   char buffer[64] = "";
@@ -35,17 +28,17 @@ TEST(Records, GetPKeysListsKeysInTheAskedOrder) {
   OpenMetafile mf(kColors);
   int h = mf.handle();
   Rows keys;
-  EXPECT_EQ(0, Edit_GetPKeys(h, "colors", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ(0, Edit_GetPKeys(h, "Colors", "PKey DESC", &keys, fn(collect_pkey)));
-  EXPECT_EQ(0, Edit_GetPKeys(h, "RL_Agencies", "", &keys, fn(collect_pkey)));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "colors", nullptr, &keys, kPKeys));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "Colors", "PKey DESC", &keys, kPKeys));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "RL_Agencies", "", &keys, kPKeys));
   EXPECT_EQ((Rows{"colors|1", "colors|2", "colors|5", "Colors|5", "Colors|2", "Colors|1", "RL_Agencies|1"}), keys);
   keys.clear();
-  EXPECT_EQ(Rows{"-2"}, outcome(h, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, fn(collect_pkey))));
+  EXPECT_EQ(Rows{"-2"}, outcome(h, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, kPKeys)));
   EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", "TSQLQuery.open_query"),
                   tsmf_error("GetPKeys", "SQL error for table NoSuch: no such table: NoSuch")}),
-            outcome(h, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, fn(collect_pkey))));
+            outcome(h, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, kPKeys)));
   // A "?" makes a text that never opens: a failure, not an endless walk.
-  EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, fn(collect_pkey)));
+  EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, kPKeys));
   EXPECT_EQ(Rows{}, keys);
 }
 
@@ -60,12 +53,12 @@ TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
       "INSERT INTO RL_LayoutFieldsPivot VALUES(1, 1, 1, 1), (2, 2, 1, 1), (3, 2, 2, 5);");
   int h = mf.handle();
   Rows gaps;
-  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, fn(collect_gap)));
+  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, kGaps));
   std::sort(gaps.begin(), gaps.end());
   EXPECT_EQ((Rows{"2|F2|1|Edit one|E1", "2|F2|2|Edit two|E2"}), gaps);
   gaps.clear();
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, fn(collect_gap)));
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, fn(collect_gap)));
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, kGaps));
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, kGaps));
   EXPECT_EQ(Rows{}, gaps);
 }
 
@@ -73,22 +66,22 @@ TEST(Records, ReadDataDeliversTheWholeRow) {
   OpenMetafile mf(kColors);
   int h = mf.handle();
   Rows row;
-  EXPECT_EQ(0, Edit_ReadData(h, "colors", 1, &row, fn(collect_value)));
+  EXPECT_EQ(0, Edit_ReadData(h, "colors", 1, &row, kValues));
   EXPECT_EQ((Rows{"colors|1|1|PKey|integer|1", "colors|1|2|Name|varchar(20)|abc", "colors|1|3|Note|text|"}), row);
   row.clear();
-  EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, fn(collect_value)));
+  EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, kValues));
   for (const char* method : {"ReadData", "RefreshReadData"})
     EXPECT_EQ((Rows{"-1", tsmf_error(method, "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
                     tsmf_error(method, "no such table: NoSuch")}),
-              outcome(h, std::string(method) == "ReadData" ? Edit_ReadData(h, "NoSuch", 1, &row, fn(collect_value))
+              outcome(h, std::string(method) == "ReadData" ? Edit_ReadData(h, "NoSuch", 1, &row, kValues)
                                                            : Edit_RefreshReadData(h, "NoSuch", 1)));
   EXPECT_EQ(Rows{}, row);
   // A table the model has not read, whose "]" must not break the row statement.
   ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("CREATE TABLE \"Odd]Name\"(PKey integer primary key);"
                                              "INSERT INTO \"Odd]Name\" VALUES(1);"));
-  EXPECT_EQ(0, Edit_ReadData(h, "Odd]Name", 2, &row, fn(collect_value)));
+  EXPECT_EQ(0, Edit_ReadData(h, "Odd]Name", 2, &row, kValues));
   EXPECT_EQ((Rows{"-1", tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}),
-            outcome(h, Edit_ReadData(h, "Odd]Name", 1, &row, fn(collect_value))));
+            outcome(h, Edit_ReadData(h, "Odd]Name", 1, &row, kValues)));
   EXPECT_EQ(0, Edit_RefreshReadData(h, "Odd]Name", 1));
 }
 
@@ -156,7 +149,7 @@ TEST(Records, LongTableNamesNeverReadAnotherRow) {
   int h = mf.handle();
   for (const std::string& name : names) {
     Rows row;
-    EXPECT_EQ(0, Edit_ReadData(h, name.c_str(), 12345, &row, fn(collect_value)));
+    EXPECT_EQ(0, Edit_ReadData(h, name.c_str(), 12345, &row, kValues));
     EXPECT_EQ(name + "|12345|2|Name|varchar(10)|right", row.at(1));
     EXPECT_EQ("right", value_at(h, name.c_str(), 12345, 2));
     EXPECT_EQ(0, Edit_RefreshReadData(h, name.c_str(), 12345));

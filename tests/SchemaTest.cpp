@@ -9,16 +9,9 @@ namespace {
 
 const std::string kSep(1, '\xBB');
 
-int collect_column(void* owner, const char* table, int order, const char* field, const char* type,
-                   const char* nullable, int trigger, const char* defaultValue, const char* list, const char* range) {
-  return collect(owner, table, order, field, type, nullable, trigger, defaultValue, list, range);
-}
-
-int collect_name(void* owner, const char* table) { return collect(owner, table); }
-
 Rows structure(int smf, const char* table) {
   Rows rows;
-  EXPECT_EQ(0, Edit_GetTableStructure(smf, table, &rows, fn(collect_column)));
+  EXPECT_EQ(0, Edit_GetTableStructure(smf, table, &rows, collector<TableStructureCallback>()));
   return rows;
 }
 
@@ -61,7 +54,7 @@ TEST(Schema, TablesAndTheirColumns) {
   EXPECT_EQ((Rows{"9lives|1|PKey|integer|NULL|0|||"}), structure(h, "9lives"));
 
   Rows names;
-  EXPECT_EQ(0, Edit_GetTableNames(h, &names, fn(collect_name)));
+  EXPECT_EQ(0, Edit_GetTableNames(h, &names, collector<TableNameCallback>()));
   EXPECT_EQ((Rows{"9lives", "aCodes", "Br]ack\"et", "Odd Name", "order", "RL_Agencies", "RL_Control",
                   "RL_EditErrorsPivot", "RL_EditFieldsPivot", "RL_EditMessagesPivot", "RL_Edits", "RL_EditSetEditsPivot",
                   "RL_EditSets", "RL_EditTablesPivot", "RL_Fields", "RL_LayoutFieldsPivot", "RL_Layouts",

@@ -239,8 +239,6 @@ namespace {
 
 const char* const kZipCheck = "if (lookup(\"12345\", \"Zips.Code\")) return PASS;\nreturn FAIL;";
 
-int collect_name(void* owner, const char* name) { return collect(owner, name); }
-
 // The run-time fixture with the lookup table Zips and an edit set ES1 whose
 // one edit looks it up.
 class ModelRollback : public RunTest {
@@ -251,7 +249,7 @@ class ModelRollback : public RunTest {
   }
   Rows lookup_tables() {
     Rows names;
-    Edit_GetTableNames(smf(), &names, fn(collect_name));
+    Edit_GetTableNames(smf(), &names, collector<TableNameCallback>());
     Rows lookups;
     for (const std::string& name : names)
       if (name.compare(0, 3, "RL_") != 0) lookups.push_back(name);
