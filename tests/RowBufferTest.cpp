@@ -137,7 +137,7 @@ TEST_F(RowBuffer, InsertAndUpdateStatements) {
             engine_errors(h()));
 }
 
-TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
+TEST_F(RowBuffer, NewFieldLengthAndUniqueValues) {
   auto layouts = [&] { return value("SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1"); };
   ASSERT_EQ(0, Qb_Edit(h(), "RL_Fields", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Fields", "FieldLength", "8"));
@@ -154,9 +154,6 @@ TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
   EXPECT_EQ((Rows{"8|Same length"}), rows("SELECT FieldLength, LocalName FROM RL_Fields WHERE PKey = 1"));
   // Inserting compares nothing.
   EXPECT_EQ(3, insert_row(h(), "RL_Fields", {{"FieldNumber", "3"}, {"FieldName", "F3"}, {"LocalName", "L3"}, {"FieldLength", "9"}}));
-}
-
-TEST_F(RowBuffer, ValidateUnique) {
   // "unique|clash" after a check of the value in the column, other than in row pkey.
   auto check = [&](const char* table, int pkey, const char* column, const char* value) {
     int isUnique = -1, clash = -1;
@@ -180,3 +177,4 @@ TEST_F(RowBuffer, ValidateUnique) {
   refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash),
           {tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")});
 }
+
