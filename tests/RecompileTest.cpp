@@ -116,7 +116,7 @@ TEST_F(Recompile, FailuresRollBackEverything) {
   EXPECT_EQ("old", compiled());
 }
 
-TEST_F(Recompile, SyntaxCheckReaders) {
+TEST_F(Recompile, SyntaxCheckReadersAndLocalNames) {
   int errors = -1, warnings = -1, line = 0, count = 0, kind = 0, number = 0;
   char text[100] = "untouched";
   ASSERT_EQ(0, Qb_CheckSyntax(h(), "int x;\nx = 1;", &errors, &warnings));
@@ -151,9 +151,6 @@ TEST_F(Recompile, SyntaxCheckReaders) {
   // A syntax check that cannot read the messages says why.
   ASSERT_EQ(0, RawDB(path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
   refused(Qb_CheckSyntax(h(), "error_msg(5);", &errors, &warnings), {tsmf_error("CheckSyntax", "TSQLQuery.open_query")});
-}
-
-TEST_F(Recompile, LocalNameUpdate) {
   EXPECT_EQ(0, Edit_UpdateAllAccessField(h(), "rl_fields", 3, "localname", "Site of 'origin'"));
   EXPECT_EQ(0, Edit_UpdateAllAccessField(h(), "RL_Fields", 123, "LocalName", std::string(600, 'x').c_str()));
   EXPECT_EQ((Rows{"1|L10", "2|L20", "3|Site of 'origin'", "4|L40"}), rows("SELECT PKey, LocalName FROM RL_Fields ORDER BY PKey"));
@@ -163,3 +160,4 @@ TEST_F(Recompile, LocalNameUpdate) {
   refused(Edit_UpdateAllAccessField(h(), "RL_Fields", 2, "LocalName", "L10"),
           {tsmf_error("UpdateAllAccessField", "UNIQUE constraint failed: RL_Fields.LocalName")});
 }
+
