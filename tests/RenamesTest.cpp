@@ -105,24 +105,20 @@ TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
   EXPECT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}, {"Comments", "kept"}}));
 }
 
-TEST_F(Renames, FailedLookupTableRenameLeavesEverything) {
+TEST_F(Renames, FailedRenamesLeaveEverything) {
   Rows before = snapshot(path());
   refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}),
           {tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
-                  tsmf_error("RenameLookupTable",
-                             "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, "
-                             "[Stamp] varchar(1) NULL)"),
+           tsmf_error("RenameLookupTable", "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, "
+                                           "[CODE] varchar(10) NOT NULL, [Stamp] varchar(1) NULL)"),
            writer_error("post_edit", kDanger)});
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
-}
-
-// A rename whose propagation fails after the table was renamed is undone in
-// the file and in the table model.
-TEST_F(Renames, FailingPropagationRollsBackTheRename) {
+  // A rename whose propagation fails after the table was renamed is undone in
+  // the file and in the table model.
   ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("CREATE TRIGGER keep BEFORE UPDATE OF EditLogic ON RL_Edits "
                                           "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
-  Rows before = snapshot(path());
+  before = snapshot(path());
   refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}), {writer_error("post_edit", kDanger)});
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
