@@ -63,7 +63,7 @@ TEST_F(Interpreter, FailuresStopTheRun) {
             engine_errors(smf()));
 }
 
-TEST_F(Interpreter, UserFunctionsAndLoopsThatEndTheLogic) {
+TEST_F(Interpreter, ReturnsFunctionsAndLoopsDecideTheEdit) {
   EXPECT_EQ(0, run_edit("int k;\nwhile (k < 3) { k = k + 1; }").result);
   EXPECT_EQ(0, run_edit("int k;\nfor (k = 0; k < 3; k = k + 1) { }").result);
   EXPECT_EQ(Rows{}, engine_errors(smf()));
@@ -72,9 +72,6 @@ TEST_F(Interpreter, UserFunctionsAndLoopsThatEndTheLogic) {
   // A return inside a function decides the edit once the calling statement is done.
   EXPECT_EQ((Rows{"0|1", "T4|Edit T4|NAACCR|E|Check the site"}),
             seen(run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {}, 101)));
-}
-
-TEST_F(Interpreter, ReturnDecidesTheEdit) {
   add_edit("P", "Pass", "return 7;", {}, 101);
   add_edit("F", "Fail", "return 0;", {}, 101);
   add_edit("W", "Warn", "return 2;", {}, 101);
@@ -89,3 +86,4 @@ TEST_F(Interpreter, ReturnDecidesTheEdit) {
                                        &summary, collector<RunSummaryCallback>()));
   EXPECT_EQ((Rows{"F|Fail|NAACCR|2|0|0|2|0|0|0|0", "W|Warn|NAACCR|0|1|0|0|1|0|0|0"}), summary);
 }
+
