@@ -60,13 +60,10 @@ TEST_F(LibMessages, WhatReachesTheHost) {
   });
   // Suppressed warnings deliver nothing; the edit still takes the warning path.
   expect_delivered({{"set_warning(101);\nreturn FAIL;", {}}, {"save_warning_text(101);\nreturn FAIL;", {}}}, 0x80);
-}
-
-TEST_F(LibMessages, TextsMarkTheEditAsFailed) {
   // error_text fails the edit whatever it returns.
-  EXPECT_EQ((Rows{"0|1", "T1|Edit T1|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
+  EXPECT_EQ((Rows{"0|1", "T18|Edit T18|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
   // The fail mark of save_text leads to no message when the logic ends without a return.
-  EXPECT_EQ((Rows{"0|1", "T2|Edit T2|NAACCR|M|x"}), seen(run_logic("save_text(\"x\");")));
+  EXPECT_EQ((Rows{"0|1", "T19|Edit T19|NAACCR|M|x"}), seen(run_logic("save_text(\"x\");")));
 }
 
 TEST_F(LibMessages, FailuresDeliverNothing) {
