@@ -48,9 +48,6 @@ TEST_F(Messages, FieldMacrosShowNamesAndValues) {
   ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "AGE"));
   EXPECT_EQ((Rows{"Age"}), delivered("%T1", kRecord));
   EXPECT_EQ((Rows{"Y:note M:s  D:   as a date"}), delivered("%V1 as a date", kRecord, {5}));
-}
-
-TEST_F(Messages, MacrosNextToEachOther) {
   // The text after a macro whose argument holds the next % is not repeated.
   EXPECT_EQ((Rows{"AgeBirth Date end"}), delivered("%F1%F2 end", kRecord));
   EXPECT_EQ((Rows{"Bad Y:2024 M:01 D:05!"}), delivered("Bad %V2%D1!", kRecord));
