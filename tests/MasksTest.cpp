@@ -107,7 +107,7 @@ TEST_F(Masks, MatchesBeyondTheLibrarysLimitsAreRecorded) {
   EXPECT_TRUE(errors[1] == inlist_error(kStackMessage) || errors[1] == inlist_error(kComplexityMessage)) << errors[1];
 }
 
-TEST_F(Masks, InlistValuesRangesAndMasks) {
+TEST_F(Masks, InlistValuesRangesMasksItemsAndStarts) {
   expect_values({
       {R"(inlist("B", "A,B,C"))", "1"}, {R"(inlist("D", "A,B,C"))", "0"},
       // Ranges compare byte by byte: "BZZ" lies within A-C, "CA" and "7" do not.
@@ -129,9 +129,6 @@ TEST_F(Masks, InlistValuesRangesAndMasks) {
       // The mask sees the whole source, trailing blanks and all, before any slicing.
       {R"(inlist("12 ", "12", "dd"))", "0"}, {R"(inlist("X12", "12", "udd", 2))", "1"},
   });
-}
-
-TEST_F(Masks, InlistItemsAsTheyStandAndStarts) {
   // The compiler trims the items of a literal list; compiled logic from
   // elsewhere keeps their blanks, and a return of 0 fails the edit. A comma
   // at the start gives an empty item, one at the end none.
@@ -157,3 +154,4 @@ TEST_F(Masks, InlistItemsAsTheyStandAndStarts) {
   EXPECT_EQ(0, failed_with("@DMU(\"002QB,\"001B,\"000,MU(\"001Z,\"003A,Z)+MZ(\"002xy,\"002aa));"));
   EXPECT_EQ(0, failed_with("@DMU(\"002Q7,\"0017,\"002ud,MU(\"001Z,\"003A,Z,\"001u)+U0011);"));
 }
+
