@@ -270,7 +270,7 @@ TEST_F(EditCompilerTest, JumpFieldsCoverTheControlledPart) {
   });
 }
 
-TEST_F(EditCompilerTest, UserFunctionsFillTheHeader) {
+TEST_F(EditCompilerTest, UserFunctionsFillTheHeaderAndResultListsWhatAnEditUses) {
   expect({
       {"a();\nb();\nfunction a()\n{\n}\nfunction b()\n{\n}", "B0002500034mA();\nmB();\nnA()\n{\n}\nnB()\n{\n}"},
       // "dysfunction" holds the word too: a record without a body takes letter B.
@@ -288,12 +288,6 @@ TEST_F(EditCompilerTest, UserFunctionsFillTheHeader) {
     bodies += std::string("n") + char('A' + i) + "()\n{\n}\n";
   }
   expect({{functions(26), code + bodies}});
-}
-
-// ---------------------------------------------------------------------------
-// Result lists
-
-TEST_F(EditCompilerTest, ResultListsOfWhatAnEditUses) {
   expect({
       // Worked example: comment line, lookup, else block, messages and a user function.
       {"/* site must be a known code */\nint found;\nfound = lookup(#S\"Site\", \"SITES.CODE\");\nif (found) check();\n"
@@ -325,6 +319,9 @@ TEST_F(EditCompilerTest, ResultListsOfWhatAnEditUses) {
       {"n = 1;", "@N001n=U0011;", {line(1, "undeclared variable \"n\"")}, {}, ""}, {"", "@", {}, {}, ""},
   });
 }
+
+// ---------------------------------------------------------------------------
+// Result lists
 
 // ---------------------------------------------------------------------------
 // Messages
@@ -442,7 +439,7 @@ TEST_F(EditCompilerTest, StatementMessages) {
   }));
 }
 
-TEST_F(EditCompilerTest, BuiltInCallMessages) {
+TEST_F(EditCompilerTest, BuiltInCallAndReferenceCheckMessages) {
   expect(after("char s[10];\nint n;\n", {
       {"strlen();", kAny, {line(3, "STRLEN error: too few parameters")}},
       {"strlen(s, s);", kAny, {line(3, "STRLEN error: too many parameters")}},
@@ -469,9 +466,6 @@ TEST_F(EditCompilerTest, BuiltInCallMessages) {
       {"inlist(#S\"Site\", \"1-2-3\");", kAny, {}, {line(3, "ambiguous call to INLIST")}},
       {"inlist(#S\"Site\", \"1-2,5-9\");", kAny},
   }));
-}
-
-TEST_F(EditCompilerTest, ReferenceCheckMessages) {
   const std::string noIndex = " does not exist. Performance will be improved by creating this index on table ";
   const std::string invalid = " is not valid.  Open table ";
   const std::string names = " in Table form to find correct index names.";
