@@ -60,7 +60,7 @@ TEST_F(Masks, ClassesRunsEscapesRangesSetsAndGroups) {
   EXPECT_EQ("1", value(R"(match(#S"Sex", "{?}"))", "("));
 }
 
-TEST_F(Masks, RefusedMasksAndMalformedCallsAreRecordedOnce) {
+TEST_F(Masks, RefusedMasksMalformedCallsAndMatchesBeyondTheLibrarysLimits) {
   std::string any = "\". The \"any\" character \"?\" inside sub-pattern \"{}\" cannot be combined with other mask "
                     "characters. Try optional sub-pattern syntax like \"[?,a,b,d]\" instead. (Reminder: The \"?\" "
                     "means ANYTHING. All other tokens are redundant.)";
@@ -87,9 +87,6 @@ TEST_F(Masks, RefusedMasksAndMalformedCallsAreRecordedOnce) {
       {"@DMU(\"001B,\"003A,B;", {inlist_error("syntax error: expected COMMA or RPAREN")}},
   });
   EXPECT_EQ(1u, failure(match_logic("a", "*a")).size());
-}
-
-TEST_F(Masks, MatchesBeyondTheLibrarysLimitsAreRecorded) {
   std::string value = "\"041" + std::string(40, 'A') + "C";
   auto errors_of = [&](const std::string& call) {
     EXPECT_EQ(-1, failed_with("@IN001r;\nN001r=" + call + ",\"006(A*)*B);\nDR;"));
