@@ -102,7 +102,7 @@ TEST_F(Dates, FutureDatesForOneEditOnly) {
             run("1").messages);
 }
 
-TEST_F(Dates, PartsOfADate) {
+TEST_F(Dates, PartsComparisonsDifferencesAndIntervals) {
   expect_calls("date_day_iop", {{R"("20231105")", "5"}, {R"("202311  ")", kDayEmpty}, {R"("20231100")", kDayEmpty},
                                 {R"("2023    ")", kDayEmpty}});
   expect_calls("date_month_iop", {{R"("202311  ")", "11"}, {R"("2023    ")", kMonthEmpty},
@@ -113,9 +113,6 @@ TEST_F(Dates, PartsOfADate) {
   expect_calls("valid_date_iop", {{R"("20231205")", "1"}, {R"("2023    ")", "1"}, {R"("        ")", "0"}});
   // A date field reads as any text.
   EXPECT_EQ("12", value(R"(date_month_iop(#S"Birth Date"))", "1 4520231205"));
-}
-
-TEST_F(Dates, ComparisonsDifferencesAndIntervals) {
   expect_calls("datecmp_iop", {
       {R"("20230101", "20230101", dt_exact)", "0"}, {R"("20230101", "20230102", dt_exact)", "-1"},
       {R"("20230102", "20230101", dt_exact)", "1"},
