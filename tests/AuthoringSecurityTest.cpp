@@ -65,27 +65,7 @@ TEST_F(AuthoringSecurity, NamesAreLookedUpValuesAreData) {
   EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
 }
 
-TEST_F(AuthoringSecurity, NullArgumentsAreRefused) {
-  int pkey = 0, isUnique = 0;
-  EXPECT_EQ(-1, Qb_Edit(h(), nullptr, 1));
-  EXPECT_EQ((Rows{tsmf_error("Edit", "Parameter \"table\" must not be NULL")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
-  EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
-  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
-  EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
-  EXPECT_EQ(-1, Qb_Post(h(), "Codes", nullptr));
-  EXPECT_EQ((Rows{tsmf_error("Post", "Parameter \"pkey\" must not be NULL")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
-  EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
-  EXPECT_EQ(-1, Qb_GetLoginsCount(h(), nullptr));
-  EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
-  EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
-}
-
-TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
+TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQLAndNullsAreRefused) {
   TempDir dir;
   std::string source = dir.file("source.smf");
   ASSERT_TRUE(create_metafile(source));
@@ -118,4 +98,21 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
   EXPECT_EQ(2, insert_row(h(), "Safe", {{"PKey", "2"}}));
   EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
   EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  int isUnique = 0;
+  EXPECT_EQ(-1, Qb_Edit(h(), nullptr, 1));
+  EXPECT_EQ((Rows{tsmf_error("Edit", "Parameter \"table\" must not be NULL")}), engine_errors(h()));
+  EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
+  EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
+  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
+  EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
+  EXPECT_EQ(-1, Qb_Post(h(), "Codes", nullptr));
+  EXPECT_EQ((Rows{tsmf_error("Post", "Parameter \"pkey\" must not be NULL")}), engine_errors(h()));
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
+  EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
+  EXPECT_EQ(-1, Qb_GetLoginsCount(h(), nullptr));
+  EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
+  EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
 }
