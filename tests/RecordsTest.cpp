@@ -24,7 +24,7 @@ std::string value_at(int smf, const char* table, int pkey, int order) {
 
 }  // namespace
 
-TEST(Records, GetPKeysListsKeysInTheAskedOrder) {
+TEST(Records, PKeysWholeRowsAndValuesByTheBufferRules) {
   OpenMetafile mf(kColors);
   int h = mf.handle();
   Rows keys;
@@ -40,31 +40,6 @@ TEST(Records, GetPKeysListsKeysInTheAskedOrder) {
   // A "?" makes a text that never opens: a failure, not an endless walk.
   EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, kPKeys));
   EXPECT_EQ(Rows{}, keys);
-}
-
-TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
-  OpenMetafile mf(
-      "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName) VALUES(1, 1, 'F1', 'L1'), (2, 2, 'F2', 'L2');"
-      "INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES(1, 'E1', 'Edit one'), (2, 'E2', 'Edit two');"
-      "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES(1, 'S1', 'Set one');"
-      "INSERT INTO RL_Layouts(PKey, LayoutTag, LayoutName) VALUES(1, 'L1', 'One'), (2, 'L2', 'Both');"
-      "INSERT INTO RL_EditFieldsPivot VALUES(1, 1, 1, 1), (2, 1, 2, 2), (3, 2, 2, 1);"
-      "INSERT INTO RL_EditSetEditsPivot VALUES(1, 1, 1), (2, 2, 1);"
-      "INSERT INTO RL_LayoutFieldsPivot VALUES(1, 1, 1, 1), (2, 2, 1, 1), (3, 2, 2, 5);");
-  int h = mf.handle();
-  Rows gaps;
-  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, kGaps));
-  std::sort(gaps.begin(), gaps.end());
-  EXPECT_EQ((Rows{"2|F2|1|Edit one|E1", "2|F2|2|Edit two|E2"}), gaps);
-  gaps.clear();
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, kGaps));
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, kGaps));
-  EXPECT_EQ(Rows{}, gaps);
-}
-
-TEST(Records, ReadDataDeliversTheWholeRow) {
-  OpenMetafile mf(kColors);
-  int h = mf.handle();
   Rows row;
   EXPECT_EQ(0, Edit_ReadData(h, "colors", 1, &row, kValues));
   EXPECT_EQ((Rows{"colors|1|1|PKey|integer|1", "colors|1|2|Name|varchar(20)|abc", "colors|1|3|Note|text|"}), row);
@@ -83,11 +58,6 @@ TEST(Records, ReadDataDeliversTheWholeRow) {
   EXPECT_EQ((Rows{"-1", tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}),
             outcome(h, Edit_ReadData(h, "Odd]Name", 1, &row, kValues)));
   EXPECT_EQ(0, Edit_RefreshReadData(h, "Odd]Name", 1));
-}
-
-TEST(Records, SizesAndValuesFollowTheBufferRules) {
-  OpenMetafile mf(kColors);
-  int h = mf.handle();
   EXPECT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, 2));
   char buffer[6];
   memset(buffer, 'x', sizeof buffer);
@@ -111,6 +81,26 @@ TEST(Records, SizesAndValuesFollowTheBufferRules) {
             engine_errors(h));
   EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}),
             outcome(h, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer)));
+}
+
+TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
+  OpenMetafile mf(
+      "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName) VALUES(1, 1, 'F1', 'L1'), (2, 2, 'F2', 'L2');"
+      "INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES(1, 'E1', 'Edit one'), (2, 'E2', 'Edit two');"
+      "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES(1, 'S1', 'Set one');"
+      "INSERT INTO RL_Layouts(PKey, LayoutTag, LayoutName) VALUES(1, 'L1', 'One'), (2, 'L2', 'Both');"
+      "INSERT INTO RL_EditFieldsPivot VALUES(1, 1, 1, 1), (2, 1, 2, 2), (3, 2, 2, 1);"
+      "INSERT INTO RL_EditSetEditsPivot VALUES(1, 1, 1), (2, 2, 1);"
+      "INSERT INTO RL_LayoutFieldsPivot VALUES(1, 1, 1, 1), (2, 2, 1, 1), (3, 2, 2, 5);");
+  int h = mf.handle();
+  Rows gaps;
+  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, kGaps));
+  std::sort(gaps.begin(), gaps.end());
+  EXPECT_EQ((Rows{"2|F2|1|Edit one|E1", "2|F2|2|Edit two|E2"}), gaps);
+  gaps.clear();
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, kGaps));
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, kGaps));
+  EXPECT_EQ(Rows{}, gaps);
 }
 
 // The cache keeps a row's values but no lock: another connection writes
