@@ -74,7 +74,7 @@ TEST(Cursors, PlainCursorWalksAndReadsItsRows) {
   EXPECT_EQ(2, out_int(Edit_GetCursorIntByNumber, h, "upper", 1));
 }
 
-TEST(Cursors, RefusedTextsListNothing) {
+TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
   OpenMetafile mf(kItems);
   int h = mf.handle(), eof = -1;
   const std::pair<const char*, Rows> cases[] = {
@@ -97,6 +97,13 @@ TEST(Cursors, RefusedTextsListNothing) {
     EXPECT_EQ((Rows{"-1", tsmf_error("CursorEof", "Cannot find cursor named \"c\"")}), outcome(h, Edit_CursorEof(h, "c", &eof)));
   }
   EXPECT_EQ(0, Edit_OpenCursor(h, "c", "select PKey from Items"));
+  // Closing the handle releases the cursors, whose reads hold their lock.
+  RawDB raw(mf.path());
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
+  ASSERT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Items", 1, 2));
+  EXPECT_EQ(SQLITE_BUSY, raw.exec("INSERT INTO Items VALUES(9, 'z', 1)"));
+  EXPECT_EQ(0, Edit_Exit(h));
+  EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
 }
 
 TEST(Cursors, ParameterizedCursorBindsOpensAndResets) {
@@ -143,14 +150,3 @@ TEST(Cursors, ParameterizedCursorBindsOpensAndResets) {
   EXPECT_EQ(-1, Edit_CloseCursor(h, "Plain"));
 }
 
-TEST(Cursors, ClosingTheHandleReleasesCursorsAndCachedReads) {
-  OpenMetafile mf(kItems);
-  int h = mf.handle();
-  RawDB raw(mf.path());
-  ASSERT_EQ(0, Edit_OpenCursor(h, "c", "select * from Items"));
-  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
-  ASSERT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Items", 1, 2));
-  EXPECT_EQ(SQLITE_BUSY, raw.exec("INSERT INTO Items VALUES(9, 'z', 1)"));  // the open reads hold their lock
-  EXPECT_EQ(0, Edit_Exit(h));
-  EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
-}
