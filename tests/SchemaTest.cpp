@@ -72,9 +72,35 @@ TEST(Schema, TablesAndTheirColumns) {
   EXPECT_EQ(std::string("RL_A\0\0\0\0", 8), std::string(buffer, sizeof buffer));
 }
 
-TEST(Schema, ColumnIntrospectionCopyRulesAndMessages) {
-  OpenMetafile mf;
-  int h = mf.handle(), trigger = -1;
+TEST(Schema, IndexTriggerAndColumnTexts) {
+  // The "_" of Codes_1 must not match the "1" of Codes11, which is created
+  // first so that a pattern match would also take its CREATE text.
+  OpenMetafile mf(
+      "CREATE TABLE Codes11(PKey integer primary key, Code char(1) check(Code in ('X','Y')));"
+      "CREATE INDEX xCodes11_Code ON Codes11(Code);"
+      "CREATE TRIGGER tCodes11 AFTER INSERT ON Codes11 BEGIN SELECT 1; END;"
+      "CREATE TABLE Codes_1(PKey integer primary key, Code char(1), Name varchar(10) unique);");
+  int h = mf.handle();
+  EXPECT_EQ("CREATE UNIQUE INDEX xRL_Control_ItemName on RL_Control(ItemName)",
+            text(Edit_GetIndex, h, "RL_Control", 0));
+  EXPECT_EQ("", text(Edit_GetIndex, h, "RL_Control", 99));
+  char buffer[4] = "xxx";
+  EXPECT_EQ(-1, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer));
+  EXPECT_EQ(std::string("\0xx", 3), std::string(buffer, 3));
+  EXPECT_EQ(Rows{tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}, engine_errors(h));
+
+  EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "codes11"));
+  EXPECT_EQ("CREATE INDEX xCodes11_Code ON Codes11(Code)", text(Edit_GetIndex, h, "codes11", 0));
+  EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "Codes11"));
+  EXPECT_EQ("CREATE TRIGGER tCodes11 AFTER INSERT ON Codes11 BEGIN SELECT 1; END",
+            text(Edit_GetTrigger, h, "Codes11", 0));
+  EXPECT_EQ("Codes11|2|Code|char(1)|NULL|0||'X','Y'|", structure(h, "Codes11").at(1));
+  // Codes_1 holds only the index of its UNIQUE column, which has no text.
+  EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "Codes_1"));
+  EXPECT_EQ("", text(Edit_GetIndex, h, "Codes_1", 0));
+  EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Codes_1"));
+  EXPECT_EQ("Codes_1|2|Code|char(1)|NULL|0|||", structure(h, "Codes_1").at(1));
+  int trigger = -1;
   char name[4], type[14], nullable[12];
   memset(type, 'x', sizeof type);
   EXPECT_EQ(0, Edit_GetColumnStructure(h, "RL_Fields", 4, name, 4, type, 14, nullable, 12, &trigger));
@@ -108,34 +134,4 @@ TEST(Schema, ColumnIntrospectionCopyRulesAndMessages) {
   EXPECT_EQ(-1, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order));
   EXPECT_EQ(0, order);
   EXPECT_EQ(Rows{tsmf_error("GetColumnOrder", "Table \"RL_Fields\" has no field named \"Nope\"")}, engine_errors(h));
-}
-
-TEST(Schema, IndexAndTriggerTextsBelongToTheirOwnTableOnly) {
-  // The "_" of Codes_1 must not match the "1" of Codes11, which is created
-  // first so that a pattern match would also take its CREATE text.
-  OpenMetafile mf(
-      "CREATE TABLE Codes11(PKey integer primary key, Code char(1) check(Code in ('X','Y')));"
-      "CREATE INDEX xCodes11_Code ON Codes11(Code);"
-      "CREATE TRIGGER tCodes11 AFTER INSERT ON Codes11 BEGIN SELECT 1; END;"
-      "CREATE TABLE Codes_1(PKey integer primary key, Code char(1), Name varchar(10) unique);");
-  int h = mf.handle();
-  EXPECT_EQ("CREATE UNIQUE INDEX xRL_Control_ItemName on RL_Control(ItemName)",
-            text(Edit_GetIndex, h, "RL_Control", 0));
-  EXPECT_EQ("", text(Edit_GetIndex, h, "RL_Control", 99));
-  char buffer[4] = "xxx";
-  EXPECT_EQ(-1, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer));
-  EXPECT_EQ(std::string("\0xx", 3), std::string(buffer, 3));
-  EXPECT_EQ(Rows{tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}, engine_errors(h));
-
-  EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "codes11"));
-  EXPECT_EQ("CREATE INDEX xCodes11_Code ON Codes11(Code)", text(Edit_GetIndex, h, "codes11", 0));
-  EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "Codes11"));
-  EXPECT_EQ("CREATE TRIGGER tCodes11 AFTER INSERT ON Codes11 BEGIN SELECT 1; END",
-            text(Edit_GetTrigger, h, "Codes11", 0));
-  EXPECT_EQ("Codes11|2|Code|char(1)|NULL|0||'X','Y'|", structure(h, "Codes11").at(1));
-  // Codes_1 holds only the index of its UNIQUE column, which has no text.
-  EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "Codes_1"));
-  EXPECT_EQ("", text(Edit_GetIndex, h, "Codes_1", 0));
-  EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Codes_1"));
-  EXPECT_EQ("Codes_1|2|Code|char(1)|NULL|0|||", structure(h, "Codes_1").at(1));
 }
