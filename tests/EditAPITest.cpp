@@ -47,55 +47,6 @@ TEST(EditAPI, HandlesTakeTheLowestFreeSlot) {
   EXPECT_EQ(0, Edit_Exit(0));
 }
 
-TEST(EditAPI, EngineErrorsLastUntilTheNextCallOnTheHandle) {
-  OpenMetafile mf;
-  int h = mf.handle(), count = -5;
-  const std::string error = tsmf_error("GetColumnsCount", "Cannot find table named \"NoSuch\"");
-  EXPECT_EQ((Rows{"-1", error}), outcome(h, Edit_GetColumnsCount(h, "NoSuch", &count)));
-  EXPECT_EQ(-5, count);
-  EXPECT_EQ(Rows{error}, engine_errors(h));  // the readers do not empty the list
-  // Texts are copied like strncpy: cut without a terminator, zeros up to the length only.
-  const std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
-  char buffer[64];
-  for (const auto& [index, length, text] :
-       {std::tuple{1, 5, error}, {1, int(error.size()), error}, {1, 60, error}, {1, 0, error}, {1, -1, error},
-        {0, 64, outOfRange}, {2, 64, outOfRange}, {INT_MIN, 64, outOfRange}}) {
-    memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, buffer, length));
-    std::string expected = text;
-    expected.resize(std::max(length, 0), '\0');
-    EXPECT_EQ(expected + std::string(sizeof buffer - expected.size(), 'x'), std::string(buffer, sizeof buffer))
-        << index << " " << length;
-  }
-  EXPECT_EQ(-1, Edit_GetEngineErrorsCount(h, nullptr));
-  EXPECT_EQ(14, out_int(Edit_GetTablesCount, h));  // any other call empties the list first
-  EXPECT_EQ(Rows{}, engine_errors(h));
-}
-
-TEST(EditAPI, VersionTextsFollowTheBufferRules) {
-  char buffer[12];
-  memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, 4));
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer + 4, 0));
-  EXPECT_EQ("5.0.xxxx", std::string(buffer, 8));
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, sizeof buffer));
-  EXPECT_EQ(std::string("5.0.0.15\0\0\0\0", 12), std::string(buffer, sizeof buffer));
-  EXPECT_EQ(-2, Edit_GetEngineVersion(nullptr, 4));
-  EXPECT_EQ(0, Edit_GetMetafileStructureVersion(buffer, 6));
-  EXPECT_EQ(std::string("5.01\0\0", 6), std::string(buffer, 6));
-  OpenMetafile mf;
-  char text[40];
-  EXPECT_EQ(0, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
-  EXPECT_STREQ("Metafile author to provide this", text);
-  EXPECT_EQ(0, Edit_GetMetafileComment(mf.handle(), text, sizeof text));
-  EXPECT_STREQ("Metafile comment goes here", text);
-  RawDB(mf.path()).exec("DROP TABLE RL_Control");
-  EXPECT_EQ(-1, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
-  EXPECT_EQ((Rows{tsmf_error("GetMetafileVersion", "TSQLQuery.open_query"),
-                  tsmf_error("GetMetafileVersion", "SQL error: no such table: RL_Control")}),
-            engine_errors(mf.handle()));
-}
-
 TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
   TempDir dir;
   char message[100];
@@ -150,7 +101,7 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
   EXPECT_EQ(-2, Edit_CompactMetafile(nullptr));
 }
 
-TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
+TEST(EditAPI, NullPointersEngineErrorsAndVersionTexts) {
   OpenMetafile mf("CREATE TABLE Items(PKey integer primary key, Name varchar(10)); INSERT INTO Items VALUES(1, 'a');");
   int h = mf.handle();
   char buffer[8], *none = nullptr;
@@ -179,4 +130,48 @@ TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
               engine_errors(h));
   }
   EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 0, nullptr, 0));  // nothing to write, so no error
+  // Engine errors last until the next call on the handle.
+  int count = -5;
+  const std::string error = tsmf_error("GetColumnsCount", "Cannot find table named \"NoSuch\"");
+  EXPECT_EQ((Rows{"-1", error}), outcome(h, Edit_GetColumnsCount(h, "NoSuch", &count)));
+  EXPECT_EQ(-5, count);
+  EXPECT_EQ(Rows{error}, engine_errors(h));  // the readers do not empty the list
+  // Texts are copied like strncpy: cut without a terminator, zeros up to the length only.
+  const std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
+  char copied[64];
+  for (const auto& [index, length, text] :
+       {std::tuple{1, 5, error}, {1, int(error.size()), error}, {1, 60, error}, {1, 0, error}, {1, -1, error},
+        {0, 64, outOfRange}, {2, 64, outOfRange}, {INT_MIN, 64, outOfRange}}) {
+    memset(copied, 'x', sizeof copied);
+    EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, copied, length));
+    std::string expected = text;
+    expected.resize(std::max(length, 0), '\0');
+    EXPECT_EQ(expected + std::string(sizeof copied - expected.size(), 'x'), std::string(copied, sizeof copied))
+        << index << " " << length;
+  }
+  EXPECT_EQ(-1, Edit_GetEngineErrorsCount(h, nullptr));
+  EXPECT_EQ(15, out_int(Edit_GetTablesCount, h));  // any other call empties the list first
+  EXPECT_EQ(Rows{}, engine_errors(h));
+  // Version texts follow the same buffer rules.
+  char version[12];
+  memset(version, 'x', sizeof version);
+  EXPECT_EQ(0, Edit_GetEngineVersion(version, 4));
+  EXPECT_EQ(0, Edit_GetEngineVersion(version + 4, 0));
+  EXPECT_EQ("5.0.xxxx", std::string(version, 8));
+  EXPECT_EQ(0, Edit_GetEngineVersion(version, sizeof version));
+  EXPECT_EQ(std::string("5.0.0.15\0\0\0\0", 12), std::string(version, sizeof version));
+  EXPECT_EQ(-2, Edit_GetEngineVersion(nullptr, 4));
+  EXPECT_EQ(0, Edit_GetMetafileStructureVersion(version, 6));
+  EXPECT_EQ(std::string("5.01\0\0", 6), std::string(version, 6));
+  char comment[40];
+  EXPECT_EQ(0, Edit_GetMetafileVersion(h, comment, sizeof comment));
+  EXPECT_STREQ("Metafile author to provide this", comment);
+  EXPECT_EQ(0, Edit_GetMetafileComment(h, comment, sizeof comment));
+  EXPECT_STREQ("Metafile comment goes here", comment);
+  ASSERT_EQ(0, Edit_CloseCursor(h, "c") + Edit_CloseCursor(h, "p"));  // their statements would keep the table
+  ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("DROP TABLE RL_Control"));
+  EXPECT_EQ(-1, Edit_GetMetafileVersion(h, comment, sizeof comment));
+  EXPECT_EQ((Rows{tsmf_error("GetMetafileVersion", "TSQLQuery.open_query"),
+                  tsmf_error("GetMetafileVersion", "SQL error: no such table: RL_Control")}),
+            engine_errors(h));
 }
