@@ -1,6 +1,5 @@
-// Helpers of the tests that drive the library through its public header: a
-// metafile opened by handle in a temporary directory, and the engine errors of
-// the last call read back as whole texts.
+// Helpers of the tests that drive the library through its public header: metafiles opened by
+// handle in a temporary directory, callbacks that collect, engine errors read back as whole texts.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// SQL through every text parameter of the authoring exports: names and values
-// holding quotes, brackets, ";" and whole statements change nothing they name
-// and run nothing they hold.
+// SQL through every text parameter of the authoring exports: names and values holding quotes,
+// brackets, ";" and whole statements change nothing they name and run nothing they hold.
 #include "AuthoringTestSupport.h"
 
 namespace {

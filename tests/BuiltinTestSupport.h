@@ -1,7 +1,5 @@
-// Helpers of the tests of the built-ins and the interpreter: values computed
-// by edits that the engine compiles, and failures of such edits or of compiled
-// logic written by hand (the compiler refuses what those probe, such as a
-// parenthesis inside a literal or a call inside a call's arguments).
+// Helpers of the tests of the built-ins and the interpreter: values computed by edits the engine
+// compiles, and failures of such edits or of compiled logic written by hand where the compiler refuses.
 #pragma once
 
 #include <initializer_list>

@@ -1,7 +1,5 @@
-// The date built-ins run by edits that the engine compiles: valid dates
-// bounded by today and the reason a message gives for a failed check,
-// partial dates, the parts of a date, comparisons, differences and interval
-// tests, dates allowed into the future, and failures as the engine records them.
+// The date built-ins: valid and partial dates and the reason a message gives, the parts of a date,
+// comparisons, differences, intervals, dates allowed into the future, and failures.
 #include <ctime>
 
 #include "BuiltinTestSupport.h"

@@ -1,6 +1,5 @@
-// Deleting rows through the public API with their impact on every control
-// table, failures that undo only the deletion, lookup tables that may and may
-// not be dropped; and edit-set and layout membership under access rights.
+// Deleting rows through the public API: the impact on every control table, failures that undo only the
+// deletion, lookup tables that may and may not be dropped; edit-set and layout membership under rights.
 #include "AuthoringTestSupport.h"
 
 namespace {

@@ -1,10 +1,5 @@
-// The edit-logic compiler: the exact compiled text of each construct, the
-// messages with their line numbers, and the lists of fields, lookup tables and
-// messages that an edit uses. Runs against a real metafile with a small data
-// dictionary: fields 12 "Site", 30 "Birth Date" (date), 31 "Last Contact"
-// (date), 40 "Doctor's Name"; messages 5 and 7; lookup tables SITES (CODE
-// indexed with PKey, NAME not indexed) and ZIPS (ZIPCODE indexed alone, CITY
-// only behind PKey).
+// The edit-logic compiler: the exact compiled text of each construct, the messages with their line
+// numbers, and the lists of fields, lookup tables and messages an edit uses (dictionary: see SetUp).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -67,6 +62,8 @@ std::string line(int number, const std::string& message) {
   return "Line " + std::string(digits.size() < 4 ? 4 - digits.size() : 0, ' ') + digits + ": " + message;
 }
 
+// Fields 12 "Site", 30 and 31 (dates), 40 "Doctor's Name"; messages 5 and 7; lookup tables SITES (CODE
+// indexed with PKey, NAME not indexed) and ZIPS (ZIPCODE indexed alone, CITY only behind PKey).
 class EditCompilerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -156,9 +153,6 @@ class EditCompilerTest : public ::testing::Test {
   TTablesList tables;
   std::unique_ptr<TEditCompiler> compiler;
 };
-
-// ---------------------------------------------------------------------------
-// Compiled text
 
 TEST_F(EditCompilerTest, CompiledTextOfStatements) {
   expect({
@@ -319,12 +313,6 @@ TEST_F(EditCompilerTest, UserFunctionsFillTheHeaderAndResultListsWhatAnEditUses)
       {"n = 1;", "@N001n=U0011;", {line(1, "undeclared variable \"n\"")}, {}, ""}, {"", "@", {}, {}, ""},
   });
 }
-
-// ---------------------------------------------------------------------------
-// Result lists
-
-// ---------------------------------------------------------------------------
-// Messages
 
 TEST_F(EditCompilerTest, LexicalDeclarationAndBalanceMessagesInLineOrder) {
   const std::string undeclared = "undeclared variable ";
@@ -502,9 +490,7 @@ TEST_F(EditCompilerTest, BuiltInCallAndReferenceCheckMessages) {
   }));
 }
 
-// ---------------------------------------------------------------------------
-// Logic that once compiled into something wrong, or threw
-
+// Logic that once compiled into something wrong, or threw.
 TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
   const std::string comment = "unterminated comment (\"*/\" expected)";
   const std::string blank = "blank character constant not supported (use 32)";

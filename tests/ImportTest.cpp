@@ -1,7 +1,5 @@
-// Importing from a second metafile through the public API: opening and
-// closing with the import super user, candidates of every control table
-// (absent, differing, clashing), lookup-table import with indexes, rows and
-// triggers, and stored passwords.
+// Importing from a second metafile: opening and closing with the import super user, candidates of every
+// control table, lookup-table import with indexes, rows and triggers, and stored passwords.
 #include <algorithm>
 
 #include "AuthoringTestSupport.h"

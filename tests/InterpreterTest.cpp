@@ -1,6 +1,5 @@
-// The interpreter of compiled logic, driven through the engine's compiler and
-// the public run and debugging calls: arithmetic and its oddities, variables
-// and arrays, control statements, user functions and the outcome of an edit.
+// The interpreter of compiled logic through the run and debugging calls: arithmetic and its oddities,
+// variables and arrays, control statements, user functions and the outcome of an edit.
 #include "BuiltinTestSupport.h"
 
 namespace {

@@ -1,9 +1,5 @@
-// Messages of failing and warning edits: the macros of the default message
-// expanded against the record, display names, the default message 0, and
-// macros that cannot be expanded; and the message built-ins, run from logic
-// compiled by the engine (or written by hand where the compiler would refuse
-// it): which messages reach the host, in which order and with which type, and
-// the marks they leave.
+// Messages of failing edits with the macros of their text expanded or refused, and the message built-ins:
+// which messages reach the host, in which order and with which type, and the marks they leave.
 #include "BuiltinTestSupport.h"
 
 namespace {

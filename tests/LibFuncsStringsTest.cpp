@@ -1,6 +1,5 @@
-// The string and string-building built-ins, run from logic compiled by the
-// engine (or written by hand where the compiler would refuse it): their
-// results, the variables they write, and the engine errors they leave.
+// The string and string-building built-ins: their results, the variables they write, and the engine
+// errors they leave, from compiled logic or logic written by hand where the compiler refuses.
 #include "BuiltinTestSupport.h"
 
 namespace {

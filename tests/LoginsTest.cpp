@@ -1,6 +1,5 @@
-// Agency logins through the public API: scrambled passwords, the login list,
-// the super user, the rights a login grants over the rows an agency owns, and
-// passwords crafted to slip past the comparison.
+// Agency logins: scrambled passwords, the login list, the super user, the rights a login grants over
+// the rows an agency owns, and passwords crafted to slip past the comparison.
 #include "AuthoringTestSupport.h"
 #include "authoring/Qb_AccessController.h"
 

@@ -1,6 +1,5 @@
-// Copying lookup tables through the public API: rows, renamed indexes and
-// triggers, the catalogue row, the table model, the refusals, and failures
-// that leave nothing behind.
+// Copying lookup tables: rows, renamed indexes and triggers, the catalogue row, the table model, the
+// refusals, and failures that leave nothing behind.
 #include "AuthoringTestSupport.h"
 
 namespace {

@@ -1,7 +1,5 @@
-// Defining, creating and restructuring lookup tables through the public API:
-// exact column declarations, index names with their numbered fallbacks, the
-// catalogue row, rows and triggers carried over, and failures that leave the
-// metafile as it was.
+// Defining, creating and restructuring lookup tables: exact declarations, index names with numbered
+// fallbacks, the catalogue row, rows and triggers carried over, failures that leave the file as it was.
 #include "AuthoringTestSupport.h"
 
 namespace {

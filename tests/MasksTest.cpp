@@ -1,6 +1,5 @@
-// MATCH and INLIST run by edits that the engine compiles: the mask language
-// through what each mask accepts, lists of values and ranges with slices of
-// the source, and the failures of masks and arguments as the engine records them.
+// MATCH and INLIST: what each mask accepts, lists of values and ranges with slices of the source, and the
+// failures of masks and arguments as the engine records them.
 #include "BuiltinTestSupport.h"
 
 namespace {

@@ -1,6 +1,5 @@
-// Recompiling an edit through the public API: stored compiled text, logic
-// pivot rows, result codes, rollback on failure; the syntax-check readers;
-// the local-name update.
+// Recompiling an edit: stored compiled text, logic pivot rows, result codes, rollback on failure; the
+// syntax-check readers; the local-name update.
 #include "ApiTestSupport.h"
 #include "storage/Utility.h"
 

@@ -1,6 +1,5 @@
-// Calls into the library from inside its own callbacks: every export that
-// calls back, with each kind of call made from its callback, and the export
-// boundary that lets no exception out.
+// Calls into the library from inside its own callbacks, every export that calls back with each kind of
+// call, and the export boundary that lets no exception out.
 #include <cstdlib>
 #include <new>
 

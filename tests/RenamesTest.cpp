@@ -1,7 +1,5 @@
-// Renames carried into edit logic through the public API: a posted field
-// name or number, message number or lookup-table name reaches the QUELT source
-// of every edit that the pivots list, which is then recompiled; failures roll
-// the whole post back.
+// Renames carried into edit logic: a posted field name or number, message number or lookup-table name
+// reaches the source of every edit the pivots list, which is recompiled; failures roll the post back.
 #include "AuthoringTestSupport.h"
 
 namespace {

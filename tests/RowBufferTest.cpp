@@ -1,6 +1,5 @@
-// The row-buffer cycle through the public API: edit and insert modes with
-// their refusals and rights, buffered values with the special columns, and
-// posting as one INSERT or UPDATE with the NULL rule and a changed field length.
+// The row-buffer cycle: edit and insert modes with their refusals and rights, values with the special
+// columns, posting as one INSERT or UPDATE with the NULL rule and a changed field length.
 #include "AuthoringTestSupport.h"
 
 namespace {

@@ -1,7 +1,5 @@
-// The statement wrappers, the checked one and the lean one of the run-time
-// paths, where the exports do not reach them: first steps that fail or wait
-// for another connection's lock, statements finalized when prepared again,
-// and calls that do not suit the statement.
+// The statement wrappers where the exports do not reach them: first steps that fail or wait for another
+// connection's lock, statements finalized when prepared again, calls that do not suit the statement.
 #include <gtest/gtest.h>
 
 #include <chrono>

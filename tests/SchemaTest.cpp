@@ -1,6 +1,5 @@
-// Reading a metafile's schema into the table model and the introspection
-// exports: tables, columns with types, defaults, allowed values and ranges,
-// and index and trigger texts.
+// The schema as the introspection exports read it: tables, columns with types, defaults, allowed values
+// and ranges, and index and trigger texts.
 #include <gtest/gtest.h>
 
 #include "ApiTestSupport.h"

@@ -1,8 +1,5 @@
-// Host transactions and savepoints through the public API, and the writes of
-// several statements inside and outside them: refusals with the database's
-// message, nesting, savepoint names that are never SQL, another connection's
-// locks, a full database and a transaction the database ends itself; each
-// leaves the connection, the file and the table model in line.
+// Host transactions and savepoints, and writes of several statements inside and outside them: refusals,
+// nesting, other connections' locks, a full database, a transaction the database ends itself.
 #include <chrono>
 #include <functional>
 #include <memory>
