@@ -121,31 +121,27 @@ TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
 
 TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  EXPECT_EQ((Rows{"RL_Agencies|2|2|Two changed|AG2|2", "RL_Agencies|2|2|Two changed|AG2|3",
-                  "RL_Agencies|3|-1|Three|AG3|1", "RL_Agencies|4|-1|Two|AG4|1", "RL_Agencies|4|2|Two|AG4|3"}),
-            candidates("rl_agencies"));
-  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|2|Second|NONE|2", "RL_Edits|2|2|Second|NONE|3",
-                  "RL_Edits|3|-1|Three|NONE|1"}),
-            candidates("RL_Edits", "edittag"));
-  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|-1|Second|NONE|1", "RL_Edits|2|2|Second|NONE|3",
-                  "RL_Edits|3|-1|Three|NONE|1"}),
-            candidates("RL_EDITS", "EditName"));
-  EXPECT_EQ((Rows{"RL_EditSets|1|1|Set one|NONE|2", "RL_EditSets|2|-1|Set two|NONE|1"}),
-            candidates("RL_EditSets", "EditSetTag"));
-  EXPECT_EQ((Rows{"RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
-                  "RL_Fields|2|1|F2 [# 2]|NONE|3"}),
-            candidates("RL_Fields"));
-  EXPECT_EQ((Rows{"RL_Layouts|1|1|A|NONE|2"}), candidates("RL_Layouts", "LayoutTag"));
-  EXPECT_EQ((Rows{"RL_Messages|2|2|12: twelve!|NONE|2", "RL_Messages|3|-1|13: TWELVE|NONE|1",
-                  "RL_Messages|3|2|13: TWELVE|NONE|3"}),
-            candidates("RL_Messages"));
-  EXPECT_EQ((Rows{"RL_LookupTables|1|1|Zip|NONE|2", "RL_LookupTables|2|-1|Counties|NONE|1"}),
-            candidates("RL_LookupTables"));
-
+  Rows all;
+  for (const auto& [table, key] : {std::pair{"rl_agencies", ""}, {"RL_Edits", "edittag"}, {"RL_EDITS", "EditName"},
+                                   {"RL_EditSets", "EditSetTag"}, {"RL_Fields", ""}, {"RL_Layouts", "LayoutTag"},
+                                   {"RL_Messages", ""}, {"RL_LookupTables", ""}})
+    for (const std::string& candidate : candidates(table, key)) all.push_back(candidate);
+  EXPECT_EQ((Rows{"RL_Agencies|2|2|Two changed|AG2|2", "RL_Agencies|2|2|Two changed|AG2|3", "RL_Agencies|3|-1|Three|AG3|1",
+                  "RL_Agencies|4|-1|Two|AG4|1", "RL_Agencies|4|2|Two|AG4|3",
+                  // by tag, then by name
+                  "RL_Edits|1|1|One|NONE|2", "RL_Edits|2|2|Second|NONE|2", "RL_Edits|2|2|Second|NONE|3",
+                  "RL_Edits|3|-1|Three|NONE|1", "RL_Edits|1|1|One|NONE|2", "RL_Edits|2|-1|Second|NONE|1",
+                  "RL_Edits|2|2|Second|NONE|3", "RL_Edits|3|-1|Three|NONE|1",
+                  "RL_EditSets|1|1|Set one|NONE|2", "RL_EditSets|2|-1|Set two|NONE|1",
+                  "RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
+                  "RL_Fields|2|1|F2 [# 2]|NONE|3", "RL_Layouts|1|1|A|NONE|2", "RL_Messages|2|2|12: twelve!|NONE|2",
+                  "RL_Messages|3|-1|13: TWELVE|NONE|1", "RL_Messages|3|2|13: TWELVE|NONE|3",
+                  "RL_LookupTables|1|1|Zip|NONE|2", "RL_LookupTables|2|-1|Counties|NONE|1"}),
+            all);
   // The same members under the same tag and name are no candidate.
   ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (3, 'E3', 'Three');"
-                                               "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 3);"
-                                               "UPDATE RL_Fields SET FieldLength = 6;"));
+                                          "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 3);"
+                                          "UPDATE RL_Fields SET FieldLength = 6;"));
   EXPECT_EQ((Rows{"RL_EditSets|2|-1|Set two|NONE|1"}), candidates("RL_EditSets", "EditSetTag"));
   EXPECT_EQ(Rows{}, candidates("RL_Layouts", "LayoutName"));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
