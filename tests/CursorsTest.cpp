@@ -28,7 +28,7 @@ std::string text_by_name(int smf, const char* cursor, const char* column) {
 
 }  // namespace
 
-TEST(Cursors, PlainCursorWalksAndReadsItsRows) {
+TEST(Cursors, PlainAndParameterizedCursors) {
   OpenMetafile mf(kItems);
   int h = mf.handle(), value = -1;
   ASSERT_EQ(0, Edit_OpenCursor(h, "Cur1", "select PKey, Name from Items order by PKey"));
@@ -72,43 +72,7 @@ TEST(Cursors, PlainCursorWalksAndReadsItsRows) {
   // The cursor runs the upper-cased text, so 'abc' finds only the row holding ABC.
   ASSERT_EQ(0, Edit_OpenCursor(h, "upper", "select PKey from Items where Name = 'abc'"));
   EXPECT_EQ(2, out_int(Edit_GetCursorIntByNumber, h, "upper", 1));
-}
-
-TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
-  OpenMetafile mf(kItems);
-  int h = mf.handle(), eof = -1;
-  const std::pair<const char*, Rows> cases[] = {
-      {"update Items set Qty = 1", {"SQL does not contain a SELECT statement"}},
-      {"select\tPKey from Items", {"SQL does not contain a SELECT statement"}},
-      {"select Qty as LASTUPDATE from Items", {"SQL contains an UPDATE statement; not allowed"}},
-      {"select 'insert ' from Items", {"SQL contains an INSERT statement; not allowed"}},
-      {"select * from Items where Name = 'delete me'", {"SQL contains a DELETE statement; not allowed"}},
-      {" select PKey from Items", {"Active property expects SELECT statement; use ExecSQL instead"}},
-      {"select PKey from Items where PKey = ?", {"Parameterized query: Use OpenParameterizedQuery instead"}},
-      {"select * from NoSuch", {"TSQLQuery.open_query", "SQL error: no such table: NOSUCH"}},
-      // A first step that fails is a failed open, never a row or an empty result.
-      {"select abs(-9223372036854775808)", {"TSQLQuery.open_query", "SQL error: integer overflow"}},
-  };
-  for (const auto& c : cases) {
-    Rows expected{"-1"};
-    for (const std::string& message : c.second) expected.push_back(tsmf_error("OpenCursor", message));
-    expected.push_back(tsmf_error("OpenCursor", c.first));
-    EXPECT_EQ(expected, outcome(h, Edit_OpenCursor(h, "c", c.first)));
-    EXPECT_EQ((Rows{"-1", tsmf_error("CursorEof", "Cannot find cursor named \"c\"")}), outcome(h, Edit_CursorEof(h, "c", &eof)));
-  }
-  EXPECT_EQ(0, Edit_OpenCursor(h, "c", "select PKey from Items"));
-  // Closing the handle releases the cursors, whose reads hold their lock.
-  RawDB raw(mf.path());
-  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
-  ASSERT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Items", 1, 2));
-  EXPECT_EQ(SQLITE_BUSY, raw.exec("INSERT INTO Items VALUES(9, 'z', 1)"));
-  EXPECT_EQ(0, Edit_Exit(h));
-  EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
-}
-
-TEST(Cursors, ParameterizedCursorBindsOpensAndResets) {
-  OpenMetafile mf(kItems);
-  int h = mf.handle();
+  // A parameterized cursor binds, opens and resets.
   ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
   EXPECT_EQ(0, out_int(Edit_CursorColCount, h, "p"));
   EXPECT_EQ((Rows{"-2", tsmf_error("CursorNext", "SQLITE_MISUSE: Statement is bad")}),  // never opened
@@ -148,5 +112,37 @@ TEST(Cursors, ParameterizedCursorBindsOpensAndResets) {
   EXPECT_EQ((Rows{"-1", tsmf_error("ReleaseParameterizedCursor", "Not a parameterized query: use SetIsActive instead")}),
             outcome(h, Edit_ReleaseParameterizedCursor(h, "Plain")));
   EXPECT_EQ(-1, Edit_CloseCursor(h, "Plain"));
+}
+
+TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
+  OpenMetafile mf(kItems);
+  int h = mf.handle(), eof = -1;
+  const std::pair<const char*, Rows> cases[] = {
+      {"update Items set Qty = 1", {"SQL does not contain a SELECT statement"}},
+      {"select\tPKey from Items", {"SQL does not contain a SELECT statement"}},
+      {"select Qty as LASTUPDATE from Items", {"SQL contains an UPDATE statement; not allowed"}},
+      {"select 'insert ' from Items", {"SQL contains an INSERT statement; not allowed"}},
+      {"select * from Items where Name = 'delete me'", {"SQL contains a DELETE statement; not allowed"}},
+      {" select PKey from Items", {"Active property expects SELECT statement; use ExecSQL instead"}},
+      {"select PKey from Items where PKey = ?", {"Parameterized query: Use OpenParameterizedQuery instead"}},
+      {"select * from NoSuch", {"TSQLQuery.open_query", "SQL error: no such table: NOSUCH"}},
+      // A first step that fails is a failed open, never a row or an empty result.
+      {"select abs(-9223372036854775808)", {"TSQLQuery.open_query", "SQL error: integer overflow"}},
+  };
+  for (const auto& c : cases) {
+    Rows expected{"-1"};
+    for (const std::string& message : c.second) expected.push_back(tsmf_error("OpenCursor", message));
+    expected.push_back(tsmf_error("OpenCursor", c.first));
+    EXPECT_EQ(expected, outcome(h, Edit_OpenCursor(h, "c", c.first)));
+    EXPECT_EQ((Rows{"-1", tsmf_error("CursorEof", "Cannot find cursor named \"c\"")}), outcome(h, Edit_CursorEof(h, "c", &eof)));
+  }
+  EXPECT_EQ(0, Edit_OpenCursor(h, "c", "select PKey from Items"));
+  // Closing the handle releases the cursors, whose reads hold their lock.
+  RawDB raw(mf.path());
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "p", "select * from Items where PKey = ?"));
+  ASSERT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Items", 1, 2));
+  EXPECT_EQ(SQLITE_BUSY, raw.exec("INSERT INTO Items VALUES(9, 'z', 1)"));
+  EXPECT_EQ(0, Edit_Exit(h));
+  EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
 }
 
