@@ -33,9 +33,7 @@ TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
   EXPECT_EQ(0, column("Descr", "", 0, 40, 1, 0, nullptr, "a", "", nullptr, 0));
   EXPECT_EQ(0, column("Name", nullptr, 0, 7, 0, 0, "", "A'", "Z", "O'Hara", 0));
   EXPECT_EQ(0, column("Flag", nullptr, 0, 1, 0, 1, nullptr, nullptr, nullptr, "", 0));
-  int pkey = 0;
-  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(2, out_int(Qb_CreateTable, h()));
   EXPECT_EQ((Rows{"table|StateCodes|CREATE TABLE [StateCodes]( [PKey] integer NOT NULL PRIMARY KEY, \n"
                   "[Code] char(2) NOT NULL collate nocase check([Code] in ('AK','AL')) default '', \n"
                   "[Age] integer NULL check(typeof([Age]) = 'integer') check([Age] between 0 and 120) default 0, \n"
@@ -132,15 +130,13 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   int posted = 0;
   ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "Comments", "edited"));
-  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(2, out_int(Qb_CreateTable, h()));
   ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
   ASSERT_EQ(0, Qb_Insert(h(), "RL_LookupTables"));
   ASSERT_EQ(0, set_values(h(), "RL_LookupTables", {{"TableName", "Held"}, {"RecCount", "5"}}));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh2", 0));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(3, pkey);
+  EXPECT_EQ(3, out_int(Qb_CreateTable, h()));
   ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
   EXPECT_EQ((Rows{"1|Zip|2|edited", "2|Fresh|0|<null>", "3|Fresh2|0|<null>", "4|Held|5|<null>"}),
             rows("SELECT PKey, TableName, RecCount, Comments FROM RL_LookupTables"));

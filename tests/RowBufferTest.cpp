@@ -57,8 +57,7 @@ TEST_F(RowBuffer, ModesAndTheirRefusals) {
   refused(Qb_Edit(h(), "Codes", 2), {writer_error("Edit", kNotInEdit)});
   EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "first"));
   int pkey = 0;
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
-  EXPECT_EQ(1, pkey);
+  EXPECT_EQ(1, out_int(Qb_Post, h(), "Codes"));
   EXPECT_EQ((Rows{"1|first"}), rows("SELECT PKey, Note FROM Codes"));
   refused(Qb_Post(h(), "Codes", &pkey), {writer_error("Post", kNoMode + std::string("cannot post"))});
 
@@ -71,8 +70,7 @@ TEST_F(RowBuffer, ModesAndTheirRefusals) {
                                                   "\" in table named \"Codes\" is out of range; assume 1-based numbering")});
   EXPECT_EQ(0, Qb_SetFieldByNumber(h(), "Codes", 5, "by number"));
   EXPECT_EQ(0, set_values(h(), "codes", {{"CODE", "AL"}, {"Note", "later value wins"}}));
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(2, out_int(Qb_Post, h(), "Codes"));
   EXPECT_EQ((Rows{"AL|later value wins"}), rows("SELECT Code, Note FROM Codes WHERE PKey = 2"));
 }
 
@@ -106,10 +104,8 @@ TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
 }
 
 TEST_F(RowBuffer, InsertAndUpdateStatements) {
-  int pkey = -1;
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written
-  EXPECT_EQ(0, pkey);
+  EXPECT_EQ(0, out_int(Qb_Post, h(), "Codes"));  // nothing set: nothing written
   // Inserts: the text NULL is SQL NULL only in a numeric column.
   EXPECT_EQ(2, insert_row(h(), "Codes", {{"Note", "NULL"}, {"Score", "NULL"}, {"Code", "AL"}, {"Rate", "-2.5e1"}}));
   EXPECT_EQ(3, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Score", "7"}, {"Code", "AK"}}));
@@ -123,8 +119,7 @@ TEST_F(RowBuffer, InsertAndUpdateStatements) {
   EXPECT_EQ((Rows{"2|<null>|<null>||<null>", "3|AK|7|<null>|null"}),
             rows("SELECT PKey, Code, Score, Rate, Note FROM Codes WHERE PKey > 1"));
   ASSERT_EQ(0, Qb_Edit(h(), "Codes", 3));
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written, PKey reported
-  EXPECT_EQ(3, pkey);
+  EXPECT_EQ(3, out_int(Qb_Post, h(), "Codes"));  // nothing set: nothing written, PKey reported
 
   // An empty value in a numeric control-table column is refused by its check.
   refused(edit_row(h(), "RL_Fields", 1, {{"FieldNumber", ""}}),
