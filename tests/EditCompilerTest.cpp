@@ -102,28 +102,22 @@ class EditCompilerTest : public ::testing::Test {
     ASSERT_EQ(0, tables.AddTable(table));
   }
 
-  Case compile(const std::string& source) {
-    Case result{source, "<exception>", {}, {}};
-    int errors = -1, warnings = -1;
-    EXPECT_NO_THROW(EXPECT_EQ(0, compiler->Compile(source, &errors, &warnings))) << shown(source);
-    result.code = compiler->GetCompiledCode();
-    for (int i = 0; i < compiler->GetErrorCount(); ++i) result.errors.push_back(compiler->GetErrorMessage(i));
-    for (int i = 0; i < compiler->GetWarningCount(); ++i) result.warnings.push_back(compiler->GetWarningMessage(i));
-    EXPECT_EQ(errors, static_cast<int>(result.errors.size())) << shown(source);
-    EXPECT_EQ(warnings, static_cast<int>(result.warnings.size())) << shown(source);
-    result.lists = lists();
-    return result;
-  }
-
   // Compiles the cases in order, with one compiler, so that each compile
   // starts from what the one before left.
   void expect(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
-      Case result = compile(c.source);
-      EXPECT_EQ(c.code == kAny ? result.code : c.code, result.code) << shown(c.source);
-      EXPECT_EQ(c.errors, result.errors) << shown(c.source);
-      EXPECT_EQ(c.warnings, result.warnings) << shown(c.source);
-      EXPECT_EQ(c.lists == kAny ? result.lists : c.lists, result.lists) << shown(c.source);
+      SCOPED_TRACE(shown(c.source));
+      int errors = -1, warnings = -1;
+      EXPECT_NO_THROW(EXPECT_EQ(0, compiler->Compile(c.source, &errors, &warnings)));
+      Lines errorTexts, warningTexts;
+      for (int i = 0; i < compiler->GetErrorCount(); ++i) errorTexts.push_back(compiler->GetErrorMessage(i));
+      for (int i = 0; i < compiler->GetWarningCount(); ++i) warningTexts.push_back(compiler->GetWarningMessage(i));
+      EXPECT_EQ(c.code == kAny ? compiler->GetCompiledCode() : c.code, compiler->GetCompiledCode());
+      EXPECT_EQ(c.errors, errorTexts);
+      EXPECT_EQ(c.warnings, warningTexts);
+      EXPECT_EQ(std::to_string(errorTexts.size()) + "|" + std::to_string(warningTexts.size()),
+                std::to_string(errors) + "|" + std::to_string(warnings));  // the counts the call gave
+      EXPECT_EQ(c.lists == kAny ? lists() : c.lists, lists());
     }
     int engineErrors = -1;
     pump.GetErrorsCount(&engineErrors);
