@@ -24,8 +24,8 @@ std::string value_at(int smf, const char* table, int pkey, int order) {
 
 }  // namespace
 
-TEST(Records, PKeysWholeRowsAndValuesByTheBufferRules) {
-  OpenMetafile mf(kColors);
+TEST(Records, PKeysWholeRowsValuesAndCachedReads) {
+  OpenMetafile mf(std::string(kColors) + "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Colors', 3);");
   int h = mf.handle();
   Rows keys;
   EXPECT_EQ(0, Edit_GetPKeys(h, "colors", nullptr, &keys, kPKeys));
@@ -81,6 +81,26 @@ TEST(Records, PKeysWholeRowsAndValuesByTheBufferRules) {
             engine_errors(h));
   EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}),
             outcome(h, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer)));
+  // The cache keeps a row's values but no lock: another connection writes
+  // right after a read, and the read row's table may be dropped.
+  RawDB raw(mf.path());
+  EXPECT_EQ("blue", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'navy' WHERE PKey = 5"));
+  EXPECT_EQ("blue", value_at(h, "COLORS", 5, 2));  // one cache entry for any letter case
+  EXPECT_EQ(0, Edit_RefreshReadData(h, "colors", 5));
+  EXPECT_EQ("navy", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'teal' WHERE PKey = 5"));
+  char name[16];
+  EXPECT_EQ(0, Edit_GetDataByFieldName(h, "Colors", 5, "Name", name, sizeof name));
+  EXPECT_STREQ("navy", name);  // still the cached row, which a read by name then forgets
+  EXPECT_EQ("teal", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'gold' WHERE PKey = 5"));
+  EXPECT_EQ("red", value_at(h, "Colors", 2, 2));
+  EXPECT_EQ("gold", value_at(h, "Colors", 5, 2));
+
+  EXPECT_EQ("Colors", value_at(h, "RL_LookupTables", 1, 3));
+  EXPECT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
+  EXPECT_EQ("", raw.value("SELECT name FROM sqlite_master WHERE name = 'Colors'"));
 }
 
 TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
@@ -101,31 +121,6 @@ TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
   EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, kGaps));
   EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, kGaps));
   EXPECT_EQ(Rows{}, gaps);
-}
-
-// The cache keeps a row's values but no lock: another connection writes
-// right after a read, and the read row's table may be dropped.
-TEST(Records, CachedReadsStayStaleUntilRefreshedAndHoldNoLock) {
-  OpenMetafile mf(std::string(kColors) + "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Colors', 3);");
-  int h = mf.handle();
-  RawDB raw(mf.path());
-  EXPECT_EQ("blue", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'navy' WHERE PKey = 5"));
-  EXPECT_EQ("blue", value_at(h, "COLORS", 5, 2));  // one cache entry for any letter case
-  EXPECT_EQ(0, Edit_RefreshReadData(h, "colors", 5));
-  EXPECT_EQ("navy", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'teal' WHERE PKey = 5"));
-  char buffer[16];
-  EXPECT_EQ(0, Edit_GetDataByFieldName(h, "Colors", 5, "Name", buffer, sizeof buffer));
-  EXPECT_STREQ("navy", buffer);  // still the cached row, which a read by name then forgets
-  EXPECT_EQ("teal", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'gold' WHERE PKey = 5"));
-  EXPECT_EQ("red", value_at(h, "Colors", 2, 2));
-  EXPECT_EQ("gold", value_at(h, "Colors", 5, 2));
-
-  EXPECT_EQ("Colors", value_at(h, "RL_LookupTables", 1, 3));
-  EXPECT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
-  EXPECT_EQ("", raw.value("SELECT name FROM sqlite_master WHERE name = 'Colors'"));
 }
 
 TEST(Records, LongTableNamesNeverReadAnotherRow) {
