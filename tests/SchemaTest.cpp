@@ -84,9 +84,9 @@ TEST(Schema, IndexTriggerAndColumnTexts) {
             text(Edit_GetIndex, h, "RL_Control", 0));
   EXPECT_EQ("", text(Edit_GetIndex, h, "RL_Control", 99));
   char buffer[4] = "xxx";
-  EXPECT_EQ(-1, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}),
+            outcome(h, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer)));
   EXPECT_EQ(std::string("\0xx", 3), std::string(buffer, 3));
-  EXPECT_EQ(Rows{tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}, engine_errors(h));
 
   EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "codes11"));
   EXPECT_EQ("CREATE INDEX xCodes11_Code ON Codes11(Code)", text(Edit_GetIndex, h, "codes11", 0));
@@ -107,12 +107,10 @@ TEST(Schema, IndexTriggerAndColumnTexts) {
   EXPECT_EQ(std::string("varchar(50)\0\0\0", 14), std::string(type, sizeof type));
   EXPECT_STREQ("NOT NULL", nullable);
   EXPECT_EQ(0, trigger);
-  for (int column : {0, 10, INT_MIN}) {
-    EXPECT_EQ(-1, Edit_GetColumnStructure(h, "RL_Fields", column, name, 4, type, 14, nullable, 12, &trigger));
-    EXPECT_EQ(Rows{tsmf_error("GetColumnStructure",
-                              "In table RL_Fields, column_order " + std::to_string(column) + " is out of range")},
-              engine_errors(h));
-  }
+  for (int column : {0, 10, INT_MIN})
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetColumnStructure", "In table RL_Fields, column_order " + std::to_string(column) +
+                                                               " is out of range")}),
+              outcome(h, Edit_GetColumnStructure(h, "RL_Fields", column, name, 4, type, 14, nullable, 12, &trigger)));
   // GetFieldName counts from 0 and never writes the buffer's last byte.
   char field[8];
   memset(field, 'x', sizeof field);
@@ -121,16 +119,14 @@ TEST(Schema, IndexTriggerAndColumnTexts) {
   EXPECT_EQ(0, Edit_GetFieldName(h, "RL_Fields", 3, field, 4));
   EXPECT_EQ(std::string("Fiey\0\0\0x", 8), std::string(field, sizeof field));
   EXPECT_EQ(0, Edit_GetFieldName(h, "Nope", 0, field, 0));
-  for (int column : {9, -1, INT_MAX}) {
-    EXPECT_EQ(-1, Edit_GetFieldName(h, "RL_Fields", column, field, sizeof field));
-    EXPECT_EQ(Rows{tsmf_error("GetFieldName",
-                              "In table RL_Fields, col_order " + std::to_string(column) + " is out of range")},
-              engine_errors(h));
-  }
+  for (int column : {9, -1, INT_MAX})
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetFieldName", "In table RL_Fields, col_order " + std::to_string(column) +
+                                                         " is out of range")}),
+              outcome(h, Edit_GetFieldName(h, "RL_Fields", column, field, sizeof field)));
   EXPECT_EQ('\0', field[0]);
   EXPECT_EQ(3, out_int(Edit_GetColumnOrder, h, "RL_Fields", "fieldname"));
   int order = 5;
-  EXPECT_EQ(-1, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetColumnOrder", "Table \"RL_Fields\" has no field named \"Nope\"")}),
+            outcome(h, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order)));
   EXPECT_EQ(0, order);
-  EXPECT_EQ(Rows{tsmf_error("GetColumnOrder", "Table \"RL_Fields\" has no field named \"Nope\"")}, engine_errors(h));
 }
