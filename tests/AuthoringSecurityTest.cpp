@@ -98,16 +98,14 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQLAndNullsAreRefu
   EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
   EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
   int isUnique = 0;
-  EXPECT_EQ(-1, Qb_Edit(h(), nullptr, 1));
-  EXPECT_EQ((Rows{tsmf_error("Edit", "Parameter \"table\" must not be NULL")}), engine_errors(h()));
+  refused(Qb_Edit(h(), nullptr, 1), {tsmf_error("Edit", "Parameter \"table\" must not be NULL")});
   EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
   EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
   EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
   EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
   EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
-  EXPECT_EQ(-1, Qb_Post(h(), "Codes", nullptr));
-  EXPECT_EQ((Rows{tsmf_error("Post", "Parameter \"pkey\" must not be NULL")}), engine_errors(h()));
+  refused(Qb_Post(h(), "Codes", nullptr), {tsmf_error("Post", "Parameter \"pkey\" must not be NULL")});
   EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
   EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
   EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
