@@ -46,7 +46,15 @@ class LookupCopy : public MetafileTest {
 
 }  // namespace
 
-TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
+TEST_F(LookupCopy, RefusalsAndCopiesOfRowsIndexesTriggersAndTheCatalogueRow) {
+  const std::string prefix = "You may not start a look-up table name with \"";
+  copy_refused("NoSuch", "Other", {"Cannot find table named \"NoSuch\""});
+  copy_refused("StateCodes", "STATECODES", {"Old table name and new table name are the same"});
+  copy_refused("rl_edits", "rl_Edits2", {"You may not copy a metafile control table (starts with \"RL_\")", prefix + "RL_\""});
+  copy_refused("StateCodes", "SQLite_x", {prefix + "sqlite_\""});
+  for (const char* name : {"Two words", "9lives", "", "x; DROP TABLE RL_Edits"})
+    copy_refused("StateCodes", name, {std::string("Invalid look-up table name \"") + name + "\""});
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", nullptr, 1));
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Regions", 3));
   EXPECT_EQ(Rows{}, engine_errors(h()));
   EXPECT_EQ((Rows{"table|Regions|CREATE TABLE [Regions]( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT "
@@ -70,17 +78,6 @@ TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
   EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
-}
-
-TEST_F(LookupCopy, Refusals) {
-  const std::string prefix = "You may not start a look-up table name with \"";
-  copy_refused("NoSuch", "Other", {"Cannot find table named \"NoSuch\""});
-  copy_refused("StateCodes", "STATECODES", {"Old table name and new table name are the same"});
-  copy_refused("rl_edits", "rl_Edits2", {"You may not copy a metafile control table (starts with \"RL_\")", prefix + "RL_\""});
-  copy_refused("StateCodes", "SQLite_x", {prefix + "sqlite_\""});
-  for (const char* name : {"Two words", "9lives", "", "x; DROP TABLE RL_Edits"})
-    copy_refused("StateCodes", name, {std::string("Invalid look-up table name \"") + name + "\""});
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", nullptr, 1));
 }
 
 TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
