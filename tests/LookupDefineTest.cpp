@@ -26,7 +26,29 @@ class LookupDefine : public MetafileTest {
 
 }  // namespace
 
-TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
+TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
+  Rows before = snapshot(path());
+  const std::string prefix = "You may not start a look-up table name with \"";
+  for (const auto& [name, reason] : {std::pair{"RL_Edits", prefix + "RL_\""}, {"rl_new", prefix + "RL_\""},
+                                     {"sqlite_master", prefix + "sqlite_\""},
+                                     {"Two words", "Invalid look-up table name \"Two words\""},
+                                     {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}})
+    refused(Qb_DefineTableStructure(h(), name, 1), {writer_error("DefineTableStructure", reason)});
+  int pkey = 0;
+  refused(Qb_CreateTable(h(), &pkey),
+          {writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")});
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
+  refused(column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
+          {writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")});
+  EXPECT_EQ(-1, column("a] text, [b", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  refused(column("Code", "Password] FROM RL_Agencies --", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
+          {writer_error("AddColumnDef", "Invalid column name \"Password] FROM RL_Agencies --\"")});
+  refused(column("Age", nullptr, 1, 0, 0, 0, nullptr, "0", "1) OR (1", "0); DROP TABLE RL_Edits; --", 0),
+          {writer_error("AddColumnDef", "Value \"1) OR (1\" is not a whole number for column \"Age\""),
+           writer_error("AddColumnDef", "Value \"0); DROP TABLE RL_Edits; --\" is not a whole number for column \"Age\"")});
+  EXPECT_EQ(-1, Qb_AddColumnDef(h(), nullptr, nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // nothing was added
+  EXPECT_EQ(before, snapshot(path()));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "StateCodes", 0));
   EXPECT_EQ(0, column("Code", nullptr, 0, 2, 0, 0, "'AK','AL'", "A", "Z", nullptr, 2));
   EXPECT_EQ(0, column("Age", nullptr, 1, 0, 1, 0, "'ignored'", "0", "120", "0", 1));
@@ -57,31 +79,6 @@ TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
           {writer_error("AddColumnDef", "Index name \"xZip_Code\" is already in use, and 10 attempts to modify it have "
                                         "failed.Change either the first 8 characters of the Table name to something "
                                         "unique,or change the column name and try again.")});
-}
-
-TEST_F(LookupDefine, Refusals) {
-  Rows before = snapshot(path());
-  const std::string prefix = "You may not start a look-up table name with \"";
-  for (const auto& [name, reason] : {std::pair{"RL_Edits", prefix + "RL_\""}, {"rl_new", prefix + "RL_\""},
-                                     {"sqlite_master", prefix + "sqlite_\""},
-                                     {"Two words", "Invalid look-up table name \"Two words\""},
-                                     {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}})
-    refused(Qb_DefineTableStructure(h(), name, 1), {writer_error("DefineTableStructure", reason)});
-  int pkey = 0;
-  refused(Qb_CreateTable(h(), &pkey),
-          {writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")});
-  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
-  refused(column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
-          {writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")});
-  EXPECT_EQ(-1, column("a] text, [b", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  refused(column("Code", "Password] FROM RL_Agencies --", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
-          {writer_error("AddColumnDef", "Invalid column name \"Password] FROM RL_Agencies --\"")});
-  refused(column("Age", nullptr, 1, 0, 0, 0, nullptr, "0", "1) OR (1", "0); DROP TABLE RL_Edits; --", 0),
-          {writer_error("AddColumnDef", "Value \"1) OR (1\" is not a whole number for column \"Age\""),
-           writer_error("AddColumnDef", "Value \"0); DROP TABLE RL_Edits; --\" is not a whole number for column \"Age\"")});
-  EXPECT_EQ(-1, Qb_AddColumnDef(h(), nullptr, nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // nothing was added
-  EXPECT_EQ(before, snapshot(path()));
 }
 
 TEST_F(LookupDefine, RestructureCarriesRowsAndTriggers) {
