@@ -46,7 +46,18 @@ TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
   EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));
 }
 
-TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
+// Only the metafile's own lookup table of the row's name is dropped.
+TEST_F(Deletion, NoOtherTableIsDroppedAndDependentEditsLoseTheirCompiledLogic) {
+  TempDir dir;
+  std::string source = dir.file("source.smf");
+  ASSERT_TRUE(create_metafile(source));
+  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
+  EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));
+  EXPECT_EQ("3", value("SELECT count(*) FROM RL_Edits"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ("1", RawDB(source).value("SELECT a FROM Gone"));
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Fields", 1));
   EXPECT_EQ(",c2,c3", compiled());
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_LayoutFieldsPivot"));
@@ -65,20 +76,6 @@ TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Edits", 1));  // no impact step; its pivot rows go with it
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_EditSetEditsPivot"));
   refused(Qb_Delete(h(), "NoSuch", 1), {writer_error("Delete", "Cannot find table named \"NoSuch\"")});
-}
-
-// Only the metafile's own lookup table of the row's name is dropped.
-TEST_F(Deletion, NoOtherTableIsDropped) {
-  TempDir dir;
-  std::string source = dir.file("source.smf");
-  ASSERT_TRUE(create_metafile(source));
-  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
-  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
-  for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
-  EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));
-  EXPECT_EQ("3", value("SELECT count(*) FROM RL_Edits"));
-  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
-  EXPECT_EQ("1", RawDB(source).value("SELECT a FROM Gone"));
 }
 
 // A failure undoes the deletion only, never the host's own transaction.
