@@ -32,7 +32,7 @@ struct Case {
 
 }  // namespace
 
-TEST_F(Masks, ClassesRunsEscapesRangesSetsAndGroups) {
+TEST_F(Masks, MatchAndInlistValues) {
   const Case cases[] = {
       {"123", "ddd", "1"},     {"12", "ddd", "0"},   {"1234", "ddd", "0"}, {"12-34", "dd-dd", "1"},
       {"12x34", "dd-dd", "0"}, {"aB3", "lud", "1"},  {"Ab3", "lud", "0"},  {"a1", "xx", "1"},
@@ -57,53 +57,6 @@ TEST_F(Masks, ClassesRunsEscapesRangesSetsAndGroups) {
   for (const char* sex : {"(", ")"}) EXPECT_EQ("0", value(R"(match(#S"Sex", "{ad}"))", sex)) << sex;
   EXPECT_EQ("0", value(R"(match(#S"Sex", "{0:9}"))", "("));
   EXPECT_EQ("1", value(R"(match(#S"Sex", "{?}"))", "("));
-}
-
-TEST_F(Masks, RefusedMasksMalformedCallsAndMatchesBeyondTheLibrarysLimits) {
-  std::string any = "\". The \"any\" character \"?\" inside sub-pattern \"{}\" cannot be combined with other mask "
-                    "characters. Try optional sub-pattern syntax like \"[?,a,b,d]\" instead. (Reminder: The \"?\" "
-                    "means ANYTHING. All other tokens are redundant.)";
-  std::string syntax = "Syntax error in MATCH mask: \"";
-  // A range with nothing before it; INLIST names MATCH in these messages too.
-  std::string range = syntax + ":9\": The range character \":\" has no character before it.";
-  std::string open = match_error("Unmatched [ or [^ in character class declaration.  The error occurred while "
-                                 "parsing the regular expression: '[A->>>HERE>>>'.");
-  expect_failures({
-      {match_logic("a", "{?,a}"), {match_error(syntax + "{?,a}" + any)}},
-      {match_logic("a", "{a,?}"), {match_error(syntax + "{a,?}" + any)}},
-      {match_logic("a", "{@}"), {match_error(syntax + "{@}\": \"Not-blank\" character \"@\" inside sub-pattern \"{}\" "
-                                             "does not process properly. Try \"[@]\" or \"[@]*\" instead.")}},
-      {match_logic("5", ":9"), {match_error(range)}},
-      {"int r;\nr = inlist(\"5\", \"5\", \":9\");", {inlist_error(range)}},
-      // An open range, an unbalanced group, a repeat with nothing before it;
-      // a mask that fails is never kept: it fails again in the next run. Then
-      // calls without parentheses or separators.
-      {match_logic("A", "A:"), {open}},
-      {match_logic("a", "[a"), {match_error("Unmatched marking parenthesis ( or \\(.  The error occurred while parsing "
-                                            "the regular expression fragment: '[:alpha:]]>>>HERE>>>'.")}},
-      {match_logic("A", "A:"), {open}}, {"@DMZ;", {kOpenParen, match_error("")}},
-      {"@DMU;", {kOpenParen, inlist_error("")}},
-      {"@DMU(\"001B,\"003A,B;", {inlist_error("syntax error: expected COMMA or RPAREN")}},
-  });
-  EXPECT_EQ(1u, failure(match_logic("a", "*a")).size());
-  std::string value = "\"041" + std::string(40, 'A') + "C";
-  auto errors_of = [&](const std::string& call) {
-    EXPECT_EQ(-1, failed_with("@IN001r;\nN001r=" + call + ",\"006(A*)*B);\nDR;"));
-    Rows errors = engine_errors(smf());
-    EXPECT_EQ(3u, errors.size());
-    errors.resize(3);
-    return errors;
-  };
-  // Which of its limits the library meets first is its own affair; its message follows the built-in's.
-  Rows errors = errors_of("MZ(" + value);
-  EXPECT_EQ(match_error("MATCH pattern invalid: \"(A*)*B\""), errors[0]);
-  EXPECT_TRUE(errors[1] == match_error(kStackMessage) || errors[1] == match_error(kComplexityMessage)) << errors[1];
-  errors = errors_of("MU(" + value + ",\"001A");
-  EXPECT_EQ(inlist_error("INLIST match pattern invalid: \"(A*)*B\""), errors[0]);
-  EXPECT_TRUE(errors[1] == inlist_error(kStackMessage) || errors[1] == inlist_error(kComplexityMessage)) << errors[1];
-}
-
-TEST_F(Masks, InlistValuesRangesMasksItemsAndStarts) {
   expect_values({
       {R"(inlist("B", "A,B,C"))", "1"}, {R"(inlist("D", "A,B,C"))", "0"},
       // Ranges compare byte by byte: "BZZ" lies within A-C, "CA" and "7" do not.
@@ -149,5 +102,49 @@ TEST_F(Masks, InlistValuesRangesMasksItemsAndStarts) {
   // the compiler takes no call inside a call's arguments).
   EXPECT_EQ(0, failed_with("@DMU(\"002QB,\"001B,\"000,MU(\"001Z,\"003A,Z)+MZ(\"002xy,\"002aa));"));
   EXPECT_EQ(0, failed_with("@DMU(\"002Q7,\"0017,\"002ud,MU(\"001Z,\"003A,Z,\"001u)+U0011);"));
+}
+
+TEST_F(Masks, RefusedMasksMalformedCallsAndMatchesBeyondTheLibrarysLimits) {
+  std::string any = "\". The \"any\" character \"?\" inside sub-pattern \"{}\" cannot be combined with other mask "
+                    "characters. Try optional sub-pattern syntax like \"[?,a,b,d]\" instead. (Reminder: The \"?\" "
+                    "means ANYTHING. All other tokens are redundant.)";
+  std::string syntax = "Syntax error in MATCH mask: \"";
+  // A range with nothing before it; INLIST names MATCH in these messages too.
+  std::string range = syntax + ":9\": The range character \":\" has no character before it.";
+  std::string open = match_error("Unmatched [ or [^ in character class declaration.  The error occurred while "
+                                 "parsing the regular expression: '[A->>>HERE>>>'.");
+  expect_failures({
+      {match_logic("a", "{?,a}"), {match_error(syntax + "{?,a}" + any)}},
+      {match_logic("a", "{a,?}"), {match_error(syntax + "{a,?}" + any)}},
+      {match_logic("a", "{@}"), {match_error(syntax + "{@}\": \"Not-blank\" character \"@\" inside sub-pattern \"{}\" "
+                                             "does not process properly. Try \"[@]\" or \"[@]*\" instead.")}},
+      {match_logic("5", ":9"), {match_error(range)}},
+      {"int r;\nr = inlist(\"5\", \"5\", \":9\");", {inlist_error(range)}},
+      // An open range, an unbalanced group, a repeat with nothing before it;
+      // a mask that fails is never kept: it fails again in the next run. Then
+      // calls without parentheses or separators.
+      {match_logic("A", "A:"), {open}},
+      {match_logic("a", "[a"), {match_error("Unmatched marking parenthesis ( or \\(.  The error occurred while parsing "
+                                            "the regular expression fragment: '[:alpha:]]>>>HERE>>>'.")}},
+      {match_logic("A", "A:"), {open}}, {"@DMZ;", {kOpenParen, match_error("")}},
+      {"@DMU;", {kOpenParen, inlist_error("")}},
+      {"@DMU(\"001B,\"003A,B;", {inlist_error("syntax error: expected COMMA or RPAREN")}},
+  });
+  EXPECT_EQ(1u, failure(match_logic("a", "*a")).size());
+  std::string value = "\"041" + std::string(40, 'A') + "C";
+  auto errors_of = [&](const std::string& call) {
+    EXPECT_EQ(-1, failed_with("@IN001r;\nN001r=" + call + ",\"006(A*)*B);\nDR;"));
+    Rows errors = engine_errors(smf());
+    EXPECT_EQ(3u, errors.size());
+    errors.resize(3);
+    return errors;
+  };
+  // Which of its limits the library meets first is its own affair; its message follows the built-in's.
+  Rows errors = errors_of("MZ(" + value);
+  EXPECT_EQ(match_error("MATCH pattern invalid: \"(A*)*B\""), errors[0]);
+  EXPECT_TRUE(errors[1] == match_error(kStackMessage) || errors[1] == match_error(kComplexityMessage)) << errors[1];
+  errors = errors_of("MU(" + value + ",\"001A");
+  EXPECT_EQ(inlist_error("INLIST match pattern invalid: \"(A*)*B\""), errors[0]);
+  EXPECT_TRUE(errors[1] == inlist_error(kStackMessage) || errors[1] == inlist_error(kComplexityMessage)) << errors[1];
 }
 
