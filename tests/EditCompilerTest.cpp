@@ -148,7 +148,7 @@ class EditCompilerTest : public ::testing::Test {
   std::unique_ptr<TEditCompiler> compiler;
 };
 
-TEST_F(EditCompilerTest, CompiledTextOfStatements) {
+TEST_F(EditCompilerTest, CompiledTextOfStatementsAndJumpFields) {
   expect({
       {"", "@"}, {"   \n\t\r\n  ", "@"},
       {"/* a\nb\n*/", "@\n\n"},  // newlines inside a comment stay as line marks
@@ -186,6 +186,37 @@ TEST_F(EditCompilerTest, CompiledTextOfStatements) {
       // A name of 99 characters is the longest.
       {"int " + std::string(99, 'q') + ";", "@IN099" + std::string(99, 'q') + ";"},
   });
+  const std::string loop = "L    {N001x=U0011;}B   1(N001x<U0011);";
+  expect({
+      {"int c, x;\nif (c) x = 1; else x = 2;", "@IN001c,N001x;\nF  12(N001c)N001x=U0011;A  12N001x=U0012;"},
+      // Line marks inside the controlled part count; those after a keyword follow its field.
+      {"int x;\nif (x) {\n  x = 1;\n}\nelse\n  x = 2;", "@IN001x;\nF  16(N001x){\nN001x=U0011;\n}\nA  13\nN001x=U0012;"},
+      {"int x;\nif\n(x)\n  x = 1;", "@IN001x;\nF  13\n(N001x)\nN001x=U0011;"},
+      {"int x, y;\nif (x) y = 1; else if (y) y = 2; else y = 3;",
+       "@IN001x,N001y;\nF  12(N001x)N001y=U0011;A  41F  12(N001y)N001y=U0012;A  12N001y=U0013;"},
+      {"int x, y;\nif (x) {\n  if (y) {\n    y = 1;\n  }\n  else y = 2;\n}",
+       "@IN001x,N001y;\nF  50(N001x){\nF  16(N001y){\nN001y=U0011;\n}\nA  12N001y=U0012;\n}"},
+      {"int a, b, x;\nwhile (a) if (b) x = 1; else x = 2;",
+       "@IN001a,N001b,N001x;\nB  41(N001a)F  12(N001b)N001x=U0011;A  12N001x=U0012;"},
+      {"int x;\nwhile (x < 3) { x = x + 1; }", "@IN001x;\nB  20(N001x<U0013){N001x=N001x+U0011;}"},
+      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + i;",
+       "@IN001i,N001n;\nC  18(N001i=U0010;N001i<U0013;N001i=N001i+U0011)N001n=N001n+N001i;"},
+      // The do keeps four blanks; its while covers only the semicolon.
+      {"int x;\ndo { x = 1; } while (x < 1);", "@IN001x;\n" + loop},
+      {"int c, x;\nif (c) { do { x = 1; } while (x < 1); }", "@IN001c,N001x;\nF  40(N001c){" + loop + "}"},
+      // A jump of 9999 still fits its field.
+      {"int x;\nif (x) {" + repeat("x = 1;", 833) + ";}", "@IN001x;\nF9999(N001x){" + repeat("N001x=U0011;", 833) + ";}"},
+      // An unbraced do-while under if/else/while/for is controlled up to the
+      // semicolon after its while: a false condition must not land on "while (c);".
+      {"int c, x;\nif (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nF  38(N001c)" + loop},
+      {"int c, x;\nif (c) do { x = 1; } while (x < 1); else x = 2;",
+       "@IN001c,N001x;\nF  38(N001c)" + loop + "A  12N001x=U0012;"},
+      {"int c, x;\nif (c) x = 2; else do { x = 1; } while (x < 1);",
+       "@IN001c,N001x;\nF  12(N001c)N001x=U0012;A  38" + loop},
+      {"int c, x;\nwhile (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nB  38(N001c)" + loop},
+      {"int i, x;\nfor (i = 0; i < 1; i = i + 1) do { x = 1; } while (x < 1);",
+       "@IN001i,N001x;\nC  38(N001i=U0010;N001i<U0011;N001i=N001i+U0011)" + loop},
+  });
 }
 
 TEST_F(EditCompilerTest, CompiledTextOfBuiltInCalls) {
@@ -221,40 +252,6 @@ TEST_F(EditCompilerTest, CompiledTextOfBuiltInCalls) {
       // One character too many stops the first pass on the string.
       {"save_text(\"" + std::string(1000, 'e') + "\");", "@Mh(\"",
        {line(1, "string constant is too long ( > 999 characters)"), line(1, kUnbalanced)}},
-  });
-}
-
-TEST_F(EditCompilerTest, JumpFieldsCoverTheControlledPart) {
-  const std::string loop = "L    {N001x=U0011;}B   1(N001x<U0011);";
-  expect({
-      {"int c, x;\nif (c) x = 1; else x = 2;", "@IN001c,N001x;\nF  12(N001c)N001x=U0011;A  12N001x=U0012;"},
-      // Line marks inside the controlled part count; those after a keyword follow its field.
-      {"int x;\nif (x) {\n  x = 1;\n}\nelse\n  x = 2;", "@IN001x;\nF  16(N001x){\nN001x=U0011;\n}\nA  13\nN001x=U0012;"},
-      {"int x;\nif\n(x)\n  x = 1;", "@IN001x;\nF  13\n(N001x)\nN001x=U0011;"},
-      {"int x, y;\nif (x) y = 1; else if (y) y = 2; else y = 3;",
-       "@IN001x,N001y;\nF  12(N001x)N001y=U0011;A  41F  12(N001y)N001y=U0012;A  12N001y=U0013;"},
-      {"int x, y;\nif (x) {\n  if (y) {\n    y = 1;\n  }\n  else y = 2;\n}",
-       "@IN001x,N001y;\nF  50(N001x){\nF  16(N001y){\nN001y=U0011;\n}\nA  12N001y=U0012;\n}"},
-      {"int a, b, x;\nwhile (a) if (b) x = 1; else x = 2;",
-       "@IN001a,N001b,N001x;\nB  41(N001a)F  12(N001b)N001x=U0011;A  12N001x=U0012;"},
-      {"int x;\nwhile (x < 3) { x = x + 1; }", "@IN001x;\nB  20(N001x<U0013){N001x=N001x+U0011;}"},
-      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + i;",
-       "@IN001i,N001n;\nC  18(N001i=U0010;N001i<U0013;N001i=N001i+U0011)N001n=N001n+N001i;"},
-      // The do keeps four blanks; its while covers only the semicolon.
-      {"int x;\ndo { x = 1; } while (x < 1);", "@IN001x;\n" + loop},
-      {"int c, x;\nif (c) { do { x = 1; } while (x < 1); }", "@IN001c,N001x;\nF  40(N001c){" + loop + "}"},
-      // A jump of 9999 still fits its field.
-      {"int x;\nif (x) {" + repeat("x = 1;", 833) + ";}", "@IN001x;\nF9999(N001x){" + repeat("N001x=U0011;", 833) + ";}"},
-      // An unbraced do-while under if/else/while/for is controlled up to the
-      // semicolon after its while: a false condition must not land on "while (c);".
-      {"int c, x;\nif (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nF  38(N001c)" + loop},
-      {"int c, x;\nif (c) do { x = 1; } while (x < 1); else x = 2;",
-       "@IN001c,N001x;\nF  38(N001c)" + loop + "A  12N001x=U0012;"},
-      {"int c, x;\nif (c) x = 2; else do { x = 1; } while (x < 1);",
-       "@IN001c,N001x;\nF  12(N001c)N001x=U0012;A  38" + loop},
-      {"int c, x;\nwhile (c) do { x = 1; } while (x < 1);", "@IN001c,N001x;\nB  38(N001c)" + loop},
-      {"int i, x;\nfor (i = 0; i < 1; i = i + 1) do { x = 1; } while (x < 1);",
-       "@IN001i,N001x;\nC  38(N001i=U0010;N001i<U0011;N001i=N001i+U0011)" + loop},
   });
 }
 
