@@ -31,7 +31,7 @@ std::string fmt(const std::string& format, const std::string& value) {
 
 }  // namespace
 
-TEST_F(LibStrings, NumbersFromTexts) {
+TEST_F(LibStrings, NumbersAndTextsFromTexts) {
   expect_values({
       {"at(\"B\", \"ABAB\")", "2"}, {"at(\"\", \"\")", "1"}, {"at(\"CD\", \"ABCDEF\", 2)", "2"},
       // An occurrence across a chunk boundary is no hit; a later whole one is.
@@ -56,9 +56,6 @@ TEST_F(LibStrings, NumbersFromTexts) {
   }, kRecord);
   // A byte of 0x80 or more sorts after every ASCII byte.
   EXPECT_EQ("1", value("strcmp(#S\"Site\", \"C~\")", "1 4520240105C\x80" "09"));
-}
-
-TEST_F(LibStrings, TextsFromTexts) {
   expect_texts({
       {"upper(\"aB1-z\")", "AB1-Z"}, {"lower(\"aB1-Z\")", "ab1-z"},
       {"left(\"ABC\", 5)", "ABC"}, {"left(\"ABC\", -1)", "ABC"}, {"left(\"ABC\", 0)", ""},
@@ -73,12 +70,12 @@ TEST_F(LibStrings, TextsFromTexts) {
       {"substr(\"ABCDE\", 2147483647, 2147483647)", ""},
   }, kRecord);
   // A field beyond a short record reads as empty; the record is still validated.
-  EXPECT_EQ((Rows{"0|1", "T27|Edit T27|NAACCR|E|Check the site"}),
+  EXPECT_EQ((Rows{"0|1", "T64|Edit T64|NAACCR|E|Check the site"}),
             seen(run_edit("char r[9];\nstrcpy(r, substr(#S\"Notes\", 6, 4));\nreturn FAIL;", "1", {5}, 101)));
   EXPECT_EQ(Rows{}, engine_errors(smf()));
 }
 
-TEST_F(LibStrings, CopiesAppendsAndNamedVariables) {
+TEST_F(LibStrings, CopiesAppendsNamedVariablesAndNumbersLaidOut) {
   expect_variables({
       {"char v[5];\nstrcpy(v, \"ABCDEFG\", 5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", -5);", {"v=AB   "}},
       {"char v[5];\nstrcpy(v, \"ABCDEFG\", -5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", 0);", {"v=AB"}},
@@ -101,6 +98,17 @@ TEST_F(LibStrings, CopiesAppendsAndNamedVariables) {
   expect_failures({
       {"int k;\nstrcpy(nameexpr(\"k\"), \"X\");", {lib("call_strcpy", kNoCharTarget)}},
       {"char r[9];\nstrcpy(r, nameexpr(\"nope\"));", {not_found("T16", "nope"), lib("call_nameexpr"), lib("call_strcpy")}},
+  });
+  expect_variables({
+      {fmt("N=%5ld;", "42"), {"t=N=   42;"}}, {fmt("%05ld", "42"), {"t=00042"}}, {fmt("%-5ld|", "42"), {"t=42   |"}},
+      {fmt("%3ld", "12345"), {"t=345"}}, {fmt("%-3ld", "12345"), {"t=123"}}, {fmt("%ld", "-7"), {"t=-7"}},
+      {fmt("%0ld", "42"), {"t="}}, {fmt("%ld%ld", "1"), {"t=1%ld"}}, {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
+      {fmt("%ld", "-2147483647 - 1"), {"t=-2147483648"}},
+      // A negative width gives an empty field.
+      {fmt("<%0-4ld>", "42"), {"t=<>"}},
+      // Zero fill puts the sign first; digits that do not fit are still cut from the front.
+      {fmt("%04ld", "-5"), {"t=-005"}}, {fmt("%011ld", "-12"), {"t=-0000000012"}}, {fmt("%03ld", "-12"), {"t=-12"}},
+      {fmt("%02ld", "-345"), {"t=45"}},
   });
 }
 
@@ -149,21 +157,7 @@ TEST_F(LibStrings, FailuresStopTheRun) {
   EXPECT_EQ(1u, failure("char t[4];\nfmtstr(t, \"%099999999999ld\", 1);").size());
 }
 
-TEST_F(LibStrings, NumbersLaidOut) {
-  expect_variables({
-      {fmt("N=%5ld;", "42"), {"t=N=   42;"}}, {fmt("%05ld", "42"), {"t=00042"}}, {fmt("%-5ld|", "42"), {"t=42   |"}},
-      {fmt("%3ld", "12345"), {"t=345"}}, {fmt("%-3ld", "12345"), {"t=123"}}, {fmt("%ld", "-7"), {"t=-7"}},
-      {fmt("%0ld", "42"), {"t="}}, {fmt("%ld%ld", "1"), {"t=1%ld"}}, {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
-      {fmt("%ld", "-2147483647 - 1"), {"t=-2147483648"}},
-      // A negative width gives an empty field.
-      {fmt("<%0-4ld>", "42"), {"t=<>"}},
-      // Zero fill puts the sign first; digits that do not fit are still cut from the front.
-      {fmt("%04ld", "-5"), {"t=-005"}}, {fmt("%011ld", "-12"), {"t=-0000000012"}}, {fmt("%03ld", "-12"), {"t=-12"}},
-      {fmt("%02ld", "-345"), {"t=45"}},
-  });
-}
-
-TEST_F(LibStrings, BuildersAndFlagsAsTheEndOfACall) {
+TEST_F(LibStrings, BuildersFlagsAndArgumentsThatSurviveAUserFunction) {
   expect_variables({{"char r[9], v[5], w[5];\nstrcpy(r, \"x\");\nstrcpy(r, strcpy(v, \"AB\"));\n"
                      "strcpy(w, fmtstr(v, \"%ld\", 7));\nstrcat(w, strcat(v, \"C\"));",
                      {"r=", "v=7C", "w="}}});
@@ -172,9 +166,6 @@ TEST_F(LibStrings, BuildersAndFlagsAsTheEndOfACall) {
   // trim and justified take the flag as the end of the call.
   EXPECT_EQ(0, failed_with("@IN001n;\nN001n=MV(\"002a ,R;\nDN001n;"));
   EXPECT_EQ(1, failed_with("@IN001n;\nN001n=MV(\"002a ,Q;\nDN001n;"));
-}
-
-TEST_F(LibStrings, ArgumentsSurviveAUserFunctionCalledAmongThem) {
   // The function's statements empty the cargo stack down to the calling
   // statement's texts only: the field and the constants outlive them. (A
   // function without a return gives 0; a return would end the edit.)
@@ -192,3 +183,4 @@ TEST_F(LibStrings, ArgumentsSurviveAUserFunctionCalledAmongThem) {
                            "strcpy(r, substr(s, f() + 1, 3));"));
   EXPECT_EQ("0|1", outcome("strcpy(s, \"abc\");\nn = strcmp(s, \"abx\", f() + 3);"));
 }
+
