@@ -148,7 +148,7 @@ class EditCompilerTest : public ::testing::Test {
   std::unique_ptr<TEditCompiler> compiler;
 };
 
-TEST_F(EditCompilerTest, CompiledTextOfStatementsAndJumpFields) {
+TEST_F(EditCompilerTest, CompiledTextOfStatementsJumpFieldsAndBuiltInCalls) {
   expect({
       {"", "@"}, {"   \n\t\r\n  ", "@"},
       {"/* a\nb\n*/", "@\n\n"},  // newlines inside a comment stay as line marks
@@ -217,9 +217,6 @@ TEST_F(EditCompilerTest, CompiledTextOfStatementsAndJumpFields) {
       {"int i, x;\nfor (i = 0; i < 1; i = i + 1) do { x = 1; } while (x < 1);",
        "@IN001i,N001x;\nC  38(N001i=U0010;N001i<U0011;N001i=N001i+U0011)" + loop},
   });
-}
-
-TEST_F(EditCompilerTest, CompiledTextOfBuiltInCalls) {
   // The middle length character is 48 + length / 10, the whole quotient.
   const std::string t99(99, 'a'), t123(123, 'c'), t999(999, 'd');
   const std::string head = "@HN001s[U00210];\n";
@@ -305,7 +302,7 @@ TEST_F(EditCompilerTest, UserFunctionsFillTheHeaderAndResultListsWhatAnEditUses)
   });
 }
 
-TEST_F(EditCompilerTest, LexicalDeclarationAndBalanceMessagesInLineOrder) {
+TEST_F(EditCompilerTest, LexicalDeclarationBalanceAndStatementMessages) {
   const std::string undeclared = "undeclared variable ";
   expect({
       {"x = 12;", "@N001x=U00212;", {line(1, undeclared + "\"x\"")}},
@@ -374,9 +371,6 @@ TEST_F(EditCompilerTest, LexicalDeclarationAndBalanceMessagesInLineOrder) {
       // A newline inside a string constant is no line of the logic.
       {"int x;\nsave_text(\"a\nb\");\nx = $;\nq = ;", kAny, {line(3, "Illegal character ($)"), line(4, "undeclared variable \"q\"")}},
   });
-}
-
-TEST_F(EditCompilerTest, StatementMessages) {
   expect(after("char s[10], c;\nint n, a[3];\n", {
       {"s = \"abc\";", kAny,
        {line(3, "assignment to variables of type ARRAY OF CHAR must use string functions (strcpy, strcat, etc.)")}},
