@@ -69,7 +69,7 @@ TEST_F(Renames, FieldNameReachesEveryReferenceInAnyCaseAndNumberOnlyTheCompiledT
   EXPECT_NE(before, expected);
 }
 
-TEST_F(Renames, MessageNumberOnlyInsideMessageFunctions) {
+TEST_F(Renames, MessageNumberAndLookupTableNameReachTheirUses) {
   ASSERT_EQ(0, edit_row(h(), "RL_Messages", 2, {{"MessageNumber", "15"}}));
   EXPECT_EQ("char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"
             "if (n > 1) error_msg(15);\nif (n > 2) SET_WARNING( 15 );\nif (n > 3) error_msg(112);\n"
@@ -77,9 +77,6 @@ TEST_F(Renames, MessageNumberOnlyInsideMessageFunctions) {
             logic(2));
   EXPECT_NE("", compiled(2));
   EXPECT_EQ(Rows{}, engine_errors(h()));
-}
-
-TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
   ASSERT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
   EXPECT_EQ("if (lookup(#S\"AGE\", \"POSTCODES.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"POSTCODES.code\")) return PASS;\n"
             "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;",
