@@ -86,7 +86,7 @@ TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
   EXPECT_EQ("11111", may_edit(rows));
 }
 
-TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
+TEST_F(RowBuffer, SpecialColumnsAndInsertAndUpdateStatements) {
   std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
   for (const char* table : {"RL_Edits", "rl_edits"})
     for (const char* column : {"CompiledLogic", "compiledlogic"}) {
@@ -101,9 +101,6 @@ TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
   EXPECT_EQ((Rows{"return FAIL;|"}), rows("SELECT EditLogic, CompiledLogic FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ(0, edit_row(h(), "rl_agencies", 1, {{"PASSWORD", "none pw"}}));
   EXPECT_EQ(0, Qb_Login(h(), "none", "NONE PW"));
-}
-
-TEST_F(RowBuffer, InsertAndUpdateStatements) {
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
   EXPECT_EQ(0, out_int(Qb_Post, h(), "Codes"));  // nothing set: nothing written
   // Inserts: the text NULL is SQL NULL only in a numeric column.
