@@ -86,7 +86,7 @@ TEST_F(Dates, ValidDatesLieBetween1850AndTodayInMonthsOfTheirLength) {
                  {"\t202    ", kBadYear}});
 }
 
-TEST_F(Dates, FutureDatesForOneEditOnly) {
+TEST_F(Dates, FutureDatesForOneEditOnlyAndTheLastDateCheckedGivesTheReason) {
   std::string next = year_from_now(1) + "0101", after = year_from_now(2) + "0101";
   auto logic = [](const std::string& date) { return "if (valid_date_iop(\"" + date + "\")) return WARN;\nreturn FAIL;"; };
   add_edit("F1", "Next year", "allow_future_date_iop(1);\n" + logic(next), {}, 300);
@@ -98,9 +98,17 @@ TEST_F(Dates, FutureDatesForOneEditOnly) {
   EXPECT_EQ((Rows{"F1|Next year|NAACCR|W|no error / other", "F3|Next year again|NAACCR|E|invalid as to year",
                   "F4|Two years|NAACCR|W|no error / other", "F2|Year after|NAACCR|E|invalid as to year"}),
             run("1").messages);
+  // The second date's code when the first is valid; the first's when it is not.
+  EXPECT_EQ("E|missing the day", reason("daydiff_iop(\"20230101\", \"202311  \", dt_min) < 0"));
+  EXPECT_EQ("E|invalid as to month", reason("daydiff_iop(\"20231301\", \"202311  \", dt_min) < 0"));
+  // A later edit's message never gives an earlier edit's reason.
+  add_edit("C1", "Checks", "if (valid_date_iop(\"20231301\")) return PASS;\nreturn PASS;");
+  add_edit("C2", "Fails", "return FAIL;", {}, 300);
+  for (const char* tag : {"C1", "C2"}) add_to_set("ES2", tag);
+  EXPECT_EQ((Rows{"C2|Fails|NAACCR|E|"}), run("1", 0, "ES2").messages);
 }
 
-TEST_F(Dates, PartsComparisonsDifferencesAndIntervals) {
+TEST_F(Dates, PartsComparisonsDifferencesIntervalsAndFailures) {
   expect_calls("date_day_iop", {{R"("20231105")", "5"}, {R"("202311  ")", kDayEmpty}, {R"("20231100")", kDayEmpty},
                                 {R"("2023    ")", kDayEmpty}});
   expect_calls("date_month_iop", {{R"("202311  ")", "11"}, {R"("2023    ")", kMonthEmpty},
@@ -149,20 +157,6 @@ TEST_F(Dates, PartsComparisonsDifferencesAndIntervals) {
   expect_calls("yearinterval_iop", {
       {R"("20220101", "20231231", 1, 1, dt_exact)", "1"}, {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
       {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
-}
-
-TEST_F(Dates, TheLastDateCheckedGivesTheReason) {
-  // The second date's code when the first is valid; the first's when it is not.
-  EXPECT_EQ("E|missing the day", reason("daydiff_iop(\"20230101\", \"202311  \", dt_min) < 0"));
-  EXPECT_EQ("E|invalid as to month", reason("daydiff_iop(\"20231301\", \"202311  \", dt_min) < 0"));
-  // A later edit's message never gives an earlier edit's reason.
-  add_edit("C1", "Checks", "if (valid_date_iop(\"20231301\")) return PASS;\nreturn PASS;");
-  add_edit("C2", "Fails", "return FAIL;", {}, 300);
-  for (const char* tag : {"C1", "C2"}) add_to_set("ES1", tag);
-  EXPECT_EQ((Rows{"C2|Fails|NAACCR|E|"}), run("1").messages);
-}
-
-TEST_F(Dates, FailuresAndArgumentsThatOutliveCalls) {
   const std::string bad = "Something bad has happened.";
   expect_failures({
       {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}}, {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
@@ -175,3 +169,4 @@ TEST_F(Dates, FailuresAndArgumentsThatOutliveCalls) {
   EXPECT_EQ(1, failed_with("@DM\x8C(\"00820230101,\"00820231231,M\x8B(\"00820220101,\"00820220101,T)+T)-U003364;"));
   EXPECT_EQ(1, failed_with("@DM\x92(\"00820220101,\"00820231231,M\x8A(\"00820230101)-U0042022,U0011,T)-U0011;"));
 }
+
