@@ -132,21 +132,18 @@ TEST_F(Messages, FieldMacrosShowNamesAndValues) {
   EXPECT_EQ((Rows{"ends with "}), delivered("ends with %D", kRecord));
 }
 
-TEST_F(Messages, MacrosThatCannotBeExpandedStopTheRun) {
-  std::string edit = "TRunEdits::process_edit\xBB" "Edit: Edit T1 [Tag: T1]";
-  EXPECT_EQ((Rows{macro_error("3", 1), edit}), delivered("%F3 failed", kRecord));
-  EXPECT_EQ((Rows{macro_error("0", 2), "TRunEdits::process_edit\xBB" "Edit: Edit T2 [Tag: T2]"}),
-            delivered("%F0", kRecord));
-  EXPECT_EQ(macro_error("sure", 3), delivered("100% sure", kRecord).at(0));
-  EXPECT_EQ(macro_error("", 4), delivered("trailing %", kRecord).at(0));
-  EXPECT_EQ(macro_error("", 5), delivered("%F", kRecord).at(0));
-}
-
-TEST_F(Messages, DefaultMessageZeroAndWarnings) {
+TEST_F(Messages, DefaultMessageZeroAndMacrosThatCannotBeExpanded) {
   RunResult result = run_edit("return FAIL;", kRecord, {2}, 0);
   EXPECT_EQ((Rows{"T1|Edit T1|NAACCR|E|This edit has no default error message"}), result.messages);
   // Without an owner, or without a callback, nothing is delivered, yet the edit counts.
   int failed = 0;
   EXPECT_EQ(0, Edit_RunEdits(smf(), "ST1", "L1", kRecord, 0, &failed, nullptr, nullptr));
   EXPECT_EQ(1, failed);
+  // Macros that cannot be expanded stop the run.
+  auto edit = [](const std::string& n) { return "TRunEdits::process_edit\xBB" "Edit: Edit T" + n + " [Tag: T" + n + "]"; };
+  EXPECT_EQ((Rows{macro_error("3", 2), edit("2")}), delivered("%F3 failed", kRecord));
+  EXPECT_EQ((Rows{macro_error("0", 3), edit("3")}), delivered("%F0", kRecord));
+  EXPECT_EQ(macro_error("sure", 4), delivered("100% sure", kRecord).at(0));
+  EXPECT_EQ(macro_error("", 5), delivered("trailing %", kRecord).at(0));
+  EXPECT_EQ(macro_error("", 6), delivered("%F", kRecord).at(0));
 }
