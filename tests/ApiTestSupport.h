@@ -1,6 +1,5 @@
-// Helpers of the tests that drive the library through its public header: a
-// metafile opened by handle in a temporary directory, and the engine errors of
-// the last call read back as whole texts.
+// Helpers of the tests that drive the library through its public header: metafiles opened by
+// handle in a temporary directory, callbacks that collect, engine errors read back as whole texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +32,19 @@ int collect(void* owner, Parts... parts) {
   return 0;
 }
 
+// A callback of the shape Callback (one of the header's) that collects its
+// arguments after the owner, as collect does.
+template <typename Callback>
+struct Collector;
+template <typename... Args>
+struct Collector<int (*)(void*, Args...)> {
+  static int call(void* owner, Args... args) { return collect(owner, args...); }
+};
+template <typename Callback>
+void* collector() {
+  return fn(&Collector<Callback>::call);
+}
+
 // The int that an export stores through its last parameter, or -99 when the export fails.
 template <typename Function, typename... Args>
 int out_int(Function function, Args... args) {
@@ -58,6 +70,13 @@ inline Rows engine_errors(int smf) {
   return errors;
 }
 
+// A call's result followed by every engine error it left.
+inline Rows outcome(int smf, int result) {
+  Rows all = engine_errors(smf);
+  all.insert(all.begin(), std::to_string(result));
+  return all;
+}
+
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
 class OpenMetafile {
  public:
@@ -81,4 +100,21 @@ class OpenMetafile {
   TempDir Dir;
   std::string Path;
   int Handle = -1;
+};
+
+// A fixture on a new metafile changed by setupSQL, with readers of its file.
+class MetafileTest : public ::testing::Test {
+ protected:
+  explicit MetafileTest(const std::string& setupSQL = "") : File(setupSQL) {}
+  int h() const { return File.handle(); }
+  const std::string& path() const { return File.path(); }
+  Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }
+  std::string value(const std::string& sql) { return RawDB(path()).value(sql); }
+  // A call that answered -1 and left exactly these engine errors.
+  void refused(int result, Rows errors) {
+    errors.insert(errors.begin(), "-1");
+    EXPECT_EQ(errors, outcome(h(), result));
+  }
+
+  OpenMetafile File;
 };

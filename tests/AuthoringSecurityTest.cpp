@@ -1,6 +1,5 @@
-// SQL through every text parameter of the authoring exports: names and values
-// holding quotes, brackets, ";" and whole statements change nothing they name
-// and run nothing they hold.
+// SQL through every text parameter of the authoring exports: names and values holding quotes,
+// brackets, ";" and whole statements change nothing they name and run nothing they hold.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -20,19 +19,18 @@ const char* const kHostile[] = {
     "Note] = 'hacked' WHERE 1=1 --",
     "\"; DELETE FROM RL_Agencies; --",
     "1 WHERE 1=1 --",
+    "a'' || (SELECT Password FROM RL_Agencies) || ''",
 };
 
-class AuthoringSecurity : public ::testing::Test {
+class AuthoringSecurity : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
-  OpenMetafile file{kSetup};
+  AuthoringSecurity() : MetafileTest(kSetup) {}
 };
 
 }  // namespace
 
-TEST_F(AuthoringSecurity, NamesAreLookedUpNeverPasted) {
-  Rows before = snapshot(file.path());
+TEST_F(AuthoringSecurity, NamesAreLookedUpValuesAreData) {
+  Rows before = snapshot(path());
   int isUnique = 0, clash = 0, pkey = 0;
   for (const char* name : kHostile) {
     EXPECT_EQ(-1, Qb_Edit(h(), name, 1)) << name;
@@ -48,17 +46,13 @@ TEST_F(AuthoringSecurity, NamesAreLookedUpNeverPasted) {
     EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", name, "x")) << name;
     EXPECT_EQ(0, Qb_Cancel(h(), "Codes"));
   }
-  EXPECT_EQ(before, snapshot(file.path()));
-}
-
-TEST_F(AuthoringSecurity, ValuesAreDataInEveryColumnType) {
-  int pkey = 3;
+  EXPECT_EQ(before, snapshot(path()));
+  pkey = 3;
   for (const char* value : kHostile) {
     EXPECT_EQ(pkey, insert_row(h(), "Codes", {{"Rate", value}, {"Note", value}})) << value;
     EXPECT_EQ(0, edit_row(h(), "Codes", pkey, {{"Rate", value}, {"Note", value}})) << value;
     EXPECT_EQ((Rows{std::string(value) + "|" + value}),
               rows("SELECT Rate, Note FROM Codes WHERE PKey = " + std::to_string(pkey)));
-    int isUnique = -1, clash = -1;
     EXPECT_EQ(0, Qb_ValidateUnique(h(), "Codes", 0, "Note", value, &isUnique, &clash));
     EXPECT_EQ(pkey++, clash);
   }
@@ -67,44 +61,24 @@ TEST_F(AuthoringSecurity, ValuesAreDataInEveryColumnType) {
   // check and changes no other row.
   EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldLength", "8 WHERE 1=1 --"}}));
   EXPECT_EQ((Rows{"1|5", "2|3"}), rows("SELECT PKey, FieldLength FROM RL_Fields"));
-  EXPECT_EQ("14", RawDB(file.path()).value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
 }
 
-TEST_F(AuthoringSecurity, NullArgumentsAreRefused) {
-  int pkey = 0, isUnique = 0;
-  EXPECT_EQ(-1, Qb_Edit(h(), nullptr, 1));
-  EXPECT_EQ((Rows{tsmf_error("Edit", "Parameter \"table\" must not be NULL")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
-  EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
-  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
-  EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
-  EXPECT_EQ(-1, Qb_Post(h(), "Codes", nullptr));
-  EXPECT_EQ((Rows{tsmf_error("Post", "Parameter \"pkey\" must not be NULL")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
-  EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
-  EXPECT_EQ(-1, Qb_GetLoginsCount(h(), nullptr));
-  EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
-  EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
-}
-
-TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
+TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQLAndNullsAreRefused) {
   TempDir dir;
   std::string source = dir.file("source.smf");
   ASSERT_TRUE(create_metafile(source));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
   Rows found;
   for (const char* name : kHostile) {
     EXPECT_EQ(-1, Qb_Delete(h(), name, 1)) << name;
     EXPECT_EQ(-1, Qb_DefineTableStructure(h(), name, 0)) << name;
     EXPECT_EQ(-1, Qb_ImportLookupTable(h(), name)) << name;
-    EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, fn(collect_candidate))) << name;
-    EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, fn(collect_candidate))) << name;
+    EXPECT_EQ(-1, Qb_GetImportCandidates(h(), name, name, &found, collector<ImportCandidateCallback>())) << name;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", name, &found, collector<ImportCandidateCallback>())) << name;
   }
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
 
   // Text defaults and bounds are values; the value list stays inside its statement.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
@@ -116,11 +90,26 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQL) {
   int pkey = 0;
   EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(writer_error("CreateTable", "SQLText holds more than one statement"), engine_errors(h())[2]);
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Safe", 0));
   ASSERT_EQ(0, Qb_AddColumnDef(h(), "Note", nullptr, 0, 50, 1, 0, nullptr, "a'", "z');", kHostile[0], 0));
   ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(2, insert_row(h(), "Safe", {{"PKey", "2"}}));
   EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
-  EXPECT_EQ("14", RawDB(file.path()).value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
+  int isUnique = 0;
+  refused(Qb_Edit(h(), nullptr, 1), {tsmf_error("Edit", "Parameter \"table\" must not be NULL")});
+  EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
+  EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
+  ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
+  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
+  EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
+  refused(Qb_Post(h(), "Codes", nullptr), {tsmf_error("Post", "Parameter \"pkey\" must not be NULL")});
+  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
+  EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
+  EXPECT_EQ(-1, Qb_GetLoginsCount(h(), nullptr));
+  EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
+  EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
 }

@@ -38,12 +38,6 @@ inline int edit_row(int smf, const char* table, int pkey, Values values) {
   return result != 0 ? result : Qb_Post(smf, table, &posted);
 }
 
-// An ImportCandidateCallback that collects its candidates.
-inline int collect_candidate(void* owner, const char* table, int source, int target, const char* display,
-                             const char* adminCode, int kind) {
-  return collect(owner, table, source, target, display, adminCode, kind);
-}
-
 // One engine error of another class than TSMF, as the host reads it.
 inline std::string class_error(const std::string& className, const std::string& method, const std::string& message) {
   return className + "::" + method + '\xBB' + message;

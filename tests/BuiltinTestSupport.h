@@ -1,7 +1,5 @@
-// Helpers of the tests of the built-ins and the interpreter: values computed
-// by edits that the engine compiles, and failures of such edits or of compiled
-// logic written by hand (the compiler refuses what those probe, such as a
-// parenthesis inside a literal or a call inside a call's arguments).
+// Helpers of the tests of the built-ins and the interpreter: values computed by edits the engine
+// compiles, and failures of such edits or of compiled logic written by hand where the compiler refuses.
 #pragma once
 
 #include <initializer_list>
@@ -14,6 +12,13 @@ const char* const kOpenParen = "TLibFuncs::check_open_paren\xBB" "syntax error: 
 // An engine error of the built-in library.
 inline std::string lib(const std::string& method, const std::string& message = "") {
   return "TLibFuncs::" + method + "\xBB" + message;
+}
+
+// A run as "result|failed edits" followed by the messages it delivered.
+inline Rows seen(const RunResult& run) {
+  Rows all = run.messages;
+  all.insert(all.begin(), std::to_string(run.result) + "|" + std::to_string(run.failed));
+  return all;
 }
 
 class BuiltinTest : public RunTest {

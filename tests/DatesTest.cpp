@@ -1,7 +1,5 @@
-// The date built-ins run by edits that the engine compiles: valid dates
-// bounded by today and the reason a message gives for a failed check,
-// partial dates, the parts of a date, comparisons, differences and interval
-// tests, dates allowed into the future, and failures as the engine records them.
+// The date built-ins: valid and partial dates and the reason a message gives, the parts of a date,
+// comparisons, differences, intervals, dates allowed into the future, and failures.
 #include <ctime>
 
 #include "BuiltinTestSupport.h"
@@ -77,11 +75,9 @@ TEST_F(Dates, ValidDatesLieBetween1850AndTodayInMonthsOfTheirLength) {
                  {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"},
                  // Leap days and month lengths.
                  {"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
-                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid}});
-}
-
-TEST_F(Dates, PartialDates) {
-  expect_checks({{"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
+                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid},
+                 // Partial dates.
+                 {"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
                  {"202311  ", "W|missing the day"}, {"20231100", "W|missing the day"}, {"20230015", kBadDay},
                  // A blank part may only end the date.
                  {"2023 1  ", kBadMonth}, {"20 3    ", kBadYear}, {"2023  05", kBadDay}, {"202311 5", kBadDay},
@@ -90,7 +86,7 @@ TEST_F(Dates, PartialDates) {
                  {"\t202    ", kBadYear}});
 }
 
-TEST_F(Dates, FutureDatesForOneEditOnly) {
+TEST_F(Dates, FutureDatesForOneEditOnlyAndTheLastDateCheckedGivesTheReason) {
   std::string next = year_from_now(1) + "0101", after = year_from_now(2) + "0101";
   auto logic = [](const std::string& date) { return "if (valid_date_iop(\"" + date + "\")) return WARN;\nreturn FAIL;"; };
   add_edit("F1", "Next year", "allow_future_date_iop(1);\n" + logic(next), {}, 300);
@@ -102,9 +98,17 @@ TEST_F(Dates, FutureDatesForOneEditOnly) {
   EXPECT_EQ((Rows{"F1|Next year|NAACCR|W|no error / other", "F3|Next year again|NAACCR|E|invalid as to year",
                   "F4|Two years|NAACCR|W|no error / other", "F2|Year after|NAACCR|E|invalid as to year"}),
             run("1").messages);
+  // The second date's code when the first is valid; the first's when it is not.
+  EXPECT_EQ("E|missing the day", reason("daydiff_iop(\"20230101\", \"202311  \", dt_min) < 0"));
+  EXPECT_EQ("E|invalid as to month", reason("daydiff_iop(\"20231301\", \"202311  \", dt_min) < 0"));
+  // A later edit's message never gives an earlier edit's reason.
+  add_edit("C1", "Checks", "if (valid_date_iop(\"20231301\")) return PASS;\nreturn PASS;");
+  add_edit("C2", "Fails", "return FAIL;", {}, 300);
+  for (const char* tag : {"C1", "C2"}) add_to_set("ES2", tag);
+  EXPECT_EQ((Rows{"C2|Fails|NAACCR|E|"}), run("1", 0, "ES2").messages);
 }
 
-TEST_F(Dates, PartsOfADate) {
+TEST_F(Dates, PartsComparisonsDifferencesIntervalsAndFailures) {
   expect_calls("date_day_iop", {{R"("20231105")", "5"}, {R"("202311  ")", kDayEmpty}, {R"("20231100")", kDayEmpty},
                                 {R"("2023    ")", kDayEmpty}});
   expect_calls("date_month_iop", {{R"("202311  ")", "11"}, {R"("2023    ")", kMonthEmpty},
@@ -115,87 +119,54 @@ TEST_F(Dates, PartsOfADate) {
   expect_calls("valid_date_iop", {{R"("20231205")", "1"}, {R"("2023    ")", "1"}, {R"("        ")", "0"}});
   // A date field reads as any text.
   EXPECT_EQ("12", value(R"(date_month_iop(#S"Birth Date"))", "1 4520231205"));
-}
-
-TEST_F(Dates, ComparisonsDifferencesAndIntervals) {
-  expect_calls("datecmp_iop", {{R"("20230101", "20230101", dt_exact)", "0"},
-                               {R"("20230101", "20230102", dt_exact)", "-1"},
-                               {R"("20230102", "20230101", dt_exact)", "1"},
-                               // Without completion blank parts compare as 00.
-                               {R"("2023    ", "20230101", 0)", "-1"},
-                               {R"("2023    ", "20231231", dt_min)", "0"},
-                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                               // The first date is tested first.
-                               {R"("20231301", "        ", 0)", kError},
-                               {R"("        ", "20231301", 0)", kEmpty}});
-  expect_calls("daydiff_iop", {{R"("20230101", "20231231", dt_exact)", "364"},
-                               {R"("20231231", "20230101", dt_exact)", "-364"},
-                               {R"("20231231", "20240301", dt_exact)", "61"},
-                               {R"("20240101", "20241231", dt_exact)", "365"},
-                               {R"("19000101", "20000101", dt_exact)", "36524"},
-                               // dt_max widens the span, dt_min narrows it; February completes to 28 days.
-                               {R"("2022    ", "2023    ", dt_max)", "729"},
-                               {R"("2022    ", "2023    ", dt_min)", "1"},
-                               {R"("202202  ", "2022    ", dt_max)", "333"},
-                               {R"("20240201", "202402  ", dt_max)", "27"},
-                               {R"("202303  ", "2023    ", dt_min)", "0"},
-                               {R"("2023    ", "202303  ", dt_min)", "0"},
-                               {R"("202303  ", "20230316", dt_min)", "0"},
-                               {R"("20230316", "202303  ", dt_min)", "0"},
-                               // The second date of another month takes the month's first day.
-                               {R"("20230401", "202303  ", dt_min)", "-31"},
-                               // Other modes fill nothing: month 0, day 0 is the day before the year begins.
-                               {R"("2023    ", "20230101", 0)", "2"},
-                               {R"("20230101", "        ", dt_exact)", kEmpty},
-                               {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                               {R"("20230101", "2023010", dt_exact)", kError}});
-  expect_calls("monthdiff_iop", {{R"("20230101", "20230301", dt_exact)", "1"},
-                                 {R"("20230301", "20230101", dt_exact)", "-1"},
-                                 {R"("20230101", "20230130", dt_exact)", "0"},
-                                 {R"("        ", "20230101", dt_exact)", kEmpty}});
-  expect_calls("yeardiff_iop", {{R"("20220101", "20231231", dt_exact)", "1"},
-                                {R"("20220101", "20221231", dt_exact)", "0"},
-                                {R"("2023    ", "20230101", dt_exact)", kUnknown},
-                                {R"("20231301", "20230101", dt_exact)", kError}});
-  expect_calls("dayinterval_iop", {{R"("20230101", "20230131", 0, 30, dt_exact)", "1"},
-                                   {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
-                                   {R"("20230101", "20230131", 30, 30, dt_exact)", "1"},
-                                   {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
-                                   // The codes pass through the interval tests.
-                                   {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
-  expect_calls("monthinterval_iop", {{R"("20230101", "20230301", 1, 1, dt_exact)", "1"},
-                                     {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
-  expect_calls("yearinterval_iop", {{R"("20220101", "20231231", 1, 1, dt_exact)", "1"},
-                                    {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
-                                    {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
-}
-
-TEST_F(Dates, TheLastDateCheckedGivesTheReason) {
-  // The second date's code when the first is valid; the first's when it is not.
-  EXPECT_EQ("E|missing the day", reason("daydiff_iop(\"20230101\", \"202311  \", dt_min) < 0"));
-  EXPECT_EQ("E|invalid as to month", reason("daydiff_iop(\"20231301\", \"202311  \", dt_min) < 0"));
-  // A later edit's message never gives an earlier edit's reason.
-  add_edit("C1", "Checks", "if (valid_date_iop(\"20231301\")) return PASS;\nreturn PASS;");
-  add_edit("C2", "Fails", "return FAIL;", {}, 300);
-  add_to_set("ES1", "C1");
-  add_to_set("ES1", "C2");
-  EXPECT_EQ((Rows{"C2|Fails|NAACCR|E|"}), run("1").messages);
-}
-
-TEST_F(Dates, ArgumentsOutliveCallsInsideLaterArguments) {
+  expect_calls("datecmp_iop", {
+      {R"("20230101", "20230101", dt_exact)", "0"}, {R"("20230101", "20230102", dt_exact)", "-1"},
+      {R"("20230102", "20230101", dt_exact)", "1"},
+      // Without completion blank parts compare as 00.
+      {R"("2023    ", "20230101", 0)", "-1"}, {R"("2023    ", "20231231", dt_min)", "0"},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown},
+      // The first date is tested first.
+      {R"("20231301", "        ", 0)", kError}, {R"("        ", "20231301", 0)", kEmpty}});
+  expect_calls("daydiff_iop", {
+      {R"("20230101", "20231231", dt_exact)", "364"}, {R"("20231231", "20230101", dt_exact)", "-364"},
+      {R"("20231231", "20240301", dt_exact)", "61"}, {R"("20240101", "20241231", dt_exact)", "365"},
+      {R"("19000101", "20000101", dt_exact)", "36524"},
+      // dt_max widens the span, dt_min narrows it; February completes to 28 days.
+      {R"("2022    ", "2023    ", dt_max)", "729"}, {R"("2022    ", "2023    ", dt_min)", "1"},
+      {R"("202202  ", "2022    ", dt_max)", "333"}, {R"("20240201", "202402  ", dt_max)", "27"},
+      {R"("202303  ", "2023    ", dt_min)", "0"}, {R"("2023    ", "202303  ", dt_min)", "0"},
+      {R"("202303  ", "20230316", dt_min)", "0"}, {R"("20230316", "202303  ", dt_min)", "0"},
+      // The second date of another month takes the month's first day.
+      {R"("20230401", "202303  ", dt_min)", "-31"},
+      // Other modes fill nothing: month 0, day 0 is the day before the year begins.
+      {R"("2023    ", "20230101", 0)", "2"}, {R"("20230101", "        ", dt_exact)", kEmpty},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20230101", "2023010", dt_exact)", kError}});
+  expect_calls("monthdiff_iop", {
+      {R"("20230101", "20230301", dt_exact)", "1"}, {R"("20230301", "20230101", dt_exact)", "-1"},
+      {R"("20230101", "20230130", dt_exact)", "0"}, {R"("        ", "20230101", dt_exact)", kEmpty}});
+  expect_calls("yeardiff_iop", {
+      {R"("20220101", "20231231", dt_exact)", "1"}, {R"("20220101", "20221231", dt_exact)", "0"},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20231301", "20230101", dt_exact)", kError}});
+  expect_calls("dayinterval_iop", {
+      {R"("20230101", "20230131", 0, 30, dt_exact)", "1"}, {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
+      {R"("20230101", "20230131", 30, 30, dt_exact)", "1"}, {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
+      // The codes pass through the interval tests.
+      {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
+  expect_calls("monthinterval_iop", {
+      {R"("20230101", "20230301", 1, 1, dt_exact)", "1"}, {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
+  expect_calls("yearinterval_iop", {
+      {R"("20220101", "20231231", 1, 1, dt_exact)", "1"}, {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
+      {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
+  const std::string bad = "Something bad has happened.";
+  expect_failures({
+      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}}, {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
+      {"@M\x93;", {kOpenParen, lib("call_allow_future_date")}},
+      {"@DM\x8F(N001x,\"00820230101,U0010,U0011,T);",
+       {"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!", lib("call_monthinterval_iop", bad)}},
+  });
   // The mode is worked out by a comparison of other dates: equal, plus dt_exact.
   // The difference less 364 is 0, which fails the edit.
   EXPECT_EQ(1, failed_with("@DM\x8C(\"00820230101,\"00820231231,M\x8B(\"00820220101,\"00820220101,T)+T)-U003364;"));
   EXPECT_EQ(1, failed_with("@DM\x92(\"00820220101,\"00820231231,M\x8A(\"00820230101)-U0042022,U0011,T)-U0011;"));
 }
 
-TEST_F(Dates, FailuresAreRecorded) {
-  const std::string bad = "Something bad has happened.";
-  expect_failures({
-      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}},
-      {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
-      {"@M\x93;", {kOpenParen, lib("call_allow_future_date")}},
-      {"@DM\x8F(N001x,\"00820230101,U0010,U0011,T);",
-       {"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!", lib("call_monthinterval_iop", bad)}},
-  });
-}

@@ -1,6 +1,5 @@
-// Deleting rows through the public API with their impact on every control
-// table, failures that undo only the deletion, lookup tables that may and may
-// not be dropped; and edit-set and layout membership under access rights.
+// Deleting rows through the public API: the impact on every control table, failures that undo only the
+// deletion, lookup tables that may and may not be dropped; edit-set and layout membership under rights.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -24,20 +23,16 @@ const char* const kSetup =
     "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 1), (2, 1, 4);"
     "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 1);";
 
-class Deletion : public ::testing::Test {
+class Deletion : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
-  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
+  Deletion() : MetafileTest(kSetup) {}
   std::string compiled() { return value("SELECT group_concat(CompiledLogic, ',') FROM RL_Edits"); }
-  OpenMetafile file{kSetup};
 };
 
 }  // namespace
 
 TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
-  EXPECT_EQ(-1, Qb_Delete(h(), "rl_agencies", 1));
-  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Agency \"NONE\" may not be deleted")}), engine_errors(h()));
+  refused(Qb_Delete(h(), "rl_agencies", 1), {writer_error("verify_delete_impact", "Agency \"NONE\" may not be deleted")});
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
   for (const char* table : {"RL_Edits", "RL_EditSets", "RL_Fields", "RL_Layouts", "RL_Messages", "RL_LookupTables"})
     EXPECT_EQ("", value(std::string("SELECT PKey FROM ") + table + " WHERE AgencyPKey <> 1")) << table;
@@ -51,13 +46,23 @@ TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
   EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));
 }
 
-TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
+// Only the metafile's own lookup table of the row's name is dropped.
+TEST_F(Deletion, NoOtherTableIsDroppedAndDependentEditsLoseTheirCompiledLogic) {
+  TempDir dir;
+  std::string source = dir.file("source.smf");
+  ASSERT_TRUE(create_metafile(source));
+  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
+  EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));
+  EXPECT_EQ("3", value("SELECT count(*) FROM RL_Edits"));
+  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ("1", RawDB(source).value("SELECT a FROM Gone"));
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Fields", 1));
   EXPECT_EQ(",c2,c3", compiled());
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_LayoutFieldsPivot"));
 
-  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Messages", 1));
-  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Message Number 0 may not be deleted")}), engine_errors(h()));
+  refused(Qb_Delete(h(), "RL_Messages", 1), {writer_error("verify_delete_impact", "Message Number 0 may not be deleted")});
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Messages", 2));
   EXPECT_EQ(",,c3", compiled());
   EXPECT_EQ("1|1|1", value("SELECT group_concat(MessagePKey, '|') FROM RL_Edits"));
@@ -70,39 +75,20 @@ TEST_F(Deletion, DependentEditsLoseTheirCompiledLogic) {
 
   EXPECT_EQ(0, Qb_Delete(h(), "RL_Edits", 1));  // no impact step; its pivot rows go with it
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_EditSetEditsPivot"));
-  EXPECT_EQ(-1, Qb_Delete(h(), "NoSuch", 1));
-  EXPECT_EQ((Rows{writer_error("Delete", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
-}
-
-// Only the metafile's own lookup table of the row's name is dropped.
-TEST_F(Deletion, NoOtherTableIsDropped) {
-  TempDir dir;
-  std::string source = dir.file("source.smf");
-  ASSERT_TRUE(create_metafile(source));
-  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
-  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
-  for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
-  EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));
-  EXPECT_EQ("3", value("SELECT count(*) FROM RL_Edits"));
-  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
-  EXPECT_EQ("1", RawDB(source).value("SELECT a FROM Gone"));
+  refused(Qb_Delete(h(), "NoSuch", 1), {writer_error("Delete", "Cannot find table named \"NoSuch\"")});
 }
 
 // A failure undoes the deletion only, never the host's own transaction.
 TEST_F(Deletion, FailuresUndoOnlyTheDeletion) {
-  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("ALTER TABLE RL_EditFieldsPivot RENAME TO Moved;"
-                                               "CREATE TRIGGER keep BEFORE UPDATE ON RL_Fields "
-                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("ALTER TABLE RL_EditFieldsPivot RENAME TO Moved; CREATE TRIGGER keep BEFORE "
+                                          "UPDATE ON RL_Fields BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
   ASSERT_EQ(0, Qb_BeginTrans(h()));
   ASSERT_EQ(3, insert_row(h(), "RL_Messages", {{"MessageNumber", "3"}, {"Message", "kept"}}));
-  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Fields", 1));
-  EXPECT_EQ((Rows{writer_error("Delete", "Error in attempt to delete PKey 1 from table RL_Fields: "
-                                         "TSQLQuery.open_query")}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_Delete(h(), "RL_Agencies", 2));  // edits and edit sets pass to NONE, fields refuse
-  EXPECT_EQ((Rows{writer_error("verify_delete_impact", "Cannot update MCO table to change Agency to \"NONE\""),
-                  writer_error("verify_delete_impact", "UPDATE RL_Fields SET AgencyPKey = 1 WHERE AgencyPKey = 2;")}),
-            engine_errors(h()));
+  refused(Qb_Delete(h(), "RL_Fields", 1),
+          {writer_error("Delete", "Error in attempt to delete PKey 1 from table RL_Fields: TSQLQuery.open_query")});
+  refused(Qb_Delete(h(), "RL_Agencies", 2),  // edits and edit sets pass to NONE, fields refuse
+          {writer_error("verify_delete_impact", "Cannot update MCO table to change Agency to \"NONE\""),
+           writer_error("verify_delete_impact", "UPDATE RL_Fields SET AgencyPKey = 1 WHERE AgencyPKey = 2;")});
   ASSERT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ("kept", value("SELECT Message FROM RL_Messages WHERE PKey = 3"));
   EXPECT_EQ("2|2", value("SELECT group_concat(AgencyPKey, '|') FROM (SELECT AgencyPKey FROM RL_Edits WHERE PKey = 1"
@@ -111,13 +97,10 @@ TEST_F(Deletion, FailuresUndoOnlyTheDeletion) {
 }
 
 TEST_F(Deletion, MembershipUnderRights) {
-  EXPECT_EQ(-1, Qb_AddEditSetsPivot(h(), 1, 2));  // edit set of agency 2
-  EXPECT_EQ((Rows{writer_error("AddEditSetsPivot", "You do not have access rights to modify this edit set")}),
-            engine_errors(h()));
+  refused(Qb_AddEditSetsPivot(h(), 1, 2),  // edit set of agency 2
+          {writer_error("AddEditSetsPivot", "You do not have access rights to modify this edit set")});
   EXPECT_EQ(-1, Qb_DeleteEditSetsPivot(h(), 1, 1));  // refused even when it would change nothing
-  EXPECT_EQ(-1, Qb_DeleteLayoutsPivot(h(), 1, 1));
-  EXPECT_EQ((Rows{writer_error("DeleteLayoutsPivot", "You do not have access rights to modify this layout")}),
-            engine_errors(h()));
+  refused(Qb_DeleteLayoutsPivot(h(), 1, 1), {writer_error("DeleteLayoutsPivot", "You do not have access rights to modify this layout")});
 
   EXPECT_EQ(0, Qb_AddEditSetsPivot(h(), 2, 2));
   EXPECT_EQ(0, Qb_AddEditSetsPivot(h(), 2, 2));
@@ -130,12 +113,11 @@ TEST_F(Deletion, MembershipUnderRights) {
             rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot ORDER BY 1, 2"));
   EXPECT_EQ(0, Qb_DeleteLayoutsPivot(h(), 2, 1));
 
-  EXPECT_EQ(-1, Qb_AddLayoutsPivot(h(), 2, 99, 1));
-  EXPECT_EQ((Rows{writer_error("AddLayoutsPivot", "Failure to add Layout/Field pivot record"),
-                  writer_error("AddLayoutsPivot", "FOREIGN KEY constraint failed"),
-                  writer_error("AddLayoutsPivot",
-                               "SQL: INSERT INTO RL_LayoutFieldsPivot (LayoutPKey, FieldPKey, StartPos) VALUES (2, 99, 1);")}),
-            engine_errors(h()));
+  refused(Qb_AddLayoutsPivot(h(), 2, 99, 1),
+          {writer_error("AddLayoutsPivot", "Failure to add Layout/Field pivot record"),
+           writer_error("AddLayoutsPivot", "FOREIGN KEY constraint failed"),
+           writer_error("AddLayoutsPivot",
+                        "SQL: INSERT INTO RL_LayoutFieldsPivot (LayoutPKey, FieldPKey, StartPos) VALUES (2, 99, 1);")});
   ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
   EXPECT_EQ(0, Qb_DeleteEditSetsPivot(h(), 1, 1));
   EXPECT_EQ((Rows{"2|2|7"}), rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 2"));

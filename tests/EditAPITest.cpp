@@ -2,8 +2,12 @@
 // upgrading metafiles, and the null-pointer guard of the exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <functional>
+#include <tuple>
 
 #include "ApiTestSupport.h"
 
@@ -14,8 +18,6 @@ int open_handle(const std::string& path, char* message = nullptr, int length = 0
   Edit_Initialize(&smf, path.c_str(), message, length, compare != nullptr ? compare : &ignored);
   return smf;
 }
-
-int ignore_row(void*, const char*, int, int, const char*, const char*, const char*) { return 0; }
 
 }  // namespace
 
@@ -43,54 +45,6 @@ TEST(EditAPI, HandlesTakeTheLowestFreeSlot) {
   EXPECT_EQ(-2, Edit_GetEngineErrorsCount(20, &count));
   EXPECT_EQ(0, open_handle(path));
   EXPECT_EQ(0, Edit_Exit(0));
-}
-
-TEST(EditAPI, EngineErrorsLastUntilTheNextCallOnTheHandle) {
-  OpenMetafile mf;
-  int h = mf.handle(), count = -5;
-  EXPECT_EQ(-1, Edit_GetColumnsCount(h, "NoSuch", &count));
-  EXPECT_EQ(-5, count);
-  Rows expected{tsmf_error("GetColumnsCount", "Cannot find table named \"NoSuch\"")};
-  EXPECT_EQ(expected, engine_errors(h));
-  EXPECT_EQ(expected, engine_errors(h));  // the readers do not empty the list
-  char buffer[64];
-  memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, 1, buffer, 5));
-  EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, 1, buffer + 1, 0));
-  EXPECT_EQ("TSMF:xxx", std::string(buffer, 8));
-  std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
-  outOfRange.resize(sizeof buffer, '\0');
-  for (int index : {0, 2, INT_MIN}) {
-    EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, buffer, sizeof buffer));
-    EXPECT_EQ(outOfRange, std::string(buffer, sizeof buffer));
-  }
-  EXPECT_EQ(-1, Edit_GetEngineErrorsCount(h, nullptr));
-  EXPECT_EQ(14, out_int(Edit_GetTablesCount, h));  // any other call empties the list first
-  EXPECT_EQ(Rows{}, engine_errors(h));
-}
-
-TEST(EditAPI, VersionTextsFollowTheBufferRules) {
-  char buffer[12];
-  memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, 4));
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer + 4, 0));
-  EXPECT_EQ("5.0.xxxx", std::string(buffer, 8));
-  EXPECT_EQ(0, Edit_GetEngineVersion(buffer, sizeof buffer));
-  EXPECT_EQ(std::string("5.0.0.15\0\0\0\0", 12), std::string(buffer, sizeof buffer));
-  EXPECT_EQ(-2, Edit_GetEngineVersion(nullptr, 4));
-  EXPECT_EQ(0, Edit_GetMetafileStructureVersion(buffer, 6));
-  EXPECT_EQ(std::string("5.01\0\0", 6), std::string(buffer, 6));
-  OpenMetafile mf;
-  char text[40];
-  EXPECT_EQ(0, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
-  EXPECT_STREQ("Metafile author to provide this", text);
-  EXPECT_EQ(0, Edit_GetMetafileComment(mf.handle(), text, sizeof text));
-  EXPECT_STREQ("Metafile comment goes here", text);
-  RawDB(mf.path()).exec("DROP TABLE RL_Control");
-  EXPECT_EQ(-1, Edit_GetMetafileVersion(mf.handle(), text, sizeof text));
-  EXPECT_EQ((Rows{tsmf_error("GetMetafileVersion", "TSQLQuery.open_query"),
-                  tsmf_error("GetMetafileVersion", "SQL error: no such table: RL_Control")}),
-            engine_errors(mf.handle()));
 }
 
 TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
@@ -124,37 +78,30 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
            "'CREATE VIRTUAL TABLE v USING nosuchmodule()');");
   EXPECT_TRUE(fails(path, sizeof message));
   EXPECT_STREQ("Unable to build tables list: no such module: nosuchmodule", message);
+  // So does a file that is not a metafile, or only part of one, with SQLite's reason.
+  std::string random = dir.file("random.smf"), cut = dir.file("cut.smf");
+  std::string bytes(4096, '\0');
+  std::generate(bytes.begin(), bytes.end(), std::minstd_rand(7));
+  std::ofstream(random, std::ios::binary) << bytes;
+  ASSERT_EQ(0, Edit_CreateNewMetafile(cut.c_str()));
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+  EXPECT_TRUE(fails(random, sizeof message));
+  EXPECT_STREQ("Unable to build tables list: file is not a database", message);
+  EXPECT_TRUE(fails(cut, sizeof message));
+  EXPECT_STREQ("Unable to build tables list: database disk image is malformed", message);
 
   int smf = 5;
   EXPECT_EQ(-1, Edit_Initialize(nullptr, path.c_str(), message, sizeof message, &compare));
   EXPECT_STREQ("Parameter \"smfID\" must not be NULL", message);
   EXPECT_EQ(-1, Edit_Initialize(&smf, path.c_str(), message, sizeof message, nullptr));
   EXPECT_STREQ("Parameter \"versionCompare\" must not be NULL", message);
-  EXPECT_EQ(-2, Edit_CreateNewMetafile(nullptr));
+  // Compacting needs a file that can be opened.
+  EXPECT_EQ(0, Edit_CompactMetafile(path.c_str()));
+  EXPECT_EQ(-2, Edit_CompactMetafile(dir.file("no/such/dir.smf").c_str()));
+  EXPECT_EQ(-2, Edit_CompactMetafile(nullptr));
 }
 
-TEST(EditAPI, UpdateMetafileUpgradesAnOlderStructureOnce) {
-  TempDir dir;
-  std::string path = dir.file("old.smf");
-  ASSERT_TRUE(make_older_metafile(path));
-  char message[100];
-  memset(message, 'x', sizeof message);
-  // The temporary metafile object holds prepared statements while the tables are rebuilt.
-  EXPECT_EQ(0, Edit_UpdateMetafile(path.c_str(), message, sizeof message));
-  EXPECT_EQ(std::string("\0x", 2), std::string(message, 2));  // only the opening's empty text
-  Rows upgraded = snapshot(path);
-  EXPECT_EQ(0, Edit_UpdateMetafile(path.c_str(), message, sizeof message));
-  EXPECT_EQ(upgraded, snapshot(path));
-  EXPECT_EQ(-1, Edit_UpdateMetafile(nullptr, message, sizeof message));
-
-  int compare = 9, smf = open_handle(path, message, sizeof message, &compare);
-  ASSERT_GE(smf, 0) << message;
-  EXPECT_EQ(0, compare);
-  EXPECT_EQ(6, out_int(Edit_GetColumnsCount, smf, "RL_Agencies"));
-  EXPECT_EQ(0, Edit_Exit(smf));
-}
-
-TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
+TEST(EditAPI, NullPointersEngineErrorsAndVersionTexts) {
   OpenMetafile mf("CREATE TABLE Items(PKey integer primary key, Name varchar(10)); INSERT INTO Items VALUES(1, 'a');");
   int h = mf.handle();
   char buffer[8], *none = nullptr;
@@ -168,7 +115,7 @@ TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
       {"GetIndex:buffer", [&] { return Edit_GetIndex(h, "Items", 0, none, 8); }},
       {"GetPKeys:callback", [&] { return Edit_GetPKeys(h, "Items", nullptr, none, nullptr); }},
       {"CheckEditSetAgainstLayout:callback", [&] { return Edit_CheckEditSetAgainstLayout(h, 1, 1, none, nullptr); }},
-      {"ReadData:table", [&] { return Edit_ReadData(h, nullptr, 1, none, fn(ignore_row)); }},
+      {"ReadData:table", [&] { return Edit_ReadData(h, nullptr, 1, none, collector<ReadDataCallback>()); }},
       {"GetDataByFieldName:fieldName", [&] { return Edit_GetDataByFieldName(h, "Items", 1, nullptr, buffer, 8); }},
       {"OpenCursor:sql", [&] { return Edit_OpenCursor(h, "d", nullptr); }},
       {"ReadCursorData:callback", [&] { return Edit_ReadCursorData(h, "c", none, nullptr); }},
@@ -183,4 +130,48 @@ TEST(EditAPI, NullPointersGiveMinusOneAndNameTheParameter) {
               engine_errors(h));
   }
   EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 0, nullptr, 0));  // nothing to write, so no error
+  // Engine errors last until the next call on the handle.
+  int count = -5;
+  const std::string error = tsmf_error("GetColumnsCount", "Cannot find table named \"NoSuch\"");
+  EXPECT_EQ((Rows{"-1", error}), outcome(h, Edit_GetColumnsCount(h, "NoSuch", &count)));
+  EXPECT_EQ(-5, count);
+  EXPECT_EQ(Rows{error}, engine_errors(h));  // the readers do not empty the list
+  // Texts are copied like strncpy: cut without a terminator, zeros up to the length only.
+  const std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
+  char copied[64];
+  for (const auto& [index, length, text] :
+       {std::tuple{1, 5, error}, {1, int(error.size()), error}, {1, 60, error}, {1, 0, error}, {1, -1, error},
+        {0, 64, outOfRange}, {2, 64, outOfRange}, {INT_MIN, 64, outOfRange}}) {
+    memset(copied, 'x', sizeof copied);
+    EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, copied, length));
+    std::string expected = text;
+    expected.resize(std::max(length, 0), '\0');
+    EXPECT_EQ(expected + std::string(sizeof copied - expected.size(), 'x'), std::string(copied, sizeof copied))
+        << index << " " << length;
+  }
+  EXPECT_EQ(-1, Edit_GetEngineErrorsCount(h, nullptr));
+  EXPECT_EQ(15, out_int(Edit_GetTablesCount, h));  // any other call empties the list first
+  EXPECT_EQ(Rows{}, engine_errors(h));
+  // Version texts follow the same buffer rules.
+  char version[12];
+  memset(version, 'x', sizeof version);
+  EXPECT_EQ(0, Edit_GetEngineVersion(version, 4));
+  EXPECT_EQ(0, Edit_GetEngineVersion(version + 4, 0));
+  EXPECT_EQ("5.0.xxxx", std::string(version, 8));
+  EXPECT_EQ(0, Edit_GetEngineVersion(version, sizeof version));
+  EXPECT_EQ(std::string("5.0.0.15\0\0\0\0", 12), std::string(version, sizeof version));
+  EXPECT_EQ(-2, Edit_GetEngineVersion(nullptr, 4));
+  EXPECT_EQ(0, Edit_GetMetafileStructureVersion(version, 6));
+  EXPECT_EQ(std::string("5.01\0\0", 6), std::string(version, 6));
+  char comment[40];
+  EXPECT_EQ(0, Edit_GetMetafileVersion(h, comment, sizeof comment));
+  EXPECT_STREQ("Metafile author to provide this", comment);
+  EXPECT_EQ(0, Edit_GetMetafileComment(h, comment, sizeof comment));
+  EXPECT_STREQ("Metafile comment goes here", comment);
+  ASSERT_EQ(0, Edit_CloseCursor(h, "c") + Edit_CloseCursor(h, "p"));  // their statements would keep the table
+  ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("DROP TABLE RL_Control"));
+  EXPECT_EQ(-1, Edit_GetMetafileVersion(h, comment, sizeof comment));
+  EXPECT_EQ((Rows{tsmf_error("GetMetafileVersion", "TSQLQuery.open_query"),
+                  tsmf_error("GetMetafileVersion", "SQL error: no such table: RL_Control")}),
+            engine_errors(h));
 }

@@ -1,7 +1,5 @@
-// Importing from a second metafile through the public API: opening and
-// closing with the import super user, candidates of every control table
-// (absent, differing, clashing), lookup-table import with indexes, rows and
-// triggers, and stored passwords.
+// Importing from a second metafile: opening and closing with the import super user, candidates of every
+// control table, lookup-table import with indexes, rows and triggers, and stored passwords.
 #include <algorithm>
 
 #include "AuthoringTestSupport.h"
@@ -42,8 +40,11 @@ const char* const kSource =
     "CREATE TABLE Busy([PKey] integer NOT NULL PRIMARY KEY, [N] integer);"
     "INSERT INTO Busy(N) VALUES (0), (0), (0);";
 
-class Import : public ::testing::Test {
+const char* const kNotOpen = "FImportMetafile is NULL; call OpenImportMetafile first";
+
+class Import : public MetafileTest {
  protected:
+  Import() : MetafileTest(kTarget) {}
   void SetUp() override {
     ASSERT_TRUE(create_metafile(Source));
     RawDB source(Source);
@@ -53,16 +54,17 @@ class Import : public ::testing::Test {
                                        " AFTER UPDATE ON Busy BEGIN UPDATE Busy SET N = N + 1 WHERE PKey = new.PKey"
                                        " AND N < 5; END;"));
   }
-  int h() const { return file.handle(); }
   Rows candidates(const char* table, const char* keyField = "") {
     Rows found;
-    EXPECT_EQ(0, Qb_GetImportCandidates(h(), table, keyField, &found, fn(collect_candidate))) << table;
+    EXPECT_EQ(0, Qb_GetImportCandidates(h(), table, keyField, &found, collector<ImportCandidateCallback>())) << table;
     std::sort(found.begin(), found.end());
     return found;
   }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  // An error of the importer.
+  static std::string import_error(const char* method, const std::string& message) {
+    return class_error("TImportMetafile", method, message);
+  }
 
-  OpenMetafile file{kTarget};
   TempDir Dir;
   std::string Source = Dir.file("source.smf");
 };
@@ -70,15 +72,12 @@ class Import : public ::testing::Test {
 }  // namespace
 
 TEST_F(Import, OpenAndCloseWithTheImportSuperUser) {
-  EXPECT_EQ(-1, Qb_CloseImportMetafile(h()));
-  EXPECT_EQ((Rows{tsmf_error("CloseImportMetafile", "FImportMetafile is NULL; call OpenImportMetafile first")}),
-            engine_errors(h()));
+  refused(Qb_CloseImportMetafile(h()), {tsmf_error("CloseImportMetafile", kNotOpen)});
   ASSERT_EQ(0, Qb_Login(h(), "", ""));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));  // every agency may be edited meanwhile
   EXPECT_EQ(0, Qb_Cancel(h(), "RL_Agencies"));
-  EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
-  EXPECT_EQ((Rows{tsmf_error("OpenImportMetafile", "Import Metafile is already running")}), engine_errors(h()));
+  refused(Qb_OpenImportMetafile(h(), Source.c_str()), {tsmf_error("OpenImportMetafile", "Import Metafile is already running")});
   ASSERT_EQ(0, Qb_Login(h(), "", ""));
   EXPECT_EQ(3, out_int(Qb_GetLoginsCount, h()));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
@@ -92,7 +91,7 @@ TEST_F(Import, OpenAndCloseWithTheImportSuperUser) {
   EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));
 }
 
-TEST_F(Import, PathsAreDataAndFailedOpensMustBeClosed) {
+TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
   std::string quoted = Dir.file("it's; DETACH DATABASE main; --.smf");
   ASSERT_TRUE(create_metafile(quoted));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), quoted.c_str()));
@@ -100,91 +99,69 @@ TEST_F(Import, PathsAreDataAndFailedOpensMustBeClosed) {
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
 
   std::string missing = Dir.file("no/such/dir.smf");
-  EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), missing.c_str()));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
-                  class_error("TImportMetafile", "attach_to_metafile", "unable to open database: " + missing),
-                  class_error("TImportMetafile", "attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")}),
-            engine_errors(h()));
+  refused(Qb_OpenImportMetafile(h(), missing.c_str()),
+          {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
+           import_error("attach_to_metafile", "unable to open database: " + missing),
+           import_error("attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")});
   EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
-  EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "detach_from_metafile",
-                              "No attached metafile (did you call attach_to_metafile()?)")}),
-            engine_errors(h()));
-  EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-}
-
-// A detach that the database refuses keeps the import open for another try.
-TEST_F(Import, RefusedCloseCanBeTriedAgain) {
+  EXPECT_EQ((Rows{"0", import_error("detach_from_metafile", "No attached metafile (did you call attach_to_metafile()?)")}),
+            outcome(h(), Qb_CloseImportMetafile(h())));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  // A detach that the database refuses keeps the import open for another try.
   ASSERT_EQ(0, Qb_BeginTrans(h()));
   candidates("RL_Fields");
-  EXPECT_EQ(-1, Qb_CloseImportMetafile(h()));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "detach_from_metafile",
-                              "Cannot detach from metafile aliased \"SourceDB\""),
-                  class_error("TImportMetafile", "detach_from_metafile", "database SourceDB is locked"),
-                  class_error("TImportMetafile", "detach_from_metafile", "SQL: DETACH DATABASE SourceDB;")}),
-            engine_errors(h()));
+  refused(Qb_CloseImportMetafile(h()), {import_error("detach_from_metafile", "Cannot detach from metafile aliased \"SourceDB\""),
+                                        import_error("detach_from_metafile", "database SourceDB is locked"),
+                                        import_error("detach_from_metafile", "SQL: DETACH DATABASE SourceDB;")});
   EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 2));  // the super user has left all the same
   ASSERT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
   EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
 }
 
-TEST_F(Import, CandidatesOfEveryControlTable) {
+TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  EXPECT_EQ((Rows{"RL_Agencies|2|2|Two changed|AG2|2", "RL_Agencies|2|2|Two changed|AG2|3",
-                  "RL_Agencies|3|-1|Three|AG3|1", "RL_Agencies|4|-1|Two|AG4|1", "RL_Agencies|4|2|Two|AG4|3"}),
-            candidates("rl_agencies"));
-  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|2|Second|NONE|2", "RL_Edits|2|2|Second|NONE|3",
-                  "RL_Edits|3|-1|Three|NONE|1"}),
-            candidates("RL_Edits", "edittag"));
-  EXPECT_EQ((Rows{"RL_Edits|1|1|One|NONE|2", "RL_Edits|2|-1|Second|NONE|1", "RL_Edits|2|2|Second|NONE|3",
-                  "RL_Edits|3|-1|Three|NONE|1"}),
-            candidates("RL_EDITS", "EditName"));
-  EXPECT_EQ((Rows{"RL_EditSets|1|1|Set one|NONE|2", "RL_EditSets|2|-1|Set two|NONE|1"}),
-            candidates("RL_EditSets", "EditSetTag"));
-  EXPECT_EQ((Rows{"RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
-                  "RL_Fields|2|1|F2 [# 2]|NONE|3"}),
-            candidates("RL_Fields"));
-  EXPECT_EQ((Rows{"RL_Layouts|1|1|A|NONE|2"}), candidates("RL_Layouts", "LayoutTag"));
-  EXPECT_EQ((Rows{"RL_Messages|2|2|12: twelve!|NONE|2", "RL_Messages|3|-1|13: TWELVE|NONE|1",
-                  "RL_Messages|3|2|13: TWELVE|NONE|3"}),
-            candidates("RL_Messages"));
-  EXPECT_EQ((Rows{"RL_LookupTables|1|1|Zip|NONE|2", "RL_LookupTables|2|-1|Counties|NONE|1"}),
-            candidates("RL_LookupTables"));
-
+  Rows all;
+  for (const auto& [table, key] : {std::pair{"rl_agencies", ""}, {"RL_Edits", "edittag"}, {"RL_EDITS", "EditName"},
+                                   {"RL_EditSets", "EditSetTag"}, {"RL_Fields", ""}, {"RL_Layouts", "LayoutTag"},
+                                   {"RL_Messages", ""}, {"RL_LookupTables", ""}})
+    for (const std::string& candidate : candidates(table, key)) all.push_back(candidate);
+  EXPECT_EQ((Rows{"RL_Agencies|2|2|Two changed|AG2|2", "RL_Agencies|2|2|Two changed|AG2|3", "RL_Agencies|3|-1|Three|AG3|1",
+                  "RL_Agencies|4|-1|Two|AG4|1", "RL_Agencies|4|2|Two|AG4|3",
+                  // by tag, then by name
+                  "RL_Edits|1|1|One|NONE|2", "RL_Edits|2|2|Second|NONE|2", "RL_Edits|2|2|Second|NONE|3",
+                  "RL_Edits|3|-1|Three|NONE|1", "RL_Edits|1|1|One|NONE|2", "RL_Edits|2|-1|Second|NONE|1",
+                  "RL_Edits|2|2|Second|NONE|3", "RL_Edits|3|-1|Three|NONE|1",
+                  "RL_EditSets|1|1|Set one|NONE|2", "RL_EditSets|2|-1|Set two|NONE|1",
+                  "RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
+                  "RL_Fields|2|1|F2 [# 2]|NONE|3", "RL_Layouts|1|1|A|NONE|2", "RL_Messages|2|2|12: twelve!|NONE|2",
+                  "RL_Messages|3|-1|13: TWELVE|NONE|1", "RL_Messages|3|2|13: TWELVE|NONE|3",
+                  "RL_LookupTables|1|1|Zip|NONE|2", "RL_LookupTables|2|-1|Counties|NONE|1"}),
+            all);
   // The same members under the same tag and name are no candidate.
-  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (3, 'E3', 'Three');"
-                                               "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 3);"
-                                               "UPDATE RL_Fields SET FieldLength = 6;"));
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (3, 'E3', 'Three');"
+                                          "INSERT INTO RL_EditSetEditsPivot(EditSetPKey, EditPKey) VALUES (1, 3);"
+                                          "UPDATE RL_Fields SET FieldLength = 6;"));
   EXPECT_EQ((Rows{"RL_EditSets|2|-1|Set two|NONE|1"}), candidates("RL_EditSets", "EditSetTag"));
   EXPECT_EQ(Rows{}, candidates("RL_Layouts", "LayoutName"));
-}
-
-TEST_F(Import, CandidateListingRefusals) {
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
   Rows found;
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Fields", "", &found, fn(collect_candidate)));
-  EXPECT_EQ((Rows{tsmf_error("GetImportCandidates", "FImportMetafile is NULL; call OpenImportMetafile first")}),
-            engine_errors(h()));
+  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", &found, collector<ImportCandidateCallback>()),
+          {tsmf_error("GetImportCandidates", kNotOpen)});
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Fields", "", nullptr, fn(collect_candidate)));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "GetImportCandidates",
-                              "Callback owner and callback function must not be NULL")}),
-            engine_errors(h()));
+  refused(Qb_GetImportCandidates(h(), "RL_Fields", "", nullptr, collector<ImportCandidateCallback>()),
+          {import_error("GetImportCandidates", "Callback owner and callback function must not be NULL")});
   std::string longName(120, 'z');
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), longName.c_str(), "", &found, fn(collect_candidate)));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "GetImportCandidates",
-                              ("Table '" + longName + "' is not a Metafile Consituent Object").substr(0, 99))}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Edits", nullptr, &found, fn(collect_candidate)));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), nullptr, "", &found, fn(collect_candidate)));
+  refused(Qb_GetImportCandidates(h(), longName.c_str(), "", &found, collector<ImportCandidateCallback>()),
+          {import_error("GetImportCandidates", ("Table '" + longName + "' is not a Metafile Consituent Object").substr(0, 99))});
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Edits", nullptr, &found, collector<ImportCandidateCallback>()));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), nullptr, "", &found, collector<ImportCandidateCallback>()));
   ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE RL_LayoutFieldsPivot"));
-  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Layouts", "LayoutTag", &found, fn(collect_candidate)));
+  EXPECT_EQ(-1, Qb_GetImportCandidates(h(), "RL_Layouts", "LayoutTag", &found, collector<ImportCandidateCallback>()));
   Rows errors = engine_errors(h());
   ASSERT_EQ(3u, errors.size());
-  EXPECT_EQ(class_error("TImportMetafile", "get_layouts", "Cannot get Layouts from source metafile "), errors[0]);
-  EXPECT_EQ(0u, errors[2].find(class_error("TImportMetafile", "get_layouts",
-                                           "SQL: SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.LayoutName")));
+  EXPECT_EQ(import_error("get_layouts", "Cannot get Layouts from source metafile "), errors[0]);
+  EXPECT_EQ(0u, errors[2].find(import_error("get_layouts", "SQL: SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.LayoutName")));
   EXPECT_EQ(Rows{}, found);  // the layouts' first passes found nothing to report
 }
 
@@ -215,37 +192,29 @@ TEST_F(Import, LookupTablesWithIndexesRowsAndTriggers) {
 
 TEST_F(Import, FailedLookupTableImportsLeaveNothing) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
+  auto import_refused = [&](const char* table, Rows messages) {
+    for (std::string& message : messages) message = import_error("ImportLookupTable", message);
+    refused(Qb_ImportLookupTable(h(), table), messages);
+  };
   const char* schemaQuery = "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE 'table%';";
-  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "counties"));  // the name must be spelled as the source spells it
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable", "Cannot import lookup table \"counties\""),
-                  class_error("TImportMetafile", "ImportLookupTable", "The source metafile has no table of that name"),
-                  class_error("TImportMetafile", "ImportLookupTable", schemaQuery)}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Zip"));  // the target has it already
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable", "Cannot import lookup table \"Zip\""),
-                  class_error("TImportMetafile", "ImportLookupTable", "table Zip already exists"),
-                  class_error("TImportMetafile", "ImportLookupTable", schemaQuery)}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "RL_Edits"));
-  EXPECT_EQ((Rows{class_error("TImportMetafile", "ImportLookupTable",
-                              "You may not start a look-up table name with \"RL_\"")}),
-            engine_errors(h()));
+  import_refused("counties",  // the name must be spelled as the source spells it
+                 {"Cannot import lookup table \"counties\"", "The source metafile has no table of that name", schemaQuery});
+  import_refused("Zip", {"Cannot import lookup table \"Zip\"", "table Zip already exists", schemaQuery});  // the target has it
+  import_refused("RL_Edits", {"You may not start a look-up table name with \"RL_\""});
   ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TRIGGER _Counties_fail AFTER UPDATE ON Counties BEGIN"
                                           " SELECT RAISE(ABORT, 'refused'); END;"));
   EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Counties"));  // the refresh fails: no half-imported table
-  EXPECT_EQ(class_error("TImportMetafile", "ImportLookupTable", "refused"), engine_errors(h())[1]);
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(import_error("ImportLookupTable", "refused"), engine_errors(h())[1]);
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-1, Qb_Edit(h(), "Counties", 1));
 }
 
 TEST_F(Import, StoredPasswordsArriveUnchanged) {
-  EXPECT_EQ(-1, Qb_ImportWritePassword(h(), 2, "x"));
-  EXPECT_EQ((Rows{tsmf_error("ImportWritePassword", "FImportMetafile is NULL; call OpenImportMetafile first")}),
-            engine_errors(h()));
+  refused(Qb_ImportWritePassword(h(), 2, "x"), {tsmf_error("ImportWritePassword", kNotOpen)});
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   ASSERT_EQ(3, insert_row(h(), "RL_Agencies", {{"AdminCode", "SRC"}, {"OrgName", "Source"}, {"Password", "secret"}}));
-  std::string stored = RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 3");
+  std::string stored = value("SELECT Password FROM RL_Agencies WHERE PKey = 3");
   EXPECT_EQ(0, Qb_ImportWritePassword(h(), 2, stored.c_str()));
   EXPECT_EQ(0, Qb_ImportWritePassword(h(), 99, stored.c_str()));  // no such agency: nothing written
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
@@ -253,6 +222,6 @@ TEST_F(Import, StoredPasswordsArriveUnchanged) {
 
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   EXPECT_EQ(0, Qb_ImportWritePassword(h(), 2, "it's'; DELETE FROM RL_Agencies; --"));
-  EXPECT_EQ("it's'; DELETE FROM RL_Agencies; --", RawDB(file.path()).value("SELECT Password FROM RL_Agencies WHERE PKey = 2"));
-  EXPECT_EQ("3", RawDB(file.path()).value("SELECT count(*) FROM RL_Agencies"));
+  EXPECT_EQ((Rows{"it's'; DELETE FROM RL_Agencies; --|3"}),
+            rows("SELECT Password, (SELECT count(*) FROM RL_Agencies) FROM RL_Agencies WHERE PKey = 2"));
 }

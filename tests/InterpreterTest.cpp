@@ -1,6 +1,5 @@
-// The interpreter of compiled logic, driven through the engine's compiler and
-// the public run and debugging calls: arithmetic and its oddities, variables
-// and arrays, control statements, user functions and the outcome of an edit.
+// The interpreter of compiled logic through the run and debugging calls: arithmetic and its oddities,
+// variables and arrays, control statements, user functions and the outcome of an edit.
 #include "BuiltinTestSupport.h"
 
 namespace {
@@ -26,8 +25,7 @@ TEST_F(Interpreter, ValuesOfStatements) {
       // Character variables take texts; an integer is stored as its decimal text.
       {"char c, d, s;\nint n;\nn = 7;\nc = n;\nd = 0;\ns = \"x\";", {"c=7", "d=", "n=7", "s=x"}},
       {"int i, n;\nwhile (i < 3) { n = n + 2; i = i + 1; }", {"i=3", "n=6"}},
-      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + 1;", {"i=3", "n=3"}},
-      {"int n;\nfor (;;) n = 1;", {"n=0"}},
+      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + 1;", {"i=3", "n=3"}}, {"int n;\nfor (;;) n = 1;", {"n=0"}},
       {"int n;\ndo { n = n + 1; } while (n < 5);", {"n=5"}},
       // An unbraced statement under a loop is that one statement.
       {"int i, n;\nwhile (i < 3) if (i >= 0) i = i + 1;\nn = n + 1;", {"i=3", "n=1"}},
@@ -59,44 +57,32 @@ TEST_F(Interpreter, FailuresStopTheRun) {
   add_edit("Z2", "Edit Z2", "return FAIL;", {}, 101);
   add_edit("Y", "Edit Y", "return FAIL;", {}, 101);
   for (const char* tag : {"Y", "Z", "Z2"}) add_to_set("ES1", tag);
-  RunResult result = run("1");
-  EXPECT_EQ(-1, result.result);
-  EXPECT_EQ(1, result.failed);
-  EXPECT_EQ((Rows{"Y|Edit Y|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"-1|1", "Y|Edit Y|NAACCR|E|Check the site"}), seen(run("1")));
   EXPECT_EQ((Rows{"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", "TRunEdits::process_edit\xBB" "Edit: Edit Z [Tag: Z]"}),
             engine_errors(smf()));
 }
 
-TEST_F(Interpreter, UserFunctionsAndLoopsThatEndTheLogic) {
+TEST_F(Interpreter, ReturnsFunctionsAndLoopsDecideTheEdit) {
   EXPECT_EQ(0, run_edit("int k;\nwhile (k < 3) { k = k + 1; }").result);
   EXPECT_EQ(0, run_edit("int k;\nfor (k = 0; k < 3; k = k + 1) { }").result);
   EXPECT_EQ(Rows{}, engine_errors(smf()));
   EXPECT_EQ(Rows{}, run_edit("int x;\nset();\nx = x + 1;\nif (x == 11) return PASS;\nreturn FAIL;\n"
                              "function set()\n{\n  x = 10;\n}", "", {}, 101).messages);
   // A return inside a function decides the edit once the calling statement is done.
-  RunResult result = run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {}, 101);
-  EXPECT_EQ((Rows{"T4|Edit T4|NAACCR|E|Check the site"}), result.messages);
-  EXPECT_EQ(1, result.failed);
-}
-
-TEST_F(Interpreter, ReturnDecidesTheEdit) {
+  EXPECT_EQ((Rows{"0|1", "T4|Edit T4|NAACCR|E|Check the site"}),
+            seen(run_edit("int x;\nx = check() + 1;\nreturn PASS;\nfunction check()\n{\n  return FAIL;\n}", "", {}, 101)));
   add_edit("P", "Pass", "return 7;", {}, 101);
   add_edit("F", "Fail", "return 0;", {}, 101);
   add_edit("W", "Warn", "return 2;", {}, 101);
   add_edit("N", "No return", "int x;\nx = 1;", {}, 101);
   for (const char* tag : {"P", "F", "W", "N"}) add_to_set("ES1", tag);
-  RunResult result = run("");
-  EXPECT_EQ(0, result.result);
-  EXPECT_EQ(2, result.failed);
-  EXPECT_EQ((Rows{"F|Fail|NAACCR|E|Check the site", "W|Warn|NAACCR|W|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"0|2", "F|Fail|NAACCR|E|Check the site", "W|Warn|NAACCR|W|Check the site"}), seen(run("")));
   // Suppressed warnings are neither delivered nor counted.
-  result = run("", 0x80);
-  EXPECT_EQ((Rows{"F|Fail|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"0|1", "F|Fail|NAACCR|E|Check the site"}), seen(run("", 0x80)));
   Rows summary;
   int totals[5];
-  auto collect_summary = [](void* owner, const char* tag, const char*, const char*, int e, int w, int s, int em, int wm, int,
-                            int, int) { return collect(owner, tag, e, w, s, em, wm); };
   ASSERT_EQ(0, Edit_GetRunEditsSummary(smf(), "ES1", "L1", 0, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4],
-                                       &summary, fn(+collect_summary)));
-  EXPECT_EQ((Rows{"F|2|0|0|2|0", "W|0|1|0|0|1"}), summary);
+                                       &summary, collector<RunSummaryCallback>()));
+  EXPECT_EQ((Rows{"F|Fail|NAACCR|2|0|0|2|0|0|0|0", "W|Warn|NAACCR|0|1|0|0|1|0|0|0"}), summary);
 }
+

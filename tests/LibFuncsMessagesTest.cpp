@@ -1,9 +1,10 @@
-// The message built-ins, run from logic compiled by the engine (or written
-// by hand where the compiler would refuse it): which messages reach the
-// host, in which order and with which type, and the marks they leave.
+// Messages of failing edits with the macros of their text expanded or refused, and the message built-ins:
+// which messages reach the host, in which order and with which type, and the marks they leave.
 #include "BuiltinTestSupport.h"
 
 namespace {
+
+const char* const kRecord = "1 4520240105C509notes ";
 
 class LibMessages : public BuiltinTest {
  protected:
@@ -26,26 +27,44 @@ class LibMessages : public BuiltinTest {
     }
   }
 
-  static constexpr const char* kRecord = "1 4520240105C509notes ";
   int Count = 0;
 };
 
 const char* const kDefault = "E|Age  45 is out of range for Age";
 const char* const kDefaultWarning = "W|Age  45 is out of range for Age";
 
+class Messages : public RunTest {
+ protected:
+  // The text delivered when an edit with those fields fails with `message`,
+  // or the run's engine errors when the expansion fails.
+  Rows delivered(const std::string& message, const std::string& record, const std::vector<int>& fields = {2, 3}) {
+    int number = 200 + ++Count;
+    exec("INSERT INTO RL_Messages(MessageNumber,Message) VALUES (" + std::to_string(number) + ",'" + message + "');");
+    RunResult result = run_edit("return FAIL;", record, fields, number);
+    if (result.result != 0) return engine_errors(smf());
+    Rows texts;
+    for (const std::string& text : result.messages) texts.push_back(text.substr(text.rfind('|') + 1));
+    return texts;
+  }
+  int Count = 0;
+};
+
+std::string macro_error(const std::string& argument, int edit) {
+  return "TEditErrors::expand_msg_macros\xBB" "Field macro order (" + argument + ") out of range for edit tag \"T" +
+         std::to_string(edit) + "\"";
+}
+
 }  // namespace
 
 TEST_F(LibMessages, WhatReachesTheHost) {
   expect_delivered({
       // error_msg chooses another message for the edit's failure or warning.
-      {"error_msg(101);\nreturn FAIL;", {"E|Check the site"}},
-      {"error_msg(101);\nreturn WARN;", {"W|Check the site"}},
+      {"error_msg(101);\nreturn FAIL;", {"E|Check the site"}}, {"error_msg(101);\nreturn WARN;", {"W|Check the site"}},
       // A negative number leaves the choice as it was; 0 goes back to the default.
       {"int k;\nk = -1;\nerror_msg(101);\nerror_msg(k);\nreturn FAIL;", {"E|Check the site"}},
       {"error_msg(101);\nerror_msg(0);\nreturn FAIL;", {kDefault}},
       // The choice is the edit's own: the next edit reports its default again.
-      {"return FAIL;", {kDefault}},
-      {"error_msg(101);\nreturn PASS;", {}},
+      {"return FAIL;", {kDefault}}, {"error_msg(101);\nreturn PASS;", {}},
       // error_text replaces the failure text.
       {"error_text(\"Age was %V1\");\nreturn FAIL;", {"E|Age was  45"}},
       // save_text delivers its first text at once and fails the edit; the statement goes on after the call.
@@ -62,17 +81,10 @@ TEST_F(LibMessages, WhatReachesTheHost) {
   });
   // Suppressed warnings deliver nothing; the edit still takes the warning path.
   expect_delivered({{"set_warning(101);\nreturn FAIL;", {}}, {"save_warning_text(101);\nreturn FAIL;", {}}}, 0x80);
-}
-
-TEST_F(LibMessages, TextsMarkTheEditAsFailed) {
   // error_text fails the edit whatever it returns.
-  RunResult result = run_logic("error_text(\"Bad %F1\");\nreturn PASS;");
-  EXPECT_EQ((Rows{"T1|Edit T1|NAACCR|E|Bad Age"}), result.messages);
-  EXPECT_EQ(1, result.failed);
+  EXPECT_EQ((Rows{"0|1", "T18|Edit T18|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
   // The fail mark of save_text leads to no message when the logic ends without a return.
-  result = run_logic("save_text(\"x\");");
-  EXPECT_EQ((Rows{"T2|Edit T2|NAACCR|M|x"}), result.messages);
-  EXPECT_EQ(1, result.failed);
+  EXPECT_EQ((Rows{"0|1", "T19|Edit T19|NAACCR|M|x"}), seen(run_logic("save_text(\"x\");")));
 }
 
 TEST_F(LibMessages, FailuresDeliverNothing) {
@@ -84,8 +96,7 @@ TEST_F(LibMessages, FailuresDeliverNothing) {
        {lib("call_save_error_text", "COMMA or RPAREN expected"), lib("call_save_error_text", unexpected)}},
       {"@M\x84(U003101,U003100;\nDR;", {lib("call_set_warning", "syntax error: expected RPAREN")}},
       {"@M\x85(U003101;\nDR;", {lib("call_save_warning_text", "syntax error: expected RPAREN")}},
-      {"@MgU003101);\nDR;", {paren, lib("call_save_error_text", unexpected)}},
-      {"@M\x84U003101);\nDR;", {paren}},
+      {"@MgU003101);\nDR;", {paren, lib("call_save_error_text", unexpected)}}, {"@M\x84U003101);\nDR;", {paren}},
       {"@MLU003101);\nDR;", {paren, lib("call_error_msg")}},
       {"@Mh(M](\"004nope));\nDR;", {notFound + "H7\", Variable \"nope\" not found!", lib("call_nameexpr"), lib("call_save_text")}},
       {"@MM(U0011/U0010);\nDR;", {"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", lib("call_error_text")}},
@@ -93,4 +104,46 @@ TEST_F(LibMessages, FailuresDeliverNothing) {
       {"save_text(\"a\", nameexpr(\"nope\"));\nreturn PASS;",
        {notFound + "T9\", Variable \"nope\" not found!", lib("call_nameexpr"), lib("call_save_text")}},
   });
+}
+
+TEST_F(Messages, FieldMacrosShowNamesAndValues) {
+  // Notes, six characters, taken as a date: too short to hold one.
+  exec("UPDATE RL_Fields SET DataType = 'D1' WHERE FieldNumber = 5");
+  EXPECT_EQ((Rows{"no macro here"}), delivered("no macro here", kRecord));
+  EXPECT_EQ((Rows{"Age failed with  45, born Y:2024 M:01 D:05."}),
+            delivered("%F1 failed with %V1, born %v2.", kRecord));
+  // A blank value is <BLANK>; a blank or short date is shown by its parts all the same.
+  EXPECT_EQ((Rows{"<BLANK> / Y:     M:   D:  "}), delivered("%V1 / %V2", "1   "));
+  // A shorter record is padded with blanks to the longest seen.
+  EXPECT_EQ((Rows{"Y:2024 M:01 D:2 "}), delivered("%V1", "1 452024012", {3}));
+  // Letters end no argument: %F1x is field 1.
+  EXPECT_EQ((Rows{"Age and Birth Date."}), delivered("%F1x and %F2.", kRecord));
+  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "Age at diagnosis"));
+  EXPECT_EQ((Rows{"Age at diagnosis [Age] / Age at diagnosis [Age] / Birth Date"}),
+            delivered("%F1 / %s1 / %l2", kRecord));
+  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "AGE"));
+  EXPECT_EQ((Rows{"Age"}), delivered("%T1", kRecord));
+  EXPECT_EQ((Rows{"Y:note M:s  D:   as a date"}), delivered("%V1 as a date", kRecord, {5}));
+  // The text after a macro whose argument holds the next % is not repeated.
+  EXPECT_EQ((Rows{"AgeBirth Date end"}), delivered("%F1%F2 end", kRecord));
+  EXPECT_EQ((Rows{"Bad Y:2024 M:01 D:05!"}), delivered("Bad %V2%D1!", kRecord));
+  // Without a date check the date macro adds nothing, and takes one character after it.
+  EXPECT_EQ((Rows{"Birth Y:2024 M:01 D:05 is  today"}), delivered("Birth %V2 is %D1 today", kRecord));
+  EXPECT_EQ((Rows{"ends with "}), delivered("ends with %D", kRecord));
+}
+
+TEST_F(Messages, DefaultMessageZeroAndMacrosThatCannotBeExpanded) {
+  RunResult result = run_edit("return FAIL;", kRecord, {2}, 0);
+  EXPECT_EQ((Rows{"T1|Edit T1|NAACCR|E|This edit has no default error message"}), result.messages);
+  // Without an owner, or without a callback, nothing is delivered, yet the edit counts.
+  int failed = 0;
+  EXPECT_EQ(0, Edit_RunEdits(smf(), "ST1", "L1", kRecord, 0, &failed, nullptr, nullptr));
+  EXPECT_EQ(1, failed);
+  // Macros that cannot be expanded stop the run.
+  auto edit = [](const std::string& n) { return "TRunEdits::process_edit\xBB" "Edit: Edit T" + n + " [Tag: T" + n + "]"; };
+  EXPECT_EQ((Rows{macro_error("3", 2), edit("2")}), delivered("%F3 failed", kRecord));
+  EXPECT_EQ((Rows{macro_error("0", 3), edit("3")}), delivered("%F0", kRecord));
+  EXPECT_EQ(macro_error("sure", 4), delivered("100% sure", kRecord).at(0));
+  EXPECT_EQ(macro_error("", 5), delivered("trailing %", kRecord).at(0));
+  EXPECT_EQ(macro_error("", 6), delivered("%F", kRecord).at(0));
 }

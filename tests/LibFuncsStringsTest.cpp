@@ -1,19 +1,10 @@
-// The string and string-building built-ins, run from logic compiled by the
-// engine (or written by hand where the compiler would refuse it): their
-// results, the variables they write, and the engine errors they leave.
+// The string and string-building built-ins: their results, the variables they write, and the engine
+// errors they leave, from compiled logic or logic written by hand where the compiler refuses.
 #include "BuiltinTestSupport.h"
 
 namespace {
 
-class LibStrings : public BuiltinTest {
- protected:
-  // True when the logic passes, false when it fails with its message.
-  bool passes(const std::string& logic, const std::string& record = "") {
-    RunResult result = run_edit(logic, record, {}, 101);
-    EXPECT_EQ(0, result.result) << logic;
-    return result.messages.empty();
-  }
-};
+class LibStrings : public BuiltinTest {};
 
 // Fields of the layout L1: Sex at 1, Age at 2 (3), Birth Date at 5 (8), Site
 // at 13 (4), Notes at 17 (6).
@@ -40,7 +31,7 @@ std::string fmt(const std::string& format, const std::string& value) {
 
 }  // namespace
 
-TEST_F(LibStrings, NumbersFromTexts) {
+TEST_F(LibStrings, NumbersAndTextsFromTexts) {
   expect_values({
       {"at(\"B\", \"ABAB\")", "2"}, {"at(\"\", \"\")", "1"}, {"at(\"CD\", \"ABCDEF\", 2)", "2"},
       // An occurrence across a chunk boundary is no hit; a later whole one is.
@@ -59,23 +50,14 @@ TEST_F(LibStrings, NumbersFromTexts) {
       {"justified(\"\", right)", "1"}, {"justified(\"AB\t\", right)", "1"},
       // Any named constant of the flag's value will do.
       {"justified(\"AB \", pass)", "1"},
+      // val saturates beyond 32 bits (the trace would show the largest value by the constant's name).
+      {"val(\"4294967297\") - 1", "2147483646"}, {"val(\"99999999999999999999999\") - 1", "2147483646"},
+      {"val(\"-2147483649\")", "-2147483648"},
   }, kRecord);
   // A byte of 0x80 or more sorts after every ASCII byte.
   EXPECT_EQ("1", value("strcmp(#S\"Site\", \"C~\")", "1 4520240105C\x80" "09"));
-}
-
-TEST_F(LibStrings, ValueSaturatesBeyondThirtyTwoBits) {
-  // (The trace would show the largest value by the constant's name.)
-  expect_values({
-      {"val(\"4294967297\") - 1", "2147483646"}, {"val(\"99999999999999999999999\") - 1", "2147483646"},
-      {"val(\"-2147483649\")", "-2147483648"},
-  });
-}
-
-TEST_F(LibStrings, TextsFromTexts) {
   expect_texts({
-      {"upper(\"aB1-z\")", "AB1-Z"},
-      {"lower(\"aB1-Z\")", "ab1-z"},
+      {"upper(\"aB1-z\")", "AB1-Z"}, {"lower(\"aB1-Z\")", "ab1-z"},
       {"left(\"ABC\", 5)", "ABC"}, {"left(\"ABC\", -1)", "ABC"}, {"left(\"ABC\", 0)", ""},
       {"right(\"ABC\", 2)", "BC"}, {"right(\"ABC\", 0)", ""}, {"right(\"ABC\", 4)", "ABC"},
       {"right(\"ABC\", -2)", "ABC"}, {"right(upper(#S\"Site\"), 9)", "C509"},
@@ -84,20 +66,16 @@ TEST_F(LibStrings, TextsFromTexts) {
       {"substr(\"ABCDE\", 6)", ""},
       {"trim(\"  A B  \", both)", "A B"}, {"trim(\"  A  \", left)", "A  "}, {"trim(\"  A  \", right)", "  A"},
       {"trim(\"   \", right)", ""}, {"trim(\"\", left)", ""}, {"trim(\"\tA \", both)", "\tA"},
-      {"trim(#S\"Notes\", left)", "ab  c"},
+      {"trim(#S\"Notes\", left)", "ab  c"}, {"substr(\"ABCDE\", 7)", ""},
+      {"substr(\"ABCDE\", 2147483647, 2147483647)", ""},
   }, kRecord);
-}
-
-TEST_F(LibStrings, SubstringsPastTheEndAreEmpty) {
-  expect_texts({{"substr(\"ABCDE\", 7)", ""}, {"substr(\"ABCDE\", 2147483647, 2147483647)", ""}});
   // A field beyond a short record reads as empty; the record is still validated.
-  RunResult result = run_edit("char r[9];\nstrcpy(r, substr(#S\"Notes\", 6, 4));\nreturn FAIL;", "1", {5}, 101);
-  EXPECT_EQ(0, result.result);
-  EXPECT_EQ((Rows{"T3|Edit T3|NAACCR|E|Check the site"}), result.messages);
+  EXPECT_EQ((Rows{"0|1", "T64|Edit T64|NAACCR|E|Check the site"}),
+            seen(run_edit("char r[9];\nstrcpy(r, substr(#S\"Notes\", 6, 4));\nreturn FAIL;", "1", {5}, 101)));
   EXPECT_EQ(Rows{}, engine_errors(smf()));
 }
 
-TEST_F(LibStrings, CopiesAndAppends) {
+TEST_F(LibStrings, CopiesAppendsNamedVariablesAndNumbersLaidOut) {
   expect_variables({
       {"char v[5];\nstrcpy(v, \"ABCDEFG\", 5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", -5);", {"v=AB   "}},
       {"char v[5];\nstrcpy(v, \"ABCDEFG\", -5);", {"v=ABCDE"}}, {"char v[5];\nstrcpy(v, \"AB\", 0);", {"v=AB"}},
@@ -112,9 +90,6 @@ TEST_F(LibStrings, CopiesAndAppends) {
       {"char v[5];\nstrcpy(v, \"AB\");\nstrcat(nameexpr(\"V\"), \"Z\");", {"v=ABZ"}},
       {"char v[5];\nstrcpy(v, \"AB\");\nstrcat(v, v);", {"v=ABAB"}},
   }, kRecord);
-}
-
-TEST_F(LibStrings, NamedVariables) {
   expect_variables({
       {"char city[9], r[9];\nstrcpy(city, \"Oslo\");\nstrcpy(r, nameexpr(\"CITY\"));", {"city=Oslo", "r=Oslo"}},
       // An integer variable gives its decimal text.
@@ -122,7 +97,18 @@ TEST_F(LibStrings, NamedVariables) {
   });
   expect_failures({
       {"int k;\nstrcpy(nameexpr(\"k\"), \"X\");", {lib("call_strcpy", kNoCharTarget)}},
-      {"char r[9];\nstrcpy(r, nameexpr(\"nope\"));", {not_found("T4", "nope"), lib("call_nameexpr"), lib("call_strcpy")}},
+      {"char r[9];\nstrcpy(r, nameexpr(\"nope\"));", {not_found("T16", "nope"), lib("call_nameexpr"), lib("call_strcpy")}},
+  });
+  expect_variables({
+      {fmt("N=%5ld;", "42"), {"t=N=   42;"}}, {fmt("%05ld", "42"), {"t=00042"}}, {fmt("%-5ld|", "42"), {"t=42   |"}},
+      {fmt("%3ld", "12345"), {"t=345"}}, {fmt("%-3ld", "12345"), {"t=123"}}, {fmt("%ld", "-7"), {"t=-7"}},
+      {fmt("%0ld", "42"), {"t="}}, {fmt("%ld%ld", "1"), {"t=1%ld"}}, {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
+      {fmt("%ld", "-2147483647 - 1"), {"t=-2147483648"}},
+      // A negative width gives an empty field.
+      {fmt("<%0-4ld>", "42"), {"t=<>"}},
+      // Zero fill puts the sign first; digits that do not fit are still cut from the front.
+      {fmt("%04ld", "-5"), {"t=-005"}}, {fmt("%011ld", "-12"), {"t=-0000000012"}}, {fmt("%03ld", "-12"), {"t=-12"}},
+      {fmt("%02ld", "-345"), {"t=45"}},
   });
 }
 
@@ -171,44 +157,15 @@ TEST_F(LibStrings, FailuresStopTheRun) {
   EXPECT_EQ(1u, failure("char t[4];\nfmtstr(t, \"%099999999999ld\", 1);").size());
 }
 
-TEST_F(LibStrings, OmittedClosingParenthesisOfAFlag) {
-  // trim and justified take the flag as the end of the call.
-  RunResult left = hand_run("@IN001n;\nN001n=MV(\"002a ,R;\nDN001n;");
-  EXPECT_EQ(0, left.result);
-  EXPECT_EQ(Rows{}, left.messages);
-  RunResult right = hand_run("@IN001n;\nN001n=MV(\"002a ,Q;\nDN001n;");
-  EXPECT_EQ(0, right.result);
-  EXPECT_EQ((Rows{"H2|Hand H2|NAACCR|E|Check the site"}), right.messages);
-}
-
-TEST_F(LibStrings, NumbersLaidOut) {
-  expect_variables({
-      {fmt("N=%5ld;", "42"), {"t=N=   42;"}}, {fmt("%05ld", "42"), {"t=00042"}}, {fmt("%-5ld|", "42"), {"t=42   |"}},
-      {fmt("%3ld", "12345"), {"t=345"}}, {fmt("%-3ld", "12345"), {"t=123"}}, {fmt("%ld", "-7"), {"t=-7"}},
-      {fmt("%0ld", "42"), {"t="}}, {fmt("%ld%ld", "1"), {"t=1%ld"}}, {fmt("[%5ld]", "-12"), {"t=[  -12]"}},
-      {fmt("%ld", "-2147483647 - 1"), {"t=-2147483648"}},
-      // A negative width gives an empty field.
-      {fmt("<%0-4ld>", "42"), {"t=<>"}},
-  });
-}
-
-TEST_F(LibStrings, ZeroFillPutsTheSignFirst) {
-  expect_variables({
-      {fmt("%04ld", "-5"), {"t=-005"}}, {fmt("%011ld", "-12"), {"t=-0000000012"}}, {fmt("%03ld", "-12"), {"t=-12"}},
-      // Digits that do not fit are still cut from the front.
-      {fmt("%02ld", "-345"), {"t=45"}},
-  });
-}
-
-TEST_F(LibStrings, BuildersYieldAnEmptyText) {
+TEST_F(LibStrings, BuildersFlagsAndArgumentsThatSurviveAUserFunction) {
   expect_variables({{"char r[9], v[5], w[5];\nstrcpy(r, \"x\");\nstrcpy(r, strcpy(v, \"AB\"));\n"
                      "strcpy(w, fmtstr(v, \"%ld\", 7));\nstrcat(w, strcat(v, \"C\"));",
                      {"r=", "v=7C", "w="}}});
   // Written by hand: the length of what fmtstr yields.
   EXPECT_EQ(0, failed_with("@HN001t[U0015];\nIN001n;\nN001n=Mp(MN(N001t,\"003%ld,U0011))+U0011;\nDN001n;"));
-}
-
-TEST_F(LibStrings, ArgumentsSurviveAUserFunctionCalledAmongThem) {
+  // trim and justified take the flag as the end of the call.
+  EXPECT_EQ(0, failed_with("@IN001n;\nN001n=MV(\"002a ,R;\nDN001n;"));
+  EXPECT_EQ(1, failed_with("@IN001n;\nN001n=MV(\"002a ,Q;\nDN001n;"));
   // The function's statements empty the cargo stack down to the calling
   // statement's texts only: the field and the constants outlive them. (A
   // function without a return gives 0; a return would end the edit.)
@@ -216,12 +173,14 @@ TEST_F(LibStrings, ArgumentsSurviveAUserFunctionCalledAmongThem) {
                                "  strcat(s, upper(\"q\"));\n}";
   const std::string checks = "\nif (n == 0 && strcmp(r, \" ab\") == 0 && strcmp(s, \"zzzzQ\") == 0) return PASS;\n"
                              "return FAIL;";
-  EXPECT_TRUE(passes("char s[9], r[9];\nint n;\nn = strcmp(#S\"Site\", \"C50x\", f() + 3);\n"
-                     "strcpy(r, left(#S\"Notes\", f() + 3));" + checks + function,
-                     kRecord));
+  // "result|failed edits" of a run of the logic with the checks and the function.
+  auto outcome = [&](const std::string& logic, const std::string& record = "") {
+    return seen(run_edit("char s[9], r[9];\nint n;\n" + logic + checks + function, record, {}, 101)).front();
+  };
+  EXPECT_EQ("0|0", outcome("n = strcmp(#S\"Site\", \"C50x\", f() + 3);\nstrcpy(r, left(#S\"Notes\", f() + 3));", kRecord));
   // A variable's text is taken as it was when the argument was read.
-  EXPECT_TRUE(passes("char s[9], r[9];\nint n;\nstrcpy(s, \"abc\");\nn = strcmp(s, \"abx\", f() + 2);\n"
-                     "strcpy(s, \" abcdef\");\nstrcpy(r, substr(s, f() + 1, 3));" + checks + function));
-  EXPECT_FALSE(passes("char s[9], r[9];\nint n;\nstrcpy(s, \"abc\");\nn = strcmp(s, \"abx\", f() + 3);" + checks +
-                      function));
+  EXPECT_EQ("0|0", outcome("strcpy(s, \"abc\");\nn = strcmp(s, \"abx\", f() + 2);\nstrcpy(s, \" abcdef\");\n"
+                           "strcpy(r, substr(s, f() + 1, 3));"));
+  EXPECT_EQ("0|1", outcome("strcpy(s, \"abc\");\nn = strcmp(s, \"abx\", f() + 3);"));
 }
+

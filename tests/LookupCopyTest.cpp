@@ -1,6 +1,5 @@
-// Copying lookup tables through the public API: rows, renamed indexes and
-// triggers, the catalogue row, the table model, the refusals, and failures
-// that leave nothing behind.
+// Copying lookup tables: rows, renamed indexes and triggers, the catalogue row, the table model, the
+// refusals, and failures that leave nothing behind.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -29,21 +28,33 @@ int collect_structure(void* owner, const char*, int order, const char* field, co
   return collect(owner, order, field, type, null, trigger, defaultValue, list, between);
 }
 
-class LookupCopy : public ::testing::Test {
+class LookupCopy : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
+  LookupCopy() : MetafileTest(kSetup) {}
+  // A copy refused with these engine errors, all of them under RenameLookupTable.
+  void copy_refused(const char* from, const char* to, const Rows& messages) {
+    Rows errors;
+    for (const std::string& message : messages) errors.push_back(tsmf_error("RenameLookupTable", message));
+    refused(Qb_CopyLookupTable(h(), from, to, 1), errors);
+  }
   Rows structure(const char* table) {
     Rows columns;
     EXPECT_EQ(0, Edit_GetTableStructure(h(), table, &columns, fn(collect_structure)));
     return columns;
   }
-  OpenMetafile file{kSetup};
 };
 
 }  // namespace
 
-TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
+TEST_F(LookupCopy, RefusalsAndCopiesOfRowsIndexesTriggersAndTheCatalogueRow) {
+  const std::string prefix = "You may not start a look-up table name with \"";
+  copy_refused("NoSuch", "Other", {"Cannot find table named \"NoSuch\""});
+  copy_refused("StateCodes", "STATECODES", {"Old table name and new table name are the same"});
+  copy_refused("rl_edits", "rl_Edits2", {"You may not copy a metafile control table (starts with \"RL_\")", prefix + "RL_\""});
+  copy_refused("StateCodes", "SQLite_x", {prefix + "sqlite_\""});
+  for (const char* name : {"Two words", "9lives", "", "x; DROP TABLE RL_Edits"})
+    copy_refused("StateCodes", name, {std::string("Invalid look-up table name \"") + name + "\""});
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", nullptr, 1));
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Regions", 3));
   EXPECT_EQ(Rows{}, engine_errors(h()));
   EXPECT_EQ((Rows{"table|Regions|CREATE TABLE [Regions]( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(2) NOT "
@@ -66,54 +77,26 @@ TEST_F(LookupCopy, CopiesRowsIndexesTriggersAndTheCatalogueRow) {
   // Automatic indexes come with the CREATE text; a table without a catalogue row gives a copy without one.
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
   EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
-  EXPECT_EQ("0", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
-}
-
-TEST_F(LookupCopy, Refusals) {
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "NoSuch", "Other", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Cannot find table named \"NoSuch\"")}), engine_errors(h()));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "STATECODES", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Old table name and new table name are the same")}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "rl_edits", "rl_Edits2", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "You may not copy a metafile control table (starts with \"RL_\")"),
-                  tsmf_error("RenameLookupTable", "You may not start a look-up table name with \"RL_\"")}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "SQLite_x", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "You may not start a look-up table name with \"sqlite_\"")}),
-            engine_errors(h()));
-  for (const char* name : {"Two words", "9lives", "", "x; DROP TABLE RL_Edits"}) {
-    EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", name, 1));
-    EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", std::string("Invalid look-up table name \"") + name + "\"")}),
-              engine_errors(h()));
-  }
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", nullptr, 1));
+  EXPECT_EQ("0", value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
 }
 
 TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
   // Equal first eight characters give the copy's index the old one's name.
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "ZipCodes1", "ZipCodes2", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Failure to create index"),
-                  tsmf_error("RenameLookupTable", "index xZipCodes_Code already exists"),
-                  tsmf_error("RenameLookupTable", "SQL: CREATE INDEX xZipCodes_Code ON [ZipCodes2] ([Code], [PKey])")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
+  copy_refused("ZipCodes1", "ZipCodes2", {"Failure to create index", "index xZipCodes_Code already exists",
+                                          "SQL: CREATE INDEX xZipCodes_Code ON [ZipCodes2] ([Code], [PKey])"});
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-1, Qb_Edit(h(), "ZipCodes2", 1));
-
   // A trigger whose table cannot be renamed in its text is never left on the old table.
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "Noted", "Copied", 1));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Failure to create trigger"),
-                  tsmf_error("RenameLookupTable", "The trigger was not made on table \"Copied\""),
-                  tsmf_error("RenameLookupTable", "SQL: CREATE TRIGGER _Copied_x AFTER UPDATE ON /* the table */ Noted "
-                                                  "BEGIN SELECT 1; END")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
-
+  copy_refused("Noted", "Copied", {"Failure to create trigger", "The trigger was not made on table \"Copied\"",
+                                   "SQL: CREATE TRIGGER _Copied_x AFTER UPDATE ON /* the table */ Noted BEGIN SELECT 1; END"});
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "Booked", 1));
   Rows errors = engine_errors(h());
   ASSERT_EQ(3u, errors.size());
-  EXPECT_EQ(tsmf_error("RenameLookupTable", "Failure to add new table to RL_LookupTables"), errors[0]);
-  EXPECT_EQ(tsmf_error("RenameLookupTable", "UNIQUE constraint failed: RL_LookupTables.TableName"), errors[1]);
-  EXPECT_EQ(before, snapshot(file.path()));
+  errors.pop_back();  // the statement, which holds the time of the copy
+  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "Failure to add new table to RL_LookupTables"),
+                  tsmf_error("RenameLookupTable", "UNIQUE constraint failed: RL_LookupTables.TableName")}),
+            errors);
+  EXPECT_EQ(before, snapshot(path()));
 }

@@ -1,7 +1,5 @@
-// Defining, creating and restructuring lookup tables through the public API:
-// exact column declarations, index names with their numbered fallbacks, the
-// catalogue row, rows and triggers carried over, and failures that leave the
-// metafile as it was.
+// Defining, creating and restructuring lookup tables: exact declarations, index names with numbered
+// fallbacks, the catalogue row, rows and triggers carried over, failures that leave the file as it was.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -13,33 +11,51 @@ const char* const kSetup =
     "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);"
     "CREATE TABLE Other(a); CREATE INDEX xZipACode ON Other(a);";
 
-class LookupDefine : public ::testing::Test {
+class LookupDefine : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
+  LookupDefine() : MetafileTest(kSetup) {}
   int column(const char* name, const char* source, int isInteger, int length, int nullable, int trigger,
              const char* inList, const char* low, const char* high, const char* defaultValue, int index) {
     return Qb_AddColumnDef(h(), name, source, isInteger, length, nullable, trigger, inList, low, high, defaultValue,
                            index);
   }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
   Rows schema(const std::string& table) {
     return rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = '" + table + "' ORDER BY type DESC, name");
   }
-  OpenMetafile file{kSetup};
 };
 
 }  // namespace
 
-TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
+TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
+  Rows before = snapshot(path());
+  const std::string prefix = "You may not start a look-up table name with \"";
+  for (const auto& [name, reason] : {std::pair{"RL_Edits", prefix + "RL_\""}, {"rl_new", prefix + "RL_\""},
+                                     {"sqlite_master", prefix + "sqlite_\""},
+                                     {"Two words", "Invalid look-up table name \"Two words\""},
+                                     {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}})
+    refused(Qb_DefineTableStructure(h(), name, 1), {writer_error("DefineTableStructure", reason)});
+  int pkey = 0;
+  refused(Qb_CreateTable(h(), &pkey),
+          {writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")});
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
+  refused(column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
+          {writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")});
+  EXPECT_EQ(-1, column("a] text, [b", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  refused(column("Code", "Password] FROM RL_Agencies --", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
+          {writer_error("AddColumnDef", "Invalid column name \"Password] FROM RL_Agencies --\"")});
+  refused(column("Age", nullptr, 1, 0, 0, 0, nullptr, "0", "1) OR (1", "0); DROP TABLE RL_Edits; --", 0),
+          {writer_error("AddColumnDef", "Value \"1) OR (1\" is not a whole number for column \"Age\""),
+           writer_error("AddColumnDef", "Value \"0); DROP TABLE RL_Edits; --\" is not a whole number for column \"Age\"")});
+  EXPECT_EQ(-1, Qb_AddColumnDef(h(), nullptr, nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // nothing was added
+  EXPECT_EQ(before, snapshot(path()));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "StateCodes", 0));
   EXPECT_EQ(0, column("Code", nullptr, 0, 2, 0, 0, "'AK','AL'", "A", "Z", nullptr, 2));
   EXPECT_EQ(0, column("Age", nullptr, 1, 0, 1, 0, "'ignored'", "0", "120", "0", 1));
   EXPECT_EQ(0, column("Descr", "", 0, 40, 1, 0, nullptr, "a", "", nullptr, 0));
   EXPECT_EQ(0, column("Name", nullptr, 0, 7, 0, 0, "", "A'", "Z", "O'Hara", 0));
   EXPECT_EQ(0, column("Flag", nullptr, 0, 1, 0, 1, nullptr, nullptr, nullptr, "", 0));
-  int pkey = 0;
-  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(2, out_int(Qb_CreateTable, h()));
   EXPECT_EQ((Rows{"table|StateCodes|CREATE TABLE [StateCodes]( [PKey] integer NOT NULL PRIMARY KEY, \n"
                   "[Code] char(2) NOT NULL collate nocase check([Code] in ('AK','AL')) default '', \n"
                   "[Age] integer NULL check(typeof([Age]) = 'integer') check([Age] between 0 and 120) default 0, \n"
@@ -55,49 +71,14 @@ TEST_F(LookupDefine, NewTableWithExactDeclarationsAndIndexNames) {
 
   // Taken index names get a digit; LIKE makes xZipACode take xZip_Code.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip2", 0));
-  ASSERT_EQ(0, RawDB(file.path()).exec("CREATE INDEX xZip2_Code ON Other(a); CREATE INDEX xZip2_Code0 ON Other(a);"));
+  ASSERT_EQ(0, RawDB(path()).exec("CREATE INDEX xZip2_Code ON Other(a); CREATE INDEX xZip2_Code0 ON Other(a);"));
   EXPECT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 0));
-  for (int i = 0; i <= 9; ++i)
-    RawDB(file.path()).exec("CREATE INDEX xZip_Code" + std::to_string(i) + " ON Other(a)");
-  EXPECT_EQ(-1, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
-  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Index name \"xZip_Code\" is already in use, and 10 attempts to modify "
-                                               "it have failed.Change either the first 8 characters of the Table name "
-                                               "to something unique,or change the column name and try again.")}),
-            engine_errors(h()));
-}
-
-TEST_F(LookupDefine, Refusals) {
-  Rows before = snapshot(file.path());
-  const std::pair<const char*, const char*> refused[] = {
-      {"RL_Edits", "You may not start a look-up table name with \"RL_\""},
-      {"rl_new", "You may not start a look-up table name with \"RL_\""},
-      {"sqlite_master", "You may not start a look-up table name with \"sqlite_\""},
-      {"Two words", "Invalid look-up table name \"Two words\""},
-      {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}};
-  for (const auto& name : refused) {
-    EXPECT_EQ(-1, Qb_DefineTableStructure(h(), name.first, 1));
-    EXPECT_EQ((Rows{writer_error("DefineTableStructure", name.second)}), engine_errors(h()));
-  }
-  int pkey = 0;
-  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ((Rows{writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")}),
-            engine_errors(h()));
-  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
-  EXPECT_EQ(-1, column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")}), engine_errors(h()));
-  EXPECT_EQ(-1, column("a] text, [b", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(-1, column("Code", "Password] FROM RL_Agencies --", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Invalid column name \"Password] FROM RL_Agencies --\"")}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, column("Age", nullptr, 1, 0, 0, 0, nullptr, "0", "1) OR (1", "0); DROP TABLE RL_Edits; --", 0));
-  EXPECT_EQ((Rows{writer_error("AddColumnDef", "Value \"1) OR (1\" is not a whole number for column \"Age\""),
-                  writer_error("AddColumnDef",
-                               "Value \"0); DROP TABLE RL_Edits; --\" is not a whole number for column \"Age\"")}),
-            engine_errors(h()));
-  EXPECT_EQ(-1, Qb_AddColumnDef(h(), nullptr, nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));  // nothing was added
-  EXPECT_EQ(before, snapshot(file.path()));
+  for (int i = 0; i <= 9; ++i) RawDB(path()).exec("CREATE INDEX xZip_Code" + std::to_string(i) + " ON Other(a)");
+  refused(column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1),
+          {writer_error("AddColumnDef", "Index name \"xZip_Code\" is already in use, and 10 attempts to modify it have "
+                                        "failed.Change either the first 8 characters of the Table name to something "
+                                        "unique,or change the column name and try again.")});
 }
 
 TEST_F(LookupDefine, RestructureCarriesRowsAndTriggers) {
@@ -115,9 +96,8 @@ TEST_F(LookupDefine, RestructureCarriesRowsAndTriggers) {
             "WHERE PKey = new.PKey; END",
             texts[0]);
   EXPECT_EQ("index|xZip_PostCode|CREATE UNIQUE INDEX xZip_PostCode ON [Zip] ([PostCode])", texts[2]);
-  EXPECT_EQ("", RawDB(file.path()).value("SELECT name FROM sqlite_master WHERE name = 'Zip_bak'"));
+  EXPECT_EQ("0|1", value("SELECT (SELECT count(*) FROM sqlite_master WHERE name = 'Zip_bak'), count(*) FROM RL_LookupTables"));
   EXPECT_EQ(4, out_int(Edit_GetColumnsCount, h(), "Zip"));
-  EXPECT_EQ("1", RawDB(file.path()).value("SELECT count(*) FROM RL_LookupTables"));
 
   // Without source columns the new table starts empty.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
@@ -128,17 +108,16 @@ TEST_F(LookupDefine, RestructureCarriesRowsAndTriggers) {
 
 // A failed creation or restructure leaves no back-up or half-built table.
 TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
-  Rows before = snapshot(file.path());
+  Rows before = snapshot(path());
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
   ASSERT_EQ(0, column("Code", "NoSuchColumn", 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
   int pkey = 0;
-  EXPECT_EQ(-1, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ((Rows{writer_error("CreateTable", "Unable to port data from old table structure to new"),
-                  writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
-                  writer_error("CreateTable", "no such column: NoSuchColumn"),
-                  writer_error("CreateTable", "INSERT INTO [Zip] ([Code]) SELECT [NoSuchColumn] FROM [Zip_bak];")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
+  refused(Qb_CreateTable(h(), &pkey),
+          {writer_error("CreateTable", "Unable to port data from old table structure to new"),
+           writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+           writer_error("CreateTable", "no such column: NoSuchColumn"),
+           writer_error("CreateTable", "INSERT INTO [Zip] ([Code]) SELECT [NoSuchColumn] FROM [Zip_bak];")});
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Zip"));
 
   // A new table's registration leaves the rows the host holds in
@@ -148,15 +127,13 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   int posted = 0;
   ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "Comments", "edited"));
-  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(2, out_int(Qb_CreateTable, h()));
   ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
   ASSERT_EQ(0, Qb_Insert(h(), "RL_LookupTables"));
   ASSERT_EQ(0, set_values(h(), "RL_LookupTables", {{"TableName", "Held"}, {"RecCount", "5"}}));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh2", 0));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(3, pkey);
+  EXPECT_EQ(3, out_int(Qb_CreateTable, h()));
   ASSERT_EQ(0, Qb_Post(h(), "RL_LookupTables", &posted));
   EXPECT_EQ((Rows{"1|Zip|2|edited", "2|Fresh|0|<null>", "3|Fresh2|0|<null>", "4|Held|5|<null>"}),
             rows("SELECT PKey, TableName, RecCount, Comments FROM RL_LookupTables"));

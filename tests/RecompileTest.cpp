@@ -1,6 +1,5 @@
-// Recompiling an edit through the public API: stored compiled text, logic
-// pivot rows, result codes, rollback on failure; the syntax-check readers;
-// the local-name update.
+// Recompiling an edit: stored compiled text, logic pivot rows, result codes, rollback on failure; the
+// syntax-check readers; the local-name update.
 #include "ApiTestSupport.h"
 #include "storage/Utility.h"
 
@@ -17,159 +16,147 @@ const char* const kSetup =
     "INSERT INTO RL_Edits(PKey,EditTag,EditName,EditLogic,CompiledLogic) VALUES (1,'E1','Edit one','','old');"
     "INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,1,1),(1,2,2),(1,3,3);";
 
-class Recompile : public ::testing::Test {
+class Recompile : public MetafileTest {
  protected:
+  Recompile() : MetafileTest(kSetup) {}
   void set_logic(const std::string& logic) {
-    ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("UPDATE RL_Edits SET EditLogic = '" + quote_sql_value(logic) + "' WHERE PKey = 1;"));
+    EXPECT_EQ(SQLITE_OK, RawDB(path()).exec("UPDATE RL_Edits SET EditLogic = '" + quote_sql_value(logic) + "' WHERE PKey = 1;"));
   }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
-  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
+  // Gives edit E1 the logic and recompiles it: the result code.
+  int recompile(const std::string& logic) {
+    set_logic(logic);
+    return Edit_RecompileEditLogic(h(), "E1");
+  }
   Rows field_pivot() { return rows("SELECT FieldPKey, FieldOrder FROM RL_EditFieldsPivot ORDER BY FieldOrder"); }
   std::string compiled() { return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = 1"); }
-  // A call that answered -1 and left exactly these engine errors.
-  void refused(int result, const Rows& errors) {
-    EXPECT_EQ(-1, result);
-    EXPECT_EQ(errors, engine_errors(smf()));
-  }
   // The first syntax error as "line|text".
   std::string first_error() {
     int line = 0;
     char text[200] = "";
-    EXPECT_EQ(0, Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text));
+    EXPECT_EQ(0, Qb_GetSyntaxError(h(), 0, &line, text, sizeof text));
     return std::to_string(line) + "|" + text;
   }
-
-  OpenMetafile file{kSetup};
-  int smf() const { return file.handle(); }
 };
 
 }  // namespace
 
 TEST_F(Recompile, CleanLogicIsStoredWithItsPivotRows) {
-  set_logic("char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
-            "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;");
-  ASSERT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  ASSERT_EQ(0, recompile("char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
+                         "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;"));
   EXPECT_EQ("@HN001s[U00210];\nMo(N001s,#30);\nF  10(Mp(#40)>U0012)M\x84(U0017);\n"
             "F   3(MX(#30,\"010SITES.CODE))DR;\nMM(\"003bad);\nDQ;",
             compiled());
   // Fields still used keep their old places; new ones follow.
   EXPECT_EQ((Rows{"3|3", "4|4"}), field_pivot());
-  EXPECT_EQ("1", value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
-  EXPECT_EQ((Rows{"3|A"}), rows("SELECT MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
-  EXPECT_EQ((Rows{"bad|E"}), rows("SELECT ErrorText, QueltFunc FROM RL_EditErrorsPivot"));
-  EXPECT_EQ((Rows{"1"}), rows("SELECT LookupTablePKey FROM RL_EditTablesPivot"));
-  EXPECT_EQ(Rows{}, engine_errors(smf()));
-}
+  EXPECT_EQ((Rows{"1", "3|A", "bad|E", "1"}),
+            rows("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1 UNION ALL SELECT MessagePKey || '|' || QueltFunc "
+                 "FROM RL_EditMessagesPivot UNION ALL SELECT ErrorText || '|' || QueltFunc FROM RL_EditErrorsPivot "
+                 "UNION ALL SELECT LookupTablePKey FROM RL_EditTablesPivot"));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
 
-TEST_F(Recompile, ResultCodesFollowErrorsAndWarnings) {
-  set_logic("int x;\nx = 1;\nreturn PASS;");
-  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  // Result codes: 0 clean, -3 warnings, -2 errors, -4 both.
+  EXPECT_EQ(0, recompile("int x;\nx = 1;\nreturn PASS;"));
   EXPECT_EQ("0", value("SELECT IsMultiField FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ(Rows{}, field_pivot());
-  set_logic("int x;\nif (x = 1) x = 2;\nreturn PASS;");
-  EXPECT_EQ(-3, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(-3, recompile("int x;\nif (x = 1) x = 2;\nreturn PASS;"));
   EXPECT_EQ("@IN001x;\nF  12(N001x=U0011)N001x=U0012;\nDR;", compiled());
   // Errors keep the pivot rows and empty the compiled text.
-  set_logic("strcpy(t, #S\"Ten\");");
-  ASSERT_EQ(0, RawDB(file.path()).exec("INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,2,1)"));
-  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
+  ASSERT_EQ(0, RawDB(path()).exec("INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,2,1)"));
+  EXPECT_EQ(-2, recompile("strcpy(t, #S\"Ten\");"));
   EXPECT_EQ("", compiled());
   EXPECT_EQ((Rows{"2|1"}), field_pivot());
   EXPECT_EQ("1|Line    1: STRCPY error: Parameter #1 references undeclared variable \"t\"", first_error());
-  set_logic("int x;\nif (x = 1) y = 2;");
-  EXPECT_EQ(-4, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(-4, recompile("int x;\nif (x = 1) y = 2;"));
   // An unterminated comment is an error, not logic that passes every record.
-  set_logic("int x;\n/* note\nreturn FAIL;");
-  EXPECT_EQ(-2, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(-2, recompile("int x;\n/* note\nreturn FAIL;"));
   EXPECT_EQ("2|Line    2: unterminated comment (\"*/\" expected)", first_error());
-  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "NO SUCH TAG"));
-  EXPECT_EQ(Rows{}, engine_errors(smf()));
+  EXPECT_EQ(0, Edit_RecompileEditLogic(h(), "NO SUCH TAG"));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
 }
 
 TEST_F(Recompile, DefaultMessageRowAndTagsThatNeedQuoting) {
   std::string tag = "Tag with a ' quote and far more than twenty characters";
-  RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,EditLogic) VALUES "
-                          "(2,'" + quote_sql_value(tag) + "','Two',3,'return PASS;')");
-  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), tag.c_str()));
+  RawDB(path()).exec("INSERT INTO RL_Edits(PKey,EditTag,EditName,MessagePKey,EditLogic) VALUES "
+                     "(2,'" + quote_sql_value(tag) + "','Two',3,'return PASS;')");
+  EXPECT_EQ(0, Edit_RecompileEditLogic(h(), tag.c_str()));
   EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
   EXPECT_EQ("old", compiled());  // the other edit is untouched
-  set_logic("return PASS;");  // MessagePKey 1: no default-message row
-  EXPECT_EQ(0, Edit_RecompileEditLogic(smf(), "E1"));
+  EXPECT_EQ(0, recompile("return PASS;"));  // MessagePKey 1: no default-message row
   EXPECT_EQ((Rows{"2|3|D"}), rows("SELECT EditPKey, MessagePKey, QueltFunc FROM RL_EditMessagesPivot"));
 }
 
 TEST_F(Recompile, FailuresRollBackEverything) {
   // The table is in the model only: the compile is clean, but the table has no catalogue row.
   set_logic("if (lookup(#S\"Ten\", \"SITES.CODE\")) return PASS;");
-  ASSERT_EQ(0, RawDB(file.path()).exec("DELETE FROM RL_LookupTables"));
-  Rows before = snapshot(file.path());
-  refused(Edit_RecompileEditLogic(smf(), "E1"),
+  ASSERT_EQ(0, RawDB(path()).exec("DELETE FROM RL_LookupTables"));
+  Rows before = snapshot(path());
+  refused(Edit_RecompileEditLogic(h(), "E1"),
           {tsmf_error("update_edit_tables_pivot", "FOREIGN KEY constraint failed"),
            tsmf_error("update_edit_tables_pivot",
                       "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (1, 0);")});
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(before, snapshot(path()));
 
   // A pivot that cannot be cleared fails the recompilation and rolls it back.
-  RawDB(file.path()).exec("INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (1,'SITES',0);"
-                          "INSERT INTO RL_EditTablesPivot(EditPKey,LookupTablePKey) VALUES (1,1);"
-                          "CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot BEGIN SELECT RAISE(ABORT, 'kept'); END;");
-  before = snapshot(file.path());
+  RawDB(path()).exec("INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (1,'SITES',0);"
+                     "INSERT INTO RL_EditTablesPivot(EditPKey,LookupTablePKey) VALUES (1,1);"
+                     "CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+  before = snapshot(path());
   std::string clear = "TSMFWriter::ClearEditLogicPivots\xBB";
-  refused(Edit_RecompileEditLogic(smf(), "E1"), {clear + "Failure to delete Layout/Field pivot record", clear + "kept",
-                                                  clear + "SQL: DELETE FROM RL_EditTablesPivot WHERE EditPKey = 1;"});
-  EXPECT_EQ(before, snapshot(file.path()));
+  refused(Edit_RecompileEditLogic(h(), "E1"), {clear + "Failure to delete Layout/Field pivot record", clear + "kept",
+                                               clear + "SQL: DELETE FROM RL_EditTablesPivot WHERE EditPKey = 1;"});
+  EXPECT_EQ(before, snapshot(path()));
 
   // A data dictionary that cannot be read fails the recompilation with its reason.
-  set_logic("strlen(#S\"Ten\");");
-  ASSERT_EQ(0, RawDB(file.path()).exec("DROP TRIGGER keep; ALTER TABLE RL_Fields RENAME TO Gone"));
-  refused(Edit_RecompileEditLogic(smf(), "E1"),
+  ASSERT_EQ(0, RawDB(path()).exec("DROP TRIGGER keep; ALTER TABLE RL_Fields RENAME TO Gone"));
+  refused(recompile("strlen(#S\"Ten\");"),
           {"TEditCompiler::field_name_to_field_num\xBB" "failure to open query",
            "TEditCompiler::field_name_to_field_num\xBB" "SQL: SELECT FieldNumber FROM RL_Fields WHERE FieldName = 'Ten';",
            tsmf_error("RecompileEditLogic", "TSQLQuery.open_query")});
   EXPECT_EQ("old", compiled());
 }
 
-TEST_F(Recompile, SyntaxCheckReaders) {
+TEST_F(Recompile, SyntaxCheckReadersAndLocalNames) {
   int errors = -1, warnings = -1, line = 0, count = 0, kind = 0, number = 0;
   char text[100] = "untouched";
-  ASSERT_EQ(0, Qb_CheckSyntax(smf(), "int x;\nx = 1;", &errors, &warnings));
+  ASSERT_EQ(0, Qb_CheckSyntax(h(), "int x;\nx = 1;", &errors, &warnings));
   EXPECT_EQ(0, errors);
-  refused(Qb_GetSyntaxError(smf(), 0, &line, text, sizeof text),
+  refused(Qb_GetSyntaxError(h(), 0, &line, text, sizeof text),
           {tsmf_error("GetSyntaxError", "No errors were generated by the syntax checker")});
 
   std::string source = "int x;\nerror_msg(5);\nsave_warning_text(7);\nsave_text(\"why\");\nif (x = 1) x = 2;";
-  ASSERT_EQ(0, Qb_CheckSyntax(smf(), source.c_str(), &errors, &warnings));
+  ASSERT_EQ(0, Qb_CheckSyntax(h(), source.c_str(), &errors, &warnings));
   EXPECT_EQ("0|2", std::to_string(errors) + "|" + std::to_string(warnings));
-  ASSERT_EQ(0, Qb_GetSyntaxWarning(smf(), 1, &line, text, sizeof text));
+  ASSERT_EQ(0, Qb_GetSyntaxWarning(h(), 1, &line, text, sizeof text));
   EXPECT_EQ("5|Line    5: possible incorrect assignment (did you mean \"==\"?)", std::to_string(line) + "|" + text);
-  refused(Qb_GetSyntaxWarning(smf(), 2, &line, text, sizeof text),
+  refused(Qb_GetSyntaxWarning(h(), 2, &line, text, sizeof text),
           {tsmf_error("GetSyntaxWarning", "warning_idx must be between 0 and 1")});
-  ASSERT_EQ(0, Qb_GetLogicListCount(smf(), 'M', &count));
-  ASSERT_EQ(0, Qb_GetLogicMessageNumber(smf(), 1, &kind, &number));
+  ASSERT_EQ(0, Qb_GetLogicListCount(h(), 'M', &count));
+  ASSERT_EQ(0, Qb_GetLogicMessageNumber(h(), 1, &kind, &number));
   EXPECT_EQ("2|W7", std::to_string(count) + "|" + static_cast<char>(kind) + std::to_string(number));
-  ASSERT_EQ(0, Qb_GetLogicErrorMessage(smf(), 0, &kind, text, sizeof text));
+  ASSERT_EQ(0, Qb_GetLogicErrorMessage(h(), 0, &kind, text, sizeof text));
   EXPECT_EQ("S|why", static_cast<char>(kind) + std::string("|") + text);
+  ASSERT_EQ(0, Qb_CheckSyntax(h(), "int n;\nn = lookup(\"a\", \"SITES.CODE\");", &errors, &warnings));
+  ASSERT_EQ(0, Qb_GetLogicTableName(h(), 0, text, sizeof text));
+  EXPECT_STREQ("SITES", text);
 
-  EXPECT_EQ(0, Qb_GetLogicListCount(smf(), 'X', &count));
+  EXPECT_EQ((Rows{"0", "TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}),
+            outcome(h(), Qb_GetLogicListCount(h(), 'X', &count)));
   EXPECT_EQ(-1, count);
-  EXPECT_EQ((Rows{"TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}), engine_errors(smf()));
   number = 99;
-  refused(Qb_GetLogicFieldNumber(smf(), 0, &number),
+  refused(Qb_GetLogicFieldNumber(h(), 0, &number),
           {"TEditCompiler::GetLogicFieldNumber\xBB" "Parameter 'idx' (0) out of bounds for list FLogicFieldsList"});
   EXPECT_EQ(99, number);
-  refused(Qb_CheckSyntax(smf(), nullptr, &errors, &warnings), {tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")});
+  refused(Qb_CheckSyntax(h(), nullptr, &errors, &warnings), {tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")});
   // A syntax check that cannot read the messages says why.
-  ASSERT_EQ(0, RawDB(file.path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
-  refused(Qb_CheckSyntax(smf(), "error_msg(5);", &errors, &warnings), {tsmf_error("CheckSyntax", "TSQLQuery.open_query")});
-}
-
-TEST_F(Recompile, LocalNameUpdate) {
-  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "rl_fields", 3, "localname", "Site of 'origin'"));
-  EXPECT_EQ(0, Edit_UpdateAllAccessField(smf(), "RL_Fields", 123, "LocalName", std::string(600, 'x').c_str()));
+  ASSERT_EQ(0, RawDB(path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));
+  refused(Qb_CheckSyntax(h(), "error_msg(5);", &errors, &warnings), {tsmf_error("CheckSyntax", "TSQLQuery.open_query")});
+  EXPECT_EQ(0, Edit_UpdateAllAccessField(h(), "rl_fields", 3, "localname", "Site of 'origin'"));
+  EXPECT_EQ(0, Edit_UpdateAllAccessField(h(), "RL_Fields", 123, "LocalName", std::string(600, 'x').c_str()));
   EXPECT_EQ((Rows{"1|L10", "2|L20", "3|Site of 'origin'", "4|L40"}), rows("SELECT PKey, LocalName FROM RL_Fields ORDER BY PKey"));
-  EXPECT_EQ(-1, Edit_UpdateAllAccessField(smf(), "RL_Edits", 1, "LocalName", "x"));
-  refused(Edit_UpdateAllAccessField(smf(), "RL_Fields", 1, "FieldName", "x"),
+  EXPECT_EQ(-1, Edit_UpdateAllAccessField(h(), "RL_Edits", 1, "LocalName", "x"));
+  refused(Edit_UpdateAllAccessField(h(), "RL_Fields", 1, "FieldName", "x"),
           {tsmf_error("UpdateAllAccessField", "Inappropriate use of this function; please read documentation")});
-  refused(Edit_UpdateAllAccessField(smf(), "RL_Fields", 2, "LocalName", "L10"),
+  refused(Edit_UpdateAllAccessField(h(), "RL_Fields", 2, "LocalName", "L10"),
           {tsmf_error("UpdateAllAccessField", "UNIQUE constraint failed: RL_Fields.LocalName")});
 }
+

@@ -12,16 +12,9 @@ const char* const kColors =
     "CREATE TABLE Colors(PKey integer primary key, Name varchar(20), Note text);"
     "INSERT INTO Colors VALUES(1, 'abc', NULL), (2, 'red', ''), (5, 'blue', 'x');";
 
-int collect_pkey(void* owner, const char* table, int pkey) { return collect(owner, table, pkey); }
-
-int collect_gap(void* owner, int fieldPKey, const char* field, int editPKey, const char* edit, const char* tag) {
-  return collect(owner, fieldPKey, field, editPKey, edit, tag);
-}
-
-int collect_value(void* owner, const char* table, int pkey, int order, const char* field, const char* type,
-                  const char* value) {
-  return collect(owner, table, pkey, order, field, type, value);
-}
+void* const kPKeys = collector<PKeyCallback>();
+void* const kGaps = collector<LayoutGapCallback>();
+void* const kValues = collector<ReadDataCallback>();
 
 std::string value_at(int smf, const char* table, int pkey, int order) {
   char buffer[64] = "";
@@ -31,24 +24,80 @@ std::string value_at(int smf, const char* table, int pkey, int order) {
 
 }  // namespace
 
-TEST(Records, GetPKeysListsKeysInTheAskedOrder) {
-  OpenMetafile mf(kColors);
+TEST(Records, PKeysWholeRowsValuesAndCachedReads) {
+  OpenMetafile mf(std::string(kColors) + "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Colors', 3);");
   int h = mf.handle();
   Rows keys;
-  EXPECT_EQ(0, Edit_GetPKeys(h, "colors", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ(0, Edit_GetPKeys(h, "Colors", "PKey DESC", &keys, fn(collect_pkey)));
-  EXPECT_EQ(0, Edit_GetPKeys(h, "RL_Agencies", "", &keys, fn(collect_pkey)));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "colors", nullptr, &keys, kPKeys));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "Colors", "PKey DESC", &keys, kPKeys));
+  EXPECT_EQ(0, Edit_GetPKeys(h, "RL_Agencies", "", &keys, kPKeys));
   EXPECT_EQ((Rows{"colors|1", "colors|2", "colors|5", "Colors|5", "Colors|2", "Colors|1", "RL_Agencies|1"}), keys);
   keys.clear();
-  EXPECT_EQ(-2, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ(Rows{}, engine_errors(h));
-  EXPECT_EQ(-1, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, fn(collect_pkey)));
-  EXPECT_EQ((Rows{tsmf_error("GetPKeys", "TSQLQuery.open_query"),
+  EXPECT_EQ(Rows{"-2"}, outcome(h, Edit_GetPKeys(h, "RL_Edits", nullptr, &keys, kPKeys)));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", "TSQLQuery.open_query"),
                   tsmf_error("GetPKeys", "SQL error for table NoSuch: no such table: NoSuch")}),
-            engine_errors(h));
+            outcome(h, Edit_GetPKeys(h, "NoSuch", nullptr, &keys, kPKeys)));
   // A "?" makes a text that never opens: a failure, not an endless walk.
-  EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, fn(collect_pkey)));
+  EXPECT_EQ(-1, Edit_GetPKeys(h, "Colors", "PKey = ?", &keys, kPKeys));
   EXPECT_EQ(Rows{}, keys);
+  Rows row;
+  EXPECT_EQ(0, Edit_ReadData(h, "colors", 1, &row, kValues));
+  EXPECT_EQ((Rows{"colors|1|1|PKey|integer|1", "colors|1|2|Name|varchar(20)|abc", "colors|1|3|Note|text|"}), row);
+  row.clear();
+  EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, kValues));
+  for (const char* method : {"ReadData", "RefreshReadData"})
+    EXPECT_EQ((Rows{"-1", tsmf_error(method, "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
+                    tsmf_error(method, "no such table: NoSuch")}),
+              outcome(h, std::string(method) == "ReadData" ? Edit_ReadData(h, "NoSuch", 1, &row, kValues)
+                                                           : Edit_RefreshReadData(h, "NoSuch", 1)));
+  EXPECT_EQ(Rows{}, row);
+  // A table the model has not read, whose "]" must not break the row statement.
+  ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("CREATE TABLE \"Odd]Name\"(PKey integer primary key);"
+                                             "INSERT INTO \"Odd]Name\" VALUES(1);"));
+  EXPECT_EQ(0, Edit_ReadData(h, "Odd]Name", 2, &row, kValues));
+  EXPECT_EQ((Rows{"-1", tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}),
+            outcome(h, Edit_ReadData(h, "Odd]Name", 1, &row, kValues)));
+  EXPECT_EQ(0, Edit_RefreshReadData(h, "Odd]Name", 1));
+  EXPECT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, 2));
+  char buffer[6];
+  memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(0, Edit_GetDataByColumnOrder(h, "Colors", 1, 2, buffer, 3));
+  EXPECT_EQ("abcxxx", std::string(buffer, sizeof buffer));
+  EXPECT_EQ(0, Edit_GetDataByColumnOrder(h, "Colors", 1, 2, buffer, 4));
+  EXPECT_EQ(std::string("abc\0xx", 6), std::string(buffer, sizeof buffer));
+  for (int pkey : {1, 2}) {  // NULL and empty
+    EXPECT_EQ(0, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", pkey, 3));
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByColumnOrder", "Failure to retrieve data from table \"Colors\", column number 3")}),
+              outcome(h, Edit_GetDataByColumnOrder(h, "Colors", pkey, 3, buffer, sizeof buffer)));
+  }
+  for (int order : {0, 4, INT_MIN})
+    EXPECT_EQ((Rows{"0", tsmf_error("get_data_by_column_order", "In table Colors, column_order " + std::to_string(order) +
+                                                                    " is out of range")}),
+              outcome(h, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, order)));
+  EXPECT_EQ((Rows{"0", tsmf_error("get_data_by_field_name", "Cannot find field named \"Shade\" in table named \"Colors\"")}),
+            outcome(h, out_int(Edit_GetDataSizeByFieldName, h, "Colors", 5, "Shade")));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}),
+            outcome(h, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer)));
+  // The cache keeps a row's values but no lock: another connection writes
+  // right after a read, and the read row's table may be dropped.
+  RawDB raw(mf.path());
+  EXPECT_EQ("blue", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'navy' WHERE PKey = 5"));
+  EXPECT_EQ("blue", value_at(h, "COLORS", 5, 2));  // one cache entry for any letter case
+  EXPECT_EQ(0, Edit_RefreshReadData(h, "colors", 5));
+  EXPECT_EQ("navy", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'teal' WHERE PKey = 5"));
+  char name[16];
+  EXPECT_EQ(0, Edit_GetDataByFieldName(h, "Colors", 5, "Name", name, sizeof name));
+  EXPECT_STREQ("navy", name);  // still the cached row, which a read by name then forgets
+  EXPECT_EQ("teal", value_at(h, "Colors", 5, 2));
+  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'gold' WHERE PKey = 5"));
+  EXPECT_EQ("red", value_at(h, "Colors", 2, 2));
+  EXPECT_EQ("gold", value_at(h, "Colors", 5, 2));
+
+  EXPECT_EQ("Colors", value_at(h, "RL_LookupTables", 1, 3));
+  EXPECT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
+  EXPECT_EQ("", raw.value("SELECT name FROM sqlite_master WHERE name = 'Colors'"));
 }
 
 TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
@@ -62,94 +111,13 @@ TEST(Records, CheckEditSetAgainstLayoutListsUnplacedFields) {
       "INSERT INTO RL_LayoutFieldsPivot VALUES(1, 1, 1, 1), (2, 2, 1, 1), (3, 2, 2, 5);");
   int h = mf.handle();
   Rows gaps;
-  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, fn(collect_gap)));
+  EXPECT_EQ(0, Edit_CheckEditSetAgainstLayout(h, 1, 1, &gaps, kGaps));
   std::sort(gaps.begin(), gaps.end());
   EXPECT_EQ((Rows{"2|F2|1|Edit one|E1", "2|F2|2|Edit two|E2"}), gaps);
   gaps.clear();
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, fn(collect_gap)));
-  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, fn(collect_gap)));
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 1, 2, &gaps, kGaps));
+  EXPECT_EQ(-2, Edit_CheckEditSetAgainstLayout(h, 99, 1, &gaps, kGaps));
   EXPECT_EQ(Rows{}, gaps);
-}
-
-TEST(Records, ReadDataDeliversTheWholeRow) {
-  OpenMetafile mf(kColors);
-  int h = mf.handle();
-  Rows row;
-  EXPECT_EQ(0, Edit_ReadData(h, "colors", 1, &row, fn(collect_value)));
-  EXPECT_EQ((Rows{"colors|1|1|PKey|integer|1", "colors|1|2|Name|varchar(20)|abc", "colors|1|3|Note|text|"}), row);
-  row.clear();
-  EXPECT_EQ(0, Edit_ReadData(h, "Colors", 99, &row, fn(collect_value)));
-  EXPECT_EQ(-1, Edit_ReadData(h, "NoSuch", 1, &row, fn(collect_value)));
-  EXPECT_EQ((Rows{tsmf_error("ReadData", "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
-                  tsmf_error("ReadData", "no such table: NoSuch")}),
-            engine_errors(h));
-  EXPECT_EQ(Rows{}, row);
-  // A table the model has not read, whose "]" must not break the row statement.
-  ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("CREATE TABLE \"Odd]Name\"(PKey integer primary key);"
-                                             "INSERT INTO \"Odd]Name\" VALUES(1);"));
-  EXPECT_EQ(0, Edit_ReadData(h, "Odd]Name", 2, &row, fn(collect_value)));
-  EXPECT_EQ(-1, Edit_ReadData(h, "Odd]Name", 1, &row, fn(collect_value)));
-  EXPECT_EQ(Rows{tsmf_error("ReadData", "Cannot find table named \"Odd]Name\"")}, engine_errors(h));
-  EXPECT_EQ(0, Edit_RefreshReadData(h, "Odd]Name", 1));
-}
-
-TEST(Records, SizesAndValuesFollowTheBufferRules) {
-  OpenMetafile mf(kColors);
-  int h = mf.handle();
-  EXPECT_EQ(4, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, 2));
-  char buffer[6];
-  memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(0, Edit_GetDataByColumnOrder(h, "Colors", 1, 2, buffer, 3));
-  EXPECT_EQ("abcxxx", std::string(buffer, sizeof buffer));
-  EXPECT_EQ(0, Edit_GetDataByColumnOrder(h, "Colors", 1, 2, buffer, 4));
-  EXPECT_EQ(std::string("abc\0xx", 6), std::string(buffer, sizeof buffer));
-  for (int pkey : {1, 2}) {  // NULL and empty
-    EXPECT_EQ(0, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", pkey, 3));
-    EXPECT_EQ(-1, Edit_GetDataByColumnOrder(h, "Colors", pkey, 3, buffer, sizeof buffer));
-    EXPECT_EQ(
-        Rows{tsmf_error("GetDataByColumnOrder", "Failure to retrieve data from table \"Colors\", column number 3")},
-        engine_errors(h));
-  }
-  for (int order : {0, 4, INT_MIN}) {
-    EXPECT_EQ(0, out_int(Edit_GetDataSizeByColumnOrder, h, "Colors", 1, order));
-    EXPECT_EQ(Rows{tsmf_error("get_data_by_column_order",
-                              "In table Colors, column_order " + std::to_string(order) + " is out of range")},
-              engine_errors(h));
-  }
-  EXPECT_EQ(0, out_int(Edit_GetDataSizeByFieldName, h, "Colors", 5, "Shade"));
-  EXPECT_EQ(Rows{tsmf_error("get_data_by_field_name", "Cannot find field named \"Shade\" in table named \"Colors\"")},
-            engine_errors(h));
-  EXPECT_EQ(-1, Edit_GetDataByFieldName(h, "Colors", 1, "Note", buffer, sizeof buffer));
-  EXPECT_EQ(Rows{tsmf_error("GetDataByFieldName", "Failure to retrieve data from Colors.Note")}, engine_errors(h));
-  EXPECT_EQ(-1, Edit_RefreshReadData(h, "NoSuch", 1));
-  EXPECT_EQ((Rows{tsmf_error("RefreshReadData", "SQL: SELECT * FROM [NoSuch] WHERE PKey = 1;"),
-                  tsmf_error("RefreshReadData", "no such table: NoSuch")}),
-            engine_errors(h));
-}
-
-// The cache keeps a row's values but no lock: another connection writes
-// right after a read, and the read row's table may be dropped.
-TEST(Records, CachedReadsStayStaleUntilRefreshedAndHoldNoLock) {
-  OpenMetafile mf(std::string(kColors) + "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Colors', 3);");
-  int h = mf.handle();
-  RawDB raw(mf.path());
-  EXPECT_EQ("blue", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'navy' WHERE PKey = 5"));
-  EXPECT_EQ("blue", value_at(h, "COLORS", 5, 2));  // one cache entry for any letter case
-  EXPECT_EQ(0, Edit_RefreshReadData(h, "colors", 5));
-  EXPECT_EQ("navy", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'teal' WHERE PKey = 5"));
-  char buffer[16];
-  EXPECT_EQ(0, Edit_GetDataByFieldName(h, "Colors", 5, "Name", buffer, sizeof buffer));
-  EXPECT_STREQ("navy", buffer);  // still the cached row, which a read by name then forgets
-  EXPECT_EQ("teal", value_at(h, "Colors", 5, 2));
-  ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Colors SET Name = 'gold' WHERE PKey = 5"));
-  EXPECT_EQ("red", value_at(h, "Colors", 2, 2));
-  EXPECT_EQ("gold", value_at(h, "Colors", 5, 2));
-
-  EXPECT_EQ("Colors", value_at(h, "RL_LookupTables", 1, 3));
-  EXPECT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
-  EXPECT_EQ("", raw.value("SELECT name FROM sqlite_master WHERE name = 'Colors'"));
 }
 
 TEST(Records, LongTableNamesNeverReadAnotherRow) {
@@ -163,7 +131,7 @@ TEST(Records, LongTableNamesNeverReadAnotherRow) {
   int h = mf.handle();
   for (const std::string& name : names) {
     Rows row;
-    EXPECT_EQ(0, Edit_ReadData(h, name.c_str(), 12345, &row, fn(collect_value)));
+    EXPECT_EQ(0, Edit_ReadData(h, name.c_str(), 12345, &row, kValues));
     EXPECT_EQ(name + "|12345|2|Name|varchar(10)|right", row.at(1));
     EXPECT_EQ("right", value_at(h, name.c_str(), 12345, 2));
     EXPECT_EQ(0, Edit_RefreshReadData(h, name.c_str(), 12345));

@@ -1,6 +1,5 @@
-// Calls into the library from inside its own callbacks: every export that
-// calls back, with each kind of call made from its callback, and the export
-// boundary that lets no exception out.
+// Calls into the library from inside its own callbacks, every export that calls back with each kind of
+// call, and the export boundary that lets no exception out.
 #include <cstdlib>
 #include <new>
 
@@ -43,29 +42,32 @@ struct TProbe {
   Rows Answers;
 };
 
+template <typename Callback>
+struct Probe;
 template <typename... Args>
-int probe(void* owner, Args... args) {
-  TProbe* seen = static_cast<TProbe*>(owner);
-  collect(&seen->Delivered, args...);
-  if (seen->Inner == nullptr) return 0;
-  std::string answer = std::to_string(seen->Inner(seen->Handle));
-  for (const std::string& error : engine_errors(seen->Handle)) answer += "|" + error;
-  seen->Answers.push_back(answer);
-  return 0;
-}
+struct Probe<int (*)(void*, Args...)> {
+  static int call(void* owner, Args... args) {
+    TProbe* seen = static_cast<TProbe*>(owner);
+    collect(&seen->Delivered, args...);
+    if (seen->Inner == nullptr) return 0;
+    std::string answer = std::to_string(seen->Inner(seen->Handle));
+    for (const std::string& error : engine_errors(seen->Handle)) answer += "|" + error;
+    seen->Answers.push_back(answer);
+    return 0;
+  }
+};
 
-// The probe in the shape of a field's details, and of a row's values.
-void* const kFieldProbe = fn(probe<int, int, int, int, const char*, const char*, int, const char*, const char*>);
-void* const kRowProbe = fn(probe<const char*, int, int, const char*, const char*, const char*>);
+// The probe in the shape of one of the header's callbacks.
+template <typename Callback>
+void* probe() {
+  return fn(&Probe<Callback>::call);
+}
+void* const kFieldProbe = probe<FieldDetailCallback>();
+void* const kRowProbe = probe<ReadDataCallback>();
 
 // Edit details are delivered only from inside a run.
 int details_of_message(void* owner, const char* tag, const char*, const char*, const char*, const char*) {
   return Edit_GetEditDetails(static_cast<TProbe*>(owner)->Handle, tag, owner, kFieldProbe);
-}
-
-template <typename... Args>
-int ignore(void*, Args...) {
-  return 0;
 }
 
 struct TOuter {
@@ -76,48 +78,31 @@ struct TOuter {
 
 int totals[5], failed;
 const TOuter kOuters[] = {
-    {"GetPKeys", false,
-     [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, fn(probe<const char*, int>)); }},
+    {"GetPKeys", false, [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, probe<PKeyCallback>()); }},
     {"CheckEditSetAgainstLayout", false,
-     [](int h, TProbe* p) {
-       return Edit_CheckEditSetAgainstLayout(h, 1, 2, p, fn(probe<int, const char*, int, const char*, const char*>));
-     }},
-    {"GetTableNames", false, [](int h, TProbe* p) { return Edit_GetTableNames(h, p, fn(probe<const char*>)); }},
+     [](int h, TProbe* p) { return Edit_CheckEditSetAgainstLayout(h, 1, 2, p, probe<LayoutGapCallback>()); }},
+    {"GetTableNames", false, [](int h, TProbe* p) { return Edit_GetTableNames(h, p, probe<TableNameCallback>()); }},
     {"GetTableStructure", false,
-     [](int h, TProbe* p) {
-       return Edit_GetTableStructure(h, "RL_LookupTables", p,
-                                     fn(probe<const char*, int, const char*, const char*, const char*, int, const char*,
-                                              const char*, const char*>));
-     }},
+     [](int h, TProbe* p) { return Edit_GetTableStructure(h, "RL_LookupTables", p, probe<TableStructureCallback>()); }},
     {"ReadData", false, [](int h, TProbe* p) { return Edit_ReadData(h, "RL_Fields", 1, p, kRowProbe); }},
     {"ReadCursorData", true, [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
-    {"DisplayDataRecordByTag", false,
-     [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
+    {"DisplayDataRecordByTag", false, [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
     {"DisplayDataRecordByName", false,
      [](int h, TProbe* p) { return Edit_DisplayDataRecordByName(h, "Main layout", p, kFieldProbe); }},
-    {"GetRunEditsSummary", false,
-     [](int h, TProbe* p) {
+    {"GetRunEditsSummary", false, [](int h, TProbe* p) {
        return Edit_GetRunEditsSummary(h, "ES1", "L1", 1, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4], p,
-                                      fn(probe<const char*, const char*, const char*, int, int, int, int, int, int, int,
-                                               int>));
+                                      probe<RunSummaryCallback>());
      }},
     {"RunEdits", false,
-     [](int h, TProbe* p) {
-       return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p,
-                            fn(probe<const char*, const char*, const char*, const char*, const char*>));
-     }},
+     [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, probe<MessageCallback>()); }},
     {"GetEditDetails", false,
      [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, fn(details_of_message)); }},
-    {"DebugEdit", false,
-     [](int h, TProbe* p) {
-       return Edit_DebugEdit(h, "ED", "L1", kRecord, p, fn(probe<int, int, const char*>), nullptr,
-                             fn(probe<const char*>), nullptr);
+    {"DebugEdit", false, [](int h, TProbe* p) {
+       return Edit_DebugEdit(h, "ED", "L1", kRecord, p, probe<DebugLineCallback>(), nullptr, probe<DebugFieldCallback>(),
+                             nullptr);
      }},
     {"GetImportCandidates", false,
-     [](int h, TProbe* p) {
-       return Qb_GetImportCandidates(h, "RL_Fields", "", p,
-                                     fn(probe<const char*, int, int, const char*, const char*, int>));
-     }},
+     [](int h, TProbe* p) { return Qb_GetImportCandidates(h, "RL_Fields", "", p, probe<ImportCandidateCallback>()); }},
 };
 
 struct TInner {
@@ -132,12 +117,9 @@ struct TInner {
 int reads(int h) {
   int count = 0;
   char value[20];
-  Edit_GetEditDetails(h, "EB", nullptr, fn(ignore<int, int, int, int, const char*, const char*, int, const char*,
-                                                  const char*>));
-  return Edit_GetTablesCount(h, &count) |
-         Edit_GetTableStructure(h, "RL_Fields", nullptr,
-                                fn(ignore<const char*, int, const char*, const char*, const char*, int, const char*,
-                                          const char*, const char*>)) |
+  Rows seen;
+  Edit_GetEditDetails(h, "EB", &seen, collector<FieldDetailCallback>());
+  return Edit_GetTablesCount(h, &count) | Edit_GetTableStructure(h, "RL_Fields", &seen, collector<TableStructureCallback>()) |
          Edit_GetDataByFieldName(h, "RL_Fields", 1, "FieldName", value, sizeof value) |
          Edit_GetCursorDataByNumber(h, kWalkedCursor, 2, value, sizeof value);
 }
@@ -147,18 +129,15 @@ const TInner kInners[] = {
     {"UnloadEditSet", [](int h) { return Edit_UnloadEditSet(h, "ES1", "L1"); }, "UnloadEditSet", false},
     {"LoadEditSet", [](int h) { return Edit_LoadEditSet(h, "ES1", "L2"); }, nullptr, false},
     {"Delete a lookup table", [](int h) { return Qb_Delete(h, "RL_LookupTables", 1); }, "Delete", false},
-    {"Post a lookup table's rename", [](int h) { int pkey = 0; return Qb_Post(h, "RL_LookupTables", &pkey); },
-     "Post", false},
+    {"Post a lookup table's rename", [](int h) { int pkey = 0; return Qb_Post(h, "RL_LookupTables", &pkey); }, "Post", false},
     {"CreateTable", [](int h) { int pkey = 0; return Qb_CreateTable(h, &pkey); }, "CreateTable", false},
     {"RollbackTrans", [](int h) { return Qb_RollbackTrans(h); }, "RollbackTrans", false},
-    {"CloseCursor",
-     [](int h) {
+    {"CloseCursor", [](int h) {
        int closed = Edit_CloseCursor(h, kWalkedCursor);
        return closed != 0 ? closed : Edit_OpenCursor(h, kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields");
      },
      "CloseCursor", true},
-    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits",
-     false},
+    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits", false},
     {"UpdateRecordByTag", [](int h) { return Edit_UpdateRecordByTag(h, "L1", "2"); }, "UpdateRecordByTag", false},
     {"CloseImportMetafile", [](int h) { return Qb_CloseImportMetafile(h); }, "CloseImportMetafile", false},
     {"reads", reads, nullptr, false},
@@ -229,7 +208,7 @@ TEST_F(Reentry, CallsFromEveryCallback) {
 // Whatever fails inside, an export answers with its failure code.
 TEST_F(Reentry, NoExceptionLeavesAnExport) {
   TProbe exits{smf(), [](int h) { return with_failing_allocations([h] { return Edit_Exit(h); }); }, {}, {}};
-  EXPECT_EQ(0, Edit_GetTableNames(smf(), &exits, fn(probe<const char*>)));
+  EXPECT_EQ(0, Edit_GetTableNames(smf(), &exits, probe<TableNameCallback>()));
   EXPECT_EQ(Rows(exits.Delivered.size(), "-1"), exits.Answers);
   EXPECT_EQ(-1, with_failing_allocations([this] { return Edit_GetTablesCount(smf(), nullptr); }));
   int handle = 0;

@@ -1,7 +1,5 @@
-// Renames carried into edit logic through the public API: a posted field
-// name or number, message number or lookup-table name reaches the QUELT source
-// of every edit that the pivots list, which is then recompiled; failures roll
-// the whole post back.
+// Renames carried into edit logic: a posted field name or number, message number or lookup-table name
+// reaches the source of every edit the pivots list, which is recompiled; failures roll the post back.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -30,32 +28,26 @@ const char* const kTableLogic =
     "if (lookup(#S\"AGE\", \"ZIPS.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"zips.code\")) return PASS;\n"
     "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;";
 
-class Renames : public ::testing::Test {
+class Renames : public MetafileTest {
  protected:
-  void SetUp() override {
-    add_edit(1, "E1", kFieldLogic);
-    add_edit(2, "E2", kMessageLogic);
-    add_edit(3, "E3", kTableLogic);
+  Renames() : MetafileTest(kSetup) {
+    const char* const logics[] = {kFieldLogic, kMessageLogic, kTableLogic};
+    for (int pkey = 1; pkey <= 3; ++pkey) {
+      std::string tag = "E" + std::to_string(pkey);
+      EXPECT_EQ(pkey, insert_row(h(), "RL_Edits", {{"EditTag", tag.c_str()}, {"EditName", tag.c_str()},
+                                                   {"EditLogic", logics[pkey - 1]}}));
+      EXPECT_EQ(0, Edit_RecompileEditLogic(h(), tag.c_str())) << tag;
+    }
   }
-  void add_edit(int pkey, const std::string& tag, const std::string& logic) {
-    ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("INSERT INTO RL_Edits(PKey, EditTag, EditName) VALUES (" +
-                                                 std::to_string(pkey) + ", '" + tag + "', '" + tag + "')"));
-    ASSERT_EQ(0, edit_row(h(), "RL_Edits", pkey, {{"EditLogic", logic.c_str()}}));
-    ASSERT_EQ(0, Edit_RecompileEditLogic(h(), tag.c_str())) << tag;
-  }
-  int h() const { return file.handle(); }
-  std::string value(const std::string& sql) { return RawDB(file.path()).value(sql); }
   std::string logic(int pkey) { return value("SELECT EditLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey)); }
-  std::string compiled(int pkey) {
-    return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey));
-  }
-
-  OpenMetafile file{kSetup};
+  std::string compiled(int pkey) { return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey)); }
+  const std::string kDependents = "Failure to update the logic of the edits that depend on RL_Fields.FieldName";
+  const std::string kDanger = "DANGER! Failed attempt to rename table may have corrupted this metafile. Close it WITHOUT saving!";
 };
 
 }  // namespace
 
-TEST_F(Renames, FieldNameReachesEveryReferenceInAnyCase) {
+TEST_F(Renames, FieldNameReachesEveryReferenceInAnyCaseAndNumberOnlyTheCompiledText) {
   std::string before = compiled(1);
   ASSERT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
   EXPECT_EQ(
@@ -68,19 +60,16 @@ TEST_F(Renames, FieldNameReachesEveryReferenceInAnyCase) {
             logic(3));
   EXPECT_EQ(kMessageLogic, logic(2));
   EXPECT_EQ(Rows{}, engine_errors(h()));
-}
 
-TEST_F(Renames, FieldNumberRecompilesWithoutTouchingTheSource) {
-  std::string before = compiled(1);
+  std::string source = logic(1), expected = before;
   ASSERT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldNumber", "40"}}));
-  EXPECT_EQ(kFieldLogic, logic(1));
-  std::string expected = before;
+  EXPECT_EQ(source, logic(1));
   for (size_t at = expected.find("#10"); at != std::string::npos; at = expected.find("#10", at)) expected.replace(at, 3, "#40");
   EXPECT_EQ(expected, compiled(1));
   EXPECT_NE(before, expected);
 }
 
-TEST_F(Renames, MessageNumberOnlyInsideMessageFunctions) {
+TEST_F(Renames, MessageNumberAndLookupTableNameReachTheirUses) {
   ASSERT_EQ(0, edit_row(h(), "RL_Messages", 2, {{"MessageNumber", "15"}}));
   EXPECT_EQ("char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"
             "if (n > 1) error_msg(15);\nif (n > 2) SET_WARNING( 15 );\nif (n > 3) error_msg(112);\n"
@@ -88,15 +77,12 @@ TEST_F(Renames, MessageNumberOnlyInsideMessageFunctions) {
             logic(2));
   EXPECT_NE("", compiled(2));
   EXPECT_EQ(Rows{}, engine_errors(h()));
-}
-
-TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
   ASSERT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
   EXPECT_EQ("if (lookup(#S\"AGE\", \"POSTCODES.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"POSTCODES.code\")) return PASS;\n"
             "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;",
             logic(3));
   EXPECT_NE("", compiled(3));
-  RawDB db(file.path());
+  RawDB db(path());
   EXPECT_EQ((Rows{"table|POSTCODES|CREATE TABLE [POSTCODES]([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT "
                   "NULL, [Stamp] varchar(1) NULL)",
                   "trigger|_POSTCODE_stamp|CREATE TRIGGER _POSTCODE_stamp AFTER UPDATE ON [POSTCODES] BEGIN UPDATE "
@@ -114,56 +100,41 @@ TEST_F(Renames, LookupTableNameRenamesTheTableAndItsUses) {
   EXPECT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}, {"Comments", "kept"}}));
 }
 
-TEST_F(Renames, FailedLookupTableRenameLeavesEverything) {
-  Rows before = snapshot(file.path());
-  EXPECT_EQ(-1, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}));
-  EXPECT_EQ((Rows{tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
-                  tsmf_error("RenameLookupTable",
-                             "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, [CODE] varchar(10) NOT NULL, "
-                             "[Stamp] varchar(1) NULL)"),
-                  writer_error("post_edit", "DANGER! Failed attempt to rename table may have corrupted this metafile. "
-                                            "Close it WITHOUT saving!")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
+TEST_F(Renames, FailedRenamesLeaveEverything) {
+  Rows before = snapshot(path());
+  refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}),
+          {tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
+           tsmf_error("RenameLookupTable", "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, "
+                                           "[CODE] varchar(10) NOT NULL, [Stamp] varchar(1) NULL)"),
+           writer_error("post_edit", kDanger)});
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
-}
-
-// A rename whose propagation fails after the table was renamed is undone in
-// the file and in the table model.
-TEST_F(Renames, FailingPropagationRollsBackTheRename) {
-  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("CREATE TRIGGER keep BEFORE UPDATE OF EditLogic ON RL_Edits "
-                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
-  Rows before = snapshot(file.path());
-  EXPECT_EQ(-1, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
-  EXPECT_EQ((Rows{writer_error("post_edit", "DANGER! Failed attempt to rename table may have corrupted this metafile. "
-                                            "Close it WITHOUT saving!")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
+  // A rename whose propagation fails after the table was renamed is undone in
+  // the file and in the table model.
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("CREATE TRIGGER keep BEFORE UPDATE OF EditLogic ON RL_Edits "
+                                          "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  before = snapshot(path());
+  refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}), {writer_error("post_edit", kDanger)});
+  EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "ZIPS"));
   EXPECT_EQ(-1, Qb_Edit(h(), "POSTCODES", 1));
 
-  EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
-  EXPECT_EQ((Rows{writer_error("post_edit",
-                               "Failure to update the logic of the edits that depend on RL_Fields.FieldName")}),
-            engine_errors(h()));
-  EXPECT_EQ(before, snapshot(file.path()));
+  refused(edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}), {writer_error("post_edit", kDependents)});
+  EXPECT_EQ(before, snapshot(path()));
 }
 
 // A recompilation that fails as a statement fails the post; logic that no
 // longer compiles does not.
 TEST_F(Renames, RecompilationFailuresAndCompileErrors) {
-  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot "
-                                               "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
-  Rows before = snapshot(file.path());
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("CREATE TRIGGER keep BEFORE DELETE ON RL_EditTablesPivot "
+                                          "BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  Rows before = snapshot(path());
   EXPECT_EQ(-1, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
-  Rows errors = engine_errors(h());
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ(writer_error("post_edit", "Failure to update the logic of the edits that depend on RL_Fields.FieldName"),
-            errors.back());
-  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(writer_error("post_edit", kDependents), engine_errors(h()).back());
+  EXPECT_EQ(before, snapshot(path()));
 
-  ASSERT_EQ(SQLITE_OK, RawDB(file.path()).exec("DROP TRIGGER keep;"
-                                               "UPDATE RL_Edits SET EditLogic = 'strcpy(t, #S\"AGE\");' WHERE PKey = 1"));
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("DROP TRIGGER keep;"
+                                          "UPDATE RL_Edits SET EditLogic = 'strcpy(t, #S\"AGE\");' WHERE PKey = 1"));
   EXPECT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}));
   EXPECT_EQ("strcpy(t, #S\"YEARS\");", logic(1));
   EXPECT_EQ("", compiled(1));

@@ -1,6 +1,5 @@
-// The row-buffer cycle through the public API: edit and insert modes with
-// their refusals and rights, buffered values with the special columns, and
-// posting as one INSERT or UPDATE with the NULL rule and a changed field length.
+// The row-buffer cycle: edit and insert modes with their refusals and rights, values with the special
+// columns, posting as one INSERT or UPDATE with the NULL rule and a changed field length.
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -20,28 +19,28 @@ const char* const kSetup =
     "INSERT INTO Codes VALUES (1, 'AK', 3, 1.5, 'n');";
 
 const char* const kNotInEdit = "Table named \"Codes\" is NOT in Edit mode!";
+const char* const kNoMode = "Table named \"Codes\" is NOT in insert or edit mode; ";
 
-class RowBuffer : public ::testing::Test {
+class RowBuffer : public MetafileTest {
  protected:
-  int h() const { return file.handle(); }
-  bool may_edit(const char* table, int pkey) {
-    bool allowed = Qb_Edit(h(), table, pkey) == 0;
-    Qb_Cancel(h(), table);
+  RowBuffer() : MetafileTest(kSetup) {}
+  // Which of these rows may be edited, as "1" or "0" each.
+  std::string may_edit(std::initializer_list<std::pair<const char*, int>> targets) {
+    std::string allowed;
+    for (const auto& [table, pkey] : targets) {
+      allowed += Qb_Edit(h(), table, pkey) == 0 ? "1" : "0";
+      Qb_Cancel(h(), table);
+    }
     return allowed;
   }
-  Rows rows(const std::string& sql) { return RawDB(file.path()).rows(sql); }
-  // A call that answered -1 and left exactly these engine errors.
-  void refused(int result, const Rows& errors) {
-    EXPECT_EQ(-1, result);
-    EXPECT_EQ(errors, engine_errors(h()));
-  }
-  OpenMetafile file{kSetup};
 };
 
 }  // namespace
 
 TEST_F(RowBuffer, ModesAndTheirRefusals) {
   refused(Qb_Edit(h(), "NoSuch", 1), {writer_error("Edit", "Cannot find table named \"NoSuch\"")});
+  // The mode is tested before the column.
+  refused(Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"), {writer_error("SetFieldByName", kNoMode + std::string("cannot modify data"))});
   EXPECT_EQ(0, Qb_Cancel(h(), "codes"));  // allowed in every mode
   EXPECT_EQ(0, Qb_Insert(h(), "codes"));
   EXPECT_EQ(0, Qb_Insert(h(), "CODES"));  // already inserting: nothing changes
@@ -58,29 +57,10 @@ TEST_F(RowBuffer, ModesAndTheirRefusals) {
   refused(Qb_Edit(h(), "Codes", 2), {writer_error("Edit", kNotInEdit)});
   EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "first"));
   int pkey = 0;
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
-  EXPECT_EQ(1, pkey);
+  EXPECT_EQ(1, out_int(Qb_Post, h(), "Codes"));
   EXPECT_EQ((Rows{"1|first"}), rows("SELECT PKey, Note FROM Codes"));
-  refused(Qb_Post(h(), "Codes", &pkey), {writer_error("Post", "Table named \"Codes\" is NOT in insert or edit mode; cannot post")});
-}
+  refused(Qb_Post(h(), "Codes", &pkey), {writer_error("Post", kNoMode + std::string("cannot post"))});
 
-TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
-  EXPECT_TRUE(may_edit("RL_Control", 1));
-  EXPECT_TRUE(may_edit("RL_LayoutFieldsPivot", 1));   // layout of agency 1
-  EXPECT_FALSE(may_edit("RL_LayoutFieldsPivot", 2));  // layout of agency 2
-  EXPECT_FALSE(may_edit("RL_EditFieldsPivot", 1));    // edit of agency 2
-  EXPECT_FALSE(may_edit("RL_Fields", 99));            // no such row: owner 0
-  EXPECT_EQ(0, Qb_Insert(h(), "RL_Edits"));  // inserting needs no rights at all
-  EXPECT_EQ(-1, Qb_Login(h(), "AG2", ""));
-  ASSERT_EQ(0, Qb_Login(h(), "warden", kSuperUserPassword));
-  EXPECT_TRUE(may_edit("RL_LayoutFieldsPivot", 2));
-  EXPECT_TRUE(may_edit("RL_EditFieldsPivot", 1));
-}
-
-TEST_F(RowBuffer, SettingValues) {
-  // The mode is tested first.
-  refused(Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"),
-          {writer_error("SetFieldByName", "Table named \"Codes\" is NOT in insert or edit mode; cannot modify data")});
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
   refused(Qb_SetFieldByName(h(), "Codes", "NoSuchColumn", "x"),
           {writer_error("SetFieldByName", "Cannot find field named \"NoSuchColumn\" in table named \"Codes\"")});
@@ -89,15 +69,24 @@ TEST_F(RowBuffer, SettingValues) {
             {writer_error("SetFieldByNumber", "Column number " + std::to_string(number) +
                                                   "\" in table named \"Codes\" is out of range; assume 1-based numbering")});
   EXPECT_EQ(0, Qb_SetFieldByNumber(h(), "Codes", 5, "by number"));
-  EXPECT_EQ(0, Qb_SetFieldByName(h(), "codes", "CODE", "AL"));
-  EXPECT_EQ(0, Qb_SetFieldByName(h(), "Codes", "Note", "later value wins"));
-  int pkey = 0;
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));
-  EXPECT_EQ(2, pkey);
+  EXPECT_EQ(0, set_values(h(), "codes", {{"CODE", "AL"}, {"Note", "later value wins"}}));
+  EXPECT_EQ(2, out_int(Qb_Post, h(), "Codes"));
   EXPECT_EQ((Rows{"AL|later value wins"}), rows("SELECT Code, Note FROM Codes WHERE PKey = 2"));
 }
 
-TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
+TEST_F(RowBuffer, RightsFollowTheOwningAgency) {
+  // Layouts of agencies 1 and 2, an edit of agency 2, no such row (owner 0).
+  const std::initializer_list<std::pair<const char*, int>> rows = {
+      {"RL_Control", 1}, {"RL_LayoutFieldsPivot", 1}, {"RL_LayoutFieldsPivot", 2}, {"RL_EditFieldsPivot", 1},
+      {"RL_Fields", 99}};
+  EXPECT_EQ("11000", may_edit(rows));
+  EXPECT_EQ(0, Qb_Insert(h(), "RL_Edits"));  // inserting needs no rights at all
+  EXPECT_EQ(-1, Qb_Login(h(), "AG2", ""));
+  ASSERT_EQ(0, Qb_Login(h(), "warden", kSuperUserPassword));
+  EXPECT_EQ("11111", may_edit(rows));
+}
+
+TEST_F(RowBuffer, SpecialColumnsAndInsertAndUpdateStatements) {
   std::string text = "Programmer error: It is illegal to write directly to RL_Edits.CompiledLogic.";
   for (const char* table : {"RL_Edits", "rl_edits"})
     for (const char* column : {"CompiledLogic", "compiledlogic"}) {
@@ -112,13 +101,8 @@ TEST_F(RowBuffer, SpecialColumnsWhateverTheCaseTyped) {
   EXPECT_EQ((Rows{"return FAIL;|"}), rows("SELECT EditLogic, CompiledLogic FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ(0, edit_row(h(), "rl_agencies", 1, {{"PASSWORD", "none pw"}}));
   EXPECT_EQ(0, Qb_Login(h(), "none", "NONE PW"));
-}
-
-TEST_F(RowBuffer, InsertAndUpdateStatements) {
-  int pkey = -1;
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written
-  EXPECT_EQ(0, pkey);
+  EXPECT_EQ(0, out_int(Qb_Post, h(), "Codes"));  // nothing set: nothing written
   // Inserts: the text NULL is SQL NULL only in a numeric column.
   EXPECT_EQ(2, insert_row(h(), "Codes", {{"Note", "NULL"}, {"Score", "NULL"}, {"Code", "AL"}, {"Rate", "-2.5e1"}}));
   EXPECT_EQ(3, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Score", "7"}, {"Code", "AK"}}));
@@ -128,25 +112,23 @@ TEST_F(RowBuffer, InsertAndUpdateStatements) {
   // Edits: the text NULL and an empty value of a column with a list or a
   // range write SQL NULL; an empty text without either is written as ''.
   EXPECT_EQ(0, edit_row(h(), "Codes", 2, {{"Code", ""}, {"Score", ""}, {"Note", "NULL"}, {"Rate", ""}}));
-  EXPECT_EQ((Rows{"<null>|<null>||<null>"}), rows("SELECT Code, Score, Rate, Note FROM Codes WHERE PKey = 2"));
   EXPECT_EQ(0, edit_row(h(), "Codes", 3, {{"Note", "null"}}));
-  EXPECT_EQ((Rows{"null"}), rows("SELECT Note FROM Codes WHERE PKey = 3"));
+  EXPECT_EQ((Rows{"2|<null>|<null>||<null>", "3|AK|7|<null>|null"}),
+            rows("SELECT PKey, Code, Score, Rate, Note FROM Codes WHERE PKey > 1"));
   ASSERT_EQ(0, Qb_Edit(h(), "Codes", 3));
-  EXPECT_EQ(0, Qb_Post(h(), "Codes", &pkey));  // nothing set: nothing written, PKey reported
-  EXPECT_EQ(3, pkey);
+  EXPECT_EQ(3, out_int(Qb_Post, h(), "Codes"));  // nothing set: nothing written, PKey reported
 
   // An empty value in a numeric control-table column is refused by its check.
   refused(edit_row(h(), "RL_Fields", 1, {{"FieldNumber", ""}}),
           {writer_error("post_edit", "CHECK constraint failed: typeof(FieldNumber) = 'integer'"),
            writer_error("post_edit", "SQL: UPDATE [RL_Fields] SET [FieldNumber] = '' WHERE PKey = 1;")});
-  EXPECT_EQ(-99, insert_row(h(), "RL_Messages", {{"MessageNumber", "12"}}));
-  EXPECT_EQ((Rows{writer_error("post_insert", "NOT NULL constraint failed: RL_Messages.Message"),
+  EXPECT_EQ((Rows{"-99", writer_error("post_insert", "NOT NULL constraint failed: RL_Messages.Message"),
                   writer_error("post_insert", "SQL: INSERT INTO [RL_Messages] ([MessageNumber]) VALUES ( 12);")}),
-            engine_errors(h()));
+            outcome(h(), insert_row(h(), "RL_Messages", {{"MessageNumber", "12"}})));
 }
 
-TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
-  auto layouts = [&] { return RawDB(file.path()).value("SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1"); };
+TEST_F(RowBuffer, NewFieldLengthAndUniqueValues) {
+  auto layouts = [&] { return value("SELECT count(*) FROM RL_LayoutFieldsPivot WHERE FieldPKey = 1"); };
   ASSERT_EQ(0, Qb_Edit(h(), "RL_Fields", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Fields", "FieldLength", "8"));
   EXPECT_EQ("2", layouts());
@@ -162,30 +144,27 @@ TEST_F(RowBuffer, NewFieldLengthLeavesTheLayoutsOnlyWhenPosted) {
   EXPECT_EQ((Rows{"8|Same length"}), rows("SELECT FieldLength, LocalName FROM RL_Fields WHERE PKey = 1"));
   // Inserting compares nothing.
   EXPECT_EQ(3, insert_row(h(), "RL_Fields", {{"FieldNumber", "3"}, {"FieldName", "F3"}, {"LocalName", "L3"}, {"FieldLength", "9"}}));
-}
-
-TEST_F(RowBuffer, ValidateUnique) {
-  // "unique|clash" after a check of the value in the column.
-  auto check = [&](const char* table, const char* column, const char* value) {
+  // "unique|clash" after a check of the value in the column, other than in row pkey.
+  auto check = [&](const char* table, int pkey, const char* column, const char* value) {
     int isUnique = -1, clash = -1;
-    EXPECT_EQ(0, Qb_ValidateUnique(h(), table, 0, column, value, &isUnique, &clash));
+    EXPECT_EQ(0, Qb_ValidateUnique(h(), table, pkey, column, value, &isUnique, &clash));
     return std::to_string(isUnique) + "|" + std::to_string(clash);
   };
-  int isUnique = -1, clash = -1;
-  EXPECT_EQ(0, Qb_ValidateUnique(h(), "RL_Fields", 1, "FieldName", "F1", &isUnique, &clash));  // the row itself
-  EXPECT_EQ("1|0", std::to_string(isUnique) + "|" + std::to_string(clash));
-  EXPECT_EQ("0|1", check("rl_fields", "fieldname", "f1"));  // collate nocase
-  EXPECT_EQ("0|2", check("RL_Fields", "FieldNumber", "2"));
+  EXPECT_EQ("1|0", check("RL_Fields", 1, "FieldName", "F1"));  // the row itself
+  EXPECT_EQ("0|1", check("rl_fields", 0, "fieldname", "f1"));  // collate nocase
+  EXPECT_EQ("0|2", check("RL_Fields", 0, "FieldNumber", "2"));
   ASSERT_EQ(2, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Code", "AL"}}));
-  EXPECT_EQ("0|2", check("Codes", "Note", "O'Brien"));
+  EXPECT_EQ("0|2", check("Codes", 0, "Note", "O'Brien"));
 
-  isUnique = clash = 7;
+  int isUnique = 7, clash = 7;
   refused(Qb_ValidateUnique(h(), "NoSuch", 0, "Note", "x", &isUnique, &clash),
           {writer_error("ValidateUnique", "Cannot find table named \"NoSuch\"")});
   refused(Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash),
           {writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")});
-  EXPECT_EQ(7, isUnique);
-  EXPECT_EQ(7, clash);
+  EXPECT_EQ("7|7", std::to_string(isUnique) + "|" + std::to_string(clash));
+  refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &clash),
+          {tsmf_error("ValidateUnique", "Parameter \"value\" must not be NULL")});
   refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash),
           {tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")});
 }
+

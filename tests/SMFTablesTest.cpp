@@ -1,17 +1,8 @@
 // Creating a metafile (schema texts, indexes, default rows, constraints) and
-// upgrading a metafile of the older structure.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "TestSupport.h"
-#include "storage/SMFTables.h"
-#include "storage/SQLDB.h"
+// upgrading a metafile of the older structure, through the exports.
+#include "ApiTestSupport.h"
 
 namespace {
-using Rows = std::vector<std::string>;
 
 const char* const kSchema = "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name";
 
@@ -19,17 +10,21 @@ std::string table_sql(RawDB& raw, const std::string& name) {
   return raw.value("SELECT sql FROM sqlite_master WHERE name = '" + name + "'");
 }
 
-int upgrade(const std::string& path, char* message, int length, const char* version = "5.01") {
-  TSQLDB db;
-  if (!db.OpenDatabase(path.c_str())) return -99;
-  TSMFTables schema(&db);
-  return schema.UpdateMetafile(version, message, length);
+// Upgrades the file: "result|message|bytes of the buffer left unwritten".
+std::string upgrade(const std::string& path, int length = 80) {
+  char message[80];
+  memset(message, 'x', sizeof message);
+  int result = Edit_UpdateMetafile(path.c_str(), message, length);
+  size_t written = std::string(message, sizeof message).find_last_not_of('x') + 1;
+  return std::to_string(result) + "|" + std::string(message, strnlen(message, written)) + "|" +
+         std::to_string(sizeof message - written);
 }
+
 }  // namespace
 
 TEST(SMFTables, CreatesTheSchemaTextsByteForByteAndTheirConstraintsHold) {
   TempDir dir;
-  ASSERT_TRUE(create_metafile(dir.file("m.db")));
+  ASSERT_EQ(0, Edit_CreateNewMetafile(dir.file("m.db").c_str()));
   RawDB raw(dir.file("m.db"));
   EXPECT_EQ("CREATE TABLE RL_Control( \r\n[PKey] integer not null primary key, \r\n"
             "[ItemName] varchar(30) not null, \r\n[ItemValue] varchar(50) null \r\n)",
@@ -52,44 +47,38 @@ TEST(SMFTables, CreatesTheSchemaTextsByteForByteAndTheirConstraintsHold) {
             table_sql(raw, "RL_EditErrorsPivot"));
   EXPECT_EQ("CREATE UNIQUE INDEX xRL_LayoutFieldsPivot_NoDupes on RL_LayoutFieldsPivot(LayoutPKey, FieldPkey)",
             table_sql(raw, "xRL_LayoutFieldsPivot_NoDupes"));
-  EXPECT_EQ("CREATE INDEX xRL_Edits_MessagePKey on RL_Edits(MessagePKey)",
-            table_sql(raw, "xRL_Edits_MessagePKey"));
-  EXPECT_EQ("14|38", raw.value("SELECT sum(type = 'table'), sum(type = 'index' AND name LIKE 'xRL%') "
-                               "FROM sqlite_master"));
-
-  EXPECT_EQ((Rows{"1|MFStructureVersion|5.01", "2|MFContentVersion|Metafile author to provide this",
-                  "3|MFComment|Metafile comment goes here"}),
-            raw.rows("SELECT * FROM RL_Control ORDER BY PKey"));
-  EXPECT_EQ((Rows{"1|NONE|No Standard Setter|<null>|<null>|<null>"}), raw.rows("SELECT * FROM RL_Agencies"));
-  EXPECT_EQ((Rows{"1|1|0|This edit has no default error message|<null>"}),
-            raw.rows("SELECT * FROM RL_Messages"));
-  EXPECT_EQ("0", raw.value("SELECT count(*) FROM RL_Edits"));
+  EXPECT_EQ("CREATE INDEX xRL_Edits_MessagePKey on RL_Edits(MessagePKey)", table_sql(raw, "xRL_Edits_MessagePKey"));
+  EXPECT_EQ("14|38", raw.value("SELECT sum(type = 'table'), sum(type = 'index' AND name LIKE 'xRL%') FROM sqlite_master"));
+  Rows rows;  // every row of every table: the snapshot's data rows start with the table's name
+  for (const std::string& row : snapshot(dir.file("m.db")))
+    if (row.rfind("RL_", 0) == 0) rows.push_back(row);
+  EXPECT_EQ((Rows{"RL_Agencies: 1|NONE|No Standard Setter|<null>|<null>|<null>", "RL_Control: 1|MFStructureVersion|5.01",
+                  "RL_Control: 2|MFContentVersion|Metafile author to provide this",
+                  "RL_Control: 3|MFComment|Metafile comment goes here",
+                  "RL_Messages: 1|1|0|This edit has no default error message|<null>"}),
+            rows);
   // The constraints of the other tables hold.
   ASSERT_EQ(SQLITE_OK, raw.exec("PRAGMA foreign_keys = 1;"
-                                "INSERT INTO RL_Agencies(AdminCode, OrgName) VALUES('AG2', 'Two');"
-                                "INSERT INTO RL_Agencies(AdminCode, OrgName) VALUES('AG3', 'Three');" +
+                                "INSERT INTO RL_Agencies(AdminCode, OrgName) VALUES('AG2', 'Two'), ('AG3', 'Three');" +
                                 std::string(kContentRows)));
   const std::string field = "INSERT INTO RL_Fields(FieldNumber, FieldName, LocalName, DataType) VALUES";
-  EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec(field + "(2, 'F2', 'L2', 'X ')"));
-  EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec(field + "('two', 'F2', 'L2', 'D1')"));
+  for (const std::string& refused :
+       {field + "(2, 'F2', 'L2', 'X ')", field + "('two', 'F2', 'L2', 'D1')",
+        std::string("INSERT INTO RL_EditMessagesPivot VALUES(2, 1, 1, 'X')"),
+        std::string("INSERT INTO RL_EditErrorsPivot VALUES(2, 1, 'x', 'W')"),
+        "INSERT INTO RL_EditErrorsPivot VALUES(2, 1, '" + std::string(81, 'x') + "', 'S')",
+        std::string("INSERT INTO RL_Edits(EditTag, EditName) VALUES('e1', 'Other')")})
+    EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec(refused)) << refused;
   EXPECT_EQ(SQLITE_OK, raw.exec(field + "(2, 'F2', 'L2', 'D1')"));
-  EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec("INSERT INTO RL_EditMessagesPivot VALUES(2, 1, 1, 'X')"));
-  EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec("INSERT INTO RL_EditErrorsPivot VALUES(2, 1, 'x', 'W')"));
-  EXPECT_EQ(SQLITE_CONSTRAINT,
-            raw.exec("INSERT INTO RL_EditErrorsPivot VALUES(2, 1, '" + std::string(81, 'x') + "', 'S')"));
-  EXPECT_EQ(SQLITE_CONSTRAINT, raw.exec("INSERT INTO RL_Edits(EditTag, EditName) VALUES('e1', 'Other')"));
-
   ASSERT_EQ(SQLITE_OK, raw.exec("DELETE FROM RL_Edits WHERE PKey = 1"));
   EXPECT_EQ("0|0|0|0|0|1",
             raw.value("SELECT (SELECT count(*) FROM RL_EditSetEditsPivot), (SELECT count(*) FROM RL_EditErrorsPivot), "
                       "(SELECT count(*) FROM RL_EditMessagesPivot), (SELECT count(*) FROM RL_EditFieldsPivot), "
                       "(SELECT count(*) FROM RL_EditTablesPivot), (SELECT count(*) FROM RL_LayoutFieldsPivot)"));
-}
 
-TEST(SMFTables, CreationOverAnExistingMetafileLeavesOnlyDefaultRows) {
-  TempDir dir;
-  std::string path = dir.file("m.db");
-  ASSERT_TRUE(create_metafile(path));
+  // Creation over an existing metafile leaves only the default rows, and other tables.
+  std::string path = dir.file("again.db");
+  ASSERT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
   Rows fresh = snapshot(path);
   ASSERT_EQ(SQLITE_OK, RawDB(path).exec("INSERT INTO RL_Agencies VALUES(2, 'AG2', 'Two', NULL, NULL, NULL);"
                                         "INSERT INTO RL_Agencies VALUES(3, 'AG3', 'Three', NULL, NULL, NULL);" +
@@ -97,29 +86,25 @@ TEST(SMFTables, CreationOverAnExistingMetafileLeavesOnlyDefaultRows) {
                                         "UPDATE RL_Control SET ItemValue = 'mine' WHERE ItemName = 'MFComment';"
                                         "CREATE TABLE LU_Colors(PKey integer primary key, Code text);"
                                         "INSERT INTO LU_Colors VALUES(1, 'R');"));
-  ASSERT_TRUE(create_metafile(path));
-  RawDB raw(path);
-  EXPECT_EQ((Rows{"1|R"}), raw.rows("SELECT * FROM LU_Colors"));
-  ASSERT_EQ(SQLITE_OK, raw.exec("DROP TABLE LU_Colors"));
+  ASSERT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
+  EXPECT_EQ((Rows{"1|R"}), RawDB(path).rows("SELECT * FROM LU_Colors"));
+  ASSERT_EQ(SQLITE_OK, RawDB(path).exec("DROP TABLE LU_Colors"));
   EXPECT_EQ(fresh, snapshot(path));
+  EXPECT_EQ(-2, Edit_CreateNewMetafile(nullptr));
 }
 
-TEST(SMFTables, UpgradesAnOlderMetafile) {
+// The temporary metafile object holds prepared statements while the tables are rebuilt.
+TEST(SMFTables, UpgradesAnOlderMetafileOnceOrLeavesItAsItWas) {
   TempDir dir;
   std::string path = dir.file("old.db");
   ASSERT_TRUE(make_older_metafile(path));
   ASSERT_TRUE(create_metafile(dir.file("fresh.db")));
   Rows before = snapshot(path);
-  char message[32];
-  memset(message, 'x', sizeof message);
-  EXPECT_EQ(-1, upgrade(path, message, sizeof message, "5.0"));
-  EXPECT_EQ(before, snapshot(path));
-  ASSERT_EQ(0, upgrade(path, message, sizeof message));
-  EXPECT_EQ(std::string(sizeof message, 'x'), std::string(message, sizeof message));
+  EXPECT_EQ("0||79", upgrade(path));  // only the opening's empty text
   Rows upgraded = snapshot(path);
-  EXPECT_EQ(0, upgrade(path, message, sizeof message));  // already at 5.01: untouched
+  EXPECT_EQ("0||79", upgrade(path));  // already at 5.01: untouched
   EXPECT_EQ(upgraded, snapshot(path));
-  EXPECT_EQ(std::string(sizeof message, 'x'), std::string(message, sizeof message));
+  EXPECT_EQ(-1, Edit_UpdateMetafile(nullptr, nullptr, 0));
 
   // The whole schema, the pivots' REFERENCES included, reads as on a new metafile;
   // rows other than the agencies and the version are as they were.
@@ -141,51 +126,38 @@ TEST(SMFTables, UpgradesAnOlderMetafile) {
                   "3|AG3|Agency Three|<null>|<null>|\nADDRESS: 9 Elm\n\nShelbyville IL 62565\n"
                   "CONTACT: Bob\nPHONE: 555-0202"}),
             raw.rows("SELECT * FROM RL_Agencies ORDER BY PKey"));
-
   ASSERT_EQ(SQLITE_OK, raw.exec("PRAGMA foreign_keys = 1"));
-  EXPECT_EQ(SQLITE_OK, raw.exec("INSERT INTO RL_EditMessagesPivot(EditPKey, MessagePKey, QueltFunc) "
-                                "VALUES(1, 1, 'E')")) << sqlite3_errmsg(raw.handle());
+  EXPECT_EQ(SQLITE_OK, raw.exec("INSERT INTO RL_EditMessagesPivot(EditPKey, MessagePKey, QueltFunc) VALUES(1, 1, 'E')"))
+      << sqlite3_errmsg(raw.handle());
   ASSERT_EQ(SQLITE_OK, raw.exec("DELETE FROM RL_Fields WHERE PKey = 1"));
   EXPECT_EQ("0", raw.value("SELECT count(*) FROM RL_LayoutFieldsPivot"));
-}
-
-TEST(SMFTables, FailedUpgradeLeavesTheFileAsItWas) {
-  TempDir dir;
+  int compare = 9, smf = -1;  // the upgraded file opens as any other
+  char message[100];
+  ASSERT_EQ(0, Edit_Initialize(&smf, path.c_str(), message, sizeof message, &compare)) << message;
+  EXPECT_EQ(0, compare);
+  EXPECT_EQ(6, out_int(Edit_GetColumnsCount, smf, "RL_Agencies"));
+  EXPECT_EQ(0, Edit_Exit(smf));
   // RL_Fields without the Comments column that the copy needs: fails after
   // agencies, edits and edit sets were already rebuilt.
-  std::string path = dir.file("nocomments.db");
+  path = dir.file("nocomments.db");
   ASSERT_TRUE(make_older_metafile(path));
   ASSERT_EQ(SQLITE_OK, RawDB(path).exec("DROP TABLE RL_Fields;"
                                         "CREATE TABLE RL_Fields([PKey] integer not null primary key, "
                                         "[AgencyPKey], [FieldNumber], [FieldName], [LocalName], [FieldLength], "
                                         "[DataType], [LastModDate]);"
                                         "INSERT INTO RL_Fields VALUES(1, 1, 1, 'F1', 'L1', 5, 'S ', NULL);"));
-  Rows before = snapshot(path);
-  char message[80];
-  memset(message, 'x', sizeof message);
-  EXPECT_EQ(-1, upgrade(path, message, sizeof message));
-  EXPECT_EQ("* unable to import data into RL_Fields\n", std::string(message));
+  before = snapshot(path);
+  EXPECT_EQ("-1|* unable to import data into RL_Fields\n|0", upgrade(path));
   EXPECT_EQ(before, snapshot(path));
 
-  // A version update that fails rolls the rebuilt tables back as well.
+  // A version update that fails rolls the rebuilt tables back as well; the
+  // message is cut to the buffer.
   path = dir.file("readonlycontrol.db");
   ASSERT_TRUE(make_older_metafile(path));
   ASSERT_EQ(SQLITE_OK, RawDB(path).exec("CREATE TRIGGER keep BEFORE UPDATE ON RL_Control "
                                         "BEGIN SELECT RAISE(ABORT, 'read only'); END;"));
   before = snapshot(path);
-  TSQLDB db;
-  ASSERT_TRUE(db.OpenDatabase(path.c_str()));
-  TSMFTables schema(&db);
-  memset(message, 'x', sizeof message);
-  EXPECT_EQ(-1, schema.UpdateMetafile("5.01", message, 20));
-  EXPECT_EQ("* unable to update mx", std::string(message, 21));
+  EXPECT_EQ("-1|* unable to update m|60", upgrade(path, 20));
   EXPECT_EQ(before, snapshot(path));
-  // The connection gets its foreign keys back and loses the legacy renames.
-  std::string pragmas;
-  auto append = [](void* out, int, char** values, char**) {
-    *static_cast<std::string*>(out) += values[0];
-    return 0;
-  };
-  db.Pragma("PRAGMA foreign_keys; PRAGMA legacy_alter_table;", &pragmas, append);
-  EXPECT_EQ("10", pragmas);
 }
+

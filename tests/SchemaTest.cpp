@@ -1,12 +1,6 @@
-// Reading a metafile's schema into the table model and the introspection
-// exports: tables, columns with types, defaults, allowed values and ranges,
-// and index and trigger texts.
+// The schema as the introspection exports read it: tables, columns with types, defaults, allowed values
+// and ranges, and index and trigger texts.
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <random>
 
 #include "ApiTestSupport.h"
 
@@ -14,16 +8,9 @@ namespace {
 
 const std::string kSep(1, '\xBB');
 
-int collect_column(void* owner, const char* table, int order, const char* field, const char* type,
-                   const char* nullable, int trigger, const char* defaultValue, const char* list, const char* range) {
-  return collect(owner, table, order, field, type, nullable, trigger, defaultValue, list, range);
-}
-
-int collect_name(void* owner, const char* table) { return collect(owner, table); }
-
 Rows structure(int smf, const char* table) {
   Rows rows;
-  EXPECT_EQ(0, Edit_GetTableStructure(smf, table, &rows, fn(collect_column)));
+  EXPECT_EQ(0, Edit_GetTableStructure(smf, table, &rows, collector<TableStructureCallback>()));
   return rows;
 }
 
@@ -36,12 +23,20 @@ std::string text(int (*read)(int, const char*, int, char*, int), int smf, const 
 
 }  // namespace
 
-TEST(Schema, ColumnsCarryTypesDefaultsListsAndRanges) {
+// Tables are listed by lower-cased name; columns carry types, defaults, lists
+// and ranges; names made by other tools that are no plain identifiers are
+// quoted when read.
+TEST(Schema, TablesAndTheirColumns) {
   OpenMetafile mf(
       "CREATE TABLE Scores(PKey integer not null primary key, Score INTEGER check(Score between 1 and 9), "
       "Grade char(1) check (Grade between 'A' and 'Z'), Flag varchar(1) default 'N', Amount real, "
-      "Payload blob, Noted text check(length(Noted) < 5));");
-  int h = mf.handle();
+      "Payload blob, Noted text check(length(Noted) < 5));"
+      "CREATE TABLE aCodes(PKey integer primary key); CREATE TABLE Zeta(PKey integer primary key);"
+      "CREATE TABLE [Odd Name](PKey integer primary key, [Some Code] varchar(4));"
+      "CREATE TABLE \"order\"(PKey integer primary key);"
+      "CREATE TABLE \"Br]ack\"\"et\"(PKey integer primary key, Flag varchar(1));"
+      "CREATE TABLE \"9lives\"(PKey integer primary key);");
+  int h = mf.handle(), count = 0;
   Rows fields = structure(h, "rl_fields");
   EXPECT_EQ("rl_fields|2|AgencyPKey|integer|NOT NULL|0|1||", fields.at(1));
   EXPECT_EQ("rl_fields|7|DataType|char(2)|NOT NULL|0|S |'S ', 'D1'|", fields.at(6));
@@ -50,68 +45,33 @@ TEST(Schema, ColumnsCarryTypesDefaultsListsAndRanges) {
                   "Scores|5|Amount|char(0)|NULL|0|||", "Scores|6|Payload|unknown|NULL|0|||",
                   "Scores|7|Noted|text|NULL|0|||"}),
             structure(h, "Scores"));
-}
+  EXPECT_EQ((Rows{"Odd Name|1|PKey|integer|NULL|0|||", "Odd Name|2|Some Code|varchar(4)|NULL|0|||"}),
+            structure(h, "Odd Name"));
+  EXPECT_EQ((Rows{"order|1|PKey|integer|NULL|0|||"}), structure(h, "order"));
+  EXPECT_EQ((Rows{"Br]ack\"et|1|PKey|integer|NULL|0|||", "Br]ack\"et|2|Flag|varchar(1)|NULL|1|||"}),
+            structure(h, "Br]ack\"et"));
+  EXPECT_EQ((Rows{"9lives|1|PKey|integer|NULL|0|||"}), structure(h, "9lives"));
 
-TEST(Schema, TablesAreListedByLowerCasedName) {
-  OpenMetafile mf("CREATE TABLE aCodes(PKey integer primary key); CREATE TABLE Zeta(PKey integer primary key);");
-  int h = mf.handle(), count = 0;
   Rows names;
-  EXPECT_EQ(0, Edit_GetTableNames(h, &names, fn(collect_name)));
-  EXPECT_EQ((Rows{"aCodes", "RL_Agencies", "RL_Control", "RL_EditErrorsPivot", "RL_EditFieldsPivot",
-                  "RL_EditMessagesPivot", "RL_Edits", "RL_EditSetEditsPivot", "RL_EditSets", "RL_EditTablesPivot",
-                  "RL_Fields", "RL_LayoutFieldsPivot", "RL_Layouts", "RL_LookupTables", "RL_Messages", "Zeta"}),
+  EXPECT_EQ(0, Edit_GetTableNames(h, &names, collector<TableNameCallback>()));
+  EXPECT_EQ((Rows{"9lives", "aCodes", "Br]ack\"et", "Odd Name", "order", "RL_Agencies", "RL_Control",
+                  "RL_EditErrorsPivot", "RL_EditFieldsPivot", "RL_EditMessagesPivot", "RL_Edits", "RL_EditSetEditsPivot",
+                  "RL_EditSets", "RL_EditTablesPivot", "RL_Fields", "RL_LayoutFieldsPivot", "RL_Layouts",
+                  "RL_LookupTables", "RL_Messages", "Scores", "Zeta"}),
             names);
   EXPECT_EQ(-1, Edit_GetColumnsCount(h, "Missing", &count));  // a miss adds no table
-  EXPECT_EQ(16, out_int(Edit_GetTablesCount, h));
+  EXPECT_EQ(21, out_int(Edit_GetTablesCount, h));
   char buffer[8];
-  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 15, buffer, sizeof buffer));
+  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 20, buffer, sizeof buffer));
   EXPECT_EQ(std::string("Zeta\0\0\0\0", 8), std::string(buffer, sizeof buffer));
-  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 1, buffer, 4));
+  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 5, buffer, 4));
   EXPECT_EQ(std::string("RL_A\0\0\0\0", 8), std::string(buffer, sizeof buffer));
-  EXPECT_EQ(-1, Edit_GetTableNameByIndex(h, 16, buffer, sizeof buffer));
-  EXPECT_EQ(Rows{tsmf_error("GetTableNameByIndex", "Parameter idx (16) must be in range 0 - 16")}, engine_errors(h));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetTableNameByIndex", "Parameter idx (21) must be in range 0 - 21")}),
+            outcome(h, Edit_GetTableNameByIndex(h, 21, buffer, sizeof buffer)));
   EXPECT_EQ(std::string("RL_A\0\0\0\0", 8), std::string(buffer, sizeof buffer));
 }
 
-TEST(Schema, ColumnIntrospectionCopyRulesAndMessages) {
-  OpenMetafile mf;
-  int h = mf.handle(), trigger = -1;
-  char name[4], type[14], nullable[12];
-  memset(type, 'x', sizeof type);
-  EXPECT_EQ(0, Edit_GetColumnStructure(h, "RL_Fields", 4, name, 4, type, 14, nullable, 12, &trigger));
-  EXPECT_EQ(std::string("Fie\0", 4), std::string(name, sizeof name));
-  EXPECT_EQ(std::string("varchar(50)\0\0\0", 14), std::string(type, sizeof type));
-  EXPECT_STREQ("NOT NULL", nullable);
-  EXPECT_EQ(0, trigger);
-  for (int column : {0, 10, INT_MIN}) {
-    EXPECT_EQ(-1, Edit_GetColumnStructure(h, "RL_Fields", column, name, 4, type, 14, nullable, 12, &trigger));
-    EXPECT_EQ(Rows{tsmf_error("GetColumnStructure",
-                              "In table RL_Fields, column_order " + std::to_string(column) + " is out of range")},
-              engine_errors(h));
-  }
-  // GetFieldName counts from 0 and never writes the buffer's last byte.
-  char field[8];
-  memset(field, 'x', sizeof field);
-  EXPECT_EQ(0, Edit_GetFieldName(h, "RL_Fields", 0, field, sizeof field));
-  EXPECT_EQ(std::string("PKey\0\0\0x", 8), std::string(field, sizeof field));
-  EXPECT_EQ(0, Edit_GetFieldName(h, "RL_Fields", 3, field, 4));
-  EXPECT_EQ(std::string("Fiey\0\0\0x", 8), std::string(field, sizeof field));
-  EXPECT_EQ(0, Edit_GetFieldName(h, "Nope", 0, field, 0));
-  for (int column : {9, -1, INT_MAX}) {
-    EXPECT_EQ(-1, Edit_GetFieldName(h, "RL_Fields", column, field, sizeof field));
-    EXPECT_EQ(Rows{tsmf_error("GetFieldName",
-                              "In table RL_Fields, col_order " + std::to_string(column) + " is out of range")},
-              engine_errors(h));
-  }
-  EXPECT_EQ('\0', field[0]);
-  EXPECT_EQ(3, out_int(Edit_GetColumnOrder, h, "RL_Fields", "fieldname"));
-  int order = 5;
-  EXPECT_EQ(-1, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order));
-  EXPECT_EQ(0, order);
-  EXPECT_EQ(Rows{tsmf_error("GetColumnOrder", "Table \"RL_Fields\" has no field named \"Nope\"")}, engine_errors(h));
-}
-
-TEST(Schema, IndexAndTriggerTextsBelongToTheirOwnTableOnly) {
+TEST(Schema, IndexTriggerAndColumnTexts) {
   // The "_" of Codes_1 must not match the "1" of Codes11, which is created
   // first so that a pattern match would also take its CREATE text.
   OpenMetafile mf(
@@ -124,9 +84,9 @@ TEST(Schema, IndexAndTriggerTextsBelongToTheirOwnTableOnly) {
             text(Edit_GetIndex, h, "RL_Control", 0));
   EXPECT_EQ("", text(Edit_GetIndex, h, "RL_Control", 99));
   char buffer[4] = "xxx";
-  EXPECT_EQ(-1, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer));
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}),
+            outcome(h, Edit_GetTrigger(h, "Nope", 0, buffer, sizeof buffer)));
   EXPECT_EQ(std::string("\0xx", 3), std::string(buffer, 3));
-  EXPECT_EQ(Rows{tsmf_error("GetTrigger", "Cannot find table named \"Nope\"")}, engine_errors(h));
 
   EXPECT_EQ(1, out_int(Edit_GetIndexCount, h, "codes11"));
   EXPECT_EQ("CREATE INDEX xCodes11_Code ON Codes11(Code)", text(Edit_GetIndex, h, "codes11", 0));
@@ -139,40 +99,34 @@ TEST(Schema, IndexAndTriggerTextsBelongToTheirOwnTableOnly) {
   EXPECT_EQ("", text(Edit_GetIndex, h, "Codes_1", 0));
   EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Codes_1"));
   EXPECT_EQ("Codes_1|2|Code|char(1)|NULL|0|||", structure(h, "Codes_1").at(1));
-}
-
-// Names made by other tools that are no plain identifiers are quoted when read.
-TEST(Schema, TablesWhoseNamesNeedQuotingAreRead) {
-  OpenMetafile mf(
-      "CREATE TABLE [Odd Name](PKey integer primary key, [Some Code] varchar(4));"
-      "CREATE TABLE \"order\"(PKey integer primary key);"
-      "CREATE TABLE \"Br]ack\"\"et\"(PKey integer primary key, Flag varchar(1));"
-      "CREATE TABLE \"9lives\"(PKey integer primary key);");
-  int h = mf.handle();
-  EXPECT_EQ((Rows{"Odd Name|1|PKey|integer|NULL|0|||", "Odd Name|2|Some Code|varchar(4)|NULL|0|||"}),
-            structure(h, "Odd Name"));
-  EXPECT_EQ((Rows{"order|1|PKey|integer|NULL|0|||"}), structure(h, "order"));
-  EXPECT_EQ((Rows{"Br]ack\"et|1|PKey|integer|NULL|0|||", "Br]ack\"et|2|Flag|varchar(1)|NULL|1|||"}),
-            structure(h, "Br]ack\"et"));
-  EXPECT_EQ((Rows{"9lives|1|PKey|integer|NULL|0|||"}), structure(h, "9lives"));
-  EXPECT_EQ(18, out_int(Edit_GetTablesCount, h));
-}
-
-// A file that is not a metafile, or only part of one, fails to open with
-// SQLite's reason beside the message.
-TEST(Schema, FilesThatAreNoMetafileSayWhy) {
-  TempDir dir;
-  std::string random = dir.file("random.smf"), cut = dir.file("cut.smf");
-  std::string bytes(4096, '\0');
-  std::generate(bytes.begin(), bytes.end(), std::minstd_rand(7));
-  std::ofstream(random, std::ios::binary) << bytes;
-  ASSERT_EQ(0, Edit_CreateNewMetafile(cut.c_str()));
-  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
-  for (const auto& [path, reason] : {std::pair{random, "file is not a database"},
-                                     std::pair{cut, "database disk image is malformed"}}) {
-    char message[100];
-    int smf = 99, compare = 0;
-    EXPECT_EQ(-1, Edit_Initialize(&smf, path.c_str(), message, sizeof message, &compare));
-    EXPECT_EQ(std::string("Unable to build tables list: ") + reason, message);
-  }
+  int trigger = -1;
+  char name[4], type[14], nullable[12];
+  memset(type, 'x', sizeof type);
+  EXPECT_EQ(0, Edit_GetColumnStructure(h, "RL_Fields", 4, name, 4, type, 14, nullable, 12, &trigger));
+  EXPECT_EQ(std::string("Fie\0", 4), std::string(name, sizeof name));
+  EXPECT_EQ(std::string("varchar(50)\0\0\0", 14), std::string(type, sizeof type));
+  EXPECT_STREQ("NOT NULL", nullable);
+  EXPECT_EQ(0, trigger);
+  for (int column : {0, 10, INT_MIN})
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetColumnStructure", "In table RL_Fields, column_order " + std::to_string(column) +
+                                                               " is out of range")}),
+              outcome(h, Edit_GetColumnStructure(h, "RL_Fields", column, name, 4, type, 14, nullable, 12, &trigger)));
+  // GetFieldName counts from 0 and never writes the buffer's last byte.
+  char field[8];
+  memset(field, 'x', sizeof field);
+  EXPECT_EQ(0, Edit_GetFieldName(h, "RL_Fields", 0, field, sizeof field));
+  EXPECT_EQ(std::string("PKey\0\0\0x", 8), std::string(field, sizeof field));
+  EXPECT_EQ(0, Edit_GetFieldName(h, "RL_Fields", 3, field, 4));
+  EXPECT_EQ(std::string("Fiey\0\0\0x", 8), std::string(field, sizeof field));
+  EXPECT_EQ(0, Edit_GetFieldName(h, "Nope", 0, field, 0));
+  for (int column : {9, -1, INT_MAX})
+    EXPECT_EQ((Rows{"-1", tsmf_error("GetFieldName", "In table RL_Fields, col_order " + std::to_string(column) +
+                                                         " is out of range")}),
+              outcome(h, Edit_GetFieldName(h, "RL_Fields", column, field, sizeof field)));
+  EXPECT_EQ('\0', field[0]);
+  EXPECT_EQ(3, out_int(Edit_GetColumnOrder, h, "RL_Fields", "fieldname"));
+  int order = 5;
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetColumnOrder", "Table \"RL_Fields\" has no field named \"Nope\"")}),
+            outcome(h, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order)));
+  EXPECT_EQ(0, order);
 }

@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "storage/SMFTables.h"
-#include "storage/SQLDB.h"
+#include "quelt.h"
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quelt-test-XXXXXX").string();
@@ -19,12 +18,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(Path, ignored);
 }
 
-bool create_metafile(const std::string& path) {
-  TSQLDB db;
-  if (!db.OpenDatabase(path.c_str())) return false;
-  TSMFTables schema(&db);
-  return schema.CreateSMFTables("5.01");
-}
+bool create_metafile(const std::string& path) { return Edit_CreateNewMetafile(path.c_str()) == 0; }
 
 // Rows in every owner and pivot table; they need agencies 2 and 3.
 const char* const kContentRows =

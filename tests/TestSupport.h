@@ -56,22 +56,16 @@ class RawDB {
   sqlite3* Db = nullptr;
 };
 
-// The text of the std::runtime_error that `action` throws, or "<no exception>".
-template <class Action>
-std::string thrown_text(Action action) {
+// How a statement wrapper's call failed: "exception text | LastErrorMessage()", the
+// text "<no exception>" when it threw none.
+template <class Query, class Action>
+std::string failure(const Query& query, Action action) {
   try {
     action();
   } catch (const std::runtime_error& e) {
-    return e.what();
+    return std::string(e.what()) + " | " + query.LastErrorMessage();
   }
-  return "<no exception>";
-}
-
-// How a statement wrapper's call failed: "exception text | LastErrorMessage()".
-template <class Query, class Action>
-std::string failure(const Query& query, Action action) {
-  std::string thrown = thrown_text(action);
-  return thrown + " | " + query.LastErrorMessage();
+  return std::string("<no exception> | ") + query.LastErrorMessage();
 }
 
 // The reason a plain call answered false, or "<accepted>" when it answered true.

@@ -1,8 +1,5 @@
-// Host transactions and savepoints through the public API, and the writes of
-// several statements inside and outside them: refusals with the database's
-// message, nesting, savepoint names that are never SQL, another connection's
-// locks, a full database and a transaction the database ends itself; each
-// leaves the connection, the file and the table model in line.
+// Host transactions and savepoints, and writes of several statements inside and outside them: refusals,
+// nesting, other connections' locks, a full database, a transaction the database ends itself.
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -27,41 +24,33 @@ std::string messages(const OpenMetafile& file) {
 
 }  // namespace
 
-TEST(Transactions, RefusalsCarryTheDatabaseMessage) {
+TEST(Transactions, RefusalsNestingAndSavepointNames) {
   OpenMetafile file;
   int h = file.handle();
-  EXPECT_EQ(-1, Qb_CommitTrans(h));
-  EXPECT_EQ((Rows{tsmf_error("CommitTrans", "cannot commit - no transaction is active")}), engine_errors(h));
-  EXPECT_EQ(-1, Qb_RollbackTrans(h));
-  EXPECT_EQ((Rows{tsmf_error("RollbackTrans", "cannot rollback - no transaction is active")}), engine_errors(h));
-  EXPECT_EQ(0, Qb_BeginTrans(h));
-  EXPECT_EQ(-1, Qb_BeginTrans(h));
-  EXPECT_EQ((Rows{tsmf_error("BeginTrans", "cannot start a transaction within a transaction")}), engine_errors(h));
-  EXPECT_EQ(0, Qb_RollbackTrans(h));
-  EXPECT_EQ(-1, Qb_ReleaseSavePoint(h, "nosuch"));
-  EXPECT_EQ((Rows{tsmf_error("ReleaseSavePoint", "no such savepoint: nosuch")}), engine_errors(h));
-  EXPECT_EQ(-1, Qb_RollbackToSavePoint(h, "nosuch"));
-  EXPECT_EQ((Rows{tsmf_error("RollbackToSavePoint", "no such savepoint: nosuch")}), engine_errors(h));
-  EXPECT_EQ(-1, Qb_SavePoint(h, nullptr));
-  EXPECT_EQ((Rows{tsmf_error("SavePoint", "Parameter \"name\" must not be NULL")}), engine_errors(h));
-}
-
-TEST(Transactions, HostTransactionsAndSavepointsGroupPosts) {
-  OpenMetafile file;
-  int h = file.handle();
+  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "cannot commit - no transaction is active")}), outcome(h, Qb_CommitTrans(h)));
+  EXPECT_EQ((Rows{"-1", tsmf_error("RollbackTrans", "cannot rollback - no transaction is active")}),
+            outcome(h, Qb_RollbackTrans(h)));
   ASSERT_EQ(0, Qb_BeginTrans(h));
+  EXPECT_EQ((Rows{"-1", tsmf_error("BeginTrans", "cannot start a transaction within a transaction")}),
+            outcome(h, Qb_BeginTrans(h)));
   EXPECT_EQ(2, add_message(h, "10"));
   ASSERT_EQ(0, Qb_RollbackTrans(h));
   EXPECT_EQ("0", messages(file));
+  EXPECT_EQ((Rows{"-1", tsmf_error("ReleaseSavePoint", "no such savepoint: nosuch")}),
+            outcome(h, Qb_ReleaseSavePoint(h, "nosuch")));
+  EXPECT_EQ((Rows{"-1", tsmf_error("RollbackToSavePoint", "no such savepoint: nosuch")}),
+            outcome(h, Qb_RollbackToSavePoint(h, "nosuch")));
+  EXPECT_EQ((Rows{"-1", tsmf_error("SavePoint", "Parameter \"name\" must not be NULL")}), outcome(h, Qb_SavePoint(h, nullptr)));
 
   ASSERT_EQ(0, Qb_SavePoint(h, "outer"));  // opens a transaction of its own
   add_message(h, "11");
-  // Names are never SQL, and never cut.
+  // Names are never SQL, and never cut: a cut name is another name.
   for (std::string name : {std::string("x; DELETE FROM RL_Agencies; --"), std::string("a]b\"c'd"),
                            std::string(120, 'n')}) {
     ASSERT_EQ(0, Qb_SavePoint(h, name.c_str())) << name;
     add_message(h, "12");
     EXPECT_EQ(0, Qb_RollbackToSavePoint(h, name.c_str())) << name;
+    EXPECT_TRUE(name.size() < 90 || Qb_ReleaseSavePoint(h, name.substr(0, 89).c_str()) == -1);
     EXPECT_EQ(0, Qb_ReleaseSavePoint(h, name.c_str())) << name;
   }
   ASSERT_EQ(0, Qb_ReleaseSavePoint(h, "outer"));
@@ -149,8 +138,7 @@ TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
   for (const Write& write : writes) {
     Rows before = snapshot(file.path());
     reader = other_reader(file.path());
-    EXPECT_EQ(-1, write.call()) << write.error;
-    EXPECT_EQ(Rows{write.error}, engine_errors(h));
+    EXPECT_EQ((Rows{"-1", write.error}), outcome(h, write.call()));
     EXPECT_FALSE(connection(h)->InTransaction()) << write.error;
     reader.reset();
     EXPECT_TRUE(before == snapshot(file.path())) << write.error;
@@ -161,8 +149,7 @@ TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
   ASSERT_EQ(0, Qb_BeginTrans(h));
   ASSERT_EQ(0, edit_row(h, "RL_Messages", 1, {{"Message", "committed"}}));
   reader = other_reader(file.path());
-  EXPECT_EQ(-1, Qb_CommitTrans(h));
-  EXPECT_EQ((Rows{tsmf_error("CommitTrans", locked)}), engine_errors(h));
+  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", locked)}), outcome(h, Qb_CommitTrans(h)));
   EXPECT_TRUE(connection(h)->InTransaction());
   reader.reset();
   ASSERT_EQ(0, Qb_CommitTrans(h));
@@ -195,13 +182,12 @@ TEST(Transactions, AFullDatabaseFailsTheWriteCleanly) {
       ASSERT_EQ(0, Qb_BeginTrans(h));
       ASSERT_EQ(0, edit_row(h, "RL_Messages", 2, {{"Message", "kept"}}));
     }
-    EXPECT_EQ(-1, Qb_CreateTable(h, &pkey));
-    EXPECT_EQ((Rows{writer_error("CreateTable", "Unable to create table as defined"),
+    EXPECT_EQ((Rows{"-1", writer_error("CreateTable", "Unable to create table as defined"),
                     writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
                     writer_error("CreateTable", "database or disk is full"),
                     writer_error("CreateTable", "CREATE TABLE [Zip2]( [PKey] integer NOT NULL PRIMARY KEY, \n"
                                                 "[Code] char(5) NOT NULL collate nocase default '');")}),
-              engine_errors(h));
+              outcome(h, Qb_CreateTable(h, &pkey)));
     EXPECT_EQ(host, connection(h)->InTransaction());
     EXPECT_TRUE(host || before == snapshot(file.path()));
   }
@@ -236,11 +222,10 @@ TEST(Transactions, TheDatabaseEndingTheHostsTransactionIsReported) {
   int pkey = 0;
   ASSERT_EQ(0, Qb_CreateTable(h, &pkey));
   ASSERT_EQ(0, Qb_Insert(h, "Zip2"));
-  EXPECT_EQ(-1, edit_row(h, "Zips", 1, {{"Code", "99999"}}));
-  EXPECT_EQ((Rows{writer_error("post_edit", "interrupted"),
+  EXPECT_EQ((Rows{"-1", writer_error("post_edit", "interrupted"),
                   writer_error("post_edit", "SQL: UPDATE [Zips] SET [Code] = '99999' WHERE PKey = 1;"),
                   writer_error("post_edit", kHostTransactionLostText)}),
-            engine_errors(h));
+            outcome(h, edit_row(h, "Zips", 1, {{"Code", "99999"}})));
   EXPECT_EQ(-1, Qb_CommitTrans(h));
   EXPECT_EQ(-1, Qb_Insert(h, "Zip2"));
   EXPECT_EQ(0, Qb_Edit(h, "Zips", 1));
@@ -250,8 +235,6 @@ TEST(Transactions, TheDatabaseEndingTheHostsTransactionIsReported) {
 namespace {
 
 const char* const kZipCheck = "if (lookup(\"12345\", \"Zips.Code\")) return PASS;\nreturn FAIL;";
-
-int collect_name(void* owner, const char* name) { return collect(owner, name); }
 
 // The run-time fixture with the lookup table Zips and an edit set ES1 whose
 // one edit looks it up.
@@ -263,7 +246,7 @@ class ModelRollback : public RunTest {
   }
   Rows lookup_tables() {
     Rows names;
-    Edit_GetTableNames(smf(), &names, fn(collect_name));
+    Edit_GetTableNames(smf(), &names, collector<TableNameCallback>());
     Rows lookups;
     for (const std::string& name : names)
       if (name.compare(0, 3, "RL_") != 0) lookups.push_back(name);
