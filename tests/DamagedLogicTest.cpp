@@ -63,8 +63,14 @@ TEST_F(DamagedLogic, TextsThatCannotBeRun) {
   } cases[] = {
       {"@\x80;", {reader("Token [\x80] not found"), kReading, kEditEntry}},
       // Operands that would run past the end of the text.
-      {"@\"099ab;", past_end('"')}, {"@F", past_end('F')}, {"@F  1", past_end('F')}, {"@N009abc", past_end('N')},
-      {"@M", past_end('M')}, {"@m", past_end('m')}, {"@'", past_end('\'')}, {"@U005123", past_end('U')},
+      {"@\"099ab;", past_end('"')},
+      {"@F", past_end('F')},
+      {"@F  1", past_end('F')},
+      {"@N009abc", past_end('N')},
+      {"@M", past_end('M')},
+      {"@m", past_end('m')},
+      {"@'", past_end('\'')},
+      {"@U005123", past_end('U')},
       // A jump is refused before the part that it would skip runs.
       {"@F  99(Q)DQ;", {past, kEditEntry}},
       {"@Fabcd(Q)DQ;", {back, kEditEntry}},

@@ -68,22 +68,43 @@ TEST_F(Dates, ValidDatesLieBetween1850AndTodayInMonthsOfTheirLength) {
   const char* late = tomorrow.tm_year != today.tm_year ? kBadYear : tomorrow.tm_mon != today.tm_mon ? kBadMonth
                                                                                                     : kBadDay;
   std::string next = year_from_now(1) + "0101", thirteenth = year_from_now(-1) + "1301";
-  expect_checks({{"18491231", kBadYear}, {"18500101", kValid}, {yyyymmdd(today).c_str(), kValid},
-                 {yyyymmdd(tomorrow).c_str(), late}, {next.c_str(), kBadYear}, {thirteenth.c_str(), kBadMonth},
-                 {"20231232", kBadDay},
-                 // Only 8 characters make a date; eight blanks are the empty date, which is no valid one.
-                 {"2023120", "E|invalid"}, {"202312011", "E|invalid"}, {"        ", "E|"},
-                 // Leap days and month lengths.
-                 {"20000229", kValid}, {"20240229", kValid}, {"19000229", kBadDay}, {"20230229", kBadDay},
-                 {"20240230", kBadDay}, {"20230431", kBadDay}, {"20230430", kValid},
-                 // Partial dates.
-                 {"2023    ", "W|missing the month"}, {"20230000", "W|missing the month"},
-                 {"202311  ", "W|missing the day"}, {"20231100", "W|missing the day"}, {"20230015", kBadDay},
-                 // A blank part may only end the date.
-                 {"2023 1  ", kBadMonth}, {"20 3    ", kBadYear}, {"2023  05", kBadDay}, {"202311 5", kBadDay},
-                 // Before the first blank only digits are taken.
-                 {"20231a  ", kBadMonth}, {"2023X1  ", kBadMonth}, {"20X3    ", kBadYear}, {"2023111a", kBadDay},
-                 {"\t202    ", kBadYear}});
+  expect_checks({
+      {"18491231", kBadYear},
+      {"18500101", kValid},
+      {yyyymmdd(today).c_str(), kValid},
+      {yyyymmdd(tomorrow).c_str(), late},
+      {next.c_str(), kBadYear},
+      {thirteenth.c_str(), kBadMonth},
+      {"20231232", kBadDay},
+      // Only 8 characters make a date; eight blanks are the empty date, which is no valid one.
+      {"2023120", "E|invalid"},
+      {"202312011", "E|invalid"},
+      {"        ", "E|"},
+      // Leap days and month lengths.
+      {"20000229", kValid},
+      {"20240229", kValid},
+      {"19000229", kBadDay},
+      {"20230229", kBadDay},
+      {"20240230", kBadDay},
+      {"20230431", kBadDay},
+      {"20230430", kValid},
+      // Partial dates.
+      {"2023    ", "W|missing the month"},
+      {"20230000", "W|missing the month"},
+      {"202311  ", "W|missing the day"},
+      {"20231100", "W|missing the day"},
+      {"20230015", kBadDay},
+      // A blank part may only end the date.
+      {"2023 1  ", kBadMonth},
+      {"20 3    ", kBadYear},
+      {"2023  05", kBadDay},
+      {"202311 5", kBadDay},
+      // Before the first blank only digits are taken.
+      {"20231a  ", kBadMonth},
+      {"2023X1  ", kBadMonth},
+      {"20X3    ", kBadYear},
+      {"2023111a", kBadDay},
+      {"\t202    ", kBadYear}});
 }
 
 TEST_F(Dates, FutureDatesForOneEditOnlyAndTheLastDateCheckedGivesTheReason) {
@@ -109,57 +130,88 @@ TEST_F(Dates, FutureDatesForOneEditOnlyAndTheLastDateCheckedGivesTheReason) {
 }
 
 TEST_F(Dates, PartsComparisonsDifferencesIntervalsAndFailures) {
-  expect_calls("date_day_iop", {{R"("20231105")", "5"}, {R"("202311  ")", kDayEmpty}, {R"("20231100")", kDayEmpty},
-                                {R"("2023    ")", kDayEmpty}});
-  expect_calls("date_month_iop", {{R"("202311  ")", "11"}, {R"("2023    ")", kMonthEmpty},
-                                  {R"("20230000")", kMonthEmpty}});
+  expect_calls("date_day_iop", {
+      {R"("20231105")", "5"},
+      {R"("202311  ")", kDayEmpty},
+      {R"("20231100")", kDayEmpty},
+      {R"("2023    ")", kDayEmpty}});
+  expect_calls("date_month_iop", {
+      {R"("202311  ")", "11"},
+      {R"("2023    ")", kMonthEmpty},
+      {R"("20230000")", kMonthEmpty}});
   expect_calls("date_year_iop", {{R"("2023    ")", "2023"}});
   for (const char* part : {"date_day_iop", "date_month_iop", "date_year_iop"})
-    expect_calls(part, {{R"("2023110")", kError}, {R"("20231301")", kError}, {R"("        ")", kEmpty}});
-  expect_calls("valid_date_iop", {{R"("20231205")", "1"}, {R"("2023    ")", "1"}, {R"("        ")", "0"}});
+    expect_calls(part, {
+        {R"("2023110")", kError},
+        {R"("20231301")", kError},
+        {R"("        ")", kEmpty}});
+  expect_calls("valid_date_iop", {
+      {R"("20231205")", "1"},
+      {R"("2023    ")", "1"},
+      {R"("        ")", "0"}});
   // A date field reads as any text.
   EXPECT_EQ("12", value(R"(date_month_iop(#S"Birth Date"))", "1 4520231205"));
   expect_calls("datecmp_iop", {
-      {R"("20230101", "20230101", dt_exact)", "0"}, {R"("20230101", "20230102", dt_exact)", "-1"},
+      {R"("20230101", "20230101", dt_exact)", "0"},
+      {R"("20230101", "20230102", dt_exact)", "-1"},
       {R"("20230102", "20230101", dt_exact)", "1"},
       // Without completion blank parts compare as 00.
-      {R"("2023    ", "20230101", 0)", "-1"}, {R"("2023    ", "20231231", dt_min)", "0"},
+      {R"("2023    ", "20230101", 0)", "-1"},
+      {R"("2023    ", "20231231", dt_min)", "0"},
       {R"("2023    ", "20230101", dt_exact)", kUnknown},
       // The first date is tested first.
-      {R"("20231301", "        ", 0)", kError}, {R"("        ", "20231301", 0)", kEmpty}});
+      {R"("20231301", "        ", 0)", kError},
+      {R"("        ", "20231301", 0)", kEmpty}});
   expect_calls("daydiff_iop", {
-      {R"("20230101", "20231231", dt_exact)", "364"}, {R"("20231231", "20230101", dt_exact)", "-364"},
-      {R"("20231231", "20240301", dt_exact)", "61"}, {R"("20240101", "20241231", dt_exact)", "365"},
+      {R"("20230101", "20231231", dt_exact)", "364"},
+      {R"("20231231", "20230101", dt_exact)", "-364"},
+      {R"("20231231", "20240301", dt_exact)", "61"},
+      {R"("20240101", "20241231", dt_exact)", "365"},
       {R"("19000101", "20000101", dt_exact)", "36524"},
       // dt_max widens the span, dt_min narrows it; February completes to 28 days.
-      {R"("2022    ", "2023    ", dt_max)", "729"}, {R"("2022    ", "2023    ", dt_min)", "1"},
-      {R"("202202  ", "2022    ", dt_max)", "333"}, {R"("20240201", "202402  ", dt_max)", "27"},
-      {R"("202303  ", "2023    ", dt_min)", "0"}, {R"("2023    ", "202303  ", dt_min)", "0"},
-      {R"("202303  ", "20230316", dt_min)", "0"}, {R"("20230316", "202303  ", dt_min)", "0"},
+      {R"("2022    ", "2023    ", dt_max)", "729"},
+      {R"("2022    ", "2023    ", dt_min)", "1"},
+      {R"("202202  ", "2022    ", dt_max)", "333"},
+      {R"("20240201", "202402  ", dt_max)", "27"},
+      {R"("202303  ", "2023    ", dt_min)", "0"},
+      {R"("2023    ", "202303  ", dt_min)", "0"},
+      {R"("202303  ", "20230316", dt_min)", "0"},
+      {R"("20230316", "202303  ", dt_min)", "0"},
       // The second date of another month takes the month's first day.
       {R"("20230401", "202303  ", dt_min)", "-31"},
       // Other modes fill nothing: month 0, day 0 is the day before the year begins.
-      {R"("2023    ", "20230101", 0)", "2"}, {R"("20230101", "        ", dt_exact)", kEmpty},
-      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20230101", "2023010", dt_exact)", kError}});
+      {R"("2023    ", "20230101", 0)", "2"},
+      {R"("20230101", "        ", dt_exact)", kEmpty},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown},
+      {R"("20230101", "2023010", dt_exact)", kError}});
   expect_calls("monthdiff_iop", {
-      {R"("20230101", "20230301", dt_exact)", "1"}, {R"("20230301", "20230101", dt_exact)", "-1"},
-      {R"("20230101", "20230130", dt_exact)", "0"}, {R"("        ", "20230101", dt_exact)", kEmpty}});
+      {R"("20230101", "20230301", dt_exact)", "1"},
+      {R"("20230301", "20230101", dt_exact)", "-1"},
+      {R"("20230101", "20230130", dt_exact)", "0"},
+      {R"("        ", "20230101", dt_exact)", kEmpty}});
   expect_calls("yeardiff_iop", {
-      {R"("20220101", "20231231", dt_exact)", "1"}, {R"("20220101", "20221231", dt_exact)", "0"},
-      {R"("2023    ", "20230101", dt_exact)", kUnknown}, {R"("20231301", "20230101", dt_exact)", kError}});
+      {R"("20220101", "20231231", dt_exact)", "1"},
+      {R"("20220101", "20221231", dt_exact)", "0"},
+      {R"("2023    ", "20230101", dt_exact)", kUnknown},
+      {R"("20231301", "20230101", dt_exact)", kError}});
   expect_calls("dayinterval_iop", {
-      {R"("20230101", "20230131", 0, 30, dt_exact)", "1"}, {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
-      {R"("20230101", "20230131", 30, 30, dt_exact)", "1"}, {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
+      {R"("20230101", "20230131", 0, 30, dt_exact)", "1"},
+      {R"("20230101", "20230131", 0, 29, dt_exact)", "0"},
+      {R"("20230101", "20230131", 30, 30, dt_exact)", "1"},
+      {R"("20230131", "20230101", 0, 30, dt_exact)", "0"},
       // The codes pass through the interval tests.
       {R"("20230101", "        ", 0, 30, dt_exact)", kEmpty}});
   expect_calls("monthinterval_iop", {
-      {R"("20230101", "20230301", 1, 1, dt_exact)", "1"}, {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
+      {R"("20230101", "20230301", 1, 1, dt_exact)", "1"},
+      {R"("202301  ", "20230101", 0, 30, dt_exact)", kUnknown}});
   expect_calls("yearinterval_iop", {
-      {R"("20220101", "20231231", 1, 1, dt_exact)", "1"}, {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
+      {R"("20220101", "20231231", 1, 1, dt_exact)", "1"},
+      {R"("20220101", "20231231", 2, 5, dt_exact)", "0"},
       {R"("2023011", "20230101", 0, 30, dt_exact)", kError}});
   const std::string bad = "Something bad has happened.";
   expect_failures({
-      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}}, {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
+      {"@DM\x90;", {kOpenParen, lib("call_valid_date_iop")}},
+      {"@DM\x8C;", {kOpenParen, lib("call_daydiff_iop", bad)}},
       {"@M\x93;", {kOpenParen, lib("call_allow_future_date")}},
       {"@DM\x8F(N001x,\"00820230101,U0010,U0011,T);",
        {"TRunEdits::GetVariable\xBB" "In Edit Tag \"H4\", Variable \"x\" not found!", lib("call_monthinterval_iop", bad)}},

@@ -140,8 +140,14 @@ TEST(EditAPI, NullPointersEngineErrorsAndVersionTexts) {
   const std::string outOfRange = "TEngineErrorsPump::GetErrorByIndex - index out of range";
   char copied[64];
   for (const auto& [index, length, text] :
-       {std::tuple{1, 5, error}, {1, int(error.size()), error}, {1, 60, error}, {1, 0, error}, {1, -1, error},
-        {0, 64, outOfRange}, {2, 64, outOfRange}, {INT_MIN, 64, outOfRange}}) {
+       {std::tuple{1, 5, error},
+        {1, int(error.size()), error},
+        {1, 60, error},
+        {1, 0, error},
+        {1, -1, error},
+        {0, 64, outOfRange},
+        {2, 64, outOfRange},
+        {INT_MIN, 64, outOfRange}}) {
     memset(copied, 'x', sizeof copied);
     EXPECT_EQ(0, Edit_GetEngineErrorByIndex(h, index, copied, length));
     std::string expected = text;

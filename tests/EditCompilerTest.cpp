@@ -150,7 +150,8 @@ class EditCompilerTest : public ::testing::Test {
 
 TEST_F(EditCompilerTest, CompiledTextOfStatementsJumpFieldsAndBuiltInCalls) {
   expect({
-      {"", "@"}, {"   \n\t\r\n  ", "@"},
+      {"", "@"},
+      {"   \n\t\r\n  ", "@"},
       {"/* a\nb\n*/", "@\n\n"},  // newlines inside a comment stay as line marks
       {"/* a\nb */", "@\n"},     // closed by the very last characters
       {"int x; /* one\ntwo */ x = 1;", "@IN001x;\nN001x=U0011;"},
@@ -242,7 +243,8 @@ TEST_F(EditCompilerTest, CompiledTextOfStatementsJumpFieldsAndBuiltInCalls) {
       {"char s[10];\ninlist(#S\"Site\", \"x,\ty ,\");", head + "MU(#12,\"003x,y);"},
       {"char s[10];\ninlist(#S\"Site\", \"  \");", head + "MU(#12,\"002  );"},
       {"char s[10];\ninlist(s, \"a , b\", \" c , d \");", head + "MU(N001s,\"003a,b,\"007 c , d );"},
-      {"save_text(\"\");", "@Mh(\"000);"}, {"save_text(\"" + t99 + "\");", "@Mh(\"099" + t99 + ");"},
+      {"save_text(\"\");", "@Mh(\"000);"},
+      {"save_text(\"" + t99 + "\");", "@Mh(\"099" + t99 + ");"},
       {"save_text(\"" + t123 + "\");", "@Mh(\"1<3" + t123 + ");"},
       {"save_text(\"" + t999 + "\");", "@Mh(\"9\x93" "9" + t999 + ");"},
       {"save_text(\"a\nb\");", "@Mh(\"003a\nb);"},  // newlines inside are text, not line marks
@@ -298,7 +300,8 @@ TEST_F(EditCompilerTest, UserFunctionsFillTheHeaderAndResultListsWhatAnEditUses)
       // The next compile replaces every result, the variables declared before too.
       {"int n;\nn = lookup(#S\"Site\", \"SITES\");\nerror_text(\"x\");\nerror_msg(5);\nq = 1;", kAny,
        {line(5, "undeclared variable \"q\"")}, {}, " F12 TSITES ME5 EE:x"},
-      {"n = 1;", "@N001n=U0011;", {line(1, "undeclared variable \"n\"")}, {}, ""}, {"", "@", {}, {}, ""},
+      {"n = 1;", "@N001n=U0011;", {line(1, "undeclared variable \"n\"")}, {}, ""},
+      {"", "@", {}, {}, ""},
   });
 }
 
@@ -382,8 +385,10 @@ TEST_F(EditCompilerTest, LexicalDeclarationBalanceAndStatementMessages) {
       {"n = save_text(\"a\");", kAny, {line(3, "variable \"n\" is data type INT; function \"save_text\" returns NOTHING")}},
       {"a[c] = 1;", kAny, {line(3, "subscript variable must be of type integer (int)")}},
       {"a[q] = 1;", kAny, {line(3, "numeric constant or variable required for subscript")}},
-      {"n 5;", kAny, {line(3, "= expected")}}, {"n = m;", kAny, {line(3, "variable \"m\" must be declared")}},
-      {"q = 1;", kAny, {line(3, "undeclared variable \"q\"")}}, {"5;", kAny, {line(3, "Invalid syntax.")}},
+      {"n 5;", kAny, {line(3, "= expected")}},
+      {"n = m;", kAny, {line(3, "variable \"m\" must be declared")}},
+      {"q = 1;", kAny, {line(3, "undeclared variable \"q\"")}},
+      {"5;", kAny, {line(3, "Invalid syntax.")}},
       {"strlen(s) n;", kAny, {line(3, "; expected")}},
       {"int N;", kAny, {line(3, "variable \"n\" already declared; variable names must be unique")}},
       {"else n = 1;", kAny, {line(3, "ELSE without an IF (or preceding IF needs braces '{' and '}')")}},
@@ -444,8 +449,10 @@ TEST_F(EditCompilerTest, BuiltInCallAndReferenceCheckMessages) {
   const std::string names = " in Table form to find correct index names.";
   const std::string notIndexed = " is not indexed. Performance will be improved by creating this index on table ";
   expect(after("char s[10];\nint n;\n", {
-      {"n = lookup(#S\"Site\", \"SITES.CODE\");", kAny}, {"n = lookup(#S\"Site\", \"SITES\");", kAny},
-      {"n = lookup(#S\"Site\", \"sites.dbf.code\");", kAny}, {"n = lookup(#S\"Site\", s);", kAny},
+      {"n = lookup(#S\"Site\", \"SITES.CODE\");", kAny},
+      {"n = lookup(#S\"Site\", \"SITES\");", kAny},
+      {"n = lookup(#S\"Site\", \"sites.dbf.code\");", kAny},
+      {"n = lookup(#S\"Site\", s);", kAny},
       {"n = lookup(#S\"Site\", \"SITES.NAME\");", kAny, {}, {line(3, "Index name NAME" + noIndex + "SITES")}},
       {"n = rlookup(#S\"Site\", \"SITES.NAME\");", kAny, {line(3, "Index name NAME" + invalid + "SITES" + names)}},
       {"n = rlookup(#S\"Site\", \"SITES\");", kAny,
@@ -453,14 +460,16 @@ TEST_F(EditCompilerTest, BuiltInCallAndReferenceCheckMessages) {
       {"n = ilookup(#S\"Site\", \"nope.code\");", kAny, {line(3, "Table NOPE not found in this metafile")}},
       // CITY is indexed only as the second column after PKey.
       {"n = ilookup(#S\"Site\", \"ZIPS.CITY\");", kAny, {line(3, "Index name CITY" + invalid + "ZIPS" + names)}},
-      {"n = ilookup(#S\"Site\", \"zips.zipcode\");", kAny}, {"n = sqllookup(\"SITES\", \"CODE\", s);", kAny},
+      {"n = ilookup(#S\"Site\", \"zips.zipcode\");", kAny},
+      {"n = sqllookup(\"SITES\", \"CODE\", s);", kAny},
       {"n = sqllookup(s, s, s);", kAny},
       {"n = sqllookup(\"SITES\", \"CODE, NAME, CITY\", s);", kAny, {line(3, "Table \"SITES\" has no column named \"CITY\"")},
        {line(3, "Field \" NAME\"" + notIndexed + "SITES")}},
       // Every blank of the column list goes, however many stand together.
       {"n = sqllookup(\"ZIPS\", \" ZIPCODE  ,  CITY \", s);", kAny, {}, {line(3, "Field \" CITY\"" + notIndexed + "ZIPS")}},
       {"n = sqlrangelookup(\"nope\", \"CODE\", s);", kAny, {line(3, "Table nope not found in this metafile")}},
-      {"n = valid_date_iop(#S\"Birth Date\");", kAny}, {"n = valid_date_iop(s);", kAny},
+      {"n = valid_date_iop(#S\"Birth Date\");", kAny},
+      {"n = valid_date_iop(s);", kAny},
       {"n = valid_date_iop(#S31);", kAny},
       {"n = valid_date_iop(#S\"Site\");", kAny, {line(3, "Field \"Site\" must be data type D1 for call to VALID_DATE_IOP")}},
       {"n = valid_date_iop(#S12);", kAny, {line(3, "Field \"Site\" must be data type D1 for call to VALID_DATE_IOP")}},
@@ -483,8 +492,10 @@ TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
   const std::string notMessage = " is not a message number";
   expect({
       // An unterminated comment, also one opened inside a string.
-      {"int x;\nx = 1;\n/* open\nmore", "@", {line(3, comment)}}, {"\n\n  /* open", "@", {line(1, comment)}},
-      {"int x; /* a */ x = 1;\n\n/* b", "@", {line(3, comment)}}, {"save_text(\"a/*b\");", "@", {line(1, comment)}},
+      {"int x;\nx = 1;\n/* open\nmore", "@", {line(3, comment)}},
+      {"\n\n  /* open", "@", {line(1, comment)}},
+      {"int x; /* a */ x = 1;\n\n/* b", "@", {line(3, comment)}},
+      {"save_text(\"a/*b\");", "@", {line(1, comment)}},
       // A blank character constant.
       {"char c;\nc = ' ';", "@HN001c;\nN001c='';", {line(2, blank)}},
       {"char c;\nc = '\t';", "@HN001c;\nN001c='';", {line(2, blank)}},
@@ -498,8 +509,10 @@ TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
       {"int x;\nx -= 1;\ny = 2;", kAny,
        {line(2, hint + "-=\""), line(2, hint + "-=\""), line(2, "= expected"), line(3, "undeclared variable \"y\"")}},
       // A returned character constant is a letter; an assigned one any character.
-      {"char c;\nreturn 'a';", kAny}, {"char c;\nreturn '1';", kAny, {line(2, "expected IDENTIFIER")}},
-      {"char c;\nreturn '$';", kAny, {line(2, "expected IDENTIFIER")}}, {"char c;\nc = '1';", kAny},
+      {"char c;\nreturn 'a';", kAny},
+      {"char c;\nreturn '1';", kAny, {line(2, "expected IDENTIFIER")}},
+      {"char c;\nreturn '$';", kAny, {line(2, "expected IDENTIFIER")}},
+      {"char c;\nc = '1';", kAny},
       // What the compiled text cannot represent.
       {"int x;\nif (x) {" + repeat("x = 1;", 833) + ";;}", kAny,
        {line(2, "controlled block too long (> 9999 compiled characters)")}},

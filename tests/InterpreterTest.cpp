@@ -25,7 +25,8 @@ TEST_F(Interpreter, ValuesOfStatements) {
       // Character variables take texts; an integer is stored as its decimal text.
       {"char c, d, s;\nint n;\nn = 7;\nc = n;\nd = 0;\ns = \"x\";", {"c=7", "d=", "n=7", "s=x"}},
       {"int i, n;\nwhile (i < 3) { n = n + 2; i = i + 1; }", {"i=3", "n=6"}},
-      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + 1;", {"i=3", "n=3"}}, {"int n;\nfor (;;) n = 1;", {"n=0"}},
+      {"int i, n;\nfor (i = 0; i < 3; i = i + 1) n = n + 1;", {"i=3", "n=3"}},
+      {"int n;\nfor (;;) n = 1;", {"n=0"}},
       {"int n;\ndo { n = n + 1; } while (n < 5);", {"n=5"}},
       // An unbraced statement under a loop is that one statement.
       {"int i, n;\nwhile (i < 3) if (i >= 0) i = i + 1;\nn = n + 1;", {"i=3", "n=1"}},

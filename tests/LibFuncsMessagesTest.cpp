@@ -59,12 +59,14 @@ std::string macro_error(const std::string& argument, int edit) {
 TEST_F(LibMessages, WhatReachesTheHost) {
   expect_delivered({
       // error_msg chooses another message for the edit's failure or warning.
-      {"error_msg(101);\nreturn FAIL;", {"E|Check the site"}}, {"error_msg(101);\nreturn WARN;", {"W|Check the site"}},
+      {"error_msg(101);\nreturn FAIL;", {"E|Check the site"}},
+      {"error_msg(101);\nreturn WARN;", {"W|Check the site"}},
       // A negative number leaves the choice as it was; 0 goes back to the default.
       {"int k;\nk = -1;\nerror_msg(101);\nerror_msg(k);\nreturn FAIL;", {"E|Check the site"}},
       {"error_msg(101);\nerror_msg(0);\nreturn FAIL;", {kDefault}},
       // The choice is the edit's own: the next edit reports its default again.
-      {"return FAIL;", {kDefault}}, {"error_msg(101);\nreturn PASS;", {}},
+      {"return FAIL;", {kDefault}},
+      {"error_msg(101);\nreturn PASS;", {}},
       // error_text replaces the failure text.
       {"error_text(\"Age was %V1\");\nreturn FAIL;", {"E|Age was  45"}},
       // save_text delivers its first text at once and fails the edit; the statement goes on after the call.
@@ -80,7 +82,10 @@ TEST_F(LibMessages, WhatReachesTheHost) {
       {"int k;\nk = 7;\nset_warning(k);\nreturn PASS;", {"W|Engine error: Message number 7 not found", kDefaultWarning}},
   });
   // Suppressed warnings deliver nothing; the edit still takes the warning path.
-  expect_delivered({{"set_warning(101);\nreturn FAIL;", {}}, {"save_warning_text(101);\nreturn FAIL;", {}}}, 0x80);
+  expect_delivered({
+      {"set_warning(101);\nreturn FAIL;", {}},
+      {"save_warning_text(101);\nreturn FAIL;", {}},
+  }, 0x80);
   // error_text fails the edit whatever it returns.
   EXPECT_EQ((Rows{"0|1", "T18|Edit T18|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
   // The fail mark of save_text leads to no message when the logic ends without a return.
@@ -96,7 +101,8 @@ TEST_F(LibMessages, FailuresDeliverNothing) {
        {lib("call_save_error_text", "COMMA or RPAREN expected"), lib("call_save_error_text", unexpected)}},
       {"@M\x84(U003101,U003100;\nDR;", {lib("call_set_warning", "syntax error: expected RPAREN")}},
       {"@M\x85(U003101;\nDR;", {lib("call_save_warning_text", "syntax error: expected RPAREN")}},
-      {"@MgU003101);\nDR;", {paren, lib("call_save_error_text", unexpected)}}, {"@M\x84U003101);\nDR;", {paren}},
+      {"@MgU003101);\nDR;", {paren, lib("call_save_error_text", unexpected)}},
+      {"@M\x84U003101);\nDR;", {paren}},
       {"@MLU003101);\nDR;", {paren, lib("call_error_msg")}},
       {"@Mh(M](\"004nope));\nDR;", {notFound + "H7\", Variable \"nope\" not found!", lib("call_nameexpr"), lib("call_save_text")}},
       {"@MM(U0011/U0010);\nDR;", {"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", lib("call_error_text")}},

@@ -29,7 +29,8 @@ class LookupDefine : public MetafileTest {
 TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
   Rows before = snapshot(path());
   const std::string prefix = "You may not start a look-up table name with \"";
-  for (const auto& [name, reason] : {std::pair{"RL_Edits", prefix + "RL_\""}, {"rl_new", prefix + "RL_\""},
+  for (const auto& [name, reason] : {std::pair{"RL_Edits", prefix + "RL_\""},
+                                     {"rl_new", prefix + "RL_\""},
                                      {"sqlite_master", prefix + "sqlite_\""},
                                      {"Two words", "Invalid look-up table name \"Two words\""},
                                      {"x; DROP TABLE RL_Edits", "Invalid look-up table name \"x; DROP TABLE RL_Edits\""}})
