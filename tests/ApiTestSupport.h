@@ -110,6 +110,7 @@ class MetafileTest : public ::testing::Test {
   const std::string& path() const { return File.path(); }
   Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }
   std::string value(const std::string& sql) { return RawDB(path()).value(sql); }
+  void exec(const std::string& sql) { ASSERT_EQ(SQLITE_OK, RawDB(path()).exec(sql)) << sql; }
   // A call that answered -1 and left exactly these engine errors.
   void refused(int result, Rows errors) {
     errors.insert(errors.begin(), "-1");

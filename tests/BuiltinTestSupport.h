@@ -9,11 +9,6 @@
 
 const char* const kOpenParen = "TLibFuncs::check_open_paren\xBB" "syntax error: expected opening parenthesis";
 
-// An engine error of the built-in library.
-inline std::string lib(const std::string& method, const std::string& message = "") {
-  return "TLibFuncs::" + method + "\xBB" + message;
-}
-
 // A run as "result|failed edits" followed by the messages it delivered.
 inline Rows seen(const RunResult& run) {
   Rows all = run.messages;
@@ -43,21 +38,12 @@ class BuiltinTest : public RunTest {
   void expect_texts(std::initializer_list<Expected> cases, const std::string& record = "") {
     for (const Expected& c : cases) EXPECT_EQ(c.value, text(c.expression, record)) << c.expression;
   }
-  // Logic and what it gives: the variables after it, or its engine errors.
-  struct LogicCase {
-    std::string logic;
-    Rows rows;
-  };
-  // The variables after the logic, as "name=value" in name order.
-  void expect_variables(std::initializer_list<LogicCase> cases, const std::string& record = "") {
-    for (const LogicCase& c : cases) EXPECT_EQ(c.rows, values_after(c.logic + "\nreturn PASS;", record)) << c.logic;
-  }
   // The engine errors of a run of an edit that stops on its logic, but the
   // run-time's own last entry that names the edit.
   Rows failure(const std::string& logic) {
     RunResult result = run_edit(logic);
     EXPECT_EQ(-1, result.result) << logic;
-    return without_edit_entry(engine_errors(smf()));
+    return without_edit_entry(engine_errors(h()));
   }
   // Logic, or compiled logic written by hand (it starts with "@"), that
   // stops the run, delivering nothing, with these engine errors and the
@@ -67,7 +53,7 @@ class BuiltinTest : public RunTest {
       RunResult result = c.logic[0] == '@' ? hand_run(c.logic) : run_edit(c.logic);
       EXPECT_EQ(-1, result.result) << c.logic;
       EXPECT_EQ(Rows{}, result.messages) << c.logic;
-      EXPECT_EQ(c.rows, without_edit_entry(engine_errors(smf()))) << c.logic;
+      EXPECT_EQ(c.rows, without_edit_entry(engine_errors(h()))) << c.logic;
     }
   }
   // Runs an edit "Hand Hn" whose compiled logic is written by hand and whose

@@ -32,7 +32,7 @@ class DamagedLogic : public RunTest {
     exec(sql + "COMMIT;");
     std::vector<Outcome> outcomes;
     for (size_t i = 0; i < texts.size(); ++i)
-      outcomes.push_back({run("1", 0, "SD" + std::to_string(Count++)).result, edit_entries_cut(engine_errors(smf()))});
+      outcomes.push_back({run("1", 0, "SD" + std::to_string(Count++)).result, edit_entries_cut(engine_errors(h()))});
     return outcomes;
   }
   std::string compiled_of(const std::string& logic) {

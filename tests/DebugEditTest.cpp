@@ -25,7 +25,7 @@ class DebugEdit : public RunTest {
     add_edit(tag, "Debugged " + tag, logic[0] == '@' ? "return PASS;" : logic, fields, 101);
     if (logic[0] == '@') set_compiled(tag, logic);
     Calls.clear();
-    int result = Edit_DebugEdit(smf(), tag.c_str(), "l1", record.c_str(), &Calls, fn(on_line), fn(on_variable),
+    int result = Edit_DebugEdit(h(), tag.c_str(), "l1", record.c_str(), &Calls, fn(on_line), fn(on_variable),
                                 fn(on_field), fn(on_message));
     Rows calls = Calls;
     if (result != 0) calls.push_back("<failed>");
@@ -83,10 +83,10 @@ TEST_F(DebugEdit, Failures) {
   EXPECT_EQ(Rows{"<failed>"}, trace("@\xff", "1"));
   EXPECT_EQ((Rows{"TTokenMaster::GetCompiledToken\xBB" "Token [\xFF] not found",
                   "TRunEdits::GetCompiledToken\xBB" "Edit", kEditEntry, read("D2")}),
-            edit_entries_cut(engine_errors(smf())));
+            edit_entries_cut(engine_errors(h())));
   // A tag that matches no edit.
   Rows lines;
-  refused(Edit_DebugEdit(smf(), "NOPE", "L1", "", &lines, fn(on_line), nullptr, nullptr, nullptr),
+  refused(Edit_DebugEdit(h(), "NOPE", "L1", "", &lines, fn(on_line), nullptr, nullptr, nullptr),
           {"TRunEdits::DebugEdit\xBB" "Edit \"\" does not compile. Run the syntax checker in Quillbench to find and fix "
            "the problem.", read("NOPE")});
   EXPECT_EQ(Rows{}, lines);

@@ -11,7 +11,6 @@
 #include "compiler/EditCompiler.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
-#include "storage/TableStats.h"
 
 namespace {
 
@@ -84,22 +83,10 @@ class EditCompilerTest : public ::testing::Test {
                          "create index xZIPS_ZIPCODE on ZIPS([ZIPCODE]);"
                          "create index xZIPS_CITY on ZIPS([PKey], [CITY]);"
                          "INSERT INTO RL_LookupTables (TableName, RecCount) VALUES ('SITES', 0), ('ZIPS', 0);"));
-      add_table(raw, "SITES", {"PKey", "CODE", "NAME"});
-      add_table(raw, "ZIPS", {"PKey", "ZIPCODE", "CITY"});
+      for (const char* table : {"SITES", "ZIPS"}) ASSERT_EQ(0, tables.AddTable(table_model(raw, table)));
     }
     ASSERT_TRUE(db.OpenDatabase(path.c_str()));
     compiler = std::make_unique<TEditCompiler>(&db, &pump, &tables);
-  }
-
-  // The model the compiler checks lookups against; index texts as SQLite keeps them.
-  void add_table(RawDB& raw, const std::string& name, const std::vector<std::string>& columns) {
-    auto* table = new TTableDef(name);
-    for (int order = 0; order < static_cast<int>(columns.size()); ++order)
-      table->AddColumn(new TFieldDef(columns[order], order, order == 0 ? edtInteger : edtVarchar,
-                                     order == 0 ? 0 : 50, order != 0, order == 0, false));
-    for (const std::string& sql : raw.rows("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = '" + name + "'"))
-      table->AddIndex(sql);
-    ASSERT_EQ(0, tables.AddTable(table));
   }
 
   // Compiles the cases in order, with one compiler, so that each compile

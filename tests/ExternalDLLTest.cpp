@@ -32,7 +32,7 @@ bool is_loaded(const char* file) {
 }  // namespace
 
 TEST_F(ExternalLibraries, EachArgumentIsOneWord) {
-  expect_values_after({
+  expect_variables({
       // Signed numbers, expressions, variables and named constants; words
       // left out are 0; the call's value is what the library returns.
       {"int sum, last, n;\nn = 42;\nsum = externaldll(\"queltprobe\", 1, -5, 7, n, 2 * 3, true, dt_max);\n"
@@ -99,7 +99,7 @@ TEST_F(ExternalLibraries, CallsThatFailTheRun) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(-1, run_edit(std::string("int n;\nn = ") + c.call + ";\nreturn PASS;").result) << c.call;
-    EXPECT_EQ((Rows{"TLibFuncs::call_externaldll\xBB" + c.error, kEditEntry}), edit_entries_cut(engine_errors(smf())));
+    EXPECT_EQ((Rows{lib("call_externaldll", c.error), kEditEntry}), edit_entries_cut(engine_errors(h())));
     EXPECT_FALSE(is_loaded("libqueltnoentry.so"));
     EXPECT_EQ(nullptr, GetExternalDLL("queltnoentry.dll"));
   }

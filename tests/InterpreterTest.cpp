@@ -60,13 +60,13 @@ TEST_F(Interpreter, FailuresStopTheRun) {
   for (const char* tag : {"Y", "Z", "Z2"}) add_to_set("ES1", tag);
   EXPECT_EQ((Rows{"-1|1", "Y|Edit Y|NAACCR|E|Check the site"}), seen(run("1")));
   EXPECT_EQ((Rows{"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", "TRunEdits::process_edit\xBB" "Edit: Edit Z [Tag: Z]"}),
-            engine_errors(smf()));
+            engine_errors(h()));
 }
 
 TEST_F(Interpreter, ReturnsFunctionsAndLoopsDecideTheEdit) {
   EXPECT_EQ(0, run_edit("int k;\nwhile (k < 3) { k = k + 1; }").result);
   EXPECT_EQ(0, run_edit("int k;\nfor (k = 0; k < 3; k = k + 1) { }").result);
-  EXPECT_EQ(Rows{}, engine_errors(smf()));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
   EXPECT_EQ(Rows{}, run_edit("int x;\nset();\nx = x + 1;\nif (x == 11) return PASS;\nreturn FAIL;\n"
                              "function set()\n{\n  x = 10;\n}", "", {}, 101).messages);
   // A return inside a function decides the edit once the calling statement is done.
@@ -82,7 +82,7 @@ TEST_F(Interpreter, ReturnsFunctionsAndLoopsDecideTheEdit) {
   EXPECT_EQ((Rows{"0|1", "F|Fail|NAACCR|E|Check the site"}), seen(run("", 0x80)));
   Rows summary;
   int totals[5];
-  ASSERT_EQ(0, Edit_GetRunEditsSummary(smf(), "ES1", "L1", 0, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4],
+  ASSERT_EQ(0, Edit_GetRunEditsSummary(h(), "ES1", "L1", 0, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4],
                                        &summary, collector<RunSummaryCallback>()));
   EXPECT_EQ((Rows{"F|Fail|NAACCR|2|0|0|2|0|0|0|0", "W|Warn|NAACCR|0|1|0|0|1|0|0|0"}), summary);
 }

@@ -41,7 +41,7 @@ class Messages : public RunTest {
     int number = 200 + ++Count;
     exec("INSERT INTO RL_Messages(MessageNumber,Message) VALUES (" + std::to_string(number) + ",'" + message + "');");
     RunResult result = run_edit("return FAIL;", record, fields, number);
-    if (result.result != 0) return engine_errors(smf());
+    if (result.result != 0) return engine_errors(h());
     Rows texts;
     for (const std::string& text : result.messages) texts.push_back(text.substr(text.rfind('|') + 1));
     return texts;
@@ -93,7 +93,6 @@ TEST_F(LibMessages, WhatReachesTheHost) {
 }
 
 TEST_F(LibMessages, FailuresDeliverNothing) {
-  std::string paren = lib("check_open_paren", "syntax error: expected opening parenthesis");
   std::string unexpected = "unspecified/unexpected error";
   std::string notFound = "TRunEdits::GetVariable\xBB" "In Edit Tag \"";
   expect_failures({
@@ -101,9 +100,9 @@ TEST_F(LibMessages, FailuresDeliverNothing) {
        {lib("call_save_error_text", "COMMA or RPAREN expected"), lib("call_save_error_text", unexpected)}},
       {"@M\x84(U003101,U003100;\nDR;", {lib("call_set_warning", "syntax error: expected RPAREN")}},
       {"@M\x85(U003101;\nDR;", {lib("call_save_warning_text", "syntax error: expected RPAREN")}},
-      {"@MgU003101);\nDR;", {paren, lib("call_save_error_text", unexpected)}},
-      {"@M\x84U003101);\nDR;", {paren}},
-      {"@MLU003101);\nDR;", {paren, lib("call_error_msg")}},
+      {"@MgU003101);\nDR;", {kOpenParen, lib("call_save_error_text", unexpected)}},
+      {"@M\x84U003101);\nDR;", {kOpenParen}},
+      {"@MLU003101);\nDR;", {kOpenParen, lib("call_error_msg")}},
       {"@Mh(M](\"004nope));\nDR;", {notFound + "H7\", Variable \"nope\" not found!", lib("call_nameexpr"), lib("call_save_text")}},
       {"@MM(U0011/U0010);\nDR;", {"TRunEdits::eval4_mult_div_mod\xBB" "divide by zero error", lib("call_error_text")}},
       // Every text of save_text is read before the first is delivered.
@@ -124,10 +123,10 @@ TEST_F(Messages, FieldMacrosShowNamesAndValues) {
   EXPECT_EQ((Rows{"Y:2024 M:01 D:2 "}), delivered("%V1", "1 452024012", {3}));
   // Letters end no argument: %F1x is field 1.
   EXPECT_EQ((Rows{"Age and Birth Date."}), delivered("%F1x and %F2.", kRecord));
-  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "Age at diagnosis"));
+  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(h(), 2, "Age at diagnosis"));
   EXPECT_EQ((Rows{"Age at diagnosis [Age] / Age at diagnosis [Age] / Birth Date"}),
             delivered("%F1 / %s1 / %l2", kRecord));
-  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "AGE"));
+  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(h(), 2, "AGE"));
   EXPECT_EQ((Rows{"Age"}), delivered("%T1", kRecord));
   EXPECT_EQ((Rows{"Y:note M:s  D:   as a date"}), delivered("%V1 as a date", kRecord, {5}));
   // The text after a macro whose argument holds the next % is not repeated.
@@ -143,7 +142,7 @@ TEST_F(Messages, DefaultMessageZeroAndMacrosThatCannotBeExpanded) {
   EXPECT_EQ((Rows{"T1|Edit T1|NAACCR|E|This edit has no default error message"}), result.messages);
   // Without an owner, or without a callback, nothing is delivered, yet the edit counts.
   int failed = 0;
-  EXPECT_EQ(0, Edit_RunEdits(smf(), "ST1", "L1", kRecord, 0, &failed, nullptr, nullptr));
+  EXPECT_EQ(0, Edit_RunEdits(h(), "ST1", "L1", kRecord, 0, &failed, nullptr, nullptr));
   EXPECT_EQ(1, failed);
   // Macros that cannot be expanded stop the run.
   auto edit = [](const std::string& n) { return "TRunEdits::process_edit\xBB" "Edit: Edit T" + n + " [Tag: T" + n + "]"; };

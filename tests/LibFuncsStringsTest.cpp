@@ -107,7 +107,7 @@ TEST_F(LibStrings, NumbersAndTextsFromTexts) {
   // A field beyond a short record reads as empty; the record is still validated.
   EXPECT_EQ((Rows{"0|1", "T64|Edit T64|NAACCR|E|Check the site"}),
             seen(run_edit("char r[9];\nstrcpy(r, substr(#S\"Notes\", 6, 4));\nreturn FAIL;", "1", {5}, 101)));
-  EXPECT_EQ(Rows{}, engine_errors(smf()));
+  EXPECT_EQ(Rows{}, engine_errors(h()));
 }
 
 TEST_F(LibStrings, CopiesAppendsNamedVariablesAndNumbersLaidOut) {

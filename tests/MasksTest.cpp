@@ -15,8 +15,8 @@ std::string match_logic(const std::string& value, const std::string& mask) {
   return "int r;\nr = match(\"" + value + "\", \"" + mask + "\");";
 }
 
-std::string match_error(const std::string& message) { return "TLibFuncs::call_match\xBB" + message; }
-std::string inlist_error(const std::string& message) { return "TLibFuncs::call_inlist\xBB" + message; }
+std::string match_error(const std::string& message) { return lib("call_match", message); }
+std::string inlist_error(const std::string& message) { return lib("call_inlist", message); }
 
 const char* const kStackMessage = "Ran out of stack space trying to match the regular expression.";
 const char* const kComplexityMessage =
@@ -192,7 +192,7 @@ TEST_F(Masks, RefusedMasksMalformedCallsAndMatchesBeyondTheLibrarysLimits) {
   std::string value = "\"041" + std::string(40, 'A') + "C";
   auto errors_of = [&](const std::string& call) {
     EXPECT_EQ(-1, failed_with("@IN001r;\nN001r=" + call + ",\"006(A*)*B);\nDR;"));
-    Rows errors = engine_errors(smf());
+    Rows errors = engine_errors(h());
     EXPECT_EQ(3u, errors.size());
     errors.resize(3);
     return errors;

@@ -154,13 +154,13 @@ class Reentry : public RunTest {
     ASSERT_TRUE(create_metafile(Source));
     ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, "
                                             "FieldLength) VALUES (1, 7, 'Seven', 'S7', 2), (2, 8, 'Eight', 'S8', 2);"));
-    ASSERT_EQ(0, Qb_OpenImportMetafile(smf(), Source.c_str()));
+    ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
     ASSERT_EQ(0, run(kRecord).result);  // loads the pair and the record
-    ASSERT_EQ(0, Edit_OpenCursor(smf(), kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields"));
-    ASSERT_EQ(0, Qb_Edit(smf(), "RL_LookupTables", 1));
-    ASSERT_EQ(0, Qb_SetFieldByName(smf(), "RL_LookupTables", "TableName", "Zap"));
-    ASSERT_EQ(0, Qb_DefineTableStructure(smf(), "Fresh", 0));
-    ASSERT_EQ(0, Qb_AddColumnDef(smf(), "Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+    ASSERT_EQ(0, Edit_OpenCursor(h(), kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields"));
+    ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
+    ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "TableName", "Zap"));
+    ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
+    ASSERT_EQ(0, Qb_AddColumnDef(h(), "Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
   }
 
   TempDir Dir;
@@ -188,9 +188,9 @@ TEST_F(Reentry, CallsFromEveryCallback) {
   for (const TOuter& outer : kOuters) {
     for (const TInner& inner : kInners) {
       SCOPED_TRACE(std::string(outer.Name) + " calling " + inner.Name);
-      TProbe plain{smf(), nullptr, {}, {}}, reentered{smf(), inner.Call, {}, {}};
-      int expected = outer.Call(smf(), &plain);
-      EXPECT_EQ(expected, outer.Call(smf(), &reentered));
+      TProbe plain{h(), nullptr, {}, {}}, reentered{h(), inner.Call, {}, {}};
+      int expected = outer.Call(h(), &plain);
+      EXPECT_EQ(expected, outer.Call(h(), &reentered));
       EXPECT_EQ(plain.Delivered, reentered.Delivered);
       ASSERT_FALSE(reentered.Answers.empty());
       bool refused = inner.RefusedAs != nullptr && (!inner.OnlyWhileWalked || outer.WalksCursor);
@@ -199,21 +199,21 @@ TEST_F(Reentry, CallsFromEveryCallback) {
     }
   }
   int pkey = 0;  // the rename and the definition waited
-  ASSERT_EQ(0, Edit_CloseCursor(smf(), kWalkedCursor));  // its statement would keep the table from being renamed
-  EXPECT_EQ(0, Qb_Post(smf(), "RL_LookupTables", &pkey));
-  EXPECT_EQ(0, Qb_CreateTable(smf(), &pkey));
+  ASSERT_EQ(0, Edit_CloseCursor(h(), kWalkedCursor));  // its statement would keep the table from being renamed
+  EXPECT_EQ(0, Qb_Post(h(), "RL_LookupTables", &pkey));
+  EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ((Rows{"Fresh", "Zap"}), rows("SELECT TableName FROM RL_LookupTables ORDER BY 1"));
 }
 
 // Whatever fails inside, an export answers with its failure code.
 TEST_F(Reentry, NoExceptionLeavesAnExport) {
-  TProbe exits{smf(), [](int h) { return with_failing_allocations([h] { return Edit_Exit(h); }); }, {}, {}};
-  EXPECT_EQ(0, Edit_GetTableNames(smf(), &exits, probe<TableNameCallback>()));
+  TProbe exits{h(), [](int h) { return with_failing_allocations([h] { return Edit_Exit(h); }); }, {}, {}};
+  EXPECT_EQ(0, Edit_GetTableNames(h(), &exits, probe<TableNameCallback>()));
   EXPECT_EQ(Rows(exits.Delivered.size(), "-1"), exits.Answers);
-  EXPECT_EQ(-1, with_failing_allocations([this] { return Edit_GetTablesCount(smf(), nullptr); }));
+  EXPECT_EQ(-1, with_failing_allocations([this] { return Edit_GetTablesCount(h(), nullptr); }));
   int handle = 0;
   char message[20] = "";
   EXPECT_EQ(-1, with_failing_allocations([&] { return Edit_Initialize(&handle, nullptr, message, 20, nullptr); }));
   EXPECT_STREQ("std::bad_alloc", message);
-  EXPECT_EQ(0, Edit_Exit(smf()));
+  EXPECT_EQ(0, Edit_Exit(h()));
 }

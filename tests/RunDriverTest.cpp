@@ -29,9 +29,9 @@ class RunDriver : public RunTest {
   Rows summary(const char* setTag, const char* layoutTag, int reset = 0) {
     Rows rows;
     int t[5];
-    if (Edit_GetRunEditsSummary(smf(), setTag, layoutTag, reset, &t[0], &t[1], &t[2], &t[3], &t[4], &rows,
+    if (Edit_GetRunEditsSummary(h(), setTag, layoutTag, reset, &t[0], &t[1], &t[2], &t[3], &t[4], &rows,
                                 fn(collect_summary)) != 0) {
-      rows = engine_errors(smf());
+      rows = engine_errors(h());
       rows.insert(rows.begin(), "-1");
       return rows;
     }
@@ -50,7 +50,7 @@ TEST_F(RunDriver, RunOrderAndSummaries) {
   add_failing_edits();
   EXPECT_EQ(Rows{}, run(kRecord, 0, "ES1", "NOLAYOUT").messages);
   Rows fields;
-  EXPECT_EQ(0, Edit_DisplayDataRecordByTag(smf(), "nolayout", &fields, fn(collect_field)));
+  EXPECT_EQ(0, Edit_DisplayDataRecordByTag(h(), "nolayout", &fields, fn(collect_field)));
   EXPECT_EQ(Rows{}, fields);
 
   add_edit("EU", "Uncompiled", "return PASS;", {1});
@@ -71,7 +71,7 @@ TEST_F(RunDriver, RunOrderAndSummaries) {
                   "totals|6|0|0|6|0"}),
             summary("es1", "l1"));
   // Without a callback only the totals are reported; null totals are not written.
-  EXPECT_EQ(0, Edit_GetRunEditsSummary(smf(), "ES1", "L1", 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+  EXPECT_EQ(0, Edit_GetRunEditsSummary(h(), "ES1", "L1", 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                        nullptr));
 }
 
@@ -80,29 +80,29 @@ TEST_F(RunDriver, SkipRulesAndOptions) {
   add_edit("E2", "Age again", "return FAIL;", {2}, 101);
   add_edit("E3", "Extra check", "return FAIL;", {6}, 101);
   for (const char* tag : {"E1", "E2", "E3"}) add_to_set("ES1", tag);
-  ASSERT_EQ(0, Edit_LoadEditSet(smf(), "es1", "l1"));
+  ASSERT_EQ(0, Edit_LoadEditSet(h(), "es1", "l1"));
   // E3 names a field that the layout lacks: passed over silently. By name,
   // "Age again" (E2) runs before "Age check" (E1).
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run(kRecord)));
   // Skip if empty: Age holds only blanks.
-  ASSERT_EQ(0, Edit_SetEditOptions(smf(), "ES1", "E1", 0, 1, 0, 0));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 1, 0, 0));
   EXPECT_EQ((Rows{"E2"}), tags(run("1   20240105")));
-  ASSERT_EQ(0, Edit_NeverSkipEmptyField(smf(), 2, 1));
+  ASSERT_EQ(0, Edit_NeverSkipEmptyField(h(), 2, 1));
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run("1   20240105")));
-  ASSERT_EQ(0, Edit_NeverSkipEmptyField(smf(), 2, 0));
+  ASSERT_EQ(0, Edit_NeverSkipEmptyField(h(), 2, 0));
   // Skip if failed: E2 fails on Age, so E1 on the same field is skipped in this record.
-  ASSERT_EQ(0, Edit_ClearEditOptions(smf(), "ES1"));
-  ASSERT_EQ(0, Edit_SetEditOptions(smf(), "ES1", "E1", 0, 0, 1, 0));
+  ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 0, 1, 0));
   EXPECT_EQ((Rows{"E2"}), tags(run(kRecord)));
   // Options word: every edit skips when empty; the override runs E1 anyway; suppress.
-  ASSERT_EQ(0, Edit_ClearEditOptions(smf(), "ES1"));
+  ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
   EXPECT_EQ(Rows{}, tags(run("1   ", 0x1)));
-  ASSERT_EQ(0, Edit_SetEditOptions(smf(), "ES1", "E1", 0, 0, 0, 1));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 0, 0, 1));
   EXPECT_EQ((Rows{"E1"}), tags(run("1   ", 0x1)));
-  ASSERT_EQ(0, Edit_SetEditOptions(smf(), "ES1", "E2", 1, 0, 0, 0));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E2", 1, 0, 0, 0));
   EXPECT_EQ((Rows{"E1"}), tags(run(kRecord)));
   int options[4] = {-1, -1, -1, -1};
-  ASSERT_EQ(0, Edit_GetEditOptions(smf(), "es1", "E2", &options[0], &options[1], &options[2], &options[3]));
+  ASSERT_EQ(0, Edit_GetEditOptions(h(), "es1", "E2", &options[0], &options[1], &options[2], &options[3]));
   EXPECT_EQ((std::vector<int>{1, 0, 0, 0}), std::vector<int>(options, options + 4));
   EXPECT_EQ((Rows{"E2|Age again|NAACCR|4|0|2|4|0|0|1|0", "E1|Age check|NAACCR|4|0|3|4|0|0|0|0",
                   "E3|Extra check|NAACCR|0|0|0|0|0|1|0|0", "totals|8|0|5|8|0"}),
@@ -110,14 +110,14 @@ TEST_F(RunDriver, SkipRulesAndOptions) {
 
   // Edit tags are exact; the set is searched in both of its pairs, and
   // clearing the options clears those of the first pair only.
-  ASSERT_EQ(0, Edit_LoadEditSet(smf(), "ES1", "L2"));
+  ASSERT_EQ(0, Edit_LoadEditSet(h(), "ES1", "L2"));
   const std::string notFound =
       "TEditSet::SetEditOptions\xBB" "Cannot find edit tag \"e1\" in edit set \"Set ES1\" [\"ES1\"]";
-  refused(Edit_SetEditOptions(smf(), "ES1", "e1", 1, 0, 0, 0), {notFound, notFound});
-  ASSERT_EQ(0, Edit_ClearEditOptions(smf(), "ES1"));
-  ASSERT_EQ(0, Edit_SetEditOptions(smf(), "ES1", "E2", 1, 0, 0, 0));
+  refused(Edit_SetEditOptions(h(), "ES1", "e1", 1, 0, 0, 0), {notFound, notFound});
+  ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E2", 1, 0, 0, 0));
   EXPECT_EQ((Rows{"E1"}), tags(run(kRecord, 0, "ES1", "L2")));
-  ASSERT_EQ(0, Edit_ClearEditOptions(smf(), "ES1"));
+  ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run(kRecord)));
   EXPECT_EQ((Rows{"E1"}), tags(run(kRecord, 0, "ES1", "L2")));
 }
@@ -128,82 +128,81 @@ TEST_F(RunDriver, EditDetailsAndRecordDisplay) {
   struct Details {
     int smf;
     Rows fields;
-  } details{smf(), {}};
+  } details{h(), {}};
   auto on_message = [](void* owner, const char* tag, const char*, const char*, const char*, const char*) {
     auto* d = static_cast<Details*>(owner);
     return Edit_GetEditDetails(d->smf, tag, &d->fields, fn(collect_field));
   };
   int failed = 0;
-  ASSERT_EQ(0, Edit_RunEdits(smf(), "ES1", "L1", "1   20240105C509", 0, &failed, &details, fn(+on_message)));
+  ASSERT_EQ(0, Edit_RunEdits(h(), "ES1", "L1", "1   20240105C509", 0, &failed, &details, fn(+on_message)));
   EXPECT_EQ((Rows{"4|13|4|1|Site||4|S |C509", "2|2|2|2|Age||3|S |<BLANK>"}), details.fields);
   // Details are given only from inside a run.
-  refused(Edit_GetEditDetails(smf(), "E1", &details.fields, fn(collect_field)),
+  refused(Edit_GetEditDetails(h(), "E1", &details.fields, fn(collect_field)),
           {"TRunEdits::GetEditDetails\xBB" "No Layout is loaded!"});
 
-  ASSERT_EQ(0, Edit_UpdateRecordByName(smf(), "main LAYOUT", "1 4520240105"));
-  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(smf(), 2, "Age at diagnosis"));
+  ASSERT_EQ(0, Edit_UpdateRecordByName(h(), "main LAYOUT", "1 4520240105"));
+  ASSERT_EQ(0, Edit_DisplayFieldInMessagesAs(h(), 2, "Age at diagnosis"));
   Rows fields;
-  ASSERT_EQ(0, Edit_DisplayDataRecordByTag(smf(), "l1", &fields, fn(collect_field)));
+  ASSERT_EQ(0, Edit_DisplayDataRecordByTag(h(), "l1", &fields, fn(collect_field)));
   // Fields that do not fit in the record read as empty.
   EXPECT_EQ((Rows{"1|1|1|0|Sex||1|S |1", "2|2|2|0|Age|Age at diagnosis|3|S | 45",
                   "3|5|3|0|Birth Date||8|D1|20240105", "4|13|4|0|Site||4|S |<BLANK>", "5|17|5|0|Notes||6|S |<BLANK>"}),
             fields);
   char name[4], display[64], type[8], value[8];
   int key = 0, start = 0, length = 0;
-  ASSERT_EQ(0, Edit_FieldDataByNumber(smf(), "L1", 3, &key, &start, &length, name, sizeof name, display,
+  ASSERT_EQ(0, Edit_FieldDataByNumber(h(), "L1", 3, &key, &start, &length, name, sizeof name, display,
                                       sizeof display, type, sizeof type, value, sizeof value));
   EXPECT_EQ(0, collect(&fields, key, start, length, name, display, type, value));
   EXPECT_EQ("3|5|8|Bir||D1|2024010", fields.back());
-  refused(Edit_FieldDataByNumber(smf(), "L1", 6, &key, &start, &length, name, 0, display, 0, type, 0, value, 0),
+  refused(Edit_FieldDataByNumber(h(), "L1", 6, &key, &start, &length, name, 0, display, 0, type, 0, value, 0),
           {"TLayout::FieldDataByNumber\xBB" "Field number 6 not found in layout named \"Main layout\"/Tag \"L1\""});
   // Null out-parameters are not written.
-  ASSERT_EQ(0, Edit_UpdateRecordByTag(smf(), "L1", nullptr));
-  EXPECT_EQ(0, Edit_RunEdits(smf(), "ES1", "L1", kRecord, 0, nullptr, nullptr, nullptr));
+  ASSERT_EQ(0, Edit_UpdateRecordByTag(h(), "L1", nullptr));
+  EXPECT_EQ(0, Edit_RunEdits(h(), "ES1", "L1", kRecord, 0, nullptr, nullptr, nullptr));
 }
 
 // Calls refused on a metafile with nothing loaded.
 TEST_F(RunDriver, RefusedCalls) {
-  const int h = smf();
   const char* const kNullText = "At least one of the char* parameters is NULL";
   Rows sink;
   char text[4];
-  refused(Edit_SetEditOptions(h, "Es1", "EA", 1, 0, 0, 0),
+  refused(Edit_SetEditOptions(h(), "Es1", "EA", 1, 0, 0, 0),
           {"TRunEdits::SetEditOptions\xBB" "Edit set with tag \"Es1\" has not been initialized. Run Edit_LoadEditSet "
            "first."});
-  refused(Edit_DisplayDataRecordByTag(h, "L1", nullptr, fn(collect_field)),
+  refused(Edit_DisplayDataRecordByTag(h(), "L1", nullptr, fn(collect_field)),
           {"TRunEdits::DisplayDataRecord\xBB" "Cannot find record layout with tag \"L1\""});
-  refused(Edit_DisplayFieldInMessagesAs(h, 2, "Age at diagnosis"),
+  refused(Edit_DisplayFieldInMessagesAs(h(), 2, "Age at diagnosis"),
           {"TRunEdits::DisplayFieldInMessagesAs\xBB" "No layouts in memory. Call Edit_UpdateRecordByTag before calling "
            "Edit_DisplayFieldInMessagesAs."});
   // A name with a quote is looked up as it is, never as SQL.
-  refused(Edit_UpdateRecordByName(h, "x' OR '1'='1", "1"),
+  refused(Edit_UpdateRecordByName(h(), "x' OR '1'='1", "1"),
           {tsmf_error("UpdateRecordByName", "Layout name \"x' OR '1'='1\" not found in metafile")});
-  refused(Edit_DisplayDataRecordByName(h, nullptr, &sink, fn(collect_field)),
+  refused(Edit_DisplayDataRecordByName(h(), nullptr, &sink, fn(collect_field)),
           {tsmf_error("DisplayDataRecordByName", "Layout name \"(null)\" not found in metafile")});
   // Pointers that the host must give.
-  refused(Edit_FieldDataByNumber(h, "L1", 3, nullptr, nullptr, nullptr, text, 4, text, 4, text, 4, nullptr, 0),
+  refused(Edit_FieldDataByNumber(h(), "L1", 3, nullptr, nullptr, nullptr, text, 4, text, 4, text, 4, nullptr, 0),
           {tsmf_error("DataByFieldNumber", kNullText)});
-  refused(Edit_LoadEditSet(h, "ES1", nullptr), {tsmf_error("LoadEditSet", kNullText)});
-  refused(Edit_UnloadEditSet(h, nullptr, "L1"), {tsmf_error("UnloadEditSet", kNullText)});
-  refused(Edit_SetEditOptions(h, nullptr, "E", 0, 0, 0, 0), {tsmf_error("SetEditOptions", kNullText)});
-  refused(Edit_GetEditOptions(h, "ES1", nullptr, nullptr, nullptr, nullptr, nullptr),
+  refused(Edit_LoadEditSet(h(), "ES1", nullptr), {tsmf_error("LoadEditSet", kNullText)});
+  refused(Edit_UnloadEditSet(h(), nullptr, "L1"), {tsmf_error("UnloadEditSet", kNullText)});
+  refused(Edit_SetEditOptions(h(), nullptr, "E", 0, 0, 0, 0), {tsmf_error("SetEditOptions", kNullText)});
+  refused(Edit_GetEditOptions(h(), "ES1", nullptr, nullptr, nullptr, nullptr, nullptr),
           {tsmf_error("GetEditOptions", kNullText)});
-  refused(Edit_ClearEditOptions(h, nullptr), {tsmf_error("ClearEditOptions", "Parameter edit_set_tag is NULL")});
-  refused(Edit_UpdateRecordByTag(h, nullptr, "1"),
+  refused(Edit_ClearEditOptions(h(), nullptr), {tsmf_error("ClearEditOptions", "Parameter edit_set_tag is NULL")});
+  refused(Edit_UpdateRecordByTag(h(), nullptr, "1"),
           {tsmf_error("UpdateRecordByTag", "Parameter \"layout_tag\" must not be NULL")});
-  refused(Edit_GetEditDetails(h, nullptr, &sink, nullptr),
+  refused(Edit_GetEditDetails(h(), nullptr, &sink, nullptr),
           {tsmf_error("GetEditDetails", "Parameter \"edit_tag\" must not be NULL"),
            tsmf_error("GetEditDetails", "Parameter \"callback_func\" must not be NULL")});
-  refused(Edit_RunEdits(h, nullptr, "L1", nullptr, 0, nullptr, &sink, nullptr),
+  refused(Edit_RunEdits(h(), nullptr, "L1", nullptr, 0, nullptr, &sink, nullptr),
           {tsmf_error("RunEdits", "Parameter \"edit_set_tag\" must not be NULL"),
            tsmf_error("RunEdits", "Parameter \"data\" must not be NULL"),
            tsmf_error("RunEdits", "Parameter \"owner\" is NOT NULL, but parameter \"callback_func\" IS NULL")});
-  refused(Edit_GetRunEditsSummary(h, "ES1", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+  refused(Edit_GetRunEditsSummary(h(), "ES1", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                   fn(collect_summary)),
           {tsmf_error("GetRunEditsSummary", "Parameter \"layout_tag\" must not be NULL"),
            tsmf_error("GetRunEditsSummary",
                       "Parameter \"callback_func\" is NOT NULL, but parameter \"owner\" IS NULL")});
-  refused(Edit_DebugEdit(h, nullptr, "L1", "", nullptr, nullptr, nullptr, nullptr, nullptr),
+  refused(Edit_DebugEdit(h(), nullptr, "L1", "", nullptr, nullptr, nullptr, nullptr, nullptr),
           {tsmf_error("DebugEdit", "Parameter \"edit_tag\" must not be NULL"),
            tsmf_error("DebugEdit", "Parameter \"owner\" must not be NULL"),
            tsmf_error("DebugEdit", "Edit_DebugEdit is pointless without at least one callback function")});
@@ -212,23 +211,23 @@ TEST_F(RunDriver, RefusedCalls) {
 TEST_F(RunDriver, UnloadingKeepsLayoutsThatOtherPairsUse) {
   add_failing_edits();
   add_to_set("ES2", "EA");
-  ASSERT_EQ(0, Edit_LoadEditSet(smf(), "ES1", "L1"));
-  ASSERT_EQ(0, Edit_LoadEditSet(smf(), "ES2", "L1"));
-  ASSERT_EQ(0, Edit_UnloadEditSet(smf(), "ES1", "L1"));
+  ASSERT_EQ(0, Edit_LoadEditSet(h(), "ES1", "L1"));
+  ASSERT_EQ(0, Edit_LoadEditSet(h(), "ES2", "L1"));
+  ASSERT_EQ(0, Edit_UnloadEditSet(h(), "ES1", "L1"));
   EXPECT_EQ((Rows{"EA"}), tags(run(kRecord, 0, "ES2")));
   // Debugging reloads the layout the pair uses; the pair runs on.
   Rows lines;
   auto on_line = collect<int, int, const char*>;
-  ASSERT_EQ(0, Edit_DebugEdit(smf(), "EB", "l1", kRecord, &lines, fn(on_line), nullptr, nullptr, nullptr));
+  ASSERT_EQ(0, Edit_DebugEdit(h(), "EB", "l1", kRecord, &lines, fn(on_line), nullptr, nullptr, nullptr));
   EXPECT_EQ((Rows{"1|1|return FAIL;"}), lines);
   EXPECT_EQ((Rows{"EA"}), tags(run(kRecord, 0, "ES2")));
-  ASSERT_EQ(0, Edit_UnloadEditSet(smf(), "ES2", "L1"));
-  ASSERT_EQ(0, Edit_UnloadEditSet(smf(), "ES2", "L1"));
-  EXPECT_EQ(-1, Edit_DisplayDataRecordByTag(smf(), "L1", nullptr, fn(collect_field)));
+  ASSERT_EQ(0, Edit_UnloadEditSet(h(), "ES2", "L1"));
+  ASSERT_EQ(0, Edit_UnloadEditSet(h(), "ES2", "L1"));
+  EXPECT_EQ(-1, Edit_DisplayDataRecordByTag(h(), "L1", nullptr, fn(collect_field)));
   // Only a metafile written with foreign keys off can lose an edit's agency:
   // an edit set that cannot be loaded whole is not loaded.
   exec("PRAGMA foreign_keys = OFF; UPDATE RL_Edits SET AgencyPKey = 77 WHERE EditTag = 'EB';");
-  refused(Edit_LoadEditSet(smf(), "ES1", "L1"),
+  refused(Edit_LoadEditSet(h(), "ES1", "L1"),
           {"TEditSet::LoadEditSet\xBB" "Edit with PKey 101 has no agency or message row; it is not loaded",
            "TRunEdits::LoadEditSet\xBB" "Failure to load edit set tag \"ES1\" with layout tag \"L1\";"});
 }

@@ -31,7 +31,7 @@ void RunTest::add_edit(const std::string& tag, const std::string& name, const st
        std::to_string(pkey) + ",2,'" + quote_sql_value(tag) + "','" + quote_sql_value(name) +
        "',(SELECT PKey FROM RL_Messages WHERE MessageNumber = " + std::to_string(messageNumber) + "),'" +
        quote_sql_value(logic) + "');");
-  int compiled = Edit_RecompileEditLogic(smf(), tag.c_str());
+  int compiled = Edit_RecompileEditLogic(h(), tag.c_str());
   EXPECT_TRUE(compiled == 0 || compiled == -3) << logic << " gives " << compiled;
   exec("DELETE FROM RL_EditFieldsPivot WHERE EditPKey = " + std::to_string(pkey));
   for (size_t i = 0; i < fields.size(); ++i)
@@ -57,7 +57,7 @@ void RunTest::set_compiled(const std::string& tag, const std::string& compiled) 
 RunResult RunTest::run(const std::string& record, int options, const std::string& setTag,
                        const std::string& layoutTag) {
   RunResult run;
-  run.result = Edit_RunEdits(smf(), setTag.c_str(), layoutTag.c_str(), record.c_str(), options, &run.failed, &run.messages,
+  run.result = Edit_RunEdits(h(), setTag.c_str(), layoutTag.c_str(), record.c_str(), options, &run.failed, &run.messages,
                              fn(collect_message));
   return run;
 }
@@ -85,9 +85,9 @@ Rows RunTest::values_after(const std::string& logic, const std::string& record) 
   std::string tag = "V" + std::to_string(Edits + 1);
   add_edit(tag, "Values " + tag, logic);
   Rows captures;
-  if (Edit_DebugEdit(smf(), tag.c_str(), "L1", record.c_str(), &captures, fn(ignore_line), fn(capture_variable),
+  if (Edit_DebugEdit(h(), tag.c_str(), "L1", record.c_str(), &captures, fn(ignore_line), fn(capture_variable),
                      nullptr, nullptr) != 0) {
-    Rows failed = engine_errors(smf());
+    Rows failed = engine_errors(h());
     failed.insert(failed.begin(), "<failed>");
     return failed;
   }

@@ -18,6 +18,11 @@
 // default row 0. Agency 2 has admin code "NAACCR".
 extern const char* const kRunSetup;
 
+// An engine error of the built-in library.
+inline std::string lib(const std::string& method, const std::string& message = "") {
+  return "TLibFuncs::" + method + "\xBB" + message;
+}
+
 // One message as the callback saw it: "tag|name|admin|type|text".
 inline int (*const collect_message)(void*, const char*, const char*, const char*, const char*, const char*) =
     collect<const char*, const char*, const char*, const char*, const char*>;
@@ -33,22 +38,10 @@ struct RunResult {
   Rows messages;
 };
 
-class RunTest : public ::testing::Test {
+// The metafile of kRunSetup, changed further by moreSetup before it is opened.
+class RunTest : public MetafileTest {
  protected:
-  RunTest() = default;
-  // The metafile of kRunSetup changed further by moreSetup before it is opened.
-  explicit RunTest(const std::string& moreSetup) : File(kRunSetup + moreSetup) {}
-
-  int smf() const { return File.handle(); }
-  const std::string& path() const { return File.path(); }
-  Rows rows(const std::string& sql) { return RawDB(path()).rows(sql); }
-  void exec(const std::string& sql) { ASSERT_EQ(SQLITE_OK, RawDB(path()).exec(sql)) << sql; }
-
-  // Expects a call's -1 and exactly these engine errors.
-  void refused(int result, const Rows& errors) {
-    EXPECT_EQ(-1, result);
-    EXPECT_EQ(errors, engine_errors(smf()));
-  }
+  explicit RunTest(const std::string& moreSetup = "") : MetafileTest(kRunSetup + moreSetup) {}
 
   // Adds an edit owned by agency 2 with the default message of that number
   // (0 for none), compiles its logic with the engine and gives it the fields
@@ -67,19 +60,18 @@ class RunTest : public ::testing::Test {
   // last line that ran, as "name=value" in name order; "<failed>" and the
   // engine errors when the debugging run fails.
   Rows values_after(const std::string& logic, const std::string& record = "");
-  // Logic and the variables' values after it, as values_after gives them.
-  struct ValuesAfter {
+  // Logic and what it gives: the variables after it, or its engine errors.
+  struct LogicCase {
     std::string logic;
-    Rows values;
+    Rows rows;
   };
-  void expect_values_after(std::initializer_list<ValuesAfter> cases, const std::string& record = "") {
-    for (const ValuesAfter& c : cases) EXPECT_EQ(c.values, values_after(c.logic + "\nreturn PASS;", record)) << c.logic;
+  // The variables after each logic, as values_after gives them.
+  void expect_variables(std::initializer_list<LogicCase> cases, const std::string& record = "") {
+    for (const LogicCase& c : cases) EXPECT_EQ(c.rows, values_after(c.logic + "\nreturn PASS;", record)) << c.logic;
   }
   // Runs one edit alone in a set of its own.
   RunResult run_edit(const std::string& logic, const std::string& record = "", const std::vector<int>& fields = {},
                      int messageNumber = 0);
-
-  OpenMetafile File{kRunSetup};
 
  private:
   int Edits = 0;

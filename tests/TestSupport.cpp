@@ -89,6 +89,20 @@ std::string RawDB::value(const std::string& sql) {
   return all.empty() ? std::string() : all.front();
 }
 
+TTableDef* table_model(RawDB& raw, const std::string& name, int skipped) {
+  auto* table = new TTableDef(name);
+  int order = 0;
+  for (const std::string& column : raw.rows("SELECT name FROM pragma_table_info('" + name + "')")) {
+    if (order != skipped)
+      table->AddColumn(new TFieldDef(column, order, order == 0 ? edtInteger : edtVarchar, order == 0 ? 0 : 50,
+                                     order != 0, order == 0, false));
+    ++order;
+  }
+  for (const std::string& sql : raw.rows("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = '" + name + "'"))
+    table->AddIndex(sql);
+  return table;
+}
+
 std::vector<std::string> snapshot(const std::string& path) {
   RawDB raw(path);
   std::vector<std::string> result =

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "storage/SQLDB.h"
+#include "storage/TableStats.h"
 
 class TempDir {
  public:
@@ -55,6 +56,11 @@ class RawDB {
  private:
   sqlite3* Db = nullptr;
 };
+
+// The definition of a table of the file for a table model that a test builds
+// itself: the first column the integer key, the others texts of 50 characters,
+// with the table's index texts; `skipped` leaves the column of that order out.
+TTableDef* table_model(RawDB& raw, const std::string& name, int skipped = -1);
 
 // How a statement wrapper's call failed: "exception text | LastErrorMessage()", the
 // text "<no exception>" when it threw none.

@@ -246,7 +246,7 @@ class ModelRollback : public RunTest {
   }
   Rows lookup_tables() {
     Rows names;
-    Edit_GetTableNames(smf(), &names, collector<TableNameCallback>());
+    Edit_GetTableNames(h(), &names, collector<TableNameCallback>());
     Rows lookups;
     for (const std::string& name : names)
       if (name.compare(0, 3, "RL_") != 0) lookups.push_back(name);
@@ -261,18 +261,17 @@ class ModelRollback : public RunTest {
 // table is back for runs, checks and recompiles, a created one is gone; the
 // row the host holds in another table's buffer survives.
 TEST_F(ModelRollback, TheTableModelFollowsTheHostsRollback) {
-  int h = smf();
   for (bool savepoint : {false, true}) {
     SCOPED_TRACE(savepoint ? "savepoint" : "transaction");
-    auto begin = [&] { return savepoint ? Qb_SavePoint(h, "host") : Qb_BeginTrans(h); };
+    auto begin = [&] { return savepoint ? Qb_SavePoint(h(), "host") : Qb_BeginTrans(h()); };
     auto undo = [&] {
-      return savepoint ? Qb_RollbackToSavePoint(h, "host") + Qb_ReleaseSavePoint(h, "host") : Qb_RollbackTrans(h);
+      return savepoint ? Qb_RollbackToSavePoint(h(), "host") + Qb_ReleaseSavePoint(h(), "host") : Qb_RollbackTrans(h());
     };
-    ASSERT_EQ(0, Qb_Insert(h, "RL_Messages"));
-    ASSERT_EQ(0, Qb_SetFieldByName(h, "RL_Messages", "Message", savepoint ? "held 2" : "held 1"));
+    ASSERT_EQ(0, Qb_Insert(h(), "RL_Messages"));
+    ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Messages", "Message", savepoint ? "held 2" : "held 1"));
 
     ASSERT_EQ(0, begin());
-    ASSERT_EQ(0, Qb_Delete(h, "RL_LookupTables", 1));
+    ASSERT_EQ(0, Qb_Delete(h(), "RL_LookupTables", 1));
     EXPECT_EQ(Rows{}, lookup_tables());
     ASSERT_EQ(0, undo());
     EXPECT_EQ(Rows{"Zips"}, lookup_tables());
@@ -280,22 +279,22 @@ TEST_F(ModelRollback, TheTableModelFollowsTheHostsRollback) {
     EXPECT_EQ(0, result.result);
     EXPECT_EQ(Rows{}, result.messages);
     int errors = -1, warnings = -1;
-    EXPECT_EQ(0, Qb_CheckSyntax(h, kZipCheck, &errors, &warnings));
+    EXPECT_EQ(0, Qb_CheckSyntax(h(), kZipCheck, &errors, &warnings));
     EXPECT_EQ(0, errors);
-    EXPECT_EQ(-3, Edit_RecompileEditLogic(h, "Z1"));
+    EXPECT_EQ(-3, Edit_RecompileEditLogic(h(), "Z1"));
     EXPECT_NE("", RawDB(path()).value("SELECT CompiledLogic FROM RL_Edits WHERE EditTag = 'Z1'"));
 
     ASSERT_EQ(0, begin());
-    ASSERT_EQ(0, define_zip2(h));
+    ASSERT_EQ(0, define_zip2(h()));
     int pkey = 0;
-    ASSERT_EQ(0, Qb_CreateTable(h, &pkey));
+    ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
     EXPECT_EQ((Rows{"Zip2", "Zips"}), lookup_tables());
     ASSERT_EQ(0, undo());
     EXPECT_EQ(Rows{"Zips"}, lookup_tables());
-    EXPECT_EQ(-1, Qb_Insert(h, "Zip2"));
+    EXPECT_EQ(-1, Qb_Insert(h(), "Zip2"));
 
-    ASSERT_EQ(0, Qb_SetFieldByName(h, "RL_Messages", "MessageNumber", savepoint ? "52" : "51"));
-    ASSERT_EQ(0, Qb_Post(h, "RL_Messages", &pkey));
+    ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Messages", "MessageNumber", savepoint ? "52" : "51"));
+    ASSERT_EQ(0, Qb_Post(h(), "RL_Messages", &pkey));
   }
   EXPECT_EQ((Rows{"51|held 1", "52|held 2"}),
             rows("SELECT MessageNumber, Message FROM RL_Messages WHERE MessageNumber IN (51, 52)"));
