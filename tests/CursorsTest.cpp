@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "ApiTestSupport.h"
 
@@ -117,6 +119,26 @@ TEST(Cursors, PlainAndParameterizedCursors) {
 TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
   OpenMetafile mf(kItems);
   int h = mf.handle(), eof = -1;
+  // Another connection's lock that stays fails the open once the busy bound has passed; one that goes is
+  // waited for.
+  RawDB other(mf.path());
+  ASSERT_EQ(SQLITE_OK, other.exec("BEGIN EXCLUSIVE"));
+  const char* items = "select PKey from Items";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ((Rows{"-1", tsmf_error("OpenCursor", "TSQLQuery.open_query"),
+                  tsmf_error("OpenCursor", "SQL error: Database busy; cannot fetch next record"),
+                  tsmf_error("OpenCursor", items)}),
+            outcome(h, Edit_OpenCursor(h, "c", items)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kBusyTimeoutMs - 100));
+  std::thread releaser([&other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    other.exec("COMMIT");
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, Edit_OpenCursor(h, "c", items));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  releaser.join();
+  EXPECT_EQ(0, Edit_CloseCursor(h, "c"));
   const std::pair<const char*, Rows> cases[] = {
       {"update Items set Qty = 1", {"SQL does not contain a SELECT statement"}},
       {"select\tPKey from Items", {"SQL does not contain a SELECT statement"}},

@@ -113,11 +113,3 @@ std::vector<std::string> snapshot(const std::string& path) {
       result.push_back(table + ": " + row);
   return result;
 }
-
-void SmallTableTest::SetUp() {
-  Path = Dir.file("t.db");
-  ASSERT_EQ(SQLITE_OK, RawDB(Path).exec("CREATE TABLE t(a integer not null, b text);"
-                                        "INSERT INTO t VALUES(1, 'one'); INSERT INTO t VALUES(2, 'two');"
-                                        "INSERT INTO t VALUES(3, NULL);"));
-  ASSERT_TRUE(Db.OpenDatabase(Path.c_str()));
-}

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,34 +61,6 @@ class RawDB {
 // with the table's index texts; `skipped` leaves the column of that order out.
 TTableDef* table_model(RawDB& raw, const std::string& name, int skipped = -1);
 
-// How a statement wrapper's call failed: "exception text | LastErrorMessage()", the
-// text "<no exception>" when it threw none.
-template <class Query, class Action>
-std::string failure(const Query& query, Action action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return std::string(e.what()) + " | " + query.LastErrorMessage();
-  }
-  return std::string("<no exception> | ") + query.LastErrorMessage();
-}
-
-// The reason a plain call answered false, or "<accepted>" when it answered true.
-template <class Query, class Action>
-std::string refusal(const Query& query, Action action) {
-  return action() ? "<accepted>" : query.LastErrorMessage();
-}
-
 // Every table of the file with its rows, and every schema entry with its SQL:
 // two equal snapshots mean the file was left exactly as it was.
 std::vector<std::string> snapshot(const std::string& path);
-
-// A connection on a file holding t(a integer not null, b text) with the rows
-// (1, 'one'), (2, 'two') and (3, NULL), for the statement-wrapper tests.
-class SmallTableTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  TempDir Dir;
-  std::string Path;
-  TSQLDB Db;
-};
