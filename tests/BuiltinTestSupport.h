@@ -38,23 +38,18 @@ class BuiltinTest : public RunTest {
   void expect_texts(std::initializer_list<Expected> cases, const std::string& record = "") {
     for (const Expected& c : cases) EXPECT_EQ(c.value, text(c.expression, record)) << c.expression;
   }
-  // The engine errors of a run of an edit that stops on its logic, but the
+  // The engine errors of a run of logic, or of compiled logic written by hand
+  // (it starts with "@"), that stops the run delivering nothing, but the
   // run-time's own last entry that names the edit.
   Rows failure(const std::string& logic) {
-    RunResult result = run_edit(logic);
+    RunResult result = logic[0] == '@' ? hand_run(logic) : run_edit(logic);
     EXPECT_EQ(-1, result.result) << logic;
+    EXPECT_EQ(Rows{}, result.messages) << logic;
     return without_edit_entry(engine_errors(h()));
   }
-  // Logic, or compiled logic written by hand (it starts with "@"), that
-  // stops the run, delivering nothing, with these engine errors and the
-  // entry naming the edit.
+  // Logic and the engine errors of the run it stops, as failure gives them.
   void expect_failures(std::initializer_list<LogicCase> cases) {
-    for (const LogicCase& c : cases) {
-      RunResult result = c.logic[0] == '@' ? hand_run(c.logic) : run_edit(c.logic);
-      EXPECT_EQ(-1, result.result) << c.logic;
-      EXPECT_EQ(Rows{}, result.messages) << c.logic;
-      EXPECT_EQ(c.rows, without_edit_entry(engine_errors(h()))) << c.logic;
-    }
+    for (const LogicCase& c : cases) EXPECT_EQ(c.rows, failure(c.logic)) << c.logic;
   }
   // Runs an edit "Hand Hn" whose compiled logic is written by hand and whose
   // failure message is 101: the number of failed edits, or -1 when the logic
