@@ -76,9 +76,11 @@ struct TOuter {
   int (*Call)(int handle, TProbe* probe);
 };
 
-int totals[5], failed;
+// Out-values of the calls below, which nothing reads.
+int totals[5], failed, pkey;
 const TOuter kOuters[] = {
-    {"GetPKeys", false, [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, probe<PKeyCallback>()); }},
+    {"GetPKeys", false,
+     [](int h, TProbe* p) { return Edit_GetPKeys(h, "RL_Fields", "", p, probe<PKeyCallback>()); }},
     {"CheckEditSetAgainstLayout", false,
      [](int h, TProbe* p) { return Edit_CheckEditSetAgainstLayout(h, 1, 2, p, probe<LayoutGapCallback>()); }},
     {"GetTableNames", false, [](int h, TProbe* p) { return Edit_GetTableNames(h, p, probe<TableNameCallback>()); }},
@@ -86,7 +88,8 @@ const TOuter kOuters[] = {
      [](int h, TProbe* p) { return Edit_GetTableStructure(h, "RL_LookupTables", p, probe<TableStructureCallback>()); }},
     {"ReadData", false, [](int h, TProbe* p) { return Edit_ReadData(h, "RL_Fields", 1, p, kRowProbe); }},
     {"ReadCursorData", true, [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
-    {"DisplayDataRecordByTag", false, [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
+    {"DisplayDataRecordByTag", false,
+     [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
     {"DisplayDataRecordByName", false,
      [](int h, TProbe* p) { return Edit_DisplayDataRecordByName(h, "Main layout", p, kFieldProbe); }},
     {"GetRunEditsSummary", false, [](int h, TProbe* p) {
@@ -98,8 +101,8 @@ const TOuter kOuters[] = {
     {"GetEditDetails", false,
      [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, fn(details_of_message)); }},
     {"DebugEdit", false, [](int h, TProbe* p) {
-       return Edit_DebugEdit(h, "ED", "L1", kRecord, p, probe<DebugLineCallback>(), nullptr, probe<DebugFieldCallback>(),
-                             nullptr);
+       return Edit_DebugEdit(h, "ED", "L1", kRecord, p, probe<DebugLineCallback>(), nullptr,
+                             probe<DebugFieldCallback>(), nullptr);
      }},
     {"GetImportCandidates", false,
      [](int h, TProbe* p) { return Qb_GetImportCandidates(h, "RL_Fields", "", p, probe<ImportCandidateCallback>()); }},
@@ -119,9 +122,10 @@ int reads(int h) {
   char value[20];
   Rows seen;
   Edit_GetEditDetails(h, "EB", &seen, collector<FieldDetailCallback>());
-  return Edit_GetTablesCount(h, &count) | Edit_GetTableStructure(h, "RL_Fields", &seen, collector<TableStructureCallback>()) |
-         Edit_GetDataByFieldName(h, "RL_Fields", 1, "FieldName", value, sizeof value) |
-         Edit_GetCursorDataByNumber(h, kWalkedCursor, 2, value, sizeof value);
+  int result = Edit_GetTablesCount(h, &count);
+  result |= Edit_GetTableStructure(h, "RL_Fields", &seen, collector<TableStructureCallback>());
+  result |= Edit_GetDataByFieldName(h, "RL_Fields", 1, "FieldName", value, sizeof value);
+  return result | Edit_GetCursorDataByNumber(h, kWalkedCursor, 2, value, sizeof value);
 }
 
 const TInner kInners[] = {
@@ -129,15 +133,16 @@ const TInner kInners[] = {
     {"UnloadEditSet", [](int h) { return Edit_UnloadEditSet(h, "ES1", "L1"); }, "UnloadEditSet", false},
     {"LoadEditSet", [](int h) { return Edit_LoadEditSet(h, "ES1", "L2"); }, nullptr, false},
     {"Delete a lookup table", [](int h) { return Qb_Delete(h, "RL_LookupTables", 1); }, "Delete", false},
-    {"Post a lookup table's rename", [](int h) { int pkey = 0; return Qb_Post(h, "RL_LookupTables", &pkey); }, "Post", false},
-    {"CreateTable", [](int h) { int pkey = 0; return Qb_CreateTable(h, &pkey); }, "CreateTable", false},
+    {"Post a lookup table's rename", [](int h) { return Qb_Post(h, "RL_LookupTables", &pkey); }, "Post", false},
+    {"CreateTable", [](int h) { return Qb_CreateTable(h, &pkey); }, "CreateTable", false},
     {"RollbackTrans", [](int h) { return Qb_RollbackTrans(h); }, "RollbackTrans", false},
     {"CloseCursor", [](int h) {
        int closed = Edit_CloseCursor(h, kWalkedCursor);
        return closed != 0 ? closed : Edit_OpenCursor(h, kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields");
      },
      "CloseCursor", true},
-    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits", false},
+    {"RunEdits", [](int h) { return Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, nullptr, nullptr); }, "RunEdits",
+     false},
     {"UpdateRecordByTag", [](int h) { return Edit_UpdateRecordByTag(h, "L1", "2"); }, "UpdateRecordByTag", false},
     {"CloseImportMetafile", [](int h) { return Qb_CloseImportMetafile(h); }, "CloseImportMetafile", false},
     {"reads", reads, nullptr, false},
@@ -198,7 +203,7 @@ TEST_F(Reentry, CallsFromEveryCallback) {
       EXPECT_EQ(Rows(reentered.Answers.size(), answer), reentered.Answers);
     }
   }
-  int pkey = 0;  // the rename and the definition waited
+  // The rename and the definition waited.
   ASSERT_EQ(0, Edit_CloseCursor(h(), kWalkedCursor));  // its statement would keep the table from being renamed
   EXPECT_EQ(0, Qb_Post(h(), "RL_LookupTables", &pkey));
   EXPECT_EQ(0, Qb_CreateTable(h(), &pkey));
