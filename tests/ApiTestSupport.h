@@ -80,11 +80,7 @@ inline Rows outcome(int smf, int result) {
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
 class OpenMetafile {
  public:
-  explicit OpenMetafile(const std::string& setupSQL = "") : Path(Dir.file("test.smf")) {
-    EXPECT_EQ(0, Edit_CreateNewMetafile(Path.c_str()));
-    if (!setupSQL.empty()) {
-      EXPECT_EQ(SQLITE_OK, RawDB(Path).exec(setupSQL)) << setupSQL;
-    }
+  explicit OpenMetafile(const std::string& setupSQL = "") : Path(other("test.smf", setupSQL)) {
     char message[200] = "";
     int versionCompare = 0;
     EXPECT_EQ(0, Edit_Initialize(&Handle, Path.c_str(), message, sizeof message, &versionCompare)) << message;
@@ -95,6 +91,14 @@ class OpenMetafile {
 
   int handle() const { return Handle; }
   const std::string& path() const { return Path; }
+  std::string file(const std::string& name) const { return Dir.file(name); }
+  // A new metafile of that name beside this one, changed by setupSQL.
+  std::string other(const std::string& name, const std::string& setupSQL = "") const {
+    std::string path = file(name);
+    EXPECT_EQ(0, Edit_CreateNewMetafile(path.c_str()));
+    EXPECT_EQ(SQLITE_OK, setupSQL.empty() ? SQLITE_OK : RawDB(path).exec(setupSQL)) << setupSQL;
+    return path;
+  }
 
  private:
   TempDir Dir;

@@ -65,10 +65,7 @@ TEST_F(AuthoringSecurity, NamesAreLookedUpValuesAreData) {
 }
 
 TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQLAndNullsAreRefused) {
-  TempDir dir;
-  std::string source = dir.file("source.smf");
-  ASSERT_TRUE(create_metafile(source));
-  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), File.other("source.smf").c_str()));
   Rows before = snapshot(path());
   Rows found;
   for (const char* name : kHostile) {

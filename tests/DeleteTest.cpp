@@ -48,10 +48,7 @@ TEST_F(Deletion, AgenciesPassTheirRowsToNone) {
 
 // Only the metafile's own lookup table of the row's name is dropped.
 TEST_F(Deletion, NoOtherTableIsDroppedAndDependentEditsLoseTheirCompiledLogic) {
-  TempDir dir;
-  std::string source = dir.file("source.smf");
-  ASSERT_TRUE(create_metafile(source));
-  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);"));
+  std::string source = File.other("source.smf", "CREATE TABLE Gone(a); INSERT INTO Gone VALUES (1);");
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
   for (int pkey : {2, 3, 4}) EXPECT_EQ(0, Qb_Delete(h(), "RL_LookupTables", pkey)) << pkey;
   EXPECT_EQ("1", value("SELECT count(*) FROM RL_LookupTables"));

@@ -46,9 +46,8 @@ class Import : public MetafileTest {
  protected:
   Import() : MetafileTest(kTarget) {}
   void SetUp() override {
-    ASSERT_TRUE(create_metafile(Source));
+    Source = File.other("source.smf", kSource);
     RawDB source(Source);
-    ASSERT_EQ(SQLITE_OK, source.exec(kSource));
     for (int i = 1; i <= 5; ++i)  // five triggers: the rows are refreshed one by one
       ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER _Busy_" + std::to_string(i) +
                                        " AFTER UPDATE ON Busy BEGIN UPDATE Busy SET N = N + 1 WHERE PKey = new.PKey"
@@ -65,8 +64,7 @@ class Import : public MetafileTest {
     return class_error("TImportMetafile", method, message);
   }
 
-  TempDir Dir;
-  std::string Source = Dir.file("source.smf");
+  std::string Source;
 };
 
 }  // namespace
@@ -92,13 +90,12 @@ TEST_F(Import, OpenAndCloseWithTheImportSuperUser) {
 }
 
 TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
-  std::string quoted = Dir.file("it's; DETACH DATABASE main; --.smf");
-  ASSERT_TRUE(create_metafile(quoted));
+  std::string quoted = File.other("it's; DETACH DATABASE main; --.smf");
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), quoted.c_str()));
   EXPECT_EQ(Rows{}, candidates("RL_LookupTables"));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
 
-  std::string missing = Dir.file("no/such/dir.smf");
+  std::string missing = File.file("no/such/dir.smf");
   refused(Qb_OpenImportMetafile(h(), missing.c_str()),
           {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
            import_error("attach_to_metafile", "unable to open database: " + missing),

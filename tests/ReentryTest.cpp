@@ -156,10 +156,9 @@ class Reentry : public RunTest {
     add_edit("EA", "A check", "return FAIL;", {1}, 101);
     add_edit("ED", "d check", "int x;\r\nx = 1;\r\nreturn PASS;", {3, 4});
     for (const char* tag : {"EB", "EA", "ED"}) add_to_set("ES1", tag);
-    ASSERT_TRUE(create_metafile(Source));
-    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, "
-                                            "FieldLength) VALUES (1, 7, 'Seven', 'S7', 2), (2, 8, 'Eight', 'S8', 2);"));
-    ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+    std::string source = File.other("source.smf", "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, "
+                                                  "FieldLength) VALUES (1, 7, 'Seven', 'S7', 2), (2, 8, 'Eight', 'S8', 2);");
+    ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
     ASSERT_EQ(0, run(kRecord).result);  // loads the pair and the record
     ASSERT_EQ(0, Edit_OpenCursor(h(), kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields"));
     ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
@@ -167,9 +166,6 @@ class Reentry : public RunTest {
     ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
     ASSERT_EQ(0, Qb_AddColumnDef(h(), "Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
   }
-
-  TempDir Dir;
-  std::string Source = Dir.file("source.smf");
 };
 
 }  // namespace

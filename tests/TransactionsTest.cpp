@@ -98,11 +98,8 @@ int define_zip2(int h) {
 // any transaction and records the database's message; once the lock has gone
 // the same call succeeds and its change reaches the file.
 TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
-  TempDir dir;
-  std::string source = dir.file("source.smf");
-  ASSERT_TRUE(create_metafile(source));
-  ASSERT_EQ(SQLITE_OK, RawDB(source).exec("CREATE TABLE Imp([PKey] integer NOT NULL PRIMARY KEY, [A] text);"));
   OpenMetafile file(kWriteSetup);
+  std::string source = file.other("source.smf", "CREATE TABLE Imp([PKey] integer NOT NULL PRIMARY KEY, [A] text);");
   int h = file.handle();
   auto reader = other_reader(file.path());
   std::thread releaser([&reader] {
