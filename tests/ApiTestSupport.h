@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,18 @@ inline Rows outcome(int smf, int result) {
   Rows all = engine_errors(smf);
   all.insert(all.begin(), std::to_string(result));
   return all;
+}
+
+// Calls that pass a null for the parameter they are named by ("Method:parameter"): each answers -1 with
+// "Parameter "parameter" must not be NULL" under its method.
+using NullCalls = std::initializer_list<std::pair<const char*, std::function<int()>>>;
+inline void expect_null_refusals(int smf, NullCalls calls) {
+  for (const auto& [name, call] : calls) {
+    std::string method(name), parameter = method.substr(method.find(':') + 1);
+    method.resize(method.find(':'));
+    EXPECT_EQ((Rows{"-1", tsmf_error(method, "Parameter \"" + parameter + "\" must not be NULL")}), outcome(smf, call()))
+        << name;
+  }
 }
 
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.

@@ -95,18 +95,23 @@ TEST_F(AuthoringSecurity, DefinitionsDeletionsAndImportsTakeNoSQLAndNullsAreRefu
   EXPECT_EQ((Rows{"2|x'); DROP TABLE RL_Edits; --"}), rows("SELECT * FROM Safe"));
   EXPECT_EQ("14", value("SELECT count(*) FROM sqlite_master WHERE name LIKE 'RL_%' AND type = 'table'"));
   int isUnique = 0;
-  refused(Qb_Edit(h(), nullptr, 1), {tsmf_error("Edit", "Parameter \"table\" must not be NULL")});
-  EXPECT_EQ(-1, Qb_Insert(h(), nullptr));
-  EXPECT_EQ(-1, Qb_Cancel(h(), nullptr));
   ASSERT_EQ(0, Qb_Insert(h(), "Codes"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", nullptr, "x"));
-  EXPECT_EQ(-1, Qb_SetFieldByName(h(), "Codes", "Note", nullptr));
-  EXPECT_EQ(-1, Qb_SetFieldByNumber(h(), "Codes", 1, nullptr));
-  refused(Qb_Post(h(), "Codes", nullptr), {tsmf_error("Post", "Parameter \"pkey\" must not be NULL")});
-  EXPECT_EQ(-1, Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey));
-  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), nullptr, "x", 1));
-  EXPECT_EQ(-1, Qb_Login(h(), "x", nullptr));
-  EXPECT_EQ(-1, Qb_GetLoginsCount(h(), nullptr));
+  expect_null_refusals(h(), {
+      {"Edit:table", [&] { return Qb_Edit(h(), nullptr, 1); }},
+      {"Insert:table", [&] { return Qb_Insert(h(), nullptr); }},
+      {"Cancel:table", [&] { return Qb_Cancel(h(), nullptr); }},
+      {"SetFieldByName:column", [&] { return Qb_SetFieldByName(h(), "Codes", nullptr, "x"); }},
+      {"SetFieldByName:value", [&] { return Qb_SetFieldByName(h(), "Codes", "Note", nullptr); }},
+      {"SetFieldByNumber:value", [&] { return Qb_SetFieldByNumber(h(), "Codes", 1, nullptr); }},
+      {"Post:pkey", [&] { return Qb_Post(h(), "Codes", nullptr); }},
+      {"ValidateUnique:value", [&] { return Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &pkey); }},
+      {"ValidateUnique:isUnique", [&] { return Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &pkey); }},
+      {"RenameLookupTable:oldName", [&] { return Qb_CopyLookupTable(h(), nullptr, "x", 1); }},
+      {"RenameLookupTable:newName", [&] { return Qb_CopyLookupTable(h(), "Codes", nullptr, 1); }},
+      {"Login:adminCode", [&] { return Qb_Login(h(), nullptr, "x"); }},
+      {"Login:password", [&] { return Qb_Login(h(), "x", nullptr); }},
+      {"GetLoginsCount:count", [&] { return Qb_GetLoginsCount(h(), nullptr); }},
+  });
   EXPECT_EQ(-1, Qb_Edit(-1, "Codes", 1));
   EXPECT_EQ(-1, Qb_Edit(9999, "Codes", 1));
 }

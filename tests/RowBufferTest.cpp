@@ -162,9 +162,5 @@ TEST_F(RowBuffer, NewFieldLengthAndUniqueValues) {
   refused(Qb_ValidateUnique(h(), "Codes", 0, "Nope", "x", &isUnique, &clash),
           {writer_error("ValidateUnique", "Cannot find field named \"Nope\" in table named \"Codes\"")});
   EXPECT_EQ("7|7", std::to_string(isUnique) + "|" + std::to_string(clash));
-  refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", nullptr, &isUnique, &clash),
-          {tsmf_error("ValidateUnique", "Parameter \"value\" must not be NULL")});
-  refused(Qb_ValidateUnique(h(), "Codes", 0, "Note", "x", nullptr, &clash),
-          {tsmf_error("ValidateUnique", "Parameter \"isUnique\" must not be NULL")});
 }
 
