@@ -85,8 +85,8 @@ inline void expect_null_refusals(int smf, NullCalls calls) {
   for (const auto& [name, call] : calls) {
     std::string method(name), parameter = method.substr(method.find(':') + 1);
     method.resize(method.find(':'));
-    EXPECT_EQ((Rows{"-1", tsmf_error(method, "Parameter \"" + parameter + "\" must not be NULL")}), outcome(smf, call()))
-        << name;
+    const std::string refusal = "Parameter \"" + parameter + "\" must not be NULL";
+    EXPECT_EQ((Rows{"-1", tsmf_error(method, refusal)}), outcome(smf, call())) << name;
   }
 }
 

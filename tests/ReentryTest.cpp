@@ -156,8 +156,9 @@ class Reentry : public RunTest {
     add_edit("EA", "A check", "return FAIL;", {1}, 101);
     add_edit("ED", "d check", "int x;\r\nx = 1;\r\nreturn PASS;", {3, 4});
     for (const char* tag : {"EB", "EA", "ED"}) add_to_set("ES1", tag);
-    std::string source = File.other("source.smf", "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, "
-                                                  "FieldLength) VALUES (1, 7, 'Seven', 'S7', 2), (2, 8, 'Eight', 'S8', 2);");
+    std::string source = File.other("source.smf",
+                                    "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) "
+                                    "VALUES (1, 7, 'Seven', 'S7', 2), (2, 8, 'Eight', 'S8', 2);");
     ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
     ASSERT_EQ(0, run(kRecord).result);  // loads the pair and the record
     ASSERT_EQ(0, Edit_OpenCursor(h(), kWalkedCursor, "SELECT PKey, FieldName FROM RL_Fields"));

@@ -98,7 +98,8 @@ TTableDef* table_model(RawDB& raw, const std::string& name, int skipped) {
                                      order != 0, order == 0, false));
     ++order;
   }
-  for (const std::string& sql : raw.rows("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = '" + name + "'"))
+  for (const std::string& sql :
+       raw.rows("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = '" + name + "'"))
     table->AddIndex(sql);
   return table;
 }
