@@ -69,6 +69,12 @@ TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
   EXPECT_EQ((Rows{"2|1|StateCodes|0|<null>"}),
             rows("SELECT PKey, AgencyPKey, TableName, RecCount, LastModDate FROM RL_LookupTables WHERE PKey = 2"));
   EXPECT_EQ(6, out_int(Edit_GetColumnsCount, h(), "statecodes"));
+  // The trigger-maintained column reads back as one.
+  int isTrigger = -1;
+  char name[20], type[20], nullable[20];
+  ASSERT_EQ(0, Edit_GetColumnStructure(h(), "StateCodes", 6, name, sizeof name, type, sizeof type, nullable,
+                                       sizeof nullable, &isTrigger));
+  EXPECT_EQ("Flag|varchar(1)|1", std::string(name) + "|" + type + "|" + std::to_string(isTrigger));
 
   // Taken index names get a digit; LIKE makes xZipACode take xZip_Code.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip2", 0));

@@ -139,10 +139,25 @@ TEST_F(Recompile, SyntaxCheckReadersAndLocalNames) {
   EXPECT_EQ((Rows{"0", "TEditCompiler::GetLogicListCount\xBB" "Invalid value in parameter 'which_list'"}),
             outcome(h(), Qb_GetLogicListCount(h(), 'X', &count)));
   EXPECT_EQ(-1, count);
+  // An index outside a list, below 0 as well, is refused and leaves the outputs alone.
   number = 99;
-  refused(Qb_GetLogicFieldNumber(h(), 0, &number),
-          {"TEditCompiler::GetLogicFieldNumber\xBB" "Parameter 'idx' (0) out of bounds for list FLogicFieldsList"});
-  EXPECT_EQ(99, number);
+  kind = 99;
+  strcpy(text, "untouched");
+  const std::string bounds = "\xBB" "Parameter 'idx' (";
+  const std::pair<std::function<int()>, std::string> outside[] = {
+      {[&] { return Qb_GetLogicFieldNumber(h(), 0, &number); },
+       "TEditCompiler::GetLogicFieldNumber" + bounds + "0) out of bounds for list FLogicFieldsList"},
+      {[&] { return Qb_GetLogicFieldNumber(h(), -1, &number); },
+       "TEditCompiler::GetLogicFieldNumber" + bounds + "-1) out of bounds for list FLogicFieldsList"},
+      {[&] { return Qb_GetLogicTableName(h(), -1, text, sizeof text); },
+       "TEditCompiler::GetLogicTableName" + bounds + "-1) out of bounds for list FLogicTablesList"},
+      {[&] { return Qb_GetLogicErrorMessage(h(), -1, &kind, text, sizeof text); },
+       "TEditCompiler::GetLogicErrorMessage" + bounds + "-1) out of bounds for list FLogicErrorMessagesList"},
+      {[&] { return Qb_GetLogicMessageNumber(h(), INT_MIN, &kind, &number); },
+       "TEditCompiler::GetLogicMessageNumber" + bounds + std::to_string(INT_MIN) +
+           ") out of bounds for list FLogicMessageNumbersList"}};
+  for (const auto& [call, error] : outside) refused(call(), {error});
+  EXPECT_EQ("99|99|untouched", std::to_string(number) + "|" + std::to_string(kind) + "|" + text);
   refused(Qb_CheckSyntax(h(), nullptr, &errors, &warnings), {tsmf_error("CheckSyntax", "Parameter \"source\" must not be NULL")});
   // A syntax check that cannot read the messages says why.
   ASSERT_EQ(0, RawDB(path()).exec("ALTER TABLE RL_Messages RENAME TO Gone"));

@@ -185,6 +185,12 @@ std::string unmatched_fields(const std::string& a, const std::string& aSchema, c
          " );";
 }
 
+bool has_rows(TSQLDB* db, const std::string& sql) {
+  TSQLQuery query(db);
+  query.OpenSelect(sql);
+  return !query.Eof();
+}
+
 bool next_row(TSQLQuery& query) {
   if (!query.FetchNext()) throw std::runtime_error(query.LastErrorMessage());
   return !query.Eof();
@@ -240,7 +246,8 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owne
       for (bool row = !query.Eof(); row; row = next_row(query)) {
         int source = query.GetIntFieldByNumber(0);
         int target = pass.Kind == kAbsent ? -1 : query.GetIntFieldByNumber(1);
-        if (pass.Members != kNoMembers && members_match(pass.Members, source, target, byTag)) continue;
+        if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
+        if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
         deliver(owner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
                 query.GetFieldByNumber(display + 1).c_str(), pass.Kind);
       }
@@ -253,17 +260,12 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owne
   return 0;
 }
 
-bool TImportMetafile::members_match(int members, int sourcePKey, int targetPKey, bool byTag) {
-  std::string sourceSide = members == kEditMembers
-                               ? unmatched_edits("src", "SourceDB.", "targ", "", sourcePKey, byTag)
-                               : unmatched_fields("src", "SourceDB.", "targ", "", sourcePKey, byTag, true);
-  std::string targetSide = members == kEditMembers
-                               ? unmatched_edits("targ", "", "src", "SourceDB.", targetPKey, byTag)
-                               : unmatched_fields("targ", "", "src", "SourceDB.", targetPKey, byTag, false);
-  for (const std::string& sql : {sourceSide, targetSide}) {
-    TSQLQuery query(FSQLDB);
-    query.OpenSelect(sql);
-    if (!query.Eof()) return false;
-  }
-  return true;
+bool TImportMetafile::editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag) {
+  return !has_rows(FSQLDB, unmatched_edits("src", "SourceDB.", "targ", "", sourceSetPKey, byTag)) &&
+         !has_rows(FSQLDB, unmatched_edits("targ", "", "src", "SourceDB.", targetSetPKey, byTag));
+}
+
+bool TImportMetafile::layout_fields_match(int sourceLayoutPKey, int targetLayoutPKey, bool byTag) {
+  return !has_rows(FSQLDB, unmatched_fields("src", "SourceDB.", "targ", "", sourceLayoutPKey, byTag, true)) &&
+         !has_rows(FSQLDB, unmatched_fields("targ", "", "src", "SourceDB.", targetLayoutPKey, byTag, false));
 }

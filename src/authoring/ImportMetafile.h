@@ -43,7 +43,10 @@ class TImportMetafile {
   void add_error(const char* method, const std::string& message);
   void add_failure(const char* method, const std::string& what, const std::string& reason, const std::string& sql);
   int run_listing(const TListing& listing, bool byTag, void* owner, void* callback);
-  bool members_match(int members, int sourcePKey, int targetPKey, bool byTag);
+  // Whether an edit set (a layout) of the source and one of the target have
+  // the same members: neither has a member that the other lacks.
+  bool editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag);
+  bool layout_fields_match(int sourceLayoutPKey, int targetLayoutPKey, bool byTag);
   bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
   std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
 

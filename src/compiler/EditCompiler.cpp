@@ -3,6 +3,7 @@
 // and by the authoring host.
 #include "compiler/EditCompiler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -58,8 +59,12 @@ TEditCompiler::TEditCompiler(TSQLDB* db, TEngineErrorsPump* pump, TTablesList* t
     : FSQLDB(db), FQuery(new TSQLQuery(db)), FEnginePump(pump), FTablesList(tables),
       FVariables(new TVariablesMap()) {}
 
+void DeleteUDFDef(RLt_UDFDef* udf) { delete udf; }
+
+void ClearUsedFlag(RLt_UDFDef* udf) { udf->Used = false; }
+
 TEditCompiler::~TEditCompiler() {
-  for (RLt_UDFDef* udf : FUDFs) delete udf;
+  std::for_each(FUDFs.begin(), FUDFs.end(), DeleteUDFDef);
   delete FVariables;
   clear_results();
   delete FQuery;
@@ -106,7 +111,7 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
   FSource = source;
   clear_results();
   FVariables->ClearVariables();
-  for (RLt_UDFDef* udf : FUDFs) udf->Used = false;
+  std::for_each(FUDFs.begin(), FUDFs.end(), ClearUsedFlag);
   FCompiled = "@";
   FLastVarName.clear();
   FLastString.clear();
@@ -198,7 +203,7 @@ int TEditCompiler::strip_comments() {
 }
 
 void TEditCompiler::findUDFs() {
-  for (RLt_UDFDef* udf : FUDFs) delete udf;
+  std::for_each(FUDFs.begin(), FUDFs.end(), DeleteUDFDef);
   FUDFs.clear();
   std::string lower = lowercase_string(FSource);
   size_t pos = 0;

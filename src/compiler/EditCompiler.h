@@ -21,6 +21,10 @@ struct RLt_UDFDef {
   bool Used;
 };
 
+// Frees one record; clears one record's Used flag (every compile starts so).
+void DeleteUDFDef(RLt_UDFDef* udf);
+void ClearUsedFlag(RLt_UDFDef* udf);
+
 // One entry of the message-number or message-text list, with the kind letter
 // of the built-in that uses it ('E', 'S', 'W', 'A').
 class TLogicMessageObject {
@@ -41,6 +45,9 @@ class TVariableDef {
   void SetVarType(char type);
   size_t GetVarSize() const { return VarSize; }
   void SetVarSize(size_t size);
+  // A value kept with the declaration; the compiler itself never sets one.
+  const std::string& GetVarValue() const { return VarValue; }
+  void SetVarValue(const std::string& value) { VarValue = value; }
   bool GetIsReported() const { return IsReported; }
   void SetIsReported(bool reported) { IsReported = reported; }
 
@@ -48,6 +55,7 @@ class TVariableDef {
   std::string Name;
   char VarType = '?';
   size_t VarSize = 1;
+  std::string VarValue;
   bool IsReported = false;
 };
 

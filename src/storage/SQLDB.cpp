@@ -15,6 +15,7 @@ bool TSQLDB::OpenDatabase(const char* path) {
   if (FDatabase != nullptr) return true;
   if (path == nullptr) return false;
   if (sqlite3_open(path, &FDatabase) != SQLITE_OK) return false;
+  FDBName = path;
   sqlite3_busy_timeout(FDatabase, kBusyTimeoutMs);
   sqlite3_exec(FDatabase, "PRAGMA foreign_keys = 1", nullptr, nullptr, nullptr);
   return true;

@@ -19,6 +19,8 @@ class TSQLDB {
   TSQLDB& operator=(const TSQLDB&) = delete;
 
   sqlite3* Database() const { return FDatabase; }
+  // The path of the open file; empty until a file is opened.
+  const char* GetDBName() const { return FDBName.c_str(); }
 
   bool OpenDatabase(const char* path);
   bool CloseDatabase();
@@ -63,6 +65,7 @@ class TSQLDB {
   void finalize_shared_read();
 
   sqlite3* FDatabase = nullptr;
+  std::string FDBName;
   sqlite3_stmt* FBeginRead = nullptr;
   sqlite3_stmt* FEndRead = nullptr;
   bool FSharedRead = false;

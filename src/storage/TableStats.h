@@ -44,6 +44,8 @@ class TFieldDef {
             bool isPrimaryKey, bool isAutoInc);
 
   const char* GetFieldName() const { return FieldName.c_str(); }
+  // The owning table's lookup by name keeps the name the column was added under.
+  void SetFieldName(const std::string& name) { FieldName = name; }
   int GetColumnOrder() const { return ColumnOrder; }
   TEditDataType GetDataType() const { return DataType; }
   int GetColumnSize() const { return ColumnSize; }
@@ -53,6 +55,7 @@ class TFieldDef {
   bool GetIsTriggerField() const { return IsTriggerField; }
   void SetIsTriggerField(bool flag) { IsTriggerField = flag; }
 
+  bool HasDefaultValue() const { return !DefaultValue.empty(); }
   const char* GetDefaultValue() const { return DefaultValue.c_str(); }
   void SetDefaultValue(const std::string& text) { DefaultValue = text; }
   bool HasLimitToList() const { return !LimitToList.empty(); }
@@ -115,10 +118,12 @@ class TTableDef {
   void AddDefault(const std::string& text) { Defaults.push_back(text); }
   int GetIndexCount() const { return static_cast<int>(Indexes.size()); }
   int GetTriggerCount() const { return static_cast<int>(Triggers.size()); }
+  int GetForeignKeyCount() const { return static_cast<int>(ForeignKeys.size()); }
   int GetCheckCount() const { return static_cast<int>(Checks.size()); }
   int GetDefaultCount() const { return static_cast<int>(Defaults.size()); }
   const char* GetIndex(int i) const { return entry(Indexes, i); }
   const char* GetTrigger(int i) const { return entry(Triggers, i); }
+  const char* GetForeignKey(int i) const { return entry(ForeignKeys, i); }
   const char* GetCheck(int i) const { return entry(Checks, i); }
   const char* GetDefault(int i) const { return entry(Defaults, i); }
 

@@ -66,6 +66,15 @@ std::string rtrim(const std::string& text, const std::string& chars) {
   return last == std::string::npos ? std::string() : text.substr(0, last + 1);
 }
 
+std::string padright(const std::string& text, unsigned width, char fill) {
+  return (text + std::string(width, fill)).substr(0, width);
+}
+
+std::string padleft(const std::string& text, unsigned width, char fill) {
+  std::string padded = std::string(width, fill) + text;
+  return padded.substr(padded.size() - width);
+}
+
 std::string intToString(int value) {
   std::ostringstream out;
   out << value;
@@ -105,6 +114,11 @@ std::string ci_stringReplace(const std::string& text, const std::string& find,
     i += k;
   }
   return result;
+}
+
+int ci_stringFind(const std::string& text, const std::string& find, bool wordStart) {
+  size_t found = ci_stringFindFrom(text, find, wordStart, 0);
+  return found == std::string::npos ? -1 : static_cast<int>(found);
 }
 
 size_t ci_stringFindFrom(const std::string& text, const std::string& find, bool wordStart, size_t from) {

@@ -13,6 +13,11 @@ std::string trim(const std::string& text, const std::string& chars);
 std::string ltrim(const std::string& text, const std::string& chars);
 std::string rtrim(const std::string& text, const std::string& chars);
 
+// Left- or right-justifies text in exactly `width` characters: padright
+// cuts a longer text at the right, padleft keeps its rightmost characters.
+std::string padright(const std::string& text, unsigned width, char fill);
+std::string padleft(const std::string& text, unsigned width, char fill);
+
 std::string intToString(int value);
 
 // Replaces occurrences of `oldText`; the search restarts one character past
@@ -20,11 +25,13 @@ std::string intToString(int value);
 std::string stringReplace(const std::string& text, const std::string& oldText,
                           const std::string& newText);
 
-// Case-insensitive replace and find; with wordStart a match must begin a word
-// (the find's word rule still looks at the character before `from`; npos when
-// there is no match).
+// Case-insensitive replace and find; with wordStart a match must begin a word.
 std::string ci_stringReplace(const std::string& text, const std::string& find,
                              const std::string& replacement, bool wordStart);
+// Position of the first match, or -1.
+int ci_stringFind(const std::string& text, const std::string& find, bool wordStart);
+// The same search starting at `from`, where the word rule still looks at the
+// character before; npos when there is no match.
 size_t ci_stringFindFrom(const std::string& text, const std::string& find, bool wordStart, size_t from);
 
 int posix_stricmp(const char* a, const char* b);
