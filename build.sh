@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES="cmake make g++ libsqlite3-dev libboost-regex-dev libgtest-dev"
+PACKAGES="cmake make g++ pkg-config libsqlite3-dev libboost-regex-dev libgtest-dev"
 JOBS=$(nproc)
 
 install_missing() {

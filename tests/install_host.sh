@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the library into a temporary prefix, builds tests/install/host.c
+# there with the README's pkg-config line and runs it.
+# Usage: install_host.sh CMAKE BUILD_DIR C_COMPILER HOST_SOURCE [FLAG...]
+# (the flags are those the build's own objects need at link time, such as the
+# sanitizers').
+set -euo pipefail
+cmake=$1 build=$2 cc=$3 source=$4
+shift 4
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+pc=$(find "$prefix" -name quelt.pc)
+export PKG_CONFIG_PATH
+PKG_CONFIG_PATH=$(dirname "$pc")
+# shellcheck disable=SC2046 # the pkg-config line splits into words on purpose
+"$cc" "$@" "$source" -o "$prefix/host" $(pkg-config --cflags --libs quelt)
+LD_LIBRARY_PATH=$(pkg-config --variable=libdir quelt) "$prefix/host" "$prefix/new.smf"
