@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the library into a temporary prefix, builds tests/install/host.c
 # there with the README's pkg-config line and runs it.
-# Usage: install_host.sh CMAKE BUILD_DIR C_COMPILER HOST_SOURCE [FLAG...]
-# (the flags are those the build's own objects need at link time, such as the
-# sanitizers').
+# Usage: install_host.sh CMAKE BUILD_DIR COMPILER HOST_SOURCE [FLAG...]
+# (the flags, which come before the source, are those that a host of the
+# build needs, such as the sanitizers').
 set -euo pipefail
 cmake=$1 build=$2 cc=$3 source=$4
 shift 4
