@@ -5,16 +5,14 @@
 #include <stdexcept>
 
 #include "authoring/ImportMetafile.h"
+#include "quelt.h"
 #include "storage/SQLQuery.h"
 #include "storage/Utility.h"
 
 namespace {
 
 typedef TImportMetafile::TPass TPass;
-typedef int (*TCandidateCallback)(void* owner, const char* table, int sourcePKey, int targetPKey,
-                                  const char* display, const char* adminCode, int kind);
 
-enum { kAbsent = 1, kDiffers = 2, kKeyClash = 3 };
 enum { kNoMembers = 0, kEditMembers = 1, kFieldMembers = 2 };
 
 const char* const kAgency = "sa.AdminCode != ta.AdminCode";
@@ -34,7 +32,7 @@ std::string pair_select(const std::string& display) {
 // Pass 1: source rows whose key no target row has. `select` names the source
 // PKey, the display text and the owner's admin code.
 TPass absent(const std::string& table, const std::string& select, const std::string& key) {
-  return {kAbsent,
+  return {ImportCandidateAbsent,
           select + "FROM SourceDB." + table + " src, SourceDB.RL_Agencies sa " + "WHERE src.AgencyPKey = sa.PKey " +
               "AND NOT EXISTS ( " + "SELECT targ.PKey FROM " + table + " targ " + "WHERE targ." + key + " = src." +
               key + " ); ",
@@ -52,7 +50,7 @@ TPass different(const std::string& table, const std::string& display, const std:
                     (withMessages ? "AND sm.PKey = src.MessagePKey AND tm.PKey = targ.MessagePKey " : "") + "AND src." +
                     key + " = targ." + key + " AND ( \t";
   for (size_t i = 0; i < comparisons.size(); ++i) sql += (i == 0 ? "" : "  OR ") + comparisons[i];
-  return {kDiffers, sql + " );", kNoMembers};
+  return {ImportCandidateDiffers, sql + " );", kNoMembers};
 }
 
 // Pass 3: pairs that agree in one identifying column and not in another.
@@ -60,7 +58,7 @@ TPass clashing(const std::string& table, const std::string& display, const std::
   std::string sql = pair_select(display) + "FROM SourceDB." + table + " src, " + table +
                     " targ, SourceDB.RL_Agencies sa WHERE (src.AgencyPKey = sa.PKey) AND (";
   for (size_t i = 0; i < clashes.size(); ++i) sql += (i == 0 ? "" : " OR ") + clashes[i];
-  return {kKeyClash, sql + ");", kNoMembers};
+  return {ImportCandidateClashes, sql + ");", kNoMembers};
 }
 
 // Edits, edit sets and layouts are keyed by tag or by name; edit sets and
@@ -74,7 +72,7 @@ std::vector<TPass> tagged_passes(const std::string& table, const std::string& ta
                                different(table, display, key, comparisons, table == "RL_Edits"),
                                clashing(table, display, {clash(tag, name), clash(name, tag)})};
   if (members != kNoMembers)
-    passes.push_back({kDiffers,
+    passes.push_back({ImportCandidateDiffers,
                       pair_select(display) + "FROM SourceDB." + table + " src, " + table +
                           " targ, SourceDB.RL_Agencies sa WHERE src.AgencyPKey = sa.PKey AND src." + tag + " = targ." +
                           tag + " AND src." + name + " = targ." + name + ";",
@@ -83,16 +81,16 @@ std::vector<TPass> tagged_passes(const std::string& table, const std::string& ta
 }
 
 std::vector<TPass> agency_passes(bool) {
-  return {{kAbsent,
+  return {{ImportCandidateAbsent,
            "SELECT src.PKey as SrcPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies src WHERE NOT EXISTS ( "
            "SELECT targ.PKey FROM RL_Agencies targ WHERE targ.AdminCode = src.AdminCode ); ",
            kNoMembers},
-          {kDiffers,
+          {ImportCandidateDiffers,
            "SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies "
            "src, RL_Agencies targ WHERE src.AdminCode = targ.AdminCode AND (   src.OrgName != targ.OrgName OR "
            "src.Comments != targ.Comments);",
            kNoMembers},
-          {kKeyClash,
+          {ImportCandidateClashes,
            "SELECT src.PKey as SrcPKey, targ.PKey as TargPKey, src.OrgName, src.AdminCode FROM SourceDB.RL_Agencies "
            "src, RL_Agencies targ WHERE (src.OrgName = targ.OrgName AND src.AdminCode != targ.AdminCode) OR "
            "(src.AdminCode = targ.AdminCode AND src.OrgName != targ.OrgName);",
@@ -125,7 +123,7 @@ std::vector<TPass> field_passes(bool) {
           clashing("RL_Fields", kFieldDisplay,
                    {clash("FieldName", "FieldNumber"), clash("FieldNumber", "FieldName"),
                     clash("FieldNumber", "FieldLength")}),
-          {kKeyClash,
+          {ImportCandidateClashes,
            pair_select(kFieldDisplay) + "FROM SourceDB.RL_Fields src, RL_Fields targ, SourceDB.RL_Agencies sa  WHERE "
                                         "src.AgencyPKey = sa.PKey AND src.LocalName = targ.LocalName AND "
                                         "src.FieldNumber != targ.FieldNumber;",
@@ -135,7 +133,7 @@ std::vector<TPass> field_passes(bool) {
 std::vector<TPass> message_passes(bool) {
   return {absent("RL_Messages", std::string("SELECT src.PKey, ") + kMessageDisplay + ", sa.AdminCode ", "MessageNumber"),
           different("RL_Messages", kMessageDisplay, "MessageNumber", {kAgency, differs("Message")}, false),
-          {kKeyClash,
+          {ImportCandidateClashes,
            pair_select(kMessageDisplay) + "FROM SourceDB.RL_Messages src, RL_Messages targ, SourceDB.RL_Agencies sa "
                                           "WHERE src.AgencyPKey = sa.PKey AND (src.Message = targ.Message AND "
                                           "src.MessageNumber != targ.MessageNumber);",
@@ -235,17 +233,17 @@ int TImportMetafile::GetImportCandidates(const char* tableName, const char* keyF
 }
 
 int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owner, void* callback) {
-  TCandidateCallback deliver = reinterpret_cast<TCandidateCallback>(callback);
+  ImportCandidateCallback deliver = reinterpret_cast<ImportCandidateCallback>(callback);
   TSQLQuery query(FSQLDB);
   std::string current;
   try {
     for (const TPass& pass : listing.Passes(byTag)) {
       current = pass.SQL;
       query.OpenSelect(pass.SQL);
-      int display = pass.Kind == kAbsent ? 1 : 2;  // the columns before it: the PKeys
+      int display = pass.Kind == ImportCandidateAbsent ? 1 : 2;  // the columns before it: the PKeys
       for (bool row = !query.Eof(); row; row = next_row(query)) {
         int source = query.GetIntFieldByNumber(0);
-        int target = pass.Kind == kAbsent ? -1 : query.GetIntFieldByNumber(1);
+        int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetIntFieldByNumber(1);
         if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
         if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
         deliver(owner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
