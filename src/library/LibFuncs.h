@@ -176,8 +176,9 @@ class TLibFuncs {
   TValueWord call_match();
   TValueWord call_inlist();
   std::string translate_mask_to_regex(const std::string& mask);
-  // The compiled expression of the mask, translated and compiled on its
-  // first use; valid until the next mask is looked up.
+  // Makes FCurrentRegex the compiled expression of the mask, translated and
+  // compiled on its first use, and answers it; valid until the next mask is
+  // looked up.
   const boost::regex& find_regex_pattern(const char* mask);
   // Whether the whole subject fits the mask; a failure of the regular-expression
   // library while it matches is recorded as `invalid` and the mask first.
@@ -256,6 +257,8 @@ class TLibFuncs {
   // Pattern masks: the masks compiled, by their text; the results of a
   // match, kept so that matching allocates nothing.
   std::map<std::string, boost::regex, std::less<>> FRegexCache;
+  // The expression the last look-up chose, in the cache (no copy per match).
+  const boost::regex* FCurrentRegex = nullptr;
   boost::cmatch FMatchResults;
 };
 

@@ -170,16 +170,19 @@ std::string TLibFuncs::translate_mask_to_regex(const std::string& mask) { return
 
 const boost::regex& TLibFuncs::find_regex_pattern(const char* mask) {
   auto found = FRegexCache.find(std::string_view(mask));
-  if (found != FRegexCache.end()) return found->second;
-  boost::regex compiled(translate_mask_to_regex(mask));
-  make_room(FRegexCache, kMaxCachedMasks);
-  return FRegexCache.emplace(mask, std::move(compiled)).first->second;
+  if (found == FRegexCache.end()) {
+    boost::regex compiled(translate_mask_to_regex(mask));
+    make_room(FRegexCache, kMaxCachedMasks);
+    found = FRegexCache.emplace(mask, std::move(compiled)).first;
+  }
+  FCurrentRegex = &found->second;
+  return *FCurrentRegex;
 }
 
 bool TLibFuncs::fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid) {
-  const boost::regex& expression = find_regex_pattern(mask);
+  find_regex_pattern(mask);
   try {
-    return boost::regex_match(subject.data(), subject.data() + subject.size(), FMatchResults, expression);
+    return boost::regex_match(subject.data(), subject.data() + subject.size(), FMatchResults, *FCurrentRegex);
   } catch (const std::runtime_error&) {
     // The library's own message follows, as the failure passes on.
     record(method, invalid + std::string(mask) + "\"");

@@ -156,12 +156,24 @@ TRunEdits::TPair* TRunEdits::find_layout_editset_pair(const std::string& upperLa
   return nullptr;
 }
 
-// The set of the first pair with that tag.
-TEditSet* TRunEdits::find_editset(const std::string& editSetTag) const {
+// The set of the first pair at or after `start` with that tag; `start` then
+// holds that pair's position, and `more` says whether pairs follow it.
+TEditSet* TRunEdits::find_editset(const std::string& editSetTag, size_t& start, bool& more) const {
   std::string tag = uppercase_string(editSetTag);
-  for (const auto& pair : FPairs)
-    if (pair->EditSet->GetEditSetTag() == tag) return pair->EditSet.get();
+  for (size_t i = start; i < FPairs.size(); ++i) {
+    if (FPairs[i]->EditSet->GetEditSetTag() != tag) continue;
+    start = i;
+    more = i + 1 < FPairs.size();
+    return FPairs[i]->EditSet.get();
+  }
+  more = false;
   return nullptr;
+}
+
+TEditSet* TRunEdits::find_editset(const std::string& editSetTag) const {
+  size_t start = 0;
+  bool more = false;
+  return find_editset(editSetTag, start, more);
 }
 
 TEditSet* TRunEdits::prepare_editset(const std::string& upperEditSetTag, const std::string& upperLayoutTag) {
@@ -218,14 +230,15 @@ void TRunEdits::forget_last_pair() {
 // several layouts is one TEditSet per pair.
 int TRunEdits::SetEditOptions(const std::string& editSetTag, const std::string& editTag, int suppress,
                               int skipIfEmpty, int skipIfFailed, int noSkipsOverride) {
-  std::string tag = uppercase_string(editSetTag);
-  int result = 1;
-  for (const auto& pair : FPairs) {
-    if (pair->EditSet->GetEditSetTag() != tag) continue;
-    result = pair->EditSet->SetEditOptions(editTag, suppress != 0, skipIfEmpty != 0, skipIfFailed != 0,
-                                           noSkipsOverride != 0);
-  }
-  return result == 1 ? not_initialized(editSetTag, "SetEditOptions") : result;
+  size_t start = 0;
+  bool more = false;
+  TEditSet* editSet = find_editset(editSetTag, start, more);
+  if (editSet == nullptr) return not_initialized(editSetTag, "SetEditOptions");
+  int result = 0;
+  for (; editSet != nullptr; editSet = more ? find_editset(editSetTag, ++start, more) : nullptr)
+    result = editSet->SetEditOptions(editTag, suppress != 0, skipIfEmpty != 0, skipIfFailed != 0,
+                                     noSkipsOverride != 0);
+  return result;
 }
 
 int TRunEdits::GetEditOptions(const std::string& editSetTag, const std::string& editTag, int* suppress,
