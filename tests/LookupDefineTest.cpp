@@ -114,11 +114,13 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   before = snapshot(path());
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  pkey = 5;
   refused(Qb_CreateTable(h(), &pkey),
           {writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"),
            writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
            writer_error("CreateTable", "refused"),
            writer_error("CreateTable", "INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('Fresh', 0);")});
+  EXPECT_EQ(0, pkey);
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "Fresh"));
   EXPECT_NE(0, sqlite3_get_autocommit(InitCheck(h())->GetSQLDB()->Database()));

@@ -6,6 +6,7 @@
 #include "AuthoringTestSupport.h"
 #include "api/EditAPI.h"
 #include "api/SMF.h"
+#include "api/SMFRenameTexts.h"
 #include "storage/SQLDB.h"
 
 namespace {
@@ -158,4 +159,29 @@ TEST(LookupTriggers, TriggerTextsThatCannotBeReadAreFailures) {
   ASSERT_EQ(2, count);
   EXPECT_EQ(0, smf.GetEngineErrorByIndex(1, message, sizeof message));
   EXPECT_EQ(tsmf_error("build_tables_list", "Failure in call to add_table_triggers"), message);
+}
+
+// Only names in a table's place change; words, strings, comments, columns and
+// other tables that spell the old name stay, and damaged texts come back whole.
+TEST(LookupTriggers, TextsRenamedOnlyWhereTheyNameTheTable) {
+  const TRenamedNames names = {"On", "Next", "_On_", "_Next_"};
+  const std::pair<const char*, const char*> cases[] = {
+      {"CREATE TABLE \"on\"(a)", "CREATE TABLE [Next](a)"},
+      {"CREATE TABLE Onward(a)", "CREATE TABLE Onward(a)"},
+      {"CREATE TRIGGER _On_t AFTER INSERT ON main.[On] BEGIN SELECT 1; END",
+       "CREATE TRIGGER _Next_t AFTER INSERT ON main.[Next] BEGIN SELECT 1; END"},
+      {"CREATE TRIGGER IF NOT EXISTS \"_On_t\" BEFORE DELETE ON `On` FOR EACH ROW BEGIN "
+       "INSERT INTO [On](a) VALUES ('ON [On]') ON CONFLICT(a) DO UPDATE SET a = 'On'; UPDATE Other SET [On] = 1; "
+       "DELETE FROM -- [On]\n[On]; END",
+       "CREATE TRIGGER IF NOT EXISTS \"_Next_t\" BEFORE DELETE ON [Next] FOR EACH ROW BEGIN "
+       "INSERT INTO [Next](a) VALUES ('ON [On]') ON CONFLICT(a) DO UPDATE SET a = 'On'; UPDATE Other SET [On] = 1; "
+       "DELETE FROM -- [On]\n[Next]; END"},
+      {"CREATE UNIQUE INDEX x_On_a ON [On](a) WHERE a <> '_On_'", "CREATE UNIQUE INDEX x_Next_a ON [Next](a) WHERE a <> '_On_'"},
+      {"CREATE TRIGGER t AFTER UPDATE ON 'On' BEGIN UPDATE 'On' SET a = 'On'; END",
+       "CREATE TRIGGER t AFTER UPDATE ON [Next] BEGIN UPDATE [Next] SET a = 'On'; END"},
+      {"CREATE TRIGGER t AFTER UPDATE ON [On] BEGIN UPDATE [On", "CREATE TRIGGER t AFTER UPDATE ON [Next] BEGIN UPDATE [Next]"},
+      {"CREATE TRIGGER _On_t AFTER UPDATE ON", "CREATE TRIGGER _Next_t AFTER UPDATE ON"},
+      {"DROP TABLE [On]", "DROP TABLE [On]"},
+      {"", ""}};
+  for (const auto& [text, renamed] : cases) EXPECT_EQ(renamed, rename_schema_text(text, names)) << text;
 }

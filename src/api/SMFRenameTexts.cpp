@@ -15,7 +15,9 @@ struct TToken {
   size_t Begin;
   size_t End;
   bool Bare;         // a bare word: a keyword or a name
-  std::string Name;  // a bare word or quoted name, unquoted and lower-cased; empty for anything else
+  // A bare word or quoted name, unquoted and lower-cased; empty for anything
+  // else. A string has one too: where only a name may stand, it is one.
+  std::string Name;
 };
 
 bool is_word_byte(char c, bool first) {
@@ -59,17 +61,15 @@ TToken read_token(const std::string& text, size_t at) {
   TToken token{at, at + 1, false, std::string()};
   char c = text[at];
   std::string inner;
-  if (c == '\'') {
-    token.End = quoted_end(text, at, c, inner);
-  } else if (c == '"' || c == '`' || c == '[') {
+  if (c == '\'' || c == '"' || c == '`' || c == '[') {
     token.End = quoted_end(text, at, c == '[' ? ']' : c, inner);
     token.Name = lowercase_string(inner);
-  } else if (is_word_byte(c, true) || isdigit(static_cast<unsigned char>(c))) {
-    while (token.End < text.size() && (is_word_byte(text[token.End], false) || text[token.End] == '.') &&
-           (text[token.End] != '.' || isdigit(static_cast<unsigned char>(c))))
-      ++token.End;
-    token.Bare = !isdigit(static_cast<unsigned char>(c));
-    if (token.Bare) token.Name = lowercase_string(text.substr(at, token.End - at));
+  } else if (is_word_byte(c, true)) {
+    while (token.End < text.size() && is_word_byte(text[token.End], false)) ++token.End;
+    token.Bare = true;
+    token.Name = lowercase_string(text.substr(at, token.End - at));
+  } else if (isdigit(static_cast<unsigned char>(c))) {
+    while (token.End < text.size() && (is_word_byte(text[token.End], false) || text[token.End] == '.')) ++token.End;
   }
   return token;
 }

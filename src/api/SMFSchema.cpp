@@ -190,6 +190,7 @@ std::string TSMF::read_stored_texts(const std::string& tableName) {
   query.OpenParameterizedQuery();
   std::string texts;
   for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) append_stored_text(texts, query);
+  if (!query.Eof()) throw std::runtime_error(query.LastErrorMessage());
   return texts;
 }
 

@@ -290,6 +290,7 @@ void TSMFWriter::report_create_failure(const char* failure, const std::string& r
 // through the row buffer: a row of RL_LookupTables that the host holds in
 // insert or edit mode stays the host's.
 bool TSMFWriter::register_table(const std::string& name, int* pkey) {
+  *pkey = 0;
   if (!create_step("INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('" + quote_sql_value(name) +
                        "', 0);",
                    "Unable to add newly-created table to RL_LookupTables"))
