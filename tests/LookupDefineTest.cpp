@@ -1,6 +1,9 @@
 // Defining, creating and restructuring lookup tables: exact declarations, index names with numbered
 // fallbacks, the catalogue row, failures that leave the file as it was.
 #include "AuthoringTestSupport.h"
+#include "api/EditAPI.h"
+#include "api/SMF.h"
+#include "storage/SQLDB.h"
 
 namespace {
 
@@ -38,6 +41,15 @@ TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
   int pkey = 0;
   refused(Qb_CreateTable(h(), &pkey),
           {writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")});
+  // Columns of a refused definition, or of none at all, make no table without a name.
+  const Rows unnamed = {writer_error("CreateTable", "No table name has been defined; inappropriate use of Qb_CreateTable")};
+  OpenMetafile fresh;
+  for (int smf : {h(), fresh.handle()}) {
+    ASSERT_EQ(0, Qb_AddColumnDef(smf, "Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+    EXPECT_EQ((Rows{"-1", unnamed[0]}), outcome(smf, Qb_CreateTable(smf, &pkey)));
+  }
+  EXPECT_EQ(Rows{"0"}, RawDB(fresh.path()).rows("SELECT count(*) FROM RL_LookupTables"));
+  EXPECT_EQ(before, snapshot(path()));
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fine", 0));
   refused(column("Code", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
           {writer_error("AddColumnDef", "Character fields cannot be defined with 0 length")});
@@ -102,10 +114,26 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Zip"));
 
-  // A new table's registration leaves the rows the host holds in
-  // RL_LookupTables' buffer, in edit and then insert mode, as the host's.
+  // A new table whose registration fails is not created either, and the
+  // connection is left as it was.
+  exec("CREATE TRIGGER refuse BEFORE INSERT ON RL_LookupTables BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  before = snapshot(path());
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
+  pkey = 5;
+  refused(Qb_CreateTable(h(), &pkey),
+          {writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"),
+           writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+           writer_error("CreateTable", "refused"),
+           writer_error("CreateTable", "INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('Fresh', 0);")});
+  EXPECT_EQ(0, pkey);
+  EXPECT_EQ(before, snapshot(path()));
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "Fresh"));
+  EXPECT_NE(0, sqlite3_get_autocommit(InitCheck(h())->GetSQLDB()->Database()));
+  exec("DROP TRIGGER refuse;");
+
+  // A new table's registration leaves the rows the host holds in
+  // RL_LookupTables' buffer, in edit and then insert mode, as the host's.
   int posted = 0;
   ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "Comments", "edited"));

@@ -263,6 +263,8 @@ class TSMF {
   std::string get_layout_tag_from_name(const char* layoutName);
   std::string layout_tag_for(const char* layoutName, const char* method);
   bool read_table_def(const char* tableName, TTableDef* rules);
+  // Why a statement failed: its own message, else the connection's.
+  std::string failure_reason(const TSQLQuery& query) const;
   // A table's stored texts as its definition keeps them (TTableDef::GetSchemaTexts).
   std::string read_stored_texts(const std::string& tableName);
   struct TStoredTable {

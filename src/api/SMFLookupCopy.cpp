@@ -3,11 +3,11 @@
 // RL_LookupTables, indexes and triggers, all inside one savepoint, and then
 // read into the table model.
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 #include <vector>
 
 #include "api/SMF.h"
+#include "api/SMFRenameTexts.h"
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
@@ -22,7 +22,8 @@ const char* const kRenameSavePoint = "_RenameLookupTable_";
 
 bool is_control_table(const std::string& name) { return uppercase_string(name).compare(0, 3, "RL_") == 0; }
 
-// The stored texts of one kind ("table", "index", "trigger") of exactly that table.
+// The stored texts of one kind ("table", "index", "trigger") of exactly that
+// table; a text that cannot be read throws, so that none is left out unnoticed.
 std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
   query.SetSQLText(std::string("SELECT [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE AND [type] = '") +
                        type + "';",
@@ -31,44 +32,13 @@ std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& table
   query.BindTextParameter(1, tableName.c_str());
   query.OpenParameterizedQuery();
   std::vector<std::string> texts;
-  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) texts.push_back(query.GetFieldByNumber(0));
+  for (bool row = !query.Eof(); row; row = !query.Eof()) {
+    texts.push_back(query.GetFieldByNumber(0));
+    if (!query.FetchNext())
+      throw std::runtime_error(std::string("Cannot read the ") + type + " texts of table \"" + tableName + "\"");
+  }
   query.ReleaseParameterizedQuery();
   return texts;
-}
-
-bool is_name_byte(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80) != 0; }
-
-// Where a reference to the lower-cased `name` that starts at `at` of the
-// lower-cased text ends: bare, in brackets or in double quotes; npos when
-// none starts there.
-size_t reference_end(const std::string& lower, size_t at, const std::string& name) {
-  for (const char* quotes : {"[]", "\"\"", ""}) {
-    std::string form = *quotes == '\0' ? name : quotes[0] + name + quotes[1];
-    size_t end = at + form.size();
-    if (lower.compare(at, form.size(), form) != 0) continue;
-    if (*quotes == '\0' && end < lower.size() && is_name_byte(lower[end])) continue;
-    return end;
-  }
-  return std::string::npos;
-}
-
-// Every reference to table `oldName` that follows the words `keyword` and
-// white space, letter case aside, names `newName` in brackets instead.
-std::string rename_references(const std::string& text, const std::string& keyword, const std::string& oldName,
-                              const std::string& newName) {
-  std::string lower = lowercase_string(text), word = lowercase_string(keyword), old = lowercase_string(oldName);
-  std::string renamed;
-  size_t copied = 0;
-  for (size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1)) {
-    size_t name = at + word.size();
-    while (name < lower.size() && isspace(static_cast<unsigned char>(lower[name]))) ++name;
-    if ((at > 0 && is_name_byte(lower[at - 1])) || name == at + word.size()) continue;
-    size_t end = reference_end(lower, name, old);
-    if (end == std::string::npos) continue;
-    renamed += text.substr(copied, name - copied) + quote_identifier(newName);
-    copied = end;
-  }
-  return renamed + text.substr(copied);
 }
 
 // The number of stored texts of that kind on the table (automatic indexes have none).
@@ -101,7 +71,7 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
       }
     } catch (const std::runtime_error& e) {
       add_error(kMethod, e.what());
-      add_error(kMethod, query.LastErrorMessage());
+      add_error(kMethod, failure_reason(query));
     }
   }
   if (!scope.Finish(newDef != nullptr)) {
@@ -145,7 +115,7 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
   std::vector<std::string> triggers = schema_texts(query, oldName, "trigger");
   std::vector<std::string> tables = schema_texts(query, oldName, "table");
   std::string create = tables.empty() ? std::string() : tables.front();
-  if (!run_rename_step(query, rename_references(create, "CREATE TABLE", oldName, newName),
+  if (!run_rename_step(query, rename_schema_text(create, {oldName, newName, "", ""}),
                        "CREATE TABLE under new name failed", false) ||
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
                        "Failure to copy data from old table into new table", true))
@@ -172,8 +142,9 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
 }
 
 // Runs the old table's index or trigger texts with their names and the table
-// they are on rewritten (a trigger's UPDATE of its own table too). Each must
-// add one to the new table, so that none is left on the old table unnoticed.
+// they are on rewritten (and the table that a trigger's statements write).
+// Each must add one to the new table, so that none is left on the old table
+// unnoticed.
 bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
                              const std::string& oldName, const std::string& newName) {
   bool isIndex = std::string(type) == "index";
@@ -184,8 +155,7 @@ bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& t
   for (const std::string& text : texts) {
     // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
     if (text.empty()) continue;
-    std::string sql = rename_references(stringReplace(text, oldPrefix, newPrefix), "ON", oldName, newName);
-    if (!isIndex) sql = rename_references(sql, "UPDATE", oldName, newName);
+    std::string sql = rename_schema_text(text, {oldName, newName, oldPrefix, newPrefix});
     if (!run_rename_step(query, sql, failure.c_str(), true)) return false;
     if (stored_count(query, newName, type) != ++made) {
       add_error(kMethod, failure.c_str());

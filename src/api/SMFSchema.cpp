@@ -3,6 +3,7 @@
 // and the defaults, allowed-value lists and ranges parsed back out of them.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include <sqlite3.h>
@@ -123,14 +124,19 @@ bool TSMF::build_tables_list() {
     allRead = false;
   }
   if (!allRead) {
-    // The failing statement's reason; a table step that failed left it with the connection.
-    FSchemaFailure = query.LastErrorMessage();
-    if (FSchemaFailure.empty() && sqlite3_errcode(FSQLDB->Database()) != SQLITE_OK)
-      FSchemaFailure = FSQLDB->GetLastDBErrorMessage();
+    FSchemaFailure = failure_reason(query);
     if (!FSchemaFailure.empty()) add_error("build_tables_list", FSchemaFailure);
   }
   FCurrentTableDef = nullptr;
   return allRead;
+}
+
+// The statement's reason, or else the one a failing step of another
+// statement left with the connection.
+std::string TSMF::failure_reason(const TSQLQuery& query) const {
+  std::string reason = query.LastErrorMessage();
+  if (reason.empty() && sqlite3_errcode(FSQLDB->Database()) != SQLITE_OK) reason = FSQLDB->GetLastDBErrorMessage();
+  return reason;
 }
 
 void TSMF::discard_current_table_def() {
@@ -145,8 +151,14 @@ bool TSMF::UpdateTableStats(const char* tableName) {
 }
 
 // Reads a table into FCurrentTableDef, with the defaults and checks of
-// `rules` (the table's own when null); false when a step fails.
+// `rules` (the table's own when null). A failure of its columns, indexes or
+// constraints answers false; one of its triggers, defaults or checks throws
+// "Failure in call to " and the step, since a definition without them would
+// lose them at the next restructure.
 bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
+  auto require = [](bool done, const char* step) {
+    if (!done) throw std::runtime_error(std::string("Failure in call to ") + step);
+  };
   try {
     TSQLQuery query(FSQLDB);
     if (!create_table_def(tableName, &query)) {
@@ -158,15 +170,15 @@ bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
       discard_current_table_def();
       return false;
     }
-    add_table_triggers(upperName);
+    require(add_table_triggers(upperName), "add_table_triggers");
     FCurrentTableDef->SetSchemaTexts(read_stored_texts(tableName));
+    if (rules == nullptr) rules = FCurrentTableDef;
+    require(copy_table_defaults(rules, FCurrentTableDef), "copy_table_defaults");
+    require(copy_table_checks(rules, FCurrentTableDef), "copy_table_checks");
   } catch (...) {
     discard_current_table_def();
     throw;
   }
-  if (rules == nullptr) rules = FCurrentTableDef;
-  copy_table_defaults(rules, FCurrentTableDef);
-  copy_table_checks(rules, FCurrentTableDef);
   return true;
 }
 
@@ -178,6 +190,7 @@ std::string TSMF::read_stored_texts(const std::string& tableName) {
   query.OpenParameterizedQuery();
   std::string texts;
   for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) append_stored_text(texts, query);
+  if (!query.Eof()) throw std::runtime_error(query.LastErrorMessage());
   return texts;
 }
 
@@ -269,14 +282,23 @@ static void reset_schema_query(TSQLQuery* query) {
   }
 }
 
+// Adds column 0 of every row of an opened schema statement to the table's
+// texts of that kind; false when a row cannot be read.
+static bool add_schema_texts(TSQLQuery* query, TTableDef* table, void (TTableDef::*add)(const std::string&)) {
+  for (bool row = !query->Eof(); row; row = !query->Eof()) {
+    (table->*add)(query->GetFieldByNumber(0));
+    if (!query->FetchNext()) return false;
+  }
+  return true;
+}
+
 bool TSMF::add_table_def_indexes(std::string tableName) {
   if (FIndexSQLQuery == nullptr && (FIndexSQLQuery = prepare_schema_query(FSQLDB, "index")) == nullptr)
     return false;
-  bool opened = open_schema_query(FIndexSQLQuery, tableName);
-  for (bool row = opened && !FIndexSQLQuery->Eof(); row; row = FIndexSQLQuery->FetchNext() && !FIndexSQLQuery->Eof())
-    FCurrentTableDef->AddIndex(FIndexSQLQuery->GetFieldByNumber(0));
+  bool read = open_schema_query(FIndexSQLQuery, tableName) &&
+              add_schema_texts(FIndexSQLQuery, FCurrentTableDef, &TTableDef::AddIndex);
   reset_schema_query(FIndexSQLQuery);
-  return opened;
+  return read;
 }
 
 bool TSMF::add_table_def_constraints(std::string tableName) {
@@ -309,14 +331,12 @@ bool TSMF::add_table_def_constraints(std::string tableName) {
   return opened;
 }
 
+// False when the triggers cannot all be read: the statement cannot be
+// prepared or run, or a row cannot be fetched.
 bool TSMF::add_table_triggers(std::string tableName) {
-  TSQLQuery query(FSQLDB);
-  query.SetSQLText("SELECT [sql] FROM sqlite_master WHERE [tbl_name] = '" + quote_sql_value(tableName) +
-                       "' COLLATE NOCASE AND [type] LIKE 'trigger';",
-                   true);
-  for (bool row = query.SetIsActive(true) && !query.Eof(); row; row = query.FetchNext() && !query.Eof())
-    FCurrentTableDef->AddTrigger(query.GetFieldByNumber(0));
-  return true;
+  std::unique_ptr<TSQLQuery> query(prepare_schema_query(FSQLDB, "trigger"));
+  return query != nullptr && open_schema_query(query.get(), tableName) &&
+         add_schema_texts(query.get(), FCurrentTableDef, &TTableDef::AddTrigger);
 }
 
 bool TSMF::copy_table_defaults(TTableDef* source, TTableDef* target) {

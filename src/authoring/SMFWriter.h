@@ -130,16 +130,19 @@ class TSMFWriter {
   int change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos);
   bool write_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos,
                         std::string& sql, std::string& reason);
+  bool has_definition(const char* method);
   bool lookup_name_allowed(const std::string& name, const char* method);
   bool integer_value_allowed(const std::string& column, const char* value);
   std::string column_definition(const std::string& column, int isInteger, int length, int nullable,
                                 int triggerMaintained, const char* inList, const char* low, const char* high,
                                 const char* defaultValue);
   int add_column_index(const std::string& column, int indexKind);
+  bool take_old_triggers(const std::string& name);
   bool build_table(const std::string& name, bool restructure, int* pkey);
   bool restore_rows(const std::string& name);
   bool reapply_triggers(const std::string& name);
   bool create_step(const std::string& sql, const char* failure);
+  void report_create_failure(const char* failure, const std::string& reason, const std::string& sql);
   bool register_table(const std::string& name, int* pkey);
 
   TSMF* FSMF;

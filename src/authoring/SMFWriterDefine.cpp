@@ -50,9 +50,17 @@ bool TSMFWriter::lookup_name_allowed(const std::string& name, const char* method
   return refusals.empty();
 }
 
+bool TSMFWriter::has_definition(const char* method) {
+  if (FDefineTable != nullptr) return true;
+  add_error(method, "Engine programmer error: FDefineTable not instantiated");
+  return false;
+}
+
 // Control tables and the database's own tables can never be defined as
 // lookup tables, and names are plain identifiers that brackets always quote.
+// A refused name leaves the definition empty, which CreateTable refuses.
 int TSMFWriter::DefineTableStructure(const std::string& name, int restructure) {
+  if (!has_definition("DefineTableStructure")) return -1;
   FDefineTable->ClearAll();
   if (!lookup_name_allowed(name, "DefineTableStructure")) return -1;
   FDefineTable->SetTableName(name);
@@ -73,6 +81,7 @@ bool TSMFWriter::integer_value_allowed(const std::string& column, const char* va
 int TSMFWriter::AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
                              int triggerMaintained, const char* inList, const char* low, const char* high,
                              const char* defaultValue, int indexKind) {
+  if (!has_definition("AddColumnDef")) return -1;
   std::string column = name;
   std::string source = sourceName == nullptr ? "" : sourceName;
   bool valid = true;
@@ -166,14 +175,18 @@ bool TSMFWriter::index_name_exists(const std::string& name) {
 // A failure anywhere rolls the whole creation or restructure back, so no
 // back-up table or half-built table is ever left behind.
 int TSMFWriter::CreateTable(int* pkey) {
+  if (!has_definition("CreateTable")) return -1;
   if (FDefineTable->GetColumnsCount() == 0) {
     add_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable");
     return -1;
   }
   std::string name = FDefineTable->GetTableName();
+  if (name.empty()) {
+    add_error("CreateTable", "No table name has been defined; inappropriate use of Qb_CreateTable");
+    return -1;
+  }
   bool restructure = FDefineTable->GetIsRestructuring();
-  if (TTableDef* old = restructure ? FTablesList->GetTable(name) : nullptr)
-    for (int i = 0; i < old->GetTriggerCount(); ++i) FDefineTable->AddTriggerDef(old->GetTrigger(i));
+  if (restructure && !take_old_triggers(name)) return -1;
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;
   bool built = false;
@@ -184,6 +197,19 @@ int TSMFWriter::CreateTable(int* pkey) {
   }
   if (!scope.Finish(built)) return -1;
   return FSMF->replace_table_def(name, name) ? 0 : -1;
+}
+
+// The triggers of the table being restructured come back on the new one. A
+// table that the model lacks (its triggers could not be read, say) is read
+// again first, so that its triggers are not lost with the old table.
+bool TSMFWriter::take_old_triggers(const std::string& name) {
+  TTableDef* old = FTablesList->GetTable(name);
+  if (old == nullptr && !main_table_named(name).empty()) {
+    if (!FSMF->replace_table_def(name, name)) return false;
+    old = FTablesList->GetTable(name);
+  }
+  for (int i = 0; old != nullptr && i < old->GetTriggerCount(); ++i) FDefineTable->AddTriggerDef(old->GetTrigger(i));
+  return true;
 }
 
 bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pkey) {
@@ -220,7 +246,8 @@ bool TSMFWriter::restore_rows(const std::string& name) {
 }
 
 // A trigger comes back when it sets a trigger-maintained column; a trigger
-// that cannot be created is passed over. Updating every row then runs them.
+// that the database refuses is passed over, one whose run throws fails the
+// restructure. Updating every row then runs them.
 bool TSMFWriter::reapply_triggers(const std::string& name) {
   bool reapplied = false;
   TSQLQuery query(FSQLDB);
@@ -232,7 +259,12 @@ bool TSMFWriter::reapply_triggers(const std::string& name) {
       std::string trigger = FDefineTable->GetTriggerDef(t);
       if (trigger.find(setColumn) == std::string::npos) continue;
       query.SetSQLText(trigger, false);
-      reapplied = query.ExecOneSQL() || reapplied;
+      try {
+        reapplied = query.ExecOneSQL() || reapplied;
+      } catch (const std::runtime_error&) {
+        report_create_failure("Unable to reapply trigger to restructured table", query.LastErrorMessage(), trigger);
+        return false;
+      }
     }
   }
   return !reapplied ||
@@ -243,17 +275,22 @@ bool TSMFWriter::create_step(const std::string& sql, const char* failure) {
   TSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
   if (query.ExecOneSQL()) return true;
+  report_create_failure(failure, query.LastErrorMessage(), sql);
+  return false;
+}
+
+void TSMFWriter::report_create_failure(const char* failure, const std::string& reason, const std::string& sql) {
   add_error("CreateTable", failure);
   add_error("CreateTable", kCorrupted);
-  add_error("CreateTable", query.LastErrorMessage());
+  add_error("CreateTable", reason);
   add_error("CreateTable", sql);
-  return false;
 }
 
 // The new table's catalogue row is written by a statement of its own, never
 // through the row buffer: a row of RL_LookupTables that the host holds in
 // insert or edit mode stays the host's.
 bool TSMFWriter::register_table(const std::string& name, int* pkey) {
+  *pkey = 0;
   if (!create_step("INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('" + quote_sql_value(name) +
                        "', 0);",
                    "Unable to add newly-created table to RL_LookupTables"))

@@ -1,0 +1,185 @@
+// Rewriting stored CREATE texts for a renamed table. The text is read as SQL
+// tokens (words, quoted names, strings, comments), so a name is replaced only
+// where the statement's form puts a table name.
+#include "api/SMFRenameTexts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "storage/Utility.h"
+
+namespace {
+
+struct TToken {
+  size_t Begin;
+  size_t End;
+  bool Bare;         // a bare word: a keyword or a name
+  // A bare word or quoted name, unquoted and lower-cased; empty for anything
+  // else. A string has one too: where only a name may stand, it is one.
+  std::string Name;
+};
+
+bool is_word_byte(char c, bool first) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return isalpha(byte) || c == '_' || byte >= 0x80 || (!first && (isdigit(byte) || c == '$'));
+}
+
+// The end of the string or quoted name opening at `at`; its text without the
+// quotes (a doubled closing quote stands for one) goes to `inner`.
+size_t quoted_end(const std::string& text, size_t at, char close, std::string& inner) {
+  for (size_t i = at + 1; i < text.size(); ++i) {
+    if (text[i] != close) {
+      inner += text[i];
+    } else if (close != ']' && i + 1 < text.size() && text[i + 1] == close) {
+      inner += text[i++];
+    } else {
+      return i + 1;
+    }
+  }
+  return text.size();
+}
+
+// Where the blanks and comments that start at `at` end.
+size_t skip_blanks(const std::string& text, size_t at) {
+  while (at < text.size()) {
+    if (isspace(static_cast<unsigned char>(text[at]))) {
+      ++at;
+    } else if (text.compare(at, 2, "--") == 0) {
+      at = std::min(text.find('\n', at), text.size());
+    } else if (text.compare(at, 2, "/*") == 0) {
+      size_t close = text.find("*/", at + 2);
+      at = close == std::string::npos ? text.size() : close + 2;
+    } else {
+      break;
+    }
+  }
+  return at;
+}
+
+TToken read_token(const std::string& text, size_t at) {
+  TToken token{at, at + 1, false, std::string()};
+  char c = text[at];
+  std::string inner;
+  if (c == '\'' || c == '"' || c == '`' || c == '[') {
+    token.End = quoted_end(text, at, c == '[' ? ']' : c, inner);
+    token.Name = lowercase_string(inner);
+  } else if (is_word_byte(c, true)) {
+    while (token.End < text.size() && is_word_byte(text[token.End], false)) ++token.End;
+    token.Bare = true;
+    token.Name = lowercase_string(text.substr(at, token.End - at));
+  } else if (isdigit(static_cast<unsigned char>(c))) {
+    while (token.End < text.size() && (is_word_byte(text[token.End], false) || text[token.End] == '.')) ++token.End;
+  }
+  return token;
+}
+
+std::vector<TToken> sql_tokens(const std::string& text) {
+  std::vector<TToken> tokens;
+  for (size_t at = skip_blanks(text, 0); at < text.size(); at = skip_blanks(text, tokens.back().End))
+    tokens.push_back(read_token(text, at));
+  return tokens;
+}
+
+class TTextRewrite {
+ public:
+  TTextRewrite(const std::string& text, const TRenamedNames& names)
+      : FText(text), FNames(names), FOldName(lowercase_string(names.OldName)), FTokens(sql_tokens(text)),
+        FEnd(FTokens.size()) {}
+
+  std::string Run();
+
+ private:
+  struct TEdit {
+    size_t Begin;
+    size_t End;
+    std::string Text;
+  };
+
+  bool keyword(size_t i, const char* word) const { return i < FEnd && FTokens[i].Bare && FTokens[i].Name == word; }
+  bool mark(size_t i, char c) const {
+    return i < FEnd && !FTokens[i].Bare && FTokens[i].End == FTokens[i].Begin + 1 && FText[FTokens[i].Begin] == c;
+  }
+  size_t find_keyword(const char* word, size_t from) const {
+    while (from < FEnd && !keyword(from, word)) ++from;
+    return from;
+  }
+  // The name proper of a name that may be qualified by its database's.
+  size_t unqualified(size_t i) const { return mark(i + 1, '.') ? i + 2 : i; }
+  void rename_table(size_t i);
+  void rename_prefix(size_t i);
+  size_t statement_target(size_t start) const;
+  void rename_targets(size_t begin);
+  std::string edited() const;
+
+  const std::string& FText;
+  const TRenamedNames& FNames;
+  const std::string FOldName;
+  const std::vector<TToken> FTokens;
+  const size_t FEnd;
+  std::vector<TEdit> FEdits;
+};
+
+std::string TTextRewrite::Run() {
+  size_t i = 0;
+  if (!keyword(i++, "create")) return FText;
+  while (keyword(i, "temp") || keyword(i, "temporary") || keyword(i, "unique")) ++i;
+  bool isTable = keyword(i, "table"), isTrigger = keyword(i, "trigger");
+  if (!isTable && !isTrigger && !keyword(i, "index")) return FText;
+  if (keyword(++i, "if") && keyword(i + 1, "not") && keyword(i + 2, "exists")) i += 3;
+  i = unqualified(i);
+  if (isTable) {
+    rename_table(i);
+  } else {
+    rename_prefix(i);
+    size_t on = find_keyword("on", i + 1);
+    rename_table(unqualified(on + 1));
+    if (isTrigger) rename_targets(find_keyword("begin", on + 1));
+  }
+  return edited();
+}
+
+void TTextRewrite::rename_table(size_t i) {
+  if (i < FEnd && !FOldName.empty() && FTokens[i].Name == FOldName)
+    FEdits.push_back({FTokens[i].Begin, FTokens[i].End, quote_identifier(FNames.NewName)});
+}
+
+void TTextRewrite::rename_prefix(size_t i) {
+  if (i >= FEnd || FNames.OldPrefix.empty()) return;
+  std::string name = FText.substr(FTokens[i].Begin, FTokens[i].End - FTokens[i].Begin);
+  FEdits.push_back({FTokens[i].Begin, FTokens[i].End, stringReplace(name, FNames.OldPrefix, FNames.NewPrefix)});
+}
+
+// The table that the statement starting at `start` writes, or FEnd.
+size_t TTextRewrite::statement_target(size_t start) const {
+  size_t verb = start + 1;
+  if (keyword(start, "update")) return keyword(verb, "or") ? verb + 2 : verb;
+  if (keyword(start, "insert") && keyword(verb, "or")) verb += 2;
+  if (keyword(start, "insert") || keyword(start, "replace")) return keyword(verb, "into") ? verb + 1 : FEnd;
+  if (keyword(start, "delete")) return keyword(verb, "from") ? verb + 1 : FEnd;
+  return FEnd;
+}
+
+// The statements of a trigger's body follow its BEGIN, each ended by ";".
+void TTextRewrite::rename_targets(size_t begin) {
+  for (size_t start = begin + 1; start < FEnd; ++start) {
+    rename_table(statement_target(start));
+    while (start < FEnd && !mark(start, ';')) ++start;
+  }
+}
+
+std::string TTextRewrite::edited() const {
+  std::string text;
+  size_t copied = 0;
+  for (const TEdit& edit : FEdits) {
+    text += FText.substr(copied, edit.Begin - copied) + edit.Text;
+    copied = edit.End;
+  }
+  return text + FText.substr(copied);
+}
+
+}  // namespace
+
+std::string rename_schema_text(const std::string& text, const TRenamedNames& names) {
+  return TTextRewrite(text, names).Run();
+}
