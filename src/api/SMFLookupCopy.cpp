@@ -146,7 +146,7 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
   std::vector<std::string> tables = schema_texts(query, oldName, "table");
   std::string create = tables.empty() ? std::string() : tables.front();
   if (!run_rename_step(query, rename_references(create, "CREATE TABLE", oldName, newName),
-                       "CREATE TABLE under new name failed", false) ||
+                       "CREATE TABLE under new name failed", true) ||
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
                        "Failure to copy data from old table into new table", true))
     return false;
