@@ -13,7 +13,8 @@ class WriterInternals : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* code : {"AG2", "AG3"})
-      ASSERT_LT(0, insert_row(File.handle(), "RL_Agencies", {{"AdminCode", code}, {"OrgName", code}, {"Password", code}}));
+      ASSERT_LT(0, insert_row(File.handle(), "RL_Agencies",
+                              {{"AdminCode", code}, {"OrgName", code}, {"Password", code}}));
     ASSERT_TRUE(Db.OpenDatabase(File.path().c_str()));
     Fields.AddColumn(new TFieldDef("AgencyPKey", 0, edtInteger, 0, false, false, false));
     Odd.AddColumn(new TFieldDef("AgencyPKey", 0, edtInteger, 0, false, false, false));
@@ -110,6 +111,7 @@ TEST_F(WriterInternals, TheTableModelFollowsTheWritersRollback) {
   ASSERT_EQ(0, Qb_CreateTable(h, &pkey));
   ASSERT_EQ(0, Qb_Insert(h, "Towns"));
   ASSERT_EQ(0, writer.RollbackTrans());
-  EXPECT_EQ((Rows{"-1", writer_error("Insert", "Cannot find table named \"Towns\"")}), outcome(h, Qb_Insert(h, "Towns")));
+  EXPECT_EQ((Rows{"-1", writer_error("Insert", "Cannot find table named \"Towns\"")}),
+            outcome(h, Qb_Insert(h, "Towns")));
   EXPECT_EQ("", RawDB(File.path()).value("SELECT name FROM sqlite_master WHERE name = 'Towns'"));
 }

@@ -296,7 +296,8 @@ int TSMFWriter::set_agency(TTableDef* table, std::string& currentAdminCode, std:
   stampedAdminCode.clear();
   TFieldDef* agency = table->GetColumn("AgencyPKey");
   if (agency == nullptr) {
-    add_error("set_agency", "Cannot find field named \"AgencyPKey\" in table named " + in_quotes(table->GetTableName()));
+    add_error("set_agency",
+              "Cannot find field named \"AgencyPKey\" in table named " + in_quotes(table->GetTableName()));
     return -1;
   }
   int requested = 0;
