@@ -171,7 +171,6 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
   }
 }
 
-
 int TQb_AccessController::get_logged_in_pkey() const {
   for (const auto& login : FAgencyLogins)
     if (login.second != kNoAgency) return login.first;

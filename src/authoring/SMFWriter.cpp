@@ -279,7 +279,6 @@ int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, 
   return 0;
 }
 
-
 bool TSMFWriter::is_system_table(TTableDef* table) {
   static const char* const kOwnedObjects[] = {"rl_edits",   "rl_editsets", "rl_fields",
                                               "rl_layouts", "rl_messages", "rl_lookuptables"};

@@ -117,7 +117,7 @@ class TSMFWriter {
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
-  int inserted_pkey(const std::string& quotedTable);
+  bool read_inserted_pkey(const std::string& quotedTable, int& pkey);
   int post_edit(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);

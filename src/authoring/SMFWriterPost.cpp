@@ -101,23 +101,24 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
   if (!scope.IsOpen()) return -1;
-  int inserted = exec_logged("post_insert", sql) ? inserted_pkey(name) : -1;
-  if (!scope.Finish(inserted >= 0)) return -1;
+  int inserted = 0;
+  if (!scope.Finish(exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted))) return -1;
   *pkey = inserted;
   return 0;
 }
 
-// The PKey of the row just inserted into the (quoted) table; 0 when it
-// cannot be found, -1 when it cannot be asked for.
-int TSMFWriter::inserted_pkey(const std::string& quotedTable) {
+// The PKey of the row just inserted into the (quoted) table, 0 when it cannot
+// be found; false when it cannot be asked for.
+bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, int& pkey) {
   TSQLQuery query(FSQLDB);
   try {
     query.OpenSelect("SELECT PKey FROM " + quotedTable + " WHERE rowid = last_insert_rowid();");
   } catch (const std::runtime_error& e) {
     add_error("post_insert", e.what());
-    return -1;
+    return false;
   }
-  return query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  pkey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  return true;
 }
 
 int TSMFWriter::post_edit(TTableDef* table) {

@@ -47,6 +47,7 @@ bool TSQLDB::BeginTrans() { return exec("BEGIN"); }
 // A file without the control tables (one being made into a metafile) has no
 // import attached: there every database may be locked at once.
 bool TSQLDB::BeginWrite(std::string& reason) {
+  if (FDatabase == nullptr) return false;
   sqlite3_stmt* lock = nullptr;
   int prepared = sqlite3_prepare_v2(FDatabase, kMainWriteLock, -1, &lock, nullptr);
   bool begun = prepared == SQLITE_OK ? take_main_write_lock(lock, reason)
