@@ -398,8 +398,9 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
  * a refusal gives -1 with the database's message. A savepoint name is always
  * taken as one name, whatever characters it holds. After a rollback (also a
  * refused one) the tables that it created, dropped or changed are read again.
- * Every write of several statements runs as a transaction of its own, or
- * inside a savepoint when the host's transaction is open; it waits at most 3
+ * Every write, of one statement or several, runs as a transaction of its own,
+ * or inside a savepoint when the host's transaction is open; it takes the
+ * metafile's write lock (never an open import source's) and waits at most 3
  * seconds for another connection's lock, and a failure (-1 with the
  * database's message, such as "database is locked") undoes it and leaves the
  * connection as it found it. When the database itself ends the host's

@@ -1,5 +1,6 @@
 // Helpers of the authoring tests: whole rows written through the row-buffer
-// exports, and the built-in super user.
+// exports, the built-in super user, and the engine errors of a list that a
+// test holds itself.
 #pragma once
 
 #include <initializer_list>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "ApiTestSupport.h"
+#include "storage/EngineErrorsPump.h"
 
 const char* const kSuperUser = "warden";
 const char* const kSuperUserPassword = "Gd9wr2";
@@ -45,4 +47,17 @@ inline std::string class_error(const std::string& className, const std::string& 
 
 inline std::string writer_error(const std::string& method, const std::string& message) {
   return class_error("TSMFWriter", method, message);
+}
+
+// Every engine error of a list the test holds, one a line.
+inline std::string pump_errors(const TEngineErrorsPump& pump) {
+  int count = 0;
+  pump.GetErrorsCount(&count);
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    char buffer[200] = "";
+    pump.GetErrorByIndex(i, buffer, sizeof buffer - 1);
+    text += std::string(text.empty() ? "" : "\n") + buffer;
+  }
+  return text;
 }

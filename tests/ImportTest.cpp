@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "AuthoringTestSupport.h"
+#include "authoring/ImportMetafile.h"
+#include "authoring/Qb_AccessController.h"
+#include "storage/SQLDB.h"
 
 namespace {
 
@@ -87,6 +90,23 @@ TEST_F(Import, OpenAndCloseWithTheImportSuperUser) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
   EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));
+}
+
+// One import object attaches one source: opening it again is refused and
+// leaves the source attached and the super user logged in.
+TEST_F(Import, AnImportObjectOpensOnce) {
+  TSQLDB db;
+  ASSERT_TRUE(db.OpenDatabase(path().c_str()));
+  TEngineErrorsPump pump;
+  TQb_AccessController access(&pump, &db);
+  TImportMetafile import(&db, &pump, &access);
+  ASSERT_EQ(0, import.Open(Source.c_str()));
+  EXPECT_EQ(-1, import.Open(File.other("second.smf").c_str()));
+  EXPECT_EQ("TImportMetafile::Open\xBB" "Another instance of TImportMetafile is active", pump_errors(pump));
+  EXPECT_TRUE(import.IsAttached());
+  EXPECT_TRUE(access.IsLoggedIn(2));
+  EXPECT_EQ(0, import.Close());
+  EXPECT_FALSE(access.IsLoggedIn(2));
 }
 
 TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {

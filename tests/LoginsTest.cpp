@@ -2,6 +2,7 @@
 // the rows an agency owns, and passwords crafted to slip past the comparison.
 #include "AuthoringTestSupport.h"
 #include "authoring/Qb_AccessController.h"
+#include "storage/SQLDB.h"
 
 namespace {
 
@@ -125,4 +126,32 @@ TEST_F(Logins, LoginListBoundsAndPasswordsThatCouldNeverLogIn) {
     refused(edit_row(h(), "RL_Agencies", 2, {{"Password", password.c_str()}}),
             {writer_error("SetFieldByName", "This password cannot be stored; choose another one")});
   EXPECT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+}
+
+// The agency that stamping records as a row's owner: the one asked for while
+// the logins may act for it, else the lowest agency logged in with a password.
+TEST_F(Logins, TheAgencyToStampFollowsTheLogins) {
+  TSQLDB db;
+  ASSERT_TRUE(db.OpenDatabase(path().c_str()));
+  TEngineErrorsPump pump;
+  TQb_AccessController access(&pump, &db);
+  auto stamped = [&access] {
+    std::string answers;
+    for (int asked : {1, 2, 3, 5}) {
+      int result = -1;
+      EXPECT_EQ(0, access.GetLoggedInAgencyPKey(asked, &result));
+      answers += std::to_string(result);
+    }
+    return answers;
+  };
+  EXPECT_EQ("1111", stamped());
+  ASSERT_EQ(0, access.Login("", ""));
+  EXPECT_EQ("1111", stamped());
+  ASSERT_EQ(0, access.Login("XYZ", "long password"));
+  EXPECT_EQ("1333", stamped());
+  ASSERT_EQ(0, access.Login("ABC", "secret"));
+  EXPECT_EQ("1232", stamped());
+  ASSERT_EQ(0, access.Login(kSuperUser, kSuperUserPassword));
+  EXPECT_EQ("1235", stamped());
+  EXPECT_EQ("", pump_errors(pump));
 }

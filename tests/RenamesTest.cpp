@@ -104,6 +104,7 @@ TEST_F(Renames, FailedRenamesLeaveEverything) {
   Rows before = snapshot(path());
   refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "TAKEN"}}),
           {tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
+           tsmf_error("RenameLookupTable", "table [TAKEN] already exists"),
            tsmf_error("RenameLookupTable", "SQL: CREATE TABLE [TAKEN]([PKey] integer NOT NULL PRIMARY KEY, "
                                            "[CODE] varchar(10) NOT NULL, [Stamp] varchar(1) NULL)"),
            writer_error("post_edit", kDanger)});

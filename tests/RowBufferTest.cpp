@@ -106,6 +106,7 @@ TEST_F(RowBuffer, SpecialColumnsAndInsertAndUpdateStatements) {
   // Inserts: the text NULL is SQL NULL only in a numeric column.
   EXPECT_EQ(2, insert_row(h(), "Codes", {{"Note", "NULL"}, {"Score", "NULL"}, {"Code", "AL"}, {"Rate", "-2.5e1"}}));
   EXPECT_EQ(3, insert_row(h(), "Codes", {{"Note", "O'Brien"}, {"Score", "7"}, {"Code", "AK"}}));
+  EXPECT_EQ(-5, insert_row(h(), "Codes", {{"PKey", "-5"}, {"Code", "AL"}}));  // any key the host gives
   EXPECT_EQ((Rows{"2|AL|<null>|-25.0|NULL", "3|AK|7|<null>|O'Brien"}),
             rows("SELECT PKey, Code, Score, Rate, Note FROM Codes WHERE PKey > 1"));
 

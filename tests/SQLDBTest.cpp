@@ -74,7 +74,8 @@ TEST(SQLDB, TransactionsSavepointsAndPragma) {
   EXPECT_TRUE(db.RollbackTrans());
   EXPECT_FALSE(db.InTransaction());
   EXPECT_EQ("2", first_value(db, "SELECT count(*) FROM t"));
-  ASSERT_TRUE(db.BeginImmediate());
+  std::string reason;
+  ASSERT_TRUE(db.BeginWrite(reason)) << reason;
   ASSERT_TRUE(run(db, "INSERT INTO t VALUES(3)"));
   EXPECT_TRUE(db.CommitTrans());
   EXPECT_EQ("3", first_value(db, "SELECT count(*) FROM t"));

@@ -72,9 +72,19 @@ const std::string kWriteSetup =
     "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 12, 'twelve');"
     "INSERT INTO RL_Edits(PKey, EditTag, EditName, EditLogic) VALUES"
     " (1, 'E1', 'One', 'if (lookup(\"12345\", \"Zips.Code\")) return PASS;\nreturn FAIL;');"
-    "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES (1, 'S1', 'Set');";
+    "INSERT INTO RL_EditSets(PKey, EditSetTag, EditSetName) VALUES (1, 'S1', 'Set');"
+    "INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName) VALUES (1, 1, 'F1', 'L1');";
 
 TSQLDB* connection(int h) { return InitCheck(h)->GetSQLDB(); }
+
+// The number of pages of the connection's main database, its open transaction included.
+std::string page_count(TSQLDB* db) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db->Database(), "PRAGMA page_count", -1, &statement, nullptr);
+  std::string pages = sqlite3_step(statement) == SQLITE_ROW ? std::to_string(sqlite3_column_int(statement, 0)) : "";
+  sqlite3_finalize(statement);
+  return pages;
+}
 
 // A read transaction of another connection on the file, as a process that
 // validates records holds one; it ends when the connection closes.
@@ -91,15 +101,71 @@ int define_zip2(int h) {
              : -1;
 }
 
+const std::string kLocked = "database is locked";
+
+// Every kind of write through the exports, each answering `success` when it
+// can write; `error` is what it records when it cannot, after `openFailure`
+// when the write could not even begin.
+struct Write {
+  Write(std::function<int()> call, std::string error, int success, std::string openFailure = "")
+      : call(std::move(call)), error(std::move(error)), success(success), openFailure(std::move(openFailure)) {}
+  std::function<int()> call;
+  std::string error;
+  int success;
+  std::string openFailure;
+};
+
+std::vector<Write> every_write(int h) {
+  static int pkey = 0, message = 100;
+  return {
+      {[h] { return edit_row(h, "RL_Messages", 2, {{"Message", "changed"}}); }, writer_error("post_edit", kLocked), 0},
+      {[h] {
+         std::string number = std::to_string(++message);
+         if (Qb_Insert(h, "RL_Messages") != 0) return -2;
+         set_values(h, "RL_Messages", {{"MessageNumber", number.c_str()}, {"Message", "new"}});
+         return Qb_Post(h, "RL_Messages", &pkey);
+       },
+       writer_error("post_insert", kLocked), 0},
+      {[h] { return Qb_AddEditSetsPivot(h, 1, 1); }, writer_error("AddEditSetsPivot", kLocked), 0},
+      {[h] { return Edit_RecompileEditLogic(h, "E1"); }, tsmf_error("RecompileEditLogic", kLocked), -3,
+       tsmf_error("RecompileEditLogic", "Failure to create savepoint")},
+      {[h] { return Qb_ClearEditLogicPivots(h, 1); }, writer_error("ClearEditLogicPivots", kLocked), 0},
+      {[h] { return Qb_CopyLookupTable(h, "Zips", "Zips2", 1); }, tsmf_error("RenameLookupTable", kLocked), 0},
+      {[h] { return Qb_ImportLookupTable(h, "Imp"); }, class_error("TImportMetafile", "ImportLookupTable", kLocked), 0},
+      {[h] { return define_zip2(h) == 0 ? Qb_CreateTable(h, &pkey) : -2; }, writer_error("CreateTable", kLocked), 0},
+      {[h] { return Edit_UpdateAllAccessField(h, "RL_Fields", 1, "LocalName", "changed"); },
+       tsmf_error("UpdateAllAccessField", kLocked), 0},
+      {[h] { return Qb_ImportWritePassword(h, 1, "stored"); }, tsmf_error("ImportWritePassword", kLocked), 0},
+      {[h] { return Qb_Delete(h, "RL_Messages", 2); }, writer_error("Delete", kLocked), 0},
+  };
+}
+
+// An open import with the source Imp beside the metafile of kWriteSetup.
+std::string open_import(const OpenMetafile& file) {
+  std::string source = file.other("source.smf", "CREATE TABLE Imp([PKey] integer NOT NULL PRIMARY KEY, [A] text);");
+  EXPECT_EQ(0, Qb_OpenImportMetafile(file.handle(), source.c_str()));
+  return source;
+}
+
+void expect_written(const OpenMetafile& file) {
+  ASSERT_EQ(0, Edit_Exit(file.handle()));
+  RawDB db(file.path());
+  EXPECT_EQ("Imp,RL_LookupTables,Zip2,Zips,Zips2",
+            db.value("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                     "name NOT LIKE 'RL_%' OR name = 'RL_LookupTables' ORDER BY name)"));
+  EXPECT_EQ("1|1", db.value("SELECT EditSetPKey, EditPKey FROM RL_EditSetEditsPivot"));
+  EXPECT_NE("", db.value("SELECT CompiledLogic FROM RL_Edits"));
+  EXPECT_EQ("changed|stored", db.value("SELECT LocalName, (SELECT Password FROM RL_Agencies) FROM RL_Fields"));
+}
+
 }  // namespace
 
 // A write waits for another connection's lock up to the bound; past it, any
-// write of several statements is undone whole, leaves the connection outside
-// any transaction and records the database's message; once the lock has gone
-// the same call succeeds and its change reaches the file.
+// write is undone whole, leaves the connection outside any transaction and
+// records the database's message; once the lock has gone the same call
+// succeeds and its change reaches the file.
 TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
   OpenMetafile file(kWriteSetup);
-  std::string source = file.other("source.smf", "CREATE TABLE Imp([PKey] integer NOT NULL PRIMARY KEY, [A] text);");
   int h = file.handle();
   auto reader = other_reader(file.path());
   std::thread releaser([&reader] {
@@ -113,26 +179,9 @@ TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
   EXPECT_EQ(-1, edit_row(h, "RL_Messages", 2, {{"Message", "lost"}}));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kBusyTimeoutMs - 100));
   reader.reset();
-  ASSERT_EQ(0, Qb_OpenImportMetafile(h, source.c_str()));
+  open_import(file);
   sqlite3_busy_timeout(connection(h)->Database(), 100);  // the same for every write, with a shorter bound
-  int pkey = 0;
-  const std::string locked = "database is locked";
-  struct Write {
-    std::function<int()> call;
-    std::string error;
-    int success;
-  };
-  const Write writes[] = {
-      {[&] { return edit_row(h, "RL_Messages", 2, {{"Message", "changed"}}); }, writer_error("post_edit", locked), 0},
-      {[&] { return Qb_AddEditSetsPivot(h, 1, 1); }, writer_error("AddEditSetsPivot", locked), 0},
-      {[&] { return Edit_RecompileEditLogic(h, "E1"); }, tsmf_error("RecompileEditLogic", locked), -3},
-      {[&] { return Qb_ClearEditLogicPivots(h, 1); }, writer_error("ClearEditLogicPivots", locked), 0},
-      {[&] { return Qb_CopyLookupTable(h, "Zips", "Zips2", 1); }, tsmf_error("RenameLookupTable", locked), 0},
-      {[&] { return Qb_ImportLookupTable(h, "Imp"); }, class_error("TImportMetafile", "ImportLookupTable", locked), 0},
-      {[&] { return define_zip2(h) == 0 ? Qb_CreateTable(h, &pkey) : -2; }, writer_error("CreateTable", locked), 0},
-      {[&] { return Qb_Delete(h, "RL_Messages", 2); }, writer_error("Delete", locked), 0},
-  };
-  for (const Write& write : writes) {
+  for (const Write& write : every_write(h)) {
     Rows before = snapshot(file.path());
     reader = other_reader(file.path());
     EXPECT_EQ((Rows{"-1", write.error}), outcome(h, write.call()));
@@ -146,23 +195,55 @@ TEST(Transactions, WritesWaitForOtherConnectionsOrAreUndone) {
   ASSERT_EQ(0, Qb_BeginTrans(h));
   ASSERT_EQ(0, edit_row(h, "RL_Messages", 1, {{"Message", "committed"}}));
   reader = other_reader(file.path());
-  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", locked)}), outcome(h, Qb_CommitTrans(h)));
+  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", kLocked)}), outcome(h, Qb_CommitTrans(h)));
   EXPECT_TRUE(connection(h)->InTransaction());
   reader.reset();
   ASSERT_EQ(0, Qb_CommitTrans(h));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h));
-  ASSERT_EQ(0, Edit_Exit(h));
-  RawDB db(file.path());
-  EXPECT_EQ((Rows{"0|committed"}), db.rows("SELECT MessageNumber, Message FROM RL_Messages"));
-  EXPECT_EQ("Imp,RL_LookupTables,Zip2,Zips,Zips2",
-            db.value("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                     "name NOT LIKE 'RL_%' OR name = 'RL_LookupTables' ORDER BY name)"));
-  EXPECT_EQ("1|1", db.value("SELECT EditSetPKey, EditPKey FROM RL_EditSetEditsPivot"));
-  EXPECT_NE("", db.value("SELECT CompiledLogic FROM RL_Edits"));
+  EXPECT_EQ("0|committed", RawDB(file.path()).value("SELECT MessageNumber, Message FROM RL_Messages"));
+  expect_written(file);
+}
+
+// Another connection that holds the import source's write lock delays no
+// write, since none writes to the source; one that holds the metafile's
+// makes every write wait for it up to the bound and then fail before it has
+// changed anything.
+TEST(Transactions, WritesWaitOnlyForTheMetafilesOwnLock) {
+  OpenMetafile file(kWriteSetup);
+  int h = file.handle();
+  RawDB metafileHolder(file.path()), sourceHolder(open_import(file));
+  bool first = true;
+  for (const Write& write : every_write(h)) {
+    Rows before = snapshot(file.path());
+    ASSERT_EQ(SQLITE_OK, metafileHolder.exec("BEGIN IMMEDIATE"));
+    // The first write waits the whole bound, the others a shorter one.
+    sqlite3_busy_timeout(connection(h)->Database(), first ? kBusyTimeoutMs : 100);
+    auto start = std::chrono::steady_clock::now();
+    Rows refused{"-1", write.error};
+    if (!write.openFailure.empty()) refused.insert(refused.begin() + 1, write.openFailure);
+    EXPECT_EQ(refused, outcome(h, write.call()));
+    EXPECT_TRUE(!first || std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kBusyTimeoutMs - 100));
+    EXPECT_FALSE(connection(h)->InTransaction()) << write.error;
+    ASSERT_EQ(SQLITE_OK, metafileHolder.exec("ROLLBACK"));
+    EXPECT_TRUE(before == snapshot(file.path())) << write.error;
+
+    ASSERT_EQ(SQLITE_OK, sourceHolder.exec("BEGIN IMMEDIATE"));
+    sqlite3_busy_timeout(connection(h)->Database(), kBusyTimeoutMs);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(write.success, write.call()) << write.error;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << write.error;
+    EXPECT_FALSE(connection(h)->InTransaction()) << write.error;
+    ASSERT_EQ(SQLITE_OK, sourceHolder.exec("ROLLBACK"));
+    EXPECT_TRUE(before != snapshot(file.path())) << write.error;
+    first = false;
+  }
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h));
+  expect_written(file);
 }
 
 // A full database fails the write cleanly, alone or inside the host's
-// transaction, which goes on; writes work again once there is room.
+// transaction, which goes on, and says why; writes work again once there is
+// room.
 TEST(Transactions, AFullDatabaseFailsTheWriteCleanly) {
   OpenMetafile file(kWriteSetup);
   int h = file.handle();
@@ -172,6 +253,11 @@ TEST(Transactions, AFullDatabaseFailsTheWriteCleanly) {
   };
   limit_pages(RawDB(file.path()).value("PRAGMA page_count"));
   const Rows before = snapshot(file.path());
+  EXPECT_EQ((Rows{"-1", tsmf_error("RenameLookupTable", "CREATE TABLE under new name failed"),
+                  tsmf_error("RenameLookupTable", "database or disk is full"),
+                  tsmf_error("RenameLookupTable",
+                             "SQL: CREATE TABLE [Zips2]([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5))")}),
+            outcome(h, Qb_CopyLookupTable(h, "Zips", "Zips2", 1)));
   ASSERT_EQ(0, define_zip2(h));
   int pkey = 0;
   for (bool host : {false, true}) {
@@ -193,6 +279,57 @@ TEST(Transactions, AFullDatabaseFailsTheWriteCleanly) {
   limit_pages("100000");
   EXPECT_EQ(0, Qb_CreateTable(h, &pkey));
   EXPECT_EQ("Zip2", RawDB(file.path()).value("SELECT TableName FROM RL_LookupTables WHERE PKey = 2"));
+}
+
+// A write of one statement that fills the database, inside the host's
+// transaction, which the database then ends whole: the write says so after the
+// database's message, and the table model no longer holds the table that
+// the transaction made.
+TEST(Transactions, OneStatementWritesReportTheHostsLostTransaction) {
+  OpenMetafile file(kWriteSetup);
+  int h = file.handle();
+  open_import(file);
+  const std::string huge(60000, 'x');
+  struct FullWrite {
+    std::function<int()> call;
+    std::string failure;
+    std::string lost;
+  };
+  int pkey = 0;
+  const FullWrite writes[] = {
+      {[&] { return edit_row(h, "RL_Messages", 2, {{"Message", huge.c_str()}}); },
+       writer_error("post_edit", "database or disk is full"), writer_error("post_edit", kHostTransactionLostText)},
+      {[&] {
+         Qb_Insert(h, "RL_Messages");
+         set_values(h, "RL_Messages", {{"MessageNumber", "77"}, {"Message", huge.c_str()}});
+         return Qb_Post(h, "RL_Messages", &pkey);
+       },
+       writer_error("post_insert", "database or disk is full"), writer_error("post_insert", kHostTransactionLostText)},
+      {[&] { return Edit_UpdateAllAccessField(h, "RL_Fields", 1, "LocalName", huge.c_str()); },
+       tsmf_error("UpdateAllAccessField", "database or disk is full"),
+       tsmf_error("UpdateAllAccessField", kHostTransactionLostText)},
+      {[&] { return Qb_ImportWritePassword(h, 1, huge.c_str()); },
+       tsmf_error("ImportWritePassword", "database or disk is full"),
+       tsmf_error("ImportWritePassword", kHostTransactionLostText)},
+  };
+  for (const FullWrite& write : writes) {
+    ASSERT_EQ(0, Qb_BeginTrans(h));
+    ASSERT_EQ(0, Qb_DefineTableStructure(h, "Towns", 0));
+    ASSERT_EQ(0, Qb_AddColumnDef(h, "Name", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+    ASSERT_EQ(0, Qb_CreateTable(h, &pkey));
+    std::string pages = page_count(connection(h));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection(h)->Database(), ("PRAGMA max_page_count = " + pages).c_str(), nullptr,
+                                      nullptr, nullptr));
+    Rows errors = outcome(h, write.call());
+    ASSERT_LE(3u, errors.size()) << write.failure;
+    EXPECT_EQ((Rows{"-1", write.failure, write.lost}), (Rows{errors.front(), errors[1], errors.back()}));
+    EXPECT_FALSE(connection(h)->InTransaction()) << write.failure;
+    EXPECT_EQ((Rows{"-1", writer_error("Insert", "Cannot find table named \"Towns\"")}),
+              outcome(h, Qb_Insert(h, "Towns")));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection(h)->Database(), "PRAGMA max_page_count = 100000", nullptr, nullptr,
+                                      nullptr));
+  }
+  EXPECT_EQ("0,12", messages(file));
 }
 
 namespace {

@@ -256,6 +256,10 @@ class TSMF {
   int store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors);
   bool read_field_order(int pkey, std::vector<int>& order);
   bool exec_logged(const char* method, const std::string& sql, bool withStatement);
+  // Runs one statement, `texts` bound to its parameters, inside a write scope
+  // of its own: 0, or -1 with engine errors.
+  int write_statement(const char* method, const char* savepoint, const std::string& sql,
+                      const std::vector<std::string>& texts);
   int select_pkey(const std::string& sql);
   int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
   bool texts_given(const char* method, std::initializer_list<const void*> texts);
@@ -281,7 +285,7 @@ class TSMF {
   bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey);
-  bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason);
+  bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure);
   bool recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
                          const std::string& oldName, const std::string& newName);
 

@@ -16,6 +16,7 @@
 namespace {
 
 const char* const kRecompileSavePoint = "_x_RecompileEditLogic_y_";
+const char* const kAccessFieldSavePoint = "_UpdateAllAccessField_";
 
 // The number between "Line " and ": " of a compiler message.
 int message_line(const std::string& message) { return atoi(message.c_str() + 5); }
@@ -126,18 +127,29 @@ int TSMF::UpdateAllAccessField(const char* tableName, int pkey, const char* fiel
   }
   std::string sql = std::string("UPDATE [") + tableName + "] SET [" + fieldName + "] = '" +
                     quote_sql_value(value) + "' WHERE [PKey] = " + intToString(pkey) + ";";
-  TSQLQuery query(FSQLDB);
-  try {
-    query.SetSQLText(sql, false);
-    if (query.ExecOneSQL()) return 0;
-    add_error("UpdateAllAccessField", query.LastErrorMessage());
-    return -1;
-  } catch (const std::exception& e) {
-    add_error("UpdateAllAccessField", e.what());
-    add_error("UpdateAllAccessField", FSQLDB->GetLastDBErrorMessage());
-    add_error("UpdateAllAccessField", sql);
-    return -1;
+  return write_statement("UpdateAllAccessField", kAccessFieldSavePoint, sql, {});
+}
+
+// A write of one statement is undone, and the host told of a transaction the
+// database ended, as a write of several is.
+int TSMF::write_statement(const char* method, const char* savepoint, const std::string& sql,
+                          const std::vector<std::string>& texts) {
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", method, savepoint);
+  if (!scope.IsOpen()) return -1;
+  bool written = false;
+  {  // the statement ends before the commit
+    TSQLQuery query(FSQLDB);
+    try {
+      query.SetSQLText(sql, false);
+      written = query.ExecOneSQL(texts);
+      if (!written) add_error(method, query.LastErrorMessage());
+    } catch (const std::exception& e) {
+      add_error(method, e.what());
+      add_error(method, FSQLDB->GetLastDBErrorMessage());
+      add_error(method, sql);
+    }
   }
+  return scope.Finish(written) ? 0 : -1;
 }
 
 int TSMF::ClearEditLogicPivots(int editPKey) {
@@ -194,7 +206,8 @@ int TSMF::recompile_edit_logic(const std::string& editTag) {
 int TSMF::store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors) {
   std::vector<int> oldOrder;
   if (!read_field_order(pkey, oldOrder)) return -1;
-  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint);
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint,
+                    "Failure to create savepoint");
   if (!scope.IsOpen()) return -1;
   int result = 0;
   try {

@@ -5,8 +5,13 @@
 #include "api/SMF.h"
 #include "authoring/ImportMetafile.h"
 #include "storage/EngineErrorsPump.h"
-#include "storage/SQLQuery.h"
 #include "storage/Utility.h"
+
+namespace {
+
+const char* const kPasswordSavePoint = "_ImportWritePassword_";
+
+}  // namespace
 
 bool TSMF::has_import(const char* method) {
   if (FImportMetafile != nullptr) return true;
@@ -66,9 +71,7 @@ int TSMF::ImportWritePassword(int agencyPKey, const char* password) {
     add_error("ImportWritePassword", "No attached metafile (did you call attach_to_metafile()?)");
     return -1;
   }
-  TSQLQuery query(FSQLDB);
-  query.SetSQLText("UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) + ";", false);
-  if (query.ExecOneSQL({password})) return 0;
-  add_error("ImportWritePassword", query.LastErrorMessage());
-  return -1;
+  return write_statement("ImportWritePassword", kPasswordSavePoint,
+                         "UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) + ";",
+                         {password});
 }

@@ -100,11 +100,11 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
   return allowed;
 }
 
-bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure, bool withReason) {
+bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure) {
   query.SetSQLText(sql, false);
   if (query.ExecOneSQL()) return true;
   add_error(kMethod, failure);
-  if (withReason) add_error(kMethod, query.LastErrorMessage());
+  add_error(kMethod, query.LastErrorMessage());
   add_error(kMethod, "SQL: " + sql);
   return false;
 }
@@ -116,9 +116,9 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
   std::vector<std::string> tables = schema_texts(query, oldName, "table");
   std::string create = tables.empty() ? std::string() : tables.front();
   if (!run_rename_step(query, rename_schema_text(create, {oldName, newName, "", ""}),
-                       "CREATE TABLE under new name failed", false) ||
+                       "CREATE TABLE under new name failed") ||
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
-                       "Failure to copy data from old table into new table", true))
+                       "Failure to copy data from old table into new table"))
     return false;
   char now[32] = "";
   get_current_date_time(now, sizeof now - 1);
@@ -126,19 +126,19 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
   if (isRename ? !run_rename_step(query,
                                   "UPDATE [RL_LookupTables] SET [TableName] = '" + newName +
                                       "' WHERE [TableName] = '" + quotedOld + "';",
-                                  "Failure to update table name in RL_LookupTables", true)
+                                  "Failure to update table name in RL_LookupTables")
                : !run_rename_step(query,
                                   "INSERT INTO [RL_LookupTables] ([AgencyPKey], [TableName], [RecCount], "
                                   "[LastModDate], [Comments]) SELECT " +
                                       intToString(agencyPKey) + ", '" + newName + "', a.[RecCount], '" + now +
                                       "', a.[Comments] FROM [RL_LookupTables] a WHERE a.[TableName] = '" +
                                       quotedOld + "';",
-                                  "Failure to add new table to RL_LookupTables", true))
+                                  "Failure to add new table to RL_LookupTables"))
     return false;
   return recreate_on_table(query, indexes, "index", oldName, newName) &&
          recreate_on_table(query, triggers, "trigger", oldName, newName) &&
          (!isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
-                                       "Failure to drop old table from the database (metafile)", true));
+                                       "Failure to drop old table from the database (metafile)"));
 }
 
 // Runs the old table's index or trigger texts with their names and the table
@@ -156,7 +156,7 @@ bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& t
     // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
     if (text.empty()) continue;
     std::string sql = rename_schema_text(text, {oldName, newName, oldPrefix, newPrefix});
-    if (!run_rename_step(query, sql, failure.c_str(), true)) return false;
+    if (!run_rename_step(query, sql, failure.c_str())) return false;
     if (stored_count(query, newName, type) != ++made) {
       add_error(kMethod, failure.c_str());
       add_error(kMethod, std::string("The ") + type + " was not made on table \"" + newName + "\"");

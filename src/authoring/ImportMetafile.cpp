@@ -49,6 +49,10 @@ void TImportMetafile::add_failure(const char* method, const std::string& what, c
 }
 
 int TImportMetafile::Open(const char* path) {
+  if (!FAlias.empty()) {
+    add_error("Open", "Another instance of TImportMetafile is active");
+    return -1;
+  }
   FSourcePath = path;
   if (attach_to_metafile(FSourcePath) != 0) return -1;
   FAccessController->AddImportSuperUser(FSuperUserWasLoggedIn);

@@ -88,6 +88,11 @@ int TQb_AccessController::GetLoginByIndex(int index, int* agencyPKey, char* buff
   return 0;
 }
 
+int TQb_AccessController::GetLoggedInAgencyPKey(int agencyPKey, int* result) const {
+  *result = IsLoggedIn(agencyPKey) ? agencyPKey : get_logged_in_pkey();
+  return 0;
+}
+
 void TQb_AccessController::MungedPassword(const std::string& password, char* out, unsigned outLength) {
   std::string text = uppercase_string(password);
   uint32_t length = static_cast<uint32_t>(text.size());
@@ -166,3 +171,8 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
   }
 }
 
+int TQb_AccessController::get_logged_in_pkey() const {
+  for (const auto& login : FAgencyLogins)
+    if (login.second != kNoAgency) return login.first;
+  return 1;
+}

@@ -24,6 +24,9 @@ class TQb_AccessController {
   bool IsLoggedIn(int agencyPKey) const;
   int GetLoginsCount(int* count) const;
   int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength) const;
+  // The agency to record as a row's owner: the one asked for when the logins
+  // may act for it, else the lowest logged-in agency (1 when there is none).
+  int GetLoggedInAgencyPKey(int agencyPKey, int* result) const;
   // Writes outLength (at most 10) scrambled bytes of the upper-cased password
   // to out, without a terminator.
   static void MungedPassword(const std::string& password, char* out, unsigned outLength);
@@ -41,6 +44,7 @@ class TQb_AccessController {
   bool is_logged_in(const std::string& adminCode) const;
   static bool is_uber_user(const std::string& adminCode, const std::string& password);
   bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
+  int get_logged_in_pkey() const;
 
   TSQLDB* FSQLDB;
   TSQLQuery* FLoginQry = nullptr;

@@ -50,6 +50,19 @@ std::string owner_statement(const TRowOwner& owner, int pkey) {
 
 std::string in_quotes(const std::string& name) { return "\"" + name + "\""; }
 
+// The first row of a SELECT with one key bound, or no row when it has none or
+// cannot run.
+void read_first_row(TSQLQuery& query, const std::string& sql, int key) {
+  try {
+    query.SetSQLText(sql, true);
+    query.PrepareParameterizedQuery();
+    query.BindIntParameter(1, key);
+    query.OpenParameterizedQuery();
+  } catch (const std::runtime_error&) {
+    query.SetIsActive(false);
+  }
+}
+
 }  // namespace
 
 bool TSMFWriter::is_column(const TFieldDef* field, const char* schemaName) {
@@ -93,6 +106,35 @@ int TSMFWriter::ClearEditLogicPivots(int editPKey) {
     return -1;
   }
   return scope.Finish(true) ? 0 : -1;
+}
+
+int TSMFWriter::transaction_result(bool accepted, const char* method, const char* fallback) {
+  if (accepted) return 0;
+  std::string message = FSQLDB->GetLastDBErrorMessage();
+  add_error(method, message.empty() ? fallback : message);
+  return -1;
+}
+
+int TSMFWriter::BeginTrans() {
+  return transaction_result(FSQLDB->BeginTrans(), "BeginTrans", "Unable to begin transaction; reason not known");
+}
+
+// A commit that fails on a full disk or an I/O error may end the transaction
+// itself: the model then follows that rollback.
+int TSMFWriter::CommitTrans() {
+  bool open = FSQLDB->InTransaction();
+  int result =
+      transaction_result(FSQLDB->CommitTrans(), "CommitTrans", "Unable to commit transaction; reason not known");
+  if (result != 0 && open && !FSQLDB->InTransaction()) FSQLDB->NotifyRollback();
+  return result;
+}
+
+// The model follows a rollback once its outcome is recorded.
+int TSMFWriter::RollbackTrans() {
+  int result = transaction_result(FSQLDB->RollbackTrans(), "RollbackTrans",
+                                  "Unable to roll back transaction; reason not known");
+  FSQLDB->NotifyRollback();
+  return result;
 }
 
 TTableDef* TSMFWriter::find_table(const std::string& table, const char* method) {
@@ -237,3 +279,41 @@ int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, 
   return 0;
 }
 
+bool TSMFWriter::is_system_table(TTableDef* table) {
+  static const char* const kOwnedObjects[] = {"rl_edits",   "rl_editsets", "rl_fields",
+                                              "rl_layouts", "rl_messages", "rl_lookuptables"};
+  std::string name = lowercase_string(table->GetTableName());
+  for (const char* owned : kOwnedObjects)
+    if (name == owned) return true;
+  return false;
+}
+
+// Buffers as the row's owner the agency asked for (the buffered one, else the
+// edited row's own) when the logins may act for it, else a logged-in agency.
+int TSMFWriter::set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode) {
+  currentAdminCode.clear();
+  stampedAdminCode.clear();
+  TFieldDef* agency = table->GetColumn("AgencyPKey");
+  if (agency == nullptr) {
+    add_error("set_agency",
+              "Cannot find field named \"AgencyPKey\" in table named " + in_quotes(table->GetTableName()));
+    return -1;
+  }
+  int requested = 0;
+  if (table->GetState() == tsEdit) {
+    requested = get_int_val(agency->GetValue(), 0, static_cast<unsigned>(strlen(agency->GetValue())));
+    TSQLQuery query(FSQLDB);
+    read_first_row(query, "SELECT a.AgencyPKey, b.AdminCode FROM " + quote_identifier(table->GetTableName()) +
+                              " a, RL_Agencies b WHERE (b.PKey=a.AgencyPKey) AND a.PKey=?;",
+                   table->GetPostToPKey());
+    if (requested == 0) requested = query.GetIntFieldByNumber(0);
+    currentAdminCode = query.GetFieldByNumber(1);
+  }
+  int stamped = 1;
+  int result = FAccessController->GetLoggedInAgencyPKey(requested, &stamped);
+  agency->SetValue(intToString(stamped));
+  TSQLQuery query(FSQLDB);
+  read_first_row(query, "SELECT AdminCode FROM RL_Agencies WHERE PKey=?;", stamped);
+  stampedAdminCode = query.GetFieldByNumber(0);
+  return result;
+}

@@ -57,6 +57,11 @@ class TSMFWriter {
   // message-text pivots; 0, or -1 with engine errors.
   int ClearEditLogicPivots(int editPKey);
 
+  // Whole-transaction statements with the writer's own failure texts.
+  int BeginTrans();
+  int CommitTrans();
+  int RollbackTrans();
+
   // The row-buffer cycle: 0, or -1 with engine errors.
   int Edit(const std::string& table, int pkey);
   int Insert(const std::string& table);
@@ -66,9 +71,11 @@ class TSMFWriter {
   int Post(const std::string& table, int* pkey);
   bool have_access_rights(TRL_MCO kind, int pkey);
 
-  // Whether a value is taken by another row.
+  // Uniqueness, the tables of owned objects, and agency stamping.
   int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
                      int* clashPKey);
+  static bool is_system_table(TTableDef* table);
+  int set_agency(TTableDef* table, std::string& currentAdminCode, std::string& stampedAdminCode);
 
   // Deletion with its impact on dependent rows, and membership of edit sets
   // and layouts: 0, or -1 with engine errors.
@@ -102,6 +109,7 @@ class TSMFWriter {
   void add_error(const char* method, const std::string& message);
   // Runs one statement; a failure records the database's message and "SQL: ".
   bool exec_logged(const char* method, const std::string& sql);
+  int transaction_result(bool accepted, const char* method, const char* fallback);
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);
   int owner_agency(TRL_MCO kind, int pkey);
@@ -109,6 +117,7 @@ class TSMFWriter {
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
+  bool read_inserted_pkey(const std::string& quotedTable, int& pkey);
   int post_edit(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);

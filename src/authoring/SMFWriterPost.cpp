@@ -1,5 +1,5 @@
-// Posting a row buffer: one INSERT, or one UPDATE inside a savepoint together
-// with the renames it carries into edit logic and lookup tables.
+// Posting a row buffer: one INSERT, or one UPDATE together with the renames it
+// carries into edit logic and lookup tables, each inside a savepoint.
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -14,6 +14,7 @@
 namespace {
 
 const char* const kPostSavePoint = "__smfwriter_post_edit__";
+const char* const kPostInsertSavePoint = "__smfwriter_post_insert__";
 
 size_t skip_digits(const std::string& text, size_t i) {
   while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
@@ -82,6 +83,8 @@ TFieldDef* TSMFWriter::column_at(TTableDef* table, int order, const char* method
   return field;
 }
 
+// The buffer is emptied before the write: a rollback that ends the host's
+// transaction has the table model read again, and this definition with it.
 int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   *pkey = 0;
   std::string columns, values;
@@ -94,18 +97,28 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   }
   if (columns.empty()) return 0;
   std::string name = quote_identifier(table->GetTableName());
-  bool written = exec_logged("post_insert", "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ");");
+  std::string sql = "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ");";
   table->ClearWriteFields();
-  if (!written) return -1;
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
+  if (!scope.IsOpen()) return -1;
+  int inserted = 0;
+  if (!scope.Finish(exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted))) return -1;
+  *pkey = inserted;
+  return 0;
+}
+
+// The PKey of the row just inserted into the (quoted) table, 0 when it cannot
+// be found; false when it cannot be asked for.
+bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, int& pkey) {
   TSQLQuery query(FSQLDB);
   try {
-    query.OpenSelect("SELECT PKey FROM " + name + " WHERE rowid = last_insert_rowid();");
+    query.OpenSelect("SELECT PKey FROM " + quotedTable + " WHERE rowid = last_insert_rowid();");
   } catch (const std::runtime_error& e) {
     add_error("post_insert", e.what());
-    return -1;
+    return false;
   }
-  if (!query.Eof()) *pkey = query.GetIntFieldByNumber(0);
-  return 0;
+  pkey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  return true;
 }
 
 int TSMFWriter::post_edit(TTableDef* table) {

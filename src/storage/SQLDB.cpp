@@ -5,6 +5,14 @@
 
 const char* const kDatabaseBusyText = "Database busy; cannot fetch next record";
 
+namespace {
+
+// Writes to the main database and changes nothing: run first in a deferred
+// transaction, it takes the main database's write lock alone.
+const char* const kMainWriteLock = "DELETE FROM main.RL_Control WHERE 0;";
+
+}  // namespace
+
 // The SQLite library is initialised by every connection object but never shut
 // down: other handles, and the host itself, may still hold open connections.
 TSQLDB::TSQLDB() { sqlite3_initialize(); }
@@ -36,7 +44,33 @@ bool TSQLDB::Vacuum() {
 }
 
 bool TSQLDB::BeginTrans() { return exec("BEGIN"); }
-bool TSQLDB::BeginImmediate() { return exec("BEGIN IMMEDIATE"); }
+
+// A file without the control tables (one being made into a metafile) has no
+// import attached: there every database may be locked at once.
+bool TSQLDB::BeginWrite(std::string& reason) {
+  if (FDatabase == nullptr) return false;
+  sqlite3_stmt* lock = nullptr;
+  int prepared = sqlite3_prepare_v2(FDatabase, kMainWriteLock, -1, &lock, nullptr);
+  bool begun = prepared == SQLITE_OK ? take_main_write_lock(lock, reason)
+                                     : prepared == SQLITE_ERROR && exec("BEGIN IMMEDIATE");
+  if (!begun && prepared != SQLITE_OK) reason = GetLastDBErrorMessage();
+  sqlite3_finalize(lock);
+  return begun;
+}
+
+// The lock is taken before anything is read, so the connection's busy wait
+// applies to it.
+bool TSQLDB::take_main_write_lock(sqlite3_stmt* lock, std::string& reason) {
+  if (!exec("BEGIN")) {
+    reason = GetLastDBErrorMessage();
+    return false;
+  }
+  if (sqlite3_step(lock) == SQLITE_DONE) return true;
+  reason = GetLastDBErrorMessage();
+  exec("ROLLBACK");
+  return false;
+}
+
 bool TSQLDB::CommitTrans() { return exec("COMMIT"); }
 
 bool TSQLDB::RollbackTrans() { return exec("ROLLBACK"); }

@@ -27,9 +27,12 @@ class TSQLDB {
   bool Vacuum();
 
   bool BeginTrans();
-  // Begins a transaction that holds the write lock from its start: one that
-  // has read first could not wait for that lock when another connection holds it.
-  bool BeginImmediate();
+  // Begins a transaction that holds the write lock of the main database from
+  // its start, waiting for it as any statement waits: one that has read first
+  // could not wait for that lock when another connection holds it. Attached
+  // databases are not locked, so another connection's lock on one of them
+  // delays nothing. False with the database's reason.
+  bool BeginWrite(std::string& reason);
   bool CommitTrans();
   bool RollbackTrans();
   bool SavePoint(const char* name);
@@ -60,6 +63,7 @@ class TSQLDB {
 
  private:
   bool exec(const std::string& sql);
+  bool take_main_write_lock(sqlite3_stmt* lock, std::string& reason);
   bool exec_savepoint(const char* verb, const char* name);
   bool prepare_shared_read();
   void finalize_shared_read();

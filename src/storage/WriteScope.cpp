@@ -9,15 +9,22 @@ const char* const kHostTransactionLostText =
 const char* const kStillInTransactionText = "The change could not be undone: the connection is still in its transaction";
 
 TWriteScope::TWriteScope(TSQLDB* db, TEngineErrorsPump* pump, const char* className, const char* method,
-                         const char* savepoint)
+                         const char* savepoint, const char* openFailure)
     : FDB(db), FPump(pump), FClass(className), FMethod(method), FSavepoint(savepoint) {
   // A run's shared read must not hold the change back from its commit.
   FDB->EndSharedRead();
   FOutermost = !FDB->InTransaction();
   // A change that may not nest asks for a transaction all the same, so that
   // the database says why it cannot have one.
-  FOpen = FOutermost || FSavepoint == nullptr ? FDB->BeginImmediate() : FDB->SavePoint(FSavepoint);
-  if (!FOpen) record(FDB->GetLastDBErrorMessage());
+  std::string reason;
+  if (FOutermost || FSavepoint == nullptr) {
+    FOpen = FDB->BeginWrite(reason);
+  } else if (!(FOpen = FDB->SavePoint(FSavepoint))) {
+    reason = FDB->GetLastDBErrorMessage();
+  }
+  if (FOpen) return;
+  if (openFailure != nullptr) record(openFailure);
+  record(reason);
 }
 
 TWriteScope::~TWriteScope() {

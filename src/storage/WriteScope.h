@@ -16,13 +16,14 @@ extern const char* const kStillInTransactionText;
 
 class TWriteScope {
  public:
-  // Outside any transaction it begins one that takes the write lock at once;
-  // inside one it sets the savepoint of that name. A null name means the
-  // change may not nest: it then needs a connection outside any transaction.
-  // Failures are recorded as (className, method, the database's message);
-  // without a pump nothing is recorded.
+  // Outside any transaction it begins one that takes the main database's
+  // write lock at once; inside one it sets the savepoint of that name. A null
+  // name means the change may not nest: it then needs a connection outside
+  // any transaction. Failures are recorded as (className, method, the
+  // database's message), the scope's own failure to open after `openFailure`
+  // when one is given; without a pump nothing is recorded.
   TWriteScope(TSQLDB* db, TEngineErrorsPump* pump, const char* className, const char* method,
-              const char* savepoint);
+              const char* savepoint, const char* openFailure = nullptr);
   // A scope neither kept nor undone (an exception passed through) is undone.
   ~TWriteScope();
   TWriteScope(const TWriteScope&) = delete;
