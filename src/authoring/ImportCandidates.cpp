@@ -204,36 +204,69 @@ struct TImportMetafile::TListing {
   const char* TagColumn;  // the keyField that keys the table by tag; null when it has no tag
 };
 
+namespace {
+
+const TImportMetafile::TListing kAgencies = {"RL_Agencies", "get_agencies", "Cannot get Agencies from source metafile ",
+                                             agency_passes, nullptr};
+const TImportMetafile::TListing kEdits = {"RL_Edits", "get_edits", "Cannot get Edits from source metafile ",
+                                          edit_passes, "EditTag"};
+const TImportMetafile::TListing kEditSets = {"RL_EditSets", "get_edit_sets",
+                                             "Cannot get Edit Sets from source metafile ", edit_set_passes,
+                                             "EditSetTag"};
+const TImportMetafile::TListing kFields = {"RL_Fields", "get_fields", "Cannot get Fields from source metafile ",
+                                           field_passes, nullptr};
+const TImportMetafile::TListing kLayouts = {"RL_Layouts", "get_layouts", "Cannot get Layouts from source metafile ",
+                                            layout_passes, "LayoutTag"};
+const TImportMetafile::TListing kMessages = {"RL_Messages", "get_messages",
+                                             "Cannot get Messages from source metafile ", message_passes, nullptr};
+const TImportMetafile::TListing kTables = {"RL_LookupTables", "get_tables",
+                                           "Cannot get Lookup Tables from source metafile ", table_passes, nullptr};
+
+}  // namespace
+
 int TImportMetafile::GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback) {
-  static const TListing kListings[] = {
-      {"RL_Agencies", "get_agencies", "Cannot get Agencies from source metafile ", agency_passes, nullptr},
-      {"RL_Edits", "get_edits", "Cannot get Edits from source metafile ", edit_passes, "EditTag"},
-      {"RL_EditSets", "get_edit_sets", "Cannot get Edit Sets from source metafile ", edit_set_passes, "EditSetTag"},
-      {"RL_Fields", "get_fields", "Cannot get Fields from source metafile ", field_passes, nullptr},
-      {"RL_Layouts", "get_layouts", "Cannot get Layouts from source metafile ", layout_passes, "LayoutTag"},
-      {"RL_Messages", "get_messages", "Cannot get Messages from source metafile ", message_passes, nullptr},
-      {"RL_LookupTables", "get_tables", "Cannot get Lookup Tables from source metafile ", table_passes, nullptr},
-  };
   if (owner == nullptr || callback == nullptr) {
     add_error("GetImportCandidates", "Callback owner and callback function must not be NULL");
     return -1;
   }
-  for (const TListing& listing : kListings) {
-    if (posix_stricmp(tableName, listing.Table) != 0) continue;
-    if (listing.TagColumn != nullptr && keyField == nullptr) {
-      add_error("GetImportCandidates", "Parameter \"keyField\" must not be NULL");
-      return -1;
-    }
-    return run_listing(listing, listing.TagColumn != nullptr && posix_stricmp(keyField, listing.TagColumn) == 0,
-                       owner, callback);
-  }
+  // The listing reads the pair from here; it is held only while one runs.
+  FCallbackOwner = owner;
+  FCallback = callback;
+  struct TClear {
+    TImportMetafile* Import;
+    ~TClear() { Import->FCallbackOwner = Import->FCallback = nullptr; }
+  } clear{this};
+  if (posix_stricmp(tableName, kAgencies.Table) == 0) return get_agencies();
+  if (posix_stricmp(tableName, kEdits.Table) == 0) return get_edits(keyField);
+  if (posix_stricmp(tableName, kEditSets.Table) == 0) return get_edit_sets(keyField);
+  if (posix_stricmp(tableName, kFields.Table) == 0) return get_fields();
+  if (posix_stricmp(tableName, kLayouts.Table) == 0) return get_layouts(keyField);
+  if (posix_stricmp(tableName, kMessages.Table) == 0) return get_messages();
+  if (posix_stricmp(tableName, kTables.Table) == 0) return get_tables();
   add_error("GetImportCandidates",
             ("Table '" + std::string(tableName) + "' is not a Metafile Consituent Object").substr(0, 99));
   return -1;
 }
 
-int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owner, void* callback) {
-  ImportCandidateCallback deliver = reinterpret_cast<ImportCandidateCallback>(callback);
+int TImportMetafile::get_agencies() { return run_listing(kAgencies, false); }
+int TImportMetafile::get_edits(const char* keyField) { return run_keyed_listing(kEdits, keyField); }
+int TImportMetafile::get_edit_sets(const char* keyField) { return run_keyed_listing(kEditSets, keyField); }
+int TImportMetafile::get_fields() { return run_listing(kFields, false); }
+int TImportMetafile::get_layouts(const char* keyField) { return run_keyed_listing(kLayouts, keyField); }
+int TImportMetafile::get_messages() { return run_listing(kMessages, false); }
+int TImportMetafile::get_tables() { return run_listing(kTables, false); }
+
+// Tables with a tag are keyed by it when keyField names it, else by name.
+int TImportMetafile::run_keyed_listing(const TListing& listing, const char* keyField) {
+  if (keyField == nullptr) {
+    add_error("GetImportCandidates", "Parameter \"keyField\" must not be NULL");
+    return -1;
+  }
+  return run_listing(listing, posix_stricmp(keyField, listing.TagColumn) == 0);
+}
+
+int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
+  ImportCandidateCallback deliver = reinterpret_cast<ImportCandidateCallback>(FCallback);
   TSQLQuery query(FSQLDB);
   std::string current;
   try {
@@ -246,7 +279,7 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag, void* owne
         int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetIntFieldByNumber(1);
         if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
         if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
-        deliver(owner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
+        deliver(FCallbackOwner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
                 query.GetFieldByNumber(display + 1).c_str(), pass.Kind);
       }
       query.SetIsActive(false);

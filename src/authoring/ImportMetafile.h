@@ -42,7 +42,16 @@ class TImportMetafile {
   int detach_from_metafile();
   void add_error(const char* method, const std::string& message);
   void add_failure(const char* method, const std::string& what, const std::string& reason, const std::string& sql);
-  int run_listing(const TListing& listing, bool byTag, void* owner, void* callback);
+  // One listing per control table, each running its passes: 0 or -1.
+  int get_agencies();
+  int get_edits(const char* keyField);
+  int get_edit_sets(const char* keyField);
+  int get_fields();
+  int get_layouts(const char* keyField);
+  int get_messages();
+  int get_tables();
+  int run_keyed_listing(const TListing& listing, const char* keyField);
+  int run_listing(const TListing& listing, bool byTag);
   // Whether an edit set (a layout) of the source and one of the target have
   // the same members: neither has a member that the other lacks.
   bool editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag);
@@ -56,4 +65,8 @@ class TImportMetafile {
   TSQLDB* FSQLDB;
   TEngineErrorsPump* FEngineErrorsPump;
   TQb_AccessController* FAccessController;
+  // The host's owner and callback while a listing of candidates runs; null
+  // outside one.
+  void* FCallbackOwner = nullptr;
+  void* FCallback = nullptr;
 };
