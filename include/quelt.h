@@ -502,8 +502,9 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
  * are copied column by column from the named source columns (with new PKeys),
  * the triggers that maintain trigger-maintained columns are put back and run
- * over every row, and its indexes are created (*pkey is left alone). Any
- * failure leaves the metafile as it was. The definition is kept. */
+ * over every row, and its indexes are created (*pkey is left alone; pkey
+ * may then be NULL). Any failure leaves the metafile as it was. The
+ * definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not

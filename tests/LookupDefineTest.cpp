@@ -152,6 +152,10 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   // A restructure without source columns leaves the table empty, and no back-up.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip", 1));
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  ASSERT_EQ(0, Qb_CreateTable(h(), nullptr));  // a restructure has no key to report
   EXPECT_EQ((Rows{"Zip|0"}), rows("SELECT name, (SELECT count(*) FROM Zip) FROM sqlite_master WHERE name LIKE 'Zip%'"));
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Keyless", 0));
+  ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  refused(Qb_CreateTable(h(), nullptr), {writer_error("CreateTable", "Parameter \"pkey\" must not be NULL")});
+  EXPECT_EQ((Rows{}), rows("SELECT name FROM sqlite_master WHERE name = 'Keyless'"));
 }

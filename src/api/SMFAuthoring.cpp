@@ -180,6 +180,6 @@ int TSMF::AddColumnDef(const char* name, const char* sourceName, int isInteger, 
 }
 
 int TSMF::CreateTable(int* pkey) {
-  if (!parameters_given("CreateTable", {{pkey, "pkey"}}) || !has_writer("CreateTable")) return -1;
+  if (!has_writer("CreateTable")) return -1;
   return FSMFWriter->CreateTable(pkey);
 }

@@ -186,6 +186,11 @@ int TSMFWriter::CreateTable(int* pkey) {
     return -1;
   }
   bool restructure = FDefineTable->GetIsRestructuring();
+  // Only a new table's row has a key to report.
+  if (!restructure && pkey == nullptr) {
+    add_error("CreateTable", "Parameter \"pkey\" must not be NULL");
+    return -1;
+  }
   if (restructure && !take_old_triggers(name)) return -1;
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;
