@@ -129,7 +129,8 @@ const TOuter kOuters[] = {
      [](int h, TProbe* p) { return Edit_GetTableNames(h, p, probe<TableNameCallback>()); }},
     {"GetTableStructure", {{"Exit", "a listing of a table's structure"}},
      [](int h, TProbe* p) { return Edit_GetTableStructure(h, "Zip", p, probe<TableStructureCallback>()); }},
-    {"ReadData", {{"Exit", "a reading of a row"}}, [](int h, TProbe* p) { return Edit_ReadData(h, "Zip", 1, p, kRowProbe); }},
+    {"ReadData", {{"Exit", "a reading of a row"}},
+     [](int h, TProbe* p) { return Edit_ReadData(h, "Zip", 1, p, kRowProbe); }},
     {"ReadCursorData", {{"Exit", "a reading of a cursor's row"}},
      [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
     {"DisplayDataRecordByTag", refusing(kRecordCalls, "a display of a record"),
@@ -171,13 +172,14 @@ void fill_up(int h) {
   sqlite3_finalize(statement);
 }
 
-// Defines and creates the lookup table of that name with one column.
+// Defines a lookup table of that name with one column; then creates it.
+int define_table(int h, const char* name) {
+  if (Qb_DefineTableStructure(h, name, 0) != 0) return -99;
+  return Qb_AddColumnDef(h, "Name", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0);
+}
 int create_table(int h, const char* name) {
   int created = 0;
-  if (Qb_DefineTableStructure(h, name, 0) != 0 ||
-      Qb_AddColumnDef(h, "Name", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
-    return -99;
-  return Qb_CreateTable(h, &created);
+  return define_table(h, name) != 0 ? -99 : Qb_CreateTable(h, &created);
 }
 
 // Another handle on the file changes Zip behind the model of this one: it
@@ -189,8 +191,9 @@ void restructure_elsewhere(int) {
   int columns = out_int(Edit_GetColumnsCount, other, "Zip");
   ASSERT_EQ(0, Qb_DefineTableStructure(other, "Zip", 1));
   ASSERT_EQ(0, Qb_AddColumnDef(other, "Code", "Code", 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
-  int town = columns == 2 ? Qb_AddColumnDef(other, "Town", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0) : 0;
-  ASSERT_EQ(0, town);
+  if (columns == 2) {
+    ASSERT_EQ(0, Qb_AddColumnDef(other, "Town", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  }
   int created = 0;
   ASSERT_EQ(0, Qb_CreateTable(other, &created));
   ASSERT_EQ(0, Edit_Exit(other));
@@ -227,10 +230,10 @@ void towns_made_in_transaction(int h) {
 
 struct TInner {
   const char* Name;
-  const char* Method;  // under which a refusal is recorded
   std::string (*Call)(int handle);
-  std::string Allowed;              // what the call answers when it is not refused
-  void (*Prepare)(int handle);      // before the calls of the export that calls back
+  void (*Prepare)(int handle) = nullptr;  // before the calls of the export that calls back
+  std::string Allowed = "0";              // what the call answers when it is not refused
+  const char* Method = nullptr;           // under which a refusal is recorded, when not the name
 };
 
 // Reading calls, two of them delivering callbacks of their own. Edit details
@@ -247,65 +250,64 @@ std::string reads(int h) {
 }
 
 const TInner kInners[] = {
-    {"Exit", "Exit", [](int h) { return answer(h, Edit_Exit(h)); }, "0", nullptr},
-    {"UnloadEditSet", "UnloadEditSet", [](int h) { return answer(h, Edit_UnloadEditSet(h, "ES1", "L1")); }, "0", nullptr},
-    {"LoadEditSet", "LoadEditSet", [](int h) { return answer(h, Edit_LoadEditSet(h, "ES1", "L2")); }, "0", nullptr},
-    {"UpdateRecordByTag", "UpdateRecordByTag", [](int h) { return answer(h, Edit_UpdateRecordByTag(h, "L1", "2")); }, "0", nullptr},
-    {"RunEdits", "RunEdits",
+    {"Exit", [](int h) { return answer(h, Edit_Exit(h)); }},
+    {"UnloadEditSet", [](int h) { return answer(h, Edit_UnloadEditSet(h, "ES1", "L1")); }},
+    {"LoadEditSet", [](int h) { return answer(h, Edit_LoadEditSet(h, "ES1", "L2")); }},
+    {"UpdateRecordByTag", [](int h) { return answer(h, Edit_UpdateRecordByTag(h, "L1", "2")); }},
+    {"RunEdits",
      [](int h) {
        Rows messages;
        std::string result = answer(h, Edit_RunEdits(h, "ES1", "L1", "1", 0, &failed, &messages, fn(collect_message)));
        for (const std::string& message : messages) result += "|" + message;
        return result;
      },
-     "0|EA|A check|NAACCR|E|Check the site|EB|b check|NAACCR|E|Check the site", nullptr},
-    {"DebugEdit", "DebugEdit",
+     nullptr, "0|EA|A check|NAACCR|E|Check the site|EB|b check|NAACCR|E|Check the site"},
+    {"DebugEdit",
      [](int h) {
        Rows lines;
        return answer(h, Edit_DebugEdit(h, "ED", "L1", "1", &lines, collector<DebugLineCallback>(), nullptr, nullptr,
                                        nullptr));
-     },
-     "0", nullptr},
-    {"Post a lookup table's rename", "Post", [](int h) { return answer(h, Qb_Post(h, "RL_LookupTables", &pkey)); }, "0",
+     }},
+    {"Post a lookup table's rename", [](int h) { return answer(h, Qb_Post(h, "RL_LookupTables", &pkey)); },
      [](int h) {
        begin(h);
        ASSERT_EQ(0, Qb_Edit(h, "RL_LookupTables", 1));
        ASSERT_EQ(0, Qb_SetFieldByName(h, "RL_LookupTables", "TableName", "Zap"));
-     }},
-    {"Delete a lookup table", "Delete", [](int h) { return answer(h, Qb_Delete(h, "RL_LookupTables", 1)); }, "0", begin},
-    {"CreateTable", "CreateTable", [](int h) { return answer(h, Qb_CreateTable(h, &pkey)); }, "0",
+     },
+     "0", "Post"},
+    {"Delete a lookup table", [](int h) { return answer(h, Qb_Delete(h, "RL_LookupTables", 1)); }, begin, "0",
+     "Delete"},
+    {"CreateTable", [](int h) { return answer(h, Qb_CreateTable(h, &pkey)); },
      [](int h) {
        begin(h);
-       ASSERT_EQ(0, Qb_DefineTableStructure(h, "Fresh", 0));
-       ASSERT_EQ(0, Qb_AddColumnDef(h, "Code", nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+       ASSERT_EQ(0, define_table(h, "Fresh"));
      }},
-    {"CopyLookupTable", "RenameLookupTable", [](int h) { return answer(h, Qb_CopyLookupTable(h, "Zip", "Zop", 1)); }, "0", begin},
-    {"ImportLookupTable", "ImportLookupTable", [](int h) { return answer(h, Qb_ImportLookupTable(h, "Imp")); }, "0", begin},
+    {"CopyLookupTable", [](int h) { return answer(h, Qb_CopyLookupTable(h, "Zip", "Zop", 1)); }, begin, "0",
+     "RenameLookupTable"},
+    {"ImportLookupTable", [](int h) { return answer(h, Qb_ImportLookupTable(h, "Imp")); }, begin},
     // Dropping a table made since the transaction began frees its definition.
-    {"RollbackTrans", "RollbackTrans", [](int h) { return answer(h, Qb_RollbackTrans(h)); }, "0",
+    {"RollbackTrans", [](int h) { return answer(h, Qb_RollbackTrans(h)); },
      [](int h) {
        begin(h);
        ASSERT_EQ(0, create_table(h, "Fresh"));
      }},
-    {"RollbackToSavePoint", "RollbackToSavePoint", [](int h) { return answer(h, Qb_RollbackToSavePoint(h, "probe")); }, "0",
+    {"RollbackToSavePoint", [](int h) { return answer(h, Qb_RollbackToSavePoint(h, "probe")); },
      [](int h) {
        ASSERT_EQ(0, Qb_SavePoint(h, "probe"));
        ASSERT_EQ(0, create_table(h, "Fresh"));
      }},
     // The import is open: a second opening that is not refused says so.
-    {"OpenImportMetafile", "OpenImportMetafile",
-     [](int h) { return answer(h, Qb_OpenImportMetafile(h, gSource.c_str())); },
-     "-1|" + tsmf_error("OpenImportMetafile", "Import Metafile is already running"), nullptr},
-    {"CloseImportMetafile", "CloseImportMetafile", [](int h) { return answer(h, Qb_CloseImportMetafile(h)); }, "0", nullptr},
-    {"CursorNext and CloseCursor", "",
+    {"OpenImportMetafile", [](int h) { return answer(h, Qb_OpenImportMetafile(h, gSource.c_str())); }, nullptr,
+     "-1|" + tsmf_error("OpenImportMetafile", "Import Metafile is already running")},
+    {"CloseImportMetafile", [](int h) { return answer(h, Qb_CloseImportMetafile(h)); }},
+    {"CursorNext and CloseCursor",
      [](int h) {
        int stepped = Edit_CursorNext(h, kWalkedCursor);
        return answer(h, stepped != 0 ? stepped : Edit_CloseCursor(h, kWalkedCursor));
-     },
-     "0", nullptr},
-    {"reads", "", reads, "0", nullptr},
-    {"A failed write over a table restructured elsewhere", "", failed_write, kFailedWrite, restructure_elsewhere},
-    {"A post into a full database", "", full_post, kFullPost, towns_made_in_transaction},
+     }},
+    {"reads", reads},
+    {"A failed write over a table restructured elsewhere", failed_write, restructure_elsewhere, kFailedWrite},
+    {"A post into a full database", full_post, towns_made_in_transaction, kFullPost},
 };
 
 class Reentry : public RunTest {
@@ -376,7 +378,8 @@ TEST_F(Reentry, CallsFromEveryCallback) {
       EXPECT_EQ(expected, result);
       EXPECT_EQ(plain.Delivered, reentered.Delivered);
       auto refused = outer.Refused.find(inner.Name);
-      EXPECT_EQ(Rows{refused == outer.Refused.end() ? inner.Allowed : refusal(inner.Method, refused->second)},
+      const char* method = inner.Method != nullptr ? inner.Method : inner.Name;
+      EXPECT_EQ(Rows{refused == outer.Refused.end() ? inner.Allowed : refusal(method, refused->second)},
                 reentered.Answers);
       restore();
       // The table model follows every change undone.

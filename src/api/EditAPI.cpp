@@ -265,13 +265,13 @@ QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, v
 
 QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
                                              void* owner, void* callback) {
-  return forward(smfID, "CheckEditSetAgainstLayout", owns_walk("a check of an edit set against a layout"), [&](TSMF* smf) {
-    return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback);
-  });
+  return forward(smfID, "CheckEditSetAgainstLayout", owns_walk("a check of an edit set against a layout"),
+                 [&](TSMF* smf) { return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback); });
 }
 
 QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
-  return forward(smfID, "GetTableNames", owns_walk("a listing of table names"), [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
+  return forward(smfID, "GetTableNames", owns_walk("a listing of table names"),
+                 [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
 }
 
 QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
@@ -333,7 +333,8 @@ QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buf
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
-  return forward(smfID, "ReadData", owns_walk("a reading of a row"), [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
+  return forward(smfID, "ReadData", owns_walk("a reading of a row"),
+                 [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
 }
 
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
@@ -527,7 +528,8 @@ QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* la
 }
 
 QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
-  return forward(smfID, "UnloadEditSet", frees(kRecords), [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
+  return forward(smfID, "UnloadEditSet", frees(kRecords),
+                 [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
 }
 
 QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const char* layoutTag, int all, int* errors,
@@ -565,9 +567,8 @@ QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layou
 }
 
 QUELT_API int Edit_GetEditDetails(int smfID, const char* editTag, void* owner, void* callback) {
-  return forward(smfID, "GetEditDetails", walks("a listing of an edit's details", kMetafile | kRecords), [&](TSMF* smf) {
-    return smf->GetEditDetails(editTag, owner, callback);
-  });
+  return forward(smfID, "GetEditDetails", walks("a listing of an edit's details", kMetafile | kRecords),
+                 [&](TSMF* smf) { return smf->GetEditDetails(editTag, owner, callback); });
 }
 
 QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutTag, const char* data, void* owner,
@@ -672,7 +673,8 @@ QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name) {
 }
 
 QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
-  return forward(smfID, "RollbackToSavePoint", frees(kTables), [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
+  return forward(smfID, "RollbackToSavePoint", frees(kTables),
+                 [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
 }
 
 QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
@@ -777,7 +779,8 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
 }
 
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
-  return forward(smfID, "ImportLookupTable", frees(kTables), [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
+  return forward(smfID, "ImportLookupTable", frees(kTables),
+                 [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
 }
 
 QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password) {

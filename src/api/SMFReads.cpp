@@ -328,7 +328,8 @@ int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
     for (int order = 0; complete && order < def->GetColumnCount(); ++order) {
       const TFieldDef* field = def->GetColumn(order);
       complete = field != nullptr;
-      if (complete) columns.push_back({field->GetFieldName(), field_data_type_as_string(field), query.GetFieldByNumber(order)});
+      if (complete)
+        columns.push_back({field->GetFieldName(), field_data_type_as_string(field), query.GetFieldByNumber(order)});
     }
   }
   deliver_row(owner, callback, table, pkey, columns);
