@@ -92,12 +92,14 @@ int details_of_message(void* owner, const char* tag, const char*, const char*, c
   return Edit_GetEditDetails(static_cast<TProbe*>(owner)->Handle, tag, owner, kFieldProbe);
 }
 
-// The calls made from callbacks, by the names under which the exports below refuse them.
-using Refusals = std::map<std::string, std::string>;  // call -> what its refusal names as under way
-const char* const kRecordCalls[] = {"Exit", "UnloadEditSet", "UpdateRecordByTag", "RunEdits", "DebugEdit"};
-const char* const kTableAndImportCalls[] = {"Post a lookup table's rename", "Delete a lookup table", "CreateTable",
-                                            "CopyLookupTable", "ImportLookupTable", "RollbackTrans",
-                                            "RollbackToSavePoint", "OpenImportMetafile", "CloseImportMetafile"};
+// The calls below that an export refuses from its callbacks, by name, with
+// what each refusal names as under way: closing the metafile and the calls
+// that unload or reload records; the calls that change tables or the import.
+using Refusals = std::map<std::string, std::string>;
+const char* const kRecordRefusals[] = {"Exit", "UnloadEditSet", "UpdateRecordByTag", "RunEdits", "DebugEdit"};
+const char* const kTableAndImportRefusals[] = {
+    "Post a lookup table's rename", "Delete a lookup table", "CreateTable", "CopyLookupTable", "ImportLookupTable",
+    "RollbackTrans", "RollbackToSavePoint", "OpenImportMetafile", "CloseImportMetafile"};
 
 template <size_t N>
 Refusals refusing(const char* const (&calls)[N], const std::string& underWay, Refusals more = {}) {
@@ -107,7 +109,7 @@ Refusals refusing(const char* const (&calls)[N], const std::string& underWay, Re
 // Runs, summaries, debugging runs and import listings refuse every call that
 // frees or replaces anything of the metafile's.
 Refusals refusing_all(const std::string& underWay) {
-  return refusing(kRecordCalls, underWay, refusing(kTableAndImportCalls, underWay));
+  return refusing(kRecordRefusals, underWay, refusing(kTableAndImportRefusals, underWay));
 }
 
 struct TOuter {
@@ -133,9 +135,9 @@ const TOuter kOuters[] = {
      [](int h, TProbe* p) { return Edit_ReadData(h, "Zip", 1, p, kRowProbe); }},
     {"ReadCursorData", {{"Exit", "a reading of a cursor's row"}},
      [](int h, TProbe* p) { return Edit_ReadCursorData(h, kWalkedCursor, p, kRowProbe); }},
-    {"DisplayDataRecordByTag", refusing(kRecordCalls, "a display of a record"),
+    {"DisplayDataRecordByTag", refusing(kRecordRefusals, "a display of a record"),
      [](int h, TProbe* p) { return Edit_DisplayDataRecordByTag(h, "L1", p, kFieldProbe); }},
-    {"DisplayDataRecordByName", refusing(kRecordCalls, "a display of a record"),
+    {"DisplayDataRecordByName", refusing(kRecordRefusals, "a display of a record"),
      [](int h, TProbe* p) { return Edit_DisplayDataRecordByName(h, "Main layout", p, kFieldProbe); }},
     {"GetRunEditsSummary", refusing_all("a run summary"), [](int h, TProbe* p) {
        return Edit_GetRunEditsSummary(h, "ES1", "L1", 1, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4], p,
@@ -145,7 +147,7 @@ const TOuter kOuters[] = {
      [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, probe<MessageCallback>()); }},
     // The details walk the run's layout; the run beneath them walks the rest.
     {"GetEditDetails",
-     refusing(kRecordCalls, "a listing of an edit's details", refusing(kTableAndImportCalls, "a run of edits")),
+     refusing(kRecordRefusals, "a listing of an edit's details", refusing(kTableAndImportRefusals, "a run of edits")),
      [](int h, TProbe* p) { return Edit_RunEdits(h, "ES1", "L1", kRecord, 0, &failed, p, fn(details_of_message)); }},
     {"DebugEdit", refusing_all("a debugging run"), [](int h, TProbe* p) {
        return Edit_DebugEdit(h, "ED", "L1", kRecord, p, probe<DebugLineCallback>(), nullptr,
