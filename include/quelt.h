@@ -23,18 +23,31 @@
  * - Callbacks are passed as two void* arguments, the owner first and the
  *   function second; the function receives the owner as its first argument and
  *   its result is ignored. Texts handed to a callback live only for the call.
- * - A callback may call the library again. While a function is calling back,
- *   the calls on the same handle that would free or replace what it is going
- *   through give -1 and the engine error "Not allowed from a callback while a
- *   run of edits, ... is under way on this metafile": Edit_Exit,
- *   Edit_UnloadEditSet, Edit_UpdateRecordByTag/ByName, Edit_RunEdits,
- *   Edit_DebugEdit, Qb_OpenImportMetafile, Qb_CloseImportMetafile, the calls
- *   that can change the metafile's tables (Qb_CreateTable, Qb_CopyLookupTable,
- *   Qb_ImportLookupTable, Qb_RollbackTrans, Qb_RollbackToSavePoint, Qb_Post
- *   and Qb_Delete of an RL_LookupTables row), and stepping, binding,
- *   resetting, releasing or closing a cursor that Edit_ReadCursorData is
- *   reading. Every other call works as usual, reads and other posts and
- *   deletions included.
+ * - A callback may call the library again. Names, columns, rows, keys and
+ *   layout gaps are copied before the first callback, so the functions that
+ *   deliver them (Edit_GetTableNames, Edit_GetTableStructure, Edit_ReadData,
+ *   Edit_ReadCursorData, Edit_GetPKeys, Edit_CheckEditSetAgainstLayout)
+ *   deliver what the metafile held when they were called, whatever a callback
+ *   does meanwhile. While a function is calling back, a call on the same
+ *   handle that would free or replace what it is going through gives -1 and
+ *   the engine error "Not allowed from a callback while <what> is under way on
+ *   this metafile", naming the innermost such function:
+ *   - Edit_Exit, from every callback;
+ *   - Edit_UnloadEditSet, Edit_UpdateRecordByTag/ByName, Edit_RunEdits and
+ *     Edit_DebugEdit, from the callbacks of Edit_DisplayDataRecordByTag/ByName
+ *     ("a display of a record") and Edit_GetEditDetails ("a listing of an
+ *     edit's details");
+ *   - all of these and the calls that change the metafile's tables or its
+ *     import (Qb_CreateTable, Qb_CopyLookupTable, Qb_ImportLookupTable,
+ *     Qb_RollbackTrans, Qb_RollbackToSavePoint, Qb_Post and Qb_Delete of an
+ *     RL_LookupTables row, Qb_OpenImportMetafile, Qb_CloseImportMetafile), from
+ *     the callbacks of Edit_RunEdits ("a run of edits"),
+ *     Edit_GetRunEditsSummary ("a run summary"), Edit_DebugEdit ("a debugging
+ *     run") and Qb_GetImportCandidates ("a listing of import candidates").
+ *   Every other call works as usual. The other texts are "a listing of primary
+ *   keys", "a check of an edit set against a layout", "a listing of table
+ *   names", "a listing of a table's structure", "a reading of a row" and "a
+ *   reading of a cursor's row".
  * - Functions are not thread-safe: call them from one thread at a time.
  */
 #ifndef QUELT_H

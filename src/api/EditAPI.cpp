@@ -27,41 +27,48 @@ bool valid_handle(int smfID) {
 }
 
 // The one rule for calls made from inside a callback. An export that calls
-// back holds the metafile's callback guard while it walks the metafile's
-// objects (table model, layouts, pairs, record, a cursor). From its callbacks
-// every call is allowed except those that would free or replace what it may
-// be walking, which are refused. Each export below names its class:
-//   kReads        reads, or changes nothing that an export walks;
-//   kCallsBack    calls back (reads_cursor: while walking that cursor);
-//   kFrees        frees or replaces what may be walked: refused while the guard is held;
-//   kRuns         a run or a debugging run: calls back, and is refused like kFrees,
-//                 since every run shares the run-time's state;
-//   moves_cursor  steps, binds, resets or closes a cursor: refused while that cursor is walked;
-//   writes_row    a post or deletion: kFrees for a lookup table's catalogue row
-//                 (posting renames the table, deleting drops it), else kReads.
-enum class TRefusal { Never, WhileBusy, WhileCursorRead };
-struct TReentry {
-  bool CallsBack;
-  TRefusal Refusal;
-  const char* Cursor;
+// back holds the metafile's callback guard, which names what is under way and
+// the parts of the metafile that the export walks until it returns. A call
+// made meanwhile that would free or replace one of those parts is refused,
+// naming the innermost export that walks it; every other call works.
+// Exports that deliver what they copied before their first callback walk
+// only the metafile object itself, which closing it frees. Runs, summaries,
+// debugging runs and import listings read as they deliver and share the
+// run-time's state: they count as walking every part.
+enum TPart : unsigned {
+  kNone = 0,
+  kMetafile = 1,  // the metafile object: closing the metafile frees it
+  kRecords = 2,   // loaded layouts with their records, and the loaded edit sets
+  kTables = 4,    // the table model and the lookup tables
+  kImport = 8,    // the attached import source
+  kAll = kMetafile | kRecords | kTables | kImport
 };
-const TReentry kReads{false, TRefusal::Never, nullptr};
-const TReentry kCallsBack{true, TRefusal::Never, nullptr};
-const TReentry kFrees{false, TRefusal::WhileBusy, nullptr};
-const TReentry kRuns{true, TRefusal::WhileBusy, nullptr};
 
-TReentry reads_cursor(const char* cursorName) { return {true, TRefusal::Never, cursorName}; }
-TReentry moves_cursor(const char* cursorName) { return {false, TRefusal::WhileCursorRead, cursorName}; }
+struct TReentry {
+  const char* UnderWay;  // what the export is, when it calls back; null when it does not
+  unsigned Walks;
+  unsigned Frees;
+};
+const TReentry kReads{nullptr, kNone, kNone};
+const char* const kRecordDisplay = "a display of a record";
+
+TReentry frees(unsigned parts) { return {nullptr, kNone, parts}; }
+TReentry walks(const char* underWay, unsigned parts) { return {underWay, parts, kNone}; }
+// An export that hands over only what it copied first.
+TReentry owns_walk(const char* underWay) { return walks(underWay, kMetafile); }
+
+// A run or a debugging run walks everything and loads the record it runs over.
+TReentry runs(const char* underWay) { return {underWay, kAll, kRecords}; }
+
+// Posting a lookup table's catalogue row renames the table; deleting it drops the table.
 TReentry writes_row(const char* table) {
-  return table != nullptr && posix_stricmp(table, "RL_LookupTables") == 0 ? kFrees : kReads;
+  return table != nullptr && posix_stricmp(table, "RL_LookupTables") == 0 ? frees(kTables) : kReads;
 }
 
 bool refused(TSMF& smf, const char* method, const TReentry& reentry) {
-  bool busy = false;
-  if (reentry.Refusal == TRefusal::WhileBusy) busy = smf.IsBusy();
-  if (reentry.Refusal == TRefusal::WhileCursorRead) busy = smf.IsCursorRead(reentry.Cursor);
-  if (busy) smf.RecordRefusal(method);
-  return busy;
+  const char* underWay = reentry.Frees == kNone ? nullptr : smf.WalkOf(reentry.Frees);
+  if (underWay != nullptr) smf.RecordRefusal(method, underWay);
+  return underWay != nullptr;
 }
 
 // Recording must not throw in turn: nothing may leave an export.
@@ -81,7 +88,7 @@ int forward(int smfID, const char* method, const TReentry& reentry, Operation op
   try {
     smf = InitCheck(smfID);
     if (refused(*smf, method, reentry)) return -1;
-    TSMF::TCallbackGuard guard(*smf, reentry.CallsBack, reentry.Cursor);
+    TSMF::TCallbackGuard guard(*smf, reentry.UnderWay, reentry.Walks);
     return operation(smf);
   } catch (const std::exception& e) {
     record_escape(smf, method, e.what());
@@ -170,7 +177,7 @@ QUELT_API int Edit_Initialize(int* smfID, const char* path, char* message, int m
 }
 
 QUELT_API int Edit_Exit(int smfID) {
-  return forward(smfID, "Exit", kFrees, [&](TSMF* smf) {
+  return forward(smfID, "Exit", frees(kAll), [&](TSMF* smf) {
     SMFList()[smfID] = nullptr;
     delete smf;
     return 0;
@@ -251,20 +258,20 @@ QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int
 
 QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
                             void* callback) {
-  return forward(smfID, "GetPKeys", kCallsBack, [&](TSMF* smf) {
+  return forward(smfID, "GetPKeys", owns_walk("a listing of primary keys"), [&](TSMF* smf) {
     return smf->GetPKeys(table, orderBy, owner, callback);
   });
 }
 
 QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int layoutPKey,
                                              void* owner, void* callback) {
-  return forward(smfID, "CheckEditSetAgainstLayout", kCallsBack, [&](TSMF* smf) {
-    return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback);
-  });
+  return forward(smfID, "CheckEditSetAgainstLayout", owns_walk("a check of an edit set against a layout"),
+                 [&](TSMF* smf) { return smf->CheckEditSetAgainstLayout(editSetPKey, layoutPKey, owner, callback); });
 }
 
 QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
-  return forward(smfID, "GetTableNames", kCallsBack, [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
+  return forward(smfID, "GetTableNames", owns_walk("a listing of table names"),
+                 [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
 }
 
 QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
@@ -278,7 +285,7 @@ QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int l
 }
 
 QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
-  return forward(smfID, "GetTableStructure", kCallsBack, [&](TSMF* smf) {
+  return forward(smfID, "GetTableStructure", owns_walk("a listing of a table's structure"), [&](TSMF* smf) {
     return smf->GetTableStructure(table, owner, callback);
   });
 }
@@ -326,7 +333,8 @@ QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buf
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
-  return forward(smfID, "ReadData", kCallsBack, [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
+  return forward(smfID, "ReadData", owns_walk("a reading of a row"),
+                 [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
 }
 
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
@@ -366,7 +374,7 @@ QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql
 }
 
 QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "CloseCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "CloseCursor", kReads, [&](TSMF* smf) {
     return smf->CloseCursor(cursorName);
   });
 }
@@ -380,7 +388,7 @@ QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count)
 }
 
 QUELT_API int Edit_CursorNext(int smfID, const char* cursorName) {
-  return forward(smfID, "CursorNext", moves_cursor(cursorName), [&](TSMF* smf) { return smf->CursorNext(cursorName); });
+  return forward(smfID, "CursorNext", kReads, [&](TSMF* smf) { return smf->CursorNext(cursorName); });
 }
 
 QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof) {
@@ -388,7 +396,7 @@ QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof) {
 }
 
 QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback) {
-  return forward(smfID, "ReadCursorData", reads_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "ReadCursorData", owns_walk("a reading of a cursor's row"), [&](TSMF* smf) {
     return smf->ReadCursorData(cursorName, owner, callback);
   });
 }
@@ -443,55 +451,55 @@ QUELT_API int Edit_PrepareParameterizedCursor(int smfID, const char* cursorName,
 
 QUELT_API int Edit_BindIntParameter(int smfID, const char* cursorName, int parameterNumber,
                                     int value) {
-  return forward(smfID, "BindIntParameter", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "BindIntParameter", kReads, [&](TSMF* smf) {
     return smf->BindIntParameter(cursorName, parameterNumber, value);
   });
 }
 
 QUELT_API int Edit_BindTextParameter(int smfID, const char* cursorName, int parameterNumber,
                                      const char* text) {
-  return forward(smfID, "BindTextParameter", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "BindTextParameter", kReads, [&](TSMF* smf) {
     return smf->BindTextParameter(cursorName, parameterNumber, text);
   });
 }
 
 QUELT_API int Edit_OpenParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "OpenParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "OpenParameterizedCursor", kReads, [&](TSMF* smf) {
     return smf->OpenParameterizedCursor(cursorName);
   });
 }
 
 QUELT_API int Edit_ResetParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "ResetParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "ResetParameterizedCursor", kReads, [&](TSMF* smf) {
     return smf->ResetParameterizedCursor(cursorName);
   });
 }
 
 QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName) {
-  return forward(smfID, "ReleaseParameterizedCursor", moves_cursor(cursorName), [&](TSMF* smf) {
+  return forward(smfID, "ReleaseParameterizedCursor", kReads, [&](TSMF* smf) {
     return smf->ReleaseParameterizedCursor(cursorName);
   });
 }
 
 QUELT_API int Edit_UpdateRecordByTag(int smfID, const char* layoutTag, const char* record) {
-  return forward(smfID, "UpdateRecordByTag", kFrees, [&](TSMF* smf) {
+  return forward(smfID, "UpdateRecordByTag", frees(kRecords), [&](TSMF* smf) {
     return smf->UpdateRecordByTag(layoutTag, record);
   });
 }
 
 QUELT_API int Edit_UpdateRecordByName(int smfID, const char* layoutName, const char* record) {
-  return forward(smfID, "UpdateRecordByName", kFrees, [&](TSMF* smf) {
+  return forward(smfID, "UpdateRecordByName", frees(kRecords), [&](TSMF* smf) {
     return smf->UpdateRecordByName(layoutName, record);
   });
 }
 
 QUELT_API int Edit_DisplayDataRecordByTag(int smfID, const char* layoutTag, void* owner, void* callback) {
-  return forward(smfID, "DisplayDataRecordByTag", kCallsBack,
+  return forward(smfID, "DisplayDataRecordByTag", walks(kRecordDisplay, kMetafile | kRecords),
                  [&](TSMF* smf) { return smf->DisplayDataRecordByTag(layoutTag, owner, callback); });
 }
 
 QUELT_API int Edit_DisplayDataRecordByName(int smfID, const char* layoutName, void* owner, void* callback) {
-  return forward(smfID, "DisplayDataRecordByName", kCallsBack,
+  return forward(smfID, "DisplayDataRecordByName", walks(kRecordDisplay, kMetafile | kRecords),
                  [&](TSMF* smf) { return smf->DisplayDataRecordByName(layoutName, owner, callback); });
 }
 
@@ -520,13 +528,14 @@ QUELT_API int Edit_LoadEditSet(int smfID, const char* editSetTag, const char* la
 }
 
 QUELT_API int Edit_UnloadEditSet(int smfID, const char* editSetTag, const char* layoutTag) {
-  return forward(smfID, "UnloadEditSet", kFrees, [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
+  return forward(smfID, "UnloadEditSet", frees(kRecords),
+                 [&](TSMF* smf) { return smf->UnloadEditSet(editSetTag, layoutTag); });
 }
 
 QUELT_API int Edit_GetRunEditsSummary(int smfID, const char* editSetTag, const char* layoutTag, int all, int* errors,
                                       int* warnings, int* skips, int* errorMessages, int* warningMessages,
                                       void* owner, void* callback) {
-  return forward(smfID, "GetRunEditsSummary", kCallsBack, [&](TSMF* smf) {
+  return forward(smfID, "GetRunEditsSummary", walks("a run summary", kAll), [&](TSMF* smf) {
     return smf->GetRunEditsSummary(editSetTag, layoutTag, all, errors, warnings, skips, errorMessages,
                                    warningMessages, owner, callback);
   });
@@ -552,20 +561,19 @@ QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag) {
 
 QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag, const char* data, int options,
                             int* failedCount, void* owner, void* callback) {
-  return forward(smfID, "RunEdits", kRuns, [&](TSMF* smf) {
+  return forward(smfID, "RunEdits", runs("a run of edits"), [&](TSMF* smf) {
     return smf->RunEdits(editSetTag, layoutTag, data, options, failedCount, owner, callback);
   });
 }
 
 QUELT_API int Edit_GetEditDetails(int smfID, const char* editTag, void* owner, void* callback) {
-  return forward(smfID, "GetEditDetails", kCallsBack, [&](TSMF* smf) {
-    return smf->GetEditDetails(editTag, owner, callback);
-  });
+  return forward(smfID, "GetEditDetails", walks("a listing of an edit's details", kMetafile | kRecords),
+                 [&](TSMF* smf) { return smf->GetEditDetails(editTag, owner, callback); });
 }
 
 QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutTag, const char* data, void* owner,
                              void* lineCallback, void* variableCallback, void* fieldCallback, void* messageCallback) {
-  return forward(smfID, "DebugEdit", kRuns, [&](TSMF* smf) {
+  return forward(smfID, "DebugEdit", runs("a debugging run"), [&](TSMF* smf) {
     return smf->DebugEdit(editTag, layoutTag, data, owner, lineCallback, variableCallback, fieldCallback,
                           messageCallback);
   });
@@ -653,7 +661,7 @@ QUELT_API int Qb_CommitTrans(int smfID) {
 }
 
 QUELT_API int Qb_RollbackTrans(int smfID) {
-  return forward(smfID, "RollbackTrans", kFrees, [&](TSMF* smf) { return smf->RollbackTrans(); });
+  return forward(smfID, "RollbackTrans", frees(kTables), [&](TSMF* smf) { return smf->RollbackTrans(); });
 }
 
 QUELT_API int Qb_SavePoint(int smfID, const char* name) {
@@ -665,7 +673,8 @@ QUELT_API int Qb_ReleaseSavePoint(int smfID, const char* name) {
 }
 
 QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
-  return forward(smfID, "RollbackToSavePoint", kFrees, [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
+  return forward(smfID, "RollbackToSavePoint", frees(kTables),
+                 [&](TSMF* smf) { return smf->RollbackToSavePoint(name); });
 }
 
 QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
@@ -702,7 +711,7 @@ QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const ch
 }
 
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey) {
-  return forward(smfID, "RenameLookupTable", kFrees, [&](TSMF* smf) {
+  return forward(smfID, "RenameLookupTable", frees(kTables), [&](TSMF* smf) {
     return smf->RenameLookupTable(oldName, newName, false, agencyPKey);
   });
 }
@@ -751,26 +760,27 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
 }
 
 QUELT_API int Qb_CreateTable(int smfID, int* pkey) {
-  return forward(smfID, "CreateTable", kFrees, [&](TSMF* smf) { return smf->CreateTable(pkey); });
+  return forward(smfID, "CreateTable", frees(kTables), [&](TSMF* smf) { return smf->CreateTable(pkey); });
 }
 
 QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path) {
-  return forward(smfID, "OpenImportMetafile", kFrees, [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
+  return forward(smfID, "OpenImportMetafile", frees(kImport), [&](TSMF* smf) { return smf->OpenImportMetafile(path); });
 }
 
 QUELT_API int Qb_CloseImportMetafile(int smfID) {
-  return forward(smfID, "CloseImportMetafile", kFrees, [&](TSMF* smf) { return smf->CloseImportMetafile(); });
+  return forward(smfID, "CloseImportMetafile", frees(kImport), [&](TSMF* smf) { return smf->CloseImportMetafile(); });
 }
 
 QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const char* keyField, void* owner,
                                      void* callback) {
-  return forward(smfID, "GetImportCandidates", kCallsBack, [&](TSMF* smf) {
+  return forward(smfID, "GetImportCandidates", walks("a listing of import candidates", kAll), [&](TSMF* smf) {
     return smf->GetImportCandidates(tableName, keyField, owner, callback);
   });
 }
 
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
-  return forward(smfID, "ImportLookupTable", kFrees, [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
+  return forward(smfID, "ImportLookupTable", frees(kTables),
+                 [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
 }
 
 QUELT_API int Qb_ImportWritePassword(int smfID, int agencyPKey, const char* password) {

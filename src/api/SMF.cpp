@@ -61,27 +61,23 @@ void TSMF::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMF", method, message);
 }
 
-TSMF::TCallbackGuard::TCallbackGuard(TSMF& smf, bool held, const char* cursor)
-    : FSMF(held ? &smf : nullptr), FReadsCursor(held && cursor != nullptr),
-      FCursor(FReadsCursor ? lowercase_string(cursor) : std::string()) {
-  if (FSMF == nullptr) return;
-  if (FReadsCursor) FSMF->FReadCursors.insert(FCursor);
-  ++FSMF->FCallbackDepth;
+TSMF::TCallbackGuard::TCallbackGuard(TSMF& smf, const char* underWay, unsigned walked)
+    : FSMF(underWay != nullptr ? &smf : nullptr) {
+  if (FSMF != nullptr) FSMF->FWalks.push_back({underWay, walked});
 }
 
 TSMF::TCallbackGuard::~TCallbackGuard() {
-  if (FSMF == nullptr) return;
-  --FSMF->FCallbackDepth;
-  if (FReadsCursor) FSMF->FReadCursors.erase(FSMF->FReadCursors.find(FCursor));
+  if (FSMF != nullptr) FSMF->FWalks.pop_back();
 }
 
-bool TSMF::IsCursorRead(const char* cursorName) const {
-  return cursorName != nullptr && FReadCursors.count(lowercase_string(cursorName)) > 0;
+const char* TSMF::WalkOf(unsigned parts) const {
+  for (auto walk = FWalks.rbegin(); walk != FWalks.rend(); ++walk)
+    if ((walk->Walked & parts) != 0) return walk->UnderWay;
+  return nullptr;
 }
 
-void TSMF::RecordRefusal(const char* method) {
-  add_error(method, "Not allowed from a callback while a run of edits, a summary, a debugging run or a listing of "
-                    "import candidates is under way on this metafile");
+void TSMF::RecordRefusal(const char* method, const char* underWay) {
+  add_error(method, std::string("Not allowed from a callback while ") + underWay + " is under way on this metafile");
 }
 
 void TSMF::RecordException(const char* method, const std::string& text) {

@@ -6,7 +6,6 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,26 +43,26 @@ class TSMF {
   int GetEngineErrorByIndex(int index, char* buffer, int length);
   TTableDef* GetCurrentTableDef() const { return FCurrentTableDef; }
 
-  // Taken (when held) by an export for as long as it calls back into the
-  // host, nested exports included; one that reads a cursor names it.
+  // Held by an export for as long as it calls back into the host, nested
+  // exports included: it names what is under way ("a run of edits") and the
+  // parts of the metafile that the export walks meanwhile (a mask that the
+  // export layer defines). Not held when underWay is null.
   class TCallbackGuard {
    public:
-    TCallbackGuard(TSMF& smf, bool held, const char* cursor);
+    TCallbackGuard(TSMF& smf, const char* underWay, unsigned walked);
     ~TCallbackGuard();
     TCallbackGuard(const TCallbackGuard&) = delete;
     TCallbackGuard& operator=(const TCallbackGuard&) = delete;
 
    private:
     TSMF* FSMF;
-    bool FReadsCursor;
-    std::string FCursor;
   };
   // True while an export is calling back into the host.
-  bool IsBusy() const { return FCallbackDepth > 0; }
-  // True while an export reads the cursor of that name (any letter case).
-  bool IsCursorRead(const char* cursorName) const;
+  bool IsBusy() const { return !FWalks.empty(); }
+  // What is under way in the innermost export that walks any of these parts, or null.
+  const char* WalkOf(unsigned parts) const;
   // Records why a call made from a callback is refused.
-  void RecordRefusal(const char* method);
+  void RecordRefusal(const char* method, const char* underWay);
   // Records an exception that reached an export; an empty text is recorded as
   // "Unexpected engine failure" unless the failure was recorded already.
   void RecordException(const char* method, const std::string& text);
@@ -236,6 +235,13 @@ class TSMF {
   int get_table_text(const char* table, const char* method, bool indexes, int index, char* buffer,
                      int length);
   void open_row_statement(TSQLQuery* query, const char* table, int pkey, const char* method);
+  // One value of a row with its column's name and type, copied for delivery.
+  struct TColumnValue {
+    std::string Name, Type, Value;
+  };
+  // One ReadDataCallback per column, in order from 1, of a row copied before the first.
+  static void deliver_row(void* owner, void* callback, const char* name, int key,
+                          const std::vector<TColumnValue>& columns);
   // A row read by primary key: its values by upper-cased column name, kept
   // without the statement, which ends as soon as the row is read.
   struct TCachedRow {
@@ -303,8 +309,11 @@ class TSMF {
   TSQLQuery* FTableSQLQuery = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
   std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
-  int FCallbackDepth = 0;
-  std::multiset<std::string> FReadCursors;
+  struct TWalk {
+    const char* UnderWay;
+    unsigned Walked;
+  };
+  std::vector<TWalk> FWalks;  // the exports calling back, innermost last
 };
 
 // Operations that take no metafile handle.

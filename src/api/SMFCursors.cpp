@@ -123,17 +123,18 @@ int TSMF::CursorEof(const char* cursorName, int* eof) {
   return 0;
 }
 
+// The row is copied before the first callback, so that a callback may step,
+// reset or close the cursor without changing what this call delivers.
 int TSMF::ReadCursorData(const char* cursorName, void* owner, void* callback) {
   if (!parameters_given("ReadCursorData", {{cursorName, "cursorName"}, {callback, "callback"}})) return -1;
   TSQLQuery* cursor = find_cursor(cursorName, "ReadCursorData");
   if (cursor == nullptr) return -1;
   std::string name = lowercase_string(cursorName);
   int firstColumnValue = cursor->GetIntFieldByNumber(0);
+  std::vector<TColumnValue> columns;
   for (int i = 0; i < cursor->ColCount(); ++i)
-    reinterpret_cast<ReadDataCallback>(callback)(owner, name.c_str(), firstColumnValue, i + 1,
-                                                   cursor->GetColumnName(i).c_str(),
-                                                   cursor->GetColumnDataType(i).c_str(),
-                                                   cursor->GetFieldByNumber(i).c_str());
+    columns.push_back({cursor->GetColumnName(i), cursor->GetColumnDataType(i), cursor->GetFieldByNumber(i)});
+  deliver_row(owner, callback, name.c_str(), firstColumnValue, columns);
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // the table model and record reading by primary key through a per-table cache.
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 #include "api/SMF.h"
 #include "quelt.h"
@@ -34,47 +35,90 @@ void copy_terminated(const std::string& text, char* buffer, int length) {
   copy_to_buffer(text.substr(0, length - 1), buffer, length);
 }
 
+// The rows of a SELECT, all read before the first callback: what a call made
+// from a callback changes or undoes cannot reach a walk, and no statement is
+// left open on the file while the host is called. A failure is kept, with the
+// statement's message, behind the rows read before it.
+template <typename Row>
+struct TTakenRows {
+  std::vector<Row> Rows;
+  bool Failed = false;
+  std::string Failure;  // the exception's text
+  std::string Reason;   // the statement's own message
+};
+
+template <typename Row, typename Read>
+TTakenRows<Row> take_rows(TSQLDB* db, const std::string& sql, Read read) {
+  TTakenRows<Row> taken;
+  TSQLQuery query(db);
+  try {
+    query.OpenSelect(sql);
+    for (bool more = !query.Eof(); more; more = !query.Eof()) {
+      taken.Rows.push_back(read(query));
+      if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
+    }
+  } catch (const std::runtime_error& e) {
+    taken.Failed = true;
+    taken.Failure = e.what();
+    taken.Reason = query.LastErrorMessage();
+  }
+  return taken;
+}
+
+// Delivers the rows; then 0, -2 when there were none, or -1 after a failure.
+template <typename Row, typename Deliver>
+int deliver_rows(const TTakenRows<Row>& taken, Deliver deliver) {
+  for (const Row& row : taken.Rows) deliver(row);
+  if (taken.Failed) return -1;
+  return taken.Rows.empty() ? -2 : 0;
+}
+
+// What one column shows the host, copied out of the table model.
+struct TColumnTexts {
+  std::string Name, Type, Nullable, DefaultValue, LimitToList, CheckBetween;
+  int IsTriggerField;
+};
+
+struct TLayoutGap {
+  int FieldPKey;
+  std::string FieldName;
+  int EditPKey;
+  std::string EditName;
+  std::string EditTag;
+};
+
 }  // namespace
 
 int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* callback) {
   if (!parameters_given("GetPKeys", {{table, "table"}, {callback, "callback"}})) return -1;
   std::string order = orderBy != nullptr && *orderBy != '\0' ? orderBy : "PKey";
-  TSQLQuery query(FSQLDB);
-  try {
-    query.OpenSelect(std::string("SELECT PKey FROM ") + table + " ORDER BY " + order);
-    if (query.Eof()) return -2;
-    do {
-      reinterpret_cast<PKeyCallback>(callback)(owner, table, query.GetIntFieldByName("PKey"));
-      if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
-    } while (!query.Eof());
-    return 0;
-  } catch (const std::runtime_error& e) {
-    add_error("GetPKeys", e.what());
-    add_error("GetPKeys", std::string("SQL error for table ") + table + ": " + query.LastErrorMessage());
-    return -1;
+  auto taken = take_rows<int>(FSQLDB, std::string("SELECT PKey FROM ") + table + " ORDER BY " + order,
+                              [](const TSQLQuery& query) { return query.GetIntFieldByName("PKey"); });
+  int result = deliver_rows(taken, [&](int pkey) { reinterpret_cast<PKeyCallback>(callback)(owner, table, pkey); });
+  if (taken.Failed) {
+    add_error("GetPKeys", taken.Failure);
+    add_error("GetPKeys", std::string("SQL error for table ") + table + ": " + taken.Reason);
   }
+  return result;
 }
 
 int TSMF::CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner, void* callback) {
   if (!parameters_given("CheckEditSetAgainstLayout", {{callback, "callback"}})) return -1;
   std::string sql = kLayoutGapSelect + intToString(editSetPKey) + kLayoutGapNotPlaced + intToString(layoutPKey) + "); ";
-  TSQLQuery query(FSQLDB);
-  try {
-    query.OpenSelect(sql);
-    if (query.Eof()) return -2;
-    do {
-      reinterpret_cast<LayoutGapCallback>(callback)(
-          owner, query.GetIntFieldByName("FieldPKey"), query.GetFieldByName("FieldName").c_str(),
-          query.GetIntFieldByName("EditPKey"), query.GetFieldByName("EditName").c_str(),
-          query.GetFieldByName("EditTag").c_str());
-      if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
-    } while (!query.Eof());
-    return 0;
-  } catch (const std::runtime_error& e) {
-    add_error("CheckEditSetAgainstLayout", e.what());
-    add_error("CheckEditSetAgainstLayout", std::string("SQL error: ") + query.LastErrorMessage());
-    return -1;
+  auto taken = take_rows<TLayoutGap>(FSQLDB, sql, [](const TSQLQuery& query) {
+    return TLayoutGap{query.GetIntFieldByName("FieldPKey"), query.GetFieldByName("FieldName"),
+                      query.GetIntFieldByName("EditPKey"), query.GetFieldByName("EditName"),
+                      query.GetFieldByName("EditTag")};
+  });
+  int result = deliver_rows(taken, [&](const TLayoutGap& gap) {
+    reinterpret_cast<LayoutGapCallback>(callback)(owner, gap.FieldPKey, gap.FieldName.c_str(), gap.EditPKey,
+                                                  gap.EditName.c_str(), gap.EditTag.c_str());
+  });
+  if (taken.Failed) {
+    add_error("CheckEditSetAgainstLayout", taken.Failure);
+    add_error("CheckEditSetAgainstLayout", std::string("SQL error: ") + taken.Reason);
   }
+  return result;
 }
 
 TTableDef* TSMF::find_table(const char* table, const char* method) {
@@ -115,10 +159,14 @@ std::string TSMF::field_nullable_as_string(const TFieldDef* field) {
   return field->GetIsNullable() ? "NULL" : "NOT NULL";
 }
 
+// The names are copied before the first callback: a call from a callback may
+// change the table model (the undo of a failed write reads it again), never
+// what the walk delivers.
 int TSMF::GetTableNames(void* owner, void* callback) {
   if (!parameters_given("GetTableNames", {{callback, "callback"}})) return -1;
-  for (const auto& entry : FTablesList->TablesList())
-    reinterpret_cast<TableNameCallback>(callback)(owner, entry.second->GetTableName());
+  std::vector<std::string> names;
+  for (const auto& entry : FTablesList->TablesList()) names.push_back(entry.second->GetTableName());
+  for (const std::string& name : names) reinterpret_cast<TableNameCallback>(callback)(owner, name.c_str());
   return 0;
 }
 
@@ -178,16 +226,23 @@ int TSMF::GetTrigger(const char* table, int index, char* buffer, int length) {
   return get_table_text(table, "GetTrigger", false, index, buffer, length);
 }
 
+// The columns are copied before the first callback, as the names of GetTableNames are.
 int TSMF::GetTableStructure(const char* table, void* owner, void* callback) {
   if (!parameters_given("GetTableStructure", {{table, "table"}, {callback, "callback"}})) return -1;
   TTableDef* def = find_table(table, "GetTableStructure");
   if (def == nullptr) return -1;
+  std::vector<TColumnTexts> columns;
   for (int order = 0; order < def->GetColumnCount(); ++order) {
-    TFieldDef* field = def->GetColumn(order);
+    const TFieldDef* field = def->GetColumn(order);
+    columns.push_back({field->GetFieldName(), field_data_type_as_string(field), field_nullable_as_string(field),
+                       field->GetDefaultValue(), field->GetLimitToList(), field->GetCheckBetween(),
+                       field->GetIsTriggerField() ? 1 : 0});
+  }
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const TColumnTexts& column = columns[i];
     reinterpret_cast<TableStructureCallback>(callback)(
-        owner, table, order + 1, field->GetFieldName(), field_data_type_as_string(field).c_str(),
-        field_nullable_as_string(field).c_str(), field->GetIsTriggerField() ? 1 : 0,
-        field->GetDefaultValue(), field->GetLimitToList(), field->GetCheckBetween());
+        owner, table, static_cast<int>(i) + 1, column.Name.c_str(), column.Type.c_str(), column.Nullable.c_str(),
+        column.IsTriggerField, column.DefaultValue.c_str(), column.LimitToList.c_str(), column.CheckBetween.c_str());
   }
   return 0;
 }
@@ -257,24 +312,37 @@ void TSMF::open_row_statement(TSQLQuery* query, const char* table, int pkey, con
   }
 }
 
+// The row and its columns' names and types are copied, and the statement
+// ended, before the first callback. Columns that the model lacks end the
+// copy; those before them are delivered, then the failure is recorded.
 int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
   if (!parameters_given("ReadData", {{table, "table"}, {callback, "callback"}})) return -1;
-  TSQLQuery query(FSQLDB);
-  open_row_statement(&query, table, pkey, "ReadData");
-  if (query.Eof()) return 0;
-  TTableDef* def = find_table(table, "ReadData");
-  if (def == nullptr) return -1;
-  for (int order = 0; order < def->GetColumnCount(); ++order) {
-    TFieldDef* field = def->GetColumn(order);
-    if (field == nullptr) {
-      add_error("ReadData", std::string("Error in Engine! Field index out of range for table ") + table);
-      return -1;
+  std::vector<TColumnValue> columns;
+  bool complete = true;
+  {
+    TSQLQuery query(FSQLDB);
+    open_row_statement(&query, table, pkey, "ReadData");
+    if (query.Eof()) return 0;
+    TTableDef* def = find_table(table, "ReadData");
+    if (def == nullptr) return -1;
+    for (int order = 0; complete && order < def->GetColumnCount(); ++order) {
+      const TFieldDef* field = def->GetColumn(order);
+      complete = field != nullptr;
+      if (complete)
+        columns.push_back({field->GetFieldName(), field_data_type_as_string(field), query.GetFieldByNumber(order)});
     }
-    reinterpret_cast<ReadDataCallback>(callback)(owner, table, pkey, order + 1, field->GetFieldName(),
-                                                 field_data_type_as_string(field).c_str(),
-                                                 query.GetFieldByNumber(order).c_str());
   }
-  return 0;
+  deliver_row(owner, callback, table, pkey, columns);
+  if (complete) return 0;
+  add_error("ReadData", std::string("Error in Engine! Field index out of range for table ") + table);
+  return -1;
+}
+
+void TSMF::deliver_row(void* owner, void* callback, const char* name, int key,
+                       const std::vector<TColumnValue>& columns) {
+  for (size_t i = 0; i < columns.size(); ++i)
+    reinterpret_cast<ReadDataCallback>(callback)(owner, name, key, static_cast<int>(i) + 1, columns[i].Name.c_str(),
+                                                 columns[i].Type.c_str(), columns[i].Value.c_str());
 }
 
 std::string TSMF::TCachedRow::value(const std::string& column) const {
