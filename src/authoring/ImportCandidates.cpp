@@ -265,30 +265,53 @@ int TImportMetafile::run_keyed_listing(const TListing& listing, const char* keyF
   return run_listing(listing, posix_stricmp(keyField, listing.TagColumn) == 0);
 }
 
+struct TImportMetafile::TCandidate {
+  int Source;
+  int Target;
+  std::string Display;
+  std::string AdminCode;
+};
+
+// Each pass's candidates are read whole before the first is delivered.
 int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
   ImportCandidateCallback deliver = reinterpret_cast<ImportCandidateCallback>(FCallback);
-  TSQLQuery query(FSQLDB);
-  std::string current;
-  try {
-    for (const TPass& pass : listing.Passes(byTag)) {
-      current = pass.SQL;
-      query.OpenSelect(pass.SQL);
-      int display = pass.Kind == ImportCandidateAbsent ? 1 : 2;  // the columns before it: the PKeys
-      for (bool row = !query.Eof(); row; row = next_row(query)) {
-        int source = query.GetIntFieldByNumber(0);
-        int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetIntFieldByNumber(1);
-        if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
-        if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
-        deliver(FCallbackOwner, listing.Table, source, target, query.GetFieldByNumber(display).c_str(),
-                query.GetFieldByNumber(display + 1).c_str(), pass.Kind);
-      }
-      query.SetIsActive(false);
+  for (const TPass& pass : listing.Passes(byTag)) {
+    std::vector<TCandidate> candidates;
+    std::string reason;
+    bool read = read_pass(pass, byTag, candidates, reason);
+    for (const TCandidate& candidate : candidates)
+      deliver(FCallbackOwner, listing.Table, candidate.Source, candidate.Target, candidate.Display.c_str(),
+              candidate.AdminCode.c_str(), pass.Kind);
+    if (!read) {
+      add_failure(listing.Method, listing.Failure, reason, pass.SQL);
+      return -1;
     }
-  } catch (const std::runtime_error& e) {
-    add_failure(listing.Method, listing.Failure, e.what(), current);
-    return -1;
   }
   return 0;
+}
+
+// Reads the candidates of one pass, their members compared, and ends its
+// statement: a call made from the callback (a write whose failure rolls the
+// schema back, say) cannot cut the pass short, and no statement holds the
+// file while the host runs. A failure keeps the candidates read before it.
+bool TImportMetafile::read_pass(const TPass& pass, bool byTag, std::vector<TCandidate>& candidates,
+                                std::string& reason) {
+  TSQLQuery query(FSQLDB);
+  try {
+    query.OpenSelect(pass.SQL);
+    int display = pass.Kind == ImportCandidateAbsent ? 1 : 2;  // the columns before it: the PKeys
+    for (bool row = !query.Eof(); row; row = next_row(query)) {
+      int source = query.GetIntFieldByNumber(0);
+      int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetIntFieldByNumber(1);
+      if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
+      if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
+      candidates.push_back({source, target, query.GetFieldByNumber(display), query.GetFieldByNumber(display + 1)});
+    }
+  } catch (const std::runtime_error& e) {
+    reason = e.what();
+    return false;
+  }
+  return true;
 }
 
 bool TImportMetafile::editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag) {
