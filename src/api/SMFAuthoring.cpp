@@ -52,7 +52,14 @@ int TSMF::transaction_result(bool accepted, const char* method) {
 
 int TSMF::BeginTrans() { return transaction_result(FSQLDB->BeginTrans(), "BeginTrans"); }
 
-int TSMF::CommitTrans() { return transaction_result(FSQLDB->CommitTrans(), "CommitTrans"); }
+// A commit that fails on a full disk or an I/O error may end the transaction
+// itself: the model then follows that rollback.
+int TSMF::CommitTrans() {
+  bool open = FSQLDB->InTransaction();
+  int result = transaction_result(FSQLDB->CommitTrans(), "CommitTrans");
+  if (result != 0 && open && !FSQLDB->InTransaction()) follow_rollback();
+  return result;
+}
 
 // The model follows a rollback once its outcome is recorded.
 int TSMF::RollbackTrans() {
