@@ -77,6 +77,7 @@ TEST_F(LookupCopy, RefusalsAndCopiesOfRowsIndexesTriggersAndTheCatalogueRow) {
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Uniq", "Uniq2", 1));
   EXPECT_EQ((Rows{"1|a", "2|b"}), rows("SELECT * FROM Uniq2"));
   EXPECT_EQ("0", value("SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Uniq2'"));
+  EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Uniq2"));
 }
 
 TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
@@ -98,4 +99,15 @@ TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
                   tsmf_error("RenameLookupTable", "UNIQUE constraint failed: RL_LookupTables.TableName")}),
             errors);
   EXPECT_EQ(before, snapshot(path()));
+
+  // Inside a host transaction a failed copy undoes only itself.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "StateCodes", "Kept", 1));
+  EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "ZipCodes1", "ZipCodes2", 1));
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ("2|1|<null>", value("SELECT (SELECT count(*) FROM Kept), "
+                                "(SELECT count(*) FROM RL_LookupTables WHERE TableName = 'Kept'), "
+                                "(SELECT name FROM sqlite_master WHERE name = 'ZipCodes2')"));
+  EXPECT_EQ(4, out_int(Edit_GetColumnsCount, h(), "Kept"));
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "ZipCodes2"));
 }

@@ -1,6 +1,6 @@
 // The triggers of lookup tables: their texts rewritten by whole names when tables named like SQL keywords
 // are copied and renamed, and trigger texts that cannot be read, which must never leave a table in the
-// model without its triggers.
+// model without its triggers; a copy whose new table cannot be read into the model is undone.
 #include <cstring>
 
 #include "AuthoringTestSupport.h"
@@ -44,18 +44,27 @@ std::string joined(const Rows& texts) {
   return sql;
 }
 
-// Statements that read the trigger texts of a table into the model are
-// interrupted while this handler is set on their connection.
-int interrupt_trigger_reads(void* db) {
+// The statements that read the texts of this kind of a table into the model
+// ("trigger" or "index") are interrupted while the handler below is set on
+// their connection.
+const char* gInterruptedKind = "trigger";
+
+int interrupt_schema_reads(void* db) {
   sqlite3* connection = static_cast<sqlite3*>(db);
+  const std::string mark = std::string("LIKE '") + gInterruptedKind + "'";
   for (sqlite3_stmt* s = sqlite3_next_stmt(connection, nullptr); s != nullptr; s = sqlite3_next_stmt(connection, s))
-    if (sqlite3_stmt_busy(s) && sqlite3_sql(s) != nullptr && strstr(sqlite3_sql(s), "LIKE 'trigger'") != nullptr)
+    if (sqlite3_stmt_busy(s) && sqlite3_sql(s) != nullptr && strstr(sqlite3_sql(s), mark.c_str()) != nullptr)
       return 1;
   return 0;
 }
 
+void interrupt_schema_reads_of(sqlite3* db, const char* kind) {
+  if (kind != nullptr) gInterruptedKind = kind;
+  sqlite3_progress_handler(db, kind != nullptr ? 1 : 0, kind != nullptr ? interrupt_schema_reads : nullptr, db);
+}
+
 void interrupt_trigger_reads_of(sqlite3* db, bool interrupted) {
-  sqlite3_progress_handler(db, interrupted ? 1 : 0, interrupted ? interrupt_trigger_reads : nullptr, db);
+  interrupt_schema_reads_of(db, interrupted ? "trigger" : nullptr);
 }
 
 int interrupt_on_open(sqlite3* db, const char**, const void*) {
@@ -159,6 +168,24 @@ TEST(LookupTriggers, TriggerTextsThatCannotBeReadAreFailures) {
   ASSERT_EQ(2, count);
   EXPECT_EQ(0, smf.GetEngineErrorByIndex(1, message, sizeof message));
   EXPECT_EQ(tsmf_error("build_tables_list", "Failure in call to add_table_triggers"), message);
+}
+
+// A copy whose new table cannot be read into the model (its index texts
+// cannot be read) says so, and is undone whole.
+TEST(LookupTriggers, ACopyThatCannotBeReadBackIsUndone) {
+  OpenMetafile file(kZip);
+  int h = file.handle();
+  sqlite3* db = InitCheck(h)->GetSQLDB()->Database();
+  const Rows before = snapshot(file.path());
+  interrupt_schema_reads_of(db, "index");
+  EXPECT_EQ((Rows{"-1", tsmf_error("RenameLookupTable", "Failure to read the definition of table \"Zip2\"")}),
+            outcome(h, Qb_CopyLookupTable(h, "Zip", "Zip2", 1)));
+  interrupt_schema_reads_of(db, nullptr);
+  EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h, "Zip2"));
+  EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "Zip"));
+  EXPECT_EQ(0, Qb_CopyLookupTable(h, "Zip", "Zip2", 1));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h, "Zip2"));
 }
 
 // Only names in a table's place change; words, strings, comments, columns and
