@@ -87,6 +87,13 @@ TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
   ASSERT_EQ(0, Edit_GetColumnStructure(h(), "StateCodes", 6, name, sizeof name, type, sizeof type, nullable,
                                        sizeof nullable, &isTrigger));
   EXPECT_EQ("Flag|varchar(1)|1", std::string(name) + "|" + type + "|" + std::to_string(isTrigger));
+  // A name refused as null leaves nothing of the definition before it to create.
+  before = snapshot(path());
+  refused(Qb_DefineTableStructure(h(), nullptr, 1),
+          {tsmf_error("DefineTableStructure", "Parameter \"name\" must not be NULL")});
+  EXPECT_EQ(0, column("Extra", nullptr, 0, 3, 1, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  refused(Qb_CreateTable(h(), &pkey), unnamed);
+  EXPECT_EQ(before, snapshot(path()));
 
   // Taken index names get a digit; LIKE makes xZipACode take xZip_Code.
   ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Zip2", 0));

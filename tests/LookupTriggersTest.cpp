@@ -96,7 +96,8 @@ TEST(LookupTriggers, TablesNamedLikeKeywordsAreCopiedAndRenamedWithTheirTriggers
   struct Case {
     std::string name, written;
   };
-  for (const Case& c : {Case{"Of", "Of"}, Case{"On", "[On]"}, Case{"Or", "\"Or\""}, Case{"Update", "`Update`"}}) {
+  for (const Case& c : {Case{"Of", "Of"}, Case{"On", "[On]"}, Case{"Or", "\"Or\""}, Case{"Update", "`Update`"},
+                        Case{"Begin", "Begin"}}) {
     SCOPED_TRACE(c.name);
     OpenMetafile file(joined(texts(c.name, c.written, c.written)) +
                       "INSERT INTO " + c.written + "(PKey, [Key]) VALUES (1, 'a'), (2, 'gone');"
@@ -211,4 +212,14 @@ TEST(LookupTriggers, TextsRenamedOnlyWhereTheyNameTheTable) {
       {"DROP TABLE [On]", "DROP TABLE [On]"},
       {"", ""}};
   for (const auto& [text, renamed] : cases) EXPECT_EQ(renamed, rename_schema_text(text, names)) << text;
+  // The body begins at the first BEGIN after the table's name that is no column of the WHEN clause.
+  const TRenamedNames begin = {"Begin", "Next", "_Begin_", "_Next_"};
+  EXPECT_EQ(
+      "CREATE TRIGGER _Next_t AFTER INSERT ON [Next] BEGIN UPDATE [Next] SET a = 1; END",
+      rename_schema_text("CREATE TRIGGER _Begin_t AFTER INSERT ON Begin BEGIN UPDATE Begin SET a = 1; END", begin));
+  EXPECT_EQ("CREATE TRIGGER t AFTER INSERT ON [Next] WHEN new.Begin IS NULL AND (SELECT begin FROM x) BEGIN "
+            "DELETE FROM [Next]; END",
+            rename_schema_text("CREATE TRIGGER t AFTER INSERT ON \"Begin\" WHEN new.Begin IS NULL AND (SELECT begin "
+                               "FROM x) BEGIN DELETE FROM Begin; END",
+                               begin));
 }

@@ -241,6 +241,31 @@ TEST(Transactions, WritesWaitOnlyForTheMetafilesOwnLock) {
   expect_written(file);
 }
 
+// A table made, copied or restructured beside a source held exclusively by
+// another connection is read back into the model at once and whole: its
+// columns are asked of the metafile alone.
+TEST(Transactions, TablesWrittenBesideAnExclusiveSourceAreReadBackAtOnce) {
+  OpenMetafile file(kWriteSetup);
+  int h = file.handle();
+  RawDB sourceHolder(open_import(file));
+  ASSERT_EQ(SQLITE_OK, sourceHolder.exec("BEGIN EXCLUSIVE"));
+  auto start = std::chrono::steady_clock::now();
+  int pkey = 0;
+  ASSERT_EQ(0, Qb_DefineTableStructure(h, "Towns", 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(h, "Name", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, "none", 0));
+  EXPECT_EQ(0, Qb_CreateTable(h, &pkey));
+  EXPECT_EQ(0, Qb_CopyLookupTable(h, "Towns", "Towns2", 1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  for (const char* table : {"Towns", "Towns2"}) {
+    Rows columns;
+    EXPECT_EQ(0, Edit_GetTableStructure(h, table, &columns, collector<TableStructureCallback>()));
+    EXPECT_EQ((Rows{std::string(table) + "|1|PKey|integer|NOT NULL|0|||",
+                    std::string(table) + "|2|Name|varchar(20)|NULL|0|none||"}),
+              columns);
+  }
+  ASSERT_EQ(SQLITE_OK, sourceHolder.exec("ROLLBACK"));
+}
+
 // A full database fails the write cleanly, alone or inside the host's
 // transaction, which goes on, and says why; writes work again once there is
 // room.

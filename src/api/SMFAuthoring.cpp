@@ -173,9 +173,14 @@ int TSMF::DeleteLayoutsPivot(int layoutPKey, int fieldPKey) {
   return FSMFWriter->DeleteLayoutsPivot(layoutPKey, fieldPKey);
 }
 
+// A null name is refused as any other refused name is: nothing of the
+// definition before it is left for CreateTable.
 int TSMF::DefineTableStructure(const char* name, int restructure) {
-  if (!parameters_given("DefineTableStructure", {{name, "name"}}) || !has_writer("DefineTableStructure")) return -1;
-  return FSMFWriter->DefineTableStructure(name, restructure);
+  if (!has_writer("DefineTableStructure")) return -1;
+  if (parameters_given("DefineTableStructure", {{name, "name"}}))
+    return FSMFWriter->DefineTableStructure(name, restructure);
+  FSMFWriter->ClearTableDefinition();
+  return -1;
 }
 
 int TSMF::AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,

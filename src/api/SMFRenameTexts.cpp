@@ -108,6 +108,7 @@ class TTextRewrite {
   size_t unqualified(size_t i) const { return mark(i + 1, '.') ? i + 2 : i; }
   void rename_table(size_t i);
   void rename_prefix(size_t i);
+  size_t body_begin(size_t from) const;
   size_t statement_target(size_t start) const;
   void rename_targets(size_t begin);
   std::string edited() const;
@@ -132,9 +133,9 @@ std::string TTextRewrite::Run() {
     rename_table(i);
   } else {
     rename_prefix(i);
-    size_t on = find_keyword("on", i + 1);
-    rename_table(unqualified(on + 1));
-    if (isTrigger) rename_targets(find_keyword("begin", on + 1));
+    size_t table = unqualified(find_keyword("on", i + 1) + 1);
+    rename_table(table);
+    if (isTrigger) rename_targets(body_begin(table + 1));
   }
   return edited();
 }
@@ -148,6 +149,19 @@ void TTextRewrite::rename_prefix(size_t i) {
   if (i >= FEnd || FNames.OldPrefix.empty()) return;
   std::string name = FText.substr(FTokens[i].Begin, FTokens[i].End - FTokens[i].Begin);
   FEdits.push_back({FTokens[i].Begin, FTokens[i].End, stringReplace(name, FNames.OldPrefix, FNames.NewPrefix)});
+}
+
+// The BEGIN that opens a trigger's body: the table's own name before it, and
+// a column of the WHEN clause (new.Begin, or one inside parentheses), may
+// spell the word too.
+size_t TTextRewrite::body_begin(size_t from) const {
+  int depth = 0;
+  for (size_t i = from; i < FEnd; ++i) {
+    if (mark(i, '(')) ++depth;
+    if (mark(i, ')')) --depth;
+    if (depth == 0 && keyword(i, "begin") && !mark(i - 1, '.')) return i;
+  }
+  return FEnd;
 }
 
 // The table that the statement starting at `start` writes, or FEnd.

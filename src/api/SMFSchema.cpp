@@ -301,10 +301,13 @@ bool TSMF::add_table_def_indexes(std::string tableName) {
   return read;
 }
 
+// The model holds the metafile's own tables: the pragmas name its database,
+// since without a name they would read an attached import source's schema
+// too, and wait for (or fail on) another connection's lock on it.
 bool TSMF::add_table_def_constraints(std::string tableName) {
   std::string quoted = quote_sql_value(tableName);
-  FSQLDB->Pragma(("PRAGMA table_info('" + quoted + "');").c_str(), this, TableInfoCallback);
-  FSQLDB->Pragma(("PRAGMA foreign_key_list('" + quoted + "');").c_str(), this, ForeignKeyCallback);
+  FSQLDB->Pragma(("PRAGMA main.table_info('" + quoted + "');").c_str(), this, TableInfoCallback);
+  FSQLDB->Pragma(("PRAGMA main.foreign_key_list('" + quoted + "');").c_str(), this, ForeignKeyCallback);
   if (FTableSQLQuery == nullptr && (FTableSQLQuery = prepare_schema_query(FSQLDB, "table")) == nullptr)
     return false;
   bool opened = open_schema_query(FTableSQLQuery, tableName);

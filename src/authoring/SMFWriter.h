@@ -89,6 +89,8 @@ class TSMFWriter {
   // Lookup-table definition: name it, add its columns, then create it (or
   // restructure the table of that name): 0, or -1 with engine errors.
   int DefineTableStructure(const std::string& name, int restructure);
+  // Empties the definition, as a refused name does.
+  void ClearTableDefinition();
   int AddColumnDef(const char* name, const char* sourceName, int isInteger, int length, int nullable,
                    int triggerMaintained, const char* inList, const char* low, const char* high,
                    const char* defaultValue, int indexKind);

@@ -56,6 +56,10 @@ bool TSMFWriter::has_definition(const char* method) {
   return false;
 }
 
+void TSMFWriter::ClearTableDefinition() {
+  if (FDefineTable != nullptr) FDefineTable->ClearAll();
+}
+
 // Control tables and the database's own tables can never be defined as
 // lookup tables, and names are plain identifiers that brackets always quote.
 // A refused name leaves the definition empty, which CreateTable refuses.
