@@ -414,9 +414,10 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
  * Every write, of one statement or several, runs as a transaction of its own,
  * or inside a savepoint when the host's transaction is open; it takes the
  * metafile's write lock (never an open import source's) and waits at most 3
- * seconds for another connection's lock, and a failure (-1 with the
- * database's message, such as "database is locked") undoes it and leaves the
- * connection as it found it. When the database itself ends the host's
+ * seconds for another connection's lock (no wait is possible once the host's
+ * own transaction has read: SQLite then answers busy at once), and a failure
+ * (-1 with the database's message, such as "database is locked") undoes it
+ * and leaves the connection as it found it. When the database itself ends the host's
  * transaction, the failing export also records "The database rolled back the
  * whole transaction: every change made since the host's transaction began is
  * lost". */
@@ -523,8 +524,10 @@ QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 /* Copies lookup table oldName to newName (letters, digits and "_"; not
  * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
  * (names "x" and "_" + the first 8 characters of the table name are renamed
- * with it, and the table they are on, bare, bracketed or double-quoted after
- * ON, and after UPDATE in a trigger, is written as [newName]; -1 when an index
+ * with it; the table's name, bare or quoted in any way SQLite allows, is
+ * written as [newName] where it names a table: after ON, and as the table a
+ * trigger writes with UPDATE [OR ...], INSERT [OR ...] INTO, REPLACE INTO or
+ * DELETE FROM; a keyword that spells the name is left alone; -1 when an index
  * or trigger would not be on the copy), and adds an RL_LookupTables row for
  * agencyPKey when the old table has one. On any failure nothing is left of the
  * copy. */
