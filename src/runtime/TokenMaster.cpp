@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "compiler/EditCompiler.h"
 #include "storage/EngineErrorsPump.h"
 
 namespace {
@@ -20,6 +21,11 @@ const size_t kJumpWidth = 4;
 const int kMaxStringTens = 99;
 
 enum { kNoFault, kUnknownByte, kPastEnd, kDamagedLength };
+
+const char* const kMoveBack = "move_by must be > 0";
+const char* const kMovePast = "move_by value falls outside range of compiled logic";
+
+std::string not_found(char character) { return "Token [" + std::string(1, character) + "] not found"; }
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -66,6 +72,7 @@ TDecodedLogic::TDecodedLogic(std::string text)
   FEnd.Next = static_cast<uint32_t>(FText.size());
   for (size_t pos = 0; pos < FTokens.size(); ++pos) decode(pos, FTokens[pos]);
   read_header();
+  FFault = TEditCompiler::CheckStructure(FText);
 }
 
 // What reading at p0 gives. An operand that would run past the end of the
@@ -247,9 +254,27 @@ void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
 
 void TTokenMaster::fault(const TDecodedToken& token) {
   std::string character(1, static_cast<char>(token.Compiled));
-  if (token.Fault == kUnknownByte) fail("GetCompiledToken", "Token [" + character + "] not found");
+  if (token.Fault == kUnknownByte) fail("GetCompiledToken", not_found(static_cast<char>(token.Compiled)));
   if (token.Fault == kDamagedLength) fail("GetCompiledToken", "Token [" + character + "] has a damaged length field");
   PastEnd(token.Compiled);
+}
+
+void TTokenMaster::RefuseDamagedLogic() const {
+  if (FLogic == nullptr) return;
+  const TStructureFault& fault = FLogic->Fault();
+  switch (fault.Kind) {
+    case TStructureFault::kNone:
+      return;
+    case TStructureFault::kUnknownByte:
+      fail("GetCompiledToken", not_found(fault.Character));
+    case TStructureFault::kJumpBack:
+      fail("MovePos", kMoveBack);
+    case TStructureFault::kJumpPast:
+      fail("MovePosBy", kMovePast);
+    case TStructureFault::kDamaged:
+      break;
+  }
+  fail("GetCompiledToken", "Compiled logic is damaged at position " + std::to_string(fault.Position));
 }
 
 void TTokenMaster::PastEnd(char opener) {
@@ -301,9 +326,8 @@ bool TTokenMaster::IsCargoText(const char* address) const {
 }
 
 void TTokenMaster::CheckMoveBy(int distance) const {
-  if (distance < 1) fail("MovePos", "move_by must be > 0");
-  if (FPos + static_cast<size_t>(distance) > FLength)
-    fail("MovePosBy", "move_by value falls outside range of compiled logic");
+  if (distance < 1) fail("MovePos", kMoveBack);
+  if (FPos + static_cast<size_t>(distance) > FLength) fail("MovePosBy", kMovePast);
 }
 
 void TTokenMaster::MovePosBy(int distance) {

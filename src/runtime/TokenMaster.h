@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/CompiledText.h"
 #include "runtime/ExpressionPlan.h"
 
 class TEngineErrorsPump;
@@ -75,12 +76,14 @@ struct TDecodedToken {
 };
 
 // The tokens of one compiled text, decoded once for every position a read
-// may start at.
+// may start at, with the verdict of its structure check.
 class TDecodedLogic {
  public:
   explicit TDecodedLogic(std::string text);
 
   const std::string& Text() const { return FText; }
+  // Where the text departs from what the compiler writes (kNone: nowhere).
+  const TStructureFault& Fault() const { return FFault; }
   TDecodedToken& At(size_t pos) { return pos < FTokens.size() ? FTokens[pos] : FEnd; }
   // Body positions of the user functions from the header (0: no body), and
   // where the body of the main logic starts.
@@ -102,6 +105,7 @@ class TDecodedLogic {
   std::set<std::string> FNames;
   std::vector<int> FUDFOffsets;
   size_t FBodyStart = 0;
+  TStructureFault FFault;
 };
 
 class TTokenMaster {
@@ -132,6 +136,9 @@ class TTokenMaster {
     return FTokens[token.Compiled];
   }
   TToken* GetHardToken(TTokenID expected);
+  // Fails the reading of logic whose structure is not what the compiler
+  // writes, before any of it runs: such a text could run for ever.
+  void RefuseDamagedLogic() const;
   // The decoding of the token read last (its parsed number, its variable hint).
   TDecodedToken& LastDecoded() const { return *FLast; }
   TToken* TokenFor(unsigned char compiled) const { return compiled < 127 ? FTokens[compiled] : nullptr; }
