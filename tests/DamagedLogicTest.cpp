@@ -129,7 +129,7 @@ TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
       // An expression that stops at a token that cannot continue it.
       {replaced(loop, step, "N001i=N001i;U0011;"), "U0011;}"},
       // A jump that lands an if on the while that closes a do.
-      {replaced(doLoop, "F  12", "F  35"), "F  35"},
+      {replaced(doLoop, "F  12", "F  38"), "F  38"},
       // A text that ends inside the condition of a do.
       {doLoop.substr(0, doLoop.find("(N001x<U0013)") + 6), "(N001x"},
       // An opening brace replaced: the body shrinks to one statement.

@@ -14,6 +14,9 @@ const size_t kSlotWidth = 5;
 const size_t kFieldWidth = 4;
 const size_t kLengthWidth = 3;
 const size_t kMaxOperand = 99;
+// Far more function definitions than a source holds that the compiler reads
+// without errors (it finds at most 26 functions).
+const size_t kMaxDefinitions = 1000;
 // Characters that end a name in the source, so a name never holds one.
 const char* const kNameEnds = " \t\r!;,+-<>'%^=()[]{}";
 // The characters that the first pass writes where a token starts.
@@ -222,10 +225,8 @@ void TEditCompiler::skip_arguments() {
 }
 
 // Each header slot holds the body of the last definition of its function
-// (just after its letter), or 0 when there is none; there are no more
-// definitions than functions.
+// (just after its letter), or 0 when there is none.
 void TEditCompiler::check_header() {
-  if (FDefinitions.size() > FFunctions) structure_fault(TStructureFault::kDamaged, FDefinitions[FFunctions]);
   for (size_t i = 0; i < FFunctions; ++i) {
     size_t slot = 1 + kSlotWidth * i;
     size_t body = 0;
@@ -255,8 +256,8 @@ void TEditCompiler::check_jump_fields(const std::string& original) {
   }
 }
 
-// Each definition opens a body of its own: there are no more of them than
-// functions, so the bodies never nest deeper.
+// Each definition opens a body of its own, read by a call of its own: a
+// bound on them keeps that reading off the end of the stack.
 void TEditCompiler::count_definition() {
-  if (++FDefinitionsParsed > FFunctions) structure_fault(TStructureFault::kDamaged, FTokenStart);
+  if (++FDefinitionsParsed > kMaxDefinitions) structure_fault(TStructureFault::kDamaged, FTokenStart);
 }

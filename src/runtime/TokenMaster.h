@@ -24,15 +24,24 @@ typedef intptr_t TValueWord;
 typedef int TTokenID;
 typedef int TTokenType;
 
+// One kind of token: its spelling (for display), identity, class and
+// compiled character.
 class TToken {
  public:
-  TToken(TTokenID id, TTokenType type, char compiled) : FTokenID(id), FTokenType(type), FCompiled(compiled) {}
+  // A null text gives an empty spelling.
+  TToken(const char* text, TTokenID id, TTokenType type, char compiled);
 
   TTokenID GetTokenID() const { return FTokenID; }
   TTokenType GetTokenType() const { return FTokenType; }
   char GetCompiled() const { return FCompiled; }
+  const std::string& GetSpelling() const { return FSpelling; }
+  void SetOriginal(const char* text) { FSpelling = text != nullptr ? text : ""; }
+  void SetTokenID(TTokenID id) { FTokenID = id; }
+  void SetTokenType(TTokenType type) { FTokenType = type; }
+  void SetCompiled(char compiled) { FCompiled = compiled; }
 
  private:
+  std::string FSpelling;
   TTokenID FTokenID;
   TTokenType FTokenType;
   char FCompiled;
@@ -130,6 +139,7 @@ class TTokenMaster {
     TDecodedToken& token = FLogic != nullptr ? FLogic->At(FPos) : FEndToken;
     FLast = &token;
     FPos = token.Next;
+    FOneChar = token.OneChar;
     if (token.AtEnd) return nullptr;
     if (token.Fault != 0) fault(token);
     if (pushOperand && token.Pushes) PushCargo(FCompiledLogic + token.OperandPos, token.OperandLength);
@@ -147,7 +157,18 @@ class TTokenMaster {
   void SetReadAfter(TDecodedToken& token) {
     FLast = &token;
     FPos = token.Next;
+    FOneChar = token.OneChar;
   }
+  // The one-character operand of the last token read (a built-in's code, a
+  // function's letter, a constant's character, a one-character token), a
+  // blank for any other.
+  char* GetOneChar() { return &FOneChar; }
+  // Reads up to 20 digits of a field number from the read position onto the
+  // cargo stack (an empty text when there are none) and gives the pushed text.
+  char* extract_field_number();
+  // Puts a token of that spelling, identity and class in the slot of its
+  // compiled character.
+  void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
 
   // Pushes a copy of the text; the common case, a slot large enough, inline.
   char* PushCargo(const char* text, size_t length) {
@@ -183,9 +204,10 @@ class TTokenMaster {
   void MovePosTo(size_t pos);
   // Sets the read position back to one read before; the end is allowed.
   void SetPos(size_t pos) { FPos = pos < FLength ? pos : FLength; }
+  // Advances over line feeds.
+  void SkipNewLines();
 
  private:
-  void add_tokens(const char* characters, TTokenType type);
   char* push_cargo_slowly(const char* text, size_t length);
   [[noreturn]] void fault(const TDecodedToken& token);
   [[noreturn]] void fail(const char* method, const std::string& message) const;
@@ -198,6 +220,7 @@ class TTokenMaster {
   size_t FCargoCapacity = 0;
   size_t FCargoTop = 0;
   size_t FCargoFloor = 0;
+  char FOneChar = ' ';
   TEngineErrorsPump* FEnginePump;
   TToken* FTokens[127];
   TDecodedLogic* FLogic = nullptr;
