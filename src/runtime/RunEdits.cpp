@@ -156,11 +156,16 @@ TRunEdits::TPair* TRunEdits::find_layout_editset_pair(const std::string& upperLa
   return nullptr;
 }
 
-// The set of the first pair with that tag.
-TEditSet* TRunEdits::find_editset(const std::string& editSetTag) const {
+// The set of the first pair from start on with that tag (any letter case);
+// more tells whether pairs follow the one found.
+TEditSet* TRunEdits::find_editset(const std::string& editSetTag, size_t start, bool& more) const {
   std::string tag = uppercase_string(editSetTag);
-  for (const auto& pair : FPairs)
-    if (pair->EditSet->GetEditSetTag() == tag) return pair->EditSet.get();
+  for (size_t i = start; i < FPairs.size(); ++i) {
+    if (FPairs[i]->EditSet->GetEditSetTag() != tag) continue;
+    more = i + 1 < FPairs.size();
+    return FPairs[i]->EditSet.get();
+  }
+  more = false;
   return nullptr;
 }
 
@@ -218,25 +223,30 @@ void TRunEdits::forget_last_pair() {
 // several layouts is one TEditSet per pair.
 int TRunEdits::SetEditOptions(const std::string& editSetTag, const std::string& editTag, int suppress,
                               int skipIfEmpty, int skipIfFailed, int noSkipsOverride) {
-  std::string tag = uppercase_string(editSetTag);
   int result = 1;
-  for (const auto& pair : FPairs) {
-    if (pair->EditSet->GetEditSetTag() != tag) continue;
-    result = pair->EditSet->SetEditOptions(editTag, suppress != 0, skipIfEmpty != 0, skipIfFailed != 0,
-                                           noSkipsOverride != 0);
+  bool more = true;
+  for (size_t start = 0; more;) {
+    TEditSet* editSet = find_editset(editSetTag, start, more);
+    if (editSet == nullptr) break;
+    result = editSet->SetEditOptions(editTag, suppress != 0, skipIfEmpty != 0, skipIfFailed != 0, noSkipsOverride != 0);
+    // The search goes on just after the pair found.
+    while (FPairs[start]->EditSet.get() != editSet) ++start;
+    ++start;
   }
   return result == 1 ? not_initialized(editSetTag, "SetEditOptions") : result;
 }
 
 int TRunEdits::GetEditOptions(const std::string& editSetTag, const std::string& editTag, int* suppress,
                               int* skipIfEmpty, int* skipIfFailed, int* noSkipsOverride) {
-  TEditSet* editSet = find_editset(editSetTag);
+  bool more = false;
+  TEditSet* editSet = find_editset(editSetTag, 0, more);
   if (editSet == nullptr) return not_initialized(editSetTag, "GetEditOptions");
   return editSet->GetEditOptions(editTag, suppress, skipIfEmpty, skipIfFailed, noSkipsOverride);
 }
 
 int TRunEdits::ClearEditOptions(const std::string& editSetTag) {
-  TEditSet* editSet = find_editset(editSetTag);
+  bool more = false;
+  TEditSet* editSet = find_editset(editSetTag, 0, more);
   if (editSet == nullptr) return not_initialized(editSetTag, "ClearEditOptions");
   return editSet->ClearEditOptions();
 }

@@ -109,7 +109,7 @@ class TRunEdits {
   bool reload_layout(TLayout* layout, const char* method);
   void drop_layout(TLayout* layout);
   TPair* find_layout_editset_pair(const std::string& upperLayoutTag, const std::string& upperEditSetTag) const;
-  TEditSet* find_editset(const std::string& editSetTag) const;
+  TEditSet* find_editset(const std::string& editSetTag, size_t start, bool& more) const;
   TEditSet* prepare_editset(const std::string& upperEditSetTag, const std::string& upperLayoutTag);
   TPair* pair_for_run(const char* editSetTag, const char* layoutTag, const char* data, int& result);
   void forget_last_pair();
