@@ -279,19 +279,15 @@ void TTokenMaster::fault(const TDecodedToken& token) {
   PastEnd(token.Compiled);
 }
 
-void TTokenMaster::RefuseDamagedLogic() const {
-  if (FLogic == nullptr) return;
-  const TStructureFault& fault = FLogic->Fault();
+void TTokenMaster::refuse(const TStructureFault& fault) const {
   switch (fault.Kind) {
-    case TStructureFault::kNone:
-      return;
     case TStructureFault::kUnknownByte:
       fail("GetCompiledToken", not_found(fault.Character));
     case TStructureFault::kJumpBack:
       fail("MovePos", kMoveBack);
     case TStructureFault::kJumpPast:
       fail("MovePosBy", kMovePast);
-    case TStructureFault::kDamaged:
+    default:
       break;
   }
   fail("GetCompiledToken", "Compiled logic is damaged at position " + std::to_string(fault.Position));

@@ -148,7 +148,9 @@ class TTokenMaster {
   TToken* GetHardToken(TTokenID expected);
   // Fails the reading of logic whose structure is not what the compiler
   // writes, before any of it runs: such a text could run for ever.
-  void RefuseDamagedLogic() const;
+  void RefuseDamagedLogic() const {
+    if (FLogic != nullptr && FLogic->Fault().Kind != TStructureFault::kNone) refuse(FLogic->Fault());
+  }
   // The decoding of the token read last (its parsed number, its variable hint).
   TDecodedToken& LastDecoded() const { return *FLast; }
   TToken* TokenFor(unsigned char compiled) const { return compiled < 127 ? FTokens[compiled] : nullptr; }
@@ -210,6 +212,7 @@ class TTokenMaster {
  private:
   char* push_cargo_slowly(const char* text, size_t length);
   [[noreturn]] void fault(const TDecodedToken& token);
+  [[noreturn]] void refuse(const TStructureFault& fault) const;
   [[noreturn]] void fail(const char* method, const std::string& message) const;
 
   const char* FCompiledLogic = "";
