@@ -1,7 +1,9 @@
-// The structure check of a compiled text: the second pass reads it again as
-// it read what the first pass wrote, without the data dictionary, the symbol
-// table or the built-ins' argument lists, and the first place where the text
-// departs from what the compiler writes is the verdict.
+// The structure check of a compiled text: every token must be one that the
+// first pass writes, and the second pass, reading the text again without the
+// data dictionary, the symbol table or the built-ins' argument lists, must
+// find nothing to report and write the same header and jump fields. The
+// first place where the text departs from what the compiler writes is the
+// verdict.
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
