@@ -101,6 +101,11 @@ TEST_F(DamagedLogic, TextsThatCannotBeRun) {
       // Nesting that no block closes: refused at its innermost bracket.
       {"@IN001x;N001x=" + std::string(5000, '(') + "U0011;", damaged_at(5013)},
       {"@" + std::string(5000, '{'), damaged_at(5000)},
+      // Closed, it is what the compiler writes, and fails where the run reaches its bound.
+      {"@IN001x;N001x=" + std::string(5000, '(') + "U0011" + std::string(5000, ')') + ";",
+       {"TRunEdits::eval0_variables\xBB" "logic is nested too deeply", kEditEntry}},
+      {"@" + std::string(5000, '{') + std::string(5000, '}'),
+       {"TRunEdits::interpret_block\xBB" "logic is nested too deeply", kEditEntry}},
   };
   std::vector<std::string> texts;
   for (const auto& c : cases) texts.push_back(c.compiled);
