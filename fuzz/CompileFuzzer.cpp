@@ -1,6 +1,7 @@
 // Fuzz target: runs the syntax check on arbitrary QUELT source against a small
 // metafile with fields, messages and a lookup table. No source may crash or
-// hang the compiler.
+// hang the compiler, and every text it compiles without errors must pass the
+// run time's structure check.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -8,6 +9,9 @@
 #include <filesystem>
 #include <string>
 
+#include "api/EditAPI.h"
+#include "api/SMF.h"
+#include "compiler/EditCompiler.h"
 #include "quelt.h"
 
 namespace {
@@ -55,5 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int count = 0;
   for (char list : {'F', 'T', 'M', 'E'})
     if (Qb_GetLogicListCount(handle, list, &count) != 0 || count < 0) abort();
+  if (errors == 0) {
+    const std::string compiled = InitCheck(handle)->GetEditCompiler()->GetCompiledCode();
+    if (TEditCompiler::CheckStructure(compiled).Kind != TStructureFault::kNone) abort();
+  }
   return 0;
 }

@@ -325,7 +325,9 @@ QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag);
  * skip-if-failed to every edit. *failedCount receives the number of edits that
  * produced a message. 0; -1 when an edit's logic fails (the edits after it do
  * not run; the reason is in the engine errors), for a null tag or record, or
- * an owner without callback or the reverse. */
+ * an owner without callback or the reverse. Compiled logic that is not what
+ * the compiler writes fails before any of it runs, for example with
+ * "Compiled logic is damaged at position 17". */
 QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag,
                             const char* data, int options, int* failedCount, void* owner,
                             void* callback);

@@ -1,6 +1,7 @@
-// Compiled logic damaged or written by hand: every such text ends the run
-// with -1 and engine errors that say why, never a crash, a hang or a read
-// outside the text.
+// Compiled logic damaged or written by hand: a text that is not what the
+// compiler writes ends the run with -1 and engine errors that say where,
+// before any of its statements runs; never a crash, a hang or a read outside
+// the text. What the compiler writes runs as written.
 #include "RunTestSupport.h"
 #include "storage/Utility.h"
 
@@ -46,9 +47,15 @@ class DamagedLogic : public RunTest {
 
 std::string reader(const std::string& message) { return "TTokenMaster::GetCompiledToken\xBB" + message; }
 
-// The engine errors of a token whose operand or block runs past the end of the text.
-Rows past_end(char token) {
-  return {reader(std::string("Token [") + token + "] runs past the end of the compiled logic"), kReading, kEditEntry};
+// The engine errors of a text that departs from what the compiler writes at that position.
+Rows damaged_at(size_t position) {
+  return {reader("Compiled logic is damaged at position " + std::to_string(position)), kReading, kEditEntry};
+}
+
+// The text with its first "from" replaced by "to".
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  return at == std::string::npos ? "<" + from + " not found>" : text.replace(at, from.size(), to);
 }
 
 }  // namespace
@@ -56,42 +63,49 @@ Rows past_end(char token) {
 TEST_F(DamagedLogic, TextsThatCannotBeRun) {
   const std::string past = "TTokenMaster::MovePosBy\xBB" "move_by value falls outside range of compiled logic";
   const std::string back = "TTokenMaster::MovePos\xBB" "move_by must be > 0";
-  const std::string deep = "logic is nested too deeply";
   const struct {
     std::string compiled;
     Rows errors;
   } cases[] = {
       {"@\x80;", {reader("Token [\x80] not found"), kReading, kEditEntry}},
-      // Operands that would run past the end of the text.
-      {"@\"099ab;", past_end('"')},
-      {"@F", past_end('F')},
-      {"@F  1", past_end('F')},
-      {"@N009abc", past_end('N')},
-      {"@M", past_end('M')},
-      {"@m", past_end('m')},
-      {"@'", past_end('\'')},
-      {"@U005123", past_end('U')},
-      // A jump is refused before the part that it would skip runs.
-      {"@F  99(Q)DQ;", {past, kEditEntry}},
-      {"@Fabcd(Q)DQ;", {back, kEditEntry}},
-      {"@F  -1(R)DR;", {back, kEditEntry}},
-      {"@IN001n;\nB  -1(N001n<U0013){\nN001n=N001n+U0011;\n}", {back, kEditEntry}},
-      {"@IN001i;\nC  -1(N001i=U0010;N001i<U0013;N001i=N001i+U0011);", {back, kEditEntry}},
-      {"@IN001n;\nB  22(N001n<U0013){\nN001n=N001n+U0011;", {past, kEditEntry}},
-      // A block, a controlled statement or a function that the text ends inside.
-      {"@IN001n;\nL    {\nN001n=N001n+U0011;", past_end('{')},
-      {"@IN001n;\nB  13(N001n<U0013)N001n=N001n+U0011", past_end('B')},
-      {"A00013mA();nA()IN001x;", past_end('n')},
-      {"@IN001i;C   0(N001i=U0010;N001i<U0013;((", {"TRunEdits::ExecuteFOR\xBB" "syntax error: expected RPAREN", kEditEntry}},
-      // A header that promises more functions than the text holds.
-      {"C00001", {past}},
-      {"A99999mA();", {past, kEditEntry}},
-      // Sizes and nesting beyond reason.
+      // Operands that would run past the end of the text, or a constant's quote
+      // that the text ends on, which the compiler writes for a source that ends so.
+      {"@\"099ab;", damaged_at(1)},
+      {"@F", damaged_at(1)},
+      {"@F  1", damaged_at(1)},
+      {"@N009abc", damaged_at(1)},
+      {"@M", damaged_at(1)},
+      {"@m", damaged_at(1)},
+      {"@'", {reader("Token ['] runs past the end of the compiled logic"), kReading, kEditEntry}},
+      {"@U005123", damaged_at(1)},
+      // Jumps that move back or past the end, or elsewhere than the compiler's.
+      {"@F  99(Q)DQ;", {past, kReading, kEditEntry}},
+      {"@Fabcd(Q)DQ;", {back, kReading, kEditEntry}},
+      {"@F  -1(R)DR;", {back, kReading, kEditEntry}},
+      {"@IN001n;\nB  -1(N001n<U0013){\nN001n=N001n+U0011;\n}", {back, kReading, kEditEntry}},
+      {"@IN001i;\nC  -1(N001i=U0010;N001i<U0013;N001i=N001i+U0011);", {back, kReading, kEditEntry}},
+      {"@IN001n;\nB  13(N001n<U0013)N001n=N001n+U0011", damaged_at(9)},
+      // A block, a condition or a function body that the text ends inside.
+      {"@IN001n;\nB  22(N001n<U0013){\nN001n=N001n+U0011;", damaged_at(27)},
+      {"@IN001n;\nL    {\nN001n=N001n+U0011;", damaged_at(14)},
+      {"A00013mA();nA()IN001x;", damaged_at(15)},
+      {"@IN001i;C   0(N001i=U0010;N001i<U0013;((", damaged_at(39)},
+      // A header that promises more functions than the text holds, or a body
+      // where no function is defined.
+      {"C00001", {past, kReading, kEditEntry}},
+      {"A99999mA();", damaged_at(1)},
+      // Sizes beyond reason are the declaration's to refuse when it runs.
       {"@IN001a[U0109999999999];DR;",
        {"TRunEdits::declare_variables\xBB" "TVariable - Variable a, declared size (1410065407) is out of range",
         kEditEntry}},
-      {"@IN001x;N001x=" + std::string(5000, '(') + "U0011;", {"TRunEdits::eval0_variables\xBB" + deep, kEditEntry}},
-      {"@" + std::string(5000, '{'), {"TRunEdits::interpret_block\xBB" + deep, kEditEntry}},
+      // Nesting that no block closes: refused at its innermost bracket.
+      {"@IN001x;N001x=" + std::string(5000, '(') + "U0011;", damaged_at(5013)},
+      {"@" + std::string(5000, '{'), damaged_at(5000)},
+      // Closed, it is what the compiler writes, and fails where the run reaches its bound.
+      {"@IN001x;N001x=" + std::string(5000, '(') + "U0011" + std::string(5000, ')') + ";",
+       {"TRunEdits::eval0_variables\xBB" "logic is nested too deeply", kEditEntry}},
+      {"@" + std::string(5000, '{') + std::string(5000, '}'),
+       {"TRunEdits::interpret_block\xBB" "logic is nested too deeply", kEditEntry}},
   };
   std::vector<std::string> texts;
   for (const auto& c : cases) texts.push_back(c.compiled);
@@ -100,6 +114,56 @@ TEST_F(DamagedLogic, TextsThatCannotBeRun) {
     EXPECT_EQ(-1, outcomes[i].result) << texts[i];
     EXPECT_EQ(cases[i].errors, outcomes[i].errors) << texts[i];
   }
+}
+
+// The damage that let a loop run for ever: each is refused before any
+// statement runs, at the position where the text departs from the compiler's.
+TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
+  const std::string loop = compiled_of("int i, n;\nwhile (i < 4) { n = n + 2; i = i + 1; }\nreturn PASS;");
+  const std::string doLoop = compiled_of("int x, k;\nif (x > 5) k = 1;\ndo { x = x + 1; } while (x < 3);");
+  const std::string step = "N001i=N001i+U0011;";
+  const struct {
+    std::string compiled;
+    std::string faulty;  // what stands where the text departs from the compiler's
+  } cases[] = {
+      // A byte where no token starts would read as a blank token: three bytes
+      // of the step moved.
+      {replaced(loop, step, "N001Ni=001i+U0011;"), "N001Ni"},
+      // A function definition inside the body would end it at once.
+      {replaced(loop, step, "n001i=N001i+U0011;"), "001i=N001i+"},
+      // An expression that stops at a token that cannot continue it.
+      {replaced(loop, step, "N001i=N001i;U0011;"), "U0011;}"},
+      // A jump that lands an if on the while that closes a do.
+      {replaced(doLoop, "F  12", "F  38"), "F  38"},
+      // A text that ends inside the condition of a do.
+      {doLoop.substr(0, doLoop.find("(N001x<U0013)") + 6), "(N001x"},
+      // An opening brace replaced: the body shrinks to one statement.
+      {replaced(loop, "{N001n", "-N001n"), "}"},
+  };
+  std::vector<std::string> texts;
+  for (const auto& c : cases) texts.push_back(c.compiled);
+  std::vector<Outcome> outcomes = run_all(texts);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(-1, outcomes[i].result) << texts[i];
+    EXPECT_EQ(damaged_at(texts[i].rfind(cases[i].faulty)), outcomes[i].errors) << texts[i];
+  }
+}
+
+// Texts the compiler writes keep their results, also where they fail at the
+// point the run reaches: a do without braces, or an if that ends the text.
+TEST_F(DamagedLogic, CompiledTextsRunAsWritten) {
+  const std::string opening = "TRunEdits::ExecuteDO\xBB" "syntax error: expected opening brace \"{\"";
+  std::vector<std::string> texts = {compiled_of("int x;\nreturn FAIL;\ndo x = x + 1; while (x < 3);"),
+                                    compiled_of("int x;\ndo x = x + 1; while (x < 3);\nreturn PASS;"),
+                                    compiled_of("int x;\nif (x)")};
+  ASSERT_EQ("@IN001x;\nDQ;\nL    N001x=N001x+U0011;B   1(N001x<U0013);", texts[0]);
+  std::vector<Outcome> outcomes = run_all(texts);
+  EXPECT_EQ(0, outcomes[0].result);
+  EXPECT_EQ(Rows{}, outcomes[0].errors);
+  EXPECT_EQ(-1, outcomes[1].result);
+  EXPECT_EQ((Rows{opening, kEditEntry}), outcomes[1].errors);
+  EXPECT_EQ(-1, outcomes[2].result);
+  EXPECT_EQ((Rows{"TTokenMaster::MovePos\xBB" "move_by must be > 0", kEditEntry}), outcomes[2].errors);
 }
 
 // Every kind of loop, braced and not, with a function: every token runs.
@@ -123,7 +187,7 @@ TEST_F(DamagedLogic, CutLoopsAndDamagedLengthFieldsEndTheRun) {
     // length takes in digits only; strings: a tens byte from "0" to 99 past
     // it and a units digit.
     std::vector<std::string> damaged;
-    std::string tokens;
+    std::vector<size_t> positions;
     for (size_t pos = 0; pos < compiled.size(); ++pos) {
       char token = compiled[pos];
       std::vector<std::string> fields{"0\xFF" "0", "00x", "0/0"};
@@ -138,16 +202,10 @@ TEST_F(DamagedLogic, CutLoopsAndDamagedLengthFieldsEndTheRun) {
       for (const std::string& field : fields) {
         damaged.push_back(compiled);
         damaged.back().replace(pos + 1, 3, field);
-        tokens += token;
+        positions.push_back(pos);
       }
     }
     outcomes = run_all(damaged);
-    for (size_t i = 0; i < damaged.size(); ++i) {
-      // A built-in that reads the token itself names its own call next.
-      const Rows& errors = outcomes[i].errors;
-      ASSERT_LE(2u, errors.size()) << damaged[i];
-      EXPECT_EQ(reader(std::string("Token [") + tokens[i] + "] has a damaged length field"), errors[0]) << damaged[i];
-      EXPECT_EQ(kEditEntry, errors.back()) << damaged[i];
-    }
+    for (size_t i = 0; i < damaged.size(); ++i) EXPECT_EQ(damaged_at(positions[i]), outcomes[i].errors) << damaged[i];
   }
 }

@@ -1,6 +1,7 @@
 // Debugging one edit over one record: the exact sequence of field, message,
 // line and variable callbacks, and how sources, loops and failures show.
 #include "RunTestSupport.h"
+#include "runtime/DebugEdit.h"
 
 namespace {
 
@@ -90,4 +91,41 @@ TEST_F(DebugEdit, Failures) {
           {"TRunEdits::DebugEdit\xBB" "Edit \"\" does not compile. Run the syntax checker in Quillbench to find and fix "
            "the problem.", read("NOPE")});
   EXPECT_EQ(Rows{}, lines);
+  // Logic that is not what the compiler writes runs none of its statements:
+  // its fields come first, as before any failure, and no line follows.
+  EXPECT_EQ((Rows{"field|Age ==  45", "<failed>"}), trace("@IN001x;N001x=U0011;}", "1 45", {2}));
+  EXPECT_EQ((Rows{"TTokenMaster::GetCompiledToken\xBB" "Compiled logic is damaged at position 20",
+                  "TRunEdits::GetCompiledToken\xBB" "Edit", kEditEntry, read("D3")}),
+            edit_entries_cut(engine_errors(h())));
+}
+
+namespace {
+
+// A capture as "line|iteration|name|value|is-string".
+std::string shown(const TDebugVariable& variable) {
+  return std::to_string(variable.GetLineNumber()) + "|" + std::to_string(variable.GetIteration()) + "|" +
+         variable.GetVariableName() + "|" + variable.GetVariableValue() + "|" +
+         std::to_string(variable.GetIsStringVar());
+}
+
+}  // namespace
+
+// The trace's records on their own: a line and the captures made on it know
+// the line's index, and every field of a capture can be set.
+TEST(DebugTraceRecords, LinesAndCaptures) {
+  TDebugLine line(4, true, "n = n + 1;");
+  line.AddDebugVariable(2, "n", "3", 0);
+  line.AddDebugVariable(2, "s", "ab", 5);
+  EXPECT_EQ(4, line.GetLineNumber());
+  ASSERT_NE(nullptr, line.GetDebugVariable(2, 1));
+  EXPECT_EQ("4|2|n|3|0 4|2|s|ab|1", shown(*line.GetDebugVariable(2, 0)) + " " + shown(*line.GetDebugVariable(2, 1)));
+  TDebugVariable variable(1, 0, "k", "0", 0);
+  variable.SetLineNumber(7);
+  variable.SetIteration(3);
+  variable.SetVariableName("t");
+  variable.SetVariableValue("DT_EMPTY");
+  variable.SetIsStringVar(-1);
+  EXPECT_EQ("7|3|t|DT_EMPTY|1", shown(variable));
+  variable.SetIsStringVar(0);
+  EXPECT_FALSE(variable.GetIsStringVar());
 }

@@ -106,6 +106,10 @@ class EditCompilerTest : public ::testing::Test {
       EXPECT_EQ(std::to_string(errorTexts.size()) + "|" + std::to_string(warningTexts.size()),
                 std::to_string(errors) + "|" + std::to_string(warnings));  // the counts the call gave
       EXPECT_EQ(c.lists == kAny ? lists() : c.lists, lists());
+      // What the compiler writes without errors is what the run time reads.
+      if (errors == 0) {
+        EXPECT_EQ(TStructureFault::kNone, TEditCompiler::CheckStructure(compiler->GetCompiledCode()).Kind);
+      }
     }
     int engineErrors = -1;
     pump.GetErrorsCount(&engineErrors);

@@ -1,6 +1,7 @@
 // Helpers of the run-time tests.
 #include "RunTestSupport.h"
 
+#include "compiler/EditCompiler.h"
 #include "storage/Utility.h"
 
 const char* const kRunSetup =
@@ -33,6 +34,9 @@ void RunTest::add_edit(const std::string& tag, const std::string& name, const st
        quote_sql_value(logic) + "');");
   int compiled = Edit_RecompileEditLogic(h(), tag.c_str());
   EXPECT_TRUE(compiled == 0 || compiled == -3) << logic << " gives " << compiled;
+  // What the compiler writes without errors is what the run time reads.
+  std::string text = rows("SELECT CompiledLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey)).at(0);
+  EXPECT_EQ(TStructureFault::kNone, TEditCompiler::CheckStructure(text).Kind) << logic;
   exec("DELETE FROM RL_EditFieldsPivot WHERE EditPKey = " + std::to_string(pkey));
   for (size_t i = 0; i < fields.size(); ++i)
     exec("INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (" + std::to_string(pkey) +

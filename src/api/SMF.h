@@ -42,6 +42,8 @@ class TSMF {
   int GetEngineErrorsCount(int* count);
   int GetEngineErrorByIndex(int index, char* buffer, int length);
   TTableDef* GetCurrentTableDef() const { return FCurrentTableDef; }
+  // The compiler of this metafile, whose last compiled text the compile fuzz target checks.
+  TEditCompiler* GetEditCompiler() const { return FEditCompiler; }
 
   // Held by an export for as long as it calls back into the host, nested
   // exports included: it names what is under way ("a run of edits") and the

@@ -5,6 +5,20 @@
 #include <string>
 #include <vector>
 
+// Where a compiled text first departs from what the compiler writes.
+struct TStructureFault {
+  enum TKind {
+    kNone,
+    kUnknownByte,  // a byte of 127 or above where a token starts
+    kJumpBack,     // a jump field that moves by less than one
+    kJumpPast,     // a jump field or header that reaches past the end
+    kDamaged,      // any other departure
+  };
+  TKind Kind = kNone;
+  size_t Position = 0;
+  char Character = 0;  // the byte of kUnknownByte
+};
+
 // The three characters of a length field for operand length L.
 std::string length_field(size_t length);
 

@@ -16,7 +16,6 @@
 namespace {
 
 const char* const kUDFNameDelimiters = " \t\r\n!;,+-<>'%^=()[]{}";
-const size_t kMaxUDFs = 26;
 const int kMaxBodyPosition = 99999;
 
 // Built-in codes whose calls name a lookup table.
@@ -87,10 +86,13 @@ std::string TEditCompiler::line_prefix() const {
   return prefix;
 }
 
-void TEditCompiler::comp_sntx_err(const std::string& message) { FErrors.push_back(line_prefix() + message); }
+void TEditCompiler::comp_sntx_err(const std::string& message) {
+  if (FStructureOnly) structure_fault(TStructureFault::kDamaged, FTokenStart);
+  FErrors.push_back(line_prefix() + message);
+}
 
 void TEditCompiler::comp_sntx_warn(const std::string& message) {
-  FWarnings.push_back(line_prefix() + message);
+  if (!FStructureOnly) FWarnings.push_back(line_prefix() + message);
 }
 
 void TEditCompiler::add_to_logic_fields(int number) {
@@ -118,9 +120,11 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
   FLastNumber = 0;
   FLine = 0;
   FInCharConstant = false;
+  // Nothing of the last compile's second pass carries over.
+  FCharConstant = 0;
   if (!FSource.empty() && strip_comments() == 0) {
     findUDFs();
-    if (FUDFs.size() > kMaxUDFs) {
+    if (FUDFs.size() > kMaxFunctions) {
       comp_sntx_err("too many user functions (at most 26)");
     } else {
       size_t n = FUDFs.size();
@@ -226,7 +230,7 @@ void TEditCompiler::findUDFs() {
     udf->Offset = 0;
     udf->Used = true;
     FUDFs.push_back(udf);
-    if (FUDFs.size() > kMaxUDFs) return;
+    if (FUDFs.size() > kMaxFunctions) return;
     pos = end;
   }
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "compiler/CompiledText.h"
+
 class TSQLDB;
 class TSQLQuery;
 class TEngineErrorsPump;
@@ -101,6 +103,8 @@ struct TInternFuncDef {
 
 class TEditCompiler {
  public:
+  static const size_t kMaxFunctions = 26;
+
   TEditCompiler(TSQLDB* db, TEngineErrorsPump* pump, TTablesList* tables);
   ~TEditCompiler();
   TEditCompiler(const TEditCompiler&) = delete;
@@ -125,6 +129,12 @@ class TEditCompiler {
   std::string GetLogicErrorMessage(int idx, int* kind);
   int GetLogicMessageNumber(int idx, int* kind);
 
+  // Reads a compiled text again with the second pass, as the compiler would
+  // have read what it wrote: the header, every token and its operand, the
+  // statements and blocks and every jump field. The data dictionary, the
+  // declarations and the built-ins' argument lists are left to the run time.
+  static TStructureFault CheckStructure(const std::string& compiled);
+
   // The built-in catalogue.
   std::string get_intern_func_name(char code) const;
   char get_intern_func_code(const std::string& name) const;
@@ -138,7 +148,10 @@ class TEditCompiler {
     char Id;
     int Type;
     int CharConstant;
+    size_t TokenStart;
   };
+  // Ends a structure check at its first fault.
+  struct TStructureBreak {};
 
   // Driver (compile steps, result lists).
   void comp_sntx_err(const std::string& message);
@@ -198,6 +211,21 @@ class TEditCompiler {
   void close_constructs(std::vector<RLt_NestedConstruct>& stack);
   void report_braces(const RLt_NestedConstruct& construct);
 
+  // Structure check of a compiled text.
+  void check_structure();
+  bool balanced_from(size_t start, bool skipArguments);
+  [[noreturn]] void structure_fault(TStructureFault::TKind kind, size_t position, char character = 0);
+  void scan_written_tokens(size_t start);
+  size_t written_width(size_t pos, bool& inCharConstant);
+  size_t quote_width(size_t pos, bool& inCharConstant);
+  size_t function_index(size_t pos) const;
+  bool definition_letter(size_t pos) const;
+  void skip_arguments();
+  void check_header();
+  void check_jump_fields(const std::string& original);
+  void count_definition();
+  static bool written_operand(const std::string& text, size_t pos, bool name);
+
   // Built-in calls.
   void check_params(unsigned char code, const std::string& text, size_t start);
   void check_further(unsigned char code, const std::string& fname, const std::vector<std::string>& params,
@@ -241,4 +269,14 @@ class TEditCompiler {
   std::vector<RLt_UDFDef*> FUDFs;
   bool FInCharConstant = false;  // first pass: the next quote closes a character constant
   int FCharConstant = 0;         // second pass: 1 its character is next, 2 its closing quote
+  size_t FTokenStart = 0;        // second pass: where the current token starts
+
+  // Structure check: on only in the compiler that CheckStructure makes.
+  bool FStructureOnly = false;
+  TStructureFault FFault;
+  size_t FFunctions = 0;                 // the header's count of user functions
+  std::vector<size_t> FDefinitions;      // where the letter of each function definition stands
+  std::vector<size_t> FKeywordFields;    // where each keyword's jump field stands
+  size_t FDefinitionsParsed = 0;
+  bool FSkipArguments = false;           // the bracket balance passes over argument lists
 };

@@ -58,6 +58,7 @@ int TEditCompiler::get_next_token() {
   // The character of a character constant is data, whatever it looks like:
   // 'A' is no else and 'M' no built-in call.
   if (FCharConstant == 1 && FCmpPos < text.size()) {
+    FTokenStart = FCmpPos;
     ++FCmpPos;
     FCurTokType = 6;
     FCharConstant = 2;
@@ -67,6 +68,7 @@ int TEditCompiler::get_next_token() {
     if (text[FCmpPos] == '\n') ++FLine;
     ++FCmpPos;
   }
+  FTokenStart = FCmpPos;
   if (FCmpPos >= text.size()) {
     FCurTokId = '~';
     FCurTokType = 3;
@@ -158,7 +160,8 @@ std::string TEditCompiler::extract_var_name(unsigned& length) const {
 bool TEditCompiler::is_token(char id, int type) const { return FCurTokId == id && FCurTokType == type; }
 
 bool TEditCompiler::balance_parens() {
-  std::vector<size_t> parens, braces;
+  // Each bracket with its line and position.
+  std::vector<std::pair<size_t, size_t>> parens, braces;
   // Only the bracket messages decide: the token reader may report others on the way.
   bool balanced = true;
   auto unmatched = [&](const char* message) {
@@ -166,8 +169,12 @@ bool TEditCompiler::balance_parens() {
     balanced = false;
   };
   for (get_next_token(); FCurTokId != '~'; get_next_token()) {
-    if (is_token('(', 3)) parens.push_back(FLine);
-    if (is_token('{', 1)) braces.push_back(FLine);
+    if (FSkipArguments && is_token('M', 5)) {
+      skip_arguments();
+      continue;
+    }
+    if (is_token('(', 3)) parens.emplace_back(FLine, FTokenStart);
+    if (is_token('{', 1)) braces.emplace_back(FLine, FTokenStart);
     if (is_token(')', 3)) {
       if (parens.empty()) unmatched("closing parenthesis with no matching opening parenthesis");
       else parens.pop_back();
@@ -179,11 +186,13 @@ bool TEditCompiler::balance_parens() {
   }
   size_t line = FLine;
   for (auto open = parens.rbegin(); open != parens.rend(); ++open) {
-    FLine = *open;
+    FLine = open->first;
+    FTokenStart = open->second;
     unmatched("unbalanced parentheses; please review your code");
   }
   for (auto open = braces.rbegin(); open != braces.rend(); ++open) {
-    FLine = *open;
+    FLine = open->first;
+    FTokenStart = open->second;
     unmatched(kOpenBraceHint);
   }
   FLine = line;
@@ -227,7 +236,8 @@ void TEditCompiler::parse_block(int mode) {
     } else if (is_token('M', 5) || is_token('m', 5)) {
       parse_fncall();
       get_next_token();
-      if (!is_token(';', 3)) comp_sntx_err("; expected");
+      // The run time leaves a call that the text ends in to its built-in.
+      if (!is_token(';', 3) && !(FStructureOnly && FCurTokId == '~')) comp_sntx_err("; expected");
     } else if (is_token('n', 5)) {
       parse_fndecl();
       parse_block(1);
@@ -339,13 +349,13 @@ void TEditCompiler::walk_expr_tokens() {
       if (is_token('(', 3)) {
         ++depth;
         ++calls;
-      } else {
+      } else if (!FStructureOnly) {
         comp_sntx_err("opening parenthesis expected following function name");
       }
-      check_params(code, FCompiled, FCmpPos);
+      if (!FStructureOnly) check_params(code, FCompiled, FCmpPos);
     } else if (is_token('N', 6)) {
-      lastVariable = find_variable(FLastVarName);
-      haveVariable = lastVariable != nullptr;
+      lastVariable = FStructureOnly ? nullptr : find_variable(FLastVarName);
+      haveVariable = FStructureOnly || lastVariable != nullptr;
       if (!haveVariable) comp_sntx_err("variable \"" + FLastVarName + "\" must be declared");
     } else if (is_token('=', 10)) {
       if (!haveVariable)
@@ -360,7 +370,7 @@ void TEditCompiler::walk_expr_tokens() {
 }
 
 TEditCompiler::TReadPosition TEditCompiler::read_position() const {
-  return TReadPosition{FCmpPos, FLine, FCurTokId, FCurTokType, FCharConstant};
+  return TReadPosition{FCmpPos, FLine, FCurTokId, FCurTokType, FCharConstant, FTokenStart};
 }
 
 void TEditCompiler::restore_position(const TReadPosition& position) {
@@ -369,6 +379,7 @@ void TEditCompiler::restore_position(const TReadPosition& position) {
   FCurTokId = position.Id;
   FCurTokType = position.Type;
   FCharConstant = position.CharConstant;
+  FTokenStart = position.TokenStart;
 }
 
 void TEditCompiler::walk_code_block(char kind, int fieldPos, int& end) {
@@ -492,12 +503,12 @@ void TEditCompiler::close_constructs(std::vector<RLt_NestedConstruct>& stack) {
 
 void TEditCompiler::parse_assign() {
   std::string target = FLastVarName;
-  TVariableDef* def = find_variable(target);
-  if (def == nullptr) {
+  TVariableDef* def = FStructureOnly ? nullptr : find_variable(target);
+  if (def == nullptr && !FStructureOnly) {
     comp_sntx_err("undeclared variable \"" + target + "\"");
     return;
   }
-  if (def->GetVarType() == 'H' && def->GetVarSize() > 1 && is_token('=', 10)) {
+  if (def != nullptr && def->GetVarType() == 'H' && def->GetVarSize() > 1 && is_token('=', 10)) {
     comp_sntx_err("assignment to variables of type ARRAY OF CHAR must use string functions (strcpy, strcat, etc.)");
     return;
   }
@@ -510,7 +521,7 @@ void TEditCompiler::parse_assign() {
   get_next_token();
   while (FCurTokId != '~' && !is_token(';', 3)) {
     if (is_token('M', 5)) {
-      check_result_type(noted);
+      if (!FStructureOnly) check_result_type(noted);
       parse_fncall();
       get_next_token();
     } else if (is_token('m', 5)) {
@@ -523,7 +534,7 @@ void TEditCompiler::parse_assign() {
       comp_sntx_err(std::string("illegal character ( '") + FCurTokId + "' ) within assignment statement");
       return;
     } else {
-      check_assigned_value(def, target);
+      if (!FStructureOnly) check_assigned_value(def, target);
       noted = next_code_byte();
       get_next_token();
       if (is_token(',', 10)) break;
@@ -538,7 +549,7 @@ void TEditCompiler::parse_assign() {
 
 void TEditCompiler::parse_subscript() {
   get_next_token();
-  if (FCurTokType != 8) {
+  if (FCurTokType != 8 && !(FStructureOnly && is_token('N', 6))) {
     TVariableDef* index = is_token('N', 6) ? find_variable(FLastVarName) : nullptr;
     if (index == nullptr) comp_sntx_err("numeric constant or variable required for subscript");
     else if (index->GetVarType() != 'I') comp_sntx_err("subscript variable must be of type integer (int)");
@@ -582,6 +593,11 @@ void TEditCompiler::check_assigned_value(TVariableDef* def, const std::string& t
 }
 
 void TEditCompiler::parse_vardecl(char type) {
+  // Declarations are the run time's to refuse; only their end is structure.
+  if (FStructureOnly) {
+    while (FCurTokId != '~' && !is_token(';', 3)) get_next_token();
+    return;
+  }
   while (FCurTokId != '~') {
     get_next_token();
     if (is_token('*', 10)) get_next_token();
@@ -638,6 +654,7 @@ void TEditCompiler::declare_variable(const std::string& name, char type, size_t 
 }
 
 void TEditCompiler::parse_fndecl() {
+  if (FStructureOnly) count_definition();
   get_next_token();
   if (!is_token('(', 3)) comp_sntx_err("( expected");
   get_next_token();
@@ -646,6 +663,10 @@ void TEditCompiler::parse_fndecl() {
 
 void TEditCompiler::parse_fncall() {
   bool builtIn = is_token('M', 5);
+  if (builtIn && FStructureOnly) {
+    skip_arguments();
+    return;
+  }
   unsigned char code = static_cast<unsigned char>(FCompiled[FCmpPos - 1]);
   get_next_token();
   if (!is_token('(', 3)) comp_sntx_err("( expected");
@@ -706,13 +727,15 @@ void TEditCompiler::parse_return() {
       if (FCurTokType != 2) comp_sntx_err("unterminated character constant (\"'\" expected)");
       operand = true;
     } else if (is_token('N', 6)) {
-      if (find_variable(FLastVarName) == nullptr) comp_sntx_err("undeclared variable \"" + FLastVarName + "\"");
+      if (!FStructureOnly && find_variable(FLastVarName) == nullptr)
+        comp_sntx_err("undeclared variable \"" + FLastVarName + "\"");
       FLastVarName.clear();
       operand = true;
     }
   }
   if (depth > 0) comp_sntx_err(") expected");
-  if (!endedOnSemicolon) {
+  // A return that the text ends in runs to its end.
+  if (!endedOnSemicolon && !(FStructureOnly && FCurTokId == '~')) {
     size_t line = FLine;
     FLine = firstLine;
     comp_sntx_err("return statement must end with semi-colon");

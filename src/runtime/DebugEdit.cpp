@@ -14,7 +14,7 @@ void TDebugLine::AddDebugVariable(TDebugVariable* variable) {
 }
 
 void TDebugLine::AddDebugVariable(int iteration, const std::string& name, const std::string& value, int isString) {
-  AddDebugVariable(new TDebugVariable(iteration, name, value, isString));
+  AddDebugVariable(new TDebugVariable(FLine, iteration, name, value, isString));
 }
 
 int TDebugLine::GetVariablesCount() const {
@@ -82,7 +82,7 @@ std::string TDebugEdit::GetEditLogicAtLine(int line) const {
 void TDebugEdit::AddDebugLine(int line, bool executed, const std::string& logic) {
   TDebugLine*& slot = FLines[line];
   delete slot;
-  slot = new TDebugLine(executed, logic);
+  slot = new TDebugLine(line, executed, logic);
 }
 
 const TDebugLine* TDebugEdit::find_line(int line) const {

@@ -8,18 +8,28 @@
 
 #include "quelt.h"
 
-// One variable's value captured on a line, in one iteration.
+// One variable's value captured on a line, in one iteration. The setters
+// change the record only: a capture already kept by its line stays where it
+// was filed.
 class TDebugVariable {
  public:
-  TDebugVariable(int iteration, std::string name, std::string value, int isString)
-      : FIteration(iteration), FName(std::move(name)), FValue(std::move(value)), FIsString(isString != 0) {}
+  TDebugVariable(int line, int iteration, std::string name, std::string value, int isString)
+      : FLine(line), FIteration(iteration), FName(std::move(name)), FValue(std::move(value)),
+        FIsString(isString != 0) {}
 
+  int GetLineNumber() const { return FLine; }
+  void SetLineNumber(int line) { FLine = line; }
   int GetIteration() const { return FIteration; }
+  void SetIteration(int iteration) { FIteration = iteration; }
   const std::string& GetVariableName() const { return FName; }
+  void SetVariableName(const std::string& name) { FName = name; }
   const std::string& GetVariableValue() const { return FValue; }
+  void SetVariableValue(const std::string& value) { FValue = value; }
   bool GetIsStringVar() const { return FIsString; }
+  void SetIsStringVar(int isString) { FIsString = isString != 0; }
 
  private:
+  int FLine;
   int FIteration;
   std::string FName;
   std::string FValue;
@@ -29,7 +39,8 @@ class TDebugVariable {
 // One source line reached: whether it ran, its text and its captures.
 class TDebugLine {
  public:
-  TDebugLine(bool executed, std::string logic) : FExecuted(executed), FLogic(std::move(logic)) {}
+  TDebugLine(int line, bool executed, std::string logic)
+      : FLine(line), FExecuted(executed), FLogic(std::move(logic)) {}
   ~TDebugLine() { clear_variables_map(); }
   TDebugLine(const TDebugLine&) = delete;
   TDebugLine& operator=(const TDebugLine&) = delete;
@@ -38,6 +49,8 @@ class TDebugLine {
   void AddDebugVariable(TDebugVariable* variable);
   void AddDebugVariable(int iteration, const std::string& name, const std::string& value, int isString);
   const std::string& GetLogic() const { return FLogic; }
+  // The line's 0-based index in the source.
+  int GetLineNumber() const { return FLine; }
   bool GetLineExecuted() const { return FExecuted; }
   // Variables captured in the lowest iteration number.
   int GetVariablesCount() const;
@@ -49,6 +62,7 @@ class TDebugLine {
   void clear_variables_map();
 
  private:
+  int FLine;
   bool FExecuted;
   std::string FLogic;
   std::map<int, std::map<std::string, TDebugVariable*>> FCaptures;

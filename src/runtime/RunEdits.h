@@ -130,6 +130,7 @@ class TRunEdits {
   TToken* read_token(bool pushOperand);
   void reading_failed();
   [[noreturn]] void unclosed(char opener);
+  void refuse_damaged_logic();
   // Runs statements up to the terminator (0: the end of the main logic); the
   // opener names what the block belongs to when the text ends before it.
   int interpret_block(TTokenID terminator, char opener = 0);

@@ -108,6 +108,17 @@ void TRunEdits::unclosed(char opener) {
   }
 }
 
+// Logic that is not what the compiler writes fails as a damaged token would,
+// before any of its statements runs.
+void TRunEdits::refuse_damaged_logic() {
+  try {
+    FTokenMaster->RefuseDamagedLogic();
+  } catch (const std::runtime_error&) {
+    reading_failed();
+    throw;
+  }
+}
+
 TToken* TRunEdits::GetHardToken(TTokenID expected) {
   TToken* token = GetCompiledToken();
   return token != nullptr && token->GetTokenID() == expected ? token : nullptr;
@@ -145,8 +156,9 @@ void TRunEdits::process_edit() {
   FVariablesInUse = 0;
   if (FDebugging) debug_fields();
   FStop = false;
-  FTokenMaster->MovePosBy(static_cast<int>(setup_UDF_pointers()));
   try {
+    refuse_damaged_logic();
+    FTokenMaster->MovePosBy(static_cast<int>(setup_UDF_pointers()));
     FLibFuncs->SetYearsIntoFuture();
     // A message of this edit never tells an earlier edit's date failure.
     FLibFuncs->ClearDateErrorCode();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "compiler/EditCompiler.h"
 #include "storage/EngineErrorsPump.h"
 
 namespace {
@@ -16,12 +17,49 @@ const size_t kCargoGrowth = 20;
 const size_t kSmallCargo = 100;
 const size_t kFieldDigits = 20;
 const size_t kJumpWidth = 4;
+const size_t kTableSize = 127;  // token slots: the characters below 127
 // A string's length field holds the tens of lengths up to 999 in one byte.
 const int kMaxStringTens = 99;
 
 enum { kNoFault, kUnknownByte, kPastEnd, kDamagedLength };
 
+const char* const kMoveBack = "move_by must be > 0";
+const char* const kMovePast = "move_by value falls outside range of compiled logic";
+
+std::string not_found(char character) { return "Token [" + std::string(1, character) + "] not found"; }
+
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Every token of compiled logic: its spelling, compiled character and class.
+struct TTokenRow {
+  const char* Spelling;
+  char Compiled;
+  TTokenType Type;
+};
+const TTokenRow kTokenRows[] = {
+    {"#", '#', 0},           {"{", '{', 1},           {"}", '}', 1},           {"'", '\'', 2},
+    {"(", '(', 3},           {")", ')', 3},           {".", '.', 3},           {":", ':', 3},
+    {";", ';', 3},           {"[", '[', 3},           {"]", ']', 3},           {"libfnc", 'M', 5},
+    {"funccall", 'm', 5},    {"function", 'n', 5},    {"var", 'N', 6},         {"return", 'D', 7},
+    {"char", 'H', 7},        {"int", 'I', 7},         {"number", 'U', 8},      {"dt_today", 'O', 9},
+    {"dt_unknown", 'P', 9},  {"fail", 'Q', 9},        {"pass", 'R', 9},        {"dt_max", 'S', 9},
+    {"dt_exact", 'T', 9},    {"dt_empty", 'W', 9},    {"dt_valid", 'X', 9},    {"dt_missing", 'Y', 9},
+    {"dt_error", 'Z', 9},    {"dt_day_empty", 'y', 9}, {"dt_month_empty", 'z', 9}, {"!", '!', 10},
+    {"mod", '%', 10},        {"&&", '&', 10},         {"*", '*', 10},          {"+", '+', 10},
+    {",", ',', 10},          {"-", '-', 10},          {"/", '/', 10},          {"<", '<', 10},
+    {"=", '=', 10},          {">", '>', 10},          {"==", 'E', 10},         {">=", 'G', 10},
+    {"!=", 'J', 10},         {"<=", 'K', 10},         {"||", '|', 10},         {"\"", '"', 11},
+    {"else", 'A', 14},       {"while", 'B', 14},      {"for", 'C', 14},        {"if", 'F', 14},
+    {"do", 'L', 14},
+};
+
+// A token's identity is its character, but for the string constant's (11)
+// and those of the named constants of values 0 to 3 (their digits).
+TTokenID token_id(char compiled) {
+  if (compiled == '"') return 11;
+  if (compiled >= 'Q' && compiled <= 'T') return '0' + (compiled - 'Q');
+  return compiled;
+}
 
 // Digits of a field number, saturating: a field number never wraps.
 int32_t saturated_number(const unsigned char* digits, size_t count) {
@@ -52,6 +90,9 @@ int32_t jump_value(const unsigned char* field, size_t count) {
 
 }  // namespace
 
+TToken::TToken(const char* text, TTokenID id, TTokenType type, char compiled)
+    : FSpelling(text != nullptr ? text : ""), FTokenID(id), FTokenType(type), FCompiled(compiled) {}
+
 TCargo::TCargo(size_t n) : FSize(n >= kSmallCargo ? n + 1 : kSmallCargo + 1) {
   FBuffer = static_cast<char*>(malloc(FSize));
   if (FBuffer == nullptr) throw std::bad_alloc();
@@ -66,6 +107,7 @@ TDecodedLogic::TDecodedLogic(std::string text)
   FEnd.Next = static_cast<uint32_t>(FText.size());
   for (size_t pos = 0; pos < FTokens.size(); ++pos) decode(pos, FTokens[pos]);
   read_header();
+  FFault = TEditCompiler::CheckStructure(FText);
 }
 
 // What reading at p0 gives. An operand that would run past the end of the
@@ -203,19 +245,8 @@ TTokenMaster::TTokenMaster(TEngineErrorsPump* pump) : FEnginePump(pump) {
   FEndToken.AtEnd = true;
   FLast = &FEndToken;
   // A character without a row reads as a blank token.
-  for (TToken*& token : FTokens) token = new TToken(0, 0, ' ');
-  add_tokens("#", 0);
-  add_tokens("{}", 1);
-  add_tokens("'", 2);
-  add_tokens("().:;[]", 3);
-  add_tokens("Mmn", 5);  // built-in call, user-function call and definition
-  add_tokens("N", 6);
-  add_tokens("DHI", 7);  // return, char, int
-  add_tokens("U", 8);
-  add_tokens("OPQRSTWXYZyz", 9);
-  add_tokens("!%&*+,-/<=>EGJK|", 10);
-  add_tokens("\"", 11);
-  add_tokens("ABCFL", 14);  // else, while, for, if, do
+  for (TToken*& token : FTokens) token = new TToken(" ", 0, 0, ' ');
+  for (const TTokenRow& row : kTokenRows) add_token(row.Spelling, token_id(row.Compiled), row.Type, row.Compiled);
   FCargo.reserve(kInitialCargoSlots);
   for (size_t i = 0; i < kInitialCargoSlots; ++i) FCargo.push_back(new TCargo(kSmallCargo));
   FCargoCapacity = kInitialCargoSlots;
@@ -226,15 +257,11 @@ TTokenMaster::~TTokenMaster() {
   for (TToken* token : FTokens) delete token;
 }
 
-// A token's identity is its character, but for the string constant's (11)
-// and those of the named constants of values 0 to 3 (their digits).
-void TTokenMaster::add_tokens(const char* characters, TTokenType type) {
-  for (const char* c = characters; *c != '\0'; ++c) {
-    TTokenID id = *c == '"' ? 11 : *c >= 'Q' && *c <= 'T' ? '0' + (*c - 'Q') : *c;
-    TToken*& slot = FTokens[static_cast<unsigned char>(*c)];
-    delete slot;
-    slot = new TToken(id, type, *c);
-  }
+void TTokenMaster::add_token(const char* spelling, TTokenID id, TTokenType type, char compiled) {
+  unsigned char slot = static_cast<unsigned char>(compiled);
+  if (slot >= kTableSize) return;
+  delete FTokens[slot];
+  FTokens[slot] = new TToken(spelling, id, type, compiled);
 }
 
 void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
@@ -247,9 +274,23 @@ void TTokenMaster::SetCompiledLogic(TDecodedLogic* logic) {
 
 void TTokenMaster::fault(const TDecodedToken& token) {
   std::string character(1, static_cast<char>(token.Compiled));
-  if (token.Fault == kUnknownByte) fail("GetCompiledToken", "Token [" + character + "] not found");
+  if (token.Fault == kUnknownByte) fail("GetCompiledToken", not_found(static_cast<char>(token.Compiled)));
   if (token.Fault == kDamagedLength) fail("GetCompiledToken", "Token [" + character + "] has a damaged length field");
   PastEnd(token.Compiled);
+}
+
+void TTokenMaster::refuse(const TStructureFault& fault) const {
+  switch (fault.Kind) {
+    case TStructureFault::kUnknownByte:
+      fail("GetCompiledToken", not_found(fault.Character));
+    case TStructureFault::kJumpBack:
+      fail("MovePos", kMoveBack);
+    case TStructureFault::kJumpPast:
+      fail("MovePosBy", kMovePast);
+    default:
+      break;
+  }
+  fail("GetCompiledToken", "Compiled logic is damaged at position " + std::to_string(fault.Position));
 }
 
 void TTokenMaster::PastEnd(char opener) {
@@ -301,9 +342,8 @@ bool TTokenMaster::IsCargoText(const char* address) const {
 }
 
 void TTokenMaster::CheckMoveBy(int distance) const {
-  if (distance < 1) fail("MovePos", "move_by must be > 0");
-  if (FPos + static_cast<size_t>(distance) > FLength)
-    fail("MovePosBy", "move_by value falls outside range of compiled logic");
+  if (distance < 1) fail("MovePos", kMoveBack);
+  if (FPos + static_cast<size_t>(distance) > FLength) fail("MovePosBy", kMovePast);
 }
 
 void TTokenMaster::MovePosBy(int distance) {
@@ -314,6 +354,16 @@ void TTokenMaster::MovePosBy(int distance) {
 void TTokenMaster::MovePosTo(size_t pos) {
   if (pos >= FLength) fail("MovePosTo", "move_to must be < length of compiled logic");
   FPos = pos;
+}
+
+void TTokenMaster::SkipNewLines() {
+  while (FPos < FLength && FCompiledLogic[FPos] == '\n') ++FPos;
+}
+
+char* TTokenMaster::extract_field_number() {
+  size_t start = FPos;
+  while (FPos < FLength && FPos - start < kFieldDigits && is_digit(FCompiledLogic[FPos])) ++FPos;
+  return PushCargo(FCompiledLogic + start, FPos - start);
 }
 
 void TTokenMaster::fail(const char* method, const std::string& message) const {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/CompiledText.h"
 #include "runtime/ExpressionPlan.h"
 
 class TEngineErrorsPump;
@@ -23,15 +24,24 @@ typedef intptr_t TValueWord;
 typedef int TTokenID;
 typedef int TTokenType;
 
+// One kind of token: its spelling (for display), identity, class and
+// compiled character.
 class TToken {
  public:
-  TToken(TTokenID id, TTokenType type, char compiled) : FTokenID(id), FTokenType(type), FCompiled(compiled) {}
+  // A null text gives an empty spelling.
+  TToken(const char* text, TTokenID id, TTokenType type, char compiled);
 
   TTokenID GetTokenID() const { return FTokenID; }
   TTokenType GetTokenType() const { return FTokenType; }
   char GetCompiled() const { return FCompiled; }
+  const std::string& GetSpelling() const { return FSpelling; }
+  void SetOriginal(const char* text) { FSpelling = text != nullptr ? text : ""; }
+  void SetTokenID(TTokenID id) { FTokenID = id; }
+  void SetTokenType(TTokenType type) { FTokenType = type; }
+  void SetCompiled(char compiled) { FCompiled = compiled; }
 
  private:
+  std::string FSpelling;
   TTokenID FTokenID;
   TTokenType FTokenType;
   char FCompiled;
@@ -75,12 +85,14 @@ struct TDecodedToken {
 };
 
 // The tokens of one compiled text, decoded once for every position a read
-// may start at.
+// may start at, with the verdict of its structure check.
 class TDecodedLogic {
  public:
   explicit TDecodedLogic(std::string text);
 
   const std::string& Text() const { return FText; }
+  // Where the text departs from what the compiler writes (kNone: nowhere).
+  const TStructureFault& Fault() const { return FFault; }
   TDecodedToken& At(size_t pos) { return pos < FTokens.size() ? FTokens[pos] : FEnd; }
   // Body positions of the user functions from the header (0: no body), and
   // where the body of the main logic starts.
@@ -102,6 +114,7 @@ class TDecodedLogic {
   std::set<std::string> FNames;
   std::vector<int> FUDFOffsets;
   size_t FBodyStart = 0;
+  TStructureFault FFault;
 };
 
 class TTokenMaster {
@@ -126,12 +139,18 @@ class TTokenMaster {
     TDecodedToken& token = FLogic != nullptr ? FLogic->At(FPos) : FEndToken;
     FLast = &token;
     FPos = token.Next;
+    FOneChar = token.OneChar;
     if (token.AtEnd) return nullptr;
     if (token.Fault != 0) fault(token);
     if (pushOperand && token.Pushes) PushCargo(FCompiledLogic + token.OperandPos, token.OperandLength);
     return FTokens[token.Compiled];
   }
   TToken* GetHardToken(TTokenID expected);
+  // Fails the reading of logic whose structure is not what the compiler
+  // writes, before any of it runs: such a text could run for ever.
+  void RefuseDamagedLogic() const {
+    if (FLogic != nullptr && FLogic->Fault().Kind != TStructureFault::kNone) refuse(FLogic->Fault());
+  }
   // The decoding of the token read last (its parsed number, its variable hint).
   TDecodedToken& LastDecoded() const { return *FLast; }
   TToken* TokenFor(unsigned char compiled) const { return compiled < 127 ? FTokens[compiled] : nullptr; }
@@ -140,7 +159,18 @@ class TTokenMaster {
   void SetReadAfter(TDecodedToken& token) {
     FLast = &token;
     FPos = token.Next;
+    FOneChar = token.OneChar;
   }
+  // The one-character operand of the last token read (a built-in's code, a
+  // function's letter, a constant's character, a one-character token), a
+  // blank for any other.
+  char* GetOneChar() { return &FOneChar; }
+  // Reads up to 20 digits of a field number from the read position onto the
+  // cargo stack (an empty text when there are none) and gives the pushed text.
+  char* extract_field_number();
+  // Puts a token of that spelling, identity and class in the slot of its
+  // compiled character.
+  void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
 
   // Pushes a copy of the text; the common case, a slot large enough, inline.
   char* PushCargo(const char* text, size_t length) {
@@ -176,11 +206,13 @@ class TTokenMaster {
   void MovePosTo(size_t pos);
   // Sets the read position back to one read before; the end is allowed.
   void SetPos(size_t pos) { FPos = pos < FLength ? pos : FLength; }
+  // Advances over line feeds.
+  void SkipNewLines();
 
  private:
-  void add_tokens(const char* characters, TTokenType type);
   char* push_cargo_slowly(const char* text, size_t length);
   [[noreturn]] void fault(const TDecodedToken& token);
+  [[noreturn]] void refuse(const TStructureFault& fault) const;
   [[noreturn]] void fail(const char* method, const std::string& message) const;
 
   const char* FCompiledLogic = "";
@@ -191,6 +223,7 @@ class TTokenMaster {
   size_t FCargoCapacity = 0;
   size_t FCargoTop = 0;
   size_t FCargoFloor = 0;
+  char FOneChar = ' ';
   TEngineErrorsPump* FEnginePump;
   TToken* FTokens[127];
   TDecodedLogic* FLogic = nullptr;
