@@ -4,10 +4,10 @@
 // find nothing to report and write the same header and jump fields. The
 // first place where the text departs from what the compiler writes is the
 // verdict.
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
+#include "compiler/CompiledText.h"
 #include "compiler/EditCompiler.h"
 
 namespace {
@@ -94,7 +94,7 @@ void TEditCompiler::structure_fault(TStructureFault::TKind kind, size_t position
 void TEditCompiler::scan_written_tokens(size_t start) {
   bool inCharConstant = false;
   for (size_t pos = start;; ) {
-    while (pos < FCompiled.size() && FCompiled[pos] == '\n') ++pos;
+    pos = skip_line_marks(FCompiled, pos);
     if (pos >= FCompiled.size()) return;
     size_t width = written_width(pos, inCharConstant);
     if (strchr(kKeywords, FCompiled[pos]) != nullptr) FKeywordFields.push_back(pos + 1);
@@ -132,8 +132,7 @@ size_t TEditCompiler::written_width(size_t pos, bool& inCharConstant) {
     written = c == 'M' ? fits(2) : function_index(pos + 1) < FFunctions;
     width = 2;
   } else if (c == 'n') {
-    size_t letter = pos + 1;
-    while (letter < text.size() && text[letter] == '\n') ++letter;
+    size_t letter = skip_line_marks(text, pos + 1);
     width = definition_letter(letter) ? letter + 1 - pos : 1;
   } else if (c == '\'') {
     width = quote_width(pos, inCharConstant);
@@ -176,7 +175,7 @@ size_t TEditCompiler::quote_width(size_t pos, bool& inCharConstant) {
       structure_fault(TStructureFault::kDamaged, pos);
     if (pos + 1 < text.size()) ++width;
   } else {
-    while (pos + width < text.size() && text[pos + width] == '\n') ++width;
+    width = skip_line_marks(text, pos + 1) - pos;
     if (pos + width < text.size()) ++width;
   }
   inCharConstant = !inCharConstant;
