@@ -139,7 +139,6 @@ class TTokenMaster {
     TDecodedToken& token = FLogic != nullptr ? FLogic->At(FPos) : FEndToken;
     FLast = &token;
     FPos = token.Next;
-    FOneChar = token.OneChar;
     if (token.AtEnd) return nullptr;
     if (token.Fault != 0) fault(token);
     if (pushOperand && token.Pushes) PushCargo(FCompiledLogic + token.OperandPos, token.OperandLength);
@@ -159,12 +158,15 @@ class TTokenMaster {
   void SetReadAfter(TDecodedToken& token) {
     FLast = &token;
     FPos = token.Next;
-    FOneChar = token.OneChar;
   }
   // The one-character operand of the last token read (a built-in's code, a
   // function's letter, a constant's character, a one-character token), a
-  // blank for any other.
-  char* GetOneChar() { return &FOneChar; }
+  // blank for any other. It is taken from the last token's decoding when
+  // asked for, so that reading a token copies nothing for it.
+  char* GetOneChar() {
+    FOneChar = FLast->OneChar;
+    return &FOneChar;
+  }
   // Reads up to 20 digits of a field number from the read position onto the
   // cargo stack (an empty text when there are none) and gives the pushed text.
   char* extract_field_number();
