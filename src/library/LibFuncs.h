@@ -177,9 +177,8 @@ class TLibFuncs {
   TValueWord call_inlist();
   std::string translate_mask_to_regex(const std::string& mask);
   // Makes FCurrentRegex the compiled expression of the mask, translated and
-  // compiled on its first use, and answers it; valid until the next mask is
-  // looked up.
-  const boost::regex& find_regex_pattern(const char* mask);
+  // compiled on its first use; valid until the next mask is looked up.
+  void find_regex_pattern(const char* mask);
   // Whether the whole subject fits the mask; a failure of the regular-expression
   // library while it matches is recorded as `invalid` and the mask first.
   bool fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid);

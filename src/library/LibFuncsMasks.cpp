@@ -168,7 +168,7 @@ void TLibFuncs::setup_mask_functions() {
 
 std::string TLibFuncs::translate_mask_to_regex(const std::string& mask) { return TMaskTranslation(mask).run(); }
 
-const boost::regex& TLibFuncs::find_regex_pattern(const char* mask) {
+void TLibFuncs::find_regex_pattern(const char* mask) {
   auto found = FRegexCache.find(std::string_view(mask));
   if (found == FRegexCache.end()) {
     boost::regex compiled(translate_mask_to_regex(mask));
@@ -176,7 +176,6 @@ const boost::regex& TLibFuncs::find_regex_pattern(const char* mask) {
     found = FRegexCache.emplace(mask, std::move(compiled)).first;
   }
   FCurrentRegex = &found->second;
-  return *FCurrentRegex;
 }
 
 bool TLibFuncs::fits_mask(std::string_view subject, const char* mask, const char* method, const char* invalid) {
