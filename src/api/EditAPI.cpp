@@ -66,7 +66,7 @@ TReentry writes_row(const char* table) {
 }
 
 bool refused(TSMF& smf, const char* method, const TReentry& reentry) {
-  const char* underWay = reentry.Frees == kNone ? nullptr : smf.WalkOf(reentry.Frees);
+  const char* underWay = smf.WalkOf(reentry.Frees);
   if (underWay != nullptr) smf.RecordRefusal(method, underWay);
   return underWay != nullptr;
 }
