@@ -88,8 +88,9 @@ TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-1, Qb_Edit(h(), "ZipCodes2", 1));
   // A trigger whose name lacks the table's prefix keeps its name, which the old table's trigger holds.
-  copy_refused("Noted", "Copied", {"Failure to create trigger", "trigger Noted_x already exists",
-                                   "SQL: CREATE TRIGGER Noted_x AFTER UPDATE ON /* the table */ [Copied] BEGIN SELECT 1; END"});
+  copy_refused("Noted", "Copied",
+               {"Failure to create trigger", "trigger Noted_x already exists",
+                "SQL: CREATE TRIGGER Noted_x AFTER UPDATE ON /* the table */ [Copied] BEGIN SELECT 1; END"});
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-1, Qb_CopyLookupTable(h(), "StateCodes", "Booked", 1));
   Rows errors = engine_errors(h());

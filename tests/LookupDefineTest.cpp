@@ -42,7 +42,8 @@ TEST_F(LookupDefine, RefusalsAndNewTablesWithExactDeclarationsAndIndexNames) {
   refused(Qb_CreateTable(h(), &pkey),
           {writer_error("CreateTable", "No columns have been defined; inappropriate use of Qb_CreateTable")});
   // Columns of a refused definition, or of none at all, make no table without a name.
-  const Rows unnamed = {writer_error("CreateTable", "No table name has been defined; inappropriate use of Qb_CreateTable")};
+  const Rows unnamed = {
+      writer_error("CreateTable", "No table name has been defined; inappropriate use of Qb_CreateTable")};
   OpenMetafile fresh;
   for (int smf : {h(), fresh.handle()}) {
     ASSERT_EQ(0, Qb_AddColumnDef(smf, "Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 1));
@@ -132,7 +133,8 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
           {writer_error("CreateTable", "Unable to add newly-created table to RL_LookupTables"),
            writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
            writer_error("CreateTable", "refused"),
-           writer_error("CreateTable", "INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('Fresh', 0);")});
+           writer_error("CreateTable",
+                        "INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('Fresh', 0);")});
   EXPECT_EQ(0, pkey);
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "Fresh"));

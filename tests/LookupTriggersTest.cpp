@@ -204,10 +204,12 @@ TEST(LookupTriggers, TextsRenamedOnlyWhereTheyNameTheTable) {
        "CREATE TRIGGER IF NOT EXISTS \"_Next_t\" BEFORE DELETE ON [Next] FOR EACH ROW BEGIN "
        "INSERT INTO [Next](a) VALUES ('ON [On]') ON CONFLICT(a) DO UPDATE SET a = 'On'; UPDATE Other SET [On] = 1; "
        "DELETE FROM -- [On]\n[Next]; END"},
-      {"CREATE UNIQUE INDEX x_On_a ON [On](a) WHERE a <> '_On_'", "CREATE UNIQUE INDEX x_Next_a ON [Next](a) WHERE a <> '_On_'"},
+      {"CREATE UNIQUE INDEX x_On_a ON [On](a) WHERE a <> '_On_'",
+       "CREATE UNIQUE INDEX x_Next_a ON [Next](a) WHERE a <> '_On_'"},
       {"CREATE TRIGGER t AFTER UPDATE ON 'On' BEGIN UPDATE 'On' SET a = 'On'; END",
        "CREATE TRIGGER t AFTER UPDATE ON [Next] BEGIN UPDATE [Next] SET a = 'On'; END"},
-      {"CREATE TRIGGER t AFTER UPDATE ON [On] BEGIN UPDATE [On", "CREATE TRIGGER t AFTER UPDATE ON [Next] BEGIN UPDATE [Next]"},
+      {"CREATE TRIGGER t AFTER UPDATE ON [On] BEGIN UPDATE [On",
+       "CREATE TRIGGER t AFTER UPDATE ON [Next] BEGIN UPDATE [Next]"},
       {"CREATE TRIGGER _On_t AFTER UPDATE ON", "CREATE TRIGGER _Next_t AFTER UPDATE ON"},
       {"DROP TABLE [On]", "DROP TABLE [On]"},
       {"", ""}};
