@@ -412,7 +412,9 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
 /* The database's BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE and ROLLBACK TO;
  * a refusal gives -1 with the database's message. A savepoint name is always
  * taken as one name, whatever characters it holds. After a rollback (also a
- * refused one) the tables that it created, dropped or changed are read again.
+ * refused one) the tables that it created, dropped or changed are read again,
+ * as they are after a commit that fails and ends the transaction itself (on a
+ * full disk or an I/O error, say).
  * Every write, of one statement or several, runs as a transaction of its own,
  * or inside a savepoint when the host's transaction is open; it takes the
  * metafile's write lock (never an open import source's) and waits at most 3
@@ -496,7 +498,9 @@ QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
 /* Starts a lookup-table definition: its name (letters, digits and "_", not
  * starting with a digit, "RL_" or "sqlite_"; SQL keywords such as First are
  * names like any other), and whether the existing table of that name is to be
- * restructured (restructure != 0). Clears the definition. -1 for a refused name. */
+ * restructured (restructure != 0). Clears the definition. -1 for a refused
+ * name, a null one included: the definition is then left without a name, and
+ * Qb_CreateTable refuses it even after columns are added. */
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
 /* Adds a column to the definition, in table order: its name and, for a
  * restructure, the old column whose values it takes (null or empty: none;
