@@ -17,7 +17,6 @@ const size_t kCargoGrowth = 20;
 const size_t kSmallCargo = 100;
 const size_t kFieldDigits = 20;
 const size_t kJumpWidth = 4;
-const size_t kTableSize = 127;  // token slots: the characters below 127
 // A string's length field holds the tens of lengths up to 999 in one byte.
 const int kMaxStringTens = 99;
 
@@ -259,7 +258,7 @@ TTokenMaster::~TTokenMaster() {
 
 void TTokenMaster::add_token(const char* spelling, TTokenID id, TTokenType type, char compiled) {
   unsigned char slot = static_cast<unsigned char>(compiled);
-  if (slot >= kTableSize) return;
+  if (slot >= kTokenSlots) return;
   delete FTokens[slot];
   FTokens[slot] = new TToken(spelling, id, type, compiled);
 }

@@ -119,6 +119,9 @@ class TDecodedLogic {
 
 class TTokenMaster {
  public:
+  // Token slots: one for each character below 127.
+  static const unsigned kTokenSlots = 127;
+
   explicit TTokenMaster(TEngineErrorsPump* pump);
   ~TTokenMaster();
   TTokenMaster(const TTokenMaster&) = delete;
@@ -152,7 +155,7 @@ class TTokenMaster {
   }
   // The decoding of the token read last (its parsed number, its variable hint).
   TDecodedToken& LastDecoded() const { return *FLast; }
-  TToken* TokenFor(unsigned char compiled) const { return compiled < 127 ? FTokens[compiled] : nullptr; }
+  TToken* TokenFor(unsigned char compiled) const { return compiled < kTokenSlots ? FTokens[compiled] : nullptr; }
   // Stands after the token decoded at that position, as if it had just been
   // read (its operand is not pushed).
   void SetReadAfter(TDecodedToken& token) {
@@ -227,7 +230,7 @@ class TTokenMaster {
   size_t FCargoFloor = 0;
   char FOneChar = ' ';
   TEngineErrorsPump* FEnginePump;
-  TToken* FTokens[127];
+  TToken* FTokens[kTokenSlots];
   TDecodedLogic* FLogic = nullptr;
   TDecodedToken* FLast;
   TDecodedToken FEndToken;
