@@ -306,8 +306,7 @@ TEST_F(EditCompilerTest, LexicalDeclarationBalanceAndStatementMessages) {
       // With a blank, left is the constant; a digit does not end the keyword.
       {"x = left (s, 2);", "@N001x=R(N001s,U0012);", {line(1, undeclared + "\"x\""), line(1, undeclared + "\"s\"")}},
       {"x = int1;", "@N001x=IU0011;",
-       {line(1, undeclared + "\"x\""), line(1, "syntax error (token should be an IDENTIFIER)"),
-        line(1, "syntax error (token should be an IDENTIFIER)")}},
+       {line(1, undeclared + "\"x\""), line(1, "syntax error (token should be an IDENTIFIER)")}},
       // No operators inside a word.
       {"x = a*b/c;", "@N001x=N005a*b/c;", {line(1, undeclared + "\"x\""), line(1, undeclared + "\"a*b/c\"")}},
       {"int x;\nx = a*b;", kAny, {line(2, "variable \"a*b\" must be declared")}},
@@ -333,10 +332,12 @@ TEST_F(EditCompilerTest, LexicalDeclarationBalanceAndStatementMessages) {
       {"strlen(#S Site);", "@Mp(#N004site);", {line(1, kFieldForm)}},
       {"char s[10];\ninlist(#S\"Site\", s);", kAny, {line(2, "the second parameter to INLIST must be a string constant")}},
       {"char x = 1;", kAny, {line(1, "syntax error: assignment not allowed in declaration"), line(1, "syntax error in declaration")}},
-      {"int char;", kAny,
-       {line(1, "syntax error (variable type in middle of declaration)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
-      {"int 5;", kAny,
-       {line(1, "syntax error (token should be an IDENTIFIER)"), line(1, "syntax error (token should be an IDENTIFIER)")}},
+      // A token that is no name is reported once, and the next is its separator.
+      {"int char;", kAny, {line(1, "syntax error (variable type in middle of declaration)")}},
+      {"int 5;", kAny, {line(1, "syntax error (token should be an IDENTIFIER)")}},
+      {"int 5, x;\nx = 1;", kAny, {line(1, "syntax error (token should be an IDENTIFIER)")}},
+      {"int char x;", kAny,
+       {line(1, "syntax error (variable type in middle of declaration)"), line(1, "syntax error in declaration")}},
       {"int a[b];", kAny,
        {line(1, "numeric constant required"), line(1, "right bracket required"), line(1, "array size must be greater than 0"),
         line(1, "syntax error in declaration")}},
@@ -533,6 +534,9 @@ TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
       {"int x, y;\nx = 1; y", kAny, {line(2, "= expected")}},
       {"int x;\nx = 1;\nreturn", kAny, {line(3, "return statement must end with semi-colon")}},
       {"int x;\nx = 1;\npass", kAny, {line(3, "Invalid syntax.")}},
+      // A quote copied into a length field: the walks over the text end there.
+      {"'te\"\"0,", "@'tN004e\"\"0,", {line(1, "Invalid syntax."), line(1, "undeclared variable \"e\"\"0\"")}},
+      {"'te\"\"1\"", "@'tN005e\"\"1\"", {line(1, "Invalid syntax."), line(1, "undeclared variable \"e\"\"1\"\"")}},
   });
 }
 

@@ -11,17 +11,22 @@ size_t digits_end(const std::string& text, size_t pos) {
   return pos;
 }
 
-// Length of a name or number operand: three decimal digits.
-size_t decimal_length(const std::string& text, size_t pos) {
+// Length of a name or number operand: three decimal digits; below zero when
+// the field holds other characters.
+long decimal_length(const std::string& text, size_t pos) {
   if (pos + 4 > text.size()) return 0;
-  return (text[pos + 1] - '0') * 100 + (text[pos + 2] - '0') * 10 + (text[pos + 3] - '0');
+  return (text[pos + 1] - '0') * 100L + (text[pos + 2] - '0') * 10L + (text[pos + 3] - '0');
 }
 
-// Length of a string operand: the tens byte read unsigned, the hundreds ignored.
-size_t string_length(const std::string& text, size_t pos) {
+// Length of a string operand: the tens byte read unsigned, the hundreds
+// ignored; below zero when the units are no digit.
+long string_length(const std::string& text, size_t pos) {
   if (pos + 4 > text.size()) return 0;
-  return 10 * (static_cast<unsigned char>(text[pos + 2]) - '0') + (text[pos + 3] - '0');
+  return 10L * (static_cast<unsigned char>(text[pos + 2]) - '0') + (text[pos + 3] - '0');
 }
+
+// A length below zero reads as "the rest of the text".
+size_t operand_count(long length) { return length < 0 ? std::string::npos : static_cast<size_t>(length); }
 
 }  // namespace
 
@@ -40,12 +45,13 @@ size_t body_start(const std::string& text) {
 }
 
 size_t token_width(const std::string& text, size_t pos) {
-  size_t width = 1;
+  long width = 1;
+  long length = 0;
   switch (text[pos]) {
-    case '"': width = 4 + string_length(text, pos); break;
+    case '"': width = 4 + (length = string_length(text, pos)); break;
     case 'N':
-    case 'U': width = 4 + decimal_length(text, pos); break;
-    case '#': width = digits_end(text, pos + 1) - pos; break;
+    case 'U': width = 4 + (length = decimal_length(text, pos)); break;
+    case '#': width = static_cast<long>(digits_end(text, pos + 1) - pos); break;
     case 'M':
     case 'm':
     case 'n': width = 2; break;
@@ -56,7 +62,10 @@ size_t token_width(const std::string& text, size_t pos) {
     case 'L': width = 5; break;
     case '\'': width = 3; break;
   }
-  return std::min(width, text.size() - pos);
+  // A length field that decodes below zero or past the text ends the walk:
+  // a walk never stands still or steps back.
+  size_t rest = text.size() - pos;
+  return length < 0 || static_cast<size_t>(width) > rest ? rest : static_cast<size_t>(width);
 }
 
 size_t skip_line_marks(const std::string& text, size_t pos) {
@@ -70,7 +79,7 @@ bool is_string_token(const std::string& text, size_t pos) {
 
 std::string string_token_text(const std::string& text, size_t pos) {
   if (!is_string_token(text, pos)) return std::string();
-  return text.substr(pos + 4, string_length(text, pos));
+  return text.substr(pos + 4, operand_count(string_length(text, pos)));
 }
 
 std::vector<TCompiledCall> find_calls(const std::string& text, char code) {
@@ -94,7 +103,7 @@ std::vector<TCompiledCall> find_calls(const std::string& text, char code) {
       }
       if (c == ',' && depth == 1) call.Arguments.push_back(skip_line_marks(text, p + 1));
       if (c == 'U' && !closed && p + 4 <= text.size())
-        call.Numbers.push_back(atoi(text.substr(p + 4, decimal_length(text, p)).c_str()));
+        call.Numbers.push_back(atoi(text.substr(p + 4, operand_count(decimal_length(text, p))).c_str()));
     }
     calls.push_back(call);
   }

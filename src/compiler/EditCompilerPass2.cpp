@@ -601,13 +601,15 @@ void TEditCompiler::parse_vardecl(char type) {
   while (FCurTokId != '~') {
     get_next_token();
     if (is_token('*', 10)) get_next_token();
-    if (!is_token('N', 6)) {
+    // A token that is no name is reported once; the one after it is read as
+    // the separator, as after a name.
+    bool named = is_token('N', 6);
+    if (!named) {
       if (is_token('H', 7) || is_token('I', 7)) comp_sntx_err("syntax error (variable type in middle of declaration)");
       else comp_sntx_err("syntax error (token should be an IDENTIFIER)");
       if (FCurTokId == '~' || is_token(';', 3)) return;
-      continue;
     }
-    std::string name = FLastVarName;
+    std::string name = named ? FLastVarName : std::string();
     size_t size = 1;
     get_next_token();
     if (is_token('=', 10)) {
@@ -617,9 +619,11 @@ void TEditCompiler::parse_vardecl(char type) {
     } else if (is_token('[', 3)) {
       size = parse_declared_size();
     }
-    if (name.empty()) comp_sntx_err("syntax error in declaration");
-    else if (size == 0) comp_sntx_err("array size must be greater than 0");
-    else declare_variable(name, type, size);
+    if (named) {
+      if (name.empty()) comp_sntx_err("syntax error in declaration");
+      else if (size == 0) comp_sntx_err("array size must be greater than 0");
+      else declare_variable(name, type, size);
+    }
     if (is_token(',', 10)) continue;
     if (is_token(';', 3) || FCurTokId == '~') return;
     comp_sntx_err("syntax error in declaration");
