@@ -182,6 +182,36 @@ TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {
   EXPECT_EQ(Rows{}, found);  // the layouts' first passes found nothing to report
 }
 
+// A listing called from another's callback delivers to its own owner and
+// gives the outer listing its owner back for the rows still to come.
+TEST_F(Import, NestedListingsDeliverToTheirOwnOwners) {
+  struct Outer {
+    int Handle;
+    Rows Delivered, Inner;
+    int InnerResult = -99;
+  } outer{h()};
+  ImportCandidateCallback listing = [](void* owner, const char* table, int source, int target, const char* display,
+                                       const char* adminCode, int kind) {
+    Outer* o = static_cast<Outer*>(owner);  // a null owner crashes here
+    collect(&o->Delivered, table, source, target, display, adminCode, kind);
+    if (o->Delivered.size() == 1)
+      o->InnerResult = Qb_GetImportCandidates(o->Handle, "RL_Fields", "", &o->Inner, collector<ImportCandidateCallback>());
+    return 0;
+  };
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  EXPECT_EQ(0, Qb_GetImportCandidates(h(), "RL_Edits", "EditTag", &outer, fn(listing)));
+  EXPECT_EQ(0, outer.InnerResult);
+  std::sort(outer.Delivered.begin(), outer.Delivered.end());
+  std::sort(outer.Inner.begin(), outer.Inner.end());
+  EXPECT_EQ(candidates("RL_Edits", "EditTag"), outer.Delivered);
+  EXPECT_EQ((Rows{"RL_Fields|1|1|F1 [# 1]|NONE|2", "RL_Fields|1|1|F1 [# 1]|NONE|3", "RL_Fields|2|-1|F2 [# 2]|NONE|1",
+                  "RL_Fields|2|1|F2 [# 2]|NONE|3"}),
+            outer.Inner);
+  EXPECT_EQ((Rows{"RL_Messages|2|2|12: twelve!|NONE|2", "RL_Messages|3|-1|13: TWELVE|NONE|1",
+                  "RL_Messages|3|2|13: TWELVE|NONE|3"}),
+            candidates("RL_Messages"));
+}
+
 TEST_F(Import, LookupTablesWithIndexesRowsAndTriggers) {
   EXPECT_EQ(-1, Qb_ImportLookupTable(h(), "Counties"));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));

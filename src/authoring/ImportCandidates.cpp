@@ -229,13 +229,20 @@ int TImportMetafile::GetImportCandidates(const char* tableName, const char* keyF
     add_error("GetImportCandidates", "Callback owner and callback function must not be NULL");
     return -1;
   }
-  // The listing reads the pair from here; it is held only while one runs.
+  // The listing reads the pair from here; it is held only while one runs. A
+  // listing called from another's callback gives back the outer pair when it
+  // ends, and the outermost leaves both null.
+  struct TRestore {
+    TImportMetafile* Import;
+    void* Owner;
+    void* Callback;
+    ~TRestore() {
+      Import->FCallbackOwner = Owner;
+      Import->FCallback = Callback;
+    }
+  } restore{this, FCallbackOwner, FCallback};
   FCallbackOwner = owner;
   FCallback = callback;
-  struct TClear {
-    TImportMetafile* Import;
-    ~TClear() { Import->FCallbackOwner = Import->FCallback = nullptr; }
-  } clear{this};
   if (posix_stricmp(tableName, kAgencies.Table) == 0) return get_agencies();
   if (posix_stricmp(tableName, kEdits.Table) == 0) return get_edits(keyField);
   if (posix_stricmp(tableName, kEditSets.Table) == 0) return get_edit_sets(keyField);
