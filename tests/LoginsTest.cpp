@@ -93,7 +93,30 @@ TEST_F(Logins, SuperUserActsForEveryAgency) {
   EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), kSuperUser, kSuperUserPassword)));  // looked up as an agency
 }
 
-// Failed logins leave the login NONE, and no password matches an agency without one.
+// An agency that anyone may insert with the super user's code logs in as
+// itself: the super user's rights come from the super user's own login (or
+// an open import) alone, and go with it.
+TEST_F(Logins, AnAgencyWithTheSuperUsersCodeHasOnlyItsOwnRights) {
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", kSuperUser}, {"OrgName", "Lookalike"}, {"Password", "mine"}}));
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, "mine"));
+  EXPECT_EQ((Rows{"warden|5"}), logins());
+  EXPECT_EQ("100100", rights());
+  EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 5));
+  EXPECT_EQ(0, Qb_Cancel(h(), "RL_Agencies"));
+
+  std::string source = File.other("source.smf");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  EXPECT_EQ("111111", rights());
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ("100100", rights());  // the import's super user has left
+  EXPECT_EQ((Rows{"warden|5"}), logins());
+
+  EXPECT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));  // the real one still logs in
+  EXPECT_EQ((Rows{"warden|5", "warden|5"}), logins());
+  EXPECT_EQ("111111", rights());
+}
+
+// Failed logins leave the login NONE, and no password matches an agency without one.// Failed logins leave the login NONE, and no password matches an agency without one.
 TEST_F(Logins, FailedAndEmptyLoginsLeaveNone) {
   std::string crafted = password_that_scrambles_to_nothing();
   ASSERT_FALSE(crafted.empty());
@@ -153,5 +176,12 @@ TEST_F(Logins, TheAgencyToStampFollowsTheLogins) {
   EXPECT_EQ("1232", stamped());
   ASSERT_EQ(0, access.Login(kSuperUser, kSuperUserPassword));
   EXPECT_EQ("1235", stamped());
+  // An agency whose code reads as the super user's stamps as itself.
+  ASSERT_EQ(SQLITE_OK, RawDB(path()).exec("UPDATE RL_Agencies SET AdminCode = 'warden' WHERE PKey = 3"));
+  TQb_AccessController lookalike(&pump, &db);
+  ASSERT_EQ(0, lookalike.Login(kSuperUser, "long password"));
+  int result = -1;
+  EXPECT_EQ(0, lookalike.GetLoggedInAgencyPKey(5, &result));
+  EXPECT_EQ(3, result);
   EXPECT_EQ("", pump_errors(pump));
 }

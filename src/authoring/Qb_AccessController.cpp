@@ -47,9 +47,13 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
     FAgencyLogins[1] = kNoAgency;
     return 0;
   }
-  if (is_logged_in(adminCode)) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
-  if (is_uber_user(adminCode, password)) {
+  // The super user's own login stands even where an agency whose code reads
+  // the same has logged in before it.
+  bool superUser = !FSuperUser && is_uber_user(adminCode, password);
+  if (!superUser && is_logged_in(adminCode)) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
+  if (superUser) {
     FLogins.push_back(adminCode);
+    FSuperUser = true;
     return 0;
   }
   if (is_valid_login(adminCode, password, &agencyPKey)) {
@@ -63,7 +67,7 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
 }
 
 bool TQb_AccessController::IsLoggedIn(int agencyPKey) const {
-  return agencyPKey == 1 || FAgencyLogins.count(agencyPKey) != 0 || is_logged_in(kSuperUserCode);
+  return agencyPKey == 1 || FAgencyLogins.count(agencyPKey) != 0 || FSuperUser;
 }
 
 int TQb_AccessController::GetLoginsCount(int* count) const {
@@ -114,12 +118,14 @@ std::string TQb_AccessController::StoredPassword(const std::string& password) {
 }
 
 void TQb_AccessController::AddImportSuperUser(bool& wasLoggedIn) {
-  wasLoggedIn = is_logged_in(kSuperUserCode);
+  wasLoggedIn = FSuperUser;
   if (!wasLoggedIn) FLogins.push_back(kSuperUserCode);
+  FSuperUser = true;
 }
 
 void TQb_AccessController::RemoveImportSuperUser(bool wasLoggedIn) {
   if (wasLoggedIn) return;
+  FSuperUser = false;
   for (auto login = FLogins.begin(); login != FLogins.end(); ++login) {
     if (*login != kSuperUserCode) continue;
     FLogins.erase(login);

@@ -51,4 +51,8 @@ class TQb_AccessController {
   TEngineErrorsPump* FEngineErrorsPump;
   std::vector<std::string> FLogins;
   std::map<int, std::string> FAgencyLogins;
+  // Whether the super user is logged in, by its own login or by an import:
+  // its rights come from that alone, never from an agency whose stored code
+  // reads the same.
+  bool FSuperUser = false;
 };
