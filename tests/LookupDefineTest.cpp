@@ -118,7 +118,7 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
           {writer_error("CreateTable", "Unable to port data from old table structure to new"),
            writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
            writer_error("CreateTable", "no such column: NoSuchColumn"),
-           writer_error("CreateTable", "INSERT INTO [Zip] ([Code]) SELECT [NoSuchColumn] FROM [Zip_bak];")});
+           writer_error("CreateTable", "INSERT INTO [Zip] ([PKey], [Code]) SELECT [PKey], [NoSuchColumn] FROM [Zip_bak];")});
   EXPECT_EQ(before, snapshot(path()));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Zip"));
 
@@ -167,4 +167,93 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
   ASSERT_EQ(0, column("Code", nullptr, 0, 5, 0, 0, nullptr, nullptr, nullptr, nullptr, 0));
   refused(Qb_CreateTable(h(), nullptr), {writer_error("CreateTable", "Parameter \"pkey\" must not be NULL")});
   EXPECT_EQ((Rows{}), rows("SELECT name FROM sqlite_master WHERE name = 'Keyless'"));
+}
+
+namespace {
+
+// Zip with a trigger of another table that writes it, a view that reads it,
+// and tables that refer to its keys: Refs plainly, Owned with ON DELETE CASCADE.
+const char* const kReferred =
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL);"
+    "INSERT INTO Zip(PKey, Code) VALUES (7, '12345'), (9, '54321');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);"
+    "CREATE TABLE Audit([PKey] integer NOT NULL PRIMARY KEY, [N] integer);"
+    "CREATE TRIGGER _Audit_zip AFTER INSERT ON Audit BEGIN UPDATE Zip SET Code = Code WHERE PKey = new.N; END;"
+    "CREATE VIEW ZipCodes AS SELECT Code FROM Zip;"
+    "CREATE TABLE Refs([PKey] integer NOT NULL PRIMARY KEY, [ZipPKey] integer REFERENCES Zip(PKey));"
+    "CREATE TABLE Owned([PKey] integer NOT NULL PRIMARY KEY, [ZipPKey] integer REFERENCES Zip(PKey) ON DELETE CASCADE);"
+    "INSERT INTO Owned(PKey, ZipPKey) VALUES (1, 9);";
+
+// Restructures Zip with Code kept from Code, or with no rows kept at all.
+int restructure(int h, const char* codeSource) {
+  int pkey = 0;
+  if (Qb_DefineTableStructure(h, "Zip", 1) != 0 ||
+      Qb_AddColumnDef(h, "Code", codeSource, 0, 6, 0, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
+    return -99;
+  return Qb_CreateTable(h, &pkey);
+}
+
+int pragma(int h, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(InitCheck(h)->GetSQLDB()->Database(), sql, -1, &statement, nullptr);
+  int value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+  sqlite3_finalize(statement);
+  return value;
+}
+
+}  // namespace
+
+// A restructure leaves every other trigger, view and reference naming the
+// table, runs no ON DELETE action of the rows that refer to it, keeps their
+// keys, and leaves foreign keys enforced, outside a transaction and inside one.
+TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
+  OpenMetafile file(kReferred);
+  int h = file.handle();
+  RawDB raw(file.path());
+  const std::string others = "SELECT sql FROM sqlite_master WHERE name IN ('_Audit_zip', 'ZipCodes', 'Refs', 'Owned')";
+  const Rows texts = raw.rows(others);
+  ASSERT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));  // nothing refers to it yet but Owned
+  ASSERT_EQ(1, insert_row(h, "Refs", {{"ZipPKey", "7"}}));
+  ASSERT_EQ(0, restructure(h, "Code"));
+  EXPECT_EQ(texts, raw.rows(others));
+  EXPECT_EQ((Rows{"7|12345", "9|54321"}), raw.rows("SELECT * FROM Zip"));
+  EXPECT_EQ((Rows{"12345", "54321"}), raw.rows("SELECT * FROM ZipCodes"));
+  EXPECT_EQ((Rows{"1|9"}), raw.rows("SELECT * FROM Owned"));
+  EXPECT_EQ(1, insert_row(h, "Audit", {{"N", "7"}}));
+  EXPECT_EQ(1, pragma(h, "PRAGMA foreign_keys"));
+  EXPECT_EQ(-99, insert_row(h, "Refs", {{"ZipPKey", "8"}}));
+  Qb_Cancel(h, "Refs");
+
+  // A rebuild that would lose a referred key is undone.
+  const Rows lost = {"-1", writer_error("CreateTable", "Unable to port data from old table structure to new"),
+                     writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+                     writer_error("CreateTable", "FOREIGN KEY constraint failed"),
+                     writer_error("CreateTable",
+                                  "SELECT count(*) FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+                                  "pragma_foreign_key_check(m.[name], 'main') c WHERE m.[type] = 'table' AND "
+                                  "c.[parent] = t.[target] COLLATE NOCASE;")};
+  const Rows before = snapshot(file.path());
+  EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
+  EXPECT_EQ(before, snapshot(file.path()));
+
+  // Inside the host's transaction the checks are deferred and the host's
+  // setting comes back; an ON DELETE action that the rebuild would run is refused.
+  ASSERT_EQ(0, Qb_BeginTrans(h));
+  EXPECT_EQ((Rows{"-1", writer_error("CreateTable", "Unable to rename original table to a back-up name"),
+                  writer_error("CreateTable", "Rows of table [Owned] refer to this table with an ON DELETE action, "
+                                              "which its rebuild would run; restructure it outside a transaction")}),
+            outcome(h, restructure(h, "Code")));
+  ASSERT_EQ(0, Qb_RollbackTrans(h));
+  ASSERT_EQ(SQLITE_OK, raw.exec("DROP TABLE Owned;"));
+  ASSERT_EQ(0, Qb_BeginTrans(h));
+  EXPECT_EQ(0, restructure(h, "Code"));
+  EXPECT_EQ(0, pragma(h, "PRAGMA defer_foreign_keys"));
+  EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
+  EXPECT_EQ(0, pragma(h, "PRAGMA defer_foreign_keys"));
+  EXPECT_EQ(-99, insert_row(h, "Refs", {{"ZipPKey", "8"}}));  // still checked at once
+  Qb_Cancel(h, "Refs");
+  ASSERT_EQ(0, Qb_CommitTrans(h));
+  EXPECT_EQ(texts.size() - 1, raw.rows(others).size());
+  EXPECT_EQ((Rows{"1|7"}), raw.rows("SELECT * FROM Refs"));
+  EXPECT_EQ((Rows{"7|12345", "9|54321"}), raw.rows("SELECT * FROM Zip"));
 }

@@ -154,8 +154,8 @@ TEST(LookupTriggers, TriggerTextsThatCannotBeReadAreFailures) {
   interrupt_trigger_reads_of(db, false);
   EXPECT_EQ(0, restructure_zip(h));
   EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "Zip"));
-  EXPECT_EQ(0, edit_row(h, "Zip", 1, {{"Code", "54321"}}));
-  EXPECT_EQ((Rows{"1|54321|x"}), RawDB(file.path()).rows("SELECT * FROM Zip"));
+  EXPECT_EQ(0, edit_row(h, "Zip", 7, {{"Code", "54321"}}));  // the rows keep their keys
+  EXPECT_EQ((Rows{"7|54321|x"}), RawDB(file.path()).rows("SELECT * FROM Zip"));
 
   // A metafile whose trigger texts cannot be read does not open.
   sqlite3_auto_extension(reinterpret_cast<void (*)()>(interrupt_on_open));

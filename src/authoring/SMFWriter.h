@@ -15,6 +15,7 @@ class TSQLDB;
 class TSQLQuery;
 class TEngineErrorsPump;
 class TQb_AccessController;
+class TRebuildKeys;
 
 // One changed name or number that the post of an edited row hands to rename
 // propagation: table, column, the value stored before the post, the new value.
@@ -149,8 +150,11 @@ class TSMFWriter {
                                 const char* defaultValue);
   int add_column_index(const std::string& column, int indexKind);
   bool take_old_triggers(const std::string& name);
-  bool build_table(const std::string& name, bool restructure, int* pkey);
-  bool restore_rows(const std::string& name);
+  // A null rebuild creates a new table.
+  bool build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey);
+  bool move_to_backup(const std::string& name, TRebuildKeys& rebuild);
+  bool restore_rows(const std::string& name, TRebuildKeys& rebuild);
+  bool references_kept(const std::string& name, TRebuildKeys& rebuild);
   bool reapply_triggers(const std::string& name);
   bool create_step(const std::string& sql, const char* failure);
   void report_create_failure(const char* failure, const std::string& reason, const std::string& sql);

@@ -2,6 +2,7 @@
 // exact declarations, index statements with free index names), and creating
 // or restructuring the table from it inside one savepoint.
 #include <cctype>
+#include <cstring>
 #include <stdexcept>
 
 #include "api/SMF.h"
@@ -17,7 +18,49 @@ const char* const kCreateSavePoint = "_CreateTable_";
 const char* const kCorrupted = "WARNING: This metafile may now be corrupted; close without saving";
 const size_t kIndexNameLength = 49;
 
+const char* const kBackupFailure = "Unable to rename original table to a back-up name";
+const char* const kPortFailure = "Unable to port data from old table structure to new";
+// Tables whose rows would be changed by their ON DELETE action when the table
+// named by the parameter is dropped. (The parameter comes before any quote,
+// where the statement wrapper takes it for one.)
+const char* const kDeleteActions =
+    "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
+    "AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
+// Rows of other tables whose reference to the table named by the parameter
+// finds no key.
+const char* const kLostReferences =
+    "SELECT count(*) FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+    "pragma_foreign_key_check(m.[name], 'main') c WHERE m.[type] = 'table' AND c.[parent] = t.[target] COLLATE NOCASE;";
+
 bool given(const char* text) { return text != nullptr && *text != '\0'; }
+
+int read_flag(void* flag, int columns, char** values, char**) {
+  *static_cast<bool*>(flag) = columns > 0 && values[0] != nullptr && strcmp(values[0], "1") == 0;
+  return 0;
+}
+
+bool pragma_flag(TSQLDB* db, const std::string& name) {
+  bool on = false;
+  db->Pragma(("PRAGMA " + name + ";").c_str(), &on, read_flag);
+  return on;
+}
+
+void set_pragma_flag(TSQLDB* db, const std::string& name, bool on) {
+  bool ignored = false;
+  db->Pragma(("PRAGMA " + name + (on ? " = ON;" : " = OFF;")).c_str(), &ignored, read_flag);
+}
+
+// The first text of the first row that a query of one bound name finds;
+// empty when it finds none.
+std::string first_value(TSQLDB* db, const char* sql, const std::string& name) {
+  TSQLQuery query(db);
+  query.SetSQLText(sql, true);
+  query.PrepareParameterizedQuery();
+  query.BindTextParameter(1, name.c_str());
+  query.OpenParameterizedQuery();
+  return query.Eof() ? std::string() : query.GetFieldByNumber(0);
+}
 
 bool is_integer(const std::string& text) {
   size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
@@ -26,6 +69,54 @@ bool is_integer(const std::string& text) {
 }
 
 }  // namespace
+
+// Foreign keys while a table is rebuilt. Dropping the old table would run the
+// ON DELETE actions of the rows that refer to it, and would fail on them: so
+// outside a transaction foreign keys are switched off for the rebuild, and
+// inside one (where they cannot be switched) their checks are deferred until
+// the rows are back. Either way the references are checked once the rows
+// are back, and the connection's settings are restored at the end.
+class TRebuildKeys {
+ public:
+  explicit TRebuildKeys(TSQLDB* db) : FDB(db) {
+    FDB->EndSharedRead();
+    FEnforced = pragma_flag(FDB, "foreign_keys");
+    FSwitchedOff = FEnforced && !FDB->InTransaction();
+    if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", false);
+  }
+  ~TRebuildKeys() {
+    EndDeferral();
+    if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", true);
+  }
+  TRebuildKeys(const TRebuildKeys&) = delete;
+  TRebuildKeys& operator=(const TRebuildKeys&) = delete;
+
+  // Whether the connection enforces foreign keys, so that the rebuild must keep them.
+  bool Checked() const { return FEnforced; }
+  // Whether they are enforced during the rebuild too (inside a transaction).
+  bool StayOn() const { return FEnforced && !FSwitchedOff; }
+  // The checks wait until EndDeferral.
+  void Defer() {
+    if (!StayOn() || FDeferred) return;
+    FHostDeferred = pragma_flag(FDB, "defer_foreign_keys");
+    FDeferred = true;
+    if (!FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", true);
+  }
+  // Gives back the host's setting; switching deferral off forgets the checks
+  // still pending, so this comes after the references were checked or after
+  // the rebuild was undone.
+  void EndDeferral() {
+    if (FDeferred && !FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", false);
+    FDeferred = false;
+  }
+
+ private:
+  TSQLDB* FDB;
+  bool FEnforced = false;
+  bool FSwitchedOff = false;
+  bool FDeferred = false;
+  bool FHostDeferred = false;
+};
 
 const char* reserved_prefix(const std::string& tableName) {
   std::string upper = uppercase_string(tableName);
@@ -196,11 +287,12 @@ int TSMFWriter::CreateTable(int* pkey) {
     return -1;
   }
   if (restructure && !take_old_triggers(name)) return -1;
+  TRebuildKeys keys(FSQLDB);  // outlives the scope: its settings come back after the commit
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;
   bool built = false;
   try {
-    built = build_table(name, restructure, pkey);
+    built = build_table(name, restructure ? &keys : nullptr, pkey);
   } catch (const std::runtime_error& e) {
     add_error("CreateTable", e.what());
   }
@@ -221,37 +313,68 @@ bool TSMFWriter::take_old_triggers(const std::string& name) {
   return true;
 }
 
-bool TSMFWriter::build_table(const std::string& name, bool restructure, int* pkey) {
-  // Only the metafile's own table is restructured, never one of an attached import source.
-  if (restructure && !create_step("ALTER TABLE main.[" + name + "] RENAME TO [" + name + "_bak];",
-                                  "Unable to rename original table to a back-up name"))
-    return false;
+bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey) {
+  if (rebuild != nullptr && !move_to_backup(name, *rebuild)) return false;
   std::string create = "CREATE TABLE [" + name + "]( [PKey] integer NOT NULL PRIMARY KEY, \n";
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
     create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
-  if (restructure && !restore_rows(name)) return false;
+  if (rebuild != nullptr && !restore_rows(name, *rebuild)) return false;
   for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
     if (!create_step(FDefineTable->GetIndexDef(i), "Unable to create index for restructured table")) return false;
-  return restructure || register_table(name, pkey);
+  return rebuild != nullptr || register_table(name, pkey);
 }
 
-// Copies the rows from the back-up by source column, drops the back-up, and
-// brings back the triggers of the trigger-maintained columns.
-bool TSMFWriter::restore_rows(const std::string& name) {
+// The rows go to the back-up by a copy, not a rename, which would carry every
+// trigger, view and reference of other tables along to the back-up. Only the
+// metafile's own table is restructured, never one of an attached import source.
+bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) {
+  if (rebuild.StayOn()) {
+    std::string acting = first_value(FSQLDB, kDeleteActions, name);
+    if (!acting.empty()) {
+      add_error("CreateTable", kBackupFailure);
+      add_error("CreateTable", "Rows of table [" + acting + "] refer to this table with an ON DELETE action, which "
+                               "its rebuild would run; restructure it outside a transaction");
+      return false;
+    }
+    rebuild.Defer();
+  }
+  return create_step("CREATE TABLE main.[" + name + "_bak] AS SELECT * FROM main.[" + name + "];", kBackupFailure) &&
+         create_step("DROP TABLE main.[" + name + "];", kBackupFailure);
+}
+
+// Copies the rows from the back-up by source column, with their keys, drops
+// the back-up, and brings back the triggers of the trigger-maintained columns.
+bool TSMFWriter::restore_rows(const std::string& name, TRebuildKeys& rebuild) {
   std::string targets, sources;
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
     TDefineColumn* column = FDefineTable->GetColumnDef(i);
     if (*column->GetColumnSourceName() == '\0') continue;
-    targets += (targets.empty() ? "[" : ", [") + std::string(column->GetColumnName()) + "]";
-    sources += (sources.empty() ? "[" : ", [") + std::string(column->GetColumnSourceName()) + "]";
+    targets += ", [" + std::string(column->GetColumnName()) + "]";
+    sources += ", [" + std::string(column->GetColumnSourceName()) + "]";
   }
+  // Rows of other tables may refer to the keys, which the copy keeps.
+  TTableDef* old = FTablesList->GetTable(name);
+  std::string key = old != nullptr && old->GetColumn("PKey") != nullptr ? "[PKey]" : "";
   if (!targets.empty() &&
-      !create_step("INSERT INTO [" + name + "] (" + targets + ") SELECT " + sources + " FROM [" + name + "_bak];",
-                   "Unable to port data from old table structure to new"))
+      !create_step("INSERT INTO [" + name + "] (" + (key.empty() ? targets.substr(2) : key + targets) + ") SELECT " +
+                       (key.empty() ? sources.substr(2) : key + sources) + " FROM [" + name + "_bak];",
+                   kPortFailure))
     return false;
   return create_step("DROP TABLE IF EXISTS [" + name + "_bak];", "Unable to drop old/back-up table") &&
-         reapply_triggers(name);
+         references_kept(name, rebuild) && reapply_triggers(name);
+}
+
+// Every row of another table that referred to a key of the table still finds
+// it; the deferred checks end here, before the triggers run.
+bool TSMFWriter::references_kept(const std::string& name, TRebuildKeys& rebuild) {
+  if (!rebuild.Checked()) return true;
+  if (first_value(FSQLDB, kLostReferences, name) != "0") {
+    report_create_failure(kPortFailure, "FOREIGN KEY constraint failed", kLostReferences);
+    return false;
+  }
+  rebuild.EndDeferral();
+  return true;
 }
 
 // A trigger comes back when it sets a trigger-maintained column; a trigger
