@@ -8,6 +8,7 @@
 
 #include "AuthoringTestSupport.h"
 #include "RunTestSupport.h"
+#include "compiler/CompiledText.h"
 #include "library/LibFuncs.h"
 #include "runtime/RunEdits.h"
 #include "storage/EngineErrorsPump.h"
@@ -32,12 +33,16 @@ const char* const kLookupTables =
     "CREATE TABLE TRIG([PKey] integer not null primary key, [KEYCOL] varchar(1), [NAME] varchar(10));"
     "CREATE INDEX xTRIG_KEYCOL ON TRIG([KEYCOL]); INSERT INTO TRIG VALUES (1,'123    ','padded'),(2,'1234567','full');"
     "CREATE TABLE NOROWS([PKey] integer not null primary key, [KEYCOL] varchar(1));"
+    "CREATE TABLE LONGTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTT([PKey] integer not null primary key, [KEYCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC] varchar(1));"
     "CREATE TABLE AB([PKey] integer not null primary key, [CD] varchar(5), [NAME] varchar(10));"
     "CREATE TABLE ABC([PKey] integer not null primary key, [D] varchar(5), [NAME] varchar(10));"
     "INSERT INTO AB VALUES (1,'x1','from AB'); INSERT INTO ABC VALUES (1,'x1','from ABC');"
     "CREATE TABLE ODD([PKey] integer not null primary key, \"K]EY\" varchar(5), [NAME] varchar(10));"
     "INSERT INTO ODD VALUES (1,'k1','odd one'); INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('ZIPS',5),"
     " ('BANDS',4),('TRIG',2),('NOROWS',0),('AB',1),('ABC',1),('ODD',1);";
+
+// A table and a trigger-maintained column of 80 characters each.
+const std::string kLongTable = "LONG" + std::string(76, 'T'), kLongColumn = "KEY" + std::string(77, 'C');
 
 // The engine errors of a failed lookup built-in: the messages of its method
 // internal_<builtin>, the message of its call_<builtin> when it has one, and
@@ -84,11 +89,7 @@ class Lookups : public RunTest {
 
  private:
   // A string literal as compiled logic holds it.
-  static std::string literal(const std::string& text) {
-    char length[16];
-    snprintf(length, sizeof length, "%03zu", text.size());
-    return "\"" + (length + text);
-  }
+  static std::string literal(const std::string& text) { return "\"" + length_field(text.size()) + text; }
 
   int Outcomes = 0;
 };
@@ -149,6 +150,7 @@ TEST_F(Lookups, FoundRowsAreCopiedIntoVariables) {
 // Table specs and column lists as the compiler would refuse them, and tables
 // changed behind the table model.
 TEST_F(Lookups, TableSpecsAndColumnLists) {
+  exec("DROP TABLE " + kLongTable + "; CREATE TABLE " + kLongTable + "([PKey] integer not null primary key);");
   exec("DROP TABLE NOROWS; CREATE TABLE NOROWS([PKey] integer not null primary key, [OTHER] varchar(5));"
        "DROP TABLE AB; CREATE TABLE AB([PKey] integer not null primary key, [XX] varchar(5));");
   const std::string lookup = "lookup(\"1\", \"ZIPS.CODE\")", found = "lookup(\"10001\", \"ZIPS.CODE\")",
@@ -205,6 +207,12 @@ TEST_F(Lookups, TableSpecsAndColumnLists) {
       {lookup, "ZIPS.CODE", "norows.keycol",
        {lib("get_trigger_padded_size", "no such column: KEYCOL"),
         lib("get_trigger_padded_size", "SQL: SELECT LENGTH([KEYCOL]) AS PadTo FROM [NOROWS] LIMIT 1;"),
+        lib("call_lookup", "SQL error"), kEditEntry}},
+      // The pad-width statement is recorded whole, however long.
+      {lookup, "ZIPS.CODE", kLongTable + "." + kLongColumn,
+       {lib("get_trigger_padded_size", "no such column: " + kLongColumn),
+        lib("get_trigger_padded_size",
+            "SQL: SELECT LENGTH([" + kLongColumn + "]) AS PadTo FROM [" + kLongTable + "] LIMIT 1;"),
         lib("call_lookup", "SQL error"), kEditEntry}},
       {lookup, "ZIPS.CODE", "ab.cd", notPrepared},
       {lookup, "ZIPS.CODE", "ab.cd", notPrepared},

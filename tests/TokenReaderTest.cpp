@@ -113,3 +113,17 @@ TEST(Token, SpellingAndSetters) {
   token.SetOriginal(nullptr);
   EXPECT_EQ("", token.GetSpelling());
 }
+
+// A slot copies no further than the text's end, whatever length it is given
+// (the sanitizer build sees a read past it), and never past its own size.
+TEST(Cargo, CopiesStopAtTheTextsEndAndTheSlotsSize) {
+  std::unique_ptr<char[]> text(new char[3]{'a', 'b', '\0'});
+  TCargo cargo(8);
+  cargo.SetCargoString(text.get(), 100);
+  EXPECT_STREQ("ab", cargo.GetCargoAddress());
+  const std::string longer(cargo.GetCargoSize() + 5, 'x');
+  cargo.SetCargoString(longer.c_str(), longer.size());
+  EXPECT_EQ(longer.substr(0, cargo.GetCargoSize() - 1), cargo.GetCargoAddress());
+  cargo.SetCargoString("abcdefghij", 3);
+  EXPECT_STREQ("abc", cargo.GetCargoAddress());
+}

@@ -217,7 +217,9 @@ class TLibFuncs {
   bool seek_row(TLookupQuery* lookup, TRowCheck check);
   void copy_row(TLookupQuery* lookup, const char* method);
   [[noreturn]] void lookup_syntax_error(const char* method, const std::string& message);
-  [[noreturn]] void lookup_sql_error(const char* method, const char* lastError, const char* sql);
+  // Records the statement's error and "SQL: " with its text, cut to limit
+  // characters (the lookup statements' rows are cut, the pad width's is whole).
+  [[noreturn]] void lookup_sql_error(const char* method, const char* lastError, const char* sql, size_t limit);
 
   // External rule libraries (ExternalDLLTracker.cpp).
   void setup_external_functions();

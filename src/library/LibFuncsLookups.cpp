@@ -254,7 +254,7 @@ int TLibFuncs::get_trigger_padded_size(const char* tableName, const char* column
   try {
     query.SetIsActive(true);
   } catch (const std::runtime_error&) {
-    lookup_sql_error("get_trigger_padded_size", query.LastErrorMessage(), query.GetSQLText());
+    lookup_sql_error("get_trigger_padded_size", query.LastErrorMessage(), query.GetSQLText(), std::string::npos);
   }
   int width = query.GetIntFieldByNumber(0);
   query.SetIsActive(false);
@@ -280,7 +280,7 @@ int TLibFuncs::run_lookup(TLookupQuery* lookup, const char* method, TRowCheck ch
     } catch (const std::runtime_error&) {
       // The statement's own error is the one to report.
     }
-    lookup_sql_error(method, query->LastErrorMessage(), query->GetSQLText());
+    lookup_sql_error(method, query->LastErrorMessage(), query->GetSQLText(), kMaxSQLMessage);
   }
 }
 
@@ -329,8 +329,8 @@ void TLibFuncs::lookup_syntax_error(const char* method, const std::string& messa
   throw std::runtime_error("syntax error");
 }
 
-void TLibFuncs::lookup_sql_error(const char* method, const char* lastError, const char* sql) {
+void TLibFuncs::lookup_sql_error(const char* method, const char* lastError, const char* sql, size_t limit) {
   record(method, lastError);
-  record(method, ("SQL: " + std::string(sql)).substr(0, kMaxSQLMessage));
+  record(method, ("SQL: " + std::string(sql)).substr(0, limit));
   throw std::runtime_error("SQL error");
 }

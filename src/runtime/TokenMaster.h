@@ -56,8 +56,9 @@ class TCargo {
 
   size_t GetCargoSize() const { return FSize; }
   char* GetCargoAddress() const { return FBuffer; }
+  // Copies at most n characters, and no further than the text's end.
   void SetCargoString(const char* text, size_t n) {
-    size_t copied = n < FSize - 1 ? n : FSize - 1;
+    size_t copied = strnlen(text, n < FSize - 1 ? n : FSize - 1);
     memcpy(FBuffer, text, copied);
     FBuffer[copied] = '\0';
   }
