@@ -69,6 +69,8 @@ TEST_F(LibMessages, WhatReachesTheHost) {
       {"error_msg(101);\nreturn PASS;", {}},
       // error_text replaces the failure text.
       {"error_text(\"Age was %V1\");\nreturn FAIL;", {"E|Age was  45"}},
+      // A stored error text is an error even where the edit warns.
+      {"error_text(\"Age was %V1\");\nreturn WARN;", {"E|Age was  45"}},
       // save_text delivers its first text at once and fails the edit; the statement goes on after the call.
       {"save_text(\"Note: %V1\");\nreturn PASS;", {"M|Note:  45", kDefault}},
       {"int n;\nsave_text(\"a\", \"b\");\nn = 1;\nif (n == 1) save_text(\"c\");\nreturn PASS;", {"M|a", "M|c", kDefault}},
@@ -87,9 +89,9 @@ TEST_F(LibMessages, WhatReachesTheHost) {
       {"save_warning_text(101);\nreturn FAIL;", {}},
   }, 0x80);
   // error_text fails the edit whatever it returns.
-  EXPECT_EQ((Rows{"0|1", "T18|Edit T18|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
+  EXPECT_EQ((Rows{"0|1", "T19|Edit T19|NAACCR|E|Bad Age"}), seen(run_logic("error_text(\"Bad %F1\");\nreturn PASS;")));
   // The fail mark of save_text leads to no message when the logic ends without a return.
-  EXPECT_EQ((Rows{"0|1", "T19|Edit T19|NAACCR|M|x"}), seen(run_logic("save_text(\"x\");")));
+  EXPECT_EQ((Rows{"0|1", "T20|Edit T20|NAACCR|M|x"}), seen(run_logic("save_text(\"x\");")));
 }
 
 TEST_F(LibMessages, FailuresDeliverNothing) {
@@ -151,4 +153,25 @@ TEST_F(Messages, DefaultMessageZeroAndMacrosThatCannotBeExpanded) {
   EXPECT_EQ(macro_error("sure", 4), delivered("100% sure", kRecord).at(0));
   EXPECT_EQ(macro_error("", 5), delivered("trailing %", kRecord).at(0));
   EXPECT_EQ(macro_error("", 6), delivered("%F", kRecord).at(0));
+
+  // Such an edit delivers and counts only its first message of a record, in
+  // every record; a stored error text is gone with its record.
+  add_edit("Z1", "After a warning", "set_warning(101);\nreturn FAIL;", {2}, 0);
+  add_edit("Z2", "A stored text", "int n;\nn = val(#S\"Age\");\nif (n == 45) error_text(\"Stored\");\n"
+           "if (n == 46) return FAIL;", {2}, 0);
+  for (const char* tag : {"T1", "Z1"}) add_to_set("ZS", tag);
+  add_to_set("ZT", "Z2");
+  const std::string zero = "|E|This edit has no default error message";
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ((Rows{"Z1|After a warning|NAACCR|W|Check the site", "T1|Edit T1|NAACCR" + zero}),
+              run(kRecord, 0, "ZS").messages);
+  EXPECT_EQ(Rows{}, run(kRecord, 0, "ZT").messages);
+  EXPECT_EQ((Rows{"Z2|A stored text|NAACCR" + zero}), run("1 46", 0, "ZT").messages);
+  Rows summary;
+  int totals[5];
+  ASSERT_EQ(0, Edit_GetRunEditsSummary(h(), "ZS", "L1", 0, &totals[0], &totals[1], &totals[2], &totals[3], &totals[4],
+                                       &summary, fn(collect<const char*, const char*, const char*, int, int, int, int,
+                                                            int, int, int, int>)));
+  EXPECT_EQ((Rows{"Z1|After a warning|NAACCR|0|2|0|0|2|0|0|0", "T1|Edit T1|NAACCR|2|0|0|2|0|0|0|0"}),
+            summary);
 }
