@@ -84,18 +84,21 @@ TEST_F(RunDriver, SkipRulesAndOptions) {
   // E3 names a field that the layout lacks: passed over silently. By name,
   // "Age again" (E2) runs before "Age check" (E1).
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run(kRecord)));
-  // Skip if empty: Age holds only blanks.
+  // Skip if empty: Age holds only blanks; tabs are no blanks.
   ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 1, 0, 0));
   EXPECT_EQ((Rows{"E2"}), tags(run("1   20240105")));
+  EXPECT_EQ((Rows{"E2", "E1"}), tags(run("1\t\t\t20240105")));
   ASSERT_EQ(0, Edit_NeverSkipEmptyField(h(), 2, 1));
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run("1   20240105")));
   ASSERT_EQ(0, Edit_NeverSkipEmptyField(h(), 2, 0));
   // Skip if failed: E2 fails on Age, so E1 on the same field is skipped in this record.
   ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
+  EXPECT_EQ((Rows{"E2", "E1"}), tags(run("1   20240105")));  // skip if empty is cleared too
   ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 0, 1, 0));
   EXPECT_EQ((Rows{"E2"}), tags(run(kRecord)));
   // Options word: every edit skips when empty; the override runs E1 anyway; suppress.
   ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
+  EXPECT_EQ((Rows{"E2", "E1"}), tags(run(kRecord)));  // skip if failed is cleared
   EXPECT_EQ(Rows{}, tags(run("1   ", 0x1)));
   ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "E1", 0, 0, 0, 1));
   EXPECT_EQ((Rows{"E1"}), tags(run("1   ", 0x1)));
@@ -104,8 +107,8 @@ TEST_F(RunDriver, SkipRulesAndOptions) {
   int options[4] = {-1, -1, -1, -1};
   ASSERT_EQ(0, Edit_GetEditOptions(h(), "es1", "E2", &options[0], &options[1], &options[2], &options[3]));
   EXPECT_EQ((std::vector<int>{1, 0, 0, 0}), std::vector<int>(options, options + 4));
-  EXPECT_EQ((Rows{"E2|Age again|NAACCR|4|0|2|4|0|0|1|0", "E1|Age check|NAACCR|4|0|3|4|0|0|0|0",
-                  "E3|Extra check|NAACCR|0|0|0|0|0|1|0|0", "totals|8|0|5|8|0"}),
+  EXPECT_EQ((Rows{"E2|Age again|NAACCR|7|0|2|7|0|0|1|0", "E1|Age check|NAACCR|7|0|3|7|0|0|0|0",
+                  "E3|Extra check|NAACCR|0|0|0|0|0|1|0|0", "totals|14|0|5|14|0"}),
             summary("ES1", "L1"));
 
   // Edit tags are exact; the set is searched in both of its pairs, and
@@ -119,7 +122,28 @@ TEST_F(RunDriver, SkipRulesAndOptions) {
   EXPECT_EQ((Rows{"E1"}), tags(run(kRecord, 0, "ES1", "L2")));
   ASSERT_EQ(0, Edit_ClearEditOptions(h(), "ES1"));
   EXPECT_EQ((Rows{"E2", "E1"}), tags(run(kRecord)));
+  EXPECT_EQ(Rows{}, tags(run("1   ", 0x1)));  // E1's override is cleared
   EXPECT_EQ((Rows{"E1"}), tags(run(kRecord, 0, "ES1", "L2")));
+}
+
+// A field is marked failed for the rest of its record by a failing edit of
+// that one field only; an edit that was only skipped is still summarised.
+TEST_F(RunDriver, FailedMarksBelongToOneRecordAndOneFieldEdits) {
+  add_edit("A1", "Age 45", "int n;\nn = val(#S\"Age\");\nif (n == 45) return FAIL;\nreturn PASS;", {2}, 101);
+  add_edit("A2", "Age next", "return FAIL;", {2}, 101);
+  add_edit("M1", "a pair", "return FAIL;", {1, 5}, 101);
+  add_edit("M2", "b pair", "return FAIL;", {1, 5}, 101);
+  add_edit("S1", "Site", "return FAIL;", {4}, 101);
+  for (const char* tag : {"A1", "A2", "M1", "M2", "S1"}) add_to_set("ES1", tag);
+  ASSERT_EQ(0, Edit_LoadEditSet(h(), "ES1", "L1"));
+  for (const char* tag : {"A2", "M2"}) ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", tag, 0, 0, 1, 0));
+  ASSERT_EQ(0, Edit_SetEditOptions(h(), "ES1", "S1", 0, 1, 0, 0));
+  EXPECT_EQ((Rows{"A1", "M1", "M2"}), tags(run("1 45")));
+  EXPECT_EQ((Rows{"A2", "M1", "M2"}), tags(run("1 46")));  // A1's mark went with its record
+  EXPECT_EQ((Rows{"A1|Age 45|NAACCR|1|0|0|1|0|0|0|0", "A2|Age next|NAACCR|1|0|1|1|0|0|0|0",
+                  "S1|Site|NAACCR|0|0|2|0|0|0|0|0", "M1|a pair|NAACCR|2|0|0|2|0|0|0|0",
+                  "M2|b pair|NAACCR|2|0|0|2|0|0|0|0", "totals|6|0|3|6|0"}),
+            summary("ES1", "L1"));
 }
 
 TEST_F(RunDriver, EditDetailsAndRecordDisplay) {
