@@ -392,14 +392,17 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * into edit mode needs a login that may act for its owning agency: agency 1
  * ("NONE") always counts as logged in, an agency counts once it has logged in
  * with its password, and every agency counts while the built-in super user
- * "warden" is logged in. Lookup tables and RL_Control are open to every
- * caller. Logins last until the metafile is closed; nothing is stored. */
+ * "warden" is logged in (by its own password, or by an open import; an agency
+ * whose admin code reads "warden" has only its own rights). Lookup tables and
+ * RL_Control are open to every caller. Logins last until the metafile is
+ * closed; nothing is stored. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). An empty code logs
  * in "NONE". An agency without a stored password cannot log in. -1 with
  * "Agency code and/or password not valid"; a code already logged in is only
- * checked again (-1 without an error when the password is wrong). */
+ * checked again (-1 without an error when the password is wrong), except the
+ * super user's own first login, which stands beside an agency of that code. */
 QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password);
 /* Number of logins made on the metafile, repeats and failed ones ("NONE") included. */
 QUELT_API int Qb_GetLoginsCount(int smfID, int* count);
@@ -520,10 +523,16 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
  * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
- * are copied column by column from the named source columns (with new PKeys),
- * the triggers that maintain trigger-maintained columns are put back and run
- * over every row, and its indexes are created (*pkey is left alone; pkey
- * may then be NULL). Any failure leaves the metafile as it was. The
+ * keep their PKeys and are copied column by column from the named source
+ * columns (none named: the table is left empty), the triggers that maintain
+ * trigger-maintained columns are put back and run over every row, and its
+ * indexes are created (*pkey is left alone; pkey may then be NULL). The
+ * triggers, views and foreign keys of other tables that name the table name
+ * it still, and no ON DELETE action of rows that refer to it runs. -1 when a
+ * row of another table would lose the key it refers to ("FOREIGN KEY
+ * constraint failed"), and, inside the host's transaction, when another
+ * table refers to it with an ON DELETE action (foreign keys cannot be
+ * switched off there). Any failure leaves the metafile as it was. The
  * definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
