@@ -188,8 +188,8 @@ TEST_F(Import, NestedListingsDeliverToTheirOwnOwners) {
   struct Outer {
     int Handle;
     Rows Delivered, Inner;
-    int InnerResult = -99;
-  } outer{h()};
+    int InnerResult;
+  } outer{h(), {}, {}, -99};
   ImportCandidateCallback listing = [](void* owner, const char* table, int source, int target, const char* display,
                                        const char* adminCode, int kind) {
     Outer* o = static_cast<Outer*>(owner);  // a null owner crashes here

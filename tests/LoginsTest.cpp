@@ -114,9 +114,21 @@ TEST_F(Logins, AnAgencyWithTheSuperUsersCodeHasOnlyItsOwnRights) {
   EXPECT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));  // the real one still logs in
   EXPECT_EQ((Rows{"warden|5", "warden|5"}), logins());
   EXPECT_EQ("111111", rights());
+
+  // Logged in while an import's super user is there, the agency keeps its own
+  // rights once the import is closed.
+  OpenMetafile other;
+  int smf = other.handle();
+  ASSERT_EQ(2, insert_row(smf, "RL_Agencies", {{"AdminCode", "ABC"}, {"OrgName", "A"}, {"Password", "a"}}));
+  ASSERT_EQ(3, insert_row(smf, "RL_Agencies", {{"AdminCode", kSuperUser}, {"OrgName", "Lookalike"}, {"Password", "mine"}}));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(smf, source.c_str()));
+  EXPECT_EQ(0, Qb_Login(smf, kSuperUser, "mine"));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(smf));
+  EXPECT_EQ(0, Qb_Edit(smf, "RL_Agencies", 3));
+  EXPECT_EQ(-1, Qb_Edit(smf, "RL_Agencies", 2));
 }
 
-// Failed logins leave the login NONE, and no password matches an agency without one.// Failed logins leave the login NONE, and no password matches an agency without one.
+// Failed logins leave the login NONE, and no password matches an agency without one.
 TEST_F(Logins, FailedAndEmptyLoginsLeaveNone) {
   std::string crafted = password_that_scrambles_to_nothing();
   ASSERT_FALSE(crafted.empty());

@@ -172,10 +172,15 @@ TEST_F(LookupDefine, FailuresLeaveTheMetafileAsItWas) {
 namespace {
 
 // Zip with a trigger of another table that writes it, a view that reads it,
-// and tables that refer to its keys: Refs plainly, Owned with ON DELETE CASCADE.
+// and tables that refer to its keys: Refs plainly, Owned with ON DELETE
+// CASCADE, Named by its unique Code. Loose has a PKey that is no row key.
 const char* const kReferred =
     "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL);"
+    "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
     "INSERT INTO Zip(PKey, Code) VALUES (7, '12345'), (9, '54321');"
+    "CREATE TABLE Named([PKey] integer NOT NULL PRIMARY KEY, [ZipCode] char(5) REFERENCES Zip(Code));"
+    "INSERT INTO Named(PKey, ZipCode) VALUES (1, '54321');"
+    "CREATE TABLE Loose([PKey] varchar(5), [Code] char(5)); INSERT INTO Loose VALUES ('a', 'x'), ('a', 'y');"
     "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);"
     "CREATE TABLE Audit([PKey] integer NOT NULL PRIMARY KEY, [N] integer);"
     "CREATE TRIGGER _Audit_zip AFTER INSERT ON Audit BEGIN UPDATE Zip SET Code = Code WHERE PKey = new.N; END;"
@@ -184,11 +189,12 @@ const char* const kReferred =
     "CREATE TABLE Owned([PKey] integer NOT NULL PRIMARY KEY, [ZipPKey] integer REFERENCES Zip(PKey) ON DELETE CASCADE);"
     "INSERT INTO Owned(PKey, ZipPKey) VALUES (1, 9);";
 
-// Restructures Zip with Code kept from Code, or with no rows kept at all.
-int restructure(int h, const char* codeSource) {
+// Restructures Zip (or another table) with a unique Code kept from Code, or
+// with no rows kept at all.
+int restructure(int h, const char* codeSource, const char* table = "Zip") {
   int pkey = 0;
-  if (Qb_DefineTableStructure(h, "Zip", 1) != 0 ||
-      Qb_AddColumnDef(h, "Code", codeSource, 0, 6, 0, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
+  if (Qb_DefineTableStructure(h, table, 1) != 0 ||
+      Qb_AddColumnDef(h, "Code", codeSource, 0, 6, 0, 0, nullptr, nullptr, nullptr, nullptr, 2) != 0)
     return -99;
   return Qb_CreateTable(h, &pkey);
 }
@@ -210,7 +216,8 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   OpenMetafile file(kReferred);
   int h = file.handle();
   RawDB raw(file.path());
-  const std::string others = "SELECT sql FROM sqlite_master WHERE name IN ('_Audit_zip', 'ZipCodes', 'Refs', 'Owned')";
+  const std::string others =
+      "SELECT sql FROM sqlite_master WHERE name IN ('_Audit_zip', 'ZipCodes', 'Refs', 'Owned', 'Named')";
   const Rows texts = raw.rows(others);
   ASSERT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));  // nothing refers to it yet but Owned
   ASSERT_EQ(1, insert_row(h, "Refs", {{"ZipPKey", "7"}}));
@@ -223,18 +230,26 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   EXPECT_EQ(1, pragma(h, "PRAGMA foreign_keys"));
   EXPECT_EQ(-99, insert_row(h, "Refs", {{"ZipPKey", "8"}}));
   Qb_Cancel(h, "Refs");
+  EXPECT_EQ(2, insert_row(h, "Named", {{"ZipCode", "12345"}}));
+  // A reference that found no key before is no loss; a table whose PKey is
+  // no row key gets new keys.
+  ASSERT_EQ(SQLITE_OK, raw.exec("INSERT INTO Refs(PKey, ZipPKey) VALUES (2, 99);"));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code", "Loose")));
+  EXPECT_EQ((Rows{"1|x", "2|y"}), raw.rows("SELECT * FROM Loose"));
 
   // A rebuild that would lose a referred key is undone.
   const Rows lost = {"-1", writer_error("CreateTable", "Unable to port data from old table structure to new"),
                      writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
                      writer_error("CreateTable", "FOREIGN KEY constraint failed"),
                      writer_error("CreateTable",
-                                  "SELECT count(*) FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-                                  "pragma_foreign_key_check(m.[name], 'main') c WHERE m.[type] = 'table' AND "
-                                  "c.[parent] = t.[target] COLLATE NOCASE;")};
+                                  "SELECT count(*) FROM (SELECT ? AS [child], ? AS [target]) t, "
+                                  "pragma_foreign_key_check(t.[child], 'main') c WHERE c.[parent] = t.[target] "
+                                  "COLLATE NOCASE;")};
   const Rows before = snapshot(file.path());
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(before, snapshot(file.path()));
+  EXPECT_EQ(1, pragma(h, "PRAGMA foreign_keys"));
 
   // Inside the host's transaction the checks are deferred and the host's
   // setting comes back; an ON DELETE action that the rebuild would run is refused.
@@ -246,7 +261,7 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   ASSERT_EQ(0, Qb_RollbackTrans(h));
   ASSERT_EQ(SQLITE_OK, raw.exec("DROP TABLE Owned;"));
   ASSERT_EQ(0, Qb_BeginTrans(h));
-  EXPECT_EQ(0, restructure(h, "Code"));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));
   EXPECT_EQ(0, pragma(h, "PRAGMA defer_foreign_keys"));
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(0, pragma(h, "PRAGMA defer_foreign_keys"));
@@ -254,6 +269,6 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   Qb_Cancel(h, "Refs");
   ASSERT_EQ(0, Qb_CommitTrans(h));
   EXPECT_EQ(texts.size() - 1, raw.rows(others).size());
-  EXPECT_EQ((Rows{"1|7"}), raw.rows("SELECT * FROM Refs"));
+  EXPECT_EQ((Rows{"1|7", "2|99"}), raw.rows("SELECT * FROM Refs"));
   EXPECT_EQ((Rows{"7|12345", "9|54321"}), raw.rows("SELECT * FROM Zip"));
 }

@@ -47,10 +47,12 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
     FAgencyLogins[1] = kNoAgency;
     return 0;
   }
-  // The super user's own login stands even where an agency whose code reads
-  // the same has logged in before it.
-  bool superUser = !FSuperUser && is_uber_user(adminCode, password);
-  if (!superUser && is_logged_in(adminCode)) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
+  // The super user and an agency whose code reads the same are two logins:
+  // neither's standing in the list is the other's, and each logs in once.
+  bool uber = is_uber_user(adminCode, password);
+  bool superUser = uber && !FSuperUser;
+  bool again = is_logged_in(adminCode) && (adminCode != kSuperUserCode || uber || is_agency_logged_in(adminCode));
+  if (!superUser && again) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
   if (superUser) {
     FLogins.push_back(adminCode);
     FSuperUser = true;
@@ -138,6 +140,12 @@ void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(ag
 bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
   for (const std::string& login : FLogins)
     if (login == adminCode) return true;
+  return false;
+}
+
+bool TQb_AccessController::is_agency_logged_in(const std::string& adminCode) const {
+  for (const auto& login : FAgencyLogins)
+    if (login.second == adminCode) return true;
   return false;
 }
 

@@ -42,6 +42,8 @@ class TQb_AccessController {
 
  private:
   bool is_logged_in(const std::string& adminCode) const;
+  // Whether an agency logged in by password under exactly that code.
+  bool is_agency_logged_in(const std::string& adminCode) const;
   static bool is_uber_user(const std::string& adminCode, const std::string& password);
   bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
   int get_logged_in_pkey() const;

@@ -3,7 +3,9 @@
 // or restructuring the table from it inside one savepoint.
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "api/SMF.h"
 #include "authoring/SMFWriter.h"
@@ -20,20 +22,35 @@ const size_t kIndexNameLength = 49;
 
 const char* const kBackupFailure = "Unable to rename original table to a back-up name";
 const char* const kPortFailure = "Unable to port data from old table structure to new";
-// Tables whose rows would be changed by their ON DELETE action when the table
-// named by the parameter is dropped. (The parameter comes before any quote,
-// where the statement wrapper takes it for one.)
+// The queries of a rebuild bind the names they look at; each parameter comes
+// before any quote, where the statement wrapper takes it for one.
+// Tables with a foreign key to the table.
+const char* const kReferringTables =
+    "SELECT DISTINCT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE;";
+// Those whose rows would be changed by an ON DELETE action when it is dropped.
 const char* const kDeleteActions =
     "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
     "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
     "AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
-// Rows of other tables whose reference to the table named by the parameter
-// finds no key.
+// Rows of the first table whose reference to the second finds no key.
 const char* const kLostReferences =
-    "SELECT count(*) FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_check(m.[name], 'main') c WHERE m.[type] = 'table' AND c.[parent] = t.[target] COLLATE NOCASE;";
+    "SELECT count(*) FROM (SELECT ? AS [child], ? AS [target]) t, pragma_foreign_key_check(t.[child], 'main') c "
+    "WHERE c.[parent] = t.[target] COLLATE NOCASE;";
+// Whether PKey is the table's integer primary key, so that its values are
+// whole numbers, present and unique.
+const char* const kRowKey =
+    "SELECT count(*) FROM (SELECT ? AS [target]) t, pragma_table_info(t.[target], 'main') c "
+    "WHERE c.[name] = 'PKey' COLLATE NOCASE AND c.[pk] = 1 AND upper(c.[type]) = 'INTEGER' "
+    "AND (SELECT max([pk]) FROM pragma_table_info(t.[target], 'main')) = 1;";
 
 bool given(const char* text) { return text != nullptr && *text != '\0'; }
+
+bool is_integer(const std::string& text) {
+  size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  return text.size() > start &&
+         text.find_first_not_of("0123456789", start) == std::string::npos;
+}
 
 int read_flag(void* flag, int columns, char** values, char**) {
   *static_cast<bool*>(flag) = columns > 0 && values[0] != nullptr && strcmp(values[0], "1") == 0;
@@ -51,50 +68,77 @@ void set_pragma_flag(TSQLDB* db, const std::string& name, bool on) {
   db->Pragma(("PRAGMA " + name + (on ? " = ON;" : " = OFF;")).c_str(), &ignored, read_flag);
 }
 
-// The first text of the first row that a query of one bound name finds;
-// empty when it finds none.
-std::string first_value(TSQLDB* db, const char* sql, const std::string& name) {
+// Runs a query of bound texts: the first column of each row, or false with
+// the database's reason.
+bool column_values(TSQLDB* db, const char* sql, const std::vector<std::string>& texts,
+                   std::vector<std::string>& values, std::string& reason) {
   TSQLQuery query(db);
-  query.SetSQLText(sql, true);
-  query.PrepareParameterizedQuery();
-  query.BindTextParameter(1, name.c_str());
-  query.OpenParameterizedQuery();
-  return query.Eof() ? std::string() : query.GetFieldByNumber(0);
-}
-
-bool is_integer(const std::string& text) {
-  size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-  return text.size() > start &&
-         text.find_first_not_of("0123456789", start) == std::string::npos;
+  try {
+    query.SetSQLText(sql, true);
+    query.PrepareParameterizedQuery();
+    for (size_t i = 0; i < texts.size(); ++i) query.BindTextParameter(static_cast<int>(i) + 1, texts[i].c_str());
+    query.OpenParameterizedQuery();
+    for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof())
+      values.push_back(query.GetFieldByNumber(0));
+    return true;
+  } catch (const std::runtime_error&) {
+    reason = query.LastErrorMessage();
+    return false;
+  }
 }
 
 }  // namespace
 
-// Foreign keys while a table is rebuilt. Dropping the old table would run the
-// ON DELETE actions of the rows that refer to it, and would fail on them: so
-// outside a transaction foreign keys are switched off for the rebuild, and
-// inside one (where they cannot be switched) their checks are deferred until
-// the rows are back. Either way the references are checked once the rows
-// are back, and the connection's settings are restored at the end.
+// The keys of a table being rebuilt, its rows' and other tables' references
+// to them. Dropping the old table would run the ON DELETE actions of the rows
+// that refer to it, and would fail on them: so outside a transaction foreign
+// keys are switched off for the rebuild, and inside one (where they cannot
+// be) their checks are deferred until the rows are back. Either way the
+// references are counted before and after, and the connection's settings
+// are restored at the end.
 class TRebuildKeys {
  public:
-  explicit TRebuildKeys(TSQLDB* db) : FDB(db) {
+  // Nothing is changed unless a table is rebuilt.
+  TRebuildKeys(TSQLDB* db, bool rebuild) : FDB(db) {
+    if (!rebuild) return;
     FDB->EndSharedRead();
     FEnforced = pragma_flag(FDB, "foreign_keys");
     FSwitchedOff = FEnforced && !FDB->InTransaction();
     if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", false);
   }
-  ~TRebuildKeys() {
-    EndDeferral();
-    if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", true);
-  }
+  ~TRebuildKeys() { Restore(); }
   TRebuildKeys(const TRebuildKeys&) = delete;
   TRebuildKeys& operator=(const TRebuildKeys&) = delete;
 
-  // Whether the connection enforces foreign keys, so that the rebuild must keep them.
-  bool Checked() const { return FEnforced; }
-  // Whether they are enforced during the rebuild too (inside a transaction).
+  // Whether foreign keys stay enforced during the rebuild (inside a transaction).
   bool StayOn() const { return FEnforced && !FSwitchedOff; }
+  // Whether the rows keep their PKeys.
+  bool KeepsRowKeys() const { return FRowKeys; }
+  // Reads what the table holds before the rebuild; false with the reason
+  // and the statement that failed.
+  bool Count(const std::string& table, std::string& reason, std::string& sql) {
+    std::vector<std::string> rowKey;
+    sql = kRowKey;
+    if (!column_values(FDB, kRowKey, {table}, rowKey, reason)) return false;
+    FRowKeys = !rowKey.empty() && rowKey[0] == "1";
+    return !FEnforced || count_lost(table, FLostBefore, reason, sql);
+  }
+  // Whether every row of another table finds the key it found before; false
+  // with the reason and the statement.
+  bool Kept(const std::string& table, std::string& reason, std::string& sql) {
+    if (!FEnforced) return true;
+    std::map<std::string, TLost> after;
+    if (!count_lost(table, after, reason, sql)) return false;
+    for (const auto& [child, lost] : after) {
+      auto before = FLostBefore.find(child);
+      long was = before == FLostBefore.end() ? 0 : before->second.Rows;
+      if (lost.Rows >= 0 && (was < 0 || lost.Rows <= was)) continue;
+      sql = kLostReferences;
+      reason = lost.Rows >= 0 ? "FOREIGN KEY constraint failed" : lost.Reason;
+      return false;
+    }
+    return true;
+  }
   // The checks wait until EndDeferral.
   void Defer() {
     if (!StayOn() || FDeferred) return;
@@ -103,19 +147,51 @@ class TRebuildKeys {
     if (!FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", true);
   }
   // Gives back the host's setting; switching deferral off forgets the checks
-  // still pending, so this comes after the references were checked or after
-  // the rebuild was undone.
+  // still pending, so this comes once the rows are back or the rebuild undone.
   void EndDeferral() {
     if (FDeferred && !FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", false);
     FDeferred = false;
   }
+  // The connection's settings as they were; false when foreign keys cannot be
+  // switched on again (a transaction that could not be undone is still open).
+  bool Restore() {
+    EndDeferral();
+    if (!FSwitchedOff) return true;
+    set_pragma_flag(FDB, "foreign_keys", true);
+    FSwitchedOff = !pragma_flag(FDB, "foreign_keys");
+    return !FSwitchedOff;
+  }
 
  private:
+  // Rows of a table whose references find no key; -1 when the database
+  // cannot check them, for the reason given.
+  struct TLost {
+    long Rows = 0;
+    std::string Reason;
+  };
+
+  // Each table that refers to the table, with its lost references.
+  bool count_lost(const std::string& table, std::map<std::string, TLost>& lost, std::string& reason,
+                  std::string& sql) {
+    std::vector<std::string> children;
+    sql = kReferringTables;
+    if (!column_values(FDB, kReferringTables, {table}, children, reason)) return false;
+    for (const std::string& child : children) {
+      std::vector<std::string> count;
+      TLost& entry = lost[child];
+      bool counted = column_values(FDB, kLostReferences, {child, table}, count, entry.Reason) && !count.empty();
+      entry.Rows = counted ? std::stol(count[0]) : -1;
+    }
+    return true;
+  }
+
   TSQLDB* FDB;
   bool FEnforced = false;
   bool FSwitchedOff = false;
   bool FDeferred = false;
   bool FHostDeferred = false;
+  bool FRowKeys = false;
+  std::map<std::string, TLost> FLostBefore;
 };
 
 const char* reserved_prefix(const std::string& tableName) {
@@ -287,7 +363,7 @@ int TSMFWriter::CreateTable(int* pkey) {
     return -1;
   }
   if (restructure && !take_old_triggers(name)) return -1;
-  TRebuildKeys keys(FSQLDB);  // outlives the scope: its settings come back after the commit
+  TRebuildKeys keys(FSQLDB, restructure);  // outlives the scope: its settings come back after the commit
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;
   bool built = false;
@@ -296,7 +372,12 @@ int TSMFWriter::CreateTable(int* pkey) {
   } catch (const std::runtime_error& e) {
     add_error("CreateTable", e.what());
   }
-  if (!scope.Finish(built)) return -1;
+  bool kept = scope.Finish(built);
+  if (!keys.Restore()) {
+    add_error("CreateTable", "Foreign keys could not be switched on again: the connection is still in a transaction");
+    return -1;
+  }
+  if (!kept) return -1;
   return FSMF->replace_table_def(name, name) ? 0 : -1;
 }
 
@@ -319,22 +400,39 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
     create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
+  auto create_indexes = [this] {
+    for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
+      if (!create_step(FDefineTable->GetIndexDef(i), "Unable to create index for restructured table")) return false;
+    return true;
+  };
+  // Where foreign keys stay enforced, a reference to a unique column needs
+  // its index before the rows come back.
+  bool indexesFirst = rebuild != nullptr && rebuild->StayOn();
+  if (indexesFirst && !create_indexes()) return false;
   if (rebuild != nullptr && !restore_rows(name, *rebuild)) return false;
-  for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
-    if (!create_step(FDefineTable->GetIndexDef(i), "Unable to create index for restructured table")) return false;
-  return rebuild != nullptr || register_table(name, pkey);
+  if (!indexesFirst && !create_indexes()) return false;
+  return rebuild != nullptr ? references_kept(name, *rebuild) : register_table(name, pkey);
 }
 
 // The rows go to the back-up by a copy, not a rename, which would carry every
 // trigger, view and reference of other tables along to the back-up. Only the
 // metafile's own table is restructured, never one of an attached import source.
 bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) {
+  std::string reason, sql;
+  if (!rebuild.Count(name, reason, sql)) {
+    report_create_failure(kBackupFailure, reason, sql);
+    return false;
+  }
   if (rebuild.StayOn()) {
-    std::string acting = first_value(FSQLDB, kDeleteActions, name);
+    std::vector<std::string> acting;
+    if (!column_values(FSQLDB, kDeleteActions, {name}, acting, reason)) {
+      report_create_failure(kBackupFailure, reason, kDeleteActions);
+      return false;
+    }
     if (!acting.empty()) {
       add_error("CreateTable", kBackupFailure);
-      add_error("CreateTable", "Rows of table [" + acting + "] refer to this table with an ON DELETE action, which "
-                               "its rebuild would run; restructure it outside a transaction");
+      add_error("CreateTable", "Rows of table [" + acting[0] + "] refer to this table with an ON DELETE action, "
+                               "which its rebuild would run; restructure it outside a transaction");
       return false;
     }
     rebuild.Defer();
@@ -346,35 +444,33 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
 // Copies the rows from the back-up by source column, with their keys, drops
 // the back-up, and brings back the triggers of the trigger-maintained columns.
 bool TSMFWriter::restore_rows(const std::string& name, TRebuildKeys& rebuild) {
-  std::string targets, sources;
+  // Rows of other tables may refer to the keys, which the copy keeps.
+  std::string targets = rebuild.KeepsRowKeys() ? ", [PKey]" : "", sources = targets;
+  size_t keys = targets.size();
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
     TDefineColumn* column = FDefineTable->GetColumnDef(i);
     if (*column->GetColumnSourceName() == '\0') continue;
     targets += ", [" + std::string(column->GetColumnName()) + "]";
     sources += ", [" + std::string(column->GetColumnSourceName()) + "]";
   }
-  // Rows of other tables may refer to the keys, which the copy keeps.
-  TTableDef* old = FTablesList->GetTable(name);
-  std::string key = old != nullptr && old->GetColumn("PKey") != nullptr ? "[PKey]" : "";
-  if (!targets.empty() &&
-      !create_step("INSERT INTO [" + name + "] (" + (key.empty() ? targets.substr(2) : key + targets) + ") SELECT " +
-                       (key.empty() ? sources.substr(2) : key + sources) + " FROM [" + name + "_bak];",
+  if (targets.size() > keys &&
+      !create_step("INSERT INTO [" + name + "] (" + targets.substr(2) + ") SELECT " + sources.substr(2) + " FROM [" +
+                       name + "_bak];",
                    kPortFailure))
     return false;
-  return create_step("DROP TABLE IF EXISTS [" + name + "_bak];", "Unable to drop old/back-up table") &&
-         references_kept(name, rebuild) && reapply_triggers(name);
+  if (!create_step("DROP TABLE IF EXISTS [" + name + "_bak];", "Unable to drop old/back-up table")) return false;
+  // The rows are back: the checks that waited for them end before the triggers run.
+  rebuild.EndDeferral();
+  return reapply_triggers(name);
 }
 
-// Every row of another table that referred to a key of the table still finds
-// it; the deferred checks end here, before the triggers run.
+// Every row of another table that found its key in the table before finds
+// it still, once the indexes that make a column a key are there.
 bool TSMFWriter::references_kept(const std::string& name, TRebuildKeys& rebuild) {
-  if (!rebuild.Checked()) return true;
-  if (first_value(FSQLDB, kLostReferences, name) != "0") {
-    report_create_failure(kPortFailure, "FOREIGN KEY constraint failed", kLostReferences);
-    return false;
-  }
-  rebuild.EndDeferral();
-  return true;
+  std::string reason, sql;
+  if (rebuild.Kept(name, reason, sql)) return true;
+  report_create_failure(kPortFailure, reason, sql);
+  return false;
 }
 
 // A trigger comes back when it sets a trigger-maintained column; a trigger
