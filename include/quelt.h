@@ -523,14 +523,16 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
  * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
- * keep their PKeys and are copied column by column from the named source
- * columns (none named: the table is left empty), the triggers that maintain
+ * keep their PKeys (where PKey is its integer primary key) and are copied
+ * column by column from the named source columns (none named: the table is
+ * left empty), the triggers that maintain
  * trigger-maintained columns are put back and run over every row, and its
  * indexes are created (*pkey is left alone; pkey may then be NULL). The
  * triggers, views and foreign keys of other tables that name the table name
  * it still, and no ON DELETE action of rows that refer to it runs. -1 when a
  * row of another table would lose the key it refers to ("FOREIGN KEY
- * constraint failed"), and, inside the host's transaction, when another
+ * constraint failed", or the database's reason when the reference can no
+ * longer be checked), and, inside the host's transaction, when another
  * table refers to it with an ON DELETE action (foreign keys cannot be
  * switched off there). Any failure leaves the metafile as it was. The
  * definition is kept. */
