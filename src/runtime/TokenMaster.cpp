@@ -312,7 +312,7 @@ char* TTokenMaster::push_cargo_slowly(const char* text, size_t length) {
     delete slot;
     slot = larger;
   }
-  slot->SetCargoString(text, length);
+  slot->SetCargoBytes(text, length);
   ++FCargoTop;
   return slot->GetCargoAddress();
 }

@@ -57,9 +57,12 @@ class TCargo {
   size_t GetCargoSize() const { return FSize; }
   char* GetCargoAddress() const { return FBuffer; }
   // Copies at most n characters, and no further than the text's end.
-  void SetCargoString(const char* text, size_t n) {
-    size_t copied = strnlen(text, n < FSize - 1 ? n : FSize - 1);
-    memcpy(FBuffer, text, copied);
+  void SetCargoString(const char* text, size_t n) { SetCargoBytes(text, strnlen(text, n)); }
+  // Copies n bytes that the caller holds (a slice of a longer text), as many
+  // as fit, without looking for the text's end: the pushes of the record path.
+  void SetCargoBytes(const char* bytes, size_t n) {
+    size_t copied = n < FSize - 1 ? n : FSize - 1;
+    memcpy(FBuffer, bytes, copied);
     FBuffer[copied] = '\0';
   }
 
@@ -178,12 +181,13 @@ class TTokenMaster {
   // compiled character.
   void add_token(const char* spelling, TTokenID id, TTokenType type, char compiled);
 
-  // Pushes a copy of the text; the common case, a slot large enough, inline.
+  // Pushes a copy of the length bytes at text; the common case, a slot large
+  // enough, inline.
   char* PushCargo(const char* text, size_t length) {
     if (FCargoTop < FCargoCapacity) {
       TCargo* slot = FCargo[FCargoTop];
       if (slot->GetCargoSize() > length) {
-        slot->SetCargoString(text, length);
+        slot->SetCargoBytes(text, length);
         ++FCargoTop;
         return slot->GetCargoAddress();
       }
