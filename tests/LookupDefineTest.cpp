@@ -250,6 +250,17 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(before, snapshot(file.path()));
   EXPECT_EQ(1, pragma(h, "PRAGMA foreign_keys"));
+  // A commit that another connection's read holds back fails with its reason
+  // and leaves the connection as it was.
+  {
+    RawDB reader(file.path());
+    ASSERT_EQ(SQLITE_OK, reader.exec("BEGIN; SELECT count(*) FROM Zip;"));
+    EXPECT_EQ((Rows{"-1", writer_error("CreateTable", "database is locked")}), outcome(h, restructure(h, "Code")));
+    EXPECT_NE(0, sqlite3_get_autocommit(InitCheck(h)->GetSQLDB()->Database()));
+    EXPECT_EQ(1, pragma(h, "PRAGMA foreign_keys"));
+    ASSERT_EQ(SQLITE_OK, reader.exec("COMMIT;"));
+  }
+  EXPECT_EQ(before, snapshot(file.path()));
 
   // Inside the host's transaction the checks are deferred and the host's
   // setting comes back; an ON DELETE action that the rebuild would run is refused.

@@ -77,9 +77,11 @@ bool column_values(TSQLDB* db, const char* sql, const std::vector<std::string>& 
     query.SetSQLText(sql, true);
     query.PrepareParameterizedQuery();
     for (size_t i = 0; i < texts.size(); ++i) query.BindTextParameter(static_cast<int>(i) + 1, texts[i].c_str());
-    query.OpenParameterizedQuery();
-    for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof())
+    // A step that fails is a failure, never the end of the rows.
+    for (query.OpenParameterizedQuery(); !query.Eof();) {
       values.push_back(query.GetFieldByNumber(0));
+      if (!query.FetchNext() && !query.Eof()) throw std::runtime_error(query.LastErrorMessage());
+    }
     return true;
   } catch (const std::runtime_error&) {
     reason = query.LastErrorMessage();
