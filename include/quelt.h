@@ -400,14 +400,18 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). An empty code logs
  * in "NONE". An agency without a stored password cannot log in. -1 with
- * "Agency code and/or password not valid"; a code already logged in is only
- * checked again (-1 without an error when the password is wrong), except the
- * super user's own first login, which stands beside an agency of that code. */
+ * "Agency code and/or password not valid"; a code already in the login list
+ * is only checked again (-1 without an error and no change to the list when
+ * the password is wrong), except the first login of the super user beside an
+ * agency of that code, or of that agency beside the super user: each then
+ * stands as a login of its own. */
 QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password);
 /* Number of logins made on the metafile, repeats and failed ones ("NONE") included. */
 QUELT_API int Qb_GetLoginsCount(int smfID, int* count);
 /* Copies the admin code of login index (from 0) and stores its agency's PKey
- * (0 for the super user, or for the "NONE" a failed login leaves). An index
+ * (0 for the super user, or for the "NONE" a failed login leaves; once an
+ * agency whose code reads "warden" has logged in, its PKey is reported for
+ * the super user's entries too, as for every entry of that code). An index
  * out of range gives -1 and leaves the buffer alone. */
 QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength);
 
@@ -523,19 +527,23 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
  * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
- * keep their PKeys (where PKey is its integer primary key) and are copied
+ * keep their PKeys (where the old PKey values are distinct whole numbers;
+ * otherwise they are numbered from 1 in stored order) and are copied
  * column by column from the named source columns (none named: the table is
  * left empty), the triggers that maintain
  * trigger-maintained columns are put back and run over every row, and its
  * indexes are created (*pkey is left alone; pkey may then be NULL). The
  * triggers, views and foreign keys of other tables that name the table name
  * it still, and no ON DELETE action of rows that refer to it runs. -1 when a
- * row of another table would lose the key it refers to ("FOREIGN KEY
- * constraint failed", or the database's reason when the reference can no
- * longer be checked), and, inside the host's transaction, when another
+ * row of another table that found a row of the table would no longer find
+ * the row of the same PKey (renumbered rows never count as the same):
+ * "FOREIGN KEY constraint failed", or the database's reason when the
+ * reference could be checked before and no longer can (references to other
+ * tables are not looked at); and, inside the host's transaction, when another
  * table refers to it with an ON DELETE action (foreign keys cannot be
- * switched off there). Any failure leaves the metafile as it was. The
- * definition is kept. */
+ * switched off there). A duplicate in a unique index fails as the index's
+ * step, with its statement, inside a transaction as outside. Any failure
+ * leaves the metafile as it was. The definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not

@@ -128,6 +128,27 @@ TEST_F(Logins, AnAgencyWithTheSuperUsersCodeHasOnlyItsOwnRights) {
   EXPECT_EQ(-1, Qb_Edit(smf, "RL_Agencies", 2));
 }
 
+// Beside the super user, whether logged in by its password or by an open
+// import, its code stands in the list: a login under it that fails is only a
+// check, -1 without an error, and leaves the list as it was; the look-alike
+// agency still logs in, and both entries then report it.
+TEST_F(Logins, AFailedLoginUnderTheSuperUsersCodeIsOnlyACheck) {
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", kSuperUser}, {"OrgName", "Lookalike"}, {"Password", "mine"}}));
+  std::string source = File.other("source.smf");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), kSuperUser, "wrong")));
+  EXPECT_EQ((Rows{"warden|0"}), logins());
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), kSuperUser, "wrong")));
+  EXPECT_EQ((Rows{"warden|0"}), logins());
+  EXPECT_EQ(0, Qb_Login(h(), kSuperUser, "MINE"));
+  EXPECT_EQ((Rows{"warden|5", "warden|5"}), logins());
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), kSuperUser, "wrong")));
+  EXPECT_EQ(2, out_int(Qb_GetLoginsCount, h()));
+}
+
 // Failed logins leave the login NONE, and no password matches an agency without one.
 TEST_F(Logins, FailedAndEmptyLoginsLeaveNone) {
   std::string crafted = password_that_scrambles_to_nothing();

@@ -50,8 +50,9 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   // The super user and an agency whose code reads the same are two logins:
   // neither's standing in the list is the other's, and each logs in once.
   bool uber = is_uber_user(adminCode, password);
+  bool listed = is_logged_in(adminCode);
   bool superUser = uber && !FSuperUser;
-  bool again = is_logged_in(adminCode) && (adminCode != kSuperUserCode || uber || is_agency_logged_in(adminCode));
+  bool again = listed && (adminCode != kSuperUserCode || uber || is_agency_logged_in(adminCode));
   if (!superUser && again) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
   if (superUser) {
     FLogins.push_back(adminCode);
@@ -63,6 +64,9 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
     FAgencyLogins[agencyPKey] = adminCode;
     return 0;
   }
+  // A code that stands in the list already (the super user's, beside which
+  // an agency of that code failed) was only checked: no error, no "NONE".
+  if (listed) return -1;
   FEngineErrorsPump->AddError("TQb_AccessController", "Login", "Agency code and/or password not valid");
   if (!is_logged_in(kNoAgency)) FLogins.push_back(kNoAgency);
   return -1;

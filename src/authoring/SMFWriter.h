@@ -153,10 +153,12 @@ class TSMFWriter {
   // A null rebuild creates a new table.
   bool build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey);
   bool move_to_backup(const std::string& name, TRebuildKeys& rebuild);
-  bool restore_rows(const std::string& name, TRebuildKeys& rebuild);
-  bool references_kept(const std::string& name, TRebuildKeys& rebuild);
-  bool reapply_triggers(const std::string& name);
-  bool create_step(const std::string& sql, const char* failure);
+  // With indexesFirst the indexes are there before the rows come back.
+  bool restore_rows(const std::string& name, TRebuildKeys& rebuild, bool indexesFirst);
+  bool references_kept(TRebuildKeys& rebuild);
+  bool reapply_triggers(const std::string& name, bool indexesFirst);
+  bool create_step(const std::string& sql, const char* failure, bool indexesFirst = false);
+  std::string index_refusing(const std::string& reason);
   void report_create_failure(const char* failure, const std::string& reason, const std::string& sql);
   bool register_table(const std::string& name, int* pkey);
 

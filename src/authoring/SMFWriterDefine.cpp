@@ -3,11 +3,11 @@
 // or restructuring the table from it inside one savepoint.
 #include <cctype>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 #include <vector>
 
 #include "api/SMF.h"
+#include "authoring/RebuildKeys.h"
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
@@ -22,27 +22,9 @@ const size_t kIndexNameLength = 49;
 
 const char* const kBackupFailure = "Unable to rename original table to a back-up name";
 const char* const kPortFailure = "Unable to port data from old table structure to new";
-// The queries of a rebuild bind the names they look at; each parameter comes
-// before any quote, where the statement wrapper takes it for one.
-// Tables with a foreign key to the table.
-const char* const kReferringTables =
-    "SELECT DISTINCT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE;";
-// Those whose rows would be changed by an ON DELETE action when it is dropped.
-const char* const kDeleteActions =
-    "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
-    "AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
-// Rows of the first table whose reference to the second finds no key.
-const char* const kLostReferences =
-    "SELECT count(*) FROM (SELECT ? AS [child], ? AS [target]) t, pragma_foreign_key_check(t.[child], 'main') c "
-    "WHERE c.[parent] = t.[target] COLLATE NOCASE;";
-// Whether PKey is the table's integer primary key, so that its values are
-// whole numbers, present and unique.
-const char* const kRowKey =
-    "SELECT count(*) FROM (SELECT ? AS [target]) t, pragma_table_info(t.[target], 'main') c "
-    "WHERE c.[name] = 'PKey' COLLATE NOCASE AND c.[pk] = 1 AND upper(c.[type]) = 'INTEGER' "
-    "AND (SELECT max([pk]) FROM pragma_table_info(t.[target], 'main')) = 1;";
+const char* const kIndexFailure = "Unable to create index for restructured table";
+// How the database names a duplicate that a unique index refuses.
+const char* const kDuplicate = "UNIQUE constraint failed: ";
 
 bool given(const char* text) { return text != nullptr && *text != '\0'; }
 
@@ -52,149 +34,16 @@ bool is_integer(const std::string& text) {
          text.find_first_not_of("0123456789", start) == std::string::npos;
 }
 
-int read_flag(void* flag, int columns, char** values, char**) {
-  *static_cast<bool*>(flag) = columns > 0 && values[0] != nullptr && strcmp(values[0], "1") == 0;
-  return 0;
+// The end of a unique index's statement over one column of a table.
+std::string unique_index_target(const std::string& table, const std::string& column) {
+  return " ON [" + table + "] ([" + column + "])";
 }
 
-bool pragma_flag(TSQLDB* db, const std::string& name) {
-  bool on = false;
-  db->Pragma(("PRAGMA " + name + ";").c_str(), &on, read_flag);
-  return on;
-}
-
-void set_pragma_flag(TSQLDB* db, const std::string& name, bool on) {
-  bool ignored = false;
-  db->Pragma(("PRAGMA " + name + (on ? " = ON;" : " = OFF;")).c_str(), &ignored, read_flag);
-}
-
-// Runs a query of bound texts: the first column of each row, or false with
-// the database's reason.
-bool column_values(TSQLDB* db, const char* sql, const std::vector<std::string>& texts,
-                   std::vector<std::string>& values, std::string& reason) {
-  TSQLQuery query(db);
-  try {
-    query.SetSQLText(sql, true);
-    query.PrepareParameterizedQuery();
-    for (size_t i = 0; i < texts.size(); ++i) query.BindTextParameter(static_cast<int>(i) + 1, texts[i].c_str());
-    // A step that fails is a failure, never the end of the rows.
-    for (query.OpenParameterizedQuery(); !query.Eof();) {
-      values.push_back(query.GetFieldByNumber(0));
-      if (!query.FetchNext() && !query.Eof()) throw std::runtime_error(query.LastErrorMessage());
-    }
-    return true;
-  } catch (const std::runtime_error&) {
-    reason = query.LastErrorMessage();
-    return false;
-  }
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 }  // namespace
-
-// The keys of a table being rebuilt, its rows' and other tables' references
-// to them. Dropping the old table would run the ON DELETE actions of the rows
-// that refer to it, and would fail on them: so outside a transaction foreign
-// keys are switched off for the rebuild, and inside one (where they cannot
-// be) their checks are deferred until the rows are back. Either way the
-// references are counted before and after, and the connection's settings
-// are restored at the end.
-class TRebuildKeys {
- public:
-  // Nothing is changed unless a table is rebuilt.
-  TRebuildKeys(TSQLDB* db, bool rebuild) : FDB(db) {
-    if (!rebuild) return;
-    FDB->EndSharedRead();
-    FEnforced = pragma_flag(FDB, "foreign_keys");
-    FSwitchedOff = FEnforced && !FDB->InTransaction();
-    if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", false);
-  }
-  ~TRebuildKeys() { Restore(); }
-  TRebuildKeys(const TRebuildKeys&) = delete;
-  TRebuildKeys& operator=(const TRebuildKeys&) = delete;
-
-  // Whether foreign keys stay enforced during the rebuild (inside a transaction).
-  bool StayOn() const { return FEnforced && !FSwitchedOff; }
-  // Whether the rows keep their PKeys.
-  bool KeepsRowKeys() const { return FRowKeys; }
-  // Reads what the table holds before the rebuild; false with the reason
-  // and the statement that failed.
-  bool Count(const std::string& table, std::string& reason, std::string& sql) {
-    std::vector<std::string> rowKey;
-    sql = kRowKey;
-    if (!column_values(FDB, kRowKey, {table}, rowKey, reason)) return false;
-    FRowKeys = !rowKey.empty() && rowKey[0] == "1";
-    return !FEnforced || count_lost(table, FLostBefore, reason, sql);
-  }
-  // Whether every row of another table finds the key it found before; false
-  // with the reason and the statement.
-  bool Kept(const std::string& table, std::string& reason, std::string& sql) {
-    if (!FEnforced) return true;
-    std::map<std::string, TLost> after;
-    if (!count_lost(table, after, reason, sql)) return false;
-    for (const auto& [child, lost] : after) {
-      auto before = FLostBefore.find(child);
-      long was = before == FLostBefore.end() ? 0 : before->second.Rows;
-      if (lost.Rows >= 0 && (was < 0 || lost.Rows <= was)) continue;
-      sql = kLostReferences;
-      reason = lost.Rows >= 0 ? "FOREIGN KEY constraint failed" : lost.Reason;
-      return false;
-    }
-    return true;
-  }
-  // The checks wait until EndDeferral.
-  void Defer() {
-    if (!StayOn() || FDeferred) return;
-    FHostDeferred = pragma_flag(FDB, "defer_foreign_keys");
-    FDeferred = true;
-    if (!FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", true);
-  }
-  // Gives back the host's setting; switching deferral off forgets the checks
-  // still pending, so this comes once the rows are back or the rebuild undone.
-  void EndDeferral() {
-    if (FDeferred && !FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", false);
-    FDeferred = false;
-  }
-  // The connection's settings as they were; false when foreign keys cannot be
-  // switched on again (a transaction that could not be undone is still open).
-  bool Restore() {
-    EndDeferral();
-    if (!FSwitchedOff) return true;
-    set_pragma_flag(FDB, "foreign_keys", true);
-    FSwitchedOff = !pragma_flag(FDB, "foreign_keys");
-    return !FSwitchedOff;
-  }
-
- private:
-  // Rows of a table whose references find no key; -1 when the database
-  // cannot check them, for the reason given.
-  struct TLost {
-    long Rows = 0;
-    std::string Reason;
-  };
-
-  // Each table that refers to the table, with its lost references.
-  bool count_lost(const std::string& table, std::map<std::string, TLost>& lost, std::string& reason,
-                  std::string& sql) {
-    std::vector<std::string> children;
-    sql = kReferringTables;
-    if (!column_values(FDB, kReferringTables, {table}, children, reason)) return false;
-    for (const std::string& child : children) {
-      std::vector<std::string> count;
-      TLost& entry = lost[child];
-      bool counted = column_values(FDB, kLostReferences, {child, table}, count, entry.Reason) && !count.empty();
-      entry.Rows = counted ? std::stol(count[0]) : -1;
-    }
-    return true;
-  }
-
-  TSQLDB* FDB;
-  bool FEnforced = false;
-  bool FSwitchedOff = false;
-  bool FDeferred = false;
-  bool FHostDeferred = false;
-  bool FRowKeys = false;
-  std::map<std::string, TLost> FLostBefore;
-};
 
 const char* reserved_prefix(const std::string& tableName) {
   std::string upper = uppercase_string(tableName);
@@ -327,7 +176,7 @@ int TSMFWriter::add_column_index(const std::string& column, int indexKind) {
   }
   FDefineTable->AddIndexDef(indexKind == 1
                                 ? "CREATE INDEX " + index + " ON [" + table + "] ([" + column + "], [PKey])"
-                                : "CREATE UNIQUE INDEX " + index + " ON [" + table + "] ([" + column + "])");
+                                : "CREATE UNIQUE INDEX " + index + unique_index_target(table, column));
   return 0;
 }
 
@@ -404,16 +253,16 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
   auto create_indexes = [this] {
     for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
-      if (!create_step(FDefineTable->GetIndexDef(i), "Unable to create index for restructured table")) return false;
+      if (!create_step(FDefineTable->GetIndexDef(i), kIndexFailure)) return false;
     return true;
   };
   // Where foreign keys stay enforced, a reference to a unique column needs
-  // its index before the rows come back.
-  bool indexesFirst = rebuild != nullptr && rebuild->StayOn();
+  // its index before the rows come back; everywhere else the indexes come last.
+  bool indexesFirst = rebuild != nullptr && rebuild->IndexesFirst();
   if (indexesFirst && !create_indexes()) return false;
-  if (rebuild != nullptr && !restore_rows(name, *rebuild)) return false;
+  if (rebuild != nullptr && !restore_rows(name, *rebuild, indexesFirst)) return false;
   if (!indexesFirst && !create_indexes()) return false;
-  return rebuild != nullptr ? references_kept(name, *rebuild) : register_table(name, pkey);
+  return rebuild != nullptr ? references_kept(*rebuild) : register_table(name, pkey);
 }
 
 // The rows go to the back-up by a copy, not a rename, which would carry every
@@ -426,14 +275,14 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
     return false;
   }
   if (rebuild.StayOn()) {
-    std::vector<std::string> acting;
-    if (!column_values(FSQLDB, kDeleteActions, {name}, acting, reason)) {
-      report_create_failure(kBackupFailure, reason, kDeleteActions);
+    std::string acting;
+    if (!rebuild.DeleteActions(name, acting, reason, sql)) {
+      report_create_failure(kBackupFailure, reason, sql);
       return false;
     }
     if (!acting.empty()) {
       add_error("CreateTable", kBackupFailure);
-      add_error("CreateTable", "Rows of table [" + acting[0] + "] refer to this table with an ON DELETE action, "
+      add_error("CreateTable", "Rows of table [" + acting + "] refer to this table with an ON DELETE action, "
                                "which its rebuild would run; restructure it outside a transaction");
       return false;
     }
@@ -445,7 +294,8 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
 
 // Copies the rows from the back-up by source column, with their keys, drops
 // the back-up, and brings back the triggers of the trigger-maintained columns.
-bool TSMFWriter::restore_rows(const std::string& name, TRebuildKeys& rebuild) {
+// With the indexes already there, a duplicate is still the index's failure.
+bool TSMFWriter::restore_rows(const std::string& name, TRebuildKeys& rebuild, bool indexesFirst) {
   // Rows of other tables may refer to the keys, which the copy keeps.
   std::string targets = rebuild.KeepsRowKeys() ? ", [PKey]" : "", sources = targets;
   size_t keys = targets.size();
@@ -458,19 +308,19 @@ bool TSMFWriter::restore_rows(const std::string& name, TRebuildKeys& rebuild) {
   if (targets.size() > keys &&
       !create_step("INSERT INTO [" + name + "] (" + targets.substr(2) + ") SELECT " + sources.substr(2) + " FROM [" +
                        name + "_bak];",
-                   kPortFailure))
+                   kPortFailure, indexesFirst))
     return false;
   if (!create_step("DROP TABLE IF EXISTS [" + name + "_bak];", "Unable to drop old/back-up table")) return false;
   // The rows are back: the checks that waited for them end before the triggers run.
   rebuild.EndDeferral();
-  return reapply_triggers(name);
+  return reapply_triggers(name, indexesFirst);
 }
 
-// Every row of another table that found its key in the table before finds
-// it still, once the indexes that make a column a key are there.
-bool TSMFWriter::references_kept(const std::string& name, TRebuildKeys& rebuild) {
+// Every row of another table that found a row of the table before finds the
+// row of the same PKey still, once the indexes that make a column a key are there.
+bool TSMFWriter::references_kept(TRebuildKeys& rebuild) {
   std::string reason, sql;
-  if (rebuild.Kept(name, reason, sql)) return true;
+  if (rebuild.Kept(reason, sql)) return true;
   report_create_failure(kPortFailure, reason, sql);
   return false;
 }
@@ -478,7 +328,7 @@ bool TSMFWriter::references_kept(const std::string& name, TRebuildKeys& rebuild)
 // A trigger comes back when it sets a trigger-maintained column; a trigger
 // that the database refuses is passed over, one whose run throws fails the
 // restructure. Updating every row then runs them.
-bool TSMFWriter::reapply_triggers(const std::string& name) {
+bool TSMFWriter::reapply_triggers(const std::string& name, bool indexesFirst) {
   bool reapplied = false;
   TSQLQuery query(FSQLDB);
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i) {
@@ -497,16 +347,35 @@ bool TSMFWriter::reapply_triggers(const std::string& name) {
       }
     }
   }
-  return !reapplied ||
-         create_step("UPDATE [" + name + "] SET PKey = PKey;", "Unable to fire trigger(s) in restructured table");
+  return !reapplied || create_step("UPDATE [" + name + "] SET PKey = PKey;",
+                                   "Unable to fire trigger(s) in restructured table", indexesFirst);
 }
 
-bool TSMFWriter::create_step(const std::string& sql, const char* failure) {
+bool TSMFWriter::create_step(const std::string& sql, const char* failure, bool indexesFirst) {
   TSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
   if (query.ExecOneSQL()) return true;
-  report_create_failure(failure, query.LastErrorMessage(), sql);
+  std::string reason = query.LastErrorMessage();
+  std::string index = indexesFirst ? index_refusing(reason) : "";
+  if (index.empty())
+    report_create_failure(failure, reason, sql);
+  else
+    report_create_failure(kIndexFailure, reason, index);
   return false;
+}
+
+// The definition's unique index that refused a duplicate, as the database
+// named it ("UNIQUE constraint failed: Zip.Code"); empty when none did.
+std::string TSMFWriter::index_refusing(const std::string& reason) {
+  std::string table = FDefineTable->GetTableName();
+  std::string prefix = kDuplicate + table + ".";
+  if (reason.compare(0, prefix.size(), prefix) != 0) return "";
+  std::string target = unique_index_target(table, reason.substr(prefix.size()));
+  for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i) {
+    std::string index = FDefineTable->GetIndexDef(i);
+    if (index.compare(0, 20, "CREATE UNIQUE INDEX ") == 0 && ends_with(index, target)) return index;
+  }
+  return "";
 }
 
 void TSMFWriter::report_create_failure(const char* failure, const std::string& reason, const std::string& sql) {

@@ -1,0 +1,323 @@
+// The keys of a lookup table being rebuilt, the references of other tables
+// to its rows, and the foreign-key settings of the connection meanwhile.
+#include "authoring/RebuildKeys.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "storage/SQLDB.h"
+#include "storage/SQLQuery.h"
+#include "storage/Utility.h"
+
+namespace {
+
+using TRows = std::vector<std::vector<std::string>>;
+
+const char* const kRowKey = "PKey";
+const char* const kRowKeyValue = "p.[PKey]";
+const char* const kLost = "FOREIGN KEY constraint failed";
+
+// The queries bind the names they look at; each parameter comes before any
+// quote, where the statement wrapper takes it for one.
+// The foreign keys of other tables to the table, one row per column pair.
+const char* const kReferences =
+    "SELECT m.[name], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND m.[name] <> t.[target] COLLATE NOCASE "
+    "AND f.[table] = t.[target] COLLATE NOCASE ORDER BY m.[name], f.[id], f.[seq];";
+// Those whose rows would be changed by an ON DELETE action when it is dropped.
+const char* const kDeleteActions =
+    "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
+    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
+    "AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
+const char* const kHasRowKey =
+    "SELECT count(*) FROM pragma_table_info(?, 'main') WHERE [name] = 'PKey' COLLATE NOCASE;";
+const char* const kPrimaryKey = "SELECT [name], upper([type]) FROM pragma_table_info(?, 'main') WHERE [pk] > 0;";
+const char* const kIndexes = "SELECT [name], [unique], [partial], [origin] FROM pragma_index_list(?, 'main');";
+const char* const kIndexColumns =
+    "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
+
+bool same_name(const std::string& a, const std::string& b) { return posix_stricmp(a.c_str(), b.c_str()) == 0; }
+
+int read_flag(void* flag, int columns, char** values, char**) {
+  *static_cast<bool*>(flag) = columns > 0 && values[0] != nullptr && strcmp(values[0], "1") == 0;
+  return 0;
+}
+
+bool pragma_flag(TSQLDB* db, const std::string& name) {
+  bool on = false;
+  db->Pragma(("PRAGMA " + name + ";").c_str(), &on, read_flag);
+  return on;
+}
+
+void set_pragma_flag(TSQLDB* db, const std::string& name, bool on) {
+  bool ignored = false;
+  db->Pragma(("PRAGMA " + name + (on ? " = ON;" : " = OFF;")).c_str(), &ignored, read_flag);
+}
+
+// Runs a query, binding texts to its parameters when it has any: the columns
+// of every row, or false with the database's reason.
+bool query_rows(TSQLDB* db, const std::string& sql, const std::vector<std::string>& texts, TRows& rows,
+                std::string& reason) {
+  TSQLQuery query(db);
+  try {
+    query.SetSQLText(sql, !texts.empty());
+    if (texts.empty()) {
+      if (!query.SetIsActive(true)) throw std::runtime_error(query.LastErrorMessage());
+    } else {
+      query.PrepareParameterizedQuery();
+      for (size_t i = 0; i < texts.size(); ++i) query.BindTextParameter(static_cast<int>(i) + 1, texts[i].c_str());
+      query.OpenParameterizedQuery();
+    }
+    // A step that fails is a failure, never the end of the rows.
+    while (!query.Eof()) {
+      std::vector<std::string>& row = rows.emplace_back();
+      for (int i = 0; i < query.ColCount(); ++i) row.push_back(query.GetFieldByNumber(i));
+      if (!query.FetchNext() && !query.Eof()) throw std::runtime_error(query.LastErrorMessage());
+    }
+    return true;
+  } catch (const std::runtime_error&) {
+    reason = query.LastErrorMessage();
+    return false;
+  }
+}
+
+// The collation a column was declared with (BINARY when none).
+std::string declared_collation(TSQLDB* db, const std::string& table, const std::string& column) {
+  const char* collation = nullptr;
+  if (sqlite3_table_column_metadata(db->Database(), "main", table.c_str(), column.c_str(), nullptr, &collation,
+                                    nullptr, nullptr, nullptr) != SQLITE_OK ||
+      collation == nullptr)
+    return "";
+  return collation;
+}
+
+// The database's own words for a reference it cannot check.
+std::string mismatch(const TRebuildKeys::TReference& reference) {
+  return "foreign key mismatch - \"" + stringReplace(reference.Child, "\"", "\"\"") + "\" referencing \"" +
+         stringReplace(reference.Parent, "\"", "\"\"") + "\"";
+}
+
+// Which row of the table each distinct set of referring values finds,
+// compared as the database compares a foreign key: with the parent column's
+// collation, and its affinity applied to the referring value (the unary plus
+// takes the referring column's own away).
+std::string found_statement(const std::string& table, const TRebuildKeys::TReference& reference,
+                            const std::string& rowKey) {
+  std::string values, on;
+  for (size_t i = 0; i < reference.From.size(); ++i) {
+    std::string from = "c." + quote_identifier(reference.From[i]);
+    values += (i == 0 ? "quote(" : " || ',' || quote(") + from + ")";
+    on += (i == 0 ? "p." : " AND p.") + quote_identifier(reference.Keys[i]) + " = +" + from;
+  }
+  return "SELECT DISTINCT " + values + ", " + rowKey + " FROM main." + quote_identifier(reference.Child) +
+         " c JOIN main." + quote_identifier(table) + " p ON " + on + ";";
+}
+
+}  // namespace
+
+struct TRebuildKeys::TShape {
+  struct TIndex {
+    bool Primary = false;  // the index of a primary key that is not the row key
+    bool Unique = false;   // unique, over the whole table
+    bool Plain = true;     // over columns only, each with its declared collation
+    std::vector<std::string> Columns;
+  };
+  std::string RowKey;  // the integer primary key's column; empty when none
+  std::vector<TIndex> Indexes;
+};
+
+namespace {
+
+// The columns of the table that a reference is checked against, paired with
+// its own, as the database finds them: the integer primary key for one
+// column naming it (or none), else the columns of the first unique index that
+// match those named exactly (or the primary key's index). Empty when the
+// database cannot check the reference.
+std::vector<std::string> parent_columns(const TRebuildKeys::TShape& shape, const TRebuildKeys::TReference& reference) {
+  bool primary = true;
+  for (const std::string& to : reference.To) primary = primary && to.empty();
+  size_t count = reference.From.size();
+  if (count == 1 && !shape.RowKey.empty() && (primary || same_name(reference.To[0], shape.RowKey)))
+    return {shape.RowKey};
+  for (const auto& index : shape.Indexes) {
+    if (!index.Unique || index.Columns.size() != count) continue;
+    if (primary) {
+      if (index.Primary) return index.Columns;
+      continue;
+    }
+    bool matches = index.Plain;
+    for (const std::string& column : index.Columns) {
+      bool named = false;
+      for (const std::string& to : reference.To) named = named || same_name(to, column);
+      matches = matches && named;
+    }
+    if (matches) return reference.To;
+  }
+  return {};
+}
+
+}  // namespace
+
+TRebuildKeys::TRebuildKeys(TSQLDB* db, bool rebuild) : FDB(db) {
+  if (!rebuild) return;
+  FDB->EndSharedRead();
+  FEnforced = pragma_flag(FDB, "foreign_keys");
+  FSwitchedOff = FEnforced && !FDB->InTransaction();
+  if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", false);
+}
+
+bool TRebuildKeys::IndexesFirst() const {
+  if (!StayOn()) return false;
+  for (const TReference& reference : FReferences)
+    if (reference.From.size() != 1 || !(reference.To[0].empty() || same_name(reference.To[0], kRowKey))) return true;
+  return false;
+}
+
+bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::string& sql) {
+  FTable = table;
+  FReferences.clear();
+  if (!read_row_keys(reason, sql)) return false;
+  if (!FEnforced) return true;
+  TShape shape;
+  if (!read_references(reason, sql) || !read_shape(shape, reason, sql)) return false;
+  for (TReference& reference : FReferences) {
+    reference.Keys = parent_columns(shape, reference);
+    reference.Checkable = !reference.Keys.empty();
+    // Rows that cannot keep their keys found nothing that the rebuild keeps.
+    if (reference.Checkable &&
+        !read_found(reference, FRowKeys ? kRowKeyValue : "NULL", reference.Found, reason, sql))
+      return false;
+  }
+  return true;
+}
+
+bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, std::string& reason,
+                                 std::string& sql) {
+  TRows rows;
+  sql = kDeleteActions;
+  if (!query_rows(FDB, kDeleteActions, {table}, rows, reason)) return false;
+  acting = rows.empty() ? "" : rows[0][0];
+  return true;
+}
+
+// A reference that could not be checked before found nothing to lose; one
+// that could must still be checkable, and find the row of the same PKey.
+bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
+  if (!FEnforced) return true;
+  TShape shape;
+  if (!read_shape(shape, reason, sql)) return false;
+  for (TReference& reference : FReferences) {
+    if (!reference.Checkable) continue;
+    std::vector<std::string> keys = parent_columns(shape, reference);
+    if (keys.empty()) {
+      sql = found_statement(FTable, reference, kRowKeyValue);
+      reason = mismatch(reference);
+      return false;
+    }
+    if (reference.Found.empty()) continue;
+    reference.Keys = keys;
+    std::map<std::string, std::string> after;
+    if (!read_found(reference, kRowKeyValue, after, reason, sql)) return false;
+    for (const auto& [values, pkey] : reference.Found) {
+      auto now = after.find(values);
+      if (now != after.end() && now->second == pkey) continue;
+      reason = kLost;
+      return false;
+    }
+  }
+  return true;
+}
+
+void TRebuildKeys::Defer() {
+  if (!StayOn() || FDeferred) return;
+  FHostDeferred = pragma_flag(FDB, "defer_foreign_keys");
+  FDeferred = true;
+  if (!FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", true);
+}
+
+void TRebuildKeys::EndDeferral() {
+  if (FDeferred && !FHostDeferred) set_pragma_flag(FDB, "defer_foreign_keys", false);
+  FDeferred = false;
+}
+
+bool TRebuildKeys::Restore() {
+  EndDeferral();
+  if (!FSwitchedOff) return true;
+  set_pragma_flag(FDB, "foreign_keys", true);
+  FSwitchedOff = !pragma_flag(FDB, "foreign_keys");
+  return !FSwitchedOff;
+}
+
+// Old keys that are distinct whole numbers are kept as they are.
+bool TRebuildKeys::read_row_keys(std::string& reason, std::string& sql) {
+  TRows rows;
+  FRowKeys = false;
+  sql = kHasRowKey;
+  if (!query_rows(FDB, sql, {FTable}, rows, reason)) return false;
+  if (rows.empty() || rows[0][0] == "0") return true;
+  std::string table = "main." + quote_identifier(FTable);
+  sql = "SELECT (SELECT count(*) = count(DISTINCT [PKey]) FROM " + table + ") AND NOT EXISTS (SELECT 1 FROM " +
+        table + " WHERE typeof([PKey]) <> 'integer');";
+  rows.clear();
+  if (!query_rows(FDB, sql, {}, rows, reason)) return false;
+  FRowKeys = !rows.empty() && rows[0][0] == "1";
+  return true;
+}
+
+bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
+  TRows rows;
+  sql = kReferences;
+  if (!query_rows(FDB, kReferences, {FTable}, rows, reason)) return false;
+  std::string last;
+  for (const auto& row : rows) {  // child, id, from, to, table
+    std::string key = row[0] + '\n' + row[1];
+    if (FReferences.empty() || key != last) {
+      FReferences.emplace_back();
+      FReferences.back().Child = row[0];
+      FReferences.back().Parent = row[4];
+    }
+    last = key;
+    FReferences.back().From.push_back(row[2]);
+    FReferences.back().To.push_back(row[3]);
+  }
+  return true;
+}
+
+bool TRebuildKeys::read_found(TReference& reference, const std::string& rowKey,
+                              std::map<std::string, std::string>& found, std::string& reason, std::string& sql) {
+  TRows rows;
+  sql = found_statement(FTable, reference, rowKey);
+  if (!query_rows(FDB, sql, {}, rows, reason)) return false;
+  for (const auto& row : rows) found[row[0]] = row[1];
+  return true;
+}
+
+bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& sql) {
+  TRows keys, indexes;
+  sql = kPrimaryKey;
+  if (!query_rows(FDB, kPrimaryKey, {FTable}, keys, reason)) return false;
+  sql = kIndexes;
+  if (!query_rows(FDB, kIndexes, {FTable}, indexes, reason)) return false;
+  bool primaryIndex = false;
+  for (const auto& row : indexes) {  // name, unique, partial, origin
+    TShape::TIndex& index = shape.Indexes.emplace_back();
+    index.Unique = row[1] == "1" && row[2] == "0";
+    index.Primary = row[3] == "pk";
+    primaryIndex = primaryIndex || index.Primary;
+    if (!index.Unique) continue;
+    TRows columns;
+    sql = kIndexColumns;
+    if (!query_rows(FDB, kIndexColumns, {row[0]}, columns, reason)) return false;
+    for (const auto& column : columns) {  // cid, name, collation
+      index.Plain = index.Plain && column[0][0] != '-' &&
+                    same_name(column[2], declared_collation(FDB, FTable, column[1]));
+      index.Columns.push_back(column[1]);
+    }
+  }
+  // A primary key of one INTEGER column is the row key unless the database
+  // made an index for it (declared DESC, or a table without row keys).
+  if (keys.size() == 1 && keys[0][1] == "INTEGER" && !primaryIndex) shape.RowKey = keys[0][0];
+  return true;
+}

@@ -1,0 +1,84 @@
+// The keys of a lookup table being rebuilt and the references that rows of
+// other tables hold to them: which rows keep their keys, which row each
+// reference finds before and after, and the foreign-key settings of the
+// connection while the table is away.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class TSQLDB;
+
+// Dropping the old table would run the ON DELETE actions of the rows that
+// refer to it, and would fail on them: so outside a transaction foreign keys
+// are switched off for the rebuild, and inside one (where they cannot be)
+// their checks are deferred until the rows are back. Either way every row of
+// another table that found a row before must find the row of the same PKey
+// after, and the connection's settings are restored at the end.
+class TRebuildKeys {
+ public:
+  // Nothing is changed unless a table is rebuilt.
+  TRebuildKeys(TSQLDB* db, bool rebuild);
+  ~TRebuildKeys() { Restore(); }
+  TRebuildKeys(const TRebuildKeys&) = delete;
+  TRebuildKeys& operator=(const TRebuildKeys&) = delete;
+
+  // Whether foreign keys stay enforced during the rebuild (inside a transaction).
+  bool StayOn() const { return FEnforced && !FSwitchedOff; }
+  // Whether the rows keep their PKeys: the old values are distinct whole numbers.
+  bool KeepsRowKeys() const { return FRowKeys; }
+  // Whether the indexes must exist before the rows come back: foreign keys
+  // stay enforced and another table refers to a column other than PKey,
+  // which the database checks through a unique index as each row arrives.
+  bool IndexesFirst() const;
+  // Reads what the table holds before the rebuild; false with the reason
+  // and the statement that failed.
+  bool Count(const std::string& table, std::string& reason, std::string& sql);
+  // The first table whose rows refer to the table with an ON DELETE action
+  // (empty when none); false with the reason and the statement that failed.
+  bool DeleteActions(const std::string& table, std::string& acting, std::string& reason, std::string& sql);
+  // Whether every reference that found a row before finds the same row;
+  // false with the reason ("FOREIGN KEY constraint failed", or why the
+  // reference can no longer be checked) and the check's statement.
+  bool Kept(std::string& reason, std::string& sql);
+  // The checks wait until EndDeferral.
+  void Defer();
+  // Gives back the host's setting; switching deferral off forgets the checks
+  // still pending, so this comes once the rows are back or the rebuild undone.
+  void EndDeferral();
+  // The connection's settings as they were; false when foreign keys cannot be
+  // switched on again (a transaction that could not be undone is still open).
+  bool Restore();
+
+  // The columns, primary key and indexes of a table, as far as they decide
+  // which of its columns a reference can be checked against.
+  struct TShape;
+  // One foreign key of another table to the table: its columns, paired in
+  // order, and the parent columns named (all empty: the primary key).
+  struct TReference {
+    std::string Child;
+    std::string Parent;  // the table as the reference names it
+    std::vector<std::string> From;
+    std::vector<std::string> To;
+    bool Checkable = false;  // before the rebuild
+    std::vector<std::string> Keys;  // the parent columns it was checked against
+    std::map<std::string, std::string> Found;  // referring values -> the PKey they found
+  };
+
+ private:
+  bool read_references(std::string& reason, std::string& sql);
+  bool read_found(TReference& reference, const std::string& rowKey, std::map<std::string, std::string>& found,
+                  std::string& reason, std::string& sql);
+  bool read_shape(TShape& shape, std::string& reason, std::string& sql);
+  bool read_row_keys(std::string& reason, std::string& sql);
+
+  TSQLDB* FDB;
+  std::string FTable;
+  bool FEnforced = false;
+  bool FSwitchedOff = false;
+  bool FDeferred = false;
+  bool FHostDeferred = false;
+  bool FRowKeys = false;
+  std::vector<TReference> FReferences;
+};
