@@ -541,9 +541,13 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * reference could be checked before and no longer can (references to other
  * tables are not looked at); and, inside the host's transaction, when another
  * table refers to it with an ON DELETE action (foreign keys cannot be
- * switched off there). A duplicate in a unique index fails as the index's
- * step, with its statement, inside a transaction as outside. Any failure
- * leaves the metafile as it was. The definition is kept. */
+ * switched off there), or by columns that no unique index of the new table
+ * covers (the database then refuses its rows: "foreign key mismatch ..."). A
+ * row of another table is followed by its rowid, so one whose values an ON
+ * UPDATE action changes while it finds the same row is no loss. A
+ * duplicate in a unique index fails as the index's step, with its statement,
+ * inside a transaction as outside. Any failure leaves the metafile as it
+ * was. The definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not

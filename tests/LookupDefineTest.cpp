@@ -243,8 +243,8 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
                      writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
                      writer_error("CreateTable", "FOREIGN KEY constraint failed"),
                      writer_error("CreateTable",
-                                  "SELECT DISTINCT quote(c.[ZipCode]), p.[PKey] FROM main.[Named] c JOIN main.[Zip] p "
-                                  "ON p.[Code] = +c.[ZipCode];")};
+                                  "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = "
+                                  "+c.[ZipCode];")};
   const Rows before = snapshot(file.path());
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(before, snapshot(file.path()));
@@ -318,6 +318,9 @@ int restructure_to(int h, const char* table, std::initializer_list<NewColumn> co
 // code Zip has and once for a code only its Alt column holds. Area refers to
 // Zip, and to P by a column that no unique index covers. Crate refers to Box's
 // Code, whose only unique index has another collation than the column.
+// Resident refers to Town's primary key, whose index compares names blind to
+// case. A trigger of Lot rewrites the code that Bid refers to, and Bid
+// follows it where foreign keys are enforced.
 const char* const kReferences =
     "CREATE TABLE Cty([PKey] integer NOT NULL, [Name] char(6) NOT NULL);"
     "CREATE UNIQUE INDEX xCty_PKey ON Cty([PKey]);"
@@ -342,10 +345,20 @@ const char* const kReferences =
     "CREATE UNIQUE INDEX xBox_Code ON Box([Code] COLLATE BINARY);"
     "INSERT INTO Box VALUES (1, 'a1');"
     "CREATE TABLE Crate([PKey] integer NOT NULL PRIMARY KEY, [BoxCode] char(5) REFERENCES Box(Code));"
-    "INSERT INTO Crate VALUES (1, 'a1');";
+    "INSERT INTO Crate VALUES (1, 'a1');"
+    "CREATE TABLE Town([PKey] integer NOT NULL, [Name] char(6) NOT NULL, PRIMARY KEY([Name] COLLATE NOCASE));"
+    "INSERT INTO Town VALUES (1, 'bern');"
+    "CREATE TABLE Resident([PKey] integer NOT NULL PRIMARY KEY, [TownName] char(6) REFERENCES Town);"
+    "INSERT INTO Resident VALUES (1, 'BERN');"
+    "CREATE TABLE Lot([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(6));"
+    "CREATE UNIQUE INDEX xLot_Code ON Lot([Code]);"
+    "CREATE TRIGGER _Lot_code AFTER UPDATE ON Lot BEGIN UPDATE Lot SET [Code] = 'L' || new.PKey WHERE PKey = new.PKey; END;"
+    "INSERT INTO Lot VALUES (1, 'old');"
+    "CREATE TABLE Bid([PKey] integer NOT NULL PRIMARY KEY, [LotCode] varchar(6) REFERENCES Lot(Code) ON UPDATE CASCADE);"
+    "INSERT INTO Bid VALUES (1, 'old');";
 
 const char* const kNamedFinds =
-    "SELECT DISTINCT quote(c.[ZipCode]), p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = +c.[ZipCode];";
+    "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = +c.[ZipCode];";
 
 }  // namespace
 
@@ -370,9 +383,13 @@ TEST(LookupRestructure, ReferencesFindTheRowOfTheSamePKeyAfterward) {
               outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}})));
     // Ward's rows are renumbered, under Street's reference.
     EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
-                     "SELECT DISTINCT quote(c.[WardPKey]), p.[PKey] FROM main.[Street] c JOIN main.[Ward] p "
+                     "SELECT c.rowid, p.[PKey] FROM main.[Street] c JOIN main.[Ward] p "
                      "ON p.[PKey] = +c.[WardPKey];"),
               outcome(h, restructure_to(h, "Ward", {{"Name", "Name"}})));
+    // Resident found Town 1 by its name; Town's primary key becomes PKey.
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Resident] c JOIN main.[Town] p ON p.[PKey] = +c.[TownName];"),
+              outcome(h, restructure_to(h, "Town", {{"Name", "Name"}})));
     // Without a unique index the database can no longer check Named's reference.
     EXPECT_EQ(inTransaction ? undone(kPortStep, "foreign key mismatch - \"Named\" referencing \"Zip\"",
                                      "INSERT INTO [Zip] ([PKey], [Code]) SELECT [PKey], [Code] FROM [Zip_bak];")
@@ -390,7 +407,16 @@ TEST(LookupRestructure, ReferencesFindTheRowOfTheSamePKeyAfterward) {
     // Area's reference to P cannot be checked, before or after: no reason to refuse.
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Zip", {{"Code", "Code", 2}})));
     // Nor could it check Crate's reference: Box may lose the row it names.
+    // While foreign keys are enforced the database refuses Box's rows for it.
+    EXPECT_EQ(inTransaction ? undone(kPortStep, "foreign key mismatch - \"Crate\" referencing \"Box\"",
+                                     "INSERT INTO [Box] ([PKey], [Code]) SELECT [PKey], [Code] FROM [Box_bak];")
+                            : Rows{"0"},
+              outcome(h, restructure_to(h, "Box", {{"Code", "Code"}})));
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Box", {{"Code", nullptr, 2}})));
+    // Bid's row follows its lot's new code only where foreign keys are enforced.
+    const Rows bidLost = undone(kPortStep, "FOREIGN KEY constraint failed",
+                                "SELECT c.rowid, p.[PKey] FROM main.[Bid] c JOIN main.[Lot] p ON p.[Code] = +c.[LotCode];");
+    EXPECT_EQ(inTransaction ? Rows{"0"} : bidLost, outcome(h, restructure_to(h, "Lot", {{"Code", "Code", 2, 1}})));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_CommitTrans(h));
     }
@@ -399,6 +425,7 @@ TEST(LookupRestructure, ReferencesFindTheRowOfTheSamePKeyAfterward) {
     EXPECT_EQ((Rows{"1|Aarau", "2|Bern"}), raw.rows("SELECT * FROM Cty"));
     EXPECT_EQ((Rows{"7|12345", "8|22222"}), raw.rows("SELECT * FROM Zip"));
     EXPECT_EQ((Rows{"1|7|x"}), raw.rows("SELECT * FROM Area"));
+    EXPECT_EQ((Rows{inTransaction ? "1|L1" : "1|old"}), raw.rows("SELECT * FROM Bid"));
   }
 }
 

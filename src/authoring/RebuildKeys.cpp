@@ -37,6 +37,10 @@ const char* const kPrimaryKey = "SELECT [name], upper([type]) FROM pragma_table_
 const char* const kIndexes = "SELECT [name], [unique], [partial], [origin] FROM pragma_index_list(?, 'main');";
 const char* const kIndexColumns =
     "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
+const char* const kWithoutRowid = "SELECT [wr] FROM pragma_table_list(?) WHERE [schema] = 'main';";
+const char* const kColumns = "SELECT [name], [pk] FROM pragma_table_info(?, 'main') ORDER BY [pk];";
+// The names a table's rowid goes by, unless a column takes them.
+const char* const kRowidNames[] = {"rowid", "_rowid_", "oid"};
 
 bool same_name(const std::string& a, const std::string& b) { return posix_stricmp(a.c_str(), b.c_str()) == 0; }
 
@@ -99,19 +103,28 @@ std::string mismatch(const TRebuildKeys::TReference& reference) {
          stringReplace(reference.Parent, "\"", "\"\"") + "\"";
 }
 
-// Which row of the table each distinct set of referring values finds,
-// compared as the database compares a foreign key: with the parent column's
-// collation, and its affinity applied to the referring value (the unary plus
-// takes the referring column's own away).
+// Columns of the referring row as one text that tells their values apart.
+std::string quoted_values(const std::vector<std::string>& columns) {
+  std::string values;
+  for (size_t i = 0; i < columns.size(); ++i)
+    values += (i == 0 ? "quote(c." : " || ',' || quote(c.") + quote_identifier(columns[i]) + ")";
+  return values;
+}
+
+// Which row of the table each referring row finds, compared as the database
+// compares a foreign key: with the collation of the column (or of the index
+// that checks it), and the column's affinity applied to the referring value
+// (the unary plus takes the referring column's own away).
 std::string found_statement(const std::string& table, const TRebuildKeys::TReference& reference,
                             const std::string& rowKey) {
-  std::string values, on;
+  std::string on;
   for (size_t i = 0; i < reference.From.size(); ++i) {
-    std::string from = "c." + quote_identifier(reference.From[i]);
-    values += (i == 0 ? "quote(" : " || ',' || quote(") + from + ")";
-    on += (i == 0 ? "p." : " AND p.") + quote_identifier(reference.Keys[i]) + " = +" + from;
+    const TRebuildKeys::TKey& key = reference.Keys[i];
+    on += (i == 0 ? "p." : " AND p.") + quote_identifier(key.Column) +
+          (key.Collation.empty() ? "" : " COLLATE " + quote_identifier(key.Collation)) + " = +c." +
+          quote_identifier(reference.From[i]);
   }
-  return "SELECT DISTINCT " + values + ", " + rowKey + " FROM main." + quote_identifier(reference.Child) +
+  return "SELECT " + reference.Row + ", " + rowKey + " FROM main." + quote_identifier(reference.Child) +
          " c JOIN main." + quote_identifier(table) + " p ON " + on + ";";
 }
 
@@ -122,7 +135,7 @@ struct TRebuildKeys::TShape {
     bool Primary = false;  // the index of a primary key that is not the row key
     bool Unique = false;   // unique, over the whole table
     bool Plain = true;     // over columns only, each with its declared collation
-    std::vector<std::string> Columns;
+    std::vector<TKey> Columns;
   };
   std::string RowKey;  // the integer primary key's column; empty when none
   std::vector<TIndex> Indexes;
@@ -133,14 +146,15 @@ namespace {
 // The columns of the table that a reference is checked against, paired with
 // its own, as the database finds them: the integer primary key for one
 // column naming it (or none), else the columns of the first unique index that
-// match those named exactly (or the primary key's index). Empty when the
-// database cannot check the reference.
-std::vector<std::string> parent_columns(const TRebuildKeys::TShape& shape, const TRebuildKeys::TReference& reference) {
+// match those named exactly (or the primary key's index, whatever its
+// collations). Empty when the database cannot check the reference.
+std::vector<TRebuildKeys::TKey> parent_columns(const TRebuildKeys::TShape& shape,
+                                               const TRebuildKeys::TReference& reference) {
   bool primary = true;
   for (const std::string& to : reference.To) primary = primary && to.empty();
   size_t count = reference.From.size();
   if (count == 1 && !shape.RowKey.empty() && (primary || same_name(reference.To[0], shape.RowKey)))
-    return {shape.RowKey};
+    return {{shape.RowKey, ""}};
   for (const auto& index : shape.Indexes) {
     if (!index.Unique || index.Columns.size() != count) continue;
     if (primary) {
@@ -148,12 +162,15 @@ std::vector<std::string> parent_columns(const TRebuildKeys::TShape& shape, const
       continue;
     }
     bool matches = index.Plain;
-    for (const std::string& column : index.Columns) {
+    for (const TRebuildKeys::TKey& column : index.Columns) {
       bool named = false;
-      for (const std::string& to : reference.To) named = named || same_name(to, column);
+      for (const std::string& to : reference.To) named = named || same_name(to, column.Column);
       matches = matches && named;
     }
-    if (matches) return reference.To;
+    if (!matches) continue;
+    std::vector<TRebuildKeys::TKey> keys;
+    for (const std::string& to : reference.To) keys.push_back({to, ""});
+    return keys;
   }
   return {};
 }
@@ -168,11 +185,12 @@ TRebuildKeys::TRebuildKeys(TSQLDB* db, bool rebuild) : FDB(db) {
   if (FSwitchedOff) set_pragma_flag(FDB, "foreign_keys", false);
 }
 
-bool TRebuildKeys::IndexesFirst() const {
-  if (!StayOn()) return false;
+std::vector<std::string> TRebuildKeys::ReferredColumns() const {
+  std::vector<std::string> columns;
   for (const TReference& reference : FReferences)
-    if (reference.From.size() != 1 || !(reference.To[0].empty() || same_name(reference.To[0], kRowKey))) return true;
-  return false;
+    if (reference.To.size() == 1 && !reference.To[0].empty() && !same_name(reference.To[0], kRowKey))
+      columns.push_back(reference.To[0]);
+  return columns;
 }
 
 bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::string& sql) {
@@ -185,6 +203,7 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
   for (TReference& reference : FReferences) {
     reference.Keys = parent_columns(shape, reference);
     reference.Checkable = !reference.Keys.empty();
+    if (reference.Checkable && !read_row_identity(reference, reason, sql)) return false;
     // Rows that cannot keep their keys found nothing that the rebuild keeps.
     if (reference.Checkable &&
         !read_found(reference, FRowKeys ? kRowKeyValue : "NULL", reference.Found, reason, sql))
@@ -210,7 +229,7 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   if (!read_shape(shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
     if (!reference.Checkable) continue;
-    std::vector<std::string> keys = parent_columns(shape, reference);
+    std::vector<TKey> keys = parent_columns(shape, reference);
     if (keys.empty()) {
       sql = found_statement(FTable, reference, kRowKeyValue);
       reason = mismatch(reference);
@@ -285,6 +304,33 @@ bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
   return true;
 }
 
+// A referring row is told by its rowid, under whichever of its names no
+// column takes; in a table without rowids by its primary key; where every
+// name is taken, by the values it refers with.
+bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason, std::string& sql) {
+  TRows withoutRowid, columns;
+  sql = kWithoutRowid;
+  if (!query_rows(FDB, kWithoutRowid, {reference.Child}, withoutRowid, reason)) return false;
+  sql = kColumns;
+  if (!query_rows(FDB, kColumns, {reference.Child}, columns, reason)) return false;
+  std::vector<std::string> primaryKey;
+  for (const auto& column : columns)  // name, position in the primary key
+    if (column[1] != "0") primaryKey.push_back(column[0]);
+  if (!withoutRowid.empty() && withoutRowid[0][0] == "1" && !primaryKey.empty()) {
+    reference.Row = quoted_values(primaryKey);
+    return true;
+  }
+  for (const char* name : kRowidNames) {
+    bool taken = false;
+    for (const auto& column : columns) taken = taken || same_name(column[0], name);
+    if (taken) continue;
+    reference.Row = std::string("c.") + name;
+    return true;
+  }
+  reference.Row = quoted_values(reference.From);
+  return true;
+}
+
 bool TRebuildKeys::read_found(TReference& reference, const std::string& rowKey,
                               std::map<std::string, std::string>& found, std::string& reason, std::string& sql) {
   TRows rows;
@@ -311,9 +357,9 @@ bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& s
     sql = kIndexColumns;
     if (!query_rows(FDB, kIndexColumns, {row[0]}, columns, reason)) return false;
     for (const auto& column : columns) {  // cid, name, collation
-      index.Plain = index.Plain && column[0][0] != '-' &&
-                    same_name(column[2], declared_collation(FDB, FTable, column[1]));
-      index.Columns.push_back(column[1]);
+      bool own = column[0][0] != '-' && same_name(column[2], declared_collation(FDB, FTable, column[1]));
+      index.Plain = index.Plain && own;
+      index.Columns.push_back({column[1], own ? "" : column[2]});
     }
   }
   // A primary key of one INTEGER column is the row key unless the database

@@ -28,10 +28,11 @@ class TRebuildKeys {
   bool StayOn() const { return FEnforced && !FSwitchedOff; }
   // Whether the rows keep their PKeys: the old values are distinct whole numbers.
   bool KeepsRowKeys() const { return FRowKeys; }
-  // Whether the indexes must exist before the rows come back: foreign keys
-  // stay enforced and another table refers to a column other than PKey,
-  // which the database checks through a unique index as each row arrives.
-  bool IndexesFirst() const;
+  // The columns of the table other than PKey that rows of other tables
+  // refer to one by one. While foreign keys stay enforced the database
+  // checks them through a unique index as each row arrives, so the new
+  // table's unique indexes over them must exist before the rows come back.
+  std::vector<std::string> ReferredColumns() const;
   // Reads what the table holds before the rebuild; false with the reason
   // and the statement that failed.
   bool Count(const std::string& table, std::string& reason, std::string& sql);
@@ -54,6 +55,12 @@ class TRebuildKeys {
   // The columns, primary key and indexes of a table, as far as they decide
   // which of its columns a reference can be checked against.
   struct TShape;
+  // A column of the table that references are checked against, with the
+  // collation of the index that checks it where that is not the column's own.
+  struct TKey {
+    std::string Column;
+    std::string Collation;
+  };
   // One foreign key of another table to the table: its columns, paired in
   // order, and the parent columns named (all empty: the primary key).
   struct TReference {
@@ -61,13 +68,15 @@ class TRebuildKeys {
     std::string Parent;  // the table as the reference names it
     std::vector<std::string> From;
     std::vector<std::string> To;
+    std::string Row;  // the expression that tells one referring row from another
     bool Checkable = false;  // before the rebuild
-    std::vector<std::string> Keys;  // the parent columns it was checked against
-    std::map<std::string, std::string> Found;  // referring values -> the PKey they found
+    std::vector<TKey> Keys;  // what it was checked against
+    std::map<std::string, std::string> Found;  // referring row -> the PKey it found
   };
 
  private:
   bool read_references(std::string& reason, std::string& sql);
+  bool read_row_identity(TReference& reference, std::string& reason, std::string& sql);
   bool read_found(TReference& reference, const std::string& rowKey, std::map<std::string, std::string>& found,
                   std::string& reason, std::string& sql);
   bool read_shape(TShape& shape, std::string& reason, std::string& sql);

@@ -159,6 +159,7 @@ class TSMFWriter {
   bool reapply_triggers(const std::string& name, bool indexesFirst);
   bool create_step(const std::string& sql, const char* failure, bool indexesFirst = false);
   std::string index_refusing(const std::string& reason);
+  std::string unique_index_over(const std::string& column);
   void report_create_failure(const char* failure, const std::string& reason, const std::string& sql);
   bool register_table(const std::string& name, int* pkey);
 

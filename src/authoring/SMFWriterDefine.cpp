@@ -39,8 +39,10 @@ std::string unique_index_target(const std::string& table, const std::string& col
   return " ON [" + table + "] ([" + column + "])";
 }
 
+// Letter case aside, as the database matches column names.
 bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  return text.size() >= end.size() &&
+         posix_stricmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
 }
 
 }  // namespace
@@ -258,7 +260,10 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   };
   // Where foreign keys stay enforced, a reference to a unique column needs
   // its index before the rows come back; everywhere else the indexes come last.
-  bool indexesFirst = rebuild != nullptr && rebuild->IndexesFirst();
+  bool indexesFirst = false;
+  if (rebuild != nullptr && rebuild->StayOn())
+    for (const std::string& column : rebuild->ReferredColumns())
+      indexesFirst = indexesFirst || !unique_index_over(column).empty();
   if (indexesFirst && !create_indexes()) return false;
   if (rebuild != nullptr && !restore_rows(name, *rebuild, indexesFirst)) return false;
   if (!indexesFirst && !create_indexes()) return false;
@@ -367,10 +372,13 @@ bool TSMFWriter::create_step(const std::string& sql, const char* failure, bool i
 // The definition's unique index that refused a duplicate, as the database
 // named it ("UNIQUE constraint failed: Zip.Code"); empty when none did.
 std::string TSMFWriter::index_refusing(const std::string& reason) {
-  std::string table = FDefineTable->GetTableName();
-  std::string prefix = kDuplicate + table + ".";
-  if (reason.compare(0, prefix.size(), prefix) != 0) return "";
-  std::string target = unique_index_target(table, reason.substr(prefix.size()));
+  std::string prefix = kDuplicate + std::string(FDefineTable->GetTableName()) + ".";
+  return reason.compare(0, prefix.size(), prefix) == 0 ? unique_index_over(reason.substr(prefix.size())) : "";
+}
+
+// The statement of the definition's unique index over the column; empty when none.
+std::string TSMFWriter::unique_index_over(const std::string& column) {
+  std::string target = unique_index_target(FDefineTable->GetTableName(), column);
   for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i) {
     std::string index = FDefineTable->GetIndexDef(i);
     if (index.compare(0, 20, "CREATE UNIQUE INDEX ") == 0 && ends_with(index, target)) return index;
