@@ -314,8 +314,11 @@ int restructure_to(int h, const char* table, std::initializer_list<NewColumn> co
 
 // Cty keeps its keys in a column that is no row key, stored in another order
 // than the keys; Person refers to them. Ward's keys cannot all be kept (one
-// is NULL) and Street refers to one. Named refers to Zip's Code once for a
-// code Zip has and once for a code only its Alt column holds. Area refers to
+// is NULL) and Street refers to one. Odd refers to Ward and to Cty, and its
+// columns take every name of its rowid, so its rows are told by their values.
+// Named refers to Zip's Code once for a code Zip has and once for a code only
+// its Alt column holds; its Swap column holds the codes the other way round.
+// Area refers to
 // Zip, and to P by a column that no unique index covers. Crate refers to Box's
 // Code, whose only unique index has another collation than the column.
 // Resident refers to Town's primary key, whose index compares names blind to
@@ -332,9 +335,13 @@ const char* const kReferences =
     "INSERT INTO Ward VALUES (NULL, 'South'), (1, 'North');"
     "CREATE TABLE Street([PKey] integer NOT NULL PRIMARY KEY, [WardPKey] integer REFERENCES Ward(PKey));"
     "INSERT INTO Street VALUES (1, 1);"
-    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL);"
+    "CREATE TABLE Odd([rowid] integer, [_rowid_] integer, [oid] integer, [WardPKey] integer REFERENCES Ward(PKey),"
+    " [CtyPKey] integer REFERENCES Cty(PKey));"
+    "INSERT INTO Odd VALUES (5, 5, 5, 1, 1);"
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL,"
+    " [Swap] char(5) NOT NULL);"
     "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
-    "INSERT INTO Zip VALUES (7, '12345', '99999'), (8, '22222', '33333');"
+    "INSERT INTO Zip VALUES (7, '12345', '99999', '22222'), (8, '22222', '33333', '12345');"
     "CREATE TABLE Named([PKey] integer NOT NULL PRIMARY KEY, [ZipCode] char(5) REFERENCES Zip(Code));"
     "INSERT INTO Named VALUES (1, '12345'), (2, '99999');"
     "CREATE TABLE P([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10));"
@@ -381,9 +388,12 @@ TEST(LookupRestructure, ReferencesFindTheRowOfTheSamePKeyAfterward) {
     // Code taken from Alt: Named 1 loses Zip 7, which Named 2 gains.
     EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed", kNamedFinds),
               outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}})));
-    // Ward's rows are renumbered, under Street's reference.
+    // Code taken from Swap: Named 1 finds Zip 8 instead of 7.
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed", kNamedFinds),
+              outcome(h, restructure_to(h, "Zip", {{"Code", "Swap", 2}})));
+    // Ward's rows are renumbered, under Odd's and Street's references.
     EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
-                     "SELECT c.rowid, p.[PKey] FROM main.[Street] c JOIN main.[Ward] p "
+                     "SELECT quote(c.[WardPKey]), p.[PKey] FROM main.[Odd] c JOIN main.[Ward] p "
                      "ON p.[PKey] = +c.[WardPKey];"),
               outcome(h, restructure_to(h, "Ward", {{"Name", "Name"}})));
     // Resident found Town 1 by its name; Town's primary key becomes PKey.

@@ -111,12 +111,20 @@ std::string quoted_values(const std::vector<std::string>& columns) {
   return values;
 }
 
+bool exec_sql(TSQLDB* db, const std::string& sql, std::string& reason) {
+  TSQLQuery query(db);
+  query.SetSQLText(sql, false);
+  if (query.ExecOneSQL()) return true;
+  reason = query.LastErrorMessage();
+  return false;
+}
+
 // Which row of the table each referring row finds, compared as the database
 // compares a foreign key: with the collation of the column (or of the index
 // that checks it), and the column's affinity applied to the referring value
 // (the unary plus takes the referring column's own away).
-std::string found_statement(const std::string& table, const TRebuildKeys::TReference& reference,
-                            const std::string& rowKey) {
+std::string found_select(const std::string& table, const TRebuildKeys::TReference& reference,
+                         const std::string& rowKey, const std::string& tail = "") {
   std::string on;
   for (size_t i = 0; i < reference.From.size(); ++i) {
     const TRebuildKeys::TKey& key = reference.Keys[i];
@@ -125,7 +133,19 @@ std::string found_statement(const std::string& table, const TRebuildKeys::TRefer
           quote_identifier(reference.From[i]);
   }
   return "SELECT " + reference.Row + ", " + rowKey + " FROM main." + quote_identifier(reference.Child) +
-         " c JOIN main." + quote_identifier(table) + " p ON " + on + ";";
+         " c JOIN main." + quote_identifier(table) + " p ON " + on + tail;
+}
+
+// The first row of the snapshot that does not find the row of the same PKey
+// now. A row told by its rowid is looked up by it; any other is compared
+// with the whole of what the references find now.
+std::string lost_statement(const std::string& table, const TRebuildKeys::TReference& reference) {
+  if (!reference.ByRowid)
+    return "SELECT 1 FROM (SELECT [row], [pkey] FROM " + reference.Snapshot + " EXCEPT " +
+           found_select(table, reference, kRowKeyValue) + ") LIMIT 1;";
+  return "SELECT 1 FROM " + reference.Snapshot + " s WHERE NOT EXISTS (" +
+         found_select(table, reference, "1", " WHERE " + reference.Row + " = s.[row] AND p.[PKey] = s.[pkey]") +
+         ") LIMIT 1;";
 }
 
 }  // namespace
@@ -200,13 +220,11 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
   if (!FEnforced) return true;
   TShape shape;
   if (!read_references(reason, sql) || !read_shape(shape, reason, sql)) return false;
-  for (TReference& reference : FReferences) {
+  for (size_t i = 0; i < FReferences.size(); ++i) {
+    TReference& reference = FReferences[i];
     reference.Keys = parent_columns(shape, reference);
     reference.Checkable = !reference.Keys.empty();
-    if (reference.Checkable && !read_row_identity(reference, reason, sql)) return false;
-    // Rows that cannot keep their keys found nothing that the rebuild keeps.
-    if (reference.Checkable &&
-        !read_found(reference, FRowKeys ? kRowKeyValue : "NULL", reference.Found, reason, sql))
+    if (reference.Checkable && (!read_row_identity(reference, reason, sql) || !take_snapshot(i, reason, sql)))
       return false;
   }
   return true;
@@ -221,30 +239,39 @@ bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, 
   return true;
 }
 
-// A reference that could not be checked before found nothing to lose; one
-// that could must still be checkable, and find the row of the same PKey.
 bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   if (!FEnforced) return true;
+  bool kept = references_kept(reason, sql);
+  // Inside the rebuild's own transaction, so that an undone rebuild takes
+  // its snapshots with it.
+  std::string ignored;
+  for (const TReference& reference : FReferences)
+    if (!reference.Snapshot.empty()) exec_sql(FDB, "DROP TABLE IF EXISTS " + reference.Snapshot + ";", ignored);
+  return kept;
+}
+
+// A reference that could not be checked before found nothing to lose; one
+// that could must still be checkable, and every row that found a row must
+// find the row of the same PKey.
+bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   TShape shape;
   if (!read_shape(shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
     if (!reference.Checkable) continue;
     std::vector<TKey> keys = parent_columns(shape, reference);
     if (keys.empty()) {
-      sql = found_statement(FTable, reference, kRowKeyValue);
+      sql = found_select(FTable, reference, kRowKeyValue) + ";";
       reason = mismatch(reference);
       return false;
     }
-    if (reference.Found.empty()) continue;
     reference.Keys = keys;
-    std::map<std::string, std::string> after;
-    if (!read_found(reference, kRowKeyValue, after, reason, sql)) return false;
-    for (const auto& [values, pkey] : reference.Found) {
-      auto now = after.find(values);
-      if (now != after.end() && now->second == pkey) continue;
-      reason = kLost;
-      return false;
-    }
+    TRows lost;
+    sql = lost_statement(FTable, reference);
+    if (!query_rows(FDB, sql, {}, lost, reason)) return false;
+    if (lost.empty()) continue;
+    sql = found_select(FTable, reference, kRowKeyValue) + ";";
+    reason = kLost;
+    return false;
   }
   return true;
 }
@@ -325,18 +352,27 @@ bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason,
     for (const auto& column : columns) taken = taken || same_name(column[0], name);
     if (taken) continue;
     reference.Row = std::string("c.") + name;
+    reference.ByRowid = true;
     return true;
   }
   reference.Row = quoted_values(reference.From);
   return true;
 }
 
-bool TRebuildKeys::read_found(TReference& reference, const std::string& rowKey,
-                              std::map<std::string, std::string>& found, std::string& reason, std::string& sql) {
-  TRows rows;
-  sql = found_statement(FTable, reference, rowKey);
-  if (!query_rows(FDB, sql, {}, rows, reason)) return false;
-  for (const auto& row : rows) found[row[0]] = row[1];
+// Which row each referring row finds before the rebuild, kept in a table of
+// the connection's own (its name is no lookup table's). Rows that cannot
+// keep their keys found nothing that the rebuild keeps.
+bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string& sql) {
+  TReference& reference = FReferences[index];
+  reference.Snapshot = "temp.[quelt rebuild found " + std::to_string(index) + "]";
+  for (const std::string& statement :
+       {"DROP TABLE IF EXISTS " + reference.Snapshot + ";", "CREATE TABLE " + reference.Snapshot + "([row], [pkey]);",
+        // In the order of the rows, which the check then reads them in.
+        "INSERT INTO " + reference.Snapshot + " " +
+            found_select(FTable, reference, FRowKeys ? kRowKeyValue : "NULL", " ORDER BY 1") + ";"}) {
+    sql = statement;
+    if (!exec_sql(FDB, sql, reason)) return false;
+  }
   return true;
 }
 

@@ -4,7 +4,6 @@
 // connection while the table is away.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -69,16 +68,17 @@ class TRebuildKeys {
     std::vector<std::string> From;
     std::vector<std::string> To;
     std::string Row;  // the expression that tells one referring row from another
+    bool ByRowid = false;  // Row is the referring row's rowid
     bool Checkable = false;  // before the rebuild
     std::vector<TKey> Keys;  // what it was checked against
-    std::map<std::string, std::string> Found;  // referring row -> the PKey it found
+    std::string Snapshot;  // the table of the rows that found one, with the PKey found
   };
 
  private:
   bool read_references(std::string& reason, std::string& sql);
   bool read_row_identity(TReference& reference, std::string& reason, std::string& sql);
-  bool read_found(TReference& reference, const std::string& rowKey, std::map<std::string, std::string>& found,
-                  std::string& reason, std::string& sql);
+  bool take_snapshot(size_t index, std::string& reason, std::string& sql);
+  bool references_kept(std::string& reason, std::string& sql);
   bool read_shape(TShape& shape, std::string& reason, std::string& sql);
   bool read_row_keys(std::string& reason, std::string& sql);
 
