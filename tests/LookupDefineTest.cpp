@@ -199,6 +199,16 @@ int restructure(int h, const char* codeSource, const char* table = "Zip") {
   return Qb_CreateTable(h, &pkey);
 }
 
+const char* const kPortStep = "Unable to port data from old table structure to new";
+const char* const kIndexStep = "Unable to create index for restructured table";
+
+// A restructure that failed at a step and was undone: -1 and its four engine errors.
+Rows undone(const char* step, const std::string& reason, const std::string& sql) {
+  return {"-1", writer_error("CreateTable", step),
+          writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
+          writer_error("CreateTable", reason), writer_error("CreateTable", sql)};
+}
+
 int pragma(int h, const char* sql) {
   sqlite3_stmt* statement = nullptr;
   sqlite3_prepare_v2(InitCheck(h)->GetSQLDB()->Database(), sql, -1, &statement, nullptr);
@@ -239,12 +249,8 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   EXPECT_EQ((Rows{"1|x", "2|y"}), raw.rows("SELECT * FROM Loose"));
 
   // A rebuild that would lose a referred key is undone.
-  const Rows lost = {"-1", writer_error("CreateTable", "Unable to port data from old table structure to new"),
-                     writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
-                     writer_error("CreateTable", "FOREIGN KEY constraint failed"),
-                     writer_error("CreateTable",
-                                  "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = "
-                                  "+c.[ZipCode];")};
+  const Rows lost = undone(kPortStep, "FOREIGN KEY constraint failed",
+                           "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = +c.[ZipCode];");
   const Rows before = snapshot(file.path());
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(before, snapshot(file.path()));
@@ -284,16 +290,6 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
 }
 
 namespace {
-
-const char* const kPortStep = "Unable to port data from old table structure to new";
-const char* const kIndexStep = "Unable to create index for restructured table";
-
-// A restructure that failed at a step and was undone: -1 and its four engine errors.
-Rows undone(const char* step, const std::string& reason, const std::string& sql) {
-  return {"-1", writer_error("CreateTable", step),
-          writer_error("CreateTable", "WARNING: This metafile may now be corrupted; close without saving"),
-          writer_error("CreateTable", reason), writer_error("CreateTable", sql)};
-}
 
 // A text column of a restructure: its source column (or none), index kind,
 // and whether a trigger maintains it.

@@ -223,8 +223,7 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
   for (size_t i = 0; i < FReferences.size(); ++i) {
     TReference& reference = FReferences[i];
     reference.Keys = parent_columns(shape, reference);
-    reference.Checkable = !reference.Keys.empty();
-    if (reference.Checkable && (!read_row_identity(reference, reason, sql) || !take_snapshot(i, reason, sql)))
+    if (!reference.Keys.empty() && (!read_row_identity(reference, reason, sql) || !take_snapshot(i, reason, sql)))
       return false;
   }
   return true;
@@ -243,10 +242,15 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   if (!FEnforced) return true;
   bool kept = references_kept(reason, sql);
   // Inside the rebuild's own transaction, so that an undone rebuild takes
-  // its snapshots with it.
-  std::string ignored;
-  for (const TReference& reference : FReferences)
-    if (!reference.Snapshot.empty()) exec_sql(FDB, "DROP TABLE IF EXISTS " + reference.Snapshot + ";", ignored);
+  // its snapshots with it; a snapshot that stays fails a rebuild that held.
+  for (const TReference& reference : FReferences) {
+    if (reference.Snapshot.empty()) continue;
+    std::string drop = "DROP TABLE IF EXISTS " + reference.Snapshot + ";", dropReason;
+    if (exec_sql(FDB, drop, dropReason) || !kept) continue;
+    kept = false;
+    reason = dropReason;
+    sql = drop;
+  }
   return kept;
 }
 
@@ -257,7 +261,7 @@ bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   TShape shape;
   if (!read_shape(shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
-    if (!reference.Checkable) continue;
+    if (reference.Snapshot.empty()) continue;
     std::vector<TKey> keys = parent_columns(shape, reference);
     if (keys.empty()) {
       sql = found_select(FTable, reference, kRowKeyValue) + ";";

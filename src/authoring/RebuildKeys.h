@@ -69,9 +69,10 @@ class TRebuildKeys {
     std::vector<std::string> To;
     std::string Row;  // the expression that tells one referring row from another
     bool ByRowid = false;  // Row is the referring row's rowid
-    bool Checkable = false;  // before the rebuild
     std::vector<TKey> Keys;  // what it was checked against
-    std::string Snapshot;  // the table of the rows that found one, with the PKey found
+    // The table of the rows that found one before, with the PKey found;
+    // empty when the database could not check the reference.
+    std::string Snapshot;
   };
 
  private:

@@ -23,6 +23,7 @@ const size_t kIndexNameLength = 49;
 const char* const kBackupFailure = "Unable to rename original table to a back-up name";
 const char* const kPortFailure = "Unable to port data from old table structure to new";
 const char* const kIndexFailure = "Unable to create index for restructured table";
+const char* const kUniqueIndex = "CREATE UNIQUE INDEX ";
 // How the database names a duplicate that a unique index refuses.
 const char* const kDuplicate = "UNIQUE constraint failed: ";
 
@@ -178,7 +179,7 @@ int TSMFWriter::add_column_index(const std::string& column, int indexKind) {
   }
   FDefineTable->AddIndexDef(indexKind == 1
                                 ? "CREATE INDEX " + index + " ON [" + table + "] ([" + column + "], [PKey])"
-                                : "CREATE UNIQUE INDEX " + index + unique_index_target(table, column));
+                                : kUniqueIndex + index + unique_index_target(table, column));
   return 0;
 }
 
@@ -381,7 +382,7 @@ std::string TSMFWriter::unique_index_over(const std::string& column) {
   std::string target = unique_index_target(FDefineTable->GetTableName(), column);
   for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i) {
     std::string index = FDefineTable->GetIndexDef(i);
-    if (index.compare(0, 20, "CREATE UNIQUE INDEX ") == 0 && ends_with(index, target)) return index;
+    if (index.compare(0, strlen(kUniqueIndex), kUniqueIndex) == 0 && ends_with(index, target)) return index;
   }
   return "";
 }
