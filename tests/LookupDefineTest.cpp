@@ -298,12 +298,14 @@ struct NewColumn {
   const char* Source;
   int Index = 0;
   int Trigger = 0;
+  int Nullable = 0;
 };
 
 int restructure_to(int h, const char* table, std::initializer_list<NewColumn> columns) {
   if (Qb_DefineTableStructure(h, table, 1) != 0) return -99;
   for (const NewColumn& c : columns)
-    if (Qb_AddColumnDef(h, c.Name, c.Source, 0, 6, 0, c.Trigger, nullptr, nullptr, nullptr, nullptr, c.Index) != 0)
+    if (Qb_AddColumnDef(h, c.Name, c.Source, 0, 6, c.Nullable, c.Trigger, nullptr, nullptr, nullptr, nullptr,
+                        c.Index) != 0)
       return -99;
   return Qb_CreateTable(h, nullptr);
 }
@@ -433,6 +435,127 @@ TEST(LookupRestructure, ReferencesFindTheRowOfTheSamePKeyAfterward) {
     EXPECT_EQ((Rows{"1|7|x"}), raw.rows("SELECT * FROM Area"));
     EXPECT_EQ((Rows{inTransaction ? "1|L1" : "1|old"}), raw.rows("SELECT * FROM Bid"));
   }
+}
+
+namespace {
+
+// Canton's keys cannot all be kept (one is NULL), nor Region's (one is
+// repeated), and no unique index lets the database check Voter's and
+// Member's references to them. Node refers to its own keys, which cannot all
+// be kept either; Tree to its own unique codes.
+const char* const kUnkeptKeys =
+    "CREATE TABLE Canton([PKey] integer, [Name] char(6) NOT NULL);"
+    "INSERT INTO Canton VALUES (2, 'Bern'), (NULL, 'Aarau'), (5, 'Chur');"
+    "CREATE TABLE Voter([PKey] integer NOT NULL PRIMARY KEY, [Who] char(5), [CantonPKey] integer REFERENCES Canton(PKey));"
+    "INSERT INTO Voter VALUES (1, 'ann', 2);"
+    "CREATE TABLE Region([PKey] integer, [Name] char(6) NOT NULL);"
+    "INSERT INTO Region VALUES (2, 'Bern'), (2, 'Chur'), (1, 'Aarau');"
+    "CREATE TABLE Member([PKey] integer NOT NULL PRIMARY KEY, [Who] char(5), [RegionPKey] integer REFERENCES Region(PKey));"
+    "INSERT INTO Member VALUES (1, 'ann', 1);"
+    "CREATE TABLE Node([PKey] integer, [Up] integer REFERENCES Node(PKey), [Code] char(3));"
+    "CREATE UNIQUE INDEX xNode_PKey ON Node([PKey]);"
+    "INSERT INTO Node VALUES (NULL, 0, 'x'), (10, 0, 'r'), (20, 10, 'a'), (30, 20, 'b');"
+    "CREATE TABLE Tree([PKey] integer NOT NULL PRIMARY KEY, [Code] char(3) NOT NULL, [Alt] char(3),"
+    " [Up] char(3) REFERENCES Tree(Code));"
+    "CREATE UNIQUE INDEX xTree_Code ON Tree([Code]);"
+    "INSERT INTO Tree VALUES (10, 'r', 'a', NULL), (20, 'a', 'q', 'r'), (30, 'b', 'b', 'a');";
+
+}  // namespace
+
+// Where the rows cannot all keep their keys, a row that found exactly one row
+// by a reference the database could not check loses it, and the restructure
+// is undone; one that found several had no row to keep. The table's own rows
+// are held to the same rule, read through the new table's columns of the
+// same names: a referring column left out takes its reference with it.
+TEST(LookupRestructure, RowsThatCannotKeepTheirKeysAndTheTablesOwnRowsLoseNoReference) {
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "inside a transaction" : "outside a transaction");
+    OpenMetafile file(kUnkeptKeys);
+    int h = file.handle();
+    RawDB raw(file.path());
+    const Rows before = snapshot(file.path());
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_BeginTrans(h));
+    }
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Voter] c JOIN main.[Canton] p ON p.[PKey] = +c.[CantonPKey];"),
+              outcome(h, restructure_to(h, "Canton", {{"Name", "Name"}})));
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Member] c JOIN main.[Region] p ON p.[PKey] = +c.[RegionPKey];"),
+              outcome(h, restructure_to(h, "Region", {{"Name", "Name"}})));
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Node] c JOIN main.[Node] p ON p.[PKey] = +c.[Up];"),
+              outcome(h, restructure_to(h, "Node", {{"Up", "Up"}, {"Code", "Code"}})));
+    // Codes taken from Alt: row 20 finds no parent, row 30 finds row 10.
+    const std::string treeFinds = "SELECT c.[PKey], p.[PKey] FROM main.[Tree] c JOIN main.[Tree] p ON p.[Code] = +c.[Up];";
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed", treeFinds),
+              outcome(h, restructure_to(h, "Tree", {{"Code", "Alt", 2}, {"Alt", "Code", 0, 0, 1}, {"Up", "Up", 0, 0, 1}})));
+    // Codes left out: no row finds its parent.
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed", treeFinds),
+              outcome(h, restructure_to(h, "Tree", {{"Alt", "Alt", 0, 0, 1}, {"Up", "Up", 0, 0, 1}})));
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_CommitTrans(h));
+    }
+    EXPECT_EQ(before, snapshot(file.path()));
+
+    ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Member SET RegionPKey = 2;"));  // both Bern and Chur
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_BeginTrans(h));
+    }
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Region", {{"Name", "Name"}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Node", {{"Code", "Code"}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Tree", {{"Code", "Code", 2}, {"Alt", "Alt", 0, 0, 1},
+                                                                 {"Up", "Up", 0, 0, 1}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Tree", {{"Code", "Alt", 2}, {"Alt", "Code", 0, 0, 1}})));
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_CommitTrans(h));
+    }
+    EXPECT_EQ((Rows{"1|Bern", "2|Chur", "3|Aarau"}), raw.rows("SELECT * FROM Region"));
+    EXPECT_EQ((Rows{"1|x", "2|r", "3|a", "4|b"}), raw.rows("SELECT * FROM Node"));
+    EXPECT_EQ((Rows{"10|a|r", "20|q|a", "30|b|b"}), raw.rows("SELECT * FROM Tree"));
+  }
+}
+
+namespace {
+
+// DNamed's reference to Zip's codes is checked at the commit only; Other is
+// a table that nothing refers to.
+const char* const kDeferred =
+    "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL);"
+    "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
+    "INSERT INTO Zip VALUES (7, '12345', '99999'), (8, '22222', '33333');"
+    "CREATE TABLE DNamed([PKey] integer NOT NULL PRIMARY KEY,"
+    " [ZipCode] char(5) REFERENCES Zip(Code) DEFERRABLE INITIALLY DEFERRED);"
+    "CREATE TABLE Other([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5));";
+
+}  // namespace
+
+// A row that the host's transaction left finding no row is the host's to
+// settle: a restructure that would settle it behind the database's count is
+// refused with nothing changed, and the host's commit then answers as it
+// would have without it. Nothing pending, or pending elsewhere, refuses nothing.
+TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
+  OpenMetafile file(kDeferred);
+  int h = file.handle();
+  RawDB raw(file.path());
+  ASSERT_EQ(0, Qb_BeginTrans(h));
+  ASSERT_EQ(1, insert_row(h, "DNamed", {{"ZipCode", "99999"}}));
+  EXPECT_EQ((Rows{"-1", writer_error("CreateTable", kPortStep),
+                  writer_error("CreateTable", "A row of table [DNamed] refers to table [Zip] by a foreign key whose "
+                                              "check waits for the host's commit, and the rebuild would lose track of "
+                                              "it; restructure the table once the reference is resolved or committed")}),
+            outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}, {"Alt", "Code"}})));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Other", {{"Code", "Code"}})));
+  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "FOREIGN KEY constraint failed")}), outcome(h, Qb_CommitTrans(h)));
+  ASSERT_EQ(9, insert_row(h, "Zip", {{"Code", "99999"}, {"Alt", "x"}}));
+  EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
+
+  ASSERT_EQ(0, Qb_BeginTrans(h));
+  ASSERT_EQ(2, insert_row(h, "DNamed", {{"ZipCode", "12345"}}));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Zip", {{"Code", "Code", 2}, {"Alt", "Alt"}})));
+  EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
+  EXPECT_EQ((Rows{"7|12345|99999", "8|22222|33333", "9|99999|x"}), raw.rows("SELECT * FROM Zip"));
+  EXPECT_EQ((Rows{"1|99999", "2|12345"}), raw.rows("SELECT * FROM DNamed"));
 }
 
 namespace {

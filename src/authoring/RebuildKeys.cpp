@@ -21,10 +21,10 @@ const char* const kLost = "FOREIGN KEY constraint failed";
 
 // The queries bind the names they look at; each parameter comes before any
 // quote, where the statement wrapper takes it for one.
-// The foreign keys of other tables to the table, one row per column pair.
+// The foreign keys of every table to the table, its own included, one row per column pair.
 const char* const kReferences =
     "SELECT m.[name], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND m.[name] <> t.[target] COLLATE NOCASE "
+    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' "
     "AND f.[table] = t.[target] COLLATE NOCASE ORDER BY m.[name], f.[id], f.[seq];";
 // Those whose rows would be changed by an ON DELETE action when it is dropped.
 const char* const kDeleteActions =
@@ -39,6 +39,10 @@ const char* const kIndexColumns =
     "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
 const char* const kWithoutRowid = "SELECT [wr] FROM pragma_table_list(?) WHERE [schema] = 'main';";
 const char* const kColumns = "SELECT [name], [pk] FROM pragma_table_info(?, 'main') ORDER BY [pk];";
+// A row of the table, or one referring to it, that finds no row.
+const char* const kOwnUnresolved = "SELECT [table], [parent] FROM pragma_foreign_key_check(?, 'main') LIMIT 1;";
+const char* const kReferringUnresolved =
+    "SELECT [table], [parent] FROM pragma_foreign_key_check(?, 'main') WHERE [parent] = ? COLLATE NOCASE LIMIT 1;";
 // The names a table's rowid goes by, unless a column takes them.
 const char* const kRowidNames[] = {"rowid", "_rowid_", "oid"};
 
@@ -137,9 +141,11 @@ std::string found_select(const std::string& table, const TRebuildKeys::TReferenc
 }
 
 // The first row of the snapshot that does not find the row of the same PKey
-// now. A row told by its rowid is looked up by it; any other is compared
-// with the whole of what the references find now.
-std::string lost_statement(const std::string& table, const TRebuildKeys::TReference& reference) {
+// now. Where the rows were renumbered, every row it holds is one; a row told
+// by its rowid is looked up by it; any other is compared with the whole of
+// what the references find now.
+std::string lost_statement(const std::string& table, const TRebuildKeys::TReference& reference, bool rowKeys) {
+  if (!rowKeys) return "SELECT 1 FROM " + reference.Snapshot + " LIMIT 1;";
   if (!reference.ByRowid)
     return "SELECT 1 FROM (SELECT [row], [pkey] FROM " + reference.Snapshot + " EXCEPT " +
            found_select(table, reference, kRowKeyValue) + ") LIMIT 1;";
@@ -159,9 +165,35 @@ struct TRebuildKeys::TShape {
   };
   std::string RowKey;  // the integer primary key's column; empty when none
   std::vector<TIndex> Indexes;
+  std::vector<std::string> Columns;
 };
 
 namespace {
+
+bool has_column(const TRebuildKeys::TShape& shape, const std::string& name) {
+  for (const std::string& column : shape.Columns)
+    if (same_name(column, name)) return true;
+  return false;
+}
+
+bool has_columns(const TRebuildKeys::TShape& shape, const std::vector<std::string>& names) {
+  for (const std::string& name : names)
+    if (!has_column(shape, name)) return false;
+  return true;
+}
+
+// The columns that a reference the database cannot check names, compared as
+// it would compare them if it could; empty when it names none (its primary
+// key) or one that the table lacks.
+std::vector<TRebuildKeys::TKey> named_columns(const TRebuildKeys::TShape& shape,
+                                              const TRebuildKeys::TReference& reference) {
+  std::vector<TRebuildKeys::TKey> keys;
+  for (const std::string& to : reference.To) {
+    if (to.empty() || !has_column(shape, to)) return {};
+    keys.push_back({to, ""});
+  }
+  return keys;
+}
 
 // The columns of the table that a reference is checked against, paired with
 // its own, as the database finds them: the integer primary key for one
@@ -208,7 +240,7 @@ TRebuildKeys::TRebuildKeys(TSQLDB* db, bool rebuild) : FDB(db) {
 std::vector<std::string> TRebuildKeys::ReferredColumns() const {
   std::vector<std::string> columns;
   for (const TReference& reference : FReferences)
-    if (reference.To.size() == 1 && !reference.To[0].empty() && !same_name(reference.To[0], kRowKey))
+    if (!reference.Self && reference.To.size() == 1 && !reference.To[0].empty() && !same_name(reference.To[0], kRowKey))
       columns.push_back(reference.To[0]);
   return columns;
 }
@@ -222,7 +254,12 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
   if (!read_references(reason, sql) || !read_shape(shape, reason, sql)) return false;
   for (size_t i = 0; i < FReferences.size(); ++i) {
     TReference& reference = FReferences[i];
+    reference.Self = same_name(reference.Child, FTable);
     reference.Keys = parent_columns(shape, reference);
+    reference.Checkable = !reference.Keys.empty();
+    // Renumbered rows take from every reference the one row it found,
+    // whether or not the database could check it.
+    if (!reference.Checkable && !FRowKeys) reference.Keys = named_columns(shape, reference);
     if (!reference.Keys.empty() && (!read_row_identity(reference, reason, sql) || !take_snapshot(i, reason, sql)))
       return false;
   }
@@ -235,6 +272,42 @@ bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, 
   sql = kDeleteActions;
   if (!query_rows(FDB, kDeleteActions, {table}, rows, reason)) return false;
   acting = rows.empty() ? "" : rows[0][0];
+  return true;
+}
+
+// Under the host's own deferral the rebuild's changes are counted where the
+// host's are, and nothing is forgotten; nor is anything while none is pending.
+bool TRebuildKeys::Pending(std::string& pending, std::string& reason, std::string& sql) {
+  pending.clear();
+  int current = 0, highest = 0;
+  if (!StayOn() || pragma_flag(FDB, "defer_foreign_keys") ||
+      sqlite3_db_status(FDB->Database(), SQLITE_DBSTATUS_DEFERRED_FKS, &current, &highest, 0) != SQLITE_OK ||
+      current == 0)
+    return true;
+  // The table's own rows go, and with them whatever their references left pending.
+  if (!unresolved(FTable, pending, reason, sql)) return false;
+  for (size_t i = 0; i < FReferences.size() && pending.empty(); ++i) {
+    const TReference& reference = FReferences[i];
+    bool seen = reference.Self || (i > 0 && FReferences[i - 1].Child == reference.Child);
+    if (!seen && !unresolved(reference.Child, pending, reason, sql)) return false;
+  }
+  return true;
+}
+
+// Why a row of child that finds no row stops the rebuild (the table's own
+// rows, by any reference; another table's, by one to the table).
+bool TRebuildKeys::unresolved(const std::string& child, std::string& pending, std::string& reason,
+                              std::string& sql) {
+  bool own = same_name(child, FTable);
+  TRows rows;
+  sql = own ? kOwnUnresolved : kReferringUnresolved;
+  if (!query_rows(FDB, sql, own ? std::vector<std::string>{child} : std::vector<std::string>{child, FTable}, rows,
+                  reason))
+    return false;
+  if (!rows.empty())
+    pending = "A row of table [" + rows[0][0] + "] refers to table [" + rows[0][1] +
+              "] by a foreign key whose check waits for the host's commit, and the rebuild would lose track of it; "
+              "restructure the table once the reference is resolved or committed";
   return true;
 }
 
@@ -254,23 +327,17 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   return kept;
 }
 
-// A reference that could not be checked before found nothing to lose; one
-// that could must still be checkable, and every row that found a row must
-// find the row of the same PKey.
+// Every row that found a row must find the row of the same PKey; a table's
+// own referring column that the new definition leaves out took its
+// reference with it.
 bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   TShape shape;
   if (!read_shape(shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
-    if (reference.Snapshot.empty()) continue;
-    std::vector<TKey> keys = parent_columns(shape, reference);
-    if (keys.empty()) {
-      sql = found_select(FTable, reference, kRowKeyValue) + ";";
-      reason = mismatch(reference);
-      return false;
-    }
-    reference.Keys = keys;
+    if (reference.Snapshot.empty() || (reference.Self && !has_columns(shape, reference.From))) continue;
+    if (!keys_after(shape, reference, reason, sql)) return false;
     TRows lost;
-    sql = lost_statement(FTable, reference);
+    sql = lost_statement(FTable, reference, FRowKeys);
     if (!query_rows(FDB, sql, {}, lost, reason)) return false;
     if (lost.empty()) continue;
     sql = found_select(FTable, reference, kRowKeyValue) + ";";
@@ -278,6 +345,25 @@ bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
     return false;
   }
   return true;
+}
+
+// What a reference is compared against after the rebuild. The table's own
+// rows read the new columns of the same names, and find nothing by one that
+// is gone; a reference that the database could check must still be
+// checkable; one that it could not check keeps the columns it was compared by.
+bool TRebuildKeys::keys_after(const TShape& shape, TReference& reference, std::string& reason, std::string& sql) {
+  bool kept = true;
+  if (reference.Self) {
+    for (const TKey& key : reference.Keys) kept = kept && has_column(shape, key.Column);
+  } else if (reference.Checkable) {
+    std::vector<TKey> keys = parent_columns(shape, reference);
+    if (!keys.empty()) reference.Keys = keys;
+    kept = !keys.empty();
+  }
+  if (kept) return true;
+  sql = found_select(FTable, reference, kRowKeyValue) + ";";
+  reason = reference.Self ? kLost : mismatch(reference);
+  return false;
 }
 
 void TRebuildKeys::Defer() {
@@ -339,6 +425,12 @@ bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
 // column takes; in a table without rowids by its primary key; where every
 // name is taken, by the values it refers with.
 bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason, std::string& sql) {
+  // The table's own rows keep their PKeys, which tell them apart after.
+  if (reference.Self && FRowKeys) {
+    reference.Row = "c." + quote_identifier(kRowKey);
+    reference.ByRowid = true;
+    return true;
+  }
   TRows withoutRowid, columns;
   sql = kWithoutRowid;
   if (!query_rows(FDB, kWithoutRowid, {reference.Child}, withoutRowid, reason)) return false;
@@ -371,9 +463,13 @@ bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string&
   reference.Snapshot = "temp.[quelt rebuild found " + std::to_string(index) + "]";
   for (const std::string& statement :
        {"DROP TABLE IF EXISTS " + reference.Snapshot + ";", "CREATE TABLE " + reference.Snapshot + "([row], [pkey]);",
-        // In the order of the rows, which the check then reads them in.
+        // In the order of the rows, which the check then reads them in; where
+        // the database could not check the reference, only a row that found
+        // one row had a row to keep.
         "INSERT INTO " + reference.Snapshot + " " +
-            found_select(FTable, reference, FRowKeys ? kRowKeyValue : "NULL", " ORDER BY 1") + ";"}) {
+            found_select(FTable, reference, FRowKeys ? kRowKeyValue : "NULL",
+                         reference.Checkable ? " ORDER BY 1" : " GROUP BY 1 HAVING count(*) = 1") +
+            ";"}) {
     sql = statement;
     if (!exec_sql(FDB, sql, reason)) return false;
   }
@@ -381,7 +477,10 @@ bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string&
 }
 
 bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& sql) {
-  TRows keys, indexes;
+  TRows names, keys, indexes;
+  sql = kColumns;
+  if (!query_rows(FDB, kColumns, {FTable}, names, reason)) return false;
+  for (const auto& name : names) shape.Columns.push_back(name[0]);
   sql = kPrimaryKey;
   if (!query_rows(FDB, kPrimaryKey, {FTable}, keys, reason)) return false;
   sql = kIndexes;

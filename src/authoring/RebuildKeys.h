@@ -1,7 +1,7 @@
 // The keys of a lookup table being rebuilt and the references that rows of
-// other tables hold to them: which rows keep their keys, which row each
-// reference finds before and after, and the foreign-key settings of the
-// connection while the table is away.
+// other tables, and of the table itself, hold to them: which rows keep their
+// keys, which row each reference finds before and after, and the foreign-key
+// settings of the connection while the table is away.
 #pragma once
 
 #include <string>
@@ -14,7 +14,8 @@ class TSQLDB;
 // are switched off for the rebuild, and inside one (where they cannot be)
 // their checks are deferred until the rows are back. Either way every row of
 // another table that found a row before must find the row of the same PKey
-// after, and the connection's settings are restored at the end.
+// after, as must the table's own rows through its new columns of the same
+// names, and the connection's settings are restored at the end.
 class TRebuildKeys {
  public:
   // Nothing is changed unless a table is rebuilt.
@@ -28,9 +29,10 @@ class TRebuildKeys {
   // Whether the rows keep their PKeys: the old values are distinct whole numbers.
   bool KeepsRowKeys() const { return FRowKeys; }
   // The columns of the table other than PKey that rows of other tables
-  // refer to one by one. While foreign keys stay enforced the database
-  // checks them through a unique index as each row arrives, so the new
-  // table's unique indexes over them must exist before the rows come back.
+  // refer to one by one (the new table declares no reference of its own).
+  // While foreign keys stay enforced the database checks them through a
+  // unique index as each row arrives, so the new table's unique indexes over
+  // them must exist before the rows come back.
   std::vector<std::string> ReferredColumns() const;
   // Reads what the table holds before the rebuild; false with the reason
   // and the statement that failed.
@@ -38,6 +40,12 @@ class TRebuildKeys {
   // The first table whose rows refer to the table with an ON DELETE action
   // (empty when none); false with the reason and the statement that failed.
   bool DeleteActions(const std::string& table, std::string& acting, std::string& reason, std::string& sql);
+  // Why the rebuild would harm the host's transaction (empty when it would
+  // not): switching deferral off forgets what the rebuild settled of the
+  // checks the host's own writes left pending, so a reference to or from the
+  // table that finds no row while checks are pending cannot be rebuilt under.
+  // False with the reason and the statement that failed.
+  bool Pending(std::string& pending, std::string& reason, std::string& sql);
   // Whether every reference that found a row before finds the same row;
   // false with the reason ("FOREIGN KEY constraint failed", or why the
   // reference can no longer be checked) and the check's statement.
@@ -60,18 +68,21 @@ class TRebuildKeys {
     std::string Column;
     std::string Collation;
   };
-  // One foreign key of another table to the table: its columns, paired in
-  // order, and the parent columns named (all empty: the primary key).
+  // One foreign key to the table: its columns, paired in order, and the
+  // parent columns named (all empty: the primary key).
   struct TReference {
     std::string Child;
+    bool Self = false;  // the table's own reference, which its new definition does not declare
+    bool Checkable = false;  // the database could check it before the rebuild
     std::string Parent;  // the table as the reference names it
     std::vector<std::string> From;
     std::vector<std::string> To;
     std::string Row;  // the expression that tells one referring row from another
     bool ByRowid = false;  // Row is the referring row's rowid
-    std::vector<TKey> Keys;  // what it was checked against
+    std::vector<TKey> Keys;  // what it was checked, or compared, against
     // The table of the rows that found one before, with the PKey found;
-    // empty when the database could not check the reference.
+    // empty when there is nothing to keep: the database could not check the
+    // reference and the rows keep their keys, or it names no column to compare.
     std::string Snapshot;
   };
 
@@ -80,6 +91,8 @@ class TRebuildKeys {
   bool read_row_identity(TReference& reference, std::string& reason, std::string& sql);
   bool take_snapshot(size_t index, std::string& reason, std::string& sql);
   bool references_kept(std::string& reason, std::string& sql);
+  bool keys_after(const TShape& shape, TReference& reference, std::string& reason, std::string& sql);
+  bool unresolved(const std::string& child, std::string& pending, std::string& reason, std::string& sql);
   bool read_shape(TShape& shape, std::string& reason, std::string& sql);
   bool read_row_keys(std::string& reason, std::string& sql);
 

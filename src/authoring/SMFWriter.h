@@ -153,6 +153,7 @@ class TSMFWriter {
   // A null rebuild creates a new table.
   bool build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey);
   bool move_to_backup(const std::string& name, TRebuildKeys& rebuild);
+  bool rebuild_harmless(const std::string& name, TRebuildKeys& rebuild);
   // With indexesFirst the indexes are there before the rows come back.
   bool restore_rows(const std::string& name, TRebuildKeys& rebuild, bool indexesFirst);
   bool references_kept(TRebuildKeys& rebuild);

@@ -281,21 +281,31 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
     return false;
   }
   if (rebuild.StayOn()) {
-    std::string acting;
-    if (!rebuild.DeleteActions(name, acting, reason, sql)) {
-      report_create_failure(kBackupFailure, reason, sql);
-      return false;
-    }
-    if (!acting.empty()) {
-      add_error("CreateTable", kBackupFailure);
-      add_error("CreateTable", "Rows of table [" + acting + "] refer to this table with an ON DELETE action, "
-                               "which its rebuild would run; restructure it outside a transaction");
-      return false;
-    }
+    if (!rebuild_harmless(name, rebuild)) return false;
     rebuild.Defer();
   }
   return create_step("CREATE TABLE main.[" + name + "_bak] AS SELECT * FROM main.[" + name + "];", kBackupFailure) &&
          create_step("DROP TABLE main.[" + name + "];", kBackupFailure);
+}
+
+// Inside the host's transaction, where foreign keys stay enforced, a rebuild
+// that would run ON DELETE actions, or lose track of checks that the host's
+// own writes left pending, is refused before anything is changed.
+bool TSMFWriter::rebuild_harmless(const std::string& name, TRebuildKeys& rebuild) {
+  std::string acting, pending, reason, sql;
+  if (!rebuild.DeleteActions(name, acting, reason, sql) || !rebuild.Pending(pending, reason, sql)) {
+    report_create_failure(kBackupFailure, reason, sql);
+    return false;
+  }
+  if (!acting.empty()) {
+    add_error("CreateTable", kBackupFailure);
+    add_error("CreateTable", "Rows of table [" + acting + "] refer to this table with an ON DELETE action, "
+                             "which its rebuild would run; restructure it outside a transaction");
+  } else if (!pending.empty()) {
+    add_error("CreateTable", kPortFailure);
+    add_error("CreateTable", pending);
+  }
+  return acting.empty() && pending.empty();
 }
 
 // Copies the rows from the back-up by source column, with their keys, drops
