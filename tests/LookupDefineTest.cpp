@@ -518,36 +518,49 @@ TEST(LookupRestructure, RowsThatCannotKeepTheirKeysAndTheTablesOwnRowsLoseNoRefe
 
 namespace {
 
-// DNamed's reference to Zip's codes is checked at the commit only; Other is
-// a table that nothing refers to.
+// DNamed's reference to Zip's codes, and Tag's to Kind's, are checked at the
+// commit only; Other is a table that nothing refers to.
 const char* const kDeferred =
     "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL);"
     "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
     "INSERT INTO Zip VALUES (7, '12345', '99999'), (8, '22222', '33333');"
     "CREATE TABLE DNamed([PKey] integer NOT NULL PRIMARY KEY,"
     " [ZipCode] char(5) REFERENCES Zip(Code) DEFERRABLE INITIALLY DEFERRED);"
+    "CREATE TABLE Kind([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL);"
+    "CREATE UNIQUE INDEX xKind_Code ON Kind([Code]);"
+    "CREATE TABLE Tag([PKey] integer NOT NULL PRIMARY KEY,"
+    " [KindCode] char(5) REFERENCES Kind(Code) DEFERRABLE INITIALLY DEFERRED);"
     "CREATE TABLE Other([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5));";
+
+// The refusal of a rebuild that would lose track of a reference left pending.
+Rows pending_refused(const std::string& child, const std::string& parent) {
+  return {"-1", writer_error("CreateTable", kPortStep),
+          writer_error("CreateTable", "A row of table [" + child + "] refers to table [" + parent +
+                                          "] by a foreign key whose check waits for the host's commit, and the "
+                                          "rebuild would lose track of it; restructure the table once the reference "
+                                          "is resolved or committed")};
+}
 
 }  // namespace
 
 // A row that the host's transaction left finding no row is the host's to
-// settle: a restructure that would settle it behind the database's count is
-// refused with nothing changed, and the host's commit then answers as it
-// would have without it. Nothing pending, or pending elsewhere, refuses nothing.
+// settle: a restructure that would settle it (or drop it) behind the
+// database's count, whether the row refers to the table or is one of its
+// own, is refused with nothing changed, and the host's commit then answers as
+// it would have without it. Nothing pending, or pending elsewhere, refuses nothing.
 TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
   OpenMetafile file(kDeferred);
   int h = file.handle();
   RawDB raw(file.path());
   ASSERT_EQ(0, Qb_BeginTrans(h));
   ASSERT_EQ(1, insert_row(h, "DNamed", {{"ZipCode", "99999"}}));
-  EXPECT_EQ((Rows{"-1", writer_error("CreateTable", kPortStep),
-                  writer_error("CreateTable", "A row of table [DNamed] refers to table [Zip] by a foreign key whose "
-                                              "check waits for the host's commit, and the rebuild would lose track of "
-                                              "it; restructure the table once the reference is resolved or committed")}),
-            outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}, {"Alt", "Code"}})));
+  EXPECT_EQ(pending_refused("DNamed", "Zip"), outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}, {"Alt", "Code"}})));
   EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Other", {{"Code", "Code"}})));
+  ASSERT_EQ(1, insert_row(h, "Tag", {{"KindCode", "k1"}}));
+  EXPECT_EQ(pending_refused("Tag", "Kind"), outcome(h, restructure_to(h, "Tag", {{"KindCode", "KindCode"}})));
   EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "FOREIGN KEY constraint failed")}), outcome(h, Qb_CommitTrans(h)));
   ASSERT_EQ(9, insert_row(h, "Zip", {{"Code", "99999"}, {"Alt", "x"}}));
+  ASSERT_EQ(1, insert_row(h, "Kind", {{"Code", "k1"}}));
   EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
 
   ASSERT_EQ(0, Qb_BeginTrans(h));
@@ -556,6 +569,7 @@ TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
   EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
   EXPECT_EQ((Rows{"7|12345|99999", "8|22222|33333", "9|99999|x"}), raw.rows("SELECT * FROM Zip"));
   EXPECT_EQ((Rows{"1|99999", "2|12345"}), raw.rows("SELECT * FROM DNamed"));
+  EXPECT_EQ((Rows{"1|k1"}), raw.rows("SELECT * FROM Tag"));
 }
 
 namespace {
