@@ -456,9 +456,10 @@ QUELT_API int Qb_Insert(int smfID, const char* table);
 QUELT_API int Qb_Cancel(int smfID, const char* table);
 /* Sets the value of a column (by name in any letter case, or by number from
  * 1) for the next post. The table must be in edit or insert mode. An agency's
- * Password is stored scrambled (-1 for a password that is empty or cannot be
- * scrambled); setting an edit's EditLogic also empties its CompiledLogic, and
- * CompiledLogic itself cannot be set (-1). */
+ * Password is stored scrambled (-1, and nothing set, for a password that is
+ * empty or whose ten scrambled bytes would hold a zero byte); setting an
+ * edit's EditLogic also empties its CompiledLogic, and CompiledLogic itself
+ * cannot be set (-1). */
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value);
 QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value);
 /* Writes the row: one INSERT of the values set (*pkey receives the new row's

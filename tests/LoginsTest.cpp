@@ -54,6 +54,15 @@ std::string password_that_scrambles_to_nothing() {
   return "";
 }
 
+const char* const kCannotBeStored = "This password cannot be stored; choose another one";
+const int kPasswordColumn = 4;
+// Passwords whose ten scrambled bytes hold a zero, and others that share the
+// bytes before it (06, and 63 7D) and the length.
+const std::string kZeroSecondByte = "!!" + std::string(41, 'A');
+const std::string kSameFirstByte = "!!" + std::string(41, 'Q');
+const std::string kZeroThirdByte = "xA\xCE\x9Ey";
+const std::string kSameFirstTwoBytes = "xA\xCE\x9Fz";
+
 }  // namespace
 
 TEST_F(Logins, AgenciesLogInWithTheirScrambledPasswords) {
@@ -182,6 +191,38 @@ TEST_F(Logins, LoginListBoundsAndPasswordsThatCouldNeverLogIn) {
     refused(edit_row(h(), "RL_Agencies", 2, {{"Password", password.c_str()}}),
             {writer_error("SetFieldByName", "This password cannot be stored; choose another one")});
   EXPECT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+}
+
+// Stored cut at its first zero byte, such a password would let in every
+// password that shares the bytes before the zero and the length. Stored forms
+// that a file already holds log in as they always did.
+TEST_F(Logins, APasswordThatCannotBeStoredWholeIsRefused) {
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  std::string before = value("SELECT Password FROM RL_Agencies WHERE PKey = 2");
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));
+  for (const std::string& password : {kZeroSecondByte, kZeroThirdByte})
+    refused(Qb_SetFieldByNumber(h(), "RL_Agencies", kPasswordColumn, password.c_str()),
+            {writer_error("SetFieldByNumber", kCannotBeStored)});
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 2, {{"Comments", "kept"}}));
+  EXPECT_EQ(before, value("SELECT Password FROM RL_Agencies WHERE PKey = 2"));
+
+  ASSERT_EQ(0, Qb_Insert(h(), "RL_Agencies"));
+  ASSERT_EQ(0, set_values(h(), "RL_Agencies", {{"AdminCode", "CUT"}, {"OrgName", "Cut"}}));
+  for (const std::string& password : {kZeroSecondByte, kZeroThirdByte})
+    refused(Qb_SetFieldByName(h(), "RL_Agencies", "password", password.c_str()),
+            {writer_error("SetFieldByName", kCannotBeStored)});
+  int pkey = 0;
+  ASSERT_EQ(0, Qb_Post(h(), "RL_Agencies", &pkey));
+  EXPECT_EQ("5|<null>", rows("SELECT PKey, Password FROM RL_Agencies WHERE AdminCode = 'CUT'")[0]);
+
+  exec("UPDATE RL_Agencies SET Password = char(6) WHERE PKey = 3");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), File.other("source.smf").c_str()));
+  ASSERT_EQ(0, Qb_ImportWritePassword(h(), 5, "\x63\x7D"));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_EQ(0, Qb_Login(h(), "XYZ", kSameFirstByte.c_str()));
+  EXPECT_EQ(0, Qb_Login(h(), "CUT", kSameFirstTwoBytes.c_str()));
+  EXPECT_EQ(0, Qb_Login(h(), "CUT", kZeroThirdByte.c_str()));
+  EXPECT_EQ((Rows{"ABC|2", "XYZ|3", "CUT|5"}), logins());
 }
 
 // The agency that stamping records as a row's owner: the one asked for while

@@ -123,6 +123,14 @@ std::string TQb_AccessController::StoredPassword(const std::string& password) {
   return scrambled;
 }
 
+bool TQb_AccessController::IsStoredWhole(const std::string& password) {
+  char scrambled[kKeyLength] = {};
+  MungedPassword(password, scrambled, kKeyLength);
+  for (char byte : scrambled)
+    if (byte == '\0') return false;
+  return true;
+}
+
 void TQb_AccessController::AddImportSuperUser(bool& wasLoggedIn) {
   wasLoggedIn = FSuperUser;
   if (!wasLoggedIn) FLogins.push_back(kSuperUserCode);

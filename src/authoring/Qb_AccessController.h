@@ -32,6 +32,9 @@ class TQb_AccessController {
   static void MungedPassword(const std::string& password, char* out, unsigned outLength);
   // The stored form of a password: its ten scrambled bytes up to the first zero.
   static std::string StoredPassword(const std::string& password);
+  // Whether none of the ten scrambled bytes is zero, so that the stored form
+  // holds the whole of them.
+  static bool IsStoredWhole(const std::string& password);
   // The super user that an open import logs in; wasLoggedIn tells whether it
   // was logged in already, and so whether the removal leaves it there.
   void AddImportSuperUser(bool& wasLoggedIn);

@@ -239,16 +239,17 @@ int TSMFWriter::set_value(TTableDef* table, TFieldDef* field, const std::string&
   return 0;
 }
 
-// Passwords are stored scrambled, trimmed as a login trims them; one that is
-// empty or scrambles to nothing could never be used to log in.
+// Passwords are stored scrambled, trimmed as a login trims them. An empty one
+// could never log in, and one whose scrambled bytes hold a zero would be
+// stored cut at it, so that other passwords sharing the bytes before it and
+// the length would log in too.
 int TSMFWriter::set_password(TFieldDef* field, const std::string& value, const char* method) {
   std::string password = trim(value, " \t");
-  std::string stored = TQb_AccessController::StoredPassword(password);
-  if (password.empty() || stored.empty()) {
+  if (password.empty() || !TQb_AccessController::IsStoredWhole(password)) {
     add_error(method, "This password cannot be stored; choose another one");
     return -1;
   }
-  field->SetValue(stored);
+  field->SetValue(TQb_AccessController::StoredPassword(password));
   return 0;
 }
 
