@@ -401,18 +401,20 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * to letter case; blanks and tabs at the ends are dropped). An empty code logs
  * in "NONE". An agency without a stored password cannot log in. -1 with
  * "Agency code and/or password not valid"; a code already in the login list
- * is only checked again (-1 without an error and no change to the list when
- * the password is wrong), except the first login of the super user beside an
- * agency of that code, or of that agency beside the super user: each then
- * stands as a login of its own. */
+ * is checked again without a new entry: the right password logs the agency
+ * in (again, when its login was forgotten), a wrong one gives -1 without an
+ * error and no change to the list. Not so the first login of the super user
+ * beside an agency of that code, or of that agency beside the super user:
+ * each then stands as a login of its own. */
 QUELT_API int Qb_Login(int smfID, const char* adminCode, const char* password);
 /* Number of logins made on the metafile, repeats and failed ones ("NONE") included. */
 QUELT_API int Qb_GetLoginsCount(int smfID, int* count);
 /* Copies the admin code of login index (from 0) and stores its agency's PKey
- * (0 for the super user, or for the "NONE" a failed login leaves; once an
- * agency whose code reads "warden" has logged in, its PKey is reported for
- * the super user's entries too, as for every entry of that code). An index
- * out of range gives -1 and leaves the buffer alone. */
+ * (0 for the super user, for the "NONE" a failed login leaves, or for an
+ * agency whose login was forgotten; once an agency whose code reads "warden"
+ * has logged in, its PKey is reported for the super user's entries too, as
+ * for every entry of that code). An index out of range gives -1 and leaves
+ * the buffer alone. */
 QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* buffer, int bufferLength);
 
 /* ---- Authoring: transactions and savepoints ----------------------------- */

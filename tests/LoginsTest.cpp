@@ -225,6 +225,32 @@ TEST_F(Logins, APasswordThatCannotBeStoredWholeIsRefused) {
   EXPECT_EQ((Rows{"ABC|2", "XYZ|3", "CUT|5"}), logins());
 }
 
+// A 0 from a login with the right password means the agency is logged in,
+// also when its code stands in the list from a login that a deletion took
+// away; a wrong one stays a quiet check.
+TEST_F(Logins, TheRightPasswordLogsInAgainAnAgencyWhoseLoginWasForgotten) {
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ABC|0"}), logins());
+  EXPECT_EQ("100100", rights());
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), "ABC", "wrong")));
+  EXPECT_EQ("100100", rights());
+  EXPECT_EQ(Rows{"0"}, outcome(h(), Qb_Login(h(), "ABC", "secret")));
+  EXPECT_EQ((Rows{"ABC|2"}), logins());
+  EXPECT_EQ("110110", rights());
+
+  // Deleted and made again under the same code, at another PKey.
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "ABC"}, {"OrgName", "Again"}, {"Password", "fresh"}}));
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), "ABC", "secret")));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 5));
+  EXPECT_EQ(Rows{"0"}, outcome(h(), Qb_Login(h(), "ABC", "fresh")));
+  EXPECT_EQ((Rows{"ABC|5"}), logins());
+  EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 5));
+}
+
 // The agency that stamping records as a row's owner: the one asked for while
 // the logins may act for it, else the lowest agency logged in with a password.
 TEST_F(Logins, TheAgencyToStampFollowsTheLogins) {

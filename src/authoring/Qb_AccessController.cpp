@@ -53,14 +53,15 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   bool listed = is_logged_in(adminCode);
   bool superUser = uber && !FSuperUser;
   bool again = listed && (adminCode != kSuperUserCode || uber || is_agency_logged_in(adminCode));
-  if (!superUser && again) return is_valid_login(adminCode, password, &agencyPKey) ? 0 : -1;
   if (superUser) {
     FLogins.push_back(adminCode);
     FSuperUser = true;
     return 0;
   }
   if (is_valid_login(adminCode, password, &agencyPKey)) {
-    FLogins.push_back(adminCode);
+    // A code logged in again keeps its one entry in the list, yet its right
+    // password gives back a login that a deletion took away.
+    if (!again) FLogins.push_back(adminCode);
     FAgencyLogins[agencyPKey] = adminCode;
     return 0;
   }
