@@ -395,7 +395,10 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * "warden" is logged in (by its own password, or by an open import; an agency
  * whose admin code reads "warden" has only its own rights). Lookup tables and
  * RL_Control are open to every caller. Logins last until the metafile is
- * closed; nothing is stored. */
+ * closed; nothing is stored. A login belongs to the agency row it was checked
+ * against: deleting the row forgets it, and so does a rollback (to a
+ * savepoint too) after which the row is gone or holds another code or
+ * password. The login list keeps the code. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). An empty code logs

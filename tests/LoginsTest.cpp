@@ -42,6 +42,35 @@ class Logins : public MetafileTest {
     }
     return allowed;
   }
+  // A message, an edit set and an edit of that PKey, owned by agency pkey.
+  void give_rows(int pkey) {
+    std::string key = std::to_string(pkey), owned = " VALUES (" + key + ", " + key + ", ";
+    exec("INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message)" + owned + key + ", 'M" + key + "');"
+         "INSERT INTO RL_EditSets(PKey, AgencyPKey, EditSetTag, EditSetName)" + owned + "'S" + key + "', 'S" + key + "');"
+         "INSERT INTO RL_Edits(PKey, AgencyPKey, EditTag, EditName)" + owned + "'E" + key + "', 'E" + key + "');");
+  }
+  // Whether the logins may change the rows of give_rows: the message, the
+  // edit set, and the edit set's members.
+  std::string owned_rights(int pkey) {
+    std::string allowed;
+    for (const char* table : {"RL_Messages", "RL_EditSets"}) {
+      allowed += Qb_Edit(h(), table, pkey) == 0 ? "1" : "0";
+      Qb_Cancel(h(), table);
+    }
+    return allowed + (Qb_AddEditSetsPivot(h(), pkey, pkey) == 0 ? "1" : "0");
+  }
+  // An agency made and logged in between open and undo; after the undo
+  // another takes its PKey and is given rows. The PKey both had.
+  int replaced_after_undo(const std::function<int()>& open, const std::function<int()>& undo, const std::string& code) {
+    EXPECT_EQ(0, open());
+    int pkey = insert_row(h(), "RL_Agencies", {{"AdminCode", code.c_str()}, {"OrgName", code.c_str()}, {"Password", "tmppw"}});
+    EXPECT_EQ(0, Qb_Login(h(), code.c_str(), "tmppw"));
+    EXPECT_EQ(0, undo());
+    std::string other = code + "-NEW";
+    EXPECT_EQ(pkey, insert_row(h(), "RL_Agencies", {{"AdminCode", other.c_str()}, {"OrgName", other.c_str()}, {"Password", "new-only"}}));
+    give_rows(pkey);
+    return pkey;
+  }
 };
 
 // A password whose scrambled form is empty: its first scrambled byte is zero.
@@ -54,6 +83,7 @@ std::string password_that_scrambles_to_nothing() {
   return "";
 }
 
+const char* const kAccessRefused = "You do not have access rights to modify this object";
 const char* const kCannotBeStored = "This password cannot be stored; choose another one";
 const int kPasswordColumn = 4;
 // Passwords whose ten scrambled bytes hold a zero, and others that share the
@@ -191,6 +221,47 @@ TEST_F(Logins, LoginListBoundsAndPasswordsThatCouldNeverLogIn) {
     refused(edit_row(h(), "RL_Agencies", 2, {{"Password", password.c_str()}}),
             {writer_error("SetFieldByName", "This password cannot be stored; choose another one")});
   EXPECT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+}
+
+// A login belongs to the agency row it was checked against: a rollback that
+// takes the row away, or gives it back the code and password it had before,
+// forgets the login, and the agency that takes the PKey next is logged in
+// only by its own password.
+TEST_F(Logins, ARollbackForgetsTheLoginsOfTheRowsItTakesAway) {
+  int pkey = replaced_after_undo([this] { return Qb_BeginTrans(h()); }, [this] { return Qb_RollbackTrans(h()); }, "TMP");
+  EXPECT_EQ(5, pkey);
+  EXPECT_EQ((Rows{"TMP|0"}), logins());
+  refused(Qb_Edit(h(), "RL_Messages", pkey), {writer_error("Edit", kAccessRefused)});
+  EXPECT_EQ("000", owned_rights(pkey));
+  ASSERT_EQ(0, Qb_Login(h(), "TMP-NEW", "new-only"));
+
+  pkey = replaced_after_undo([this] { return Qb_SavePoint(h(), "sp"); },
+                             [this] { return Qb_RollbackToSavePoint(h(), "sp") | Qb_ReleaseSavePoint(h(), "sp"); }, "SP");
+  EXPECT_EQ(6, pkey);
+  EXPECT_EQ((Rows{"TMP|0", "TMP-NEW|5", "SP|0"}), logins());
+  EXPECT_EQ("000", owned_rights(pkey));
+
+  // The same code at the same PKey is not the same agency: the original's
+  // password was never given.
+  ASSERT_EQ(0, Qb_Login(h(), "SP-NEW", "new-only"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 6));
+  ASSERT_EQ(6, insert_row(h(), "RL_Agencies", {{"AdminCode", "SP-NEW"}, {"OrgName", "Impostor"}, {"Password", "mine"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "SP-NEW", "mine"));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("SP-NEW", value("SELECT AdminCode FROM RL_Agencies WHERE PKey = 6"));
+  refused(Qb_Edit(h(), "RL_Agencies", 6), {writer_error("Edit", kAccessRefused)});
+  EXPECT_EQ((Rows{"TMP|0", "TMP-NEW|5", "SP|0", "SP-NEW|0"}), logins());
+  EXPECT_EQ("111", owned_rights(5));  // untouched by the rollback
+
+  // Rows that cannot be read after a rollback confirm no login.
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  exec("ALTER TABLE RL_Agencies RENAME TO Agencies");
+  EXPECT_EQ(-1, Qb_RollbackTrans(h()));
+  exec("ALTER TABLE Agencies RENAME TO RL_Agencies");
+  EXPECT_EQ(-1, Qb_RollbackTrans(h()));
+  EXPECT_EQ("100100", rights());
+  EXPECT_EQ("000", owned_rights(5));
 }
 
 // Stored cut at its first zero byte, such a password would let in every

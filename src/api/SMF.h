@@ -216,7 +216,7 @@ class TSMF {
   // Drops the model's entries of both names and reads `readName` afresh
   // from the database; false when it cannot be read.
   bool replace_table_def(const std::string& removedName, const std::string& readName);
-  // Brings the table model in line with the file after a rollback.
+  // Brings the table model and the logins in line with the file after a rollback.
   void follow_rollback();
   // The metafile's connection, shared by every component of the metafile.
   TSQLDB* GetSQLDB() const { return FSQLDB; }

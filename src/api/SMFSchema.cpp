@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include "api/SMF.h"
+#include "authoring/Qb_AccessController.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
@@ -211,6 +212,7 @@ std::map<std::string, TSMF::TStoredTable> TSMF::read_stored_tables() {
 // tables whose stored texts are no longer those the model read are read
 // again, those gone are dropped and those come back are added. Every other
 // table keeps its definition, and with it the row the host holds in its buffer.
+// The logins follow too: a login stands only while its agency's row does.
 void TSMF::follow_rollback() {
   try {
     std::map<std::string, TStoredTable> stored = read_stored_tables();
@@ -227,6 +229,7 @@ void TSMF::follow_rollback() {
   } catch (const std::exception& e) {
     add_error("follow_rollback", e.what());
   }
+  if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
 }
 
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {

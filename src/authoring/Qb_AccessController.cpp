@@ -2,6 +2,7 @@
 #include "authoring/Qb_AccessController.h"
 
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 
 #include "storage/EngineErrorsPump.h"
@@ -14,6 +15,7 @@ const char* const kBlanks = " \t";
 const char* const kNoAgency = "NONE";
 const char* const kSuperUserCode = "warden";
 const unsigned kKeyLength = 10;
+const char* const kAgencyRowSelect = "SELECT AdminCode, Password FROM RL_Agencies WHERE PKey = ?;";
 
 // The key and the super user's password are computed rather than stored, so
 // that neither stands in the library as plain data.
@@ -44,7 +46,7 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   int agencyPKey = -1;
   if (adminCode.empty()) {
     FLogins.push_back(kNoAgency);
-    FAgencyLogins[1] = kNoAgency;
+    FAgencyLogins[1] = {kNoAgency, ""};
     return 0;
   }
   // The super user and an agency whose code reads the same are two logins:
@@ -60,9 +62,9 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   }
   if (is_valid_login(adminCode, password, &agencyPKey)) {
     // A code logged in again keeps its one entry in the list, yet its right
-    // password gives back a login that a deletion took away.
+    // password gives back a login that a deletion or a rollback took away.
     if (!again) FLogins.push_back(adminCode);
-    FAgencyLogins[agencyPKey] = adminCode;
+    remember_login(agencyPKey, adminCode, password);
     return 0;
   }
   // A code that stands in the list already (the super user's, beside which
@@ -92,7 +94,7 @@ int TQb_AccessController::GetLoginByIndex(int index, int* agencyPKey, char* buff
   }
   copy_to_buffer(FLogins[index], buffer, bufferLength);
   for (const auto& login : FAgencyLogins) {
-    if (login.second != FLogins[index]) continue;
+    if (login.second.AdminCode != FLogins[index]) continue;
     *agencyPKey = login.first;
     break;
   }
@@ -150,6 +152,25 @@ void TQb_AccessController::RemoveImportSuperUser(bool wasLoggedIn) {
 
 void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(agencyPKey); }
 
+// A rollback may have taken an agency's row away, or given it back an older
+// code or password under which another agency was logged in. Agency 1 counts
+// as logged in whatever its row holds; a login that cannot be confirmed,
+// because the row cannot be read, is forgotten.
+void TQb_AccessController::FollowRollback() {
+  TSQLQuery query(FSQLDB);
+  bool readable = true;
+  try {
+    query.SetSQLText(kAgencyRowSelect, true);
+    query.PrepareParameterizedQuery();
+  } catch (const std::exception&) {
+    readable = false;
+  }
+  for (auto login = FAgencyLogins.begin(); login != FAgencyLogins.end();) {
+    bool stands = login->first == 1 || (readable && row_holds(query, login->first, login->second));
+    login = stands ? std::next(login) : FAgencyLogins.erase(login);
+  }
+}
+
 bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
   for (const std::string& login : FLogins)
     if (login == adminCode) return true;
@@ -158,7 +179,7 @@ bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
 
 bool TQb_AccessController::is_agency_logged_in(const std::string& adminCode) const {
   for (const auto& login : FAgencyLogins)
-    if (login.second == adminCode) return true;
+    if (login.second.AdminCode == adminCode) return true;
   return false;
 }
 
@@ -200,6 +221,26 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
 
 int TQb_AccessController::get_logged_in_pkey() const {
   for (const auto& login : FAgencyLogins)
-    if (login.second != kNoAgency) return login.first;
+    if (login.second.AdminCode != kNoAgency) return login.first;
   return 1;
+}
+
+// After a check that succeeded, the row's stored password is the scrambled
+// form of the password given.
+void TQb_AccessController::remember_login(int agencyPKey, const std::string& adminCode,
+                                          const std::string& password) {
+  FAgencyLogins[agencyPKey] = {adminCode, StoredPassword(password)};
+}
+
+bool TQb_AccessController::row_holds(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login) {
+  try {
+    query.BindIntParameter(1, agencyPKey);
+    query.OpenParameterizedQuery();
+    bool holds = !query.Eof() && query.GetFieldByNumber(0) == login.AdminCode &&
+                 query.GetFieldByNumber(1) == login.Password;
+    query.ResetParameterizedQuery();
+    return holds;
+  } catch (const std::exception&) {
+    return false;
+  }
 }

@@ -42,20 +42,31 @@ class TQb_AccessController {
   // A deleted agency's login goes with it: a later agency given the same
   // PKey must not find itself logged in.
   void ForgetAgency(int agencyPKey);
+  // After a rollback: forgets each agency login whose row no longer holds the
+  // code and stored password it was checked against. Never throws.
+  void FollowRollback();
 
  private:
+  // What an agency's login was checked against, as its row held it then.
+  struct TAgencyLogin {
+    std::string AdminCode;
+    std::string Password;
+  };
+
   bool is_logged_in(const std::string& adminCode) const;
   // Whether an agency logged in by password under exactly that code.
   bool is_agency_logged_in(const std::string& adminCode) const;
   static bool is_uber_user(const std::string& adminCode, const std::string& password);
   bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
   int get_logged_in_pkey() const;
+  void remember_login(int agencyPKey, const std::string& adminCode, const std::string& password);
+  static bool row_holds(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
 
   TSQLDB* FSQLDB;
   TSQLQuery* FLoginQry = nullptr;
   TEngineErrorsPump* FEngineErrorsPump;
   std::vector<std::string> FLogins;
-  std::map<int, std::string> FAgencyLogins;
+  std::map<int, TAgencyLogin> FAgencyLogins;
   // Whether the super user is logged in, by its own login or by an import:
   // its rights come from that alone, never from an agency whose stored code
   // reads the same.
