@@ -545,25 +545,26 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * PKey (renumbered rows never count as the same): "FOREIGN KEY constraint
  * failed", or the database's reason when the reference could be checked
  * before and no longer can. That holds for the rows of other tables; for the
- * table's own rows, read through the new columns of the same names (the new
- * table declares no reference of its own, and a referring column left out
- * takes its reference with it); and, where rows are renumbered, for a
- * reference the database could not check too (a row that found exactly one
- * row by it). References to other tables are not looked at. Inside the
- * host's transaction it is also -1 when another table refers to the table
- * with an ON DELETE action (foreign keys cannot be switched off there), or by
- * columns that no unique index of the new table covers (the database then
- * refuses its rows: "foreign key mismatch ..."), or when a row that refers to
- * the table, or a row of the table, finds no row while the transaction holds
+ * table's own rows, read through the new columns of the same names, which
+ * must find that row alone (the new table declares no reference of its own,
+ * and a referring column left out takes its reference with it); and, where
+ * rows are renumbered, for a reference the database could not check too.
+ * References to other tables are not looked at. Inside the host's
+ * transaction it is also -1 when another table refers to the table with an
+ * ON DELETE action (foreign keys cannot be switched off there), or by columns
+ * that no unique index of the new table covers (the database then refuses
+ * its rows: "foreign key mismatch ..."), or when a row that refers to the
+ * table, or a row of the table, finds no row while the transaction holds
  * foreign key checks pending (nothing is changed, and the host's commit
- * answers as it would have). A row of another table is followed by its rowid:
- * inside the host's transaction, where foreign keys stay enforced, one whose
- * values an ON UPDATE action changes while it finds the same row is no loss;
- * outside one, foreign keys are off during the rebuild, no such action runs,
- * and a row whose referred value changes is lost (-1). A duplicate in a
- * unique index fails as the index's step, with its statement, inside a
- * transaction as outside. Any failure leaves the metafile as it was. The
- * definition is kept. */
+ * answers as it would have). A row of another table is followed by its rowid
+ * (by its values where its columns take every name of the rowid): inside the
+ * host's transaction, where foreign keys stay enforced, one followed by its
+ * rowid whose values an ON UPDATE action changes while it finds the same row
+ * is no loss; outside one, foreign keys are off during the rebuild, no such
+ * action runs, and a row whose referred value changes is lost (-1). A
+ * duplicate in a unique index fails as the index's step, with its statement,
+ * inside a transaction as outside. Any failure leaves the metafile as it was.
+ * The definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not

@@ -442,7 +442,8 @@ namespace {
 // Canton's keys cannot all be kept (one is NULL), nor Region's (one is
 // repeated), and no unique index lets the database check Voter's and
 // Member's references to them. Node refers to its own keys, which cannot all
-// be kept either; Tree to its own unique codes.
+// be kept either; Tree and Twig to their own unique codes, and Twig's Alt
+// values are not unique.
 const char* const kUnkeptKeys =
     "CREATE TABLE Canton([PKey] integer, [Name] char(6) NOT NULL);"
     "INSERT INTO Canton VALUES (2, 'Bern'), (NULL, 'Aarau'), (5, 'Chur');"
@@ -458,16 +459,21 @@ const char* const kUnkeptKeys =
     "CREATE TABLE Tree([PKey] integer NOT NULL PRIMARY KEY, [Code] char(3) NOT NULL, [Alt] char(3),"
     " [Up] char(3) REFERENCES Tree(Code));"
     "CREATE UNIQUE INDEX xTree_Code ON Tree([Code]);"
-    "INSERT INTO Tree VALUES (10, 'r', 'a', NULL), (20, 'a', 'q', 'r'), (30, 'b', 'b', 'a');";
+    "INSERT INTO Tree VALUES (10, 'r', 'a', NULL), (20, 'a', 'q', 'r'), (30, 'b', 'b', 'a');"
+    "CREATE TABLE Twig([PKey] integer NOT NULL PRIMARY KEY, [Code] char(3) NOT NULL, [Alt] char(3),"
+    " [Up] char(3) REFERENCES Twig(Code));"
+    "CREATE UNIQUE INDEX xTwig_Code ON Twig([Code]);"
+    "INSERT INTO Twig VALUES (10, 'r', 'r', NULL), (20, 'a', 'r', 'r');";
 
 }  // namespace
 
-// Where the rows cannot all keep their keys, a row that found exactly one row
-// by a reference the database could not check loses it, and the restructure
-// is undone; one that found several had no row to keep. The table's own rows
-// are held to the same rule, read through the new table's columns of the
-// same names: a referring column left out takes its reference with it.
-TEST(LookupRestructure, RowsThatCannotKeepTheirKeysAndTheTablesOwnRowsLoseNoReference) {
+// Where the rows cannot all keep their keys, a row that found a row by a
+// reference the database could not check loses it, and the restructure is
+// undone. The table's own rows are held to the rule of other tables' rows,
+// read through the new table's columns of the same names: each must find the
+// row of the same PKey, and that row alone; a referring column left out takes
+// its reference with it, and a row that found nothing loses nothing.
+TEST(LookupRestructure, UncheckedReferencesToRenumberedRowsAndTheTablesOwnFindTheSameRow) {
   for (bool inTransaction : {false, true}) {
     SCOPED_TRACE(inTransaction ? "inside a transaction" : "outside a transaction");
     OpenMetafile file(kUnkeptKeys);
@@ -493,12 +499,17 @@ TEST(LookupRestructure, RowsThatCannotKeepTheirKeysAndTheTablesOwnRowsLoseNoRefe
     // Codes left out: no row finds its parent.
     EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed", treeFinds),
               outcome(h, restructure_to(h, "Tree", {{"Alt", "Alt", 0, 0, 1}, {"Up", "Up", 0, 0, 1}})));
+    // Codes taken from Alt, not unique: row 20 finds row 10 and itself.
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.[PKey], p.[PKey] FROM main.[Twig] c JOIN main.[Twig] p ON p.[Code] = +c.[Up];"),
+              outcome(h, restructure_to(h, "Twig", {{"Code", "Alt"}, {"Alt", "Code", 0, 0, 1}, {"Up", "Up", 0, 0, 1}})));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_CommitTrans(h));
     }
     EXPECT_EQ(before, snapshot(file.path()));
 
-    ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Member SET RegionPKey = 2;"));  // both Bern and Chur
+    // Rows that find nothing lose nothing.
+    ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Member SET RegionPKey = 99; UPDATE Twig SET Up = 'zz';"));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_BeginTrans(h));
     }
@@ -507,19 +518,22 @@ TEST(LookupRestructure, RowsThatCannotKeepTheirKeysAndTheTablesOwnRowsLoseNoRefe
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Tree", {{"Code", "Code", 2}, {"Alt", "Alt", 0, 0, 1},
                                                                  {"Up", "Up", 0, 0, 1}})));
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Tree", {{"Code", "Alt", 2}, {"Alt", "Code", 0, 0, 1}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Twig", {{"Up", "Up", 0, 0, 1}})));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_CommitTrans(h));
     }
     EXPECT_EQ((Rows{"1|Bern", "2|Chur", "3|Aarau"}), raw.rows("SELECT * FROM Region"));
     EXPECT_EQ((Rows{"1|x", "2|r", "3|a", "4|b"}), raw.rows("SELECT * FROM Node"));
     EXPECT_EQ((Rows{"10|a|r", "20|q|a", "30|b|b"}), raw.rows("SELECT * FROM Tree"));
+    EXPECT_EQ((Rows{"10|zz", "20|zz"}), raw.rows("SELECT * FROM Twig"));
   }
 }
 
 namespace {
 
 // DNamed's reference to Zip's codes, and Tag's to Kind's, are checked at the
-// commit only; Other is a table that nothing refers to.
+// commit only; Other is a table that nothing refers to. Area refers to Zip,
+// and to P by a column that no unique index covers.
 const char* const kDeferred =
     "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL);"
     "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
@@ -530,15 +544,19 @@ const char* const kDeferred =
     "CREATE UNIQUE INDEX xKind_Code ON Kind([Code]);"
     "CREATE TABLE Tag([PKey] integer NOT NULL PRIMARY KEY,"
     " [KindCode] char(5) REFERENCES Kind(Code) DEFERRABLE INITIALLY DEFERRED);"
-    "CREATE TABLE Other([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5));";
+    "CREATE TABLE Other([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5));"
+    "CREATE TABLE P([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10));"
+    "CREATE TABLE Area([PKey] integer NOT NULL PRIMARY KEY, [ZipPKey] integer REFERENCES Zip(PKey),"
+    " [PName] varchar(10) REFERENCES P(Name));"
+    "INSERT INTO Area VALUES (1, 7, NULL);";
 
 // The refusal of a rebuild that would lose track of a reference left pending.
 Rows pending_refused(const std::string& child, const std::string& parent) {
   return {"-1", writer_error("CreateTable", kPortStep),
-          writer_error("CreateTable", "A row of table [" + child + "] refers to table [" + parent +
-                                          "] by a foreign key whose check waits for the host's commit, and the "
-                                          "rebuild would lose track of it; restructure the table once the reference "
-                                          "is resolved or committed")};
+          writer_error("CreateTable", "A row of table [" + child + "] that refers to table [" + parent +
+                                          "] finds no row while the host's transaction holds foreign key checks "
+                                          "pending, which the rebuild would lose track of; restructure the table "
+                                          "once they are resolved or committed")};
 }
 
 }  // namespace
@@ -553,11 +571,12 @@ TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
   int h = file.handle();
   RawDB raw(file.path());
   ASSERT_EQ(0, Qb_BeginTrans(h));
+  ASSERT_EQ(1, insert_row(h, "Tag", {{"KindCode", "k1"}}));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Other", {{"Code", "Code"}})));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Zip", {{"Code", "Code", 2}, {"Alt", "Alt"}})));
+  EXPECT_EQ(pending_refused("Tag", "Kind"), outcome(h, restructure_to(h, "Tag", {{"KindCode", "KindCode"}})));
   ASSERT_EQ(1, insert_row(h, "DNamed", {{"ZipCode", "99999"}}));
   EXPECT_EQ(pending_refused("DNamed", "Zip"), outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}, {"Alt", "Code"}})));
-  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Other", {{"Code", "Code"}})));
-  ASSERT_EQ(1, insert_row(h, "Tag", {{"KindCode", "k1"}}));
-  EXPECT_EQ(pending_refused("Tag", "Kind"), outcome(h, restructure_to(h, "Tag", {{"KindCode", "KindCode"}})));
   EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "FOREIGN KEY constraint failed")}), outcome(h, Qb_CommitTrans(h)));
   ASSERT_EQ(9, insert_row(h, "Zip", {{"Code", "99999"}, {"Alt", "x"}}));
   ASSERT_EQ(1, insert_row(h, "Kind", {{"Code", "k1"}}));

@@ -1,5 +1,6 @@
 // The keys of a lookup table being rebuilt, the references of other tables
-// to its rows, and the foreign-key settings of the connection meanwhile.
+// and of its own to its rows, and the foreign-key settings of the connection
+// meanwhile.
 #include "authoring/RebuildKeys.h"
 
 #include <sqlite3.h>
@@ -39,10 +40,8 @@ const char* const kIndexColumns =
     "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
 const char* const kWithoutRowid = "SELECT [wr] FROM pragma_table_list(?) WHERE [schema] = 'main';";
 const char* const kColumns = "SELECT [name], [pk] FROM pragma_table_info(?, 'main') ORDER BY [pk];";
-// A row of the table, or one referring to it, that finds no row.
+// A row of the table that finds no row by any of its references.
 const char* const kOwnUnresolved = "SELECT [table], [parent] FROM pragma_foreign_key_check(?, 'main') LIMIT 1;";
-const char* const kReferringUnresolved =
-    "SELECT [table], [parent] FROM pragma_foreign_key_check(?, 'main') WHERE [parent] = ? COLLATE NOCASE LIMIT 1;";
 // The names a table's rowid goes by, unless a column takes them.
 const char* const kRowidNames[] = {"rowid", "_rowid_", "oid"};
 
@@ -123,12 +122,11 @@ bool exec_sql(TSQLDB* db, const std::string& sql, std::string& reason) {
   return false;
 }
 
-// Which row of the table each referring row finds, compared as the database
+// When a referring row c finds a row p of the table, compared as the database
 // compares a foreign key: with the collation of the column (or of the index
 // that checks it), and the column's affinity applied to the referring value
 // (the unary plus takes the referring column's own away).
-std::string found_select(const std::string& table, const TRebuildKeys::TReference& reference,
-                         const std::string& rowKey, const std::string& tail = "") {
+std::string join_condition(const TRebuildKeys::TReference& reference) {
   std::string on;
   for (size_t i = 0; i < reference.From.size(); ++i) {
     const TRebuildKeys::TKey& key = reference.Keys[i];
@@ -136,22 +134,52 @@ std::string found_select(const std::string& table, const TRebuildKeys::TReferenc
           (key.Collation.empty() ? "" : " COLLATE " + quote_identifier(key.Collation)) + " = +c." +
           quote_identifier(reference.From[i]);
   }
+  return on;
+}
+
+// Which row of the table each referring row finds.
+std::string found_select(const std::string& table, const TRebuildKeys::TReference& reference,
+                         const std::string& rowKey, const std::string& tail = "") {
   return "SELECT " + reference.Row + ", " + rowKey + " FROM main." + quote_identifier(reference.Child) +
-         " c JOIN main." + quote_identifier(table) + " p ON " + on + tail;
+         " c JOIN main." + quote_identifier(table) + " p ON " + join_condition(reference) + tail;
 }
 
 // The first row of the snapshot that does not find the row of the same PKey
-// now. Where the rows were renumbered, every row it holds is one; a row told
-// by its rowid is looked up by it; any other is compared with the whole of
-// what the references find now.
-std::string lost_statement(const std::string& table, const TRebuildKeys::TReference& reference, bool rowKeys) {
-  if (!rowKeys) return "SELECT 1 FROM " + reference.Snapshot + " LIMIT 1;";
+// now. Where every row it holds found a row that is no longer there to find
+// (renumbered, or a column of the table's own gone), any row is one. A row
+// told by its rowid is looked up by it, and one of the table's own, which
+// no unique index need tell apart, must find that row alone; any other is
+// compared with the whole of what the references find now.
+std::string lost_statement(const std::string& table, const TRebuildKeys::TReference& reference, bool comparable) {
+  const std::string& snapshot = reference.Snapshot;
+  if (!comparable) return "SELECT 1 FROM " + snapshot + " LIMIT 1;";
   if (!reference.ByRowid)
-    return "SELECT 1 FROM (SELECT [row], [pkey] FROM " + reference.Snapshot + " EXCEPT " +
+    return "SELECT 1 FROM (SELECT [row], [pkey] FROM " + snapshot + " EXCEPT " +
            found_select(table, reference, kRowKeyValue) + ") LIMIT 1;";
-  return "SELECT 1 FROM " + reference.Snapshot + " s WHERE NOT EXISTS (" +
-         found_select(table, reference, "1", " WHERE " + reference.Row + " = s.[row] AND p.[PKey] = s.[pkey]") +
+  std::string same = " WHERE " + reference.Row + " = s.[row] AND p.[PKey] = s.[pkey]";
+  std::string lost =
+      "SELECT 1 FROM " + snapshot + " s WHERE NOT EXISTS (" + found_select(table, reference, "1", same) + ")";
+  std::string own = "main." + quote_identifier(table);
+  if (reference.Self)
+    lost += " UNION ALL SELECT 1 FROM " + snapshot + " s JOIN " + own + " c ON " + reference.Row + " = s.[row] JOIN " +
+            own + " p ON " + join_condition(reference) + " AND p.[PKey] <> s.[pkey]";
+  return lost + " LIMIT 1;";
+}
+
+// The first row of the referring table that refers by every column and finds no row.
+std::string unfound_select(const std::string& table, const TRebuildKeys::TReference& reference) {
+  std::string referring;
+  for (const std::string& from : reference.From) referring += "c." + quote_identifier(from) + " IS NOT NULL AND ";
+  return "SELECT 1 FROM main." + quote_identifier(reference.Child) + " c WHERE " + referring +
+         "NOT EXISTS (SELECT 1 FROM main." + quote_identifier(table) + " p WHERE " + join_condition(reference) +
          ") LIMIT 1;";
+}
+
+// Why a rebuild would harm the host's transaction.
+std::string pending_refusal(const std::string& child, const std::string& parent) {
+  return "A row of table [" + child + "] that refers to table [" + parent +
+         "] finds no row while the host's transaction holds foreign key checks pending, which the rebuild would "
+         "lose track of; restructure the table once they are resolved or committed";
 }
 
 }  // namespace
@@ -179,6 +207,12 @@ bool has_column(const TRebuildKeys::TShape& shape, const std::string& name) {
 bool has_columns(const TRebuildKeys::TShape& shape, const std::vector<std::string>& names) {
   for (const std::string& name : names)
     if (!has_column(shape, name)) return false;
+  return true;
+}
+
+bool has_columns(const TRebuildKeys::TShape& shape, const std::vector<TRebuildKeys::TKey>& keys) {
+  for (const TRebuildKeys::TKey& key : keys)
+    if (!has_column(shape, key.Column)) return false;
   return true;
 }
 
@@ -257,8 +291,8 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
     reference.Self = same_name(reference.Child, FTable);
     reference.Keys = parent_columns(shape, reference);
     reference.Checkable = !reference.Keys.empty();
-    // Renumbered rows take from every reference the one row it found,
-    // whether or not the database could check it.
+    // Renumbered rows take from every reference the rows it found, whether
+    // or not the database could check it.
     if (!reference.Checkable && !FRowKeys) reference.Keys = named_columns(shape, reference);
     if (!reference.Keys.empty() && (!read_row_identity(reference, reason, sql) || !take_snapshot(i, reason, sql)))
       return false;
@@ -284,30 +318,20 @@ bool TRebuildKeys::Pending(std::string& pending, std::string& reason, std::strin
       sqlite3_db_status(FDB->Database(), SQLITE_DBSTATUS_DEFERRED_FKS, &current, &highest, 0) != SQLITE_OK ||
       current == 0)
     return true;
-  // The table's own rows go, and with them whatever their references left pending.
-  if (!unresolved(FTable, pending, reason, sql)) return false;
+  // The table's own rows go, and with them whatever their references left
+  // pending; a reference that the database cannot check counts no row.
+  TRows rows;
+  sql = kOwnUnresolved;
+  if (!query_rows(FDB, sql, {FTable}, rows, reason)) return false;
+  if (!rows.empty()) pending = pending_refusal(rows[0][0], rows[0][1]);
   for (size_t i = 0; i < FReferences.size() && pending.empty(); ++i) {
     const TReference& reference = FReferences[i];
-    bool seen = reference.Self || (i > 0 && FReferences[i - 1].Child == reference.Child);
-    if (!seen && !unresolved(reference.Child, pending, reason, sql)) return false;
+    if (reference.Self || !reference.Checkable) continue;
+    TRows unfound;
+    sql = unfound_select(FTable, reference);
+    if (!query_rows(FDB, sql, {}, unfound, reason)) return false;
+    if (!unfound.empty()) pending = pending_refusal(reference.Child, FTable);
   }
-  return true;
-}
-
-// Why a row of child that finds no row stops the rebuild (the table's own
-// rows, by any reference; another table's, by one to the table).
-bool TRebuildKeys::unresolved(const std::string& child, std::string& pending, std::string& reason,
-                              std::string& sql) {
-  bool own = same_name(child, FTable);
-  TRows rows;
-  sql = own ? kOwnUnresolved : kReferringUnresolved;
-  if (!query_rows(FDB, sql, own ? std::vector<std::string>{child} : std::vector<std::string>{child, FTable}, rows,
-                  reason))
-    return false;
-  if (!rows.empty())
-    pending = "A row of table [" + rows[0][0] + "] refers to table [" + rows[0][1] +
-              "] by a foreign key whose check waits for the host's commit, and the rebuild would lose track of it; "
-              "restructure the table once the reference is resolved or committed";
   return true;
 }
 
@@ -327,17 +351,19 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   return kept;
 }
 
-// Every row that found a row must find the row of the same PKey; a table's
-// own referring column that the new definition leaves out took its
-// reference with it.
+// Every row that found a row must find the row of the same PKey. The table's
+// own rows read the new columns of the same names: a referring column that
+// the new definition leaves out took its reference with it, and a row finds
+// nothing by a column that is gone.
 bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   TShape shape;
   if (!read_shape(shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
     if (reference.Snapshot.empty() || (reference.Self && !has_columns(shape, reference.From))) continue;
-    if (!keys_after(shape, reference, reason, sql)) return false;
+    if (!still_checkable(shape, reference, reason, sql)) return false;
+    bool comparable = FRowKeys && (!reference.Self || has_columns(shape, reference.Keys));
     TRows lost;
-    sql = lost_statement(FTable, reference, FRowKeys);
+    sql = lost_statement(FTable, reference, comparable);
     if (!query_rows(FDB, sql, {}, lost, reason)) return false;
     if (lost.empty()) continue;
     sql = found_select(FTable, reference, kRowKeyValue) + ";";
@@ -347,22 +373,18 @@ bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   return true;
 }
 
-// What a reference is compared against after the rebuild. The table's own
-// rows read the new columns of the same names, and find nothing by one that
-// is gone; a reference that the database could check must still be
-// checkable; one that it could not check keeps the columns it was compared by.
-bool TRebuildKeys::keys_after(const TShape& shape, TReference& reference, std::string& reason, std::string& sql) {
-  bool kept = true;
-  if (reference.Self) {
-    for (const TKey& key : reference.Keys) kept = kept && has_column(shape, key.Column);
-  } else if (reference.Checkable) {
-    std::vector<TKey> keys = parent_columns(shape, reference);
-    if (!keys.empty()) reference.Keys = keys;
-    kept = !keys.empty();
+// Another table's reference that the database could check must still be
+// checkable, and is compared with what checks it now.
+bool TRebuildKeys::still_checkable(const TShape& shape, TReference& reference, std::string& reason,
+                                   std::string& sql) {
+  if (reference.Self || !reference.Checkable) return true;
+  std::vector<TKey> keys = parent_columns(shape, reference);
+  if (!keys.empty()) {
+    reference.Keys = keys;
+    return true;
   }
-  if (kept) return true;
   sql = found_select(FTable, reference, kRowKeyValue) + ";";
-  reason = reference.Self ? kLost : mismatch(reference);
+  reason = mismatch(reference);
   return false;
 }
 
@@ -463,13 +485,9 @@ bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string&
   reference.Snapshot = "temp.[quelt rebuild found " + std::to_string(index) + "]";
   for (const std::string& statement :
        {"DROP TABLE IF EXISTS " + reference.Snapshot + ";", "CREATE TABLE " + reference.Snapshot + "([row], [pkey]);",
-        // In the order of the rows, which the check then reads them in; where
-        // the database could not check the reference, only a row that found
-        // one row had a row to keep.
+        // In the order of the rows, which the check then reads them in.
         "INSERT INTO " + reference.Snapshot + " " +
-            found_select(FTable, reference, FRowKeys ? kRowKeyValue : "NULL",
-                         reference.Checkable ? " ORDER BY 1" : " GROUP BY 1 HAVING count(*) = 1") +
-            ";"}) {
+            found_select(FTable, reference, FRowKeys ? kRowKeyValue : "NULL", " ORDER BY 1") + ";"}) {
     sql = statement;
     if (!exec_sql(FDB, sql, reason)) return false;
   }

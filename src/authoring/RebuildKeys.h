@@ -91,8 +91,7 @@ class TRebuildKeys {
   bool read_row_identity(TReference& reference, std::string& reason, std::string& sql);
   bool take_snapshot(size_t index, std::string& reason, std::string& sql);
   bool references_kept(std::string& reason, std::string& sql);
-  bool keys_after(const TShape& shape, TReference& reference, std::string& reason, std::string& sql);
-  bool unresolved(const std::string& child, std::string& pending, std::string& reason, std::string& sql);
+  bool still_checkable(const TShape& shape, TReference& reference, std::string& reason, std::string& sql);
   bool read_shape(TShape& shape, std::string& reason, std::string& sql);
   bool read_row_keys(std::string& reason, std::string& sql);
 

@@ -293,7 +293,9 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
 // own writes left pending, is refused before anything is changed.
 bool TSMFWriter::rebuild_harmless(const std::string& name, TRebuildKeys& rebuild) {
   std::string acting, pending, reason, sql;
-  if (!rebuild.DeleteActions(name, acting, reason, sql) || !rebuild.Pending(pending, reason, sql)) {
+  bool read = rebuild.DeleteActions(name, acting, reason, sql) &&
+              (!acting.empty() || rebuild.Pending(pending, reason, sql));
+  if (!read) {
     report_create_failure(kBackupFailure, reason, sql);
     return false;
   }
