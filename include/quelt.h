@@ -397,11 +397,18 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * RL_Control are open to every caller. Logins last until the metafile is
  * closed; nothing is stored. A login belongs to the agency row it was checked
  * against: deleting the row forgets it, and so does a rollback (to a
- * savepoint too) after which the row is gone or holds another code or
- * password. The login list keeps the code. */
+ * savepoint too) after which the row is gone, or holds a code and password
+ * that are neither those the login was checked against nor those that the
+ * library itself wrote to the row while the login stood (a posted code or
+ * password, a password written by an import). An agency that changes its own
+ * code or password thus stays logged in through any later rollback, that of
+ * the change included. The login list keeps the code. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
- * to letter case; blanks and tabs at the ends are dropped). An empty code logs
+ * to letter case; blanks and tabs at the ends are dropped). A password is
+ * stored as ten scrambled bytes made from its first ten characters and its
+ * length: a longer one is accepted, and any password that shares those ten
+ * characters and the length logs in as well. An empty code logs
  * in "NONE". An agency without a stored password cannot log in. -1 with
  * "Agency code and/or password not valid"; a code already in the login list
  * is checked again without a new entry: the right password logs the agency
@@ -461,8 +468,9 @@ QUELT_API int Qb_Insert(int smfID, const char* table);
 QUELT_API int Qb_Cancel(int smfID, const char* table);
 /* Sets the value of a column (by name in any letter case, or by number from
  * 1) for the next post. The table must be in edit or insert mode. An agency's
- * Password is stored scrambled (-1, and nothing set, for a password that is
- * empty or whose ten scrambled bytes would hold a zero byte); setting an
+ * Password is stored scrambled, by its first ten characters and its length
+ * (see Qb_Login; -1, and nothing set, for a password that is empty or whose
+ * ten scrambled bytes would hold a zero byte); setting an
  * edit's EditLogic also empties its CompiledLogic, and CompiledLogic itself
  * cannot be set (-1). */
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value);

@@ -264,6 +264,68 @@ TEST_F(Logins, ARollbackForgetsTheLoginsOfTheRowsItTakesAway) {
   EXPECT_EQ("000", owned_rights(5));
 }
 
+// A change that the library makes to the row of a logged-in agency is the
+// agency's own: its new code or password, posted or written by an import,
+// confirms its login after any later rollback that leaves the row, as what
+// it was checked against does after a rollback of the change itself. A row
+// deleted and made again is confirmed by neither.
+TEST_F(Logins, AnAgencysOwnChangesKeepItsLogin) {
+  give_rows(2);
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 2, {{"Password", "newsecret"}}));
+  EXPECT_EQ("111", owned_rights(2));
+  // A write that fails is undone: a second agency under the same code.
+  EXPECT_EQ(-99, insert_row(h(), "RL_Agencies", {{"AdminCode", "ABC"}, {"OrgName", "Twin"}, {"Password", "twin"}}));
+  ASSERT_EQ(0, Qb_Cancel(h(), "RL_Agencies"));
+  EXPECT_EQ("111", owned_rights(2));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  ASSERT_EQ(0, Qb_SavePoint(h(), "sp"));
+  ASSERT_EQ(0, Qb_RollbackToSavePoint(h(), "sp"));
+  ASSERT_EQ(0, Qb_ReleaseSavePoint(h(), "sp"));
+  EXPECT_EQ("111", owned_rights(2));
+
+  // The code and password changed and rolled back by the host; then the code
+  // changed for good.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 2, {{"AdminCode", "ABD"}, {"Password", "third"}}));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("111", owned_rights(2));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 2, {{"AdminCode", "ABD"}}));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("111", owned_rights(2));
+
+  // An import writes its password.
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), File.other("source.smf").c_str()));
+  ASSERT_EQ(0, Qb_ImportWritePassword(h(), 2, TQb_AccessController::StoredPassword("imported").c_str()));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("111", owned_rights(2));
+  EXPECT_EQ((Rows{"ABC|2"}), logins());
+  EXPECT_EQ(-1, Qb_Login(h(), "ABD", "newsecret"));
+  EXPECT_EQ(0, Qb_Login(h(), "ABD", "imported"));
+  EXPECT_EQ((Rows{"ABC|0", "NONE|0", "ABD|2"}), logins());
+  // Logged in again under a password of its own making, which is rolled back.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 2, {{"Password", "fourth"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ABD", "fourth"));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("111", owned_rights(2));
+
+  // Deleted and made again with another password, by which the caller logs
+  // in: the rollback gives back a row whose password nobody gave.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(2, insert_row(h(), "RL_Agencies", {{"PKey", "2"}, {"AdminCode", "ABD"}, {"OrgName", "Impostor"},
+                                                {"Password", "imported2"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ABD", "imported2"));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ("000", owned_rights(2));
+  EXPECT_EQ("ABD", value("SELECT AdminCode FROM RL_Agencies WHERE PKey = 2"));
+}
+
 // Stored cut at its first zero byte, such a password would let in every
 // password that shares the bytes before the zero and the length. Stored forms
 // that a file already holds log in as they always did.

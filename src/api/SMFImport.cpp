@@ -4,6 +4,7 @@
 
 #include "api/SMF.h"
 #include "authoring/ImportMetafile.h"
+#include "authoring/Qb_AccessController.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/Utility.h"
 
@@ -71,7 +72,11 @@ int TSMF::ImportWritePassword(int agencyPKey, const char* password) {
     add_error("ImportWritePassword", "No attached metafile (did you call attach_to_metafile()?)");
     return -1;
   }
-  return write_statement("ImportWritePassword", kPasswordSavePoint,
-                         "UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) + ";",
-                         {password});
+  int result = write_statement("ImportWritePassword", kPasswordSavePoint,
+                               "UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) +
+                                   ";",
+                               {password});
+  // A logged-in agency keeps its login under the password written for it.
+  if (result == 0 && FQb_AccessController != nullptr) FQb_AccessController->FollowAgencyWrite(agencyPKey);
+  return result;
 }

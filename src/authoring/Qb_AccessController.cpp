@@ -46,7 +46,7 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   int agencyPKey = -1;
   if (adminCode.empty()) {
     FLogins.push_back(kNoAgency);
-    FAgencyLogins[1] = {kNoAgency, ""};
+    FAgencyLogins[1] = {kNoAgency, {{kNoAgency, ""}}};
     return 0;
   }
   // The super user and an agency whose code reads the same are two logins:
@@ -152,23 +152,36 @@ void TQb_AccessController::RemoveImportSuperUser(bool wasLoggedIn) {
 
 void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(agencyPKey); }
 
+// The agency wrote it itself, through the library: a rollback that gives the
+// row back what it held before, or leaves what was written, leaves the login.
+void TQb_AccessController::FollowAgencyWrite(int agencyPKey) {
+  auto login = FAgencyLogins.find(agencyPKey);
+  if (agencyPKey == 1 || login == FAgencyLogins.end()) return;
+  TSQLQuery query(FSQLDB);
+  TAgencyForm form;
+  if (prepare_row_query(query) && read_row_form(query, agencyPKey, form) && !login->second.Confirms(form))
+    login->second.Forms.push_back(form);
+}
+
 // A rollback may have taken an agency's row away, or given it back an older
 // code or password under which another agency was logged in. Agency 1 counts
 // as logged in whatever its row holds; a login that cannot be confirmed,
 // because the row cannot be read, is forgotten.
 void TQb_AccessController::FollowRollback() {
   TSQLQuery query(FSQLDB);
-  bool readable = true;
-  try {
-    query.SetSQLText(kAgencyRowSelect, true);
-    query.PrepareParameterizedQuery();
-  } catch (const std::exception&) {
-    readable = false;
-  }
+  bool readable = prepare_row_query(query);
   for (auto login = FAgencyLogins.begin(); login != FAgencyLogins.end();) {
-    bool stands = login->first == 1 || (readable && row_holds(query, login->first, login->second));
+    TAgencyForm form;
+    bool stands = login->first == 1 ||
+                  (readable && read_row_form(query, login->first, form) && login->second.Confirms(form));
     login = stands ? std::next(login) : FAgencyLogins.erase(login);
   }
+}
+
+bool TQb_AccessController::TAgencyLogin::Confirms(const TAgencyForm& form) const {
+  for (const TAgencyForm& known : Forms)
+    if (known == form) return true;
+  return false;
 }
 
 bool TQb_AccessController::is_logged_in(const std::string& adminCode) const {
@@ -226,20 +239,35 @@ int TQb_AccessController::get_logged_in_pkey() const {
 }
 
 // After a check that succeeded, the row's stored password is the scrambled
-// form of the password given.
+// form of the password given. A login that stands, and that this form
+// confirms already, keeps what confirms it; any other starts afresh, so that
+// a row made again under the same PKey is never confirmed by the old one's.
 void TQb_AccessController::remember_login(int agencyPKey, const std::string& adminCode,
                                           const std::string& password) {
-  FAgencyLogins[agencyPKey] = {adminCode, StoredPassword(password)};
+  TAgencyForm form{adminCode, StoredPassword(password)};
+  TAgencyLogin& login = FAgencyLogins[agencyPKey];
+  login.AdminCode = adminCode;
+  if (!login.Confirms(form)) login.Forms = {form};
 }
 
-bool TQb_AccessController::row_holds(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login) {
+bool TQb_AccessController::prepare_row_query(TSQLQuery& query) {
+  try {
+    query.SetSQLText(kAgencyRowSelect, true);
+    query.PrepareParameterizedQuery();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TQb_AccessController::read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form) {
   try {
     query.BindIntParameter(1, agencyPKey);
     query.OpenParameterizedQuery();
-    bool holds = !query.Eof() && query.GetFieldByNumber(0) == login.AdminCode &&
-                 query.GetFieldByNumber(1) == login.Password;
+    bool found = !query.Eof();
+    if (found) form = {query.GetFieldByNumber(0), query.GetFieldByNumber(1)};
     query.ResetParameterizedQuery();
-    return holds;
+    return found;
   } catch (const std::exception&) {
     return false;
   }

@@ -42,15 +42,30 @@ class TQb_AccessController {
   // A deleted agency's login goes with it: a later agency given the same
   // PKey must not find itself logged in.
   void ForgetAgency(int agencyPKey);
-  // After a rollback: forgets each agency login whose row no longer holds the
-  // code and stored password it was checked against. Never throws.
+  // After the library itself wrote the code or password of an agency's row:
+  // while the agency is logged in, what the row now holds confirms its login
+  // as well as what it was checked against. Never throws.
+  void FollowAgencyWrite(int agencyPKey);
+  // After a rollback: forgets each agency login whose row no longer holds a
+  // code and stored password that confirms it. Never throws.
   void FollowRollback();
 
  private:
-  // What an agency's login was checked against, as its row held it then.
-  struct TAgencyLogin {
+  // A code and stored password of an agency's row.
+  struct TAgencyForm {
     std::string AdminCode;
     std::string Password;
+    bool operator==(const TAgencyForm& other) const {
+      return AdminCode == other.AdminCode && Password == other.Password;
+    }
+  };
+  // An agency's login: the stored code it last logged in under, and what
+  // confirms it after a rollback: the code and password its row held when
+  // it was checked, and those the library wrote to the row while it stood.
+  struct TAgencyLogin {
+    std::string AdminCode;
+    std::vector<TAgencyForm> Forms;
+    bool Confirms(const TAgencyForm& form) const;
   };
 
   bool is_logged_in(const std::string& adminCode) const;
@@ -60,7 +75,10 @@ class TQb_AccessController {
   bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
   int get_logged_in_pkey() const;
   void remember_login(int agencyPKey, const std::string& adminCode, const std::string& password);
-  static bool row_holds(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
+  // The code and stored password the agency's row holds; false when it
+  // cannot be read or is gone.
+  static bool read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form);
+  static bool prepare_row_query(TSQLQuery& query);
 
   TSQLDB* FSQLDB;
   TSQLQuery* FLoginQry = nullptr;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "api/SMF.h"
+#include "authoring/Qb_AccessController.h"
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
@@ -121,19 +122,37 @@ bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, int& pkey) {
   return true;
 }
 
+// An agency's own code or password, written while it is logged in, stays its
+// login's: a later rollback that leaves the row in place leaves the login.
 int TSMFWriter::post_edit(TTableDef* table) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
   if (!scope.IsOpen()) return -1;
   std::vector<TUpdateEditLogicObject> renames;
+  int pkey = table->GetPostToPKey();
+  bool loginForm = writes_login_form(table);
   int result = -1;
   try {
     result = write_edited_row(table, renames);
-    if (result == 0) result = propagate_renames(table->GetMCO(), table->GetPostToPKey(), renames);
+    if (result == 0) result = propagate_renames(table->GetMCO(), pkey, renames);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
   }
-  return scope.Finish(result == 0) ? result : -1;
+  if (!scope.Finish(result == 0)) return -1;
+  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey);
+  return result;
+}
+
+// Whether the edited row is an agency's whose code or password is set.
+bool TSMFWriter::writes_login_form(TTableDef* table) {
+  if (table->GetMCO() != mcoAgencies) return false;
+  for (int i = 0; i < table->GetColumnCount(); ++i) {
+    TFieldDef* field = table->GetColumn(i);
+    if (field != nullptr && field->GetIsModified() &&
+        (is_column(field, "AdminCode") || is_column(field, "Password")))
+      return true;
+  }
+  return false;
 }
 
 namespace {
