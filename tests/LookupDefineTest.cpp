@@ -443,7 +443,8 @@ namespace {
 // repeated), and no unique index lets the database check Voter's and
 // Member's references to them. Node refers to its own keys, which cannot all
 // be kept either; Tree and Twig to their own unique codes, and Twig's Alt
-// values are not unique.
+// values are not unique. Cty and Knot declare no primary key, which Person's
+// reference to Cty and Knot's to itself name no column of.
 const char* const kUnkeptKeys =
     "CREATE TABLE Canton([PKey] integer, [Name] char(6) NOT NULL);"
     "INSERT INTO Canton VALUES (2, 'Bern'), (NULL, 'Aarau'), (5, 'Chur');"
@@ -463,7 +464,13 @@ const char* const kUnkeptKeys =
     "CREATE TABLE Twig([PKey] integer NOT NULL PRIMARY KEY, [Code] char(3) NOT NULL, [Alt] char(3),"
     " [Up] char(3) REFERENCES Twig(Code));"
     "CREATE UNIQUE INDEX xTwig_Code ON Twig([Code]);"
-    "INSERT INTO Twig VALUES (10, 'r', 'r', NULL), (20, 'a', 'r', 'r');";
+    "INSERT INTO Twig VALUES (10, 'r', 'r', NULL), (20, 'a', 'r', 'r');"
+    "CREATE TABLE Cty([PKey] integer, [Name] char(6) NOT NULL);"
+    "INSERT INTO Cty VALUES (2, 'Bern'), (NULL, 'Aarau'), (5, 'Chur');"
+    "CREATE TABLE Person([PKey] integer NOT NULL PRIMARY KEY, [Who] char(5), [CtyPKey] integer REFERENCES Cty);"
+    "INSERT INTO Person VALUES (1, 'ann', 2), (2, 'bob', 5);"
+    "CREATE TABLE Knot([PKey] integer, [Up] integer REFERENCES Knot, [Code] char(3));"
+    "INSERT INTO Knot VALUES (NULL, 0, 'x'), (10, 0, 'r'), (20, 10, 'a');";
 
 }  // namespace
 
@@ -503,13 +510,22 @@ TEST(LookupRestructure, UncheckedReferencesToRenumberedRowsAndTheTablesOwnFindTh
     EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
                      "SELECT c.[PKey], p.[PKey] FROM main.[Twig] c JOIN main.[Twig] p ON p.[Code] = +c.[Up];"),
               outcome(h, restructure_to(h, "Twig", {{"Code", "Alt"}, {"Alt", "Code", 0, 0, 1}, {"Up", "Up", 0, 0, 1}})));
+    // A reference that names no column of a table that declares no primary
+    // key finds its rows by PKey.
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Person] c JOIN main.[Cty] p ON p.[PKey] = +c.[CtyPKey];"),
+              outcome(h, restructure_to(h, "Cty", {{"Name", "Name"}})));
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Knot] c JOIN main.[Knot] p ON p.[PKey] = +c.[Up];"),
+              outcome(h, restructure_to(h, "Knot", {{"Up", "Up"}, {"Code", "Code"}})));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_CommitTrans(h));
     }
     EXPECT_EQ(before, snapshot(file.path()));
 
     // Rows that find nothing lose nothing.
-    ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Member SET RegionPKey = 99; UPDATE Twig SET Up = 'zz';"));
+    ASSERT_EQ(SQLITE_OK, raw.exec("UPDATE Member SET RegionPKey = 99; UPDATE Twig SET Up = 'zz';"
+                                  "UPDATE Person SET CtyPKey = 99; UPDATE Knot SET Up = 99;"));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_BeginTrans(h));
     }
@@ -519,6 +535,8 @@ TEST(LookupRestructure, UncheckedReferencesToRenumberedRowsAndTheTablesOwnFindTh
                                                                  {"Up", "Up", 0, 0, 1}})));
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Tree", {{"Code", "Alt", 2}, {"Alt", "Code", 0, 0, 1}})));
     EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Twig", {{"Up", "Up", 0, 0, 1}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Cty", {{"Name", "Name"}})));
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Knot", {{"Up", "Up"}, {"Code", "Code"}})));
     if (inTransaction) {
       ASSERT_EQ(0, Qb_CommitTrans(h));
     }
@@ -526,6 +544,8 @@ TEST(LookupRestructure, UncheckedReferencesToRenumberedRowsAndTheTablesOwnFindTh
     EXPECT_EQ((Rows{"1|x", "2|r", "3|a", "4|b"}), raw.rows("SELECT * FROM Node"));
     EXPECT_EQ((Rows{"10|a|r", "20|q|a", "30|b|b"}), raw.rows("SELECT * FROM Tree"));
     EXPECT_EQ((Rows{"10|zz", "20|zz"}), raw.rows("SELECT * FROM Twig"));
+    EXPECT_EQ((Rows{"1|Bern", "2|Aarau", "3|Chur"}), raw.rows("SELECT * FROM Cty"));
+    EXPECT_EQ((Rows{"1|99|x", "2|99|r", "3|99|a"}), raw.rows("SELECT * FROM Knot"));
   }
 }
 

@@ -192,6 +192,7 @@ struct TRebuildKeys::TShape {
     std::vector<TKey> Columns;
   };
   std::string RowKey;  // the integer primary key's column; empty when none
+  bool DeclaresKey = false;  // a primary key is declared
   std::vector<TIndex> Indexes;
   std::vector<std::string> Columns;
 };
@@ -217,10 +218,15 @@ bool has_columns(const TRebuildKeys::TShape& shape, const std::vector<TRebuildKe
 }
 
 // The columns that a reference the database cannot check names, compared as
-// it would compare them if it could; empty when it names none (its primary
-// key) or one that the table lacks.
+// it would compare them if it could; empty when it names one that the table
+// lacks, or none while the table declares a primary key. One that names no
+// column of a table that declares none means its PKey, as it does once the
+// rebuild has declared it.
 std::vector<TRebuildKeys::TKey> named_columns(const TRebuildKeys::TShape& shape,
                                               const TRebuildKeys::TReference& reference) {
+  if (reference.To.size() == 1 && reference.To[0].empty())
+    return shape.DeclaresKey || !has_column(shape, kRowKey) ? std::vector<TRebuildKeys::TKey>{}
+                                                            : std::vector<TRebuildKeys::TKey>{{kRowKey, ""}};
   std::vector<TRebuildKeys::TKey> keys;
   for (const std::string& to : reference.To) {
     if (to.empty() || !has_column(shape, to)) return {};
@@ -522,5 +528,6 @@ bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& s
   // A primary key of one INTEGER column is the row key unless the database
   // made an index for it (declared DESC, or a table without row keys).
   if (keys.size() == 1 && keys[0][1] == "INTEGER" && !primaryIndex) shape.RowKey = keys[0][0];
+  shape.DeclaresKey = !keys.empty();
   return true;
 }
