@@ -556,15 +556,23 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * table's own rows, read through the new columns of the same names, which
  * must find that row alone (the new table declares no reference of its own,
  * and a referring column left out takes its reference with it); and, where
- * rows are renumbered, for a reference the database could not check too.
+ * rows are renumbered, for a reference the database could not check too (one
+ * that names no column of a table that declares no primary key is taken to
+ * mean its PKey, as it does once the table is rebuilt).
  * References to other tables are not looked at. Inside the host's
  * transaction it is also -1 when another table refers to the table with an
- * ON DELETE action (foreign keys cannot be switched off there), or by columns
- * that no unique index of the new table covers (the database then refuses
- * its rows: "foreign key mismatch ..."), or when a row that refers to the
- * table, or a row of the table, finds no row while the transaction holds
- * foreign key checks pending (nothing is changed, and the host's commit
- * answers as it would have). A row of another table is followed by its rowid
+ * ON DELETE action (foreign keys cannot be switched off there; the table's
+ * own action on itself reaches only its old rows and is no reason), or by
+ * columns that no unique index of the new table covers (the database then
+ * refuses its rows: "foreign key mismatch ..."), or when a row that refers to
+ * the table, or a row of the table, finds no row by a reference the database
+ * can check while the transaction holds foreign key checks pending (nothing
+ * is changed, and the host's commit answers as it would have; a reference it
+ * cannot check finds nothing pending). There, where foreign keys stay
+ * enforced, each referring column that no index covers is given an index of
+ * the rebuild's own ("quelt rebuild index " and a number no other object
+ * has) for as long as the rebuild runs, so that its time grows with the rows
+ * rather than their square. A row of another table is followed by its rowid
  * (by its values where its columns take every name of the rowid): inside the
  * host's transaction, where foreign keys stay enforced, one followed by its
  * rowid whose values an ON UPDATE action changes while it finds the same row

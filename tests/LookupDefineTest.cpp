@@ -291,20 +291,22 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
 
 namespace {
 
-// A text column of a restructure: its source column (or none), index kind,
-// and whether a trigger maintains it.
+// A column of a restructure: its source column (or none), index kind,
+// whether a trigger maintains it, whether it is nullable, and whether it is
+// an integer (else text).
 struct NewColumn {
   const char* Name;
   const char* Source;
   int Index = 0;
   int Trigger = 0;
   int Nullable = 0;
+  int Integer = 0;
 };
 
 int restructure_to(int h, const char* table, std::initializer_list<NewColumn> columns) {
   if (Qb_DefineTableStructure(h, table, 1) != 0) return -99;
   for (const NewColumn& c : columns)
-    if (Qb_AddColumnDef(h, c.Name, c.Source, 0, 6, c.Nullable, c.Trigger, nullptr, nullptr, nullptr, nullptr,
+    if (Qb_AddColumnDef(h, c.Name, c.Source, c.Integer, 6, c.Nullable, c.Trigger, nullptr, nullptr, nullptr, nullptr,
                         c.Index) != 0)
       return -99;
   return Qb_CreateTable(h, nullptr);
@@ -609,6 +611,58 @@ TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
   EXPECT_EQ((Rows{"7|12345|99999", "8|22222|33333", "9|99999|x"}), raw.rows("SELECT * FROM Zip"));
   EXPECT_EQ((Rows{"1|99999", "2|12345"}), raw.rows("SELECT * FROM DNamed"));
   EXPECT_EQ((Rows{"1|k1"}), raw.rows("SELECT * FROM Tag"));
+}
+
+namespace {
+
+// S refers to itself with an ON DELETE action, and C to S by a column that
+// no index covers. T refers to V by a column that no unique index covers,
+// which the database cannot check; D's reference to K is checked at the
+// commit only. A host index takes the name the rebuild's own index would take first.
+const char* const kHarmless =
+    "CREATE TABLE S([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5),"
+    " [Up] integer REFERENCES S(PKey) ON DELETE CASCADE);"
+    "INSERT INTO S VALUES (1, 'r', 1), (2, 'a', 1), (3, 'b', 2);"
+    "CREATE TABLE C([PKey] integer NOT NULL PRIMARY KEY, [SPKey] integer REFERENCES S(PKey));"
+    "INSERT INTO C VALUES (1, 3);"
+    "CREATE TABLE V([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10));"
+    "INSERT INTO V VALUES (1, 'v1');"
+    "CREATE TABLE T([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5), [VName] varchar(10) REFERENCES V(Name));"
+    "INSERT INTO T VALUES (1, 't1', 'v1');"
+    "CREATE TABLE K([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL);"
+    "CREATE UNIQUE INDEX xK_Code ON K([Code]);"
+    "CREATE TABLE D([PKey] integer NOT NULL PRIMARY KEY, [KCode] char(5) REFERENCES K(Code) DEFERRABLE INITIALLY DEFERRED);"
+    "CREATE INDEX [quelt rebuild index 0] ON V([Name]);";
+
+}  // namespace
+
+// Inside the host's transaction a restructure is refused only for what it
+// would harm: the table's own ON DELETE action reaches only its own old rows,
+// and a reference that the database cannot check leaves nothing pending. The
+// indexes the rebuild makes for the referring columns are gone after it, and
+// the host's own objects are left alone.
+TEST(LookupRestructure, InsideATransactionWhatCannotBeHarmedIsNotRefused) {
+  OpenMetafile file(kHarmless);
+  int h = file.handle();
+  RawDB raw(file.path());
+  const std::string others = "SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> 'S' ORDER BY name";
+  const Rows schema = raw.rows(others);
+  ASSERT_EQ(0, Qb_BeginTrans(h));
+  ASSERT_EQ(1, insert_row(h, "D", {{"KCode", "k1"}}));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "T", {{"Code", "Code"}, {"VName", "VName", 0, 0, 1}})));
+  EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "S", {{"Code", "Code"}, {"Up", "Up", 0, 0, 1, 1}})));
+  EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "FOREIGN KEY constraint failed")}), outcome(h, Qb_CommitTrans(h)));
+  ASSERT_EQ(1, insert_row(h, "K", {{"Code", "k1"}}));
+  EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
+  EXPECT_EQ((Rows{"1|r|1", "2|a|1", "3|b|2"}), raw.rows("SELECT * FROM S"));
+  EXPECT_EQ((Rows{"1|t1|v1"}), raw.rows("SELECT * FROM T"));
+  EXPECT_EQ((Rows{"1|3"}), raw.rows("SELECT * FROM C"));
+  Rows expected = schema;
+  for (std::string& row : expected)
+    if (row.compare(0, 8, "table|T|") == 0)
+      row = "table|T|CREATE TABLE [T]( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(6) NOT NULL collate nocase "
+            "default '', \n[VName] char(6) NULL collate nocase)";
+  EXPECT_EQ(expected, raw.rows(others));
 }
 
 namespace {

@@ -27,11 +27,17 @@ const char* const kReferences =
     "SELECT m.[name], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
     "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' "
     "AND f.[table] = t.[target] COLLATE NOCASE ORDER BY m.[name], f.[id], f.[seq];";
-// Those whose rows would be changed by an ON DELETE action when it is dropped.
+// Those of other tables whose rows would be changed by an ON DELETE action
+// when it is dropped (the table's own action reaches only its own old rows,
+// which are copied before they go).
 const char* const kDeleteActions =
     "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
     "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
-    "AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
+    "AND m.[name] <> t.[target] COLLATE NOCASE AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
+// The table's own foreign keys, to any table, one row per column pair.
+const char* const kOwnReferences =
+    "SELECT t.[child], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [child]) t, "
+    "pragma_foreign_key_list(t.[child], 'main') f ORDER BY f.[id], f.[seq];";
 const char* const kHasRowKey =
     "SELECT count(*) FROM pragma_table_info(?, 'main') WHERE [name] = 'PKey' COLLATE NOCASE;";
 const char* const kPrimaryKey = "SELECT [name], upper([type]) FROM pragma_table_info(?, 'main') WHERE [pk] > 0;";
@@ -40,8 +46,13 @@ const char* const kIndexColumns =
     "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
 const char* const kWithoutRowid = "SELECT [wr] FROM pragma_table_list(?) WHERE [schema] = 'main';";
 const char* const kColumns = "SELECT [name], [pk] FROM pragma_table_info(?, 'main') ORDER BY [pk];";
-// A row of the table that finds no row by any of its references.
-const char* const kOwnUnresolved = "SELECT [table], [parent] FROM pragma_foreign_key_check(?, 'main') LIMIT 1;";
+// The first key column of each whole-table index, with its collation.
+const char* const kLeadingColumns =
+    "SELECT x.[name], x.[coll] FROM (SELECT ? AS [child]) t, pragma_index_list(t.[child], 'main') l, "
+    "pragma_index_xinfo(l.[name], 'main') x WHERE l.[partial] = 0 AND x.[seqno] = 0;";
+const char* const kNameTaken = "SELECT count(*) FROM main.sqlite_master WHERE [name] = ? COLLATE NOCASE;";
+// The name of an index that the rebuild makes for itself, and drops.
+const char* const kOwnIndexName = "quelt rebuild index ";
 // The names a table's rowid goes by, unless a column takes them.
 const char* const kRowidNames[] = {"rowid", "_rowid_", "oid"};
 
@@ -291,7 +302,7 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
   if (!read_row_keys(reason, sql)) return false;
   if (!FEnforced) return true;
   TShape shape;
-  if (!read_references(reason, sql) || !read_shape(shape, reason, sql)) return false;
+  if (!read_references(reason, sql) || !read_shape(FTable, shape, reason, sql)) return false;
   for (size_t i = 0; i < FReferences.size(); ++i) {
     TReference& reference = FReferences[i];
     reference.Self = same_name(reference.Child, FTable);
@@ -326,18 +337,34 @@ bool TRebuildKeys::Pending(std::string& pending, std::string& reason, std::strin
     return true;
   // The table's own rows go, and with them whatever their references left
   // pending; a reference that the database cannot check counts no row.
+  std::vector<TReference> own;
   TRows rows;
-  sql = kOwnUnresolved;
+  sql = kOwnReferences;
   if (!query_rows(FDB, sql, {FTable}, rows, reason)) return false;
-  if (!rows.empty()) pending = pending_refusal(rows[0][0], rows[0][1]);
-  for (size_t i = 0; i < FReferences.size() && pending.empty(); ++i) {
-    const TReference& reference = FReferences[i];
-    if (reference.Self || !reference.Checkable) continue;
-    TRows unfound;
-    sql = unfound_select(FTable, reference);
-    if (!query_rows(FDB, sql, {}, unfound, reason)) return false;
-    if (!unfound.empty()) pending = pending_refusal(reference.Child, FTable);
+  group_references(rows, own);
+  for (TReference& reference : own) {
+    TShape parent;
+    if (!read_shape(reference.Parent, parent, reason, sql)) return false;
+    reference.Keys = parent_columns(parent, reference);
+    if (!reference.Keys.empty() && !finds_none(reference.Parent, reference, pending, reason, sql)) return false;
+    if (!pending.empty()) return true;
   }
+  for (const TReference& reference : FReferences) {
+    if (reference.Self || !reference.Checkable) continue;
+    if (!finds_none(FTable, reference, pending, reason, sql)) return false;
+    if (!pending.empty()) return true;
+  }
+  return true;
+}
+
+// Whether a row of the referring table refers to the table by every column
+// and finds no row: the refusal that says so in pending.
+bool TRebuildKeys::finds_none(const std::string& table, const TReference& reference, std::string& pending,
+                              std::string& reason, std::string& sql) {
+  TRows unfound;
+  sql = unfound_select(table, reference);
+  if (!query_rows(FDB, sql, {}, unfound, reason)) return false;
+  if (!unfound.empty()) pending = pending_refusal(reference.Child, reference.Parent);
   return true;
 }
 
@@ -345,16 +372,80 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
   if (!FEnforced) return true;
   bool kept = references_kept(reason, sql);
   // Inside the rebuild's own transaction, so that an undone rebuild takes
-  // its snapshots with it; a snapshot that stays fails a rebuild that held.
-  for (const TReference& reference : FReferences) {
-    if (reference.Snapshot.empty()) continue;
-    std::string drop = "DROP TABLE IF EXISTS " + reference.Snapshot + ";", dropReason;
-    if (exec_sql(FDB, drop, dropReason) || !kept) continue;
-    kept = false;
-    reason = dropReason;
-    sql = drop;
-  }
+  // its snapshots and indexes with it; one that stays fails a rebuild that held.
+  for (const TReference& reference : FReferences)
+    if (!reference.Snapshot.empty())
+      kept = drop_own("DROP TABLE IF EXISTS " + reference.Snapshot + ";", kept, reason, sql);
+  for (const std::string& index : FOwnIndexes)
+    kept = drop_own("DROP INDEX IF EXISTS main." + index + ";", kept, reason, sql);
+  FOwnIndexes.clear();
   return kept;
+}
+
+// Runs a drop; whether the rebuild still holds, with the first failure's reason.
+bool TRebuildKeys::drop_own(const std::string& drop, bool kept, std::string& reason, std::string& sql) {
+  std::string dropReason;
+  if (exec_sql(FDB, drop, dropReason) || !kept) return kept;
+  reason = dropReason;
+  sql = drop;
+  return false;
+}
+
+void TRebuildKeys::IndexReferringColumns(bool ownToo) {
+  std::string reason, sql;
+  TShape shape;
+  if (!StayOn() || !read_shape(FTable, shape, reason, sql)) return;
+  for (const TReference& reference : FReferences) {
+    std::vector<std::string> collations;
+    if (!reference.Checkable || (reference.Self && !ownToo) || !lookup_collations(shape, reference, collations) ||
+        leads_an_index(reference.Child, reference.From[0], collations[0]))
+      continue;
+    std::string name = free_index_name(), columns;
+    for (size_t i = 0; i < reference.From.size(); ++i)
+      columns += (i == 0 ? "" : ", ") + quote_identifier(reference.From[i]) + " COLLATE " +
+                 quote_identifier(collations[i]);
+    if (!name.empty() &&
+        exec_sql(FDB, "CREATE INDEX main." + name + " ON " + quote_identifier(reference.Child) + "(" + columns + ");",
+                 reason))
+      FOwnIndexes.push_back(name);
+  }
+}
+
+// The collation each referring column is compared with when the database
+// looks for the rows that refer to a row of the table: that of the column it
+// refers to, or its own where that is the table's row key; false when the
+// table has no such column.
+bool TRebuildKeys::lookup_collations(const TShape& shape, const TReference& reference,
+                                     std::vector<std::string>& collations) {
+  for (size_t i = 0; i < reference.Keys.size() && i < reference.From.size(); ++i) {
+    const std::string& column = reference.Keys[i].Column;
+    if (!has_column(shape, column)) return false;
+    collations.push_back(same_name(column, shape.RowKey) ? declared_collation(FDB, reference.Child, reference.From[i])
+                                                         : declared_collation(FDB, FTable, column));
+    if (collations.back().empty()) return false;
+  }
+  return !collations.empty();
+}
+
+bool TRebuildKeys::leads_an_index(const std::string& table, const std::string& column, const std::string& collation) {
+  TRows rows;
+  std::string reason;
+  if (!query_rows(FDB, kLeadingColumns, {table}, rows, reason)) return false;
+  for (const auto& row : rows)  // column, collation
+    if (same_name(row[0], column) && same_name(row[1], collation)) return true;
+  return false;
+}
+
+// A name that no table, index, view or trigger of the metafile has (quoted);
+// empty when none of those tried is free.
+std::string TRebuildKeys::free_index_name() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = kOwnIndexName + std::to_string(attempt), reason;
+    TRows taken;
+    if (!query_rows(FDB, kNameTaken, {name}, taken, reason)) return "";
+    if (!taken.empty() && taken[0][0] == "0") return quote_identifier(name);
+  }
+  return "";
 }
 
 // Every row that found a row must find the row of the same PKey. The table's
@@ -363,7 +454,7 @@ bool TRebuildKeys::Kept(std::string& reason, std::string& sql) {
 // nothing by a column that is gone.
 bool TRebuildKeys::references_kept(std::string& reason, std::string& sql) {
   TShape shape;
-  if (!read_shape(shape, reason, sql)) return false;
+  if (!read_shape(FTable, shape, reason, sql)) return false;
   for (TReference& reference : FReferences) {
     if (reference.Snapshot.empty() || (reference.Self && !has_columns(shape, reference.From))) continue;
     if (!still_checkable(shape, reference, reason, sql)) return false;
@@ -434,19 +525,24 @@ bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
   TRows rows;
   sql = kReferences;
   if (!query_rows(FDB, kReferences, {FTable}, rows, reason)) return false;
+  group_references(rows, FReferences);
+  return true;
+}
+
+void TRebuildKeys::group_references(const std::vector<std::vector<std::string>>& rows,
+                                    std::vector<TReference>& references) {
   std::string last;
   for (const auto& row : rows) {  // child, id, from, to, table
     std::string key = row[0] + '\n' + row[1];
-    if (FReferences.empty() || key != last) {
-      FReferences.emplace_back();
-      FReferences.back().Child = row[0];
-      FReferences.back().Parent = row[4];
+    if (references.empty() || key != last) {
+      references.emplace_back();
+      references.back().Child = row[0];
+      references.back().Parent = row[4];
     }
     last = key;
-    FReferences.back().From.push_back(row[2]);
-    FReferences.back().To.push_back(row[3]);
+    references.back().From.push_back(row[2]);
+    references.back().To.push_back(row[3]);
   }
-  return true;
 }
 
 // A referring row is told by its rowid, under whichever of its names no
@@ -500,15 +596,15 @@ bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string&
   return true;
 }
 
-bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& sql) {
+bool TRebuildKeys::read_shape(const std::string& table, TShape& shape, std::string& reason, std::string& sql) {
   TRows names, keys, indexes;
   sql = kColumns;
-  if (!query_rows(FDB, kColumns, {FTable}, names, reason)) return false;
+  if (!query_rows(FDB, kColumns, {table}, names, reason)) return false;
   for (const auto& name : names) shape.Columns.push_back(name[0]);
   sql = kPrimaryKey;
-  if (!query_rows(FDB, kPrimaryKey, {FTable}, keys, reason)) return false;
+  if (!query_rows(FDB, kPrimaryKey, {table}, keys, reason)) return false;
   sql = kIndexes;
-  if (!query_rows(FDB, kIndexes, {FTable}, indexes, reason)) return false;
+  if (!query_rows(FDB, kIndexes, {table}, indexes, reason)) return false;
   bool primaryIndex = false;
   for (const auto& row : indexes) {  // name, unique, partial, origin
     TShape::TIndex& index = shape.Indexes.emplace_back();
@@ -520,7 +616,7 @@ bool TRebuildKeys::read_shape(TShape& shape, std::string& reason, std::string& s
     sql = kIndexColumns;
     if (!query_rows(FDB, kIndexColumns, {row[0]}, columns, reason)) return false;
     for (const auto& column : columns) {  // cid, name, collation
-      bool own = column[0][0] != '-' && same_name(column[2], declared_collation(FDB, FTable, column[1]));
+      bool own = column[0][0] != '-' && same_name(column[2], declared_collation(FDB, table, column[1]));
       index.Plain = index.Plain && own;
       index.Columns.push_back({column[1], own ? "" : column[2]});
     }

@@ -48,8 +48,17 @@ class TRebuildKeys {
   bool Pending(std::string& pending, std::string& reason, std::string& sql);
   // Whether every reference that found a row before finds the same row;
   // false with the reason ("FOREIGN KEY constraint failed", or why the
-  // reference can no longer be checked) and the check's statement.
+  // reference can no longer be checked) and the check's statement. The
+  // rebuild's own tables and indexes are gone after it.
   bool Kept(std::string& reason, std::string& sql);
+  // While foreign keys stay enforced, every row of the table that is dropped
+  // or written has the database look up the rows that refer to it: a
+  // referring column that no index covers under the collation the lookup
+  // compares with gets an index of the rebuild's own, which Kept drops, so
+  // that the rebuild does not grow with the square of the rows. The table's
+  // own references need one only while the old table stands. An index that
+  // cannot be made leaves the lookups slow, nothing else.
+  void IndexReferringColumns(bool ownToo);
   // The checks wait until EndDeferral.
   void Defer();
   // Gives back the host's setting; switching deferral off forgets the checks
@@ -92,8 +101,16 @@ class TRebuildKeys {
   bool take_snapshot(size_t index, std::string& reason, std::string& sql);
   bool references_kept(std::string& reason, std::string& sql);
   bool still_checkable(const TShape& shape, TReference& reference, std::string& reason, std::string& sql);
-  bool read_shape(TShape& shape, std::string& reason, std::string& sql);
+  bool read_shape(const std::string& table, TShape& shape, std::string& reason, std::string& sql);
+  static void group_references(const std::vector<std::vector<std::string>>& rows,
+                               std::vector<TReference>& references);
+  bool finds_none(const std::string& table, const TReference& reference, std::string& pending, std::string& reason,
+                  std::string& sql);
   bool read_row_keys(std::string& reason, std::string& sql);
+  bool lookup_collations(const TShape& shape, const TReference& reference, std::vector<std::string>& collations);
+  bool leads_an_index(const std::string& table, const std::string& column, const std::string& collation);
+  std::string free_index_name();
+  bool drop_own(const std::string& drop, bool kept, std::string& reason, std::string& sql);
 
   TSQLDB* FDB;
   std::string FTable;
@@ -103,4 +120,5 @@ class TRebuildKeys {
   bool FHostDeferred = false;
   bool FRowKeys = false;
   std::vector<TReference> FReferences;
+  std::vector<std::string> FOwnIndexes;  // quoted names
 };

@@ -254,6 +254,7 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
     create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
+  if (rebuild != nullptr) rebuild->IndexReferringColumns(false);
   auto create_indexes = [this] {
     for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
       if (!create_step(FDefineTable->GetIndexDef(i), kIndexFailure)) return false;
@@ -283,6 +284,7 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
   if (rebuild.StayOn()) {
     if (!rebuild_harmless(name, rebuild)) return false;
     rebuild.Defer();
+    rebuild.IndexReferringColumns(true);
   }
   return create_step("CREATE TABLE main.[" + name + "_bak] AS SELECT * FROM main.[" + name + "];", kBackupFailure) &&
          create_step("DROP TABLE main.[" + name + "];", kBackupFailure);
