@@ -232,9 +232,12 @@ void TSMF::follow_rollback() {
   if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
 }
 
+// The columns are those of a statement that reads no row: it names no rowid,
+// which a table declared WITHOUT ROWID lacks, and gives every table's columns
+// with their declared types in table order.
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
-  query->OpenSelect("SELECT * FROM " + quote_identifier(tableName) + " WHERE rowid = 0;");
+  query->OpenSelect("SELECT * FROM main." + quote_identifier(tableName) + " LIMIT 0;");
   for (int i = 0; i < query->ColCount(); ++i) {
     std::string name = query->GetColumnName(i);
     std::string declared = lowercase_string(query->GetColumnDataType(i));

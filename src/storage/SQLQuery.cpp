@@ -16,6 +16,7 @@ const char* const kOpenParameterized = "TSQLQuery::OpenParameterizedQuery";
 const char* const kReset = "TSQLQuery::ResetParameterizedQuery";
 const char* const kResetStatement = "TSQLQuery::reset_statement";
 const char* const kRelease = "TSQLQuery::ReleaseParameterizedQuery";
+const char* const kParameterizedOpen = "Parameterized query: Use OpenParameterizedQuery instead";
 
 bool starts_with_select(const std::string& upperText) {
   return upperText.size() > 6 && upperText.compare(0, 6, "SELECT") == 0;
@@ -52,8 +53,9 @@ void TSQLQuery::fill_column_maps() {
 }
 
 void TSQLQuery::OpenSelect(const std::string& sql) {
-  SetSQLText(sql, true);
-  if (!SetIsActive(true)) throw std::runtime_error(LastErrorMessage());
+  SetSQLText(sql, false);
+  close_query();
+  if (!open_query(true)) throw std::runtime_error(LastErrorMessage());
 }
 
 bool TSQLQuery::SetIsActive(bool active) {
@@ -70,10 +72,10 @@ bool TSQLQuery::text_and_connection_given() {
   return false;
 }
 
-bool TSQLQuery::open_query() {
+bool TSQLQuery::open_query(bool refuseParameters) {
   if (!text_and_connection_given()) return false;
   if (FIsParameterized) {
-    FLastError = "Parameterized query: Use OpenParameterizedQuery instead";
+    FLastError = kParameterizedOpen;
     return false;
   }
   if (!is_select_text()) {
@@ -85,6 +87,11 @@ bool TSQLQuery::open_query() {
     return false;
   }
   prepare_statement(kOpenQuery);
+  if (refuseParameters && sqlite3_bind_parameter_count(FStatement) > 0) {
+    finalize_statement();
+    FLastError = kParameterizedOpen;
+    return false;
+  }
   try {
     step_first_row(kOpenQuery);
   } catch (const std::runtime_error&) {

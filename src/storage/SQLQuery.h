@@ -18,8 +18,11 @@ class TSQLQuery : public TQueryBase {
   // Plain operations: they answer false with the reason in LastErrorMessage;
   // only a failing prepare or first step inside SetIsActive(true) throws.
   bool SetIsActive(bool active);
-  // Sets a SELECT (parameters allowed) and opens it; an open that answers
-  // false throws std::runtime_error with the reason, like one that fails.
+  // Sets a SELECT of the library's own and opens it. A "?" inside a name
+  // pasted into it is no parameter: the prepared statement tells whether it
+  // has any, and one that has is refused, since nothing is bound to it. An
+  // open that answers false throws std::runtime_error with the reason, like
+  // one that fails.
   void OpenSelect(const std::string& sql);
   int RowCount();
 
@@ -47,7 +50,7 @@ class TSQLQuery : public TQueryBase {
   bool ReleaseParameterizedQuery();
 
  private:
-  bool open_query();
+  bool open_query(bool refuseParameters = false);
   bool close_query();
   int get_row_count();
   void fill_column_maps();
