@@ -168,7 +168,6 @@ TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
   EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
 }
 
-
 // A table declared WITHOUT ROWID is read through cursors like any other. A
 // "?" that the host writes into a cursor's text decides as it always does,
 // even inside a name: outside quotes it makes the text parameterized.
