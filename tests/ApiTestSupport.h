@@ -15,6 +15,18 @@
 
 using Rows = std::vector<std::string>;
 
+// Tables a host may add to a metafile, read like any other: Shades is
+// declared WITHOUT ROWID, and the name of Who? holds a "?" (so does the name
+// of its index); both are registered lookup tables.
+const char* const kHostTables =
+    "CREATE TABLE Shades([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10) NOT NULL, [Code] char(2))"
+    " WITHOUT ROWID;"
+    "INSERT INTO Shades VALUES (1, 'red', 'R1'), (2, 'blue', 'B2');"
+    "CREATE TABLE [Who?]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10), [Code] char(2));"
+    "CREATE INDEX [xWho?_Name] ON [Who?] ([Name]);"
+    "INSERT INTO [Who?] VALUES (1, 'ann', 'A1'), (2, 'bob', 'B2');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Shades', 2), (2, 'Who?', 2);";
+
 // A callback function as the exports take it.
 template <typename Function>
 void* fn(Function* function) {

@@ -168,3 +168,20 @@ TEST(Cursors, RefusedTextsListNothingAndClosingTheHandleReleasesCursors) {
   EXPECT_EQ(SQLITE_OK, raw.exec("DROP TABLE Items"));
 }
 
+// A table declared WITHOUT ROWID is read through cursors like any other. A
+// "?" that the host writes into a cursor's text decides as it always does,
+// even inside a name: outside quotes it makes the text parameterized.
+TEST(Cursors, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
+  OpenMetafile mf(kHostTables);
+  int h = mf.handle();
+  ASSERT_EQ(0, Edit_OpenCursor(h, "c", "select Name from Shades order by PKey desc"));
+  EXPECT_EQ(2, out_int(Edit_CursorRowCount, h, "c"));
+  EXPECT_EQ("blue", text_by_name(h, "c", "Name"));
+  EXPECT_EQ((Rows{"-1", tsmf_error("OpenCursor", "Parameterized query: Use OpenParameterizedQuery instead"),
+                  tsmf_error("OpenCursor", "select Name from [Who?]")}),
+            outcome(h, Edit_OpenCursor(h, "w", "select Name from [Who?]")));
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "w", "select Name from [Who?] where PKey = ?"));
+  ASSERT_EQ(0, Edit_BindIntParameter(h, "w", 1, 2));
+  ASSERT_EQ(0, Edit_OpenParameterizedCursor(h, "w"));
+  EXPECT_EQ("bob", text_by_name(h, "w", "Name"));
+}

@@ -272,3 +272,20 @@ TEST_F(Import, StoredPasswordsArriveUnchanged) {
   EXPECT_EQ((Rows{"it's'; DELETE FROM RL_Agencies; --|3"}),
             rows("SELECT Password, (SELECT count(*) FROM RL_Agencies) FROM RL_Agencies WHERE PKey = 2"));
 }
+
+// A table declared WITHOUT ROWID whose name holds "?" is imported, its rows
+// refreshed one by one under its five triggers, and read into the model.
+TEST_F(Import, ATableWithoutRowidWithAQuestionMarkInItsName) {
+  RawDB source(Source);
+  ASSERT_EQ(SQLITE_OK, source.exec("CREATE TABLE [Who?]([PKey] integer NOT NULL PRIMARY KEY, [N] integer) WITHOUT ROWID;"
+                                   "INSERT INTO [Who?] VALUES (1, 0), (2, 0);"));
+  for (int i = 1; i <= 5; ++i)
+    ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER [_Who?_" + std::to_string(i) +
+                                     "] AFTER UPDATE ON [Who?] BEGIN UPDATE [Who?] SET N = N + 1 WHERE PKey = new.PKey"
+                                     " AND N < 5; END;"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Who?"));
+  EXPECT_EQ((Rows{"1|5", "2|5"}), rows("SELECT * FROM [Who?]"));
+  EXPECT_EQ(5, out_int(Edit_GetTriggerCount, h(), "Who?"));
+  EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Who?"));
+}

@@ -112,3 +112,30 @@ TEST_F(LookupCopy, FailuresLeaveNothingBehind) {
   EXPECT_EQ(4, out_int(Edit_GetColumnsCount, h(), "Kept"));
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "ZipCodes2"));
 }
+
+// A table declared WITHOUT ROWID and one whose name holds "?" are copied with
+// their rows and their texts rewritten, and read into the table model; so is
+// the table renamed through its catalogue row.
+TEST(LookupCopyOfHostTables, CopiesAndRenames) {
+  OpenMetafile mf(kHostTables);
+  int h = mf.handle();
+  RawDB raw(mf.path());
+  ASSERT_EQ(0, Qb_CopyLookupTable(h, "Shades", "Tints", 1));
+  ASSERT_EQ(0, Qb_CopyLookupTable(h, "Who?", "Whom", 1));
+  ASSERT_EQ(0, edit_row(h, "RL_LookupTables", 2, {{"TableName", "Person"}}));
+  EXPECT_EQ((Rows{"table|Person|CREATE TABLE [Person]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10), "
+                  "[Code] char(2))",
+                  "table|Tints|CREATE TABLE [Tints]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10) NOT NULL, "
+                  "[Code] char(2)) WITHOUT ROWID",
+                  "table|Whom|CREATE TABLE [Whom]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10), "
+                  "[Code] char(2))",
+                  "index|xPerson_Name|CREATE INDEX [xPerson_Name] ON [Person] ([Name])",
+                  "index|xWhom_Name|CREATE INDEX [xWhom_Name] ON [Whom] ([Name])"}),
+            raw.rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name IN ('Tints', 'Whom', 'Person', 'Who?')"
+                     " ORDER BY type DESC, name"));
+  EXPECT_EQ((Rows{"1|red|R1", "2|blue|B2"}), raw.rows("SELECT * FROM Tints"));
+  EXPECT_EQ((Rows{"1|ann|A1", "2|bob|B2"}), raw.rows("SELECT * FROM Whom"));
+  EXPECT_EQ(raw.rows("SELECT * FROM Whom"), raw.rows("SELECT * FROM Person"));
+  for (const char* table : {"Tints", "Whom", "Person"}) EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h, table)) << table;
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h, "Who?"));
+}

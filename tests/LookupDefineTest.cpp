@@ -725,3 +725,43 @@ TEST(LookupRestructure, ADuplicateIsTheIndexStepsFailureInsideATransactionToo) {
     }
   }
 }
+
+// Rows of a table declared WITHOUT ROWID, told apart by their primary key,
+// and of a table whose name holds "?" keep finding the rows of a restructured
+// table that they refer to, and a restructure that would lose one is undone.
+TEST(LookupRestructure, ReferencesFromTablesWithoutRowidOrWithAQuestionMarkInTheirName) {
+  const std::string referring =
+      "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL);"
+      "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
+      "INSERT INTO Zip VALUES (7, '12345'), (8, '22222');"
+      "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Zip', 2);"
+      "CREATE TABLE Shades([PKey] integer NOT NULL PRIMARY KEY, [ZipCode] char(5) REFERENCES Zip(Code),"
+      " [ZipPKey] integer REFERENCES Zip(PKey)) WITHOUT ROWID;"
+      "INSERT INTO Shades VALUES (1, '12345', 8);"
+      "CREATE TABLE [Who?]([PKey] integer NOT NULL PRIMARY KEY, [ZipCode] char(5) REFERENCES Zip(Code),"
+      " [ZipPKey] integer REFERENCES Zip(PKey));"
+      "INSERT INTO [Who?] VALUES (1, '22222', 7);";
+  const std::string finds = " p ON p.[PKey] = +c.[ZipPKey];";
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "inside a transaction" : "outside a transaction");
+    OpenMetafile file(referring);
+    int h = file.handle();
+    RawDB raw(file.path());
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_BeginTrans(h));
+    }
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT quote(c.[PKey]), p.[PKey] FROM main.[Shades] c JOIN main.[Zip]" + finds),
+              outcome(h, restructure(h, nullptr)));
+    ASSERT_EQ(0, Qb_Delete(h, "Shades", 1));
+    EXPECT_EQ(undone(kPortStep, "FOREIGN KEY constraint failed",
+                     "SELECT c.rowid, p.[PKey] FROM main.[Who?] c JOIN main.[Zip]" + finds),
+              outcome(h, restructure(h, nullptr)));
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_CommitTrans(h));
+    }
+    EXPECT_EQ((Rows{"7|12345", "8|22222"}), raw.rows("SELECT * FROM Zip"));
+    EXPECT_EQ((Rows{"1|22222|7"}), raw.rows("SELECT * FROM [Who?]"));
+  }
+}

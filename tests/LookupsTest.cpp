@@ -433,3 +433,25 @@ TEST_F(OwnModel, CachesOfRunTimeTextsStayBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+class HostTableLookups : public RunTest {
+ protected:
+  HostTableLookups() : RunTest(kHostTables) {}
+};
+
+}  // namespace
+
+// Edits look rows up in a table declared WITHOUT ROWID and in one whose name
+// holds "?" like in any other.
+TEST_F(HostTableLookups, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
+  expect_variables({
+      {"char name[1], code[1];\nint a, b;\na = lookup(\"2\", \"SHADES.PKEY\");\nb = ilookup(\"bob\", \"who?.name\");",
+       {"a=1", "b=1", "code=B2", "name=bob"}},
+      {"char name[1], code[1];\nint a, b;\na = rlookup(\"az\", \"WHO?.NAME\");\n"
+       "b = sqllookup(\"Shades\", \"Name,Code\", \"redR1\");",
+       {"a=1", "b=1", "code=R1", "name=red"}},
+      {"char name[1], code[1];\nint a;\na = sqlrangelookup(\"Who?\", \"Code\", \"B1\");", {"a=1", "code=A1", "name=ann"}},
+  });
+}

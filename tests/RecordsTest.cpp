@@ -138,3 +138,29 @@ TEST(Records, LongTableNamesNeverReadAnotherRow) {
     EXPECT_EQ("right", value_at(h, name.c_str(), 12345, 2));
   }
 }
+
+// The rows of a table declared WITHOUT ROWID and of one whose name holds "?"
+// are listed and read like any other; a "?" in the host's order text is still
+// a parameter, which nothing binds.
+TEST(Records, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
+  OpenMetafile mf(kHostTables);
+  int h = mf.handle();
+  Rows keys, row;
+  for (const char* table : {"Shades", "Who?"}) {
+    EXPECT_EQ(0, Edit_GetPKeys(h, table, "PKey DESC", &keys, kPKeys));
+    EXPECT_EQ(0, Edit_ReadData(h, table, 2, &row, kValues));
+  }
+  EXPECT_EQ((Rows{"Shades|2", "Shades|1", "Who?|2", "Who?|1"}), keys);
+  EXPECT_EQ((Rows{"Shades|2|1|PKey|integer|2", "Shades|2|2|Name|varchar(10)|blue", "Shades|2|3|Code|char(2)|B2",
+                  "Who?|2|1|PKey|integer|2", "Who?|2|2|Name|varchar(10)|bob", "Who?|2|3|Code|char(2)|B2"}),
+            row);
+  EXPECT_EQ("red", value_at(h, "Shades", 1, 2));
+  EXPECT_EQ("A1", value_at(h, "Who?", 1, 3));
+  ASSERT_EQ(SQLITE_OK, RawDB(mf.path()).exec("UPDATE [Who?] SET Code = 'A12' WHERE PKey = 1;"));
+  EXPECT_EQ(0, Edit_RefreshReadData(h, "Who?", 1));
+  EXPECT_EQ("A12", value_at(h, "Who?", 1, 3));
+  EXPECT_EQ(4, out_int(Edit_GetDataSizeByFieldName, h, "who?", 1, "code"));
+  const std::string unbound = "Parameterized query: Use OpenParameterizedQuery instead";
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", unbound), tsmf_error("GetPKeys", "SQL error for table Who?: " + unbound)}),
+            outcome(h, Edit_GetPKeys(h, "Who?", "PKey = ?", &keys, kPKeys)));
+}

@@ -165,3 +165,45 @@ TEST_F(RowBuffer, NewFieldLengthAndUniqueValues) {
   EXPECT_EQ("7|7", std::to_string(isUnique) + "|" + std::to_string(clash));
 }
 
+namespace {
+
+// O'Who? puts quotes on both sides of the "?" of its name once its column
+// it's follows in a statement.
+class HostTableRows : public MetafileTest {
+ protected:
+  HostTableRows()
+      : MetafileTest(std::string(kHostTables) +
+                     "CREATE TABLE [O'Who?]([PKey] integer NOT NULL PRIMARY KEY, [it's] varchar(5));"
+                     "INSERT INTO [O'Who?] VALUES (1, 'x');") {}
+};
+
+}  // namespace
+
+// Rows of a table declared WITHOUT ROWID and of tables whose names hold "?"
+// are inserted, with their new PKeys, edited, checked for uniqueness and
+// deleted like any other; a refused INSERT leaves nothing.
+TEST_F(HostTableRows, InsertEditCheckAndDelete) {
+  EXPECT_EQ(5, insert_row(h(), "Shades", {{"PKey", "5"}, {"Name", "teal"}}));
+  EXPECT_EQ(3, insert_row(h(), "Who?", {{"Name", "cy"}}));
+  EXPECT_EQ(0, edit_row(h(), "Shades", 5, {{"Code", "T5"}}));
+  EXPECT_EQ(0, edit_row(h(), "Who?", 3, {{"Code", "C3"}}));
+  const struct {
+    const char *Table, *Column, *Value;
+  } values[] = {{"Shades", "Code", "B2"}, {"Who?", "Code", "B2"}, {"O'Who?", "it's", "x"}};
+  Rows checks;
+  for (const auto& value : values) {
+    int isUnique = -1, clash = -1;
+    EXPECT_EQ(0, Qb_ValidateUnique(h(), value.Table, 0, value.Column, value.Value, &isUnique, &clash));
+    checks.push_back(std::to_string(isUnique) + "|" + std::to_string(clash));
+  }
+  EXPECT_EQ((Rows{"0|2", "0|2", "0|1"}), checks);
+  EXPECT_EQ(0, Qb_Delete(h(), "Shades", 1));
+  EXPECT_EQ(0, Qb_Delete(h(), "Who?", 1));
+  EXPECT_EQ((Rows{"2|blue|B2", "5|teal|T5"}), rows("SELECT * FROM Shades"));
+  EXPECT_EQ((Rows{"2|bob|B2", "3|cy|C3"}), rows("SELECT * FROM [Who?]"));
+  Rows before = snapshot(path());
+  EXPECT_EQ((Rows{"-99", writer_error("post_insert", "UNIQUE constraint failed: Shades.PKey"),
+                  writer_error("post_insert", "SQL: INSERT INTO [Shades] ([PKey], [Name]) VALUES ( 2, 'x') RETURNING PKey;")}),
+            outcome(h(), insert_row(h(), "Shades", {{"PKey", "2"}, {"Name", "x"}})));
+  EXPECT_EQ(before, snapshot(path()));
+}

@@ -130,3 +130,22 @@ TEST(Schema, IndexTriggerAndColumnTexts) {
             outcome(h, Edit_GetColumnOrder(h, "RL_Fields", "Nope", &order)));
   EXPECT_EQ(0, order);
 }
+
+// A table declared WITHOUT ROWID and one whose name holds "?" are listed with
+// their columns, indexes and triggers like any other.
+TEST(Schema, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
+  OpenMetafile mf(kHostTables);
+  int h = mf.handle();
+  EXPECT_EQ((Rows{"shades|1|PKey|integer|NOT NULL|0|||", "shades|2|Name|varchar(10)|NOT NULL|0|||",
+                  "shades|3|Code|char(2)|NULL|0|||"}),
+            structure(h, "shades"));
+  EXPECT_EQ((Rows{"Who?|1|PKey|integer|NOT NULL|0|||", "Who?|2|Name|varchar(10)|NULL|0|||",
+                  "Who?|3|Code|char(2)|NULL|0|||"}),
+            structure(h, "Who?"));
+  EXPECT_EQ(16, out_int(Edit_GetTablesCount, h));
+  char name[8];
+  EXPECT_EQ(0, Edit_GetTableNameByIndex(h, 15, name, sizeof name));
+  EXPECT_STREQ("Who?", name);
+  EXPECT_EQ("CREATE INDEX [xWho?_Name] ON [Who?] ([Name])", text(Edit_GetIndex, h, "Who?", 0));
+  EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Shades"));
+}

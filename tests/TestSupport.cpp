@@ -108,9 +108,14 @@ std::vector<std::string> snapshot(const std::string& path) {
   RawDB raw(path);
   std::vector<std::string> result =
       raw.rows("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
-  for (const std::string& table :
-       raw.rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"))
-    for (const std::string& row : raw.rows("SELECT * FROM [" + table + "] ORDER BY rowid"))
+  // Rows in rowid order; those of a table without rowids in the order of
+  // its primary key, in which a plain read gives them.
+  for (std::string table : raw.rows("SELECT m.name || '|' || l.wr FROM sqlite_master m, pragma_table_list(m.name) l "
+                                    "WHERE m.type = 'table' AND l.schema = 'main' ORDER BY m.name")) {
+    bool withoutRowid = table.back() == '1';
+    table.resize(table.size() - 2);
+    for (const std::string& row : raw.rows("SELECT * FROM [" + table + "]" + (withoutRowid ? "" : " ORDER BY rowid")))
       result.push_back(table + ": " + row);
+  }
   return result;
 }

@@ -92,7 +92,11 @@ struct TLayoutGap {
 int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* callback) {
   if (!parameters_given("GetPKeys", {{table, "table"}, {callback, "callback"}})) return -1;
   std::string order = orderBy != nullptr && *orderBy != '\0' ? orderBy : "PKey";
-  auto taken = take_rows<int>(FSQLDB, std::string("SELECT PKey FROM ") + table + " ORDER BY " + order,
+  // A table of the model is named quoted, whatever its name holds; any other
+  // text goes into the statement as the host gave it.
+  TTableDef* def = FTablesList->GetTable(table);
+  std::string from = def != nullptr ? quote_identifier(def->GetTableName()) : table;
+  auto taken = take_rows<int>(FSQLDB, "SELECT PKey FROM " + from + " ORDER BY " + order,
                               [](const TSQLQuery& query) { return query.GetIntFieldByName("PKey"); });
   int result = deliver_rows(taken, [&](int pkey) { reinterpret_cast<PKeyCallback>(callback)(owner, table, pkey); });
   if (taken.Failed) {

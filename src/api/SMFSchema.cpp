@@ -99,6 +99,21 @@ std::string parse_range(const std::string& check, const std::string& lower, size
   return range.substr(0, kRangeSize);
 }
 
+int note_without_rowid(void* flag, int columnCount, char** values, char** names) {
+  *static_cast<bool*>(flag) = pragma_value(columnCount, values, names, "wr") == "1";
+  return 0;
+}
+
+// Whether the metafile's table of that name is declared WITHOUT ROWID; the
+// pragma names the metafile's database, as those of the constraints do.
+bool is_without_rowid(TSQLDB* db, const std::string& tableName) {
+  bool withoutRowid = false;
+  std::string sql = "PRAGMA main.table_list('" + quote_sql_value(tableName) + "');";
+  if (db->Pragma(sql.c_str(), &withoutRowid, note_without_rowid) != SQLITE_OK)
+    throw std::runtime_error(db->GetLastDBErrorMessage());
+  return withoutRowid;
+}
+
 // Adds the current row of a kStoredTextsSelect statement to a table's texts.
 void append_stored_text(std::string& texts, const TSQLQuery& query) {
   texts += query.GetFieldByNumber(1) + '\x1f' + query.GetFieldByNumber(2) + '\x1f' + query.GetFieldByNumber(3) + '\x1e';
@@ -232,9 +247,13 @@ void TSMF::follow_rollback() {
   if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
 }
 
+// The columns are those of a statement that reads no row: it names no rowid,
+// which a table declared WITHOUT ROWID lacks, and gives every table's columns
+// with their declared types in table order.
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
-  query->OpenSelect("SELECT * FROM " + quote_identifier(tableName) + " WHERE rowid = 0;");
+  query->OpenSelect("SELECT * FROM main." + quote_identifier(tableName) + " LIMIT 0;");
+  FCurrentTableDef->SetHasRowid(!is_without_rowid(FSQLDB, tableName));
   for (int i = 0; i < query->ColCount(); ++i) {
     std::string name = query->GetColumnName(i);
     std::string declared = lowercase_string(query->GetColumnDataType(i));

@@ -80,10 +80,10 @@ void TSMFWriter::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMFWriter", method, message);
 }
 
-bool TSMFWriter::exec_logged(const char* method, const std::string& sql) {
+bool TSMFWriter::exec_logged(const char* method, const std::string& sql, int* returned) {
   TSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
-  if (query.ExecOneSQL()) return true;
+  if (query.ExecOneSQL({}, returned)) return true;
   add_error(method, query.LastErrorMessage());
   add_error(method, "SQL: " + sql);
   return false;
@@ -266,7 +266,7 @@ int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, 
                     quote_identifier(field->GetFieldName()) + " = ?) AND PKey <> " + intToString(pkey) + ";";
   TSQLQuery query(FSQLDB);
   try {
-    query.SetSQLText(sql, true);
+    query.SetBoundSQLText(sql);
     query.PrepareParameterizedQuery();
     query.BindTextParameter(1, value);
     query.OpenParameterizedQuery();

@@ -111,7 +111,8 @@ class TSMFWriter {
   static bool is_column(const TFieldDef* field, const char* schemaName);
   void add_error(const char* method, const std::string& message);
   // Runs one statement; a failure records the database's message and "SQL: ".
-  bool exec_logged(const char* method, const std::string& sql);
+  // `returned` receives what ExecOneSQL returns through it.
+  bool exec_logged(const char* method, const std::string& sql, int* returned = nullptr);
   int transaction_result(bool accepted, const char* method, const char* fallback);
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);

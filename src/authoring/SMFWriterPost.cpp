@@ -98,12 +98,18 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   }
   if (columns.empty()) return 0;
   std::string name = quote_identifier(table->GetTableName());
-  std::string sql = "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ");";
+  // A row of a table without rowids is found by nothing the INSERT leaves
+  // behind: it returns the row's PKey itself.
+  bool returning = !table->GetHasRowid();
+  std::string sql =
+      "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ")" + (returning ? " RETURNING PKey;" : ";");
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
   if (!scope.IsOpen()) return -1;
   int inserted = 0;
-  if (!scope.Finish(exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted))) return -1;
+  bool written = returning ? exec_logged("post_insert", sql, &inserted)
+                           : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
+  if (!scope.Finish(written)) return -1;
   *pkey = inserted;
   return 0;
 }

@@ -16,6 +16,7 @@ const char* const kOpenParameterized = "TSQLQuery::OpenParameterizedQuery";
 const char* const kReset = "TSQLQuery::ResetParameterizedQuery";
 const char* const kResetStatement = "TSQLQuery::reset_statement";
 const char* const kRelease = "TSQLQuery::ReleaseParameterizedQuery";
+const char* const kParameterizedOpen = "Parameterized query: Use OpenParameterizedQuery instead";
 
 bool starts_with_select(const std::string& upperText) {
   return upperText.size() > 6 && upperText.compare(0, 6, "SELECT") == 0;
@@ -35,6 +36,11 @@ void TSQLQuery::SetSQLText(const std::string& text, bool allowParameters) {
   FIsParameterized = !(quoteBefore && quoteAfter);
 }
 
+void TSQLQuery::SetBoundSQLText(const std::string& text) {
+  FSQLText = text;
+  FIsParameterized = true;
+}
+
 bool TSQLQuery::is_select_text() const {
   std::string upper = uppercase_string(FSQLText);
   return upper.size() <= 6 || upper.compare(0, 6, "SELECT") == 0;
@@ -52,8 +58,9 @@ void TSQLQuery::fill_column_maps() {
 }
 
 void TSQLQuery::OpenSelect(const std::string& sql) {
-  SetSQLText(sql, true);
-  if (!SetIsActive(true)) throw std::runtime_error(LastErrorMessage());
+  SetSQLText(sql, false);
+  close_query();
+  if (!open_query(true)) throw std::runtime_error(LastErrorMessage());
 }
 
 bool TSQLQuery::SetIsActive(bool active) {
@@ -70,10 +77,10 @@ bool TSQLQuery::text_and_connection_given() {
   return false;
 }
 
-bool TSQLQuery::open_query() {
+bool TSQLQuery::open_query(bool refuseParameters) {
   if (!text_and_connection_given()) return false;
   if (FIsParameterized) {
-    FLastError = "Parameterized query: Use OpenParameterizedQuery instead";
+    FLastError = kParameterizedOpen;
     return false;
   }
   if (!is_select_text()) {
@@ -85,6 +92,11 @@ bool TSQLQuery::open_query() {
     return false;
   }
   prepare_statement(kOpenQuery);
+  if (refuseParameters && sqlite3_bind_parameter_count(FStatement) > 0) {
+    finalize_statement();
+    FLastError = kParameterizedOpen;
+    return false;
+  }
   try {
     step_first_row(kOpenQuery);
   } catch (const std::runtime_error&) {
@@ -188,7 +200,7 @@ bool TSQLQuery::ExecSQL() {
 
 // Host text reaches the database one statement at a time, so text pasted into
 // a statement can never stack a second one behind it.
-bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts) {
+bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts, int* returned) {
   if (!text_and_connection_given()) return false;
   sqlite3* db = FSQLDB->Database();
   sqlite3_stmt* statement = nullptr;
@@ -201,7 +213,11 @@ bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts) {
   for (size_t i = 0; rc == SQLITE_OK && FLastError.empty() && i < texts.size(); ++i)
     rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), texts[i].data(), static_cast<int>(texts[i].size()),
                            SQLITE_TRANSIENT);
-  while (FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW)) rc = sqlite3_step(statement);
+  if (returned != nullptr) *returned = 0;
+  for (int rows = 0; FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW);) {
+    rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW && rows++ == 0 && returned != nullptr) *returned = sqlite3_column_int(statement, 0);
+  }
   if (FLastError.empty() && rc != SQLITE_DONE) FLastError = sqlite3_errmsg(db);
   sqlite3_finalize(statement);
   return FLastError.empty();

@@ -14,12 +14,18 @@ class TSQLQuery : public TQueryBase {
   explicit TSQLQuery(TSQLDB* db) : TQueryBase(db) {}
 
   void SetSQLText(const std::string& text, bool allowParameters);
+  // Sets a statement of the library's own whose parameters it binds: it is
+  // parameterized whatever a name pasted into it holds.
+  void SetBoundSQLText(const std::string& text);
 
   // Plain operations: they answer false with the reason in LastErrorMessage;
   // only a failing prepare or first step inside SetIsActive(true) throws.
   bool SetIsActive(bool active);
-  // Sets a SELECT (parameters allowed) and opens it; an open that answers
-  // false throws std::runtime_error with the reason, like one that fails.
+  // Sets a SELECT of the library's own and opens it. A "?" inside a name
+  // pasted into it is no parameter: the prepared statement tells whether it
+  // has any, and one that has is refused, since nothing is bound to it. An
+  // open that answers false throws std::runtime_error with the reason, like
+  // one that fails.
   void OpenSelect(const std::string& sql);
   int RowCount();
 
@@ -36,7 +42,9 @@ class TSQLQuery : public TQueryBase {
   // Runs the text as exactly one statement, with `texts` bound to its "?"
   // parameters in order; a text that holds a second statement is refused.
   // Like ExecSQL it reports failure only by its result and never throws.
-  bool ExecOneSQL(const std::vector<std::string>& texts = {});
+  // `returned`, when given, receives the first column of the first row the
+  // statement returns (an INSERT's RETURNING) as an integer, 0 without one.
+  bool ExecOneSQL(const std::vector<std::string>& texts = {}, int* returned = nullptr);
 
   // Parameterized operations: they throw std::runtime_error on failure.
   bool PrepareParameterizedQuery();
@@ -47,7 +55,7 @@ class TSQLQuery : public TQueryBase {
   bool ReleaseParameterizedQuery();
 
  private:
-  bool open_query();
+  bool open_query(bool refuseParameters = false);
   bool close_query();
   int get_row_count();
   void fill_column_maps();

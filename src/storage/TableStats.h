@@ -104,6 +104,9 @@ class TTableDef {
   // makes the definition stale.
   const std::string& GetSchemaTexts() const { return SchemaTexts; }
   void SetSchemaTexts(const std::string& texts) { SchemaTexts = texts; }
+  // False for a table declared WITHOUT ROWID, whose rows have no rowid to be found by.
+  bool GetHasRowid() const { return HasRowid; }
+  void SetHasRowid(bool flag) { HasRowid = flag; }
 
   int GetColumnCount() const { return static_cast<int>(ColumnsByOrder.size()); }
   // 0 and ownership taken, or -1 when the order is taken (the caller keeps the field).
@@ -140,6 +143,7 @@ class TTableDef {
 
   std::string TableName;
   std::string SchemaTexts;
+  bool HasRowid = true;
   std::map<int, TFieldDef*> ColumnsByOrder;
   std::map<std::string, TFieldDef*> ColumnsByName;
   std::vector<std::string> Indexes;
