@@ -402,14 +402,15 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * library itself wrote to the row while the login stood (a posted code or
  * password, a password written by an import). An agency that changes its own
  * code or password thus stays logged in through any later rollback, that of
- * the change included. The login list keeps the code. */
+ * the change included; a posted PKey takes the login along to the row's new
+ * PKey. The login list keeps the code. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). A password is
- * stored as ten scrambled bytes made from its first ten characters and its
- * length: a longer one is accepted, and any password that shares those ten
- * characters and the length logs in as well. An empty code logs
- * in "NONE". An agency without a stored password cannot log in. -1 with
+ * stored as ten scrambled bytes made from its first ten bytes and its length
+ * (modulo 256): a longer one is accepted, and any password that shares those
+ * ten bytes, letter case aside, and that length logs in as well. An empty
+ * code logs in "NONE". An agency without a stored password cannot log in. -1 with
  * "Agency code and/or password not valid"; a code already in the login list
  * is checked again without a new entry: the right password logs the agency
  * in (again, when its login was forgotten), a wrong one gives -1 without an
@@ -468,7 +469,7 @@ QUELT_API int Qb_Insert(int smfID, const char* table);
 QUELT_API int Qb_Cancel(int smfID, const char* table);
 /* Sets the value of a column (by name in any letter case, or by number from
  * 1) for the next post. The table must be in edit or insert mode. An agency's
- * Password is stored scrambled, by its first ten characters and its length
+ * Password is stored scrambled, by its first ten bytes and its length
  * (see Qb_Login; -1, and nothing set, for a password that is empty or whose
  * ten scrambled bytes would hold a zero byte); setting an
  * edit's EditLogic also empties its CompiledLogic, and CompiledLogic itself
@@ -572,8 +573,10 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * enforced, each referring column that no index covers is given an index of
  * the rebuild's own ("quelt rebuild index " and a number no other object
  * has) for as long as the rebuild runs, so that its time grows with the rows
- * rather than their square. A row of another table is followed by its rowid
- * (by its values where its columns take every name of the rowid): inside the
+ * rather than their square; no index serves a column declared as text, or
+ * with no type, that refers to a numeric key (declare it integer), and that
+ * time then grows with the square. A row of another table is followed by its
+ * rowid (by its values where its columns take every name of the rowid): inside the
  * host's transaction, where foreign keys stay enforced, one followed by its
  * rowid whose values an ON UPDATE action changes while it finds the same row
  * is no loss; outside one, foreign keys are off during the rebuild, no such

@@ -296,13 +296,15 @@ TEST_F(Logins, AnAgencysOwnChangesKeepItsLogin) {
   ASSERT_EQ(0, Qb_RollbackTrans(h()));
   EXPECT_EQ("111", owned_rights(2));
 
-  // An import writes its password.
+  // An import writes its password, and that of XYZ, which logs nobody in.
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), File.other("source.smf").c_str()));
   ASSERT_EQ(0, Qb_ImportWritePassword(h(), 2, TQb_AccessController::StoredPassword("imported").c_str()));
+  ASSERT_EQ(0, Qb_ImportWritePassword(h(), 3, TQb_AccessController::StoredPassword("imported").c_str()));
   ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
   ASSERT_EQ(0, Qb_BeginTrans(h()));
   ASSERT_EQ(0, Qb_RollbackTrans(h()));
   EXPECT_EQ("111", owned_rights(2));
+  EXPECT_EQ("110110", rights());
   EXPECT_EQ((Rows{"ABC|2"}), logins());
   EXPECT_EQ(-1, Qb_Login(h(), "ABD", "newsecret"));
   EXPECT_EQ(0, Qb_Login(h(), "ABD", "imported"));
@@ -324,6 +326,16 @@ TEST_F(Logins, AnAgencysOwnChangesKeepItsLogin) {
   ASSERT_EQ(0, Qb_RollbackTrans(h()));
   EXPECT_EQ("000", owned_rights(2));
   EXPECT_EQ("ABD", value("SELECT AdminCode FROM RL_Agencies WHERE PKey = 2"));
+
+  // A login moves with its row to another PKey; a row given the old one
+  // later is not logged in.
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "MOV"}, {"OrgName", "Moving"}, {"Password", "mpw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "MOV", "mpw"));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 5, {{"PKey", "9"}}));
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"PKey", "5"}, {"AdminCode", "NEW"}, {"OrgName", "New"},
+                                                {"Password", "npw"}}));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 5));
+  EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 9));
 }
 
 // Stored cut at its first zero byte, such a password would let in every

@@ -553,9 +553,10 @@ TEST(LookupRestructure, UncheckedReferencesToRenumberedRowsAndTheTablesOwnFindTh
 
 namespace {
 
-// DNamed's reference to Zip's codes, and Tag's to Kind's, are checked at the
-// commit only; Other is a table that nothing refers to. Area refers to Zip,
-// and to P by a column that no unique index covers.
+// DNamed's reference to Zip's codes, Tag's to Kind's, Chain's to itself and
+// Two's to Pair's pairs of codes are checked at the commit only; Other is a
+// table that nothing refers to. Area refers to Zip, and to P by a column that
+// no unique index covers.
 const char* const kDeferred =
     "CREATE TABLE Zip([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL, [Alt] char(5) NOT NULL);"
     "CREATE UNIQUE INDEX xZip_Code ON Zip([Code]);"
@@ -570,7 +571,13 @@ const char* const kDeferred =
     "CREATE TABLE P([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10));"
     "CREATE TABLE Area([PKey] integer NOT NULL PRIMARY KEY, [ZipPKey] integer REFERENCES Zip(PKey),"
     " [PName] varchar(10) REFERENCES P(Name));"
-    "INSERT INTO Area VALUES (1, 7, NULL);";
+    "INSERT INTO Area VALUES (1, 7, NULL);"
+    "CREATE TABLE Chain([PKey] integer NOT NULL PRIMARY KEY,"
+    " [Up] integer REFERENCES Chain(PKey) DEFERRABLE INITIALLY DEFERRED);"
+    "CREATE TABLE Pair([PKey] integer NOT NULL PRIMARY KEY, [A] char(2) NOT NULL, [B] char(2) NOT NULL);"
+    "CREATE UNIQUE INDEX xPair_AB ON Pair([A], [B]);"
+    "CREATE TABLE Two([PKey] integer NOT NULL PRIMARY KEY, [A] char(2), [B] char(2),"
+    " FOREIGN KEY([A], [B]) REFERENCES Pair([A], [B]) DEFERRABLE INITIALLY DEFERRED);";
 
 // The refusal of a rebuild that would lose track of a reference left pending.
 Rows pending_refused(const std::string& child, const std::string& parent) {
@@ -597,11 +604,17 @@ TEST(LookupRestructure, AReferenceTheHostLeftPendingStaysTheHosts) {
   EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Other", {{"Code", "Code"}})));
   EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Zip", {{"Code", "Code", 2}, {"Alt", "Alt"}})));
   EXPECT_EQ(pending_refused("Tag", "Kind"), outcome(h, restructure_to(h, "Tag", {{"KindCode", "KindCode"}})));
+  ASSERT_EQ(1, insert_row(h, "Chain", {{"Up", "5"}}));
+  EXPECT_EQ(pending_refused("Chain", "Chain"), outcome(h, restructure_to(h, "Chain", {{"Up", "Up", 0, 0, 1, 1}})));
+  ASSERT_EQ(1, insert_row(h, "Two", {{"A", "x"}, {"B", "y"}}));
+  EXPECT_EQ(pending_refused("Two", "Pair"), outcome(h, restructure_to(h, "Two", {{"A", "A"}, {"B", "B"}})));
   ASSERT_EQ(1, insert_row(h, "DNamed", {{"ZipCode", "99999"}}));
   EXPECT_EQ(pending_refused("DNamed", "Zip"), outcome(h, restructure_to(h, "Zip", {{"Code", "Alt", 2}, {"Alt", "Code"}})));
   EXPECT_EQ((Rows{"-1", tsmf_error("CommitTrans", "FOREIGN KEY constraint failed")}), outcome(h, Qb_CommitTrans(h)));
   ASSERT_EQ(9, insert_row(h, "Zip", {{"Code", "99999"}, {"Alt", "x"}}));
   ASSERT_EQ(1, insert_row(h, "Kind", {{"Code", "k1"}}));
+  ASSERT_EQ(5, insert_row(h, "Chain", {{"PKey", "5"}, {"Up", "5"}}));
+  ASSERT_EQ(1, insert_row(h, "Pair", {{"A", "x"}, {"B", "y"}}));
   EXPECT_EQ(Rows{"0"}, outcome(h, Qb_CommitTrans(h)));
 
   ASSERT_EQ(0, Qb_BeginTrans(h));
@@ -663,6 +676,66 @@ TEST(LookupRestructure, InsideATransactionWhatCannotBeHarmedIsNotRefused) {
       row = "table|T|CREATE TABLE [T]( [PKey] integer NOT NULL PRIMARY KEY, \n[Code] char(6) NOT NULL collate nocase "
             "default '', \n[VName] char(6) NULL collate nocase)";
   EXPECT_EQ(expected, raw.rows(others));
+}
+
+namespace {
+
+// Par's Code compares blind to case, its PKey is its row key. ByKey refers to
+// PKey by a column that compares blind to case, ByCode to Code by a column
+// whose only index compares by bytes, ByText to PKey by a text column;
+// Indexed's column has an index, and Keyed refers by its own row key.
+const char* const kReferringColumns =
+    "CREATE TABLE Par([PKey] integer NOT NULL PRIMARY KEY, [Code] char(5) NOT NULL collate nocase);"
+    "CREATE UNIQUE INDEX xPar_Code ON Par([Code]);"
+    "INSERT INTO Par VALUES (1, 'a'), (2, 'b');"
+    "CREATE TABLE ByKey([PKey] integer NOT NULL PRIMARY KEY, [ParPKey] integer collate nocase REFERENCES Par(PKey));"
+    "CREATE TABLE ByCode([PKey] integer NOT NULL PRIMARY KEY, [ParCode] char(5) REFERENCES Par(Code));"
+    "CREATE INDEX xByCode ON ByCode([ParCode]);"
+    "CREATE TABLE ByText([PKey] integer NOT NULL PRIMARY KEY, [ParPKey] varchar(5) REFERENCES Par(PKey));"
+    "CREATE TABLE Indexed([PKey] integer NOT NULL PRIMARY KEY, [ParPKey] integer REFERENCES Par(PKey));"
+    "CREATE INDEX xIndexed ON Indexed([ParPKey]);"
+    "CREATE TABLE Keyed([PKey] integer NOT NULL PRIMARY KEY REFERENCES Par(PKey));"
+    "INSERT INTO ByKey VALUES (1, 1); INSERT INTO ByCode VALUES (1, 'B'); INSERT INTO ByText VALUES (1, '2');"
+    "INSERT INTO Indexed VALUES (1, 2); INSERT INTO Keyed VALUES (1);";
+
+int trace_rebuild_indexes(unsigned, void* statements, void*, void* text) {
+  std::string sql = static_cast<const char*>(text);
+  bool index = sql.compare(0, 13, "CREATE INDEX ") == 0 || sql.compare(0, 11, "DROP INDEX ") == 0;
+  if (index && sql.find("quelt rebuild index") != std::string::npos) static_cast<Rows*>(statements)->push_back(sql);
+  return 0;
+}
+
+}  // namespace
+
+// Inside the host's transaction each referring column that no index covers
+// under the collation the database's lookups compare it with has an index
+// of the rebuild's own while it runs, and none where no index could serve the
+// lookup; outside one, foreign keys are off and nothing is looked up.
+TEST(LookupRestructure, ReferringColumnsHaveAnIndexOnlyWhileTheRebuildRuns) {
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "inside a transaction" : "outside a transaction");
+    OpenMetafile file(kReferringColumns);
+    int h = file.handle();
+    RawDB raw(file.path());
+    const Rows schema = raw.rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> 'Par' ORDER BY name");
+    Rows statements;
+    sqlite3_trace_v2(InitCheck(h)->GetSQLDB()->Database(), SQLITE_TRACE_STMT, trace_rebuild_indexes, &statements);
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_BeginTrans(h));
+    }
+    EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Par", {{"Code", "Code", 2}})));
+    if (inTransaction) {
+      ASSERT_EQ(0, Qb_CommitTrans(h));
+    }
+    sqlite3_trace_v2(InitCheck(h)->GetSQLDB()->Database(), 0, nullptr, nullptr);
+    const Rows made = {"CREATE INDEX main.[quelt rebuild index 0] ON [ByCode]([ParCode] COLLATE [nocase]);",
+                       "CREATE INDEX main.[quelt rebuild index 1] ON [ByKey]([ParPKey] COLLATE [nocase]);",
+                       "DROP INDEX IF EXISTS main.[quelt rebuild index 0];",
+                       "DROP INDEX IF EXISTS main.[quelt rebuild index 1];"};
+    EXPECT_EQ(inTransaction ? made : Rows{}, statements);
+    EXPECT_EQ(schema, raw.rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> 'Par' ORDER BY name"));
+    EXPECT_EQ((Rows{"1|a", "2|b"}), raw.rows("SELECT * FROM Par"));
+  }
 }
 
 namespace {

@@ -77,6 +77,6 @@ int TSMF::ImportWritePassword(int agencyPKey, const char* password) {
                                    ";",
                                {password});
   // A logged-in agency keeps its login under the password written for it.
-  if (result == 0 && FQb_AccessController != nullptr) FQb_AccessController->FollowAgencyWrite(agencyPKey);
+  if (result == 0 && FQb_AccessController != nullptr) FQb_AccessController->FollowAgencyWrite(agencyPKey, agencyPKey);
   return result;
 }

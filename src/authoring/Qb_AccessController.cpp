@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLQuery.h"
@@ -154,12 +155,19 @@ void TQb_AccessController::ForgetAgency(int agencyPKey) { FAgencyLogins.erase(ag
 
 // The agency wrote it itself, through the library: a rollback that gives the
 // row back what it held before, or leaves what was written, leaves the login.
-void TQb_AccessController::FollowAgencyWrite(int agencyPKey) {
+// A login never stays at a PKey its row has left, where another row may come.
+void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
   auto login = FAgencyLogins.find(agencyPKey);
   if (agencyPKey == 1 || login == FAgencyLogins.end()) return;
+  if (writtenPKey != agencyPKey) {
+    TAgencyLogin moved = std::move(login->second);
+    FAgencyLogins.erase(login);
+    if (writtenPKey == 1) return;
+    login = FAgencyLogins.insert_or_assign(writtenPKey, std::move(moved)).first;
+  }
   TSQLQuery query(FSQLDB);
   TAgencyForm form;
-  if (prepare_row_query(query) && read_row_form(query, agencyPKey, form) && !login->second.Confirms(form))
+  if (prepare_row_query(query) && read_row_form(query, writtenPKey, form) && !login->second.Confirms(form))
     login->second.Forms.push_back(form);
 }
 

@@ -42,10 +42,11 @@ class TQb_AccessController {
   // A deleted agency's login goes with it: a later agency given the same
   // PKey must not find itself logged in.
   void ForgetAgency(int agencyPKey);
-  // After the library itself wrote the code or password of an agency's row:
-  // while the agency is logged in, what the row now holds confirms its login
-  // as well as what it was checked against. Never throws.
-  void FollowAgencyWrite(int agencyPKey);
+  // After the library itself wrote the code, password or PKey of an agency's
+  // row (writtenPKey is the PKey it has now): while the agency is logged in,
+  // its login moves with the row, and what the row now holds confirms it as
+  // well as what it was checked against. Never throws.
+  void FollowAgencyWrite(int agencyPKey, int writtenPKey);
   // After a rollback: forgets each agency login whose row no longer holds a
   // code and stored password that confirms it. Never throws.
   void FollowRollback();

@@ -111,6 +111,17 @@ std::string declared_collation(TSQLDB* db, const std::string& table, const std::
   return collation;
 }
 
+// Whether the database gives a column numeric affinity by its declared type.
+bool numeric_affinity(TSQLDB* db, const std::string& table, const std::string& column) {
+  const char* declared = nullptr;
+  if (sqlite3_table_column_metadata(db->Database(), "main", table.c_str(), column.c_str(), &declared, nullptr,
+                                    nullptr, nullptr, nullptr) != SQLITE_OK)
+    return false;
+  std::string type = uppercase_string(declared == nullptr ? "" : declared);
+  auto has = [&type](const char* part) { return type.find(part) != std::string::npos; };
+  return has("INT") || !(type.empty() || has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB"));
+}
+
 // The database's own words for a reference it cannot check.
 std::string mismatch(const TRebuildKeys::TReference& reference) {
   return "foreign key mismatch - \"" + stringReplace(reference.Child, "\"", "\"\"") + "\" referencing \"" +
@@ -391,24 +402,33 @@ bool TRebuildKeys::drop_own(const std::string& drop, bool kept, std::string& rea
   return false;
 }
 
-void TRebuildKeys::IndexReferringColumns(bool ownToo) {
-  std::string reason, sql;
+bool TRebuildKeys::IndexReferringColumns(bool ownToo, std::string& reason, std::string& sql) {
   TShape shape;
-  if (!StayOn() || !read_shape(FTable, shape, reason, sql)) return;
+  if (!StayOn() || !read_shape(FTable, shape, reason, sql)) return true;
   for (const TReference& reference : FReferences) {
     std::vector<std::string> collations;
     if (!reference.Checkable || (reference.Self && !ownToo) || !lookup_collations(shape, reference, collations) ||
-        leads_an_index(reference.Child, reference.From[0], collations[0]))
+        !index_serves(reference) || leads_an_index(reference.Child, reference.From[0], collations[0]))
       continue;
     std::string name = free_index_name(), columns;
     for (size_t i = 0; i < reference.From.size(); ++i)
       columns += (i == 0 ? "" : ", ") + quote_identifier(reference.From[i]) + " COLLATE " +
                  quote_identifier(collations[i]);
-    if (!name.empty() &&
-        exec_sql(FDB, "CREATE INDEX main." + name + " ON " + quote_identifier(reference.Child) + "(" + columns + ");",
-                 reason))
+    if (name.empty()) continue;
+    sql = "CREATE INDEX main." + name + " ON " + quote_identifier(reference.Child) + "(" + columns + ");";
+    if (exec_sql(FDB, sql, reason))
       FOwnIndexes.push_back(name);
+    else if (!FDB->InTransaction())
+      return false;  // the database ended the host's transaction: nothing after may run outside it
   }
+  return true;
+}
+
+// A lookup that compares a value of numeric affinity with a referring column
+// that has none is numeric, which no index over that column can serve.
+bool TRebuildKeys::index_serves(const TReference& reference) {
+  return !numeric_affinity(FDB, FTable, reference.Keys[0].Column) ||
+         numeric_affinity(FDB, reference.Child, reference.From[0]);
 }
 
 // The collation each referring column is compared with when the database
@@ -427,9 +447,13 @@ bool TRebuildKeys::lookup_collations(const TShape& shape, const TReference& refe
   return !collations.empty();
 }
 
+// The row key of a table, or the first column of one of its indexes, with
+// that collation.
 bool TRebuildKeys::leads_an_index(const std::string& table, const std::string& column, const std::string& collation) {
   TRows rows;
-  std::string reason;
+  TShape shape;
+  std::string reason, sql;
+  if (!read_shape(table, shape, reason, sql) || same_name(shape.RowKey, column)) return true;
   if (!query_rows(FDB, kLeadingColumns, {table}, rows, reason)) return false;
   for (const auto& row : rows)  // column, collation
     if (same_name(row[0], column) && same_name(row[1], collation)) return true;

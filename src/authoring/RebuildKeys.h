@@ -55,10 +55,12 @@ class TRebuildKeys {
   // or written has the database look up the rows that refer to it: a
   // referring column that no index covers under the collation the lookup
   // compares with gets an index of the rebuild's own, which Kept drops, so
-  // that the rebuild does not grow with the square of the rows. The table's
-  // own references need one only while the old table stands. An index that
-  // cannot be made leaves the lookups slow, nothing else.
-  void IndexReferringColumns(bool ownToo);
+  // that the rebuild does not grow with the square of the rows (where the
+  // lookup can use one). The table's own references need one only while the
+  // old table stands. An index that cannot be made leaves the lookups slow,
+  // unless its failure ended the host's transaction: false then, with the
+  // reason and the statement.
+  bool IndexReferringColumns(bool ownToo, std::string& reason, std::string& sql);
   // The checks wait until EndDeferral.
   void Defer();
   // Gives back the host's setting; switching deferral off forgets the checks
@@ -108,6 +110,7 @@ class TRebuildKeys {
                   std::string& sql);
   bool read_row_keys(std::string& reason, std::string& sql);
   bool lookup_collations(const TShape& shape, const TReference& reference, std::vector<std::string>& collations);
+  bool index_serves(const TReference& reference);
   bool leads_an_index(const std::string& table, const std::string& column, const std::string& collation);
   std::string free_index_name();
   bool drop_own(const std::string& drop, bool kept, std::string& reason, std::string& sql);

@@ -123,7 +123,7 @@ class TSMFWriter {
   int post_insert(TTableDef* table, int* pkey);
   bool read_inserted_pkey(const std::string& quotedTable, int& pkey);
   int post_edit(TTableDef* table);
-  static bool writes_login_form(TTableDef* table);
+  static bool writes_login_form(TTableDef* table, int& writtenPKey);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
   int rename_lookup_table(TUpdateEditLogicObject& change, int pkey);

@@ -254,7 +254,11 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
     create += (i == 0 ? "" : ", \n") + rtrim(FDefineTable->GetColumnDef(i)->GetFormattedDef(), " \t");
   if (!create_step(create + ");", "Unable to create table as defined")) return false;
-  if (rebuild != nullptr) rebuild->IndexReferringColumns(false);
+  std::string reason, sql;
+  if (rebuild != nullptr && !rebuild->IndexReferringColumns(false, reason, sql)) {
+    report_create_failure(kPortFailure, reason, sql);
+    return false;
+  }
   auto create_indexes = [this] {
     for (unsigned i = 0; i < FDefineTable->GetIndexCount(); ++i)
       if (!create_step(FDefineTable->GetIndexDef(i), kIndexFailure)) return false;
@@ -284,7 +288,10 @@ bool TSMFWriter::move_to_backup(const std::string& name, TRebuildKeys& rebuild) 
   if (rebuild.StayOn()) {
     if (!rebuild_harmless(name, rebuild)) return false;
     rebuild.Defer();
-    rebuild.IndexReferringColumns(true);
+    if (!rebuild.IndexReferringColumns(true, reason, sql)) {
+      report_create_failure(kBackupFailure, reason, sql);
+      return false;
+    }
   }
   return create_step("CREATE TABLE main.[" + name + "_bak] AS SELECT * FROM main.[" + name + "];", kBackupFailure) &&
          create_step("DROP TABLE main.[" + name + "];", kBackupFailure);

@@ -1,6 +1,7 @@
 // Posting a row buffer: one INSERT, or one UPDATE together with the renames it
 // carries into edit logic and lookup tables, each inside a savepoint.
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -134,8 +135,8 @@ int TSMFWriter::post_edit(TTableDef* table) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
   if (!scope.IsOpen()) return -1;
   std::vector<TUpdateEditLogicObject> renames;
-  int pkey = table->GetPostToPKey();
-  bool loginForm = writes_login_form(table);
+  int pkey = table->GetPostToPKey(), writtenPKey = pkey;
+  bool loginForm = writes_login_form(table, writtenPKey);
   int result = -1;
   try {
     result = write_edited_row(table, renames);
@@ -145,20 +146,22 @@ int TSMFWriter::post_edit(TTableDef* table) {
     result = -1;
   }
   if (!scope.Finish(result == 0)) return -1;
-  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey);
+  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey, writtenPKey);
   return result;
 }
 
-// Whether the edited row is an agency's whose code or password is set.
-bool TSMFWriter::writes_login_form(TTableDef* table) {
+// Whether the edited row is an agency's whose code, password or PKey is set;
+// writtenPKey then receives the PKey the row is to have.
+bool TSMFWriter::writes_login_form(TTableDef* table, int& writtenPKey) {
   if (table->GetMCO() != mcoAgencies) return false;
+  bool writes = false;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
     TFieldDef* field = table->GetColumn(i);
-    if (field != nullptr && field->GetIsModified() &&
-        (is_column(field, "AdminCode") || is_column(field, "Password")))
-      return true;
+    if (field == nullptr || !field->GetIsModified()) continue;
+    if (is_column(field, "PKey")) writtenPKey = atoi(field->GetValue());
+    writes = writes || is_column(field, "AdminCode") || is_column(field, "Password") || is_column(field, "PKey");
   }
-  return false;
+  return writes;
 }
 
 namespace {
