@@ -225,8 +225,16 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
     FLoginQry->OpenParameterizedQuery();
     std::string stored = FLoginQry->GetFieldByNumber(1);
     bool valid = !FLoginQry->Eof() && !stored.empty() && stored == scrambled;
+    TRowKey key = FLoginQry->GetKeyFieldByNumber(0);
+    // A key cut to an int would log the agency in at another agency's row.
+    if (valid && !key.Usable) {
+      FEngineErrorsPump->AddError("TQb_AccessController", "is_valid_login",
+                                  "Agency \"" + FLoginQry->GetFieldByNumber(2) +
+                                      "\" cannot log in: " + key.Refusal("RL_Agencies"));
+      valid = false;
+    }
     if (valid) {
-      *agencyPKey = FLoginQry->GetIntFieldByNumber(0);
+      *agencyPKey = key.Value;
       adminCode = FLoginQry->GetFieldByNumber(2);
     }
     FLoginQry->ResetParameterizedQuery();

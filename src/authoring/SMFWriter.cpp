@@ -80,7 +80,7 @@ void TSMFWriter::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMFWriter", method, message);
 }
 
-bool TSMFWriter::exec_logged(const char* method, const std::string& sql, int* returned) {
+bool TSMFWriter::exec_logged(const char* method, const std::string& sql, TRowKey* returned) {
   TSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
   if (query.ExecOneSQL({}, returned)) return true;
@@ -150,14 +150,15 @@ TTableDef* TSMFWriter::find_editing_table(const std::string& table, const char* 
   return nullptr;
 }
 
-// The agency that owns the row; 0 when the row does not exist. A failing
-// statement throws to the caller.
+// The agency that owns the row; 0 when the row does not exist, or when its
+// owner is no agency key an export could name (never cut to another's). A
+// failing statement throws to the caller.
 int TSMFWriter::owner_agency(TRL_MCO kind, int pkey) {
   for (const TRowOwner& owner : kRowOwners) {
     if (owner.Kind != kind) continue;
     TSQLQuery query(FSQLDB);
     query.OpenSelect(owner_statement(owner, pkey));
-    return query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+    return query.GetKeyFieldByNumber(0).Value;
   }
   return 1;
 }
@@ -275,8 +276,13 @@ int TSMFWriter::ValidateUnique(const char* table, int pkey, const char* column, 
     add_error("ValidateUnique", "SQL: " + sql);
     return -1;
   }
-  *isUnique = query.Eof() ? 1 : 0;
-  *clashPKey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  TRowKey clash = query.GetKeyFieldByNumber(0);
+  if (clash.Found && !clash.Usable) {
+    add_error("ValidateUnique", clash.Refusal(definition->GetTableName()));
+    return -1;
+  }
+  *isUnique = clash.Found ? 0 : 1;
+  *clashPKey = clash.Value;
   return 0;
 }
 
@@ -307,7 +313,7 @@ int TSMFWriter::set_agency(TTableDef* table, std::string& currentAdminCode, std:
     read_first_row(query, "SELECT a.AgencyPKey, b.AdminCode FROM " + quote_identifier(table->GetTableName()) +
                               " a, RL_Agencies b WHERE (b.PKey=a.AgencyPKey) AND a.PKey=?;",
                    table->GetPostToPKey());
-    if (requested == 0) requested = query.GetIntFieldByNumber(0);
+    if (requested == 0) requested = query.GetKeyFieldByNumber(0).Value;
     currentAdminCode = query.GetFieldByNumber(1);
   }
   int stamped = 1;

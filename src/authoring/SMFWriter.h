@@ -16,6 +16,7 @@ class TSQLQuery;
 class TEngineErrorsPump;
 class TQb_AccessController;
 class TRebuildKeys;
+struct TRowKey;
 
 // One changed name or number that the post of an edited row hands to rename
 // propagation: table, column, the value stored before the post, the new value.
@@ -112,7 +113,7 @@ class TSMFWriter {
   void add_error(const char* method, const std::string& message);
   // Runs one statement; a failure records the database's message and "SQL: ".
   // `returned` receives what ExecOneSQL returns through it.
-  bool exec_logged(const char* method, const std::string& sql, int* returned = nullptr);
+  bool exec_logged(const char* method, const std::string& sql, TRowKey* returned = nullptr);
   int transaction_result(bool accepted, const char* method, const char* fallback);
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);
@@ -121,10 +122,11 @@ class TSMFWriter {
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
-  bool read_inserted_pkey(const std::string& quotedTable, int& pkey);
+  bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);
+  bool posted_key_usable(const std::string& table, const TRowKey& key, bool posted, const char* method);
   int post_edit(TTableDef* table);
-  static bool writes_login_form(TTableDef* table, int& writtenPKey);
-  int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames);
+  static bool writes_login_form(TTableDef* table);
+  int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
   int rename_lookup_table(TUpdateEditLogicObject& change, int pkey);
   void get_original_value(TTableDef* table, TFieldDef* field, std::string& value);

@@ -1,7 +1,6 @@
 // Posting a row buffer: one INSERT, or one UPDATE together with the renames it
 // carries into edit logic and lookup tables, each inside a savepoint.
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -90,10 +89,12 @@ TFieldDef* TSMFWriter::column_at(TTableDef* table, int order, const char* method
 int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   *pkey = 0;
   std::string columns, values;
+  bool keyPosted = false;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
     TFieldDef* field = column_at(table, i, "post_insert");
     if (field == nullptr) return -1;
     if (!field->GetIsModified()) continue;
+    keyPosted = keyPosted || is_column(field, "PKey");
     append(columns, quote_identifier(field->GetFieldName()));
     append(values, value_text(field, field->GetValue(), false));
   }
@@ -104,20 +105,22 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   bool returning = !table->GetHasRowid();
   std::string sql =
       "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ")" + (returning ? " RETURNING PKey;" : ";");
+  std::string tableName = table->GetTableName();
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
   if (!scope.IsOpen()) return -1;
-  int inserted = 0;
+  TRowKey inserted;
   bool written = returning ? exec_logged("post_insert", sql, &inserted)
                            : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
+  written = written && posted_key_usable(tableName, inserted, keyPosted, "post_insert");
   if (!scope.Finish(written)) return -1;
-  *pkey = inserted;
+  *pkey = inserted.Value;
   return 0;
 }
 
-// The PKey of the row just inserted into the (quoted) table, 0 when it cannot
-// be found; false when it cannot be asked for.
-bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, int& pkey) {
+// The PKey of the row just inserted into the (quoted) table, not found when
+// no row has it; false when it cannot be asked for.
+bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey) {
   TSQLQuery query(FSQLDB);
   try {
     query.OpenSelect("SELECT PKey FROM " + quotedTable + " WHERE rowid = last_insert_rowid();");
@@ -125,43 +128,51 @@ bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, int& pkey) {
     add_error("post_insert", e.what());
     return false;
   }
-  pkey = query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  pkey = query.GetKeyFieldByNumber(0);
   return true;
 }
 
-// An agency's own code or password, written while it is logged in, stays its
-// login's: a later rollback that leaves the row in place leaves the login.
+// A row that the exports could not reach by its key is not posted: Qb_Edit
+// takes the key as an int, and the key handed back would be another row's.
+// A row given no key of the host's may have none, as before.
+bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key, bool posted, const char* method) {
+  if (!key.Found || key.Usable || (key.Null && !posted)) return true;
+  add_error(method, key.Refusal(table) + "; the row is not posted");
+  return false;
+}
+
+// An agency's own code, password or PKey, written while it is logged in,
+// stays its login's: the login follows the row to the PKey the file now
+// holds, and a later rollback that leaves the row in place leaves the login.
 int TSMFWriter::post_edit(TTableDef* table) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
   if (!scope.IsOpen()) return -1;
   std::vector<TUpdateEditLogicObject> renames;
-  int pkey = table->GetPostToPKey(), writtenPKey = pkey;
-  bool loginForm = writes_login_form(table, writtenPKey);
+  int pkey = table->GetPostToPKey();
+  bool loginForm = writes_login_form(table);
+  TRowKey moved;
   int result = -1;
   try {
-    result = write_edited_row(table, renames);
+    result = write_edited_row(table, renames, moved);
     if (result == 0) result = propagate_renames(table->GetMCO(), pkey, renames);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
   }
   if (!scope.Finish(result == 0)) return -1;
-  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey, writtenPKey);
+  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
   return result;
 }
 
-// Whether the edited row is an agency's whose code, password or PKey is set;
-// writtenPKey then receives the PKey the row is to have.
-bool TSMFWriter::writes_login_form(TTableDef* table, int& writtenPKey) {
+// Whether the edited row is an agency's whose code, password or PKey is set.
+bool TSMFWriter::writes_login_form(TTableDef* table) {
   if (table->GetMCO() != mcoAgencies) return false;
-  bool writes = false;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
     TFieldDef* field = table->GetColumn(i);
     if (field == nullptr || !field->GetIsModified()) continue;
-    if (is_column(field, "PKey")) writtenPKey = atoi(field->GetValue());
-    writes = writes || is_column(field, "AdminCode") || is_column(field, "Password") || is_column(field, "PKey");
+    if (is_column(field, "AdminCode") || is_column(field, "Password") || is_column(field, "PKey")) return true;
   }
-  return writes;
+  return false;
 }
 
 namespace {
@@ -177,13 +188,16 @@ bool is_rename_column(TRL_MCO kind, const TFieldDef* field) {
 
 // Runs the UPDATE of the edited row, noting the renames it makes. A changed
 // field length takes the field out of its layouts within the same savepoint.
-int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames) {
+// A posted PKey is read back as the file stores it, into `moved`.
+int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved) {
   int pkey = table->GetPostToPKey();
   std::string sets;
+  bool keyPosted = false;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
     TFieldDef* field = column_at(table, i, "post_edit");
     if (field == nullptr) return -1;
     if (!field->GetIsModified()) continue;
+    keyPosted = keyPosted || is_column(field, "PKey");
     std::string value = field->GetValue();
     std::string stored;
     if (is_rename_column(table->GetMCO(), field)) get_original_value(table, field, stored);
@@ -198,8 +212,9 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   }
   if (sets.empty()) return 0;
   std::string sql = "UPDATE " + quote_identifier(table->GetTableName()) + " SET " + sets +
-                    " WHERE PKey = " + intToString(pkey) + ";";
-  return exec_logged("post_edit", sql) ? 0 : -1;
+                    " WHERE PKey = " + intToString(pkey) + (keyPosted ? " RETURNING PKey;" : ";");
+  if (!exec_logged("post_edit", sql, keyPosted ? &moved : nullptr)) return -1;
+  return posted_key_usable(table->GetTableName(), moved, keyPosted, "post_edit") ? 0 : -1;
 }
 
 // Takes the table's kind and row, not its definition: a recompilation that

@@ -1,6 +1,7 @@
 // What the two statement wrappers share.
 #include "storage/QueryBase.h"
 
+#include <climits>
 #include <stdexcept>
 
 #include "storage/SQLDB.h"
@@ -40,6 +41,30 @@ const char* TQueryBase::field_text(int i) const {
 int TQueryBase::GetIntFieldByNumber(int i) const {
   if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return 0;
   return sqlite3_column_int(FStatement, i);
+}
+
+std::string TRowKey::Refusal(const std::string& table) const {
+  return "PKey \"" + Text + "\" of table \"" + table + "\" is not a whole number from " + std::to_string(INT_MIN) +
+         " to " + std::to_string(INT_MAX);
+}
+
+TRowKey read_row_key(sqlite3_stmt* statement, int i) {
+  TRowKey key;
+  key.Found = true;
+  int type = sqlite3_column_type(statement, i);
+  const unsigned char* text = sqlite3_column_text(statement, i);
+  key.Null = type == SQLITE_NULL;
+  key.Text = key.Null ? "NULL" : text == nullptr ? "" : reinterpret_cast<const char*>(text);
+  if (type != SQLITE_INTEGER) return key;
+  sqlite3_int64 value = sqlite3_column_int64(statement, i);
+  key.Usable = value >= INT_MIN && value <= INT_MAX;
+  if (key.Usable) key.Value = static_cast<int>(value);
+  return key;
+}
+
+TRowKey TQueryBase::GetKeyFieldByNumber(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) return TRowKey();
+  return read_row_key(FStatement, i);
 }
 
 bool TQueryBase::finalize_statement() {

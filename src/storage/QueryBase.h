@@ -9,6 +9,24 @@
 
 class TSQLDB;
 
+// A row key as the file holds it. The exports take and give keys as int, so a
+// key is usable only where the file holds a whole number in that range: any
+// other value would be cut to, or read as, another row's key.
+struct TRowKey {
+  bool Found = false;   // a row was read
+  bool Usable = false;  // the value is such a whole number
+  bool Null = false;    // the file holds no value
+  int Value = 0;        // the key when usable, else 0
+  std::string Text;     // the value as text ("NULL" for none), for messages
+
+  // "PKey \"<text>\" of table \"<table>\" is not a whole number from
+  // -2147483648 to 2147483647".
+  std::string Refusal(const std::string& table) const;
+};
+
+// The key in column i of the statement's current row.
+TRowKey read_row_key(sqlite3_stmt* statement, int i);
+
 class TQueryBase {
  public:
   const char* GetSQLText() const { return FSQLText.c_str(); }
@@ -19,6 +37,8 @@ class TQueryBase {
   int ColCount() const { return FColCount; }
   bool FetchNext();
   int GetIntFieldByNumber(int i) const;
+  // Column i of the current row as a row key; not found without a row.
+  TRowKey GetKeyFieldByNumber(int i) const;
 
  protected:
   explicit TQueryBase(TSQLDB* db) : FSQLDB(db) {}

@@ -200,7 +200,7 @@ bool TSQLQuery::ExecSQL() {
 
 // Host text reaches the database one statement at a time, so text pasted into
 // a statement can never stack a second one behind it.
-bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts, int* returned) {
+bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts, TRowKey* returned) {
   if (!text_and_connection_given()) return false;
   sqlite3* db = FSQLDB->Database();
   sqlite3_stmt* statement = nullptr;
@@ -213,10 +213,10 @@ bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts, int* returned)
   for (size_t i = 0; rc == SQLITE_OK && FLastError.empty() && i < texts.size(); ++i)
     rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), texts[i].data(), static_cast<int>(texts[i].size()),
                            SQLITE_TRANSIENT);
-  if (returned != nullptr) *returned = 0;
+  if (returned != nullptr) *returned = TRowKey();
   for (int rows = 0; FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW);) {
     rc = sqlite3_step(statement);
-    if (rc == SQLITE_ROW && rows++ == 0 && returned != nullptr) *returned = sqlite3_column_int(statement, 0);
+    if (rc == SQLITE_ROW && rows++ == 0 && returned != nullptr) *returned = read_row_key(statement, 0);
   }
   if (FLastError.empty() && rc != SQLITE_DONE) FLastError = sqlite3_errmsg(db);
   sqlite3_finalize(statement);

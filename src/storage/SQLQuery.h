@@ -43,8 +43,8 @@ class TSQLQuery : public TQueryBase {
   // parameters in order; a text that holds a second statement is refused.
   // Like ExecSQL it reports failure only by its result and never throws.
   // `returned`, when given, receives the first column of the first row the
-  // statement returns (an INSERT's RETURNING) as an integer, 0 without one.
-  bool ExecOneSQL(const std::vector<std::string>& texts = {}, int* returned = nullptr);
+  // statement returns (a RETURNING clause) as a row key, not found without one.
+  bool ExecOneSQL(const std::vector<std::string>& texts = {}, TRowKey* returned = nullptr);
 
   // Parameterized operations: they throw std::runtime_error on failure.
   bool PrepareParameterizedQuery();
