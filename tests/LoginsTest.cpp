@@ -338,6 +338,92 @@ TEST_F(Logins, AnAgencysOwnChangesKeepItsLogin) {
   EXPECT_EQ(0, Qb_Edit(h(), "RL_Agencies", 9));
 }
 
+// A login follows the PKey its row holds as the file stores it, never a
+// reading of the text posted: "2e1" is stored as 20, and the login goes to 20,
+// not to 2 where another agency sits. A rollback that brings the row back to
+// a PKey it had while logged in brings the login back with it.
+TEST_F(Logins, ALoginFollowsThePKeyItsRowHoldsAndComesBackWithIt) {
+  give_rows(2);
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "ATT"}, {"OrgName", "Attacker"}, {"Password", "attpw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ATT", "attpw"));
+  auto att = [this] { return value("SELECT PKey FROM RL_Agencies WHERE AdminCode = 'ATT'"); };
+  auto may_edit_agency = [this](int pkey) {
+    int result = Qb_Edit(h(), "RL_Agencies", pkey);
+    Qb_Cancel(h(), "RL_Agencies");
+    return result == 0;
+  };
+
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 5, {{"PKey", "2e1"}}));
+  EXPECT_EQ("20", att());
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  EXPECT_EQ("000", owned_rights(2));
+  EXPECT_FALSE(may_edit_agency(2));
+  EXPECT_TRUE(may_edit_agency(20));
+
+  // Moved and undone by the host, by a transaction and by a savepoint, and
+  // twice with the later move undone first.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 20, {{"PKey", "60e-1"}}));
+  EXPECT_EQ((Rows{"ATT|6"}), logins());
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  ASSERT_EQ(0, Qb_SavePoint(h(), "sp"));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 20, {{"PKey", "40"}}));
+  ASSERT_EQ(0, Qb_RollbackToSavePoint(h(), "sp"));
+  ASSERT_EQ(0, Qb_ReleaseSavePoint(h(), "sp"));
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 20, {{"PKey", "40"}}));
+  ASSERT_EQ(0, Qb_SavePoint(h(), "sp"));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 40, {{"PKey", "41"}}));
+  ASSERT_EQ(0, Qb_RollbackToSavePoint(h(), "sp"));
+  EXPECT_EQ((Rows{"ATT|40"}), logins());
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  EXPECT_TRUE(may_edit_agency(20));
+  EXPECT_EQ("000", owned_rights(2));
+
+  // A key the exports could not use is refused, and nothing moves.
+  refused(edit_row(h(), "RL_Agencies", 20, {{"PKey", "4294967298"}}),
+          {writer_error("post_edit", "PKey \"4294967298\" of table \"RL_Agencies\" is not a whole number from "
+                                     "-2147483648 to 2147483647; the row is not posted")});
+  EXPECT_EQ("20", att());
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+
+  // A move that is kept leaves no login behind, nor does a later rollback
+  // give one to the row made at the old PKey.
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 20, {{"PKey", "30"}}));
+  ASSERT_EQ(20, insert_row(h(), "RL_Agencies", {{"PKey", "20"}, {"AdminCode", "NEW"}, {"OrgName", "New"},
+                                                 {"Password", "attpw"}}));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_FALSE(may_edit_agency(20));
+  EXPECT_TRUE(may_edit_agency(30));
+  // Nor after a deletion and its rollback.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 30));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|0"}), logins());
+  EXPECT_FALSE(may_edit_agency(30));
+}
+
+// A PKey cut to an int would stand for another agency's: such an agency
+// cannot log in, and a row it owns belongs to nobody the logins stand for.
+TEST_F(Logins, AKeyBeyondAnIntIsNeverCutToAnotherAgencys) {
+  give_rows(2);
+  exec("UPDATE RL_Agencies SET PKey = 4294967298 WHERE PKey = 3;"
+       "UPDATE RL_Fields SET AgencyPKey = 4294967298 WHERE PKey = 3;"
+       "UPDATE RL_Fields SET AgencyPKey = 2.5 WHERE PKey = 1;");
+  refused(Qb_Login(h(), "XYZ", "Long password"),
+          {class_error("TQb_AccessController", "is_valid_login",
+                       "Agency \"XYZ\" cannot log in: PKey \"4294967298\" of table \"RL_Agencies\" is not a whole "
+                       "number from -2147483648 to 2147483647"),
+           class_error("TQb_AccessController", "Login", "Agency code and/or password not valid")});
+  EXPECT_EQ("000", owned_rights(2));
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  EXPECT_EQ("010110", rights());
+}
+
 // Stored cut at its first zero byte, such a password would let in every
 // password that shares the bytes before the zero and the length. Stored forms
 // that a file already holds log in as they always did.

@@ -167,6 +167,66 @@ TEST_F(RowBuffer, NewFieldLengthAndUniqueValues) {
 
 namespace {
 
+class PostedKeys : public MetafileTest {
+ protected:
+  PostedKeys()
+      : MetafileTest(std::string(kSetup) + kHostTables +
+                     "CREATE TABLE Loose([PKey] integer, [Name] text);"
+                     "CREATE TABLE Named([PKey] text NOT NULL PRIMARY KEY, [Name] text);"
+                     "INSERT INTO Loose VALUES (1, 'near'), (4294967298, 'far');") {}
+  // The post of a new row with these values.
+  int post_new(const char* table, Values values) {
+    int pkey = 0;
+    EXPECT_EQ(0, Qb_Insert(h(), table));
+    EXPECT_EQ(0, set_values(h(), table, values));
+    return Qb_Post(h(), table, &pkey);
+  }
+  static std::string not_posted(const char* method, const std::string& key, const std::string& table) {
+    return writer_error(method, "PKey \"" + key + "\" of table \"" + table +
+                                    "\" is not a whole number from -2147483648 to 2147483647; the row is not posted");
+  }
+};
+
+}  // namespace
+
+// A row is posted only where the exports can reach it again by its key: the
+// key the file stores, read back, is a whole number within an int's range.
+// Anything else is undone with the reason, since Qb_Edit could never name the
+// row and the key handed back would be another row's.
+TEST_F(PostedKeys, MustBeKeysTheExportsCanUseOnEveryTable) {
+  EXPECT_EQ(20, insert_row(h(), "Codes", {{"PKey", "2e1"}, {"Code", "AK"}}));
+  EXPECT_EQ(0, edit_row(h(), "Codes", 20, {{"PKey", "30e-1"}}));
+  EXPECT_EQ((Rows{"1", "3"}), rows("SELECT PKey FROM Codes ORDER BY PKey"));
+
+  refused(post_new("Codes", {{"PKey", "4294967298"}, {"Code", "AK"}}),
+          {not_posted("post_insert", "4294967298", "Codes")});
+  refused(post_new("Shades", {{"PKey", "4294967298"}, {"Name", "far"}}),
+          {not_posted("post_insert", "4294967298", "Shades")});
+  refused(post_new("Loose", {{"PKey", "2.5"}}), {not_posted("post_insert", "2.5", "Loose")});
+  refused(post_new("Named", {{"PKey", "k1"}}), {not_posted("post_insert", "k1", "Named")});
+  refused(edit_row(h(), "Codes", 3, {{"PKey", "-2147483649"}, {"Note", "moved"}}),
+          {not_posted("post_edit", "-2147483649", "Codes")});
+  refused(edit_row(h(), "Loose", 1, {{"PKey", "1.5"}}), {not_posted("post_edit", "1.5", "Loose")});
+  EXPECT_EQ((Rows{"1", "3"}), rows("SELECT PKey FROM Codes ORDER BY PKey"));
+  EXPECT_EQ((Rows{"1|near", "4294967298|far"}), rows("SELECT PKey, Name FROM Loose ORDER BY PKey"));
+  EXPECT_EQ("0", value("SELECT count(*) FROM Shades WHERE PKey > 2 UNION ALL SELECT count(*) FROM Named"));
+  EXPECT_EQ("<null>", value("SELECT Note FROM Codes WHERE PKey = 3"));
+
+  // A key the file gives the row, past an int's range, is refused the same way.
+  exec("INSERT INTO Codes(PKey, Code) VALUES (2147483647, 'AL')");
+  refused(post_new("Codes", {{"Code", "AK"}}), {not_posted("post_insert", "2147483648", "Codes")});
+  EXPECT_EQ("3", value("SELECT count(*) FROM Codes"));
+
+  // So is a clash with a row that no int can name.
+  int isUnique = 7, clash = 7;
+  refused(Qb_ValidateUnique(h(), "Loose", 0, "Name", "far", &isUnique, &clash),
+          {writer_error("ValidateUnique", "PKey \"4294967298\" of table \"Loose\" is not a whole number from "
+                                          "-2147483648 to 2147483647")});
+  EXPECT_EQ("7|7", std::to_string(isUnique) + "|" + std::to_string(clash));
+}
+
+namespace {
+
 // O'Who? puts quotes on both sides of the "?" of its name once its column
 // it's follows in a statement.
 class HostTableRows : public MetafileTest {

@@ -1,6 +1,7 @@
 // The login register of one open metafile.
 #include "authoring/Qb_AccessController.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <stdexcept>
@@ -47,7 +48,7 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   int agencyPKey = -1;
   if (adminCode.empty()) {
     FLogins.push_back(kNoAgency);
-    FAgencyLogins[1] = {kNoAgency, {{kNoAgency, ""}}};
+    FAgencyLogins[1] = {kNoAgency, {{kNoAgency, ""}}, {}};
     return 0;
   }
   // The super user and an agency whose code reads the same are two logins:
@@ -163,6 +164,9 @@ void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
     TAgencyLogin moved = std::move(login->second);
     FAgencyLogins.erase(login);
     if (writtenPKey == 1) return;
+    std::vector<int>& earlier = moved.EarlierPKeys;
+    earlier.erase(std::remove(earlier.begin(), earlier.end(), writtenPKey), earlier.end());
+    earlier.push_back(agencyPKey);
     login = FAgencyLogins.insert_or_assign(writtenPKey, std::move(moved)).first;
   }
   TSQLQuery query(FSQLDB);
@@ -172,18 +176,41 @@ void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
 }
 
 // A rollback may have taken an agency's row away, or given it back an older
-// code or password under which another agency was logged in. Agency 1 counts
-// as logged in whatever its row holds; a login that cannot be confirmed,
-// because the row cannot be read, is forgotten.
+// code or password under which another agency was logged in, or an older
+// PKey. Agency 1 counts as logged in whatever its row holds; a login that
+// cannot be confirmed, because no row can be read, is forgotten. Logins that
+// stand where they are keep their PKeys before any other goes back to one.
 void TQb_AccessController::FollowRollback() {
   TSQLQuery query(FSQLDB);
   bool readable = prepare_row_query(query);
-  for (auto login = FAgencyLogins.begin(); login != FAgencyLogins.end();) {
-    TAgencyForm form;
-    bool stands = login->first == 1 ||
-                  (readable && read_row_form(query, login->first, form) && login->second.Confirms(form));
-    login = stands ? std::next(login) : FAgencyLogins.erase(login);
+  std::map<int, TAgencyLogin> standing, displaced;
+  for (auto& login : FAgencyLogins) {
+    bool stands = login.first == 1 || (readable && row_confirms(query, login.first, login.second));
+    (stands ? standing : displaced).emplace(login.first, std::move(login.second));
   }
+  for (auto& login : displaced) {
+    int pkey = 0;
+    if (!readable || !earlier_row(query, login.second, standing, pkey)) continue;
+    std::vector<int>& earlier = login.second.EarlierPKeys;
+    earlier.erase(std::find(earlier.begin(), earlier.end(), pkey), earlier.end());
+    standing.emplace(pkey, std::move(login.second));
+  }
+  FAgencyLogins = std::move(standing);
+}
+
+bool TQb_AccessController::row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login) {
+  TAgencyForm form;
+  return read_row_form(query, agencyPKey, form) && login.Confirms(form);
+}
+
+bool TQb_AccessController::earlier_row(TSQLQuery& query, const TAgencyLogin& login,
+                                       const std::map<int, TAgencyLogin>& standing, int& pkey) {
+  for (auto earlier = login.EarlierPKeys.rbegin(); earlier != login.EarlierPKeys.rend(); ++earlier) {
+    if (standing.count(*earlier) != 0 || !row_confirms(query, *earlier, login)) continue;
+    pkey = *earlier;
+    return true;
+  }
+  return false;
 }
 
 bool TQb_AccessController::TAgencyLogin::Confirms(const TAgencyForm& form) const {
@@ -263,7 +290,9 @@ void TQb_AccessController::remember_login(int agencyPKey, const std::string& adm
   TAgencyForm form{adminCode, StoredPassword(password)};
   TAgencyLogin& login = FAgencyLogins[agencyPKey];
   login.AdminCode = adminCode;
-  if (!login.Confirms(form)) login.Forms = {form};
+  if (login.Confirms(form)) return;
+  login.Forms = {form};
+  login.EarlierPKeys.clear();
 }
 
 bool TQb_AccessController::prepare_row_query(TSQLQuery& query) {

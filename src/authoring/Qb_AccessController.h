@@ -47,8 +47,9 @@ class TQb_AccessController {
   // its login moves with the row, and what the row now holds confirms it as
   // well as what it was checked against. Never throws.
   void FollowAgencyWrite(int agencyPKey, int writtenPKey);
-  // After a rollback: forgets each agency login whose row no longer holds a
-  // code and stored password that confirms it. Never throws.
+  // After a rollback: each agency login stands where its row holds a code and
+  // stored password that confirm it; one whose row has gone back to a PKey it
+  // had while logged in goes back with it; any other is forgotten. Never throws.
   void FollowRollback();
 
  private:
@@ -62,10 +63,13 @@ class TQb_AccessController {
   };
   // An agency's login: the stored code it last logged in under, and what
   // confirms it after a rollback: the code and password its row held when
-  // it was checked, and those the library wrote to the row while it stood.
+  // it was checked, and those the library wrote to the row while it stood;
+  // and the PKeys its row left while it stood, the latest last, where a
+  // rollback may bring the row back.
   struct TAgencyLogin {
     std::string AdminCode;
     std::vector<TAgencyForm> Forms;
+    std::vector<int> EarlierPKeys;
     bool Confirms(const TAgencyForm& form) const;
   };
 
@@ -79,6 +83,13 @@ class TQb_AccessController {
   // The code and stored password the agency's row holds; false when it
   // cannot be read or is gone.
   static bool read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form);
+  // Whether the row at that PKey holds a form that confirms the login.
+  static bool row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
+  // Where a login whose row is not at its PKey after a rollback goes back
+  // to: the latest earlier PKey whose row confirms it and that no standing
+  // login holds; false when there is none.
+  static bool earlier_row(TSQLQuery& query, const TAgencyLogin& login, const std::map<int, TAgencyLogin>& standing,
+                          int& pkey);
   static bool prepare_row_query(TSQLQuery& query);
 
   TSQLDB* FSQLDB;
