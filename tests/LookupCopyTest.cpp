@@ -139,3 +139,69 @@ TEST(LookupCopyOfHostTables, CopiesAndRenames) {
   for (const char* table : {"Tints", "Whom", "Person"}) EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h, table)) << table;
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h, "Who?"));
 }
+
+namespace {
+
+// Host tables whose names need quoting, with an index and a trigger each that
+// begin with the table's prefix: the names are written in back-ticks, double
+// quotes and single quotes, the quote inside doubled.
+const char* const kQuotedNames =
+    "CREATE TABLE [c`d]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10), [Stamp] char(1));"
+    "CREATE INDEX `xc``d_Name` ON [c`d]([Name]);"
+    "CREATE TRIGGER `_c``d_stamp` AFTER UPDATE ON [c`d] BEGIN UPDATE `c``d` SET Stamp = 'x'"
+    " WHERE PKey = new.PKey; END;"
+    "INSERT INTO [c`d] VALUES (1, 'ann', NULL), (2, 'bob', NULL);"
+    "CREATE TABLE \"it's \"\"q\"\"?\"([PKey] integer NOT NULL PRIMARY KEY, [Code] char(2));"
+    "CREATE INDEX \"xit's \"\"q\"\"_Code\" ON \"it's \"\"q\"\"?\"([Code]);"
+    "CREATE TRIGGER '_it''s \"q\"_it''s' AFTER DELETE ON [it's \"q\"?] BEGIN SELECT 1; END;"
+    "INSERT INTO [it's \"q\"?] VALUES (1, 'A1'), (2, 'B2');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'c`d', 2), (2, 'it''s \"q\"?', 2);";
+
+// The texts that a copy or rename of those tables to Copy and Quoted writes.
+const Rows kCopyTexts = {
+    "table|Copy|CREATE TABLE [Copy]([PKey] integer NOT NULL PRIMARY KEY, [Name] varchar(10), [Stamp] char(1))",
+    "index|xCopy_Name|CREATE INDEX `xCopy_Name` ON [Copy]([Name])",
+    "trigger|_Copy_stamp|CREATE TRIGGER `_Copy_stamp` AFTER UPDATE ON [Copy] BEGIN UPDATE [Copy] SET Stamp = 'x'"
+    " WHERE PKey = new.PKey; END"};
+const Rows kQuotedTexts = {
+    "table|Quoted|CREATE TABLE [Quoted]([PKey] integer NOT NULL PRIMARY KEY, [Code] char(2))",
+    "index|xQuoted_Code|CREATE INDEX \"xQuoted_Code\" ON [Quoted]([Code])",
+    "trigger|_Quoted_it's|CREATE TRIGGER '_Quoted_it''s' AFTER DELETE ON [Quoted] BEGIN SELECT 1; END"};
+
+class LookupCopyOfQuotedNames : public MetafileTest {
+ protected:
+  LookupCopyOfQuotedNames() : MetafileTest(kQuotedNames) {}
+  Rows texts(const std::string& table) {
+    return rows("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = '" + table +
+                "' ORDER BY type = 'table' DESC, type, name");
+  }
+  Rows catalogue() { return rows("SELECT PKey, TableName, RecCount FROM RL_LookupTables ORDER BY PKey"); }
+};
+
+}  // namespace
+
+TEST_F(LookupCopyOfQuotedNames, CopiesTakeTheIndexesAndTriggersAlong) {
+  Rows rowsCD = rows("SELECT * FROM [c`d]"), rowsQ = rows("SELECT * FROM [it's \"q\"?]");
+  ASSERT_EQ((Rows{"0"}), outcome(h(), Qb_CopyLookupTable(h(), "c`d", "Copy", 1)));
+  ASSERT_EQ((Rows{"0"}), outcome(h(), Qb_CopyLookupTable(h(), "it's \"q\"?", "Quoted", 1)));
+  EXPECT_EQ(kCopyTexts, texts("Copy"));
+  EXPECT_EQ(kQuotedTexts, texts("Quoted"));
+  EXPECT_EQ(rowsCD, rows("SELECT * FROM Copy"));
+  EXPECT_EQ(rowsQ, rows("SELECT * FROM Quoted"));
+  EXPECT_EQ((Rows{"1|c`d|2", "2|it's \"q\"?|2", "3|Copy|2", "4|Quoted|2"}), catalogue());
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "Copy"));
+}
+
+TEST_F(LookupCopyOfQuotedNames, RenamesTakeTheIndexesAndTriggersAlong) {
+  Rows rowsCD = rows("SELECT * FROM [c`d]"), rowsQ = rows("SELECT * FROM [it's \"q\"?]");
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 1, {{"TableName", "Copy"}})));
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 2, {{"TableName", "Quoted"}})));
+  EXPECT_EQ(kCopyTexts, texts("Copy"));
+  EXPECT_EQ(kQuotedTexts, texts("Quoted"));
+  EXPECT_EQ("0", value("SELECT count(*) FROM sqlite_master WHERE tbl_name IN ('c`d', 'it''s \"q\"?')"));
+  EXPECT_EQ(rowsCD, rows("SELECT * FROM Copy"));
+  EXPECT_EQ(rowsQ, rows("SELECT * FROM Quoted"));
+  EXPECT_EQ((Rows{"1|Copy|2", "2|Quoted|2"}), catalogue());
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "c`d"));
+  EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Quoted"));
+}

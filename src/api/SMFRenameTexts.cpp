@@ -15,9 +15,11 @@ struct TToken {
   size_t Begin;
   size_t End;
   bool Bare;         // a bare word: a keyword or a name
-  // A bare word or quoted name, unquoted and lower-cased; empty for anything
-  // else. A string has one too: where only a name may stand, it is one.
-  std::string Name;
+  // A bare word or quoted name as the database reads it: unquoted, its
+  // doubled quotes single; empty for anything else. A string has one too:
+  // where only a name may stand, it is one.
+  std::string Unquoted;
+  std::string Name;  // the same, lower-cased
 };
 
 bool is_word_byte(char c, bool first) {
@@ -58,20 +60,30 @@ size_t skip_blanks(const std::string& text, size_t at) {
 }
 
 TToken read_token(const std::string& text, size_t at) {
-  TToken token{at, at + 1, false, std::string()};
+  TToken token{at, at + 1, false, std::string(), std::string()};
   char c = text[at];
-  std::string inner;
   if (c == '\'' || c == '"' || c == '`' || c == '[') {
-    token.End = quoted_end(text, at, c == '[' ? ']' : c, inner);
-    token.Name = lowercase_string(inner);
+    token.End = quoted_end(text, at, c == '[' ? ']' : c, token.Unquoted);
+    token.Name = lowercase_string(token.Unquoted);
   } else if (is_word_byte(c, true)) {
     while (token.End < text.size() && is_word_byte(text[token.End], false)) ++token.End;
     token.Bare = true;
-    token.Name = lowercase_string(text.substr(at, token.End - at));
+    token.Unquoted = text.substr(at, token.End - at);
+    token.Name = lowercase_string(token.Unquoted);
   } else if (isdigit(static_cast<unsigned char>(c))) {
     while (token.End < text.size() && (is_word_byte(text[token.End], false) || text[token.End] == '.')) ++token.End;
   }
   return token;
+}
+
+// A name written back in the quotes that `open` began, a closing quote inside
+// it doubled; a bare word stays bare. Brackets have no escape, but a name read
+// from them holds no "]", and the new prefix adds none.
+std::string requoted(const std::string& name, char open) {
+  if (open == '[') return "[" + name + "]";
+  if (open != '"' && open != '`' && open != '\'') return name;
+  const std::string quote(1, open);
+  return quote + stringReplace(name, quote, quote + quote) + quote;
 }
 
 std::vector<TToken> sql_tokens(const std::string& text) {
@@ -145,10 +157,13 @@ void TTextRewrite::rename_table(size_t i) {
     FEdits.push_back({FTokens[i].Begin, FTokens[i].End, quote_identifier(FNames.NewName)});
 }
 
+// The prefix is looked for in the name as the database reads it, since quotes
+// inside it are doubled in the text; a name without it is left as written.
 void TTextRewrite::rename_prefix(size_t i) {
   if (i >= FEnd || FNames.OldPrefix.empty()) return;
-  std::string name = FText.substr(FTokens[i].Begin, FTokens[i].End - FTokens[i].Begin);
-  FEdits.push_back({FTokens[i].Begin, FTokens[i].End, stringReplace(name, FNames.OldPrefix, FNames.NewPrefix)});
+  const TToken& token = FTokens[i];
+  std::string renamed = stringReplace(token.Unquoted, FNames.OldPrefix, FNames.NewPrefix);
+  if (renamed != token.Unquoted) FEdits.push_back({token.Begin, token.End, requoted(renamed, FText[token.Begin])});
 }
 
 // The BEGIN that opens a trigger's body: the table's own name before it, and

@@ -19,5 +19,6 @@ struct TRenamedNames {
 // the new name in brackets where it names a table: the table created, the
 // table after ON, and the table that a trigger's UPDATE [OR ...], INSERT
 // [OR ...] INTO, REPLACE INTO and DELETE FROM statements write. The old
-// prefix is replaced by the new one inside the index's or trigger's own name.
+// prefix is replaced by the new one inside the index's or trigger's own name
+// as the database reads it, which is written back in the quotes it had.
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names);
