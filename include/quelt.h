@@ -402,15 +402,19 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * library itself wrote to the row while the login stood (a posted code or
  * password, a password written by an import). An agency that changes its own
  * code or password thus stays logged in through any later rollback, that of
- * the change included; a posted PKey takes the login along to the row's new
- * PKey. The login list keeps the code. */
+ * the change included; a posted PKey takes the login along to the PKey the row
+ * holds as stored after the post, and a rollback that brings the row back to
+ * a PKey it had while logged in, holding a code and password that confirm the
+ * login, brings the login back with it. The login list keeps the code. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). A password is
  * stored as ten scrambled bytes made from its first ten bytes and its length
  * (modulo 256): a longer one is accepted, and any password that shares those
  * ten bytes, letter case aside, and that length logs in as well. An empty
- * code logs in "NONE". An agency without a stored password cannot log in. -1 with
+ * code logs in "NONE". An agency without a stored password cannot log in, nor
+ * can one whose PKey is not a whole number within the range of an int (an
+ * engine error says so). -1 with
  * "Agency code and/or password not valid"; a code already in the login list
  * is checked again without a new entry: the right password logs the agency
  * in (again, when its login was forgotten), a wrong one gives -1 without an
@@ -485,11 +489,17 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
  * a new FieldLength takes the field out of every layout. Any failure rolls the
- * whole update back. The buffer is emptied and leaves its mode in every case. */
+ * whole update back. -1, and nothing written, for a field name that holds a
+ * double quote (no edit logic could name it), and for a row whose PKey as
+ * stored (posted, or given by the database) is not a whole number from
+ * -2147483648 to 2147483647: "PKey \"k\" of table \"t\" is not a whole number
+ * from -2147483648 to 2147483647; the row is not posted". The buffer is
+ * emptied and leaves its mode in every case. */
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey);
 /* *isUnique = 1 and *clashPKey = 0 when no row but pkey holds value in the
  * column (compared as the column compares: collate nocase columns ignore
- * letter case); else *isUnique = 0 and *clashPKey = a row that holds it. */
+ * letter case); else *isUnique = 0 and *clashPKey = a row that holds it; -1
+ * when that row's PKey is not a whole number within the range of an int. */
 QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
                                 int* isUnique, int* clashPKey);
 

@@ -124,6 +124,33 @@ TEST_F(Renames, FailedRenamesLeaveEverything) {
   EXPECT_EQ(before, snapshot(path()));
 }
 
+// A field name holding a double quote would close the references to it in
+// every edit that uses the field, another agency's too, and add statements of
+// its own: it is refused on edit and on insert, and nothing is written.
+TEST_F(Renames, AFieldNameHoldingADoubleQuoteIsRefusedAndCarriesNothing) {
+  exec("INSERT INTO RL_Agencies(PKey, AdminCode, OrgName, Password) VALUES (2, 'VIC', 'Victim', 'x');"
+       "UPDATE RL_Edits SET AgencyPKey = 2 WHERE PKey = 1;");
+  ASSERT_EQ(-1, Qb_Edit(h(), "RL_Edits", 1));
+  Rows before = snapshot(path());
+  const std::string refusal = "A field name may not hold a double quote (\"): no edit logic could name the field";
+  refused(edit_row(h(), "RL_Fields", 1, {{"FieldName", "VICF\"); return FAIL; strcpy(s, #S\"VICF"}}),
+          {writer_error("Post", refusal)});
+  int pkey = -1;
+  ASSERT_EQ(0, Qb_Insert(h(), "RL_Fields"));
+  ASSERT_EQ(0, set_values(h(), "RL_Fields", {{"FieldNumber", "13"}, {"FieldName", "A\"B"}, {"LocalName", "L4"}}));
+  refused(Qb_Post(h(), "RL_Fields", &pkey), {writer_error("Post", refusal)});
+  EXPECT_EQ(0, pkey);
+  EXPECT_EQ(before, snapshot(path()));
+  // The buffer is left as after any post.
+  refused(Qb_Post(h(), "RL_Fields", &pkey),
+          {writer_error("Post", "Table named \"RL_Fields\" is NOT in insert or edit mode; cannot post")});
+
+  ASSERT_EQ(0, edit_row(h(), "RL_Fields", 1, {{"FieldName", "VICF"}}));
+  EXPECT_EQ("char s[10];\nstrcpy(s, #S\"VICF\");\nstrcpy(s, #S\"VICF\");\nstrcpy(s, #S\"AGES\");\n"
+            "strcpy(s, \"AGE\");\nif (s == 'x') return FAIL;\nreturn PASS;",
+            logic(1));
+}
+
 // A recompilation that fails as a statement fails the post; logic that no
 // longer compiles does not.
 TEST_F(Renames, RecompilationFailuresAndCompileErrors) {

@@ -120,6 +120,7 @@ class TSMFWriter {
   int owner_agency(TRL_MCO kind, int pkey);
   int set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method);
   int set_password(TFieldDef* field, const std::string& value, const char* method);
+  bool field_name_allowed(TTableDef* table);
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
   bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);

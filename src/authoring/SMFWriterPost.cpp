@@ -62,17 +62,25 @@ int TSMFWriter::Post(const std::string& table, int* pkey) {
     add_error("Post", "Table named \"" + table + "\" is NOT in insert or edit mode; cannot post");
     return -1;
   }
-  int result = 0;
-  if (definition->GetState() == tsInsert) {
-    result = post_insert(definition, pkey);
-  } else {
-    *pkey = definition->GetPostToPKey();
-    result = post_edit(definition);
-  }
+  bool inserting = definition->GetState() == tsInsert;
+  *pkey = inserting ? 0 : definition->GetPostToPKey();
+  int result = -1;
+  if (field_name_allowed(definition)) result = inserting ? post_insert(definition, pkey) : post_edit(definition);
   // A rollback re-reads the tables whose definitions it changed: the one
   // posted is looked up again.
   if ((definition = FTablesList->GetTable(table)) != nullptr) definition->Cancel();
   return result;
+}
+
+// No field reference can name a field whose name holds a double quote: the
+// reference ends at the first one. Renamed into edit logic, such a name would
+// close the reference and add statements of its own to every edit using it.
+bool TSMFWriter::field_name_allowed(TTableDef* table) {
+  if (table->GetMCO() != mcoFields) return true;
+  TFieldDef* name = table->GetColumn("FieldName");
+  if (name == nullptr || !name->GetIsModified() || strchr(name->GetValue(), '"') == nullptr) return true;
+  add_error("Post", "A field name may not hold a double quote (\"): no edit logic could name the field");
+  return false;
 }
 
 // The column at `order`, or null after recording that the model has none.
