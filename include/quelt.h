@@ -48,6 +48,11 @@
  *   keys", "a check of an edit set against a layout", "a listing of table
  *   names", "a listing of a table's structure", "a reading of a row" and "a
  *   reading of a cursor's row".
+ * - Row keys (PKeys) are ints. A key read from the metafile that is not a
+ *   whole number from -2147483648 to 2147483647 is never cut to another
+ *   row's: a function that would hand it to the host or write under it gives
+ *   -1 with the engine error "PKey \"<value>\" of table \"<table>\" is not a
+ *   whole number from -2147483648 to 2147483647".
  * - Functions are not thread-safe: call them from one thread at a time.
  */
 #ifndef QUELT_H

@@ -70,6 +70,11 @@ inline std::string tsmf_error(const std::string& method, const std::string& mess
   return "TSMF::" + method + '\xBB' + message;
 }
 
+// The refusal of a row key that the exports' int cannot hold.
+inline std::string key_refusal(const std::string& key, const std::string& table) {
+  return "PKey \"" + key + "\" of table \"" + table + "\" is not a whole number from -2147483648 to 2147483647";
+}
+
 // Every engine error that the last call on the handle recorded.
 inline Rows engine_errors(int smf) {
   int count = -1;

@@ -182,6 +182,21 @@ TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {
   EXPECT_EQ(Rows{}, found);  // the layouts' first passes found nothing to report
 }
 
+// Cut to an int, a source key would name source row 2 to the host.
+TEST_F(Import, KeysBeyondAnIntAreRefusedNotCut) {
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("UPDATE RL_Edits SET PKey = 4294967298 WHERE PKey = 3;"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  Rows found;
+  refused(Qb_GetImportCandidates(h(), "RL_Edits", "EditTag", &found, collector<ImportCandidateCallback>()),
+          {import_error("get_edits", "Cannot get Edits from source metafile "),
+           import_error("get_edits", key_refusal("4294967298", "SourceDB.RL_Edits")),
+           import_error("get_edits", "SQL: SELECT src.PKey as SrcPKey, src.EditName, sa.AdminCode FROM "
+                                     "SourceDB.RL_Edits src, SourceDB.RL_Agencies sa WHERE src.AgencyPKey = sa.PKey "
+                                     "AND NOT EXISTS ( SELECT targ.PKey FROM RL_Edits targ WHERE targ.EditTag = "
+                                     "src.EditTag ); ")});
+  EXPECT_EQ(Rows{}, found);
+}
+
 // A listing called from another's callback delivers to its own owner and
 // gives the outer listing its owner back for the rows still to come.
 TEST_F(Import, NestedListingsDeliverToTheirOwnOwners) {

@@ -112,6 +112,18 @@ TEST_F(Recompile, FailuresRollBackEverything) {
   EXPECT_EQ("old", compiled());
 }
 
+// Cut to an int, the edit's key would put its pivot rows under edit 2.
+TEST_F(Recompile, EditKeysBeyondAnIntAreRefusedNotCut) {
+  exec("INSERT INTO RL_Edits(PKey,EditTag,EditName,EditLogic) VALUES (2,'E2','Two',''),"
+       " (4294967298,'BIG','Big','strlen(#S\"Ten\");');");
+  Rows before = snapshot(path());
+  refused(Edit_RecompileEditLogic(h(), "BIG"),
+          {tsmf_error("RecompileEditLogic", key_refusal("4294967298", "RL_Edits")),
+           tsmf_error("RecompileEditLogic",
+                      "SELECT [PKey], [MessagePKey], [EditLogic] FROM [RL_Edits] WHERE [EditTag] = 'BIG';")});
+  EXPECT_EQ(before, snapshot(path()));
+}
+
 TEST_F(Recompile, SyntaxCheckReadersAndLocalNames) {
   int errors = -1, warnings = -1, line = 0, count = 0, kind = 0, number = 0;
   char text[100] = "untouched";

@@ -164,3 +164,12 @@ TEST(Records, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
   EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", unbound), tsmf_error("GetPKeys", "SQL error for table Who?: " + unbound)}),
             outcome(h, Edit_GetPKeys(h, "Who?", "PKey = ?", &keys, kPKeys)));
 }
+
+// 4294967298 cut to an int is 2, another row's key: the listing stops there.
+TEST(Records, PKeysBeyondAnIntAreRefusedNotCut) {
+  OpenMetafile mf(std::string(kColors) + "UPDATE Colors SET PKey = 4294967298 WHERE PKey = 5;");
+  Rows keys;
+  EXPECT_EQ((Rows{"-1", tsmf_error("GetPKeys", key_refusal("4294967298", "colors"))}),
+            outcome(mf.handle(), Edit_GetPKeys(mf.handle(), "colors", nullptr, &keys, kPKeys)));
+  EXPECT_EQ((Rows{"colors|1", "colors|2"}), keys);
+}

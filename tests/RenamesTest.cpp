@@ -168,3 +168,15 @@ TEST_F(Renames, RecompilationFailuresAndCompileErrors) {
   EXPECT_EQ("", compiled(1));
   EXPECT_EQ(Rows{}, engine_errors(h()));
 }
+
+// Cut to an int, the dependent edit's key would name edit 2, another agency's.
+TEST_F(Renames, DependentEditKeysBeyondAnIntAreRefusedNotCut) {
+  exec("INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2, 'AG2', 'Two');"
+       "UPDATE RL_Edits SET PKey = 4294967298 WHERE PKey = 1;"
+       "UPDATE RL_EditFieldsPivot SET EditPKey = 4294967298 WHERE EditPKey = 1;"
+       "UPDATE RL_Edits SET AgencyPKey = 2, EditLogic = 'strcpy(s, #S\"AGE\");' WHERE PKey = 2;");
+  Rows before = snapshot(path());
+  refused(edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}),
+          {writer_error("post_edit", key_refusal("4294967298", "RL_Edits")), writer_error("post_edit", kDependents)});
+  EXPECT_EQ(before, snapshot(path()));
+}

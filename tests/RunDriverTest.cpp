@@ -185,6 +185,14 @@ TEST_F(RunDriver, EditDetailsAndRecordDisplay) {
   EXPECT_EQ(0, Edit_RunEdits(h(), "ES1", "L1", kRecord, 0, nullptr, nullptr, nullptr));
 }
 
+// Cut to an int, the key of field Sex would read field 2 and reach the host as its key.
+TEST_F(RunDriver, LayoutFieldKeysBeyondAnIntAreRefusedNotCut) {
+  exec("UPDATE RL_Fields SET PKey = 4294967298 WHERE PKey = 1;"
+       "UPDATE RL_LayoutFieldsPivot SET FieldPKey = 4294967298 WHERE FieldPKey = 1;");
+  refused(Edit_UpdateRecordByTag(h(), "L1", kRecord),
+          {"TRunEdits::UpdateRecord\xBB" + key_refusal("4294967298", "RL_Fields")});
+}
+
 // Calls refused on a metafile with nothing loaded.
 TEST_F(RunDriver, RefusedCalls) {
   const char* const kNullText = "At least one of the char* parameters is NULL";

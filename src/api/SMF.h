@@ -268,7 +268,7 @@ class TSMF {
   // of its own: 0, or -1 with engine errors.
   int write_statement(const char* method, const char* savepoint, const std::string& sql,
                       const std::vector<std::string>& texts);
-  int select_pkey(const std::string& sql);
+  int select_pkey(const char* table, const std::string& condition);
   int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
   bool texts_given(const char* method, std::initializer_list<const void*> texts);
   bool callback_pair_given(const char* method, const void* owner, const void* callback);

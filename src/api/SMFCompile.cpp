@@ -183,9 +183,11 @@ int TSMF::recompile_edit_logic(const std::string& editTag) {
       add_error("RecompileEditLogic", sql);
       return -1;
     }
+    // The compiled text and the pivot rows are written under these keys: one
+    // cut to an int would write into another edit, or name another message.
     if (!query.Eof()) {
-      pkey = query.GetIntFieldByName("PKey");
-      messagePKey = query.GetIntFieldByName("MessagePKey");
+      pkey = query.GetUsableKeyByNumber(0, "RL_Edits");
+      messagePKey = query.GetUsableKeyByNumber(1, "RL_Messages");
       logic = query.GetFieldByName("EditLogic");
     }
     query.SetIsActive(false);
@@ -240,7 +242,12 @@ bool TSMF::read_field_order(int pkey, std::vector<int>& order) {
                    true);
   try {
     bool row = query.SetIsActive(true) && !query.Eof();
-    for (; row; row = query.FetchNext() && !query.Eof()) order.push_back(query.GetIntFieldByNumber(0));
+    // The order is only compared with the keys of the fields the logic uses,
+    // none below 0: a key that is not usable keeps its place and matches none.
+    for (; row; row = query.FetchNext() && !query.Eof()) {
+      TRowKey key = query.GetKeyFieldByNumber(0);
+      order.push_back(key.Usable ? key.Value : -1);
+    }
     if (query.GetIsActive() && query.Eof()) return true;
   } catch (const std::runtime_error&) {
   }
@@ -259,24 +266,25 @@ bool TSMF::exec_logged(const char* method, const std::string& sql, bool withStat
   return false;
 }
 
-// The PKey that a SELECT of one key column gives: 0 without a row, -1 when
-// the statement cannot be opened.
-int TSMF::select_pkey(const std::string& sql) {
+// The PKey of the table's first row that meets the condition: 0 without a
+// row, -1 when the statement cannot be opened. A pivot row is written under
+// it, so a key that is not usable throws TKeyRefusal.
+int TSMF::select_pkey(const char* table, const std::string& condition) {
   TSQLQuery query(FSQLDB);
-  query.SetSQLText(sql, true);
+  query.SetSQLText(std::string("SELECT [PKey] FROM [") + table + "] WHERE " + condition + ";", true);
   try {
     if (!query.SetIsActive(true)) return -1;
   } catch (const std::runtime_error&) {
     return -1;
   }
-  return query.Eof() ? 0 : query.GetIntFieldByNumber(0);
+  return query.Eof() ? 0 : query.GetUsableKeyByNumber(0, table);
 }
 
 bool TSMF::update_edit_fields_pivot(int editPKey, std::vector<int>& oldOrder) {
   int count = FEditCompiler->GetLogicListCount('F');
   for (int i = 0; i < count; ++i) {
-    int fieldPKey = select_pkey("SELECT [PKey] FROM [RL_Fields] WHERE [FieldNumber] = " +
-                                intToString(FEditCompiler->GetLogicFieldNumber(i)) + ";");
+    int fieldPKey =
+        select_pkey("RL_Fields", "[FieldNumber] = " + intToString(FEditCompiler->GetLogicFieldNumber(i)));
     if (fieldPKey < 0) continue;
     size_t order = 0;
     while (order < oldOrder.size() && oldOrder[order] != fieldPKey) ++order;
@@ -310,8 +318,7 @@ bool TSMF::update_edit_messages_pivot(int editPKey) {
     int kind = 0;
     int number = FEditCompiler->GetLogicMessageNumber(i, &kind);
     if (number == 0) continue;
-    int messagePKey =
-        select_pkey("SELECT [PKey] FROM [RL_Messages] WHERE [MessageNumber] = " + intToString(number) + ";");
+    int messagePKey = select_pkey("RL_Messages", "[MessageNumber] = " + intToString(number));
     if (messagePKey > 0 &&
         !exec_logged("update_edit_messages_pivot", message_pivot_insert(editPKey, messagePKey, kind), true))
       return false;
@@ -336,8 +343,8 @@ bool TSMF::update_edit_errors_pivot(int editPKey) {
 bool TSMF::update_edit_tables_pivot(int editPKey) {
   int count = FEditCompiler->GetLogicListCount('T');
   for (int i = 0; i < count; ++i) {
-    int tablePKey = select_pkey("SELECT [PKey] FROM [RL_LookupTables] WHERE [TableName] = '" +
-                                quote_sql_value(FEditCompiler->GetLogicTableName(i)) + "';");
+    int tablePKey =
+        select_pkey("RL_LookupTables", "[TableName] = '" + quote_sql_value(FEditCompiler->GetLogicTableName(i)) + "'");
     if (tablePKey < 0) continue;
     if (!exec_logged("update_edit_tables_pivot",
                      "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (" +

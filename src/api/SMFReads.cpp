@@ -37,18 +37,17 @@ void copy_terminated(const std::string& text, char* buffer, int length) {
 
 // The rows of a SELECT, all read before the first callback: what a call made
 // from a callback changes or undoes cannot reach a walk, and no statement is
-// left open on the file while the host is called. A failure is kept, with the
-// statement's message, behind the rows read before it.
+// left open on the file while the host is called. A failure is kept behind
+// the rows read before it: the exception's text, then the statement's message
+// after `sqlError` (none when a row's key was refused).
 template <typename Row>
 struct TTakenRows {
   std::vector<Row> Rows;
-  bool Failed = false;
-  std::string Failure;  // the exception's text
-  std::string Reason;   // the statement's own message
+  std::vector<std::string> Failure;
 };
 
 template <typename Row, typename Read>
-TTakenRows<Row> take_rows(TSQLDB* db, const std::string& sql, Read read) {
+TTakenRows<Row> take_rows(TSQLDB* db, const std::string& sql, const std::string& sqlError, Read read) {
   TTakenRows<Row> taken;
   TSQLQuery query(db);
   try {
@@ -57,10 +56,10 @@ TTakenRows<Row> take_rows(TSQLDB* db, const std::string& sql, Read read) {
       taken.Rows.push_back(read(query));
       if (!query.FetchNext()) throw std::runtime_error("TSQLQuery::FetchNext");
     }
+  } catch (const TKeyRefusal& e) {
+    taken.Failure = {e.what()};
   } catch (const std::runtime_error& e) {
-    taken.Failed = true;
-    taken.Failure = e.what();
-    taken.Reason = query.LastErrorMessage();
+    taken.Failure = {e.what(), sqlError + query.LastErrorMessage()};
   }
   return taken;
 }
@@ -69,7 +68,7 @@ TTakenRows<Row> take_rows(TSQLDB* db, const std::string& sql, Read read) {
 template <typename Row, typename Deliver>
 int deliver_rows(const TTakenRows<Row>& taken, Deliver deliver) {
   for (const Row& row : taken.Rows) deliver(row);
-  if (taken.Failed) return -1;
+  if (!taken.Failure.empty()) return -1;
   return taken.Rows.empty() ? -2 : 0;
 }
 
@@ -97,31 +96,26 @@ int TSMF::GetPKeys(const char* table, const char* orderBy, void* owner, void* ca
   TTableDef* def = FTablesList->GetTable(table);
   std::string from = def != nullptr ? quote_identifier(def->GetTableName()) : table;
   auto taken = take_rows<int>(FSQLDB, "SELECT PKey FROM " + from + " ORDER BY " + order,
-                              [](const TSQLQuery& query) { return query.GetIntFieldByName("PKey"); });
+                              std::string("SQL error for table ") + table + ": ",
+                              [&](const TSQLQuery& query) { return query.GetUsableKeyByNumber(0, table); });
   int result = deliver_rows(taken, [&](int pkey) { reinterpret_cast<PKeyCallback>(callback)(owner, table, pkey); });
-  if (taken.Failed) {
-    add_error("GetPKeys", taken.Failure);
-    add_error("GetPKeys", std::string("SQL error for table ") + table + ": " + taken.Reason);
-  }
+  for (const std::string& failure : taken.Failure) add_error("GetPKeys", failure);
   return result;
 }
 
 int TSMF::CheckEditSetAgainstLayout(int editSetPKey, int layoutPKey, void* owner, void* callback) {
   if (!parameters_given("CheckEditSetAgainstLayout", {{callback, "callback"}})) return -1;
   std::string sql = kLayoutGapSelect + intToString(editSetPKey) + kLayoutGapNotPlaced + intToString(layoutPKey) + "); ";
-  auto taken = take_rows<TLayoutGap>(FSQLDB, sql, [](const TSQLQuery& query) {
-    return TLayoutGap{query.GetIntFieldByName("FieldPKey"), query.GetFieldByName("FieldName"),
-                      query.GetIntFieldByName("EditPKey"), query.GetFieldByName("EditName"),
+  auto taken = take_rows<TLayoutGap>(FSQLDB, sql, "SQL error: ", [](const TSQLQuery& query) {
+    return TLayoutGap{query.GetUsableKeyByNumber(0, "RL_Fields"), query.GetFieldByName("FieldName"),
+                      query.GetUsableKeyByNumber(2, "RL_Edits"), query.GetFieldByName("EditName"),
                       query.GetFieldByName("EditTag")};
   });
   int result = deliver_rows(taken, [&](const TLayoutGap& gap) {
     reinterpret_cast<LayoutGapCallback>(callback)(owner, gap.FieldPKey, gap.FieldName.c_str(), gap.EditPKey,
                                                   gap.EditName.c_str(), gap.EditTag.c_str());
   });
-  if (taken.Failed) {
-    add_error("CheckEditSetAgainstLayout", taken.Failure);
-    add_error("CheckEditSetAgainstLayout", std::string("SQL error: ") + taken.Reason);
-  }
+  for (const std::string& failure : taken.Failure) add_error("CheckEditSetAgainstLayout", failure);
   return result;
 }
 

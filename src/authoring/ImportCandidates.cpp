@@ -285,7 +285,7 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
   for (const TPass& pass : listing.Passes(byTag)) {
     std::vector<TCandidate> candidates;
     std::string reason;
-    bool read = read_pass(pass, byTag, candidates, reason);
+    bool read = read_pass(listing.Table, pass, byTag, candidates, reason);
     for (const TCandidate& candidate : candidates)
       deliver(FCallbackOwner, listing.Table, candidate.Source, candidate.Target, candidate.Display.c_str(),
               candidate.AdminCode.c_str(), pass.Kind);
@@ -301,15 +301,16 @@ int TImportMetafile::run_listing(const TListing& listing, bool byTag) {
 // statement: a call made from the callback (a write whose failure rolls the
 // schema back, say) cannot cut the pass short, and no statement holds the
 // file while the host runs. A failure keeps the candidates read before it.
-bool TImportMetafile::read_pass(const TPass& pass, bool byTag, std::vector<TCandidate>& candidates,
-                                std::string& reason) {
+// A key that is not usable fails the pass before its members are compared.
+bool TImportMetafile::read_pass(const std::string& table, const TPass& pass, bool byTag,
+                                std::vector<TCandidate>& candidates, std::string& reason) {
   TSQLQuery query(FSQLDB);
   try {
     query.OpenSelect(pass.SQL);
     int display = pass.Kind == ImportCandidateAbsent ? 1 : 2;  // the columns before it: the PKeys
     for (bool row = !query.Eof(); row; row = next_row(query)) {
-      int source = query.GetIntFieldByNumber(0);
-      int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetIntFieldByNumber(1);
+      int source = query.GetUsableKeyByNumber(0, "SourceDB." + table);
+      int target = pass.Kind == ImportCandidateAbsent ? -1 : query.GetUsableKeyByNumber(1, table);
       if (pass.Members == kEditMembers && editset_edits_match(source, target, byTag)) continue;
       if (pass.Members == kFieldMembers && layout_fields_match(source, target, byTag)) continue;
       candidates.push_back({source, target, query.GetFieldByNumber(display), query.GetFieldByNumber(display + 1)});

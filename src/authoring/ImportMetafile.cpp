@@ -145,7 +145,9 @@ bool TImportMetafile::import_steps(const std::string& tableName, std::string& st
   std::vector<int> keys;
   TSQLQuery reader(FSQLDB);
   reader.OpenSelect(step);
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) keys.push_back(reader.GetIntFieldByNumber(0));
+  // Each row is refreshed by its key: a key cut to an int would refresh another row.
+  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof())
+    keys.push_back(reader.GetUsableKeyByNumber(0, tableName));
   if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
   for (int key : keys)
     if (!run(runner, "UPDATE " + target + " SET PKey=PKey WHERE PKey=" + intToString(key) + ";", reason)) return false;

@@ -53,7 +53,8 @@ class TImportMetafile {
   int run_keyed_listing(const TListing& listing, const char* keyField);
   int run_listing(const TListing& listing, bool byTag);
   struct TCandidate;
-  bool read_pass(const TPass& pass, bool byTag, std::vector<TCandidate>& candidates, std::string& reason);
+  bool read_pass(const std::string& table, const TPass& pass, bool byTag, std::vector<TCandidate>& candidates,
+                 std::string& reason);
   // Whether an edit set (a layout) of the source and one of the target have
   // the same members: neither has a member that the other lacks.
   bool editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag);

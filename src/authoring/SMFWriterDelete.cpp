@@ -82,13 +82,15 @@ bool TSMFWriter::settle_agency(int pkey) {
   return true;
 }
 
-// Empties the compiled logic of every edit that the pivot lists for the row.
+// Empties the compiled logic of every edit that the pivot lists for the row;
+// an edit key that is not usable throws, since cut to an int it names another.
 bool TSMFWriter::clear_dependent_logic(const char* pivot, const char* keyColumn, int pkey, const char* failure) {
   std::vector<int> edits;
   TSQLQuery query(FSQLDB);
   query.OpenSelect(std::string("SELECT EditPKey FROM ") + pivot + " WHERE " + keyColumn + " = " + intToString(pkey) +
                    ";");
-  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) edits.push_back(query.GetIntFieldByNumber(0));
+  for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof())
+    edits.push_back(query.GetUsableKeyByNumber(0, "RL_Edits"));
   if (!query.Eof()) throw std::runtime_error(query.LastErrorMessage());
   for (int edit : edits)
     if (!impact_exec("UPDATE RL_Edits SET CompiledLogic = '' WHERE PKey = " + intToString(edit) + ";", failure, false))
@@ -204,7 +206,8 @@ int TSMFWriter::change_membership(const TMembership& membership, int ownerPKey, 
   return -1;
 }
 
-// False with the failing statement and the database's reason.
+// False with the failing statement and the database's reason, or with the
+// reading statement and the refusal of a pivot row key that is not usable.
 bool TSMFWriter::write_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding,
                                   int startPos, std::string& sql, std::string& reason) {
   bool withStart = adding && membership.OwnerKind == mcoLayouts;
@@ -214,15 +217,18 @@ bool TSMFWriter::write_membership(const TMembership& membership, int ownerPKey, 
   try {
     query.OpenSelect(sql);
     bool present = !query.Eof();
-    int rowPKey = query.GetIntFieldByNumber(0);
-    query.SetIsActive(false);
     if (adding == present) return true;
+    int rowPKey = adding ? 0 : query.GetUsableKeyByNumber(0, membership.Pivot);
+    query.SetIsActive(false);
     sql = adding ? std::string("INSERT INTO ") + membership.Pivot + " (" + membership.OwnerKey + ", " +
                        membership.MemberKey + (withStart ? ", StartPos" : "") + ") VALUES (" + intToString(ownerPKey) +
                        ", " + intToString(memberPKey) + (withStart ? ", " + intToString(startPos) : "") + ");"
                  : std::string("DELETE FROM ") + membership.Pivot + " WHERE PKey=" + intToString(rowPKey) + ";";
     query.SetSQLText(sql, false);
     if (query.ExecOneSQL()) return true;
+  } catch (const TKeyRefusal& e) {
+    reason = e.what();
+    return false;
   } catch (const std::runtime_error&) {
   }
   reason = query.LastErrorMessage();

@@ -111,6 +111,8 @@ bool TSMFWriter::update_edit_messages(TUpdateEditLogicObject* change, int messag
 // Every dependent edit is listed before any is changed. An edit whose logic
 // cannot be written, or whose recompilation fails as a statement, makes the
 // result false; compile errors do not (the edit is passed over until fixed).
+// An edit key that is not usable changes none: cut to an int, it would
+// rewrite another agency's edit.
 bool TSMFWriter::update_dependent_edits(TUpdateEditLogicObject* change, const char* pivot, const char* keyColumn,
                                         int pkey, TLogicRewrite rewrite) {
   std::vector<int> editKeys;
@@ -122,7 +124,7 @@ bool TSMFWriter::update_dependent_edits(TUpdateEditLogicObject* change, const ch
                      "] a, [RL_Edits] b WHERE a.[EditPKey] = b.[PKey] AND a.[" + keyColumn +
                      "] = " + intToString(pkey) + ";");
     for (bool row = !query.Eof(); row; row = query.FetchNext() && !query.Eof()) {
-      editKeys.push_back(query.GetIntFieldByNumber(0));
+      editKeys.push_back(query.GetUsableKeyByNumber(0, "RL_Edits"));
       editTags.push_back(query.GetFieldByNumber(1));
     }
     if (!query.Eof()) return false;
@@ -133,6 +135,9 @@ bool TSMFWriter::update_dependent_edits(TUpdateEditLogicObject* change, const ch
       else if (FSMF->RecompileEditLogic(editTags[i].c_str()) == -1)
         result = false;
     }
+  } catch (const TKeyRefusal& e) {
+    add_error("post_edit", e.what());
+    return false;
   } catch (const std::runtime_error&) {
     return false;
   }

@@ -254,7 +254,9 @@ bool TEditCompiler::message_number_is_valid(const std::string& fname, const std:
   int number = atoi(param.substr(4).c_str());
   TSQLQuery query(FSQLDB);
   query.OpenSelect("SELECT [PKey] FROM [RL_Messages] WHERE [MessageNumber] = " + intToString(number) + ";");
-  if (!query.Eof() && query.GetIntFieldByName("PKey") > 0) return true;
+  // A key that is not usable names no message the exports could reach.
+  TRowKey key = query.GetKeyFieldByNumber(0);
+  if (key.Usable && key.Value > 0) return true;
   comp_sntx_err("in function " + fname + ", Message #" + intToString(number) + " does not exist");
   return false;
 }

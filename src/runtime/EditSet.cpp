@@ -159,7 +159,7 @@ int TEditSet::read_edit_set_row(TFastSQLQuery& query, const std::string& tag) {
   FEditSetTag = tag;
   try {
     if (open_select(query, sql)) {
-      FPKey = query.GetIntFieldByNumber(0);
+      FPKey = query.GetUsableKeyByNumber(0, "RL_EditSets");  // cut, it would load another set's edits
       FEditSetName = query.GetFieldByNumber(1);
     }
     query.SetIsActive(false);
@@ -183,14 +183,15 @@ bool TEditSet::prepare_query(TFastSQLQuery& query, const char* sql, const char* 
   }
 }
 
-// Single-field edits by name, then multi-field edits by name.
+// Single-field edits by name, then multi-field edits by name. An edit key
+// that is not usable throws its refusal: cut, it would load another edit.
 void TEditSet::load_edits(TFastSQLQuery& editKeys, TFastSQLQuery& details, TFastSQLQuery& fields) {
   for (int multiField = 0; multiField <= 1; ++multiField) {
     editKeys.BindIntParameter(1, multiField);
     editKeys.BindIntParameter(2, FPKey);
     editKeys.OpenParameterizedQuery();
     for_each_row(editKeys, [&] {
-      int pkey = editKeys.GetIntFieldByNumber(0);
+      int pkey = editKeys.GetUsableKeyByNumber(0, "RL_Edits");
       if (pkey > 0) load_edit(pkey, details, fields);
     });
     editKeys.ResetParameterizedQuery();

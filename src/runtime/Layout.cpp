@@ -132,15 +132,19 @@ int TLayout::ReloadLayout() {
   return LoadLayout(tag);
 }
 
+// A layout key that is not usable throws its refusal: cut to an int, it
+// would build the fields of another layout.
 int TLayout::read_layout_row(const std::string& sql) {
   TFastSQLQuery query(FSQLDB);
   try {
     if (open_select(query, sql)) {
       FLayoutName = query.GetFieldByNumber(0);
-      FPKey = query.GetIntFieldByNumber(1);
+      FPKey = query.GetUsableKeyByNumber(1, "RL_Layouts");
     }
     query.SetIsActive(false);
     return 0;
+  } catch (const TKeyRefusal&) {
+    throw;
   } catch (const std::runtime_error& e) {
     record_sql_failure("LoadLayout", e.what(), query, sql);
     query.SetIsActive(false);
@@ -148,6 +152,8 @@ int TLayout::read_layout_row(const std::string& sql) {
   }
 }
 
+// A field key that is not usable throws its refusal: cut to an int, it would
+// read another field and be handed to the host as that field's key.
 void TLayout::create_layout_fields() {
   ++FGeneration;
   std::string sql =
@@ -157,8 +163,10 @@ void TLayout::create_layout_fields() {
   TFastSQLQuery query(FSQLDB);
   try {
     open_select(query, sql);
-    for_each_row(query, [&] { add_field(query.GetIntFieldByNumber(0), query.GetIntFieldByNumber(1)); });
+    for_each_row(query, [&] { add_field(query.GetUsableKeyByNumber(0, "RL_Fields"), query.GetIntFieldByNumber(1)); });
     query.SetIsActive(false);
+  } catch (const TKeyRefusal&) {
+    throw;
   } catch (const std::runtime_error& e) {
     record_sql_failure("create_layout_fields", e.what(), query, sql);
     query.SetIsActive(false);

@@ -68,13 +68,14 @@ void TRunEdits::run_debug_edit(const std::string& editTag, const std::string& sq
   TFastSQLQuery query(FSQLDB);
   query.SetSQLText(sql, false);
   query.SetIsActive(true);
-  int pkey = query.GetIntFieldByNumber(0);
   std::string name = query.GetFieldByNumber(1), admin = query.GetFieldByNumber(2);
   std::string number = query.GetFieldByNumber(3), message = query.GetFieldByNumber(4);
   std::string source = query.GetFieldByNumber(5), compiled = query.GetFieldByNumber(6);
   if (compiled.empty())
     throw std::runtime_error("Edit \"" + name +
                              "\" does not compile. Run the syntax checker in Quillbench to find and fix the problem.");
+  // Cut to an int, the key would list another edit's fields.
+  int pkey = query.GetUsableKeyByNumber(0, "RL_Edits");
   FDebugRunEdit.reset(new TEdit(FSQLDB, FEnginePump, pkey, name, editTag, admin, number, message));
   FRunningEdit = FDebugRunEdit.get();
   query.SetIsActive(false);

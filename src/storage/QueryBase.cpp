@@ -67,6 +67,12 @@ TRowKey TQueryBase::GetKeyFieldByNumber(int i) const {
   return read_row_key(FStatement, i);
 }
 
+int TQueryBase::GetUsableKeyByNumber(int i, const std::string& table) const {
+  TRowKey key = GetKeyFieldByNumber(i);
+  if (!key.Usable) throw TKeyRefusal(key.Refusal(table));
+  return key.Value;
+}
+
 bool TQueryBase::finalize_statement() {
   FIsActive = false;
   FHasRow = false;

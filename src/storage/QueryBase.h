@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <stdexcept>
 #include <string>
 
 class TSQLDB;
@@ -27,6 +28,13 @@ struct TRowKey {
 // The key in column i of the statement's current row.
 TRowKey read_row_key(sqlite3_stmt* statement, int i);
 
+// A key that is not usable where it would be handed on or written under: its
+// text is the key's refusal. Callers that add a statement's failure to what
+// they record can tell it apart, since no statement failed.
+struct TKeyRefusal : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 class TQueryBase {
  public:
   const char* GetSQLText() const { return FSQLText.c_str(); }
@@ -39,6 +47,9 @@ class TQueryBase {
   int GetIntFieldByNumber(int i) const;
   // Column i of the current row as a row key; not found without a row.
   TRowKey GetKeyFieldByNumber(int i) const;
+  // Column i of the current row as a key of `table`; throws TKeyRefusal
+  // when it is not usable.
+  int GetUsableKeyByNumber(int i, const std::string& table) const;
 
  protected:
   explicit TQueryBase(TSQLDB* db) : FSQLDB(db) {}
