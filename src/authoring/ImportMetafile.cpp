@@ -18,6 +18,10 @@ const char* const kSourceAlias = "SourceDB";
 const char* const kNoAttachment = "No attached metafile (did you call attach_to_metafile()?)";
 const char* const kImportSavePoint = "_ImportLookupTable_";
 const size_t kRowRefreshTriggers = 5;  // from this many triggers on, rows are refreshed one by one
+// SQLite's literal of a row's key, exact for every type; quote() would end a
+// text at a NUL byte, so a text is spelt by its bytes.
+const char* const kKeyLiteral =
+    "CASE typeof(PKey) WHEN 'text' THEN 'CAST(X''' || hex(PKey) || ''' AS TEXT)' ELSE quote(PKey) END";
 
 // Runs one statement with `texts` bound; false with the database's reason.
 bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const std::vector<std::string>& texts = {}) {
@@ -25,6 +29,14 @@ bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const s
   if (runner.ExecOneSQL(texts)) return true;
   reason = runner.LastErrorMessage();
   return false;
+}
+
+// The first column of every row of an open reader.
+std::vector<std::string> first_column(TSQLQuery& reader) {
+  std::vector<std::string> texts;
+  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByNumber(0));
+  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
+  return texts;
 }
 
 }  // namespace
@@ -141,14 +153,20 @@ bool TImportMetafile::import_steps(const std::string& tableName, std::string& st
     step = "UPDATE " + target + " SET PKey = PKey;";
     return run(runner, step, reason);
   }
-  step = "SELECT PKey FROM " + target;
-  std::vector<int> keys;
+  return refresh_rows(runner, target, step, reason);
+}
+
+// One refresh per distinct key: its literal finds every row of that key (all
+// rows whose key is NULL at once), so each row is refreshed exactly once.
+bool TImportMetafile::refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step,
+                                   std::string& reason) {
+  step = std::string("SELECT ") + kKeyLiteral + " FROM (SELECT DISTINCT PKey FROM " + target + ");";
   TSQLQuery reader(FSQLDB);
   reader.OpenSelect(step);
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) keys.push_back(reader.GetIntFieldByNumber(0));
-  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
-  for (int key : keys)
-    if (!run(runner, "UPDATE " + target + " SET PKey=PKey WHERE PKey=" + intToString(key) + ";", reason)) return false;
+  for (const std::string& key : first_column(reader)) {
+    step = "UPDATE " + target + " SET PKey=PKey WHERE PKey IS " + key + ";";
+    if (!run(runner, step, reason)) return false;
+  }
   return true;
 }
 
@@ -161,8 +179,5 @@ std::vector<std::string> TImportMetafile::source_texts(const std::string& tableN
   reader.PrepareParameterizedQuery();
   reader.BindTextParameter(1, tableName.c_str());
   reader.OpenParameterizedQuery();
-  std::vector<std::string> texts;
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByName("sql"));
-  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
-  return texts;
+  return first_column(reader);
 }
