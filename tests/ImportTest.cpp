@@ -1,6 +1,7 @@
 // Importing from a second metafile: opening and closing with the import super user, candidates of every
 // control table, lookup-table import with indexes, rows and triggers, and stored passwords.
 #include <algorithm>
+#include <filesystem>
 
 #include "AuthoringTestSupport.h"
 #include "authoring/ImportMetafile.h"
@@ -122,7 +123,7 @@ TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
   std::string missing = File.file("no/such/dir.smf");
   refused(Qb_OpenImportMetafile(h(), missing.c_str()),
           {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
-           import_error("attach_to_metafile", "unable to open database: " + missing),
+           import_error("attach_to_metafile", "unable to open database: file://" + missing + "?mode=rw"),
            import_error("attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")});
   EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
   EXPECT_EQ((Rows{"0", import_error("detach_from_metafile", "No attached metafile (did you call attach_to_metafile()?)")}),
@@ -138,6 +139,30 @@ TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
   ASSERT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
   EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+}
+
+// A source that does not exist is refused, as one that cannot be opened is,
+// and is not made; nobody is logged in for it. A name holding "?", "#" or
+// "%" names its own file, and ":memory:" no database of SQLite's own.
+TEST_F(Import, AMissingSourceIsRefusedAndNotMade) {
+  const int logins = out_int(Qb_GetLoginsCount, h());
+  const std::string dir = File.file("");
+  for (const auto& [name, uri] : {std::pair{"absent.smf", "file://" + dir + "absent.smf"},
+                                  {"it?mode=rwc#1%41", "file://" + dir + "it%3Fmode%3Drwc%231%2541"},
+                                  {":memory:", std::string("file:./%3Amemory%3A")}}) {
+    std::string missing = name[0] == ':' ? name : dir + name;
+    refused(Qb_OpenImportMetafile(h(), missing.c_str()),
+            {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
+             import_error("attach_to_metafile", "unable to open database: " + uri + "?mode=rw"),
+             import_error("attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")});
+    EXPECT_FALSE(std::filesystem::exists(missing)) << missing;
+    EXPECT_EQ(logins, out_int(Qb_GetLoginsCount, h())) << missing;
+    EXPECT_EQ((Rows{"0", import_error("detach_from_metafile", "No attached metafile (did you call attach_to_metafile()?)")}),
+              outcome(h(), Qb_CloseImportMetafile(h())));
+  }
+  std::string odd = File.other("it?mode=rwc#1%41", "INSERT INTO RL_LookupTables VALUES (1, 1, 'Odd', 0, NULL, NULL);");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), odd.c_str()));
+  EXPECT_EQ(Rows{"RL_LookupTables|1|-1|Odd|NONE|1"}, candidates("RL_LookupTables"));
 }
 
 TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {

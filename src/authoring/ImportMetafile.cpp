@@ -22,6 +22,9 @@ const size_t kRowRefreshTriggers = 5;  // from this many triggers on, rows are r
 // text at a NUL byte, so a text is spelt by its bytes.
 const char* const kKeyLiteral =
     "CASE typeof(PKey) WHEN 'text' THEN 'CAST(X''' || hex(PKey) || ''' AS TEXT)' ELSE quote(PKey) END";
+// Opens an existing file for reading and writing, never creating one.
+const char* const kExistingFileMode = "?mode=rw";
+const char* const kHexDigits = "0123456789ABCDEF";
 
 // Runs one statement with `texts` bound; false with the database's reason.
 bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const std::vector<std::string>& texts = {}) {
@@ -37,6 +40,25 @@ std::vector<std::string> first_column(TSQLQuery& reader) {
   for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByNumber(0));
   if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
   return texts;
+}
+
+bool is_uri_plain(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// The URI of exactly the file at `path`: every other byte is escaped, so "?",
+// "#" and "%" stay in the name, and a relative path starts at "./", so that no
+// name ("", ":memory:") stands for a database of SQLite's own.
+std::string existing_file_uri(const std::string& path) {
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:./";
+  for (unsigned char c : path) {
+    if (is_uri_plain(c))
+      uri += static_cast<char>(c);
+    else
+      uri += {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+  }
+  return uri + kExistingFileMode;
 }
 
 }  // namespace
@@ -78,11 +100,12 @@ int TImportMetafile::Close() {
   return detach_from_metafile();
 }
 
-// The path is bound, never pasted into the statement.
+// The path is bound, never pasted into the statement; a source that does not
+// exist is refused by the database rather than made.
 int TImportMetafile::attach_to_metafile(const std::string& path) {
   TSQLQuery query(FSQLDB);
   std::string sql = std::string("ATTACH DATABASE ? AS ") + kSourceAlias + ";", reason;
-  if (run(query, sql, reason, {path})) {
+  if (run(query, sql, reason, {existing_file_uri(path)})) {
     FAlias = kSourceAlias;
     return 0;
   }
