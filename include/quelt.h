@@ -630,10 +630,13 @@ typedef enum {
 typedef int (*ImportCandidateCallback)(void* owner, const char* tableName, int sourcePKey, int targetPKey,
                                        const char* display, const char* adminCode, int kind);
 
-/* Opens an import of the metafile at path. -1 when an import is open already
- * ("Import Metafile is already running") or the source cannot be attached (the
- * import must then be closed before another is opened); not inside a
- * transaction. */
+/* Opens an import of the metafile at path: the path of a file, absolute or
+ * from the current directory, every byte of it part of the name. -1 when an
+ * import is open already ("Import Metafile is already running") or the source
+ * cannot be attached (the import must then be closed before another is
+ * opened); not inside a transaction. A source that does not exist is refused
+ * like any other that cannot be opened, with the database's reason: no file is
+ * made and nobody is logged in. */
 QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path);
 /* Closes the import: the super user it logged in leaves, the source is
  * detached. -1 when no import is open, or when the database refuses the

@@ -1,6 +1,7 @@
 // Importing from a second metafile: opening and closing with the import super user, candidates of every
 // control table, lookup-table import with indexes, rows and triggers, and stored passwords.
 #include <algorithm>
+#include <filesystem>
 
 #include "AuthoringTestSupport.h"
 #include "authoring/ImportMetafile.h"
@@ -51,10 +52,14 @@ class Import : public MetafileTest {
   void SetUp() override {
     Source = File.other("source.smf", kSource);
     RawDB source(Source);
-    for (int i = 1; i <= 5; ++i)  // five triggers: the rows are refreshed one by one
-      ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER _Busy_" + std::to_string(i) +
-                                       " AFTER UPDATE ON Busy BEGIN UPDATE Busy SET N = N + 1 WHERE PKey = new.PKey"
-                                       " AND N < 5; END;"));
+    add_refresh_triggers(source, "Busy", "UPDATE Busy SET N = N + 1 WHERE PKey = new.PKey AND N < 5;");
+  }
+  // Five triggers on the source's table, each running `action` once after a
+  // row's key is written: an import refreshes its rows one by one.
+  static void add_refresh_triggers(RawDB& source, const std::string& table, const std::string& action) {
+    for (int i = 1; i <= 5; ++i)
+      ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER [_" + table + "_" + std::to_string(i) +
+                                       "] AFTER UPDATE OF PKey ON [" + table + "] BEGIN " + action + " END;"));
   }
   Rows candidates(const char* table, const char* keyField = "") {
     Rows found;
@@ -118,7 +123,7 @@ TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
   std::string missing = File.file("no/such/dir.smf");
   refused(Qb_OpenImportMetafile(h(), missing.c_str()),
           {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
-           import_error("attach_to_metafile", "unable to open database: " + missing),
+           import_error("attach_to_metafile", "unable to open database: file://" + missing + "?mode=rw"),
            import_error("attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")});
   EXPECT_EQ(-1, Qb_OpenImportMetafile(h(), Source.c_str()));
   EXPECT_EQ((Rows{"0", import_error("detach_from_metafile", "No attached metafile (did you call attach_to_metafile()?)")}),
@@ -134,6 +139,30 @@ TEST_F(Import, PathsAreDataAndFailedOpensOrClosesMayBeTriedAgain) {
   ASSERT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ(0, Qb_CloseImportMetafile(h()));
   EXPECT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+}
+
+// A source that does not exist is refused, as one that cannot be opened is,
+// and is not made; nobody is logged in for it. A name holding "?", "#" or
+// "%" names its own file, and ":memory:" no database of SQLite's own.
+TEST_F(Import, AMissingSourceIsRefusedAndNotMade) {
+  const int logins = out_int(Qb_GetLoginsCount, h());
+  const std::string dir = File.file("");
+  for (const auto& [name, uri] : {std::pair{"absent.smf", "file://" + dir + "absent.smf"},
+                                  {"it?mode=rwc#1%41", "file://" + dir + "it%3Fmode%3Drwc%231%2541"},
+                                  {":memory:", std::string("file:./%3Amemory%3A")}}) {
+    std::string missing = name[0] == ':' ? name : dir + name;
+    refused(Qb_OpenImportMetafile(h(), missing.c_str()),
+            {import_error("attach_to_metafile", "Cannot attach to metafile \"" + missing + "\""),
+             import_error("attach_to_metafile", "unable to open database: " + uri + "?mode=rw"),
+             import_error("attach_to_metafile", "SQL: ATTACH DATABASE ? AS SourceDB;")});
+    EXPECT_FALSE(std::filesystem::exists(missing)) << missing;
+    EXPECT_EQ(logins, out_int(Qb_GetLoginsCount, h())) << missing;
+    EXPECT_EQ((Rows{"0", import_error("detach_from_metafile", "No attached metafile (did you call attach_to_metafile()?)")}),
+              outcome(h(), Qb_CloseImportMetafile(h())));
+  }
+  std::string odd = File.other("it?mode=rwc#1%41", "INSERT INTO RL_LookupTables VALUES (1, 1, 'Odd', 0, NULL, NULL);");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), odd.c_str()));
+  EXPECT_EQ(Rows{"RL_LookupTables|1|-1|Odd|NONE|1"}, candidates("RL_LookupTables"));
 }
 
 TEST_F(Import, CandidatesOfEveryControlTableAndRefusals) {
@@ -294,13 +323,47 @@ TEST_F(Import, ATableWithoutRowidWithAQuestionMarkInItsName) {
   RawDB source(Source);
   ASSERT_EQ(SQLITE_OK, source.exec("CREATE TABLE [Who?]([PKey] integer NOT NULL PRIMARY KEY, [N] integer) WITHOUT ROWID;"
                                    "INSERT INTO [Who?] VALUES (1, 0), (2, 0);"));
-  for (int i = 1; i <= 5; ++i)
-    ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER [_Who?_" + std::to_string(i) +
-                                     "] AFTER UPDATE ON [Who?] BEGIN UPDATE [Who?] SET N = N + 1 WHERE PKey = new.PKey"
-                                     " AND N < 5; END;"));
+  add_refresh_triggers(source, "Who?", "UPDATE [Who?] SET N = N + 1 WHERE PKey = new.PKey AND N < 5;");
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Who?"));
   EXPECT_EQ((Rows{"1|5", "2|5"}), rows("SELECT * FROM [Who?]"));
   EXPECT_EQ(5, out_int(Edit_GetTriggerCount, h(), "Who?"));
   EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Who?"));
+}
+
+// Rows refreshed one by one are found by their own keys, whatever they hold:
+// five triggers fill every Tag of a table keyed by text, with or without
+// rowid, and count each row once in a table keyed by integers beyond 32 bits,
+// a real that 15 digits do not spell, a quote, a NUL byte, a blob, a number
+// and a text that read alike, and NULL in two rows. A refresh that a trigger
+// refuses is reported with its statement and leaves nothing behind.
+TEST_F(Import, RowsRefreshedOneByOneWhateverTheirKeysHold) {
+  RawDB source(Source);
+  for (const std::string table : {"Lettered", "Unnumbered", "Refusing"}) {
+    ASSERT_EQ(SQLITE_OK, source.exec("CREATE TABLE " + table +
+                                     "([PKey] text NOT NULL PRIMARY KEY, [Name] varchar(10), [Tag] varchar(1))" +
+                                     (table == "Unnumbered" ? " WITHOUT ROWID;" : ";") + "INSERT INTO " + table +
+                                     "(PKey, Name) VALUES ('k1', 'ann'), ('k2', 'bob'), ('7', 'cy');"));
+    add_refresh_triggers(source, table, "UPDATE " + table + " SET Tag = upper(Name) WHERE PKey = new.PKey;");
+  }
+  ASSERT_EQ(SQLITE_OK, source.exec("CREATE TRIGGER _Refusing_bob AFTER UPDATE ON Refusing WHEN new.Name = 'bob'"
+                                   " BEGIN SELECT RAISE(ABORT, 'not bob'); END;"
+                                   "CREATE TABLE Kinds([PKey] PRIMARY KEY, [Name] varchar(10), [Hits] DEFAULT 0);"
+                                   "INSERT INTO Kinds(PKey, Name) VALUES (4294967297, 'big'), (-2147483649, 'low'),"
+                                   " (0.1 + 0.2, 'sum'), ('it''s', 'quote'), (CAST(X'610062' AS TEXT), 'nul'),"
+                                   " (X'00FF', 'blob'), (7, 'seven'), ('7', 'text7'), (NULL, 'none1'), (NULL, 'none2');"));
+  add_refresh_triggers(source, "Kinds", "UPDATE Kinds SET Hits = Hits + 1 WHERE PKey IS new.PKey AND Name = new.Name;");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  for (const char* table : {"Lettered", "Unnumbered", "Kinds"}) ASSERT_EQ(0, Qb_ImportLookupTable(h(), table)) << table;
+  const Rows tagged{"7|cy|CY", "k1|ann|ANN", "k2|bob|BOB"};
+  EXPECT_EQ(tagged, rows("SELECT * FROM Lettered ORDER BY PKey"));
+  EXPECT_EQ(tagged, rows("SELECT * FROM Unnumbered ORDER BY PKey"));
+  EXPECT_EQ((Rows{"big|5", "blob|5", "low|5", "none1|5", "none2|5", "nul|5", "quote|5", "seven|5", "sum|5", "text7|5"}),
+            rows("SELECT Name, Hits FROM Kinds ORDER BY Name"));
+  Rows before = snapshot(path());
+  refused(Qb_ImportLookupTable(h(), "Refusing"),
+          {import_error("ImportLookupTable", "Cannot import lookup table \"Refusing\""),
+           import_error("ImportLookupTable", "not bob"),
+           import_error("ImportLookupTable", "SQL: UPDATE main.[Refusing] SET PKey=PKey WHERE PKey IS CAST(X'6B32' AS TEXT);")});
+  EXPECT_EQ(before, snapshot(path()));
 }

@@ -18,6 +18,13 @@ const char* const kSourceAlias = "SourceDB";
 const char* const kNoAttachment = "No attached metafile (did you call attach_to_metafile()?)";
 const char* const kImportSavePoint = "_ImportLookupTable_";
 const size_t kRowRefreshTriggers = 5;  // from this many triggers on, rows are refreshed one by one
+// SQLite's literal of a row's key, exact for every type; quote() would end a
+// text at a NUL byte, so a text is spelt by its bytes.
+const char* const kKeyLiteral =
+    "CASE typeof(PKey) WHEN 'text' THEN 'CAST(X''' || hex(PKey) || ''' AS TEXT)' ELSE quote(PKey) END";
+// Opens an existing file for reading and writing, never creating one.
+const char* const kExistingFileMode = "?mode=rw";
+const char* const kHexDigits = "0123456789ABCDEF";
 
 // Runs one statement with `texts` bound; false with the database's reason.
 bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const std::vector<std::string>& texts = {}) {
@@ -25,6 +32,33 @@ bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const s
   if (runner.ExecOneSQL(texts)) return true;
   reason = runner.LastErrorMessage();
   return false;
+}
+
+// The first column of every row of an open reader.
+std::vector<std::string> first_column(TSQLQuery& reader) {
+  std::vector<std::string> texts;
+  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByNumber(0));
+  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
+  return texts;
+}
+
+bool is_uri_plain(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// The URI of exactly the file at `path`: every other byte is escaped, so "?",
+// "#" and "%" stay in the name, and a relative path starts at "./", so that no
+// name ("", ":memory:") stands for a database of SQLite's own.
+std::string existing_file_uri(const std::string& path) {
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:./";
+  for (unsigned char c : path) {
+    if (is_uri_plain(c))
+      uri += static_cast<char>(c);
+    else
+      uri += {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+  }
+  return uri + kExistingFileMode;
 }
 
 }  // namespace
@@ -66,11 +100,12 @@ int TImportMetafile::Close() {
   return detach_from_metafile();
 }
 
-// The path is bound, never pasted into the statement.
+// The path is bound, never pasted into the statement; a source that does not
+// exist is refused by the database rather than made.
 int TImportMetafile::attach_to_metafile(const std::string& path) {
   TSQLQuery query(FSQLDB);
   std::string sql = std::string("ATTACH DATABASE ? AS ") + kSourceAlias + ";", reason;
-  if (run(query, sql, reason, {path})) {
+  if (run(query, sql, reason, {existing_file_uri(path)})) {
     FAlias = kSourceAlias;
     return 0;
   }
@@ -141,16 +176,20 @@ bool TImportMetafile::import_steps(const std::string& tableName, std::string& st
     step = "UPDATE " + target + " SET PKey = PKey;";
     return run(runner, step, reason);
   }
-  step = "SELECT PKey FROM " + target;
-  std::vector<int> keys;
+  return refresh_rows(runner, target, step, reason);
+}
+
+// One refresh per distinct key: its literal finds every row of that key (all
+// rows whose key is NULL at once), so each row is refreshed exactly once.
+bool TImportMetafile::refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step,
+                                   std::string& reason) {
+  step = std::string("SELECT ") + kKeyLiteral + " FROM (SELECT DISTINCT PKey FROM " + target + ");";
   TSQLQuery reader(FSQLDB);
   reader.OpenSelect(step);
-  // Each row is refreshed by its key: a key cut to an int would refresh another row.
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof())
-    keys.push_back(reader.GetUsableKeyByNumber(0, tableName));
-  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
-  for (int key : keys)
-    if (!run(runner, "UPDATE " + target + " SET PKey=PKey WHERE PKey=" + intToString(key) + ";", reason)) return false;
+  for (const std::string& key : first_column(reader)) {
+    step = "UPDATE " + target + " SET PKey=PKey WHERE PKey IS " + key + ";";
+    if (!run(runner, step, reason)) return false;
+  }
   return true;
 }
 
@@ -163,8 +202,5 @@ std::vector<std::string> TImportMetafile::source_texts(const std::string& tableN
   reader.PrepareParameterizedQuery();
   reader.BindTextParameter(1, tableName.c_str());
   reader.OpenParameterizedQuery();
-  std::vector<std::string> texts;
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByName("sql"));
-  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
-  return texts;
+  return first_column(reader);
 }

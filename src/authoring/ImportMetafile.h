@@ -60,6 +60,7 @@ class TImportMetafile {
   bool editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag);
   bool layout_fields_match(int sourceLayoutPKey, int targetLayoutPKey, bool byTag);
   bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
+  bool refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step, std::string& reason);
   std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
 
   std::string FSourcePath;

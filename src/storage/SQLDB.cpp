@@ -11,6 +11,10 @@ namespace {
 // transaction, it takes the main database's write lock alone.
 const char* const kMainWriteLock = "DELETE FROM main.RL_Control WHERE 0;";
 
+// URI names are taken, as SQLite built to take them does anyway, so that an
+// import can attach its source without creating it.
+const int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
+
 }  // namespace
 
 // The SQLite library is initialised by every connection object but never shut
@@ -22,7 +26,7 @@ TSQLDB::~TSQLDB() { CloseDatabase(); }
 bool TSQLDB::OpenDatabase(const char* path) {
   if (FDatabase != nullptr) return true;
   if (path == nullptr) return false;
-  if (sqlite3_open(path, &FDatabase) != SQLITE_OK) return false;
+  if (sqlite3_open_v2(path, &FDatabase, kOpenFlags, nullptr) != SQLITE_OK) return false;
   FDBName = path;
   sqlite3_busy_timeout(FDatabase, kBusyTimeoutMs);
   sqlite3_exec(FDatabase, "PRAGMA foreign_keys = 1", nullptr, nullptr, nullptr);
