@@ -389,6 +389,11 @@ TEST_F(Logins, ALoginFollowsThePKeyItsRowHoldsAndComesBackWithIt) {
                                      "-2147483648 to 2147483647; the row is not posted")});
   EXPECT_EQ("20", att());
   EXPECT_EQ((Rows{"ATT|20"}), logins());
+  // So does a move the database refuses: onto the PKey of another agency.
+  EXPECT_EQ(-1, edit_row(h(), "RL_Agencies", 20, {{"PKey", "2.0"}, {"AdminCode", "ATT2"}}));
+  EXPECT_EQ("20", att());
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  EXPECT_FALSE(may_edit_agency(2));
 
   // A move that is kept leaves no login behind, nor does a later rollback
   // give one to the row made at the old PKey.
