@@ -380,6 +380,14 @@ TEST_F(Logins, ALoginFollowsThePKeyItsRowHoldsAndComesBackWithIt) {
   EXPECT_EQ((Rows{"ATT|40"}), logins());
   ASSERT_EQ(0, Qb_RollbackTrans(h()));
   EXPECT_EQ((Rows{"ATT|20"}), logins());
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 20, {{"PKey", "10"}}));
+  ASSERT_EQ(0, Qb_SavePoint(h(), "sp"));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 10, {{"PKey", "20"}}));
+  ASSERT_EQ(0, Qb_RollbackToSavePoint(h(), "sp"));
+  EXPECT_EQ((Rows{"ATT|10"}), logins());
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
   EXPECT_TRUE(may_edit_agency(20));
   EXPECT_EQ("000", owned_rights(2));
 
@@ -427,6 +435,48 @@ TEST_F(Logins, AKeyBeyondAnIntIsNeverCutToAnotherAgencys) {
   EXPECT_EQ("000", owned_rights(2));
   ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
   EXPECT_EQ("010110", rights());
+  // Such an owner, or a row that does not exist, is no agency's: not even
+  // one logged in at PKey 0.
+  ASSERT_EQ(0, insert_row(h(), "RL_Agencies", {{"PKey", "0"}, {"AdminCode", "ZERO"}, {"OrgName", "Zero"},
+                                                {"Password", "zpw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ZERO", "zpw"));
+  EXPECT_EQ("010110", rights());
+}
+
+// A row put into edit mode under rights that a rollback takes away leaves
+// edit mode: nothing can be posted to it under rights its stored row no
+// longer gives. Rights that stand keep the row.
+TEST_F(Logins, ARowLeavesEditModeWhenARollbackTakesItsRightsAway) {
+  give_rows(2);
+  const std::string notEditing = "Table named \"RL_Messages\" is NOT in insert or edit mode; cannot modify data";
+  // Its owner deleted for a moment, the message was agency 1's.
+  ASSERT_EQ(0, Qb_SavePoint(h(), "sp"));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Messages", 2));
+  ASSERT_EQ(0, Qb_RollbackToSavePoint(h(), "sp"));
+  ASSERT_EQ(0, Qb_ReleaseSavePoint(h(), "sp"));
+  refused(Qb_SetFieldByName(h(), "RL_Messages", "Message", "mine"), {writer_error("SetFieldByName", notEditing)});
+
+  // An agency moved onto the PKey of one it deleted for a moment.
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "ATT"}, {"OrgName", "Attacker"}, {"Password", "attpw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ATT", "attpw"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_Delete(h(), "RL_Agencies", 2));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 5, {{"PKey", "2"}}));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Agencies", 2));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|5"}), logins());
+  int pkey = 0;
+  refused(Qb_Post(h(), "RL_Agencies", &pkey),
+          {writer_error("Post", "Table named \"RL_Agencies\" is NOT in insert or edit mode; cannot post")});
+
+  ASSERT_EQ(0, Qb_Login(h(), "ABC", "secret"));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Messages", 2));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Messages", "Message", "kept"));
+  ASSERT_EQ(0, Qb_Post(h(), "RL_Messages", &pkey));
+  EXPECT_EQ("kept", value("SELECT Message FROM RL_Messages WHERE PKey = 2"));
 }
 
 // Stored cut at its first zero byte, such a password would let in every

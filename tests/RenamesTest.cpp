@@ -77,6 +77,13 @@ TEST_F(Renames, MessageNumberAndLookupTableNameReachTheirUses) {
             logic(2));
   EXPECT_NE("", compiled(2));
   EXPECT_EQ(Rows{}, engine_errors(h()));
+  // The logic takes the number as stored, not the text posted.
+  ASSERT_EQ(0, edit_row(h(), "RL_Messages", 2, {{"MessageNumber", "1.6e1"}}));
+  EXPECT_EQ("char s[20];\nint n;\nn = 12;\nstrcpy(s, substr(#S\"Other\", 12, 1));\n"
+            "if (n > 1) error_msg(16);\nif (n > 2) SET_WARNING( 16 );\nif (n > 3) error_msg(112);\n"
+            "if (n > 4) save_error_text(5, 16);\nreturn FAIL;",
+            logic(2));
+  EXPECT_NE("", compiled(2));
   ASSERT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}));
   EXPECT_EQ("if (lookup(#S\"AGE\", \"POSTCODES.CODE\")) return PASS;\nif (lookup(#S\"AGE\", \"POSTCODES.code\")) return PASS;\n"
             "if (lookup(#S\"AGE\", \"ZIPSX.CODE\")) return PASS;\nreturn FAIL;",

@@ -10,6 +10,7 @@
 
 #include "api/SMF.h"
 #include "authoring/Qb_AccessController.h"
+#include "authoring/SMFWriter.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
@@ -227,7 +228,8 @@ std::map<std::string, TSMF::TStoredTable> TSMF::read_stored_tables() {
 // tables whose stored texts are no longer those the model read are read
 // again, those gone are dropped and those come back are added. Every other
 // table keeps its definition, and with it the row the host holds in its buffer.
-// The logins follow too: a login stands only while its agency's row does.
+// The logins follow too: a login stands only while its agency's row does,
+// and a row stays in edit mode only while the logins may change it.
 void TSMF::follow_rollback() {
   try {
     std::map<std::string, TStoredTable> stored = read_stored_tables();
@@ -245,6 +247,7 @@ void TSMF::follow_rollback() {
     add_error("follow_rollback", e.what());
   }
   if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
+  if (FSMFWriter != nullptr) FSMFWriter->FollowRollback();
 }
 
 // The columns are those of a statement that reads no row: it names no rowid,

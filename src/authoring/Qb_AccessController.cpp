@@ -1,7 +1,6 @@
 // The login register of one open metafile.
 #include "authoring/Qb_AccessController.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <stdexcept>
@@ -164,9 +163,7 @@ void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
     TAgencyLogin moved = std::move(login->second);
     FAgencyLogins.erase(login);
     if (writtenPKey == 1) return;
-    std::vector<int>& earlier = moved.EarlierPKeys;
-    earlier.erase(std::remove(earlier.begin(), earlier.end(), writtenPKey), earlier.end());
-    earlier.push_back(agencyPKey);
+    moved.EarlierPKeys.push_back(agencyPKey);
     login = FAgencyLogins.insert_or_assign(writtenPKey, std::move(moved)).first;
   }
   TSQLQuery query(FSQLDB);
@@ -189,10 +186,11 @@ void TQb_AccessController::FollowRollback() {
     (stands ? standing : displaced).emplace(login.first, std::move(login.second));
   }
   for (auto& login : displaced) {
-    int pkey = 0;
-    if (!readable || !earlier_row(query, login.second, standing, pkey)) continue;
+    size_t at = 0;
+    if (!readable || !earlier_row(query, login.second, standing, at)) continue;
     std::vector<int>& earlier = login.second.EarlierPKeys;
-    earlier.erase(std::find(earlier.begin(), earlier.end(), pkey), earlier.end());
+    int pkey = earlier[at];
+    earlier.resize(at);  // the PKeys it had before it was there
     standing.emplace(pkey, std::move(login.second));
   }
   FAgencyLogins = std::move(standing);
@@ -204,11 +202,10 @@ bool TQb_AccessController::row_confirms(TSQLQuery& query, int agencyPKey, const 
 }
 
 bool TQb_AccessController::earlier_row(TSQLQuery& query, const TAgencyLogin& login,
-                                       const std::map<int, TAgencyLogin>& standing, int& pkey) {
-  for (auto earlier = login.EarlierPKeys.rbegin(); earlier != login.EarlierPKeys.rend(); ++earlier) {
-    if (standing.count(*earlier) != 0 || !row_confirms(query, *earlier, login)) continue;
-    pkey = *earlier;
-    return true;
+                                       const std::map<int, TAgencyLogin>& standing, size_t& at) {
+  for (at = login.EarlierPKeys.size(); at-- > 0;) {
+    int pkey = login.EarlierPKeys[at];
+    if (standing.count(pkey) == 0 && row_confirms(query, pkey, login)) return true;
   }
   return false;
 }

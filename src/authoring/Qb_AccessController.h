@@ -22,6 +22,7 @@ class TQb_AccessController {
   int Login(std::string adminCode, std::string password);
   // Agency 1 always; any agency logged in; every agency while the super user is.
   bool IsLoggedIn(int agencyPKey) const;
+  bool IsSuperUserLoggedIn() const { return FSuperUser; }
   int GetLoginsCount(int* count) const;
   int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength) const;
   // The agency to record as a row's owner: the one asked for when the logins
@@ -86,10 +87,10 @@ class TQb_AccessController {
   // Whether the row at that PKey holds a form that confirms the login.
   static bool row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
   // Where a login whose row is not at its PKey after a rollback goes back
-  // to: the latest earlier PKey whose row confirms it and that no standing
-  // login holds; false when there is none.
+  // to: the latest of its earlier PKeys (its index in the list) whose row
+  // confirms it and that no standing login holds; false when there is none.
   static bool earlier_row(TSQLQuery& query, const TAgencyLogin& login, const std::map<int, TAgencyLogin>& standing,
-                          int& pkey);
+                          size_t& at);
   static bool prepare_row_query(TSQLQuery& query);
 
   TSQLDB* FSQLDB;

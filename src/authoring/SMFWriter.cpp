@@ -150,21 +150,46 @@ TTableDef* TSMFWriter::find_editing_table(const std::string& table, const char* 
   return nullptr;
 }
 
-// The agency that owns the row; 0 when the row does not exist, or when its
-// owner is no agency key an export could name (never cut to another's). A
-// failing statement throws to the caller.
-int TSMFWriter::owner_agency(TRL_MCO kind, int pkey) {
+// The agency that owns the row; false when the row does not exist, or when
+// its owner is no agency key an export could name (never cut to another's).
+// A failing statement throws to the caller.
+bool TSMFWriter::owner_agency(TRL_MCO kind, int pkey, int& agency) {
+  agency = 1;
   for (const TRowOwner& owner : kRowOwners) {
     if (owner.Kind != kind) continue;
     TSQLQuery query(FSQLDB);
     query.OpenSelect(owner_statement(owner, pkey));
-    return query.GetKeyFieldByNumber(0).Value;
+    TRowKey key = query.GetKeyFieldByNumber(0);
+    agency = key.Value;
+    return key.Usable;
   }
-  return 1;
+  return true;
 }
 
+// A row without an owner that an agency could be is the super user's alone,
+// even for an agency logged in at PKey 0.
 bool TSMFWriter::have_access_rights(TRL_MCO kind, int pkey) {
-  return FAccessController->IsLoggedIn(kind == mcoAgencies ? pkey : owner_agency(kind, pkey));
+  if (kind == mcoAgencies) return FAccessController->IsLoggedIn(pkey);
+  int owner = 0;
+  if (!owner_agency(kind, pkey, owner)) return FAccessController->IsSuperUserLoggedIn();
+  return FAccessController->IsLoggedIn(owner);
+}
+
+// A rollback may undo what gave the rights a row entered edit mode under (an
+// owner deleted, a login moved): a row stays in edit mode only while the
+// logins may change it as the file now holds it, so that no post writes it
+// under rights its stored row no longer gives.
+void TSMFWriter::FollowRollback() {
+  for (const auto& entry : FTablesList->TablesList()) {
+    TTableDef* table = entry.second;
+    if (table->GetState() != tsEdit) continue;
+    bool allowed = false;
+    try {
+      allowed = have_access_rights(table->GetMCO(), table->GetPostToPKey());
+    } catch (const std::exception&) {
+    }
+    if (!allowed) table->Cancel();
+  }
 }
 
 // A second row of a table that is being edited is refused: its values would

@@ -72,6 +72,9 @@ class TSMFWriter {
   int SetFieldByNumber(const std::string& table, int number, const std::string& value);
   int Post(const std::string& table, int* pkey);
   bool have_access_rights(TRL_MCO kind, int pkey);
+  // After a rollback: leaves edit mode on every row the logins may no longer
+  // change. Never throws.
+  void FollowRollback();
 
   // Uniqueness, the tables of owned objects, and agency stamping.
   int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
@@ -117,7 +120,7 @@ class TSMFWriter {
   int transaction_result(bool accepted, const char* method, const char* fallback);
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);
-  int owner_agency(TRL_MCO kind, int pkey);
+  bool owner_agency(TRL_MCO kind, int pkey, int& agency);
   int set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method);
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   bool field_name_allowed(TTableDef* table);
@@ -131,6 +134,8 @@ class TSMFWriter {
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
   int rename_lookup_table(TUpdateEditLogicObject& change, int pkey);
   void get_original_value(TTableDef* table, TFieldDef* field, std::string& value);
+  void read_stored_value(const std::string& table, const std::string& column, int pkey, std::string& value);
+  void read_new_values(const std::string& table, int pkey, std::vector<TUpdateEditLogicObject>& renames);
   bool compare_old_new_field_length(int fieldPKey, int newLength);
   bool update_dependent_edits(TUpdateEditLogicObject* change, const char* pivot, const char* keyColumn,
                               int pkey, TLogicRewrite rewrite);

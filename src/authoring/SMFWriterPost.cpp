@@ -222,7 +222,9 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   std::string sql = "UPDATE " + quote_identifier(table->GetTableName()) + " SET " + sets +
                     " WHERE PKey = " + intToString(pkey) + (keyPosted ? " RETURNING PKey;" : ";");
   if (!exec_logged("post_edit", sql, keyPosted ? &moved : nullptr)) return -1;
-  return posted_key_usable(table->GetTableName(), moved, keyPosted, "post_edit") ? 0 : -1;
+  if (!posted_key_usable(table->GetTableName(), moved, keyPosted, "post_edit")) return -1;
+  read_new_values(table->GetTableName(), moved.Found ? moved.Value : pkey, renames);
+  return 0;
 }
 
 // Takes the table's kind and row, not its definition: a recompilation that
@@ -251,14 +253,31 @@ int TSMFWriter::rename_lookup_table(TUpdateEditLogicObject& change, int pkey) {
 }
 
 void TSMFWriter::get_original_value(TTableDef* table, TFieldDef* field, std::string& value) {
+  read_stored_value(table->GetTableName(), field->GetFieldName(), table->GetPostToPKey(), value);
+}
+
+// The column's text in row pkey; empty for NULL, no row or a failure.
+void TSMFWriter::read_stored_value(const std::string& table, const std::string& column, int pkey,
+                                   std::string& value) {
   TSQLQuery query(FSQLDB);
   try {
-    query.OpenSelect("SELECT " + quote_identifier(field->GetFieldName()) + " FROM " +
-                     quote_identifier(table->GetTableName()) + " WHERE PKey = " +
-                     intToString(table->GetPostToPKey()) + ";");
+    query.OpenSelect("SELECT " + quote_identifier(column) + " FROM " + quote_identifier(table) +
+                     " WHERE PKey = " + intToString(pkey) + ";");
     value = query.GetFieldByNumber(0);
   } catch (const std::runtime_error&) {
     value.clear();
+  }
+}
+
+// A rename carries into edit logic the name or number as the row now stores
+// it, never the posted text: "1e2" posted as a message number is 100.
+void TSMFWriter::read_new_values(const std::string& table, int pkey, std::vector<TUpdateEditLogicObject>& renames) {
+  for (TUpdateEditLogicObject& change : renames) {
+    std::string stored;
+    read_stored_value(table, change.GetFieldName(), pkey, stored);
+    if (!stored.empty())
+      change = TUpdateEditLogicObject(change.GetTableName(), change.GetFieldName(), change.GetOriginalValue(),
+                                      stored.c_str());
   }
 }
 
