@@ -410,7 +410,10 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * the change included; a posted PKey takes the login along to the PKey the row
  * holds as stored after the post, and a rollback that brings the row back to
  * a PKey it had while logged in, holding a code and password that confirm the
- * login, brings the login back with it. The login list keeps the code. */
+ * login, brings the login back with it. The login list keeps the code. A row
+ * that does not exist, or whose owner is no agency PKey an int can hold, may be
+ * changed only while the super user is logged in. After a rollback a row stays
+ * in edit mode only while the logins may still change it as the file holds it. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). A password is
