@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, builds, and then runs the
 # example host program (./build.sh example), every test (./build.sh test) or
-# a fuzz target (./build.sh fuzz [seconds] [compile|run]).
+# a fuzz target (./build.sh fuzz [seconds] [compile|run|schema]).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -51,17 +51,20 @@ case "${1:-}" in
     export CC=clang CXX=clang++
     build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_FUZZ=ON -DQUELT_TESTS=ON
     target=${3:-compile}
-    seeds=fuzz/corpus
-    [ "$target" = run ] && seeds=fuzz/run_corpus
+    case "$target" in
+      compile) seeds=fuzz/corpus ;;
+      *) seeds=fuzz/${target}_corpus ;;
+    esac
     corpus=$(mktemp -d)
     cp "$seeds"/* "$corpus"
-    # A timeout is a finding for both targets: a compile always ends, and
-    # damaged logic is refused before it runs, so a run-time timeout is a text
-    # to look at (a loop as written, or damage that the check let through).
+    # A timeout is a finding for every target: a compile and a schema rewrite
+    # always end, and damaged logic is refused before it runs, so a run-time
+    # timeout is a text to look at (a loop as written, or damage that the
+    # check let through).
     ./build/fuzz/fuzz/"$target"_fuzzer "$corpus" -max_total_time="${2:-900}" -max_len=4096 -timeout=10
     ;;
   *)
-    echo "usage: $0 example|test|fuzz [seconds] [compile|run]" >&2
+    echo "usage: $0 example|test|fuzz [seconds] [compile|run|schema]" >&2
     exit 2
     ;;
 esac
