@@ -397,6 +397,18 @@ TEST_F(Logins, ALoginFollowsThePKeyItsRowHoldsAndComesBackWithIt) {
                                      "-2147483648 to 2147483647; the row is not posted")});
   EXPECT_EQ("20", att());
   EXPECT_EQ((Rows{"ATT|20"}), logins());
+  // So does a move that another connection's read lock keeps from being written.
+  {
+    RawDB reader(path());
+    ASSERT_EQ(SQLITE_OK, reader.exec("BEGIN"));
+    reader.value("SELECT count(*) FROM RL_Control");
+    EXPECT_EQ(-1, edit_row(h(), "RL_Agencies", 20, {{"PKey", "21"}}));
+  }
+  EXPECT_EQ("20", att());
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
+  ASSERT_EQ(0, Qb_BeginTrans(h()));  // the failed write left no transaction open
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+  EXPECT_EQ((Rows{"ATT|20"}), logins());
   // So does a move the database refuses: onto the PKey of another agency.
   EXPECT_EQ(-1, edit_row(h(), "RL_Agencies", 20, {{"PKey", "2.0"}, {"AdminCode", "ATT2"}}));
   EXPECT_EQ("20", att());

@@ -86,6 +86,15 @@ std::string page_count(TSQLDB* db) {
   return pages;
 }
 
+// The highest PKey of Zips, read on the handle's own connection.
+int last_zip(int h) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(connection(h)->Database(), "SELECT max(PKey) FROM Zips", -1, &statement, nullptr);
+  int zip = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : 0;
+  sqlite3_finalize(statement);
+  return zip;
+}
+
 // A read transaction of another connection on the file, as a process that
 // validates records holds one; it ends when the connection closes.
 std::unique_ptr<RawDB> other_reader(const std::string& path) {
@@ -119,6 +128,12 @@ std::vector<Write> every_write(int h) {
   static int pkey = 0, message = 100;
   return {
       {[h] { return edit_row(h, "RL_Messages", 2, {{"Message", "changed"}}); }, writer_error("post_edit", kLocked), 0},
+      {[h] {
+         // A posted PKey is read back by the UPDATE itself.
+         int zip = last_zip(h);
+         return edit_row(h, "Zips", zip, {{"PKey", std::to_string(zip + 1).c_str()}});
+       },
+       writer_error("post_edit", kLocked), 0},
       {[h] {
          std::string number = std::to_string(++message);
          if (Qb_Insert(h, "RL_Messages") != 0) return -2;
