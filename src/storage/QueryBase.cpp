@@ -52,13 +52,16 @@ TRowKey read_row_key(sqlite3_stmt* statement, int i) {
   TRowKey key;
   key.Found = true;
   int type = sqlite3_column_type(statement, i);
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = sqlite3_column_int64(statement, i);
+    key.Usable = value >= INT_MIN && value <= INT_MAX;
+    if (key.Usable) key.Value = static_cast<int>(value);
+  }
+  if (key.Usable) return key;
+  // Only a key that is refused is spelt out, for its message.
   const unsigned char* text = sqlite3_column_text(statement, i);
   key.Null = type == SQLITE_NULL;
   key.Text = key.Null ? "NULL" : text == nullptr ? "" : reinterpret_cast<const char*>(text);
-  if (type != SQLITE_INTEGER) return key;
-  sqlite3_int64 value = sqlite3_column_int64(statement, i);
-  key.Usable = value >= INT_MIN && value <= INT_MAX;
-  if (key.Usable) key.Value = static_cast<int>(value);
   return key;
 }
 

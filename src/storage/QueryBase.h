@@ -18,7 +18,7 @@ struct TRowKey {
   bool Usable = false;  // the value is such a whole number
   bool Null = false;    // the file holds no value
   int Value = 0;        // the key when usable, else 0
-  std::string Text;     // the value as text ("NULL" for none), for messages
+  std::string Text;     // when not usable, the value as text ("NULL" for none), for messages
 
   // "PKey \"<text>\" of table \"<table>\" is not a whole number from
   // -2147483648 to 2147483647".
