@@ -107,14 +107,34 @@ inline void expect_null_refusals(int smf, NullCalls calls) {
   }
 }
 
+// The handle of the metafile at path, opened with a check that it opens; -1 when it does not.
+inline int open_metafile(const std::string& path) {
+  char message[200] = "";
+  int versionCompare = 0;
+  int handle = -1;
+  EXPECT_EQ(0, Edit_Initialize(&handle, path.c_str(), message, sizeof message, &versionCompare)) << message;
+  return handle;
+}
+
+// Another handle on a metafile, as another process or another part of the
+// host would hold it; closed at the end of its scope.
+class OtherHandle {
+ public:
+  explicit OtherHandle(const std::string& path) : Handle(open_metafile(path)) {}
+  ~OtherHandle() { Edit_Exit(Handle); }
+  OtherHandle(const OtherHandle&) = delete;
+  OtherHandle& operator=(const OtherHandle&) = delete;
+
+  int handle() const { return Handle; }
+
+ private:
+  int Handle;
+};
+
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
 class OpenMetafile {
  public:
-  explicit OpenMetafile(const std::string& setupSQL = "") : Path(other("test.smf", setupSQL)) {
-    char message[200] = "";
-    int versionCompare = 0;
-    EXPECT_EQ(0, Edit_Initialize(&Handle, Path.c_str(), message, sizeof message, &versionCompare)) << message;
-  }
+  explicit OpenMetafile(const std::string& setupSQL = "") : Path(other("test.smf", setupSQL)), Handle(open_metafile(Path)) {}
   ~OpenMetafile() { Edit_Exit(Handle); }
   OpenMetafile(const OpenMetafile&) = delete;
   OpenMetafile& operator=(const OpenMetafile&) = delete;
@@ -133,7 +153,7 @@ class OpenMetafile {
  private:
   TempDir Dir;
   std::string Path;
-  int Handle = -1;
+  int Handle;
 };
 
 // A fixture on a new metafile changed by setupSQL, with readers of its file.

@@ -432,6 +432,84 @@ TEST_F(Logins, ALoginFollowsThePKeyItsRowHoldsAndComesBackWithIt) {
   EXPECT_FALSE(may_edit_agency(30));
 }
 
+// Metafiles are shared: another handle may delete an agency and make another
+// at its PKey, or change its code, password or PKey, between this handle's
+// calls. A login gives rights only while the row at its PKey, read when the
+// right is tested, confirms it; the right password logs the agency in again.
+TEST_F(Logins, RightsFollowTheAgencyRowWhoeverChangedIt) {
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "ATT"}, {"OrgName", "Attacker"}, {"Password", "attpw"}}));
+  give_rows(5);
+  ASSERT_EQ(0, Qb_Login(h(), "ATT", "attpw"));
+  auto may_edit_agency = [this](int pkey) {
+    int result = Qb_Edit(h(), "RL_Agencies", pkey);
+    Qb_Cancel(h(), "RL_Agencies");
+    return result == 0 ? "1" : "0";
+  };
+  auto owned_by = [this](int agency) {
+    exec("UPDATE RL_Messages SET AgencyPKey = " + std::to_string(agency) + " WHERE PKey = 5;"
+         "UPDATE RL_EditSets SET AgencyPKey = " + std::to_string(agency) + " WHERE PKey = 5;");
+  };
+  EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+  OtherHandle admin(path());
+
+  // Revoked, and a new agency made at its PKey, owning the same rows.
+  ASSERT_EQ(0, Qb_Delete(admin.handle(), "RL_Agencies", 5));
+  ASSERT_EQ(5, insert_row(admin.handle(), "RL_Agencies", {{"AdminCode", "NEWV"}, {"OrgName", "New"}, {"Password", "newvpw"}}));
+  owned_by(5);
+  EXPECT_EQ("0000", owned_rights(5) + may_edit_agency(5));
+  EXPECT_EQ(-1, Qb_Edit(h(), "RL_Agencies", 5));
+  EXPECT_EQ(Rows{"-1"}, outcome(h(), Qb_Login(h(), "ATT", "attpw")));
+  EXPECT_EQ("0000", owned_rights(5) + may_edit_agency(5));
+  EXPECT_EQ(0, Qb_Login(admin.handle(), "NEWV", "newvpw"));
+  EXPECT_EQ(0, Qb_Login(h(), "NEWV", "newvpw"));
+  EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+
+  // Its password, then its code, changed by the other handle.
+  ASSERT_EQ(0, edit_row(admin.handle(), "RL_Agencies", 5, {{"Password", "reset"}}));
+  EXPECT_EQ("0000", owned_rights(5) + may_edit_agency(5));
+  EXPECT_EQ(0, Qb_Login(h(), "NEWV", "reset"));
+  EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+  ASSERT_EQ(0, edit_row(admin.handle(), "RL_Agencies", 5, {{"AdminCode", "NEWW"}}));
+  EXPECT_EQ("0000", owned_rights(5) + may_edit_agency(5));
+  EXPECT_EQ(0, Qb_Login(h(), "NEWW", "reset"));
+  EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+
+  // Its PKey moved: no rights stay at the old one, none come at the new one,
+  // and another agency moved onto the old one gets none of them.
+  exec("UPDATE RL_Agencies SET PKey = 9 WHERE PKey = 5;");
+  owned_by(9);
+  EXPECT_EQ("00000", owned_rights(9) + may_edit_agency(9) + may_edit_agency(5));
+  exec("UPDATE RL_Agencies SET PKey = 5 WHERE PKey = 2;");
+  owned_by(5);
+  EXPECT_EQ("0000", owned_rights(5) + may_edit_agency(5));
+  // Back where it was, the row confirms the login again.
+  exec("UPDATE RL_Agencies SET PKey = 2 WHERE PKey = 5; UPDATE RL_Agencies SET PKey = 5 WHERE PKey = 9;");
+  EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+}
+
+// A row in edit mode is written only under rights that hold for it as the
+// file holds it when the post runs: another connection may have made another
+// agency's row at its PKey since it entered edit mode.
+TEST_F(Logins, APostWritesOnlyUnderRightsTheStoredRowGives) {
+  exec("INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message) VALUES (5, 1, 5, 'anyone''s');");
+  ASSERT_EQ(0, Qb_Login(h(), "XYZ", "long password"));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_Messages", 5));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Messages", "Message", "mine"));
+  exec("DELETE FROM RL_Messages WHERE PKey = 5;"
+       "INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message) VALUES (5, 2, 6, 'ABC''s');");
+  int pkey = 0;
+  refused(Qb_Post(h(), "RL_Messages", &pkey),
+          {writer_error("post_edit", "You do not have access rights to modify this object")});
+  EXPECT_EQ("2|6|ABC's", value("SELECT AgencyPKey || '|' || MessageNumber || '|' || Message FROM RL_Messages WHERE PKey = 5"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));  // nothing left open
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+
+  // The same row, still anyone's, takes the post.
+  exec("UPDATE RL_Messages SET AgencyPKey = 1 WHERE PKey = 5;");
+  ASSERT_EQ(0, edit_row(h(), "RL_Messages", 5, {{"Message", "mine"}}));
+  EXPECT_EQ("mine", value("SELECT Message FROM RL_Messages WHERE PKey = 5"));
+}
+
 // A PKey cut to an int would stand for another agency's: such an agency
 // cannot log in, and a row it owns belongs to nobody the logins stand for.
 TEST_F(Logins, AKeyBeyondAnIntIsNeverCutToAnotherAgencys) {
@@ -571,6 +649,12 @@ TEST_F(Logins, TheAgencyToStampFollowsTheLogins) {
   ASSERT_EQ(0, access.Login("XYZ", "long password"));
   EXPECT_EQ("1333", stamped());
   ASSERT_EQ(0, access.Login("ABC", "secret"));
+  EXPECT_EQ("1232", stamped());
+  // Another connection takes agency 2's row away: its login stamps nothing.
+  RawDB other(path());
+  ASSERT_EQ(SQLITE_OK, other.exec("UPDATE RL_Agencies SET PKey = 7 WHERE PKey = 2"));
+  EXPECT_EQ("1333", stamped());
+  ASSERT_EQ(SQLITE_OK, other.exec("UPDATE RL_Agencies SET PKey = 2 WHERE PKey = 7"));
   EXPECT_EQ("1232", stamped());
   ASSERT_EQ(0, access.Login(kSuperUser, kSuperUserPassword));
   EXPECT_EQ("1235", stamped());

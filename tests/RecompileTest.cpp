@@ -1,5 +1,8 @@
 // Recompiling an edit: stored compiled text, logic pivot rows, result codes, rollback on failure; the
 // syntax-check readers; the local-name update.
+#include <chrono>
+#include <thread>
+
 #include "ApiTestSupport.h"
 #include "storage/Utility.h"
 
@@ -122,6 +125,41 @@ TEST_F(Recompile, EditKeysBeyondAnIntAreRefusedNotCut) {
            tsmf_error("RecompileEditLogic",
                       "SELECT [PKey], [MessagePKey], [EditLogic] FROM [RL_Edits] WHERE [EditTag] = 'BIG';")});
   EXPECT_EQ(before, snapshot(path()));
+}
+
+// Pivot rows of another edit at the greatest key an int holds: the rows the
+// recompilation writes take the lowest free keys, never keys past an int,
+// which no export could name again.
+TEST_F(Recompile, PivotRowsGetKeysAnIntHolds) {
+  exec("INSERT INTO RL_Edits(PKey,EditTag,EditName) VALUES (2,'E2','Two');"
+       "INSERT INTO RL_EditFieldsPivot VALUES (2147483647, 2, 1, 1);"
+       "INSERT INTO RL_EditMessagesPivot VALUES (2147483647, 2, 2, 'W');"
+       "INSERT INTO RL_EditErrorsPivot VALUES (2147483647, 2, 'other', 'E');"
+       "INSERT INTO RL_EditTablesPivot VALUES (2147483647, 2, 1);");
+  ASSERT_EQ(0, recompile("char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
+                         "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;"));
+  EXPECT_EQ((Rows{"1|3|3", "2|4|4", "1|3|A", "1|bad|E", "1|1"}),
+            rows("SELECT PKey || '|' || FieldPKey || '|' || FieldOrder FROM RL_EditFieldsPivot WHERE EditPKey = 1 "
+                 "UNION ALL SELECT PKey || '|' || MessagePKey || '|' || QueltFunc FROM RL_EditMessagesPivot "
+                 "WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || ErrorText || '|' || QueltFunc FROM "
+                 "RL_EditErrorsPivot WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || LookupTablePKey FROM "
+                 "RL_EditTablesPivot WHERE EditPKey = 1"));
+}
+
+// What the write depends on is read inside it: an edit changed by another
+// connection while the recompilation waits for the write lock is compiled as
+// that connection left it, never its old source beside the new one.
+TEST_F(Recompile, TheSourceIsReadInsideTheWrite) {
+  set_logic("return PASS;");
+  RawDB other(path());
+  ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE"));
+  int result = -99;
+  std::thread recompiling([this, &result] { result = Edit_RecompileEditLogic(h(), "E1"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(SQLITE_OK, other.exec("UPDATE RL_Edits SET EditLogic = 'return FAIL;' WHERE PKey = 1; COMMIT;"));
+  recompiling.join();
+  EXPECT_EQ(0, result);
+  EXPECT_EQ("return FAIL;|@DQ;", value("SELECT EditLogic || '|' || CompiledLogic FROM RL_Edits WHERE PKey = 1"));
 }
 
 TEST_F(Recompile, SyntaxCheckReadersAndLocalNames) {

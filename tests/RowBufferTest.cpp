@@ -212,10 +212,9 @@ TEST_F(PostedKeys, MustBeKeysTheExportsCanUseOnEveryTable) {
   EXPECT_EQ("0", value("SELECT count(*) FROM Shades WHERE PKey > 2 UNION ALL SELECT count(*) FROM Named"));
   EXPECT_EQ("<null>", value("SELECT Note FROM Codes WHERE PKey = 3"));
 
-  // A key the file gives the row, past an int's range, is refused the same way.
-  exec("INSERT INTO Codes(PKey, Code) VALUES (2147483647, 'AL')");
-  refused(post_new("Codes", {{"Code", "AK"}}), {not_posted("post_insert", "2147483648", "Codes")});
-  EXPECT_EQ("3", value("SELECT count(*) FROM Codes"));
+  // A row stored without a key is refused as a posted NULL is.
+  refused(post_new("Loose", {{"Name", "keyless"}}), {not_posted("post_insert", "NULL", "Loose")});
+  EXPECT_EQ("2", value("SELECT count(*) FROM Loose"));
 
   // So is a clash with a row that no int can name.
   int isUnique = 7, clash = 7;
@@ -223,6 +222,43 @@ TEST_F(PostedKeys, MustBeKeysTheExportsCanUseOnEveryTable) {
           {writer_error("ValidateUnique", "PKey \"4294967298\" of table \"Loose\" is not a whole number from "
                                           "-2147483648 to 2147483647")});
   EXPECT_EQ("7|7", std::to_string(isUnique) + "|" + std::to_string(clash));
+}
+
+// Where the database would number a new row past what an int holds, the row
+// takes the lowest free key instead, whoever numbers it: a post, a new
+// membership, a new lookup table's catalogue row. The key handed back is the
+// one the row holds, after an edit that moves it too.
+TEST_F(PostedKeys, RowsTheDatabaseNumbersGetKeysAnIntHolds) {
+  exec("INSERT INTO Codes(PKey, Code) VALUES (2147483647, 'AL');"
+       "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (-2147483648, 90, 'low'), (2147483647, 91, 'high');"
+       "INSERT INTO RL_LayoutFieldsPivot(PKey, LayoutPKey, FieldPKey, StartPos) VALUES (2147483647, 2, 2, 9);"
+       "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (-2147483648, 'Low', 0), (2147483647, 'High', 0);");
+  EXPECT_EQ(2, insert_row(h(), "Codes", {{"Code", "AK"}}));
+  EXPECT_EQ(2, insert_row(h(), "RL_Messages", {{"MessageNumber", "92"}, {"Message", "next"}}));
+  ASSERT_EQ(0, Qb_AddLayoutsPivot(h(), 1, 2, 5));
+  EXPECT_EQ("3", value("SELECT PKey FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 1 AND FieldPKey = 2"));
+  ASSERT_EQ(0, Qb_DeleteLayoutsPivot(h(), 1, 2));
+  int pkey = -1;
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Name", "", 0, 10, 1, 0, "", "", "", "", 0));
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(3, pkey);
+  EXPECT_EQ("Fresh", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 3"));
+
+  // A file made elsewhere, with a catalogue row past an int.
+  exec("UPDATE RL_LookupTables SET PKey = 4294967297 WHERE PKey = 2147483647;");
+  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresher", 0));
+  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Name", "", 0, 10, 1, 0, "", "", "", "", 0));
+  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
+  EXPECT_EQ(4, pkey);
+  EXPECT_EQ("Fresher", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 4"));
+
+  // An edit that moves the row hands back the key it holds as stored.
+  ASSERT_EQ(0, Qb_Edit(h(), "Codes", 2));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "Codes", "PKey", "2e1"));
+  ASSERT_EQ(0, Qb_Post(h(), "Codes", &pkey));
+  EXPECT_EQ(20, pkey);
+  EXPECT_EQ((Rows{"1", "20", "2147483647"}), rows("SELECT PKey FROM Codes ORDER BY PKey"));
 }
 
 namespace {

@@ -261,6 +261,12 @@ class TSMF {
                    const char* columnName, std::string& value);
   int run_cursor_step(const char* cursorName, const char* method, const std::function<void(TSQLQuery*)>& step);
   int recompile_edit_logic(const std::string& editTag);
+  struct TEditSource {
+    int PKey = 0;
+    int MessagePKey = 0;
+    std::string Logic;
+  };
+  bool read_edit_source(const std::string& quotedTag, TEditSource& edit);
   int store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors);
   bool read_field_order(int pkey, std::vector<int>& order);
   bool exec_logged(const char* method, const std::string& sql, bool withStatement);

@@ -21,6 +21,20 @@ const char* const kAccessFieldSavePoint = "_UpdateAllAccessField_";
 // The number between "Line " and ": " of a compiler message.
 int message_line(const std::string& message) { return atoi(message.c_str() + 5); }
 
+// The INSERT OR IGNORE of one logic pivot row, written `into` the pivot as
+// named there; the row's key is one an int holds.
+std::string pivot_insert(TSQLDB* db, const char* pivot, const char* into, const std::string& columns,
+                         const std::string& values) {
+  TNewRowKey key = new_row_key(db, pivot);
+  return std::string("INSERT OR IGNORE INTO ") + into + " (" + key.Column + columns + ") VALUES (" + key.Value +
+         values + ");";
+}
+
+std::string message_pivot_insert(TSQLDB* db, int editPKey, int messagePKey, int kind) {
+  return pivot_insert(db, "RL_EditMessagesPivot", "[RL_EditMessagesPivot]", "[EditPKey], [MessagePKey], [QueltFunc]",
+                      intToString(editPKey) + ", " + intToString(messagePKey) + ", '" + static_cast<char>(kind) + "'");
+}
+
 }  // namespace
 
 int TSMF::CheckSyntax(const char* source, int* errors, int* warnings) {
@@ -170,69 +184,73 @@ int TSMF::RecompileEditLogic(const char* editTag) {
   }
 }
 
+// What the write depends on, the edit's source and its field order, is read
+// inside the write, so that no other connection changes the edit in between.
 int TSMF::recompile_edit_logic(const std::string& editTag) {
   std::string tag = quote_sql_value(editTag);
-  std::string sql = "SELECT [PKey], [MessagePKey], [EditLogic] FROM [RL_Edits] WHERE [EditTag] = '" + tag + "';";
+  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint,
+                    "Failure to create savepoint");
+  if (!scope.IsOpen()) return -1;
+  TEditSource edit;
+  if (!read_edit_source(tag, edit)) return -1;
+  int errors = 0, warnings = 0;
+  CheckSyntax(edit.Logic.c_str(), &errors, &warnings);
+  int result = edit.PKey < 1 ? 0 : store_compiled_logic(tag, edit.PKey, edit.MessagePKey, errors > 0);
+  // A change that cannot be committed is no change: the edit keeps what it had.
+  if (!scope.Finish(result == 0 || result == -2)) result = -1;
+  if (result != -1 && warnings > 0) result = result == 0 ? -3 : -4;
+  return result;
+}
+
+// The edit's keys and source; keys 0 and no source when no edit has the tag.
+bool TSMF::read_edit_source(const std::string& quotedTag, TEditSource& edit) {
+  std::string sql = "SELECT [PKey], [MessagePKey], [EditLogic] FROM [RL_Edits] WHERE [EditTag] = '" + quotedTag + "';";
   TSQLQuery query(FSQLDB);
-  int pkey = 0, messagePKey = 0;
-  std::string logic;
   try {
     query.SetSQLText(sql, true);
     if (!query.SetIsActive(true)) {
       add_error("RecompileEditLogic", query.LastErrorMessage());
       add_error("RecompileEditLogic", sql);
-      return -1;
+      return false;
     }
     // The compiled text and the pivot rows are written under these keys: one
     // cut to an int would write into another edit, or name another message.
     if (!query.Eof()) {
-      pkey = query.GetUsableKeyByNumber(0, "RL_Edits");
-      messagePKey = query.GetUsableKeyByNumber(1, "RL_Messages");
-      logic = query.GetFieldByName("EditLogic");
+      edit.PKey = query.GetUsableKeyByNumber(0, "RL_Edits");
+      edit.MessagePKey = query.GetUsableKeyByNumber(1, "RL_Messages");
+      edit.Logic = query.GetFieldByName("EditLogic");
     }
-    query.SetIsActive(false);
+    return true;
   } catch (const std::runtime_error& e) {
     add_error("RecompileEditLogic", e.what());
     add_error("RecompileEditLogic", sql);
-    return -1;
+    return false;
   }
-  int errors = 0, warnings = 0;
-  CheckSyntax(logic.c_str(), &errors, &warnings);
-  int result = pkey < 1 ? 0 : store_compiled_logic(tag, pkey, messagePKey, errors > 0);
-  if (result != -1 && warnings > 0) result = result == 0 ? -3 : -4;
-  return result;
 }
 
-// Inside a savepoint: empties the compiled text of logic with errors, or
-// writes the new text and rebuilds the edit's logic pivot rows.
+// Empties the compiled text of logic with errors, or writes the new text and
+// rebuilds the edit's logic pivot rows.
 int TSMF::store_compiled_logic(const std::string& quotedTag, int pkey, int messagePKey, bool hasErrors) {
   std::vector<int> oldOrder;
   if (!read_field_order(pkey, oldOrder)) return -1;
-  TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint,
-                    "Failure to create savepoint");
-  if (!scope.IsOpen()) return -1;
-  int result = 0;
   try {
     if (hasErrors) {
       exec_logged("RecompileEditLogic", "UPDATE [RL_Edits] SET [CompiledLogic] = '' WHERE [EditTag] = '" + quotedTag + "';", false);
-      result = -2;
-    } else if (FSMFWriter->ClearEditLogicPivots(pkey) != 0 ||
-               !exec_logged("RecompileEditLogic",
-                            "UPDATE [RL_Edits] SET [CompiledLogic] = '" +
-                                quote_sql_value(FEditCompiler->GetCompiledCode()) + "' WHERE [EditTag] = '" +
-                                quotedTag + "';",
-                            false) ||
-               !update_edit_fields_pivot(pkey, oldOrder) || !update_default_message_in_pivot(pkey, messagePKey) ||
-               !update_edit_messages_pivot(pkey) || !update_edit_errors_pivot(pkey) ||
-               !update_edit_tables_pivot(pkey)) {
-      result = -1;
+      return -2;
     }
+    if (FSMFWriter->ClearEditLogicPivots(pkey) != 0 ||
+        !exec_logged("RecompileEditLogic",
+                     "UPDATE [RL_Edits] SET [CompiledLogic] = '" + quote_sql_value(FEditCompiler->GetCompiledCode()) +
+                         "' WHERE [EditTag] = '" + quotedTag + "';",
+                     false) ||
+        !update_edit_fields_pivot(pkey, oldOrder) || !update_default_message_in_pivot(pkey, messagePKey) ||
+        !update_edit_messages_pivot(pkey) || !update_edit_errors_pivot(pkey) || !update_edit_tables_pivot(pkey))
+      return -1;
+    return 0;
   } catch (const std::exception& e) {
     add_error("RecompileEditLogic", e.what());
-    result = -1;
+    return -1;
   }
-  // A change that cannot be committed is no change: the edit keeps what it had.
-  return scope.Finish(result == 0 || result == -2) ? result : -1;
 }
 
 bool TSMF::read_field_order(int pkey, std::vector<int>& order) {
@@ -290,9 +308,9 @@ bool TSMF::update_edit_fields_pivot(int editPKey, std::vector<int>& oldOrder) {
     while (order < oldOrder.size() && oldOrder[order] != fieldPKey) ++order;
     if (order == oldOrder.size()) oldOrder.push_back(fieldPKey);
     if (!exec_logged("update_edit_fields_pivot",
-                     "INSERT OR IGNORE INTO [RL_EditFieldsPivot] ([EditPKey],[FieldPKey],[FieldOrder]) VALUES (" +
-                         intToString(editPKey) + ", " + intToString(fieldPKey) + ", " +
-                         intToString(static_cast<int>(order) + 1) + ");",
+                     pivot_insert(FSQLDB, "RL_EditFieldsPivot", "[RL_EditFieldsPivot]", "[EditPKey],[FieldPKey],[FieldOrder]",
+                                  intToString(editPKey) + ", " + intToString(fieldPKey) + ", " +
+                                      intToString(static_cast<int>(order) + 1)),
                      true))
       return false;
   }
@@ -302,14 +320,9 @@ bool TSMF::update_edit_fields_pivot(int editPKey, std::vector<int>& oldOrder) {
                      true);
 }
 
-static std::string message_pivot_insert(int editPKey, int messagePKey, int kind) {
-  return "INSERT OR IGNORE INTO [RL_EditMessagesPivot] ([EditPKey], [MessagePKey], [QueltFunc]) VALUES (" +
-         intToString(editPKey) + ", " + intToString(messagePKey) + ", '" + static_cast<char>(kind) + "');";
-}
-
 bool TSMF::update_default_message_in_pivot(int editPKey, int messagePKey) {
   if (editPKey < 1 || messagePKey < 2) return true;
-  return exec_logged("update_default_message_in_pivot", message_pivot_insert(editPKey, messagePKey, 'D'), true);
+  return exec_logged("update_default_message_in_pivot", message_pivot_insert(FSQLDB, editPKey, messagePKey, 'D'), true);
 }
 
 bool TSMF::update_edit_messages_pivot(int editPKey) {
@@ -320,7 +333,7 @@ bool TSMF::update_edit_messages_pivot(int editPKey) {
     if (number == 0) continue;
     int messagePKey = select_pkey("RL_Messages", "[MessageNumber] = " + intToString(number));
     if (messagePKey > 0 &&
-        !exec_logged("update_edit_messages_pivot", message_pivot_insert(editPKey, messagePKey, kind), true))
+        !exec_logged("update_edit_messages_pivot", message_pivot_insert(FSQLDB, editPKey, messagePKey, kind), true))
       return false;
   }
   return true;
@@ -332,9 +345,9 @@ bool TSMF::update_edit_errors_pivot(int editPKey) {
     int kind = 0;
     std::string text = FEditCompiler->GetLogicErrorMessage(i, &kind);
     if (text.empty()) continue;
-    std::string sql = "INSERT OR IGNORE INTO [RL_EditErrorsPivot] ([EditPKey], [ErrorText],[QueltFunc]) VALUES (" +
-                      intToString(editPKey) + ", '" + quote_sql_value(text) + "', '" + static_cast<char>(kind) +
-                      "');";
+    std::string sql = pivot_insert(FSQLDB, "RL_EditErrorsPivot", "[RL_EditErrorsPivot]", "[EditPKey], [ErrorText],[QueltFunc]",
+                                   intToString(editPKey) + ", '" + quote_sql_value(text) + "', '" +
+                                       static_cast<char>(kind) + "'");
     if (!exec_logged("update_edit_errors_pivot", sql, true)) return false;
   }
   return true;
@@ -347,8 +360,8 @@ bool TSMF::update_edit_tables_pivot(int editPKey) {
         select_pkey("RL_LookupTables", "[TableName] = '" + quote_sql_value(FEditCompiler->GetLogicTableName(i)) + "'");
     if (tablePKey < 0) continue;
     if (!exec_logged("update_edit_tables_pivot",
-                     "INSERT OR IGNORE INTO RL_EditTablesPivot ([EditPKey], [LookupTablePKey]) VALUES (" +
-                         intToString(editPKey) + ", " + intToString(tablePKey) + ");",
+                     pivot_insert(FSQLDB, "RL_EditTablesPivot", "RL_EditTablesPivot", "[EditPKey], [LookupTablePKey]",
+                                  intToString(editPKey) + ", " + intToString(tablePKey)),
                      true))
       return false;
   }

@@ -76,8 +76,13 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
   return -1;
 }
 
+// Another connection may have deleted the agency, changed its code or
+// password, or made another agency at its PKey since it logged in: a right is
+// given only by a login that the row, read now, still confirms.
 bool TQb_AccessController::IsLoggedIn(int agencyPKey) const {
-  return agencyPKey == 1 || FAgencyLogins.count(agencyPKey) != 0 || FSuperUser;
+  if (agencyPKey == 1 || FSuperUser) return true;
+  auto login = FAgencyLogins.find(agencyPKey);
+  return login != FAgencyLogins.end() && stands(login->first, login->second);
 }
 
 int TQb_AccessController::GetLoginsCount(int* count) const {
@@ -201,6 +206,11 @@ bool TQb_AccessController::row_confirms(TSQLQuery& query, int agencyPKey, const 
   return read_row_form(query, agencyPKey, form) && login.Confirms(form);
 }
 
+bool TQb_AccessController::stands(int agencyPKey, const TAgencyLogin& login) const {
+  TSQLQuery query(FSQLDB);
+  return prepare_row_query(query) && row_confirms(query, agencyPKey, login);
+}
+
 bool TQb_AccessController::earlier_row(TSQLQuery& query, const TAgencyLogin& login,
                                        const std::map<int, TAgencyLogin>& standing, size_t& at) {
   for (at = login.EarlierPKeys.size(); at-- > 0;) {
@@ -274,7 +284,7 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
 
 int TQb_AccessController::get_logged_in_pkey() const {
   for (const auto& login : FAgencyLogins)
-    if (login.second.AdminCode != kNoAgency) return login.first;
+    if (login.second.AdminCode != kNoAgency && stands(login.first, login.second)) return login.first;
   return 1;
 }
 

@@ -20,13 +20,15 @@ class TQb_AccessController {
   // 0 when the agency (or "NONE" for an empty code, or the super user) is
   // logged in; -1 otherwise.
   int Login(std::string adminCode, std::string password);
-  // Agency 1 always; any agency logged in; every agency while the super user is.
+  // Agency 1 always; every agency while the super user is; an agency logged
+  // in while the row at its PKey, as the file holds it now, confirms the login.
   bool IsLoggedIn(int agencyPKey) const;
   bool IsSuperUserLoggedIn() const { return FSuperUser; }
   int GetLoginsCount(int* count) const;
   int GetLoginByIndex(int index, int* agencyPKey, char* buffer, int bufferLength) const;
   // The agency to record as a row's owner: the one asked for when the logins
-  // may act for it, else the lowest logged-in agency (1 when there is none).
+  // may act for it, else the lowest agency whose login its row confirms (1
+  // when there is none).
   int GetLoggedInAgencyPKey(int agencyPKey, int* result) const;
   // Writes outLength (at most 10) scrambled bytes of the upper-cased password
   // to out, without a terminator.
@@ -86,6 +88,8 @@ class TQb_AccessController {
   static bool read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form);
   // Whether the row at that PKey holds a form that confirms the login.
   static bool row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
+  // The same, read on a statement of its own; false when it cannot be read.
+  bool stands(int agencyPKey, const TAgencyLogin& login) const;
   // Where a login whose row is not at its PKey after a rollback goes back
   // to: the latest of its earlier PKeys (its index in the list) whose row
   // confirms it and that no standing login holds; false when there is none.

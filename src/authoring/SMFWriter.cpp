@@ -16,6 +16,7 @@
 namespace {
 
 const char* const kClearPivotsSavePoint = "_ClearEditLogicPivots_";
+const char* const kObjectRefusal = "You do not have access rights to modify this object";
 
 // Where the owning agency of a row is read: the row's own AgencyPKey, or
 // that of the layout, edit set or edit that owns a pivot row.
@@ -175,6 +176,19 @@ bool TSMFWriter::have_access_rights(TRL_MCO kind, int pkey) {
   return FAccessController->IsLoggedIn(owner);
 }
 
+bool TSMFWriter::rights_refused(TRL_MCO kind, int pkey, const char* method, const char* refusal) {
+  if (have_access_rights(kind, pkey)) return false;
+  add_error(method, refusal);
+  return true;
+}
+
+// The rights a row was put into edit mode under are tested again when it is
+// written, inside the write: another connection may have changed the row or
+// its owner since, and a rollback may have undone what gave them.
+bool TSMFWriter::edited_row_refused(TTableDef* table) {
+  return rights_refused(table->GetMCO(), table->GetPostToPKey(), "post_edit", kObjectRefusal);
+}
+
 // A rollback may undo what gave the rights a row entered edit mode under (an
 // owner deleted, a login moved): a row stays in edit mode only while the
 // logins may change it as the file now holds it, so that no post writes it
@@ -197,10 +211,7 @@ void TSMFWriter::FollowRollback() {
 int TSMFWriter::Edit(const std::string& table, int pkey) {
   TTableDef* definition = find_table(table, "Edit");
   if (definition == nullptr) return -1;
-  if (!have_access_rights(definition->GetMCO(), pkey)) {
-    add_error("Edit", "You do not have access rights to modify this object");
-    return -1;
-  }
+  if (rights_refused(definition->GetMCO(), pkey, "Edit", kObjectRefusal)) return -1;
   definition->Edit(pkey);
   if (definition->GetState() == tsEdit && definition->GetPostToPKey() == pkey) return 0;
   add_error("Edit", "Table named " + in_quotes(table) + " is NOT in Edit mode!");

@@ -72,6 +72,8 @@ class TSMFWriter {
   int SetFieldByNumber(const std::string& table, int number, const std::string& value);
   int Post(const std::string& table, int* pkey);
   bool have_access_rights(TRL_MCO kind, int pkey);
+  // Records the refusal and answers true when the logins may not change the row.
+  bool rights_refused(TRL_MCO kind, int pkey, const char* method, const char* refusal);
   // After a rollback: leaves edit mode on every row the logins may no longer
   // change. Never throws.
   void FollowRollback();
@@ -127,8 +129,10 @@ class TSMFWriter {
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
   bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);
-  bool posted_key_usable(const std::string& table, const TRowKey& key, bool posted, const char* method);
-  int post_edit(TTableDef* table);
+  bool posted_key_usable(const std::string& table, const TRowKey& key, const char* method);
+  static bool database_numbers(TTableDef* table);
+  int post_edit(TTableDef* table, int* posted);
+  bool edited_row_refused(TTableDef* table);
   static bool writes_login_form(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);

@@ -17,6 +17,7 @@
 namespace {
 
 const char* const kCreateSavePoint = "_CreateTable_";
+const char* const kCatalogue = "RL_LookupTables";
 const char* const kCorrupted = "WARNING: This metafile may now be corrupted; close without saving";
 const size_t kIndexNameLength = 49;
 
@@ -417,13 +418,27 @@ void TSMFWriter::report_create_failure(const char* failure, const std::string& r
 
 // The new table's catalogue row is written by a statement of its own, never
 // through the row buffer: a row of RL_LookupTables that the host holds in
-// insert or edit mode stays the host's.
+// insert or edit mode stays the host's. Its key is one an int holds.
 bool TSMFWriter::register_table(const std::string& name, int* pkey) {
   *pkey = 0;
-  if (!create_step("INSERT INTO [RL_LookupTables] ([TableName], [RecCount]) VALUES ('" + quote_sql_value(name) +
-                       "', 0);",
-                   "Unable to add newly-created table to RL_LookupTables"))
+  const char* failure = "Unable to add newly-created table to RL_LookupTables";
+  auto insert = [&name](const TNewRowKey& key) {
+    return "INSERT INTO [RL_LookupTables] (" + key.Column + "[TableName], [RecCount]) VALUES (" + key.Value + "'" +
+           quote_sql_value(name) + "', 0);";
+  };
+  TNewRowKey key;
+  TRowKey stored;
+  try {
+    key = new_row_key(FSQLDB, kCatalogue);
+    if (!create_step(insert(key), failure)) return false;
+    TSQLQuery query(FSQLDB);
+    query.OpenSelect("SELECT PKey FROM [RL_LookupTables] WHERE rowid = last_insert_rowid();");
+    stored = query.GetKeyFieldByNumber(0);
+    if (stored.Found && !stored.Usable) throw TKeyRefusal(stored.Refusal(kCatalogue));
+  } catch (const std::runtime_error& e) {
+    report_create_failure(failure, e.what(), insert(key));
     return false;
-  *pkey = static_cast<int>(sqlite3_last_insert_rowid(FSQLDB->Database()));
+  }
+  *pkey = stored.Value;
   return true;
 }

@@ -186,16 +186,19 @@ int TSMFWriter::DeleteLayoutsPivot(int layoutPKey, int fieldPKey) {
 }
 
 // Adds or deletes the pivot row (a layout's with its start position); rights
-// come first, and nothing is written when nothing would change. The presence
-// query and the change are one write, so no other connection comes between.
+// come first, and nothing is written when nothing would change. The rights,
+// the presence query and the change are one write, so no other connection
+// comes between.
 int TSMFWriter::change_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding,
                                   int startPos) {
-  if (!have_access_rights(membership.OwnerKind, ownerPKey)) {
-    add_error(membership.Method, membership.Refusal);
-    return -1;
-  }
+  if (rights_refused(membership.OwnerKind, ownerPKey, membership.Method, membership.Refusal)) return -1;
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", membership.Method, kMembershipSavePoint);
   if (!scope.IsOpen()) return -1;
+  // Tested again once the write holds the lock: the owner as the file holds it now.
+  if (rights_refused(membership.OwnerKind, ownerPKey, membership.Method, membership.Refusal)) {
+    scope.Finish(false);
+    return -1;
+  }
   std::string sql, reason;
   if (write_membership(membership, ownerPKey, memberPKey, adding, startPos, sql, reason))
     return scope.Finish(true) ? 0 : -1;
@@ -220,9 +223,11 @@ bool TSMFWriter::write_membership(const TMembership& membership, int ownerPKey, 
     if (adding == present) return true;
     int rowPKey = adding ? 0 : query.GetUsableKeyByNumber(0, membership.Pivot);
     query.SetIsActive(false);
-    sql = adding ? std::string("INSERT INTO ") + membership.Pivot + " (" + membership.OwnerKey + ", " +
-                       membership.MemberKey + (withStart ? ", StartPos" : "") + ") VALUES (" + intToString(ownerPKey) +
-                       ", " + intToString(memberPKey) + (withStart ? ", " + intToString(startPos) : "") + ");"
+    TNewRowKey key = adding ? new_row_key(FSQLDB, membership.Pivot) : TNewRowKey();
+    sql = adding ? std::string("INSERT INTO ") + membership.Pivot + " (" + key.Column + membership.OwnerKey + ", " +
+                       membership.MemberKey + (withStart ? ", StartPos" : "") + ") VALUES (" + key.Value +
+                       intToString(ownerPKey) + ", " + intToString(memberPKey) +
+                       (withStart ? ", " + intToString(startPos) : "") + ");"
                  : std::string("DELETE FROM ") + membership.Pivot + " WHERE PKey=" + intToString(rowPKey) + ";";
     query.SetSQLText(sql, false);
     if (query.ExecOneSQL()) return true;

@@ -16,6 +16,7 @@ namespace {
 
 const char* const kPostSavePoint = "__smfwriter_post_edit__";
 const char* const kPostInsertSavePoint = "__smfwriter_post_insert__";
+const char* const kNotPosted = "; the row is not posted";
 
 size_t skip_digits(const std::string& text, size_t i) {
   while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
@@ -65,7 +66,8 @@ int TSMFWriter::Post(const std::string& table, int* pkey) {
   bool inserting = definition->GetState() == tsInsert;
   *pkey = inserting ? 0 : definition->GetPostToPKey();
   int result = -1;
-  if (field_name_allowed(definition)) result = inserting ? post_insert(definition, pkey) : post_edit(definition);
+  if (field_name_allowed(definition))
+    result = inserting ? post_insert(definition, pkey) : post_edit(definition, pkey);
   // A rollback re-reads the tables whose definitions it changed: the one
   // posted is looked up again.
   if ((definition = FTablesList->GetTable(table)) != nullptr) definition->Cancel();
@@ -107,23 +109,39 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
     append(values, value_text(field, field->GetValue(), false));
   }
   if (columns.empty()) return 0;
-  std::string name = quote_identifier(table->GetTableName());
+  std::string tableName = table->GetTableName();
   // A row of a table without rowids is found by nothing the INSERT leaves
   // behind: it returns the row's PKey itself.
   bool returning = !table->GetHasRowid();
-  std::string sql =
-      "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ")" + (returning ? " RETURNING PKey;" : ";");
-  std::string tableName = table->GetTableName();
+  bool numbered = !keyPosted && database_numbers(table);
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
   if (!scope.IsOpen()) return -1;
   TRowKey inserted;
-  bool written = returning ? exec_logged("post_insert", sql, &inserted)
-                           : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
-  written = written && posted_key_usable(tableName, inserted, keyPosted, "post_insert");
+  bool written = false;
+  try {
+    TNewRowKey key = numbered ? new_row_key(FSQLDB, tableName) : TNewRowKey();
+    std::string name = quote_identifier(tableName);
+    std::string sql = "INSERT INTO " + name + " (" + key.Column + columns + ") VALUES ( " + key.Value + values + ")" +
+                      (returning ? " RETURNING PKey;" : ";");
+    written = returning ? exec_logged("post_insert", sql, &inserted)
+                        : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
+    written = written && posted_key_usable(tableName, inserted, "post_insert");
+  } catch (const TKeyRefusal& e) {
+    add_error("post_insert", std::string(e.what()) + kNotPosted);
+  } catch (const std::runtime_error& e) {
+    add_error("post_insert", e.what());
+  }
   if (!scope.Finish(written)) return -1;
   *pkey = inserted.Value;
   return 0;
+}
+
+// Whether the database numbers the table's rows by their PKey: the key is
+// the table's integer primary key, an alias of the rowid.
+bool TSMFWriter::database_numbers(TTableDef* table) {
+  TFieldDef* key = table->GetColumn("PKey");
+  return key != nullptr && key->GetIsPrimaryKey() && key->GetDataType() == edtInteger && table->GetHasRowid();
 }
 
 // The PKey of the row just inserted into the (quoted) table, not found when
@@ -142,17 +160,18 @@ bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, TRowKey& pke
 
 // A row that the exports could not reach by its key is not posted: Qb_Edit
 // takes the key as an int, and the key handed back would be another row's.
-// A row given no key of the host's may have none, as before.
-bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key, bool posted, const char* method) {
-  if (!key.Found || key.Usable || (key.Null && !posted)) return true;
-  add_error(method, key.Refusal(table) + "; the row is not posted");
+// A row stored without a key is refused as a key posted NULL is.
+bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key, const char* method) {
+  if (!key.Found || key.Usable) return true;
+  add_error(method, key.Refusal(table) + kNotPosted);
   return false;
 }
 
 // An agency's own code, password or PKey, written while it is logged in,
 // stays its login's: the login follows the row to the PKey the file now
 // holds, and a later rollback that leaves the row in place leaves the login.
-int TSMFWriter::post_edit(TTableDef* table) {
+// A posted PKey is handed back as the row holds it after the post.
+int TSMFWriter::post_edit(TTableDef* table, int* posted) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
   if (!scope.IsOpen()) return -1;
   std::vector<TUpdateEditLogicObject> renames;
@@ -161,15 +180,17 @@ int TSMFWriter::post_edit(TTableDef* table) {
   TRowKey moved;
   int result = -1;
   try {
-    result = write_edited_row(table, renames, moved);
+    result = edited_row_refused(table) ? -1 : write_edited_row(table, renames, moved);
     if (result == 0) result = propagate_renames(table->GetMCO(), pkey, renames);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
   }
   if (!scope.Finish(result == 0)) return -1;
-  if (result == 0 && loginForm) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
-  return result;
+  if (result != 0) return result;
+  if (moved.Found) *posted = moved.Value;
+  if (loginForm) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
+  return 0;
 }
 
 // Whether the edited row is an agency's whose code, password or PKey is set.
@@ -222,7 +243,7 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   std::string sql = "UPDATE " + quote_identifier(table->GetTableName()) + " SET " + sets +
                     " WHERE PKey = " + intToString(pkey) + (keyPosted ? " RETURNING PKey;" : ";");
   if (!exec_logged("post_edit", sql, keyPosted ? &moved : nullptr)) return -1;
-  if (!posted_key_usable(table->GetTableName(), moved, keyPosted, "post_edit")) return -1;
+  if (!posted_key_usable(table->GetTableName(), moved, "post_edit")) return -1;
   read_new_values(table->GetTableName(), moved.Found ? moved.Value : pkey, renames);
   return 0;
 }

@@ -1,6 +1,9 @@
 // The checked statement wrapper.
 #include "storage/SQLQuery.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -265,3 +268,66 @@ bool TSQLQuery::ResetParameterizedQuery() {
 }
 
 bool TSQLQuery::ReleaseParameterizedQuery() { return release_parameterized(kRelease); }
+
+namespace {
+
+// The lowest key from 1 that no row of the (quoted) table holds, NULL when
+// every key up to the greatest an int holds is taken.
+std::string lowest_free_key(const std::string& quoted) {
+  std::string table = "main." + quoted;
+  return "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + table + " WHERE PKey = 1) THEN 1 ELSE (SELECT min(a.PKey) + 1 FROM " +
+         table + " a WHERE a.PKey >= 1 AND a.PKey < 2147483647 AND NOT EXISTS (SELECT 1 FROM " + table +
+         " b WHERE b.PKey = a.PKey + 1)) END;";
+}
+
+// Whether a row counted from this key would be numbered past an int.
+bool numbers_past_int(const TRowKey& greatest) {
+  return greatest.Found && !greatest.Null && !(greatest.Usable && greatest.Value < INT_MAX);
+}
+
+// The database's next number after the key, as text, for the refusal.
+TRowKey next_number(const TRowKey& greatest) {
+  TRowKey next = greatest;
+  next.Usable = false;
+  char* end = nullptr;
+  errno = 0;
+  long long value = greatest.Usable ? greatest.Value : strtoll(greatest.Text.c_str(), &end, 10);
+  if (greatest.Usable || (errno == 0 && end != greatest.Text.c_str() && *end == '\0' && value < LLONG_MAX))
+    next.Text = std::to_string(value + 1);
+  return next;
+}
+
+// The first column of the first row of a statement, with the table's name
+// bound to its one parameter when it has one.
+TRowKey first_key(TSQLDB* db, const std::string& sql, const char* boundTable = nullptr) {
+  TSQLQuery query(db);
+  if (boundTable == nullptr) {
+    query.OpenSelect(sql);
+  } else {
+    query.SetBoundSQLText(sql);
+    query.PrepareParameterizedQuery();
+    query.BindTextParameter(1, boundTable);
+    query.OpenParameterizedQuery();
+  }
+  return query.GetKeyFieldByNumber(0);
+}
+
+}  // namespace
+
+// The database numbers a row one past the greatest PKey or, with
+// AUTOINCREMENT, one past the greatest number it ever gave.
+TNewRowKey new_row_key(TSQLDB* db, const std::string& table) {
+  std::string quoted = quote_identifier(table);
+  TRowKey greatest = first_key(db, "SELECT max(PKey) FROM main." + quoted + ";");
+  int autoIncrement = 0;
+  TSQLQuery metadata(db);
+  if (!numbers_past_int(greatest) &&
+      metadata.GetColumnConstraints(table.c_str(), "PKey", nullptr, nullptr, &autoIncrement) && autoIncrement) {
+    TRowKey given = first_key(db, "SELECT seq FROM main.sqlite_sequence WHERE name = ?;", table.c_str());
+    if (numbers_past_int(given)) greatest = given;
+  }
+  if (!numbers_past_int(greatest)) return TNewRowKey();
+  TRowKey free = first_key(db, lowest_free_key(quoted));
+  if (!free.Usable) throw TKeyRefusal(next_number(greatest).Refusal(table));
+  return {"[PKey], ", std::to_string(free.Value) + ", "};
+}

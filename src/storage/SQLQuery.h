@@ -66,3 +66,17 @@ class TSQLQuery : public TQueryBase {
   std::map<std::string, int> FColumnsByName;
   std::map<int, std::string> FColumnNames;
 };
+
+// How a new row of a table whose PKey the database numbers is given a key
+// that an int holds: while the database's own next number lies within an int
+// both texts are empty and the database numbers the row; past it, the lowest
+// free key from 1 leads the INSERT's column and value lists.
+struct TNewRowKey {
+  std::string Column;  // "[PKey], " or empty
+  std::string Value;   // the key and ", ", or empty
+};
+// Reads the main database's table (its name unquoted); throws TKeyRefusal
+// with the refusal of the database's next number when no key is free, and
+// std::runtime_error when the table cannot be read. Called inside the write
+// that inserts, so that no other connection takes the key in between.
+TNewRowKey new_row_key(TSQLDB* db, const std::string& table);
