@@ -21,7 +21,6 @@ const char* const kImportSavePoint = "_ImportLookupTable_";
 const size_t kRowRefreshTriggers = 5;  // from this many triggers on, rows are refreshed one by one
 // Opens an existing file for reading and writing, never creating one.
 const char* const kExistingFileMode = "?mode=rw";
-const char* const kHexDigits = "0123456789ABCDEF";
 
 // Runs one statement with `texts` bound; false with the database's reason.
 bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const std::vector<std::string>& texts = {}) {
@@ -49,25 +48,6 @@ std::vector<TSQLValue> first_column_values(TSQLQuery& reader) {
   std::vector<TSQLValue> values;
   each_row(reader, [&] { values.push_back(reader.GetValueByNumber(0)); });
   return values;
-}
-
-bool is_uri_plain(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
-// The URI of exactly the file at `path`: every other byte is escaped, so "?",
-// "#" and "%" stay in the name, and a relative path starts at "./", so that no
-// name ("", ":memory:") stands for a database of SQLite's own.
-std::string existing_file_uri(const std::string& path) {
-  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:./";
-  for (unsigned char c : path) {
-    if (is_uri_plain(c))
-      uri += static_cast<char>(c);
-    else
-      uri += {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
-  }
-  return uri + kExistingFileMode;
 }
 
 }  // namespace
@@ -114,7 +94,7 @@ int TImportMetafile::Close() {
 int TImportMetafile::attach_to_metafile(const std::string& path) {
   TSQLQuery query(FSQLDB);
   std::string sql = std::string("ATTACH DATABASE ? AS ") + kSourceAlias + ";", reason;
-  if (run(query, sql, reason, {existing_file_uri(path)})) {
+  if (run(query, sql, reason, {file_uri(path) + kExistingFileMode})) {
     FAlias = kSourceAlias;
     return 0;
   }
