@@ -109,6 +109,10 @@ typedef int (*DebugFieldCallback)(void* owner, const char* text);
 
 /* ---- Metafiles and versions ------------------------------------------- */
 
+/* Every path below is the path of a file, absolute or from the current
+ * directory, every byte of it part of the name: "file:m.smf" names a file of
+ * that name, never a URI, and "" or ":memory:" no database of SQLite's own. */
+
 /* Opens the metafile at path and stores its handle in *smfID (-1 on failure).
  * The stored structure version must be "5.01": *versionCompare receives 0 when
  * it is, a positive value for an older and a negative one for a newer version

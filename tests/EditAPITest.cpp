@@ -18,6 +18,20 @@ int open_handle(const std::string& path, char* message = nullptr, int length = 0
   return smf;
 }
 
+// Makes a directory the current one for as long as it lives.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& dir) : Previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InDirectory() { std::filesystem::current_path(Previous); }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::filesystem::path Previous;
+};
+
 }  // namespace
 
 TEST(EditAPI, HandlesTakeTheLowestFreeSlot) {
@@ -98,6 +112,33 @@ TEST(EditAPI, FailedOpeningsExplainThemselvesInTheMessage) {
   EXPECT_EQ(0, Edit_CompactMetafile(path.c_str()));
   EXPECT_EQ(-2, Edit_CompactMetafile(dir.file("no/such/dir.smf").c_str()));
   EXPECT_EQ(-2, Edit_CompactMetafile(nullptr));
+}
+
+// A path names a file, every byte of it, also where it reads as a URI: each
+// export makes or opens the file of exactly that name and no other.
+TEST(EditAPI, PathsNameFilesEvenWhereTheyReadAsURIs) {
+  TempDir dir;
+  InDirectory inside(dir.path());
+  ASSERT_EQ(0, Edit_CreateNewMetafile("victim.smf"));
+  ASSERT_EQ(SQLITE_OK, RawDB("victim.smf").exec("INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 7, 'x')"));
+  const char* const messages = "SELECT PKey, Message FROM RL_Messages ORDER BY PKey";
+  Rows victim = RawDB("victim.smf").rows(messages);
+  char message[100];
+  for (const char* path : {"file:victim.smf", "file:m.smf?mode=memory", ":memory:", "\xC3\xA9 #%41?.smf"}) {
+    EXPECT_EQ(0, Edit_CreateNewMetafile(path)) << path;
+    EXPECT_EQ(0, Edit_Exit(open_handle(path))) << path;
+    EXPECT_EQ(0, Edit_UpdateMetafile(path, message, sizeof message)) << path;
+    EXPECT_EQ(0, Edit_CompactMetafile(path)) << path;
+  }
+  EXPECT_EQ(0, Edit_CompactMetafile("file:absent.smf"));
+  EXPECT_EQ(-2, Edit_CreateNewMetafile(""));  // names no file
+  EXPECT_EQ(victim, RawDB("victim.smf").rows(messages));
+  Rows files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((Rows{":memory:", "file:absent.smf", "file:m.smf?mode=memory", "file:victim.smf", "victim.smf",
+                  "\xC3\xA9 #%41?.smf"}),
+            files);
 }
 
 TEST(EditAPI, NullPointersEngineErrorsAndVersionTexts) {

@@ -334,9 +334,11 @@ TEST_F(Import, ATableWithoutRowidWithAQuestionMarkInItsName) {
 // Rows refreshed one by one are found by their own keys, whatever they hold:
 // five triggers fill every Tag of a table keyed by text, with or without
 // rowid, and count each row once in a table keyed by integers beyond 32 bits,
-// a real that 15 digits do not spell, a quote, a NUL byte, a blob, a number
-// and a text that read alike, and NULL in two rows. A refresh that a trigger
-// refuses is reported with its statement and leaves nothing behind.
+// a real that 15 digits do not spell, a real whose quote() reads back as
+// another number, both infinities, a quote, a NUL byte, a blob, a number and a
+// text that read alike, and NULL in two rows; a column named Inf is no key. A
+// refresh that a trigger refuses is reported with its statement and leaves
+// nothing behind.
 TEST_F(Import, RowsRefreshedOneByOneWhateverTheirKeysHold) {
   RawDB source(Source);
   for (const std::string table : {"Lettered", "Unnumbered", "Refusing"}) {
@@ -351,19 +353,27 @@ TEST_F(Import, RowsRefreshedOneByOneWhateverTheirKeysHold) {
                                    "CREATE TABLE Kinds([PKey] PRIMARY KEY, [Name] varchar(10), [Hits] DEFAULT 0);"
                                    "INSERT INTO Kinds(PKey, Name) VALUES (4294967297, 'big'), (-2147483649, 'low'),"
                                    " (0.1 + 0.2, 'sum'), ('it''s', 'quote'), (CAST(X'610062' AS TEXT), 'nul'),"
-                                   " (X'00FF', 'blob'), (7, 'seven'), ('7', 'text7'), (NULL, 'none1'), (NULL, 'none2');"));
-  add_refresh_triggers(source, "Kinds", "UPDATE Kinds SET Hits = Hits + 1 WHERE PKey IS new.PKey AND Name = new.Name;");
+                                   " (X'00FF', 'blob'), (7, 'seven'), ('7', 'text7'), (NULL, 'none1'), (NULL, 'none2'),"
+                                   " (1e-300 / 11, 'tiny'), (9e999, 'inf'), (-9e999, 'minf');"
+                                   "CREATE TABLE Infinite([PKey] PRIMARY KEY, [Name] varchar(10), [Inf], [Hits] DEFAULT 0);"
+                                   "INSERT INTO Infinite(PKey, Name, Inf) VALUES (9e999, 'inf', 1), (1, 'one', 1), (2, 'two', 1);"));
+  for (const std::string table : {"Kinds", "Infinite"})
+    add_refresh_triggers(source, table,
+                         "UPDATE " + table + " SET Hits = Hits + 1 WHERE PKey IS new.PKey AND Name = new.Name;");
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  for (const char* table : {"Lettered", "Unnumbered", "Kinds"}) ASSERT_EQ(0, Qb_ImportLookupTable(h(), table)) << table;
+  for (const char* table : {"Lettered", "Unnumbered", "Kinds", "Infinite"})
+    ASSERT_EQ(0, Qb_ImportLookupTable(h(), table)) << table;
   const Rows tagged{"7|cy|CY", "k1|ann|ANN", "k2|bob|BOB"};
   EXPECT_EQ(tagged, rows("SELECT * FROM Lettered ORDER BY PKey"));
   EXPECT_EQ(tagged, rows("SELECT * FROM Unnumbered ORDER BY PKey"));
-  EXPECT_EQ((Rows{"big|5", "blob|5", "low|5", "none1|5", "none2|5", "nul|5", "quote|5", "seven|5", "sum|5", "text7|5"}),
+  EXPECT_EQ((Rows{"big|5", "blob|5", "inf|5", "low|5", "minf|5", "none1|5", "none2|5", "nul|5", "quote|5", "seven|5",
+                  "sum|5", "text7|5", "tiny|5"}),
             rows("SELECT Name, Hits FROM Kinds ORDER BY Name"));
+  EXPECT_EQ((Rows{"inf|5", "one|5", "two|5"}), rows("SELECT Name, Hits FROM Infinite ORDER BY Name"));
   Rows before = snapshot(path());
   refused(Qb_ImportLookupTable(h(), "Refusing"),
           {import_error("ImportLookupTable", "Cannot import lookup table \"Refusing\""),
            import_error("ImportLookupTable", "not bob"),
-           import_error("ImportLookupTable", "SQL: UPDATE main.[Refusing] SET PKey=PKey WHERE PKey IS CAST(X'6B32' AS TEXT);")});
+           import_error("ImportLookupTable", "SQL: UPDATE main.[Refusing] SET PKey=PKey WHERE PKey IS ?;")});
   EXPECT_EQ(before, snapshot(path()));
 }

@@ -2,6 +2,7 @@
 // import super user, and the copy of a lookup table from the source.
 #include "authoring/ImportMetafile.h"
 
+#include <functional>
 #include <stdexcept>
 
 #include "authoring/Qb_AccessController.h"
@@ -18,13 +19,8 @@ const char* const kSourceAlias = "SourceDB";
 const char* const kNoAttachment = "No attached metafile (did you call attach_to_metafile()?)";
 const char* const kImportSavePoint = "_ImportLookupTable_";
 const size_t kRowRefreshTriggers = 5;  // from this many triggers on, rows are refreshed one by one
-// SQLite's literal of a row's key, exact for every type; quote() would end a
-// text at a NUL byte, so a text is spelt by its bytes.
-const char* const kKeyLiteral =
-    "CASE typeof(PKey) WHEN 'text' THEN 'CAST(X''' || hex(PKey) || ''' AS TEXT)' ELSE quote(PKey) END";
 // Opens an existing file for reading and writing, never creating one.
 const char* const kExistingFileMode = "?mode=rw";
-const char* const kHexDigits = "0123456789ABCDEF";
 
 // Runs one statement with `texts` bound; false with the database's reason.
 bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const std::vector<std::string>& texts = {}) {
@@ -34,31 +30,24 @@ bool run(TSQLQuery& runner, const std::string& sql, std::string& reason, const s
   return false;
 }
 
-// The first column of every row of an open reader.
+// Runs `take` on every row of an open reader; a failing step throws.
+void each_row(TSQLQuery& reader, const std::function<void()>& take) {
+  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) take();
+  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
+}
+
+// The first column of every row of an open reader, as text.
 std::vector<std::string> first_column(TSQLQuery& reader) {
   std::vector<std::string> texts;
-  for (bool row = !reader.Eof(); row; row = reader.FetchNext() && !reader.Eof()) texts.push_back(reader.GetFieldByNumber(0));
-  if (!reader.Eof()) throw std::runtime_error(reader.LastErrorMessage());
+  each_row(reader, [&] { texts.push_back(reader.GetFieldByNumber(0)); });
   return texts;
 }
 
-bool is_uri_plain(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
-// The URI of exactly the file at `path`: every other byte is escaped, so "?",
-// "#" and "%" stay in the name, and a relative path starts at "./", so that no
-// name ("", ":memory:") stands for a database of SQLite's own.
-std::string existing_file_uri(const std::string& path) {
-  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:./";
-  for (unsigned char c : path) {
-    if (is_uri_plain(c))
-      uri += static_cast<char>(c);
-    else
-      uri += {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
-  }
-  return uri + kExistingFileMode;
+// The first column of every row of an open reader, as the values read.
+std::vector<TSQLValue> first_column_values(TSQLQuery& reader) {
+  std::vector<TSQLValue> values;
+  each_row(reader, [&] { values.push_back(reader.GetValueByNumber(0)); });
+  return values;
 }
 
 }  // namespace
@@ -105,7 +94,7 @@ int TImportMetafile::Close() {
 int TImportMetafile::attach_to_metafile(const std::string& path) {
   TSQLQuery query(FSQLDB);
   std::string sql = std::string("ATTACH DATABASE ? AS ") + kSourceAlias + ";", reason;
-  if (run(query, sql, reason, {existing_file_uri(path)})) {
+  if (run(query, sql, reason, {file_uri(path) + kExistingFileMode})) {
     FAlias = kSourceAlias;
     return 0;
   }
@@ -179,18 +168,21 @@ bool TImportMetafile::import_steps(const std::string& tableName, std::string& st
   return refresh_rows(runner, target, step, reason);
 }
 
-// One refresh per distinct key: its literal finds every row of that key (all
-// rows whose key is NULL at once), so each row is refreshed exactly once.
+// One refresh per distinct key, bound as it was read (no literal spells every
+// real exactly): it finds every row of that key, all rows whose key is NULL at
+// once, so each row is refreshed exactly once. The keys are all read before
+// the first refresh, whose triggers may change the table.
 bool TImportMetafile::refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step,
                                    std::string& reason) {
-  step = std::string("SELECT ") + kKeyLiteral + " FROM (SELECT DISTINCT PKey FROM " + target + ");";
+  step = "SELECT DISTINCT PKey FROM " + target + ";";
   TSQLQuery reader(FSQLDB);
   reader.OpenSelect(step);
-  for (const std::string& key : first_column(reader)) {
-    step = "UPDATE " + target + " SET PKey=PKey WHERE PKey IS " + key + ";";
-    if (!run(runner, step, reason)) return false;
-  }
-  return true;
+  std::vector<TSQLValue> keys = first_column_values(reader);
+  step = "UPDATE " + target + " SET PKey=PKey WHERE PKey IS ?;";
+  runner.SetSQLText(step, false);
+  if (runner.ExecOneSQLPerValue(keys)) return true;
+  reason = runner.LastErrorMessage();
+  return false;
 }
 
 // The source's texts of one kind for exactly that table name.

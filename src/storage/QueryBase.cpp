@@ -76,6 +76,13 @@ int TQueryBase::GetUsableKeyByNumber(int i, const std::string& table) const {
   return key.Value;
 }
 
+TSQLValue TQueryBase::GetValueByNumber(int i) const {
+  if (!FIsActive || !FHasRow || i < 0 || i >= FColCount) throw std::runtime_error("No current row to read a value from");
+  TSQLValue value(sqlite3_value_dup(sqlite3_column_value(FStatement, i)));
+  if (value == nullptr) throw std::runtime_error("out of memory");
+  return value;
+}
+
 bool TQueryBase::finalize_statement() {
   FIsActive = false;
   FHasRow = false;

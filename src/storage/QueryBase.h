@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -35,6 +36,13 @@ struct TKeyRefusal : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A copy of a value read from a row, with its type and bytes as the file
+// holds them, so that it can be bound again after the row has gone.
+struct TValueFree {
+  void operator()(sqlite3_value* value) const { sqlite3_value_free(value); }
+};
+using TSQLValue = std::unique_ptr<sqlite3_value, TValueFree>;
+
 class TQueryBase {
  public:
   const char* GetSQLText() const { return FSQLText.c_str(); }
@@ -50,6 +58,9 @@ class TQueryBase {
   // Column i of the current row as a key of `table`; throws TKeyRefusal
   // when it is not usable.
   int GetUsableKeyByNumber(int i, const std::string& table) const;
+  // A copy of column i of the current row, never null; throws
+  // std::runtime_error without a row or when the copy cannot be made.
+  TSQLValue GetValueByNumber(int i) const;
 
  protected:
   explicit TQueryBase(TSQLDB* db) : FSQLDB(db) {}

@@ -12,10 +12,28 @@ namespace {
 const char* const kMainWriteLock = "DELETE FROM main.RL_Control WHERE 0;";
 
 // URI names are taken, as SQLite built to take them does anyway, so that an
-// import can attach its source without creating it.
+// import can attach its source without creating it; every path is therefore
+// opened as the URI of its file.
 const int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI;
+const char* const kHexDigits = "0123456789ABCDEF";
+
+bool is_uri_plain(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
 
 }  // namespace
+
+std::string file_uri(const std::string& path) {
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:./";
+  for (unsigned char c : path) {
+    if (is_uri_plain(c))
+      uri += static_cast<char>(c);
+    else
+      uri += {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+  }
+  return uri;
+}
 
 // The SQLite library is initialised by every connection object but never shut
 // down: other handles, and the host itself, may still hold open connections.
@@ -26,7 +44,7 @@ TSQLDB::~TSQLDB() { CloseDatabase(); }
 bool TSQLDB::OpenDatabase(const char* path) {
   if (FDatabase != nullptr) return true;
   if (path == nullptr) return false;
-  if (sqlite3_open_v2(path, &FDatabase, kOpenFlags, nullptr) != SQLITE_OK) return false;
+  if (sqlite3_open_v2(file_uri(path).c_str(), &FDatabase, kOpenFlags, nullptr) != SQLITE_OK) return false;
   FDBName = path;
   sqlite3_busy_timeout(FDatabase, kBusyTimeoutMs);
   sqlite3_exec(FDatabase, "PRAGMA foreign_keys = 1", nullptr, nullptr, nullptr);

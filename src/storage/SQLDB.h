@@ -1,5 +1,5 @@
 // One SQLite connection to one metafile: open and close, transactions,
-// savepoints, vacuum and pragmas with a row callback.
+// savepoints, vacuum and pragmas with a row callback; the URI that names a file.
 #pragma once
 
 #include <sqlite3.h>
@@ -75,6 +75,12 @@ class TSQLDB {
   bool FSharedRead = false;
   std::function<void()> FRollbackListener;
 };
+
+// The URI of exactly the file at `path`, every byte of it part of the name:
+// bytes other than letters, digits and "/-._~" are escaped, so "?", "#" and
+// "%" stay in the name, and a relative path starts at "./", so that no name
+// ("", ":memory:", "file:...") stands for anything but that file.
+std::string file_uri(const std::string& path);
 
 // Text reported when a fetch stays busy past the wait.
 extern const char* const kDatabaseBusyText;

@@ -205,25 +205,61 @@ bool TSQLQuery::ExecSQL() {
 // a statement can never stack a second one behind it.
 bool TSQLQuery::ExecOneSQL(const std::vector<std::string>& texts, TRowKey* returned) {
   if (!text_and_connection_given()) return false;
-  sqlite3* db = FSQLDB->Database();
-  sqlite3_stmt* statement = nullptr;
-  const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db, FSQLText.c_str(), -1, &statement, &tail);
-  FLastError.clear();
-  if (rc == SQLITE_OK && statement == nullptr) FLastError = "SQLText is empty";
-  if (rc == SQLITE_OK && tail != nullptr && tail[strspn(tail, " \t\r\n")] != '\0')
-    FLastError = "SQLText holds more than one statement";
-  for (size_t i = 0; rc == SQLITE_OK && FLastError.empty() && i < texts.size(); ++i)
+  sqlite3_stmt* statement = prepare_one_statement();
+  if (returned != nullptr) *returned = TRowKey();
+  int rc = SQLITE_OK;
+  for (size_t i = 0; statement != nullptr && rc == SQLITE_OK && i < texts.size(); ++i)
     rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), texts[i].data(), static_cast<int>(texts[i].size()),
                            SQLITE_TRANSIENT);
-  if (returned != nullptr) *returned = TRowKey();
-  for (int rows = 0; FLastError.empty() && (rc == SQLITE_OK || rc == SQLITE_ROW);) {
+  bool done = statement != nullptr && (rc == SQLITE_OK ? step_to_end(statement, returned) : record_db_error());
+  sqlite3_finalize(statement);
+  return done;
+}
+
+bool TSQLQuery::ExecOneSQLPerValue(const std::vector<TSQLValue>& values) {
+  if (!text_and_connection_given()) return false;
+  sqlite3_stmt* statement = prepare_one_statement();
+  bool done = statement != nullptr;
+  for (size_t i = 0; done && i < values.size(); ++i) {
+    done = sqlite3_bind_value(statement, 1, values[i].get()) == SQLITE_OK ? step_to_end(statement, nullptr)
+                                                                            : record_db_error();
+    sqlite3_reset(statement);
+  }
+  sqlite3_finalize(statement);
+  return done;
+}
+
+// The text as exactly one prepared statement; null with the reason recorded.
+sqlite3_stmt* TSQLQuery::prepare_one_statement() {
+  sqlite3_stmt* statement = nullptr;
+  const char* tail = nullptr;
+  FLastError.clear();
+  if (sqlite3_prepare_v2(FSQLDB->Database(), FSQLText.c_str(), -1, &statement, &tail) != SQLITE_OK)
+    record_db_error();
+  else if (statement == nullptr)
+    FLastError = "SQLText is empty";
+  else if (tail != nullptr && tail[strspn(tail, " \t\r\n")] != '\0')
+    FLastError = "SQLText holds more than one statement";
+  if (FLastError.empty()) return statement;
+  sqlite3_finalize(statement);
+  return nullptr;
+}
+
+// Steps the statement to its end; `returned`, when given, takes the first
+// column of its first row as a row key.
+bool TSQLQuery::step_to_end(sqlite3_stmt* statement, TRowKey* returned) {
+  int rc = SQLITE_ROW;
+  for (int rows = 0; rc == SQLITE_ROW;) {
     rc = sqlite3_step(statement);
     if (rc == SQLITE_ROW && rows++ == 0 && returned != nullptr) *returned = read_row_key(statement, 0);
   }
-  if (FLastError.empty() && rc != SQLITE_DONE) FLastError = sqlite3_errmsg(db);
-  sqlite3_finalize(statement);
-  return FLastError.empty();
+  return rc == SQLITE_DONE || record_db_error();
+}
+
+// Records the connection's last message; always false.
+bool TSQLQuery::record_db_error() {
+  FLastError = sqlite3_errmsg(FSQLDB->Database());
+  return false;
 }
 
 bool TSQLQuery::PrepareParameterizedQuery() {

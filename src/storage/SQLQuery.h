@@ -45,6 +45,10 @@ class TSQLQuery : public TQueryBase {
   // `returned`, when given, receives the first column of the first row the
   // statement returns (a RETURNING clause) as a row key, not found without one.
   bool ExecOneSQL(const std::vector<std::string>& texts = {}, TRowKey* returned = nullptr);
+  // Prepares the text once as exactly one statement and runs it for each value
+  // in turn, bound to its "?" parameter as it was read; stops at the first
+  // failure. Like ExecOneSQL it never throws.
+  bool ExecOneSQLPerValue(const std::vector<TSQLValue>& values);
 
   // Parameterized operations: they throw std::runtime_error on failure.
   bool PrepareParameterizedQuery();
@@ -61,6 +65,9 @@ class TSQLQuery : public TQueryBase {
   void fill_column_maps();
   bool is_select_text() const;
   bool text_and_connection_given();
+  sqlite3_stmt* prepare_one_statement();
+  bool step_to_end(sqlite3_stmt* statement, TRowKey* returned);
+  bool record_db_error();
 
   int FRowCount = -1;
   std::map<std::string, int> FColumnsByName;
