@@ -183,7 +183,7 @@ int TSMF::GetEngineErrorByIndex(int index, char* buffer, int length) {
 int CreateNewMetafile(const char* path) {
   if (path == nullptr) return -2;
   TSQLDB db;
-  db.OpenDatabase(path);
+  if (!db.OpenDatabase(path)) return -2;
   TSMFTables schema(&db);
   return schema.CreateSMFTables(kStructureVersion) ? 0 : -2;
 }
@@ -191,8 +191,7 @@ int CreateNewMetafile(const char* path) {
 int CompactMetafile(const char* path) {
   if (path == nullptr) return -2;
   TSQLDB db;
-  db.OpenDatabase(path);
-  return db.Vacuum() ? 0 : -2;
+  return db.OpenDatabase(path) && db.Vacuum() ? 0 : -2;
 }
 
 int GetEngineVersion(char* buffer, int length) {

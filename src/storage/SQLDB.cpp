@@ -44,7 +44,12 @@ TSQLDB::~TSQLDB() { CloseDatabase(); }
 bool TSQLDB::OpenDatabase(const char* path) {
   if (FDatabase != nullptr) return true;
   if (path == nullptr) return false;
-  if (sqlite3_open_v2(file_uri(path).c_str(), &FDatabase, kOpenFlags, nullptr) != SQLITE_OK) return false;
+  // A connection that failed to open is closed, so that nothing takes it for an open one.
+  if (sqlite3_open_v2(file_uri(path).c_str(), &FDatabase, kOpenFlags, nullptr) != SQLITE_OK) {
+    sqlite3_close(FDatabase);
+    FDatabase = nullptr;
+    return false;
+  }
   FDBName = path;
   sqlite3_busy_timeout(FDatabase, kBusyTimeoutMs);
   sqlite3_exec(FDatabase, "PRAGMA foreign_keys = 1", nullptr, nullptr, nullptr);
