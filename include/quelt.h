@@ -369,6 +369,9 @@ QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutT
  * pivot rows; -3 the same with warnings; -2 the logic has errors (the compiled
  * text is emptied, the pivot rows are kept); -4 errors and warnings; -1 a
  * failure, after which nothing has changed. A tag that no edit has gives 0.
+ * The edit is read inside the write that stores its result, so that another
+ * connection's change of it comes wholly before or wholly after. New pivot
+ * rows take PKeys an int holds, as posted rows do.
  * The errors, warnings and lists are then read with the Qb_ functions below. */
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag);
 /* Sets the local name of a field: tableName must be "RL_Fields" and fieldName
@@ -404,8 +407,13 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * "warden" is logged in (by its own password, or by an open import; an agency
  * whose admin code reads "warden" has only its own rights). Lookup tables and
  * RL_Control are open to every caller. Logins last until the metafile is
- * closed; nothing is stored. A login belongs to the agency row it was checked
- * against: deleting the row forgets it, and so does a rollback (to a
+ * closed; nothing is stored. A login gives rights only while the agency row at
+ * its PKey, read when the right is tested, holds a code and password that the
+ * login stands on, whichever connection changed the row: another handle or
+ * process that deletes the agency, makes another agency at its PKey, or
+ * changes its code, password or PKey takes the login's rights away, and the
+ * right password logs the agency in again. A login belongs to the agency row
+ * it was checked against: deleting the row forgets it, and so does a rollback (to a
  * savepoint too) after which the row is gone, or holds a code and password
  * that are neither those the login was checked against nor those that the
  * library itself wrote to the row while the login stood (a posted code or
@@ -417,7 +425,9 @@ QUELT_API int Qb_ClearEditLogicPivots(int smfID, int editPKey);
  * login, brings the login back with it. The login list keeps the code. A row
  * that does not exist, or whose owner is no agency PKey an int can hold, may be
  * changed only while the super user is logged in. After a rollback a row stays
- * in edit mode only while the logins may still change it as the file holds it. */
+ * in edit mode only while the logins may still change it as the file holds it,
+ * and a post (like a membership change) tests the rights again, inside its
+ * write, against the row as the file then holds it. */
 
 /* Logs an agency in with its admin code (any letter case) and password (blind
  * to letter case; blanks and tabs at the ends are dropped). A password is
@@ -494,7 +504,12 @@ QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column
 QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value);
 /* Writes the row: one INSERT of the values set (*pkey receives the new row's
  * PKey, 0 when nothing was set) or one UPDATE of the edited row (*pkey
- * receives its PKey). Values stand bare only when the column is integer or
+ * receives its PKey as the row holds it after the post, a posted PKey
+ * included). An UPDATE needs the rights that Qb_Edit tests, held for the row
+ * as the file holds it when the post runs: -1 with "You do not have access
+ * rights to modify this object" and nothing written otherwise. A new row that
+ * the database numbers takes the next number, or the lowest free PKey from 1
+ * when the next would pass 2147483647. Values stand bare only when the column is integer or
  * double and the value is a number; in an update the text NULL, and an empty
  * value of a nullable column with a value list or range, write SQL NULL. An
  * update that renames a field, renumbers a message or renames a lookup table
@@ -504,7 +519,8 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * whole update back. -1, and nothing written, for a field name that holds a
  * double quote (no edit logic could name it), and for a row whose PKey as
  * stored (posted, or given by the database) is not a whole number from
- * -2147483648 to 2147483647: "PKey \"k\" of table \"t\" is not a whole number
+ * -2147483648 to 2147483647, NULL included, or when no PKey within that range
+ * is free: "PKey \"k\" of table \"t\" is not a whole number
  * from -2147483648 to 2147483647; the row is not posted". The buffer is
  * emptied and leaves its mode in every case. */
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey);
@@ -528,8 +544,10 @@ QUELT_API int Qb_Delete(int smfID, const char* table, int pkey);
 
 /* ---- Authoring: edit-set and layout membership --------------------------- */
 /* Each needs a login that may act for the agency owning the edit set (or
- * layout): -1 with "You do not have access rights to modify this edit set"
- * (or "... this layout"). Adding a membership that exists, or removing one
+ * layout), as the file holds the owner when the change is written: -1 with
+ * "You do not have access rights to modify this edit set" (or "... this
+ * layout"). A new membership row takes a PKey an int holds, as a posted row
+ * does. Adding a membership that exists, or removing one
  * that does not, changes nothing and gives 0; an existing field keeps its start
  * position. A failed statement gives -1 with the reason and the statement. */
 QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey);
@@ -563,7 +581,9 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
                               const char* high, const char* defaultValue, int indexKind);
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
- * is left as it is) whose PKey goes to *pkey; or restructures it: its rows
+ * is left as it is) whose PKey goes to *pkey (a PKey an int holds: the lowest
+ * free one from 1 when the database's next number would pass 2147483647,
+ * -1 when none is free); or restructures it: its rows
  * keep their PKeys (where the old PKey values are distinct whole numbers;
  * otherwise they are numbered from 1 in stored order) and are copied
  * column by column from the named source columns (none named: the table is
