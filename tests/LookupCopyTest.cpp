@@ -205,3 +205,62 @@ TEST_F(LookupCopyOfQuotedNames, RenamesTakeTheIndexesAndTriggersAlong) {
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "c`d"));
   EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Quoted"));
 }
+
+namespace {
+
+// Tables whose foreign keys refer to themselves, with and without an action,
+// and one whose key refers to another table.
+const char* const kReferences =
+    "CREATE TABLE Tree([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES Tree(PKey) ON DELETE CASCADE,"
+    " [Name] varchar(10));"
+    "INSERT INTO Tree VALUES (1, NULL, 'root'), (2, 1, 'kid'), (3, 2, 'grandkid');"
+    "CREATE TABLE Grid([PKey] integer NOT NULL PRIMARY KEY, [Up] integer, FOREIGN KEY ([Up]) REFERENCES \"grid\");"
+    "INSERT INTO Grid VALUES (1, NULL), (2, 1);"
+    "CREATE TABLE Leaf([PKey] integer NOT NULL PRIMARY KEY, [TreeKey] integer REFERENCES Tree(PKey));"
+    "INSERT INTO Leaf VALUES (1, 3);"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Tree', 3), (2, 'Grid', 2), (3, 'Leaf', 1);";
+
+const Rows kTreeRows = {"1|<null>|root", "2|1|kid", "3|2|grandkid"};
+
+std::string tree_text(const std::string& name) {
+  return "CREATE TABLE [" + name + "]([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES [" + name +
+         "](PKey) ON DELETE CASCADE, [Name] varchar(10))";
+}
+
+class LookupCopyOfReferences : public MetafileTest {
+ protected:
+  LookupCopyOfReferences() : MetafileTest(kReferences) {}
+  std::string text(const std::string& table) {
+    return value("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = '" + table + "'");
+  }
+};
+
+}  // namespace
+
+// The copy's rows hang from the copy: emptying the old table leaves it whole.
+TEST_F(LookupCopyOfReferences, ACopyRefersToItselfWhereTheOldTableDid) {
+  ASSERT_EQ((Rows{"0"}), outcome(h(), Qb_CopyLookupTable(h(), "Tree", "Grove", 1)));
+  EXPECT_EQ(tree_text("Grove"), text("Grove"));
+  exec("PRAGMA foreign_keys = ON; DELETE FROM Leaf; DELETE FROM Tree WHERE PKey = 1;");
+  EXPECT_EQ(Rows{}, rows("SELECT * FROM Tree"));
+  EXPECT_EQ(kTreeRows, rows("SELECT * FROM Grove"));
+}
+
+// A rename keeps every row; the references to the table itself follow it, and
+// a reference to another table stays.
+TEST_F(LookupCopyOfReferences, ARenameCarriesReferencesToItselfAndKeepsOthers) {
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 3, {{"TableName", "Twig"}})));
+  EXPECT_EQ("CREATE TABLE [Twig]([PKey] integer NOT NULL PRIMARY KEY, [TreeKey] integer REFERENCES Tree(PKey))",
+            text("Twig"));
+  EXPECT_EQ((Rows{"1|3"}), rows("SELECT * FROM Twig"));
+  exec("DROP TABLE Twig;");
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 1, {{"TableName", "Forest"}})));
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 2, {{"TableName", "Mesh"}})));
+  EXPECT_EQ(tree_text("Forest"), text("Forest"));
+  EXPECT_EQ("CREATE TABLE [Mesh]([PKey] integer NOT NULL PRIMARY KEY, [Up] integer, FOREIGN KEY ([Up]) REFERENCES "
+            "[Mesh])",
+            text("Mesh"));
+  EXPECT_EQ(kTreeRows, rows("SELECT * FROM Forest"));
+  EXPECT_EQ((Rows{"1|<null>", "2|1"}), rows("SELECT * FROM Mesh"));
+  EXPECT_EQ(4, insert_row(h(), "Forest", {{"Parent", "3"}, {"Name", "leaf"}}));
+}
