@@ -515,7 +515,14 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * update that renames a field, renumbers a message or renames a lookup table
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
- * a new FieldLength takes the field out of every layout. Any failure rolls the
+ * a new RL_LookupTables.TableName renames the table itself as
+ * Qb_CopyLookupTable copies it, then drops the old table. A rename that would
+ * leave another table's foreign key, a trigger or a view (the table's own
+ * triggers too, as they would be re-made) naming the old table is refused, -1
+ * with nothing changed: "Table \"t\" cannot be renamed: table \"c\" refers to
+ * it, and would be left naming a table that is gone" (or trigger "x", view
+ * "v"); any other failed rename adds a line that begins "DANGER!". A new
+ * FieldLength takes the field out of every layout. Any failure rolls the
  * whole update back. -1, and nothing written, for a field name that holds a
  * double quote (no edit logic could name it), and for a row whose PKey as
  * stored (posted, or given by the database) is not a whole number from
@@ -632,12 +639,14 @@ QUELT_API int Qb_CreateTable(int smfID, int* pkey);
  * starting with "RL_" or "sqlite_") with its rows, indexes and triggers
  * (names "x" and "_" + the first 8 characters of the table name are renamed
  * with it; the table's name, bare or quoted in any way SQLite allows, is
- * written as [newName] where it names a table: after ON, and as the table a
- * trigger writes with UPDATE [OR ...], INSERT [OR ...] INTO, REPLACE INTO or
- * DELETE FROM; a keyword that spells the name is left alone; -1 when an index
- * or trigger would not be on the copy), and adds an RL_LookupTables row for
- * agencyPKey when the old table has one. On any failure nothing is left of the
- * copy. */
+ * written as [newName] where it names a table: after ON, after REFERENCES in
+ * the table's own text (so the copy of a table that refers to itself refers
+ * to itself), and as the table a trigger writes with UPDATE [OR ...], INSERT
+ * [OR ...] INTO, REPLACE INTO or DELETE FROM; a keyword that spells the name
+ * is left alone; -1 when an index or trigger would not be on the copy), and
+ * adds an RL_LookupTables row for agencyPKey when the old table has one.
+ * Other tables' references stay with the old table. On any failure nothing is
+ * left of the copy. */
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
 
 /* ---- Authoring: import from a second metafile --------------------------- */

@@ -205,3 +205,52 @@ TEST_F(LookupCopyOfQuotedNames, RenamesTakeTheIndexesAndTriggersAlong) {
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "c`d"));
   EXPECT_EQ(2, out_int(Edit_GetColumnsCount, h(), "Quoted"));
 }
+
+namespace {
+
+// Tables whose foreign keys refer to themselves, with and without an action,
+// and one whose key refers to another table.
+const char* const kReferences =
+    "CREATE TABLE Tree([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES Tree(PKey) ON DELETE CASCADE,"
+    " [Name] varchar(10));"
+    "INSERT INTO Tree VALUES (1, NULL, 'root'), (2, 1, 'kid'), (3, 2, 'grandkid');"
+    "CREATE TABLE Grid([PKey] integer NOT NULL PRIMARY KEY, [Up] integer, FOREIGN KEY ([Up]) REFERENCES \"grid\");"
+    "INSERT INTO Grid VALUES (1, NULL), (2, 1);"
+    "CREATE TABLE Leaf([PKey] integer NOT NULL PRIMARY KEY, [TreeKey] integer REFERENCES Tree(PKey));"
+    "INSERT INTO Leaf VALUES (1, 3);"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'Tree', 3), (2, 'Grid', 2), (3, 'Leaf', 1);";
+
+std::string tree_text(const std::string& name) {
+  return name + "|CREATE TABLE [" + name + "]([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer " +
+         "REFERENCES [" + name + "](PKey) ON DELETE CASCADE, [Name] varchar(10))";
+}
+
+}  // namespace
+
+// A copy and a rename keep every row and take the table's references to
+// itself along, so the copy's rows hang from the copy; a reference to another
+// table stays.
+TEST(LookupCopyOfReferences, ReferencesToTheTableItselfFollowItsNewName) {
+  OpenMetafile mf(kReferences);
+  int h = mf.handle();
+  RawDB raw(mf.path());
+  ASSERT_EQ(0, edit_row(h, "RL_LookupTables", 3, {{"TableName", "Twig"}}));
+  EXPECT_EQ(Rows{"CREATE TABLE [Twig]([PKey] integer NOT NULL PRIMARY KEY, [TreeKey] integer REFERENCES "
+                 "Tree(PKey))|1|3"},
+            raw.rows("SELECT sql, t.* FROM sqlite_master, Twig t WHERE name = 'Twig'"));
+  ASSERT_EQ(SQLITE_OK, raw.exec("DROP TABLE Twig;"));
+  ASSERT_EQ(0, Qb_CopyLookupTable(h, "Tree", "Grove", 1));
+  ASSERT_EQ(0, edit_row(h, "RL_LookupTables", 1, {{"TableName", "Forest"}}));
+  ASSERT_EQ(0, edit_row(h, "RL_LookupTables", 2, {{"TableName", "Mesh"}}));
+  EXPECT_EQ((Rows{tree_text("Forest"), tree_text("Grove"),
+                  "Mesh|CREATE TABLE [Mesh]([PKey] integer NOT NULL PRIMARY KEY, [Up] integer, FOREIGN KEY "
+                  "([Up]) REFERENCES [Mesh])"}),
+            raw.rows("SELECT name, sql FROM sqlite_master WHERE name IN ('Forest', 'Grove', 'Mesh') ORDER BY 1"));
+  const Rows tree = {"1|<null>|root", "2|1|kid", "3|2|grandkid"};
+  EXPECT_EQ(tree, raw.rows("SELECT * FROM Forest"));
+  EXPECT_EQ((Rows{"1|<null>", "2|1"}), raw.rows("SELECT * FROM Mesh"));
+  EXPECT_EQ(4, insert_row(h, "Forest", {{"Parent", "3"}, {"Name", "leaf"}}));
+  ASSERT_EQ(SQLITE_OK, raw.exec("PRAGMA foreign_keys = ON; DELETE FROM Forest WHERE PKey = 1;"));
+  EXPECT_EQ(Rows{}, raw.rows("SELECT * FROM Forest"));
+  EXPECT_EQ(tree, raw.rows("SELECT * FROM Grove"));
+}

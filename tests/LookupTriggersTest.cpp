@@ -88,16 +88,19 @@ int restructure_zip(int h) {
   return Qb_CreateTable(h, &pkey);
 }
 
+// Tables named like SQL keywords, as their texts write them.
+struct KeywordTable {
+  std::string name, written;
+};
+const KeywordTable kKeywordTables[] = {
+    {"Of", "Of"}, {"On", "[On]"}, {"Or", "\"Or\""}, {"Update", "`Update`"}, {"Begin", "Begin"}};
+
 }  // namespace
 
 // Each table is copied and then renamed; the copy and the renamed table keep
 // triggers that write to themselves, never to the old table.
 TEST(LookupTriggers, TablesNamedLikeKeywordsAreCopiedAndRenamedWithTheirTriggers) {
-  struct Case {
-    std::string name, written;
-  };
-  for (const Case& c : {Case{"Of", "Of"}, Case{"On", "[On]"}, Case{"Or", "\"Or\""}, Case{"Update", "`Update`"},
-                        Case{"Begin", "Begin"}}) {
+  for (const KeywordTable& c : kKeywordTables) {
     SCOPED_TRACE(c.name);
     OpenMetafile file(joined(texts(c.name, c.written, c.written)) +
                       "INSERT INTO " + c.written + "(PKey, [Key]) VALUES (1, 'a'), (2, 'gone');"
@@ -124,6 +127,23 @@ TEST(LookupTriggers, TablesNamedLikeKeywordsAreCopiedAndRenamedWithTheirTriggers
       EXPECT_NE(-99, insert_row(h, target.c_str(), {{"Key", "call"}}));
       EXPECT_EQ(fired, raw.rows("SELECT * FROM " + target));
     }
+  }
+}
+
+// Another table's trigger that writes such a table refers to it, so the table
+// is not renamed; the same words in that trigger's own clauses refer to nothing.
+TEST(LookupTriggers, TablesNamedLikeKeywordsWrittenByAnotherTableAreNotRenamed) {
+  for (const KeywordTable& c : kKeywordTables) {
+    SCOPED_TRACE(c.name);
+    OpenMetafile file(joined(texts(c.name, c.written, c.written)) +
+                      "CREATE TABLE Log(a); CREATE TRIGGER log AFTER UPDATE OF a ON Log BEGIN UPDATE OR IGNORE " +
+                      c.written + " SET Stamp = 'l'; END;"
+                      "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, '" + c.name + "', 0);");
+    int h = file.handle();
+    EXPECT_EQ((Rows{"-1", tsmf_error("RenameLookupTable", "Table \"" + c.name +
+                                                              "\" cannot be renamed: trigger \"log\" refers to it, "
+                                                              "and would be left naming a table that is gone")}),
+              outcome(h, edit_row(h, "RL_LookupTables", 1, {{"TableName", "Moved"}})));
   }
 }
 
@@ -189,13 +209,18 @@ TEST(LookupTriggers, ACopyThatCannotBeReadBackIsUndone) {
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h, "Zip2"));
 }
 
-// Only names in a table's place change; words, strings, comments, columns and
-// other tables that spell the old name stay, and damaged texts come back whole.
+// Only names in a table's place change, a table's references to itself
+// included; words, strings, comments, columns and other tables that spell the
+// old name stay, and damaged texts come back whole.
 TEST(LookupTriggers, TextsRenamedOnlyWhereTheyNameTheTable) {
   const TRenamedNames names = {"On", "Next", "_On_", "_Next_"};
   const std::pair<const char*, const char*> cases[] = {
       {"CREATE TABLE \"on\"(a)", "CREATE TABLE [Next](a)"},
       {"CREATE TABLE Onward(a)", "CREATE TABLE Onward(a)"},
+      {"CREATE TABLE [On](a REFERENCES \"ON\"(a), b REFERENCES main.on, c REFERENCES Onward, d CHECK (d <> "
+       "'REFERENCES On'), FOREIGN KEY (a) REFERENCES `on`)",
+       "CREATE TABLE [Next](a REFERENCES [Next](a), b REFERENCES main.[Next], c REFERENCES Onward, d CHECK (d <> "
+       "'REFERENCES On'), FOREIGN KEY (a) REFERENCES [Next])"},
       {"CREATE TRIGGER _On_t AFTER INSERT ON main.[On] BEGIN SELECT 1; END",
        "CREATE TRIGGER _Next_t AFTER INSERT ON main.[Next] BEGIN SELECT 1; END"},
       {"CREATE TRIGGER IF NOT EXISTS \"_On_t\" BEFORE DELETE ON `On` FOR EACH ROW BEGIN "

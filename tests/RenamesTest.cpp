@@ -131,6 +131,36 @@ TEST_F(Renames, FailedRenamesLeaveEverything) {
   EXPECT_EQ(before, snapshot(path()));
 }
 
+// A rename that would leave a foreign key, a trigger or a view naming the old
+// table is refused before anything changes, whatever the key's action, and
+// warns of no danger; a string that spells the name refers to nothing.
+TEST_F(Renames, RenamesThatWouldLeaveReferencesToTheOldTableAreRefusedAndChangeNothing) {
+  const char* const child = "CREATE TABLE Child([PKey] integer PRIMARY KEY, [Note] text, [ZipKey] integer REFERENCES ";
+  const char* const rows = "INSERT INTO Child VALUES (1, 'a', 1), (2, 'b', 1), (3, 'c', 2);";
+  const struct {
+    std::string Create, Referrer, Drop;
+  } cases[] = {
+      {child + std::string("ZIPS(PKey) ON DELETE CASCADE);") + rows, "table \"Child\"", "DROP TABLE Child"},
+      {child + std::string("[zips](PKey) ON DELETE SET NULL);") + rows, "table \"Child\"", "DROP TABLE Child"},
+      {child + std::string("\"Zips\");") + rows, "table \"Child\"", "DROP TABLE Child"},
+      {"CREATE TABLE Log(a); CREATE TRIGGER log_zip AFTER UPDATE ON Log BEGIN UPDATE `Zips` SET CODE = 'l'; END;",
+       "trigger \"log_zip\"", "DROP TABLE Log"},
+      {"CREATE VIEW Codes AS SELECT CODE FROM main.ZIPS;", "view \"Codes\"", "DROP VIEW Codes"},
+      {"CREATE TRIGGER _ZIPS_count AFTER INSERT ON ZIPS BEGIN SELECT (SELECT count(*) FROM ZIPS); END;",
+       "trigger \"_ZIPS_count\"", "DROP TRIGGER _ZIPS_count"}};
+  exec("CREATE TRIGGER _ZIPSX_note AFTER INSERT ON ZIPSX BEGIN SELECT 'ZIPS'; END;");
+  for (const auto& c : cases) {
+    exec(c.Create);
+    Rows before = snapshot(path());
+    refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}}),
+            {tsmf_error("RenameLookupTable", "Table \"ZIPS\" cannot be renamed: " + c.Referrer +
+                                                 " refers to it, and would be left naming a table that is gone")});
+    EXPECT_EQ(before, snapshot(path())) << c.Create;
+    exec(c.Drop);
+  }
+  EXPECT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 1, {{"TableName", "POSTCODES"}})));
+}
+
 // A field name holding a double quote would close the references to it in
 // every edit that uses the field, another agency's too, and add statements of
 // its own: it is refused on edit and on insert, and nothing is written.

@@ -197,7 +197,10 @@ class TSMF {
   int SetFieldByNumber(const char* table, int column, const char* value);
   int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
                      int* clashPKey);
-  int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey);
+  // `referredTo`, when given, is set when a rename is refused, before
+  // anything changed, because other objects refer to the table.
+  int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey,
+                        bool* referredTo = nullptr);
   int Delete(const char* table, int pkey);
   int AddEditSetsPivot(int editSetPKey, int editPKey);
   int DeleteEditSetsPivot(int editSetPKey, int editPKey);
@@ -297,6 +300,7 @@ class TSMF {
   bool has_import(const char* method);
   int transaction_result(bool accepted, const char* method);
   bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
+  bool rename_refused(TSQLQuery& query, const std::string& oldName, const std::string& newName);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey);
   bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure);

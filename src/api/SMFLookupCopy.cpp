@@ -1,7 +1,8 @@
 // TSMF: renaming and copying a lookup table. The new table is made from the
 // old one's stored texts: its CREATE text, rows, catalogue row in
 // RL_LookupTables, indexes and triggers, all inside one savepoint, and then
-// read into the table model.
+// read into the table model. A rename that would leave other objects naming
+// the old table is refused first.
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
@@ -22,22 +23,34 @@ const char* const kRenameSavePoint = "_RenameLookupTable_";
 
 bool is_control_table(const std::string& name) { return uppercase_string(name).compare(0, 3, "RL_") == 0; }
 
-// The stored texts of one kind ("table", "index", "trigger") of exactly that
-// table; a text that cannot be read throws, so that none is left out unnoticed.
-std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
-  query.SetSQLText(std::string("SELECT [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE AND [type] = '") +
-                       type + "';",
-                   true);
+typedef std::vector<std::string> TRow;
+
+// The rows of a select of the library's own, `text` bound to its parameter
+// ?1, each of its first `columns` columns; a row that cannot be read throws,
+// so that none is left out unnoticed ("Cannot read the " + `what`).
+std::vector<TRow> bound_rows(TSQLQuery& query, const std::string& sql, const std::string& text, int columns,
+                             const std::string& what) {
+  query.SetSQLText(sql, true);
   query.PrepareParameterizedQuery();
-  query.BindTextParameter(1, tableName.c_str());
+  query.BindTextParameter(1, text.c_str());
   query.OpenParameterizedQuery();
-  std::vector<std::string> texts;
+  std::vector<TRow> rows;
   for (bool row = !query.Eof(); row; row = !query.Eof()) {
-    texts.push_back(query.GetFieldByNumber(0));
-    if (!query.FetchNext())
-      throw std::runtime_error(std::string("Cannot read the ") + type + " texts of table \"" + tableName + "\"");
+    rows.emplace_back();
+    for (int i = 0; i < columns; ++i) rows.back().push_back(query.GetFieldByNumber(i));
+    if (!query.FetchNext()) throw std::runtime_error("Cannot read the " + what);
   }
   query.ReleaseParameterizedQuery();
+  return rows;
+}
+
+// The stored texts of one kind ("table", "index", "trigger") of exactly that table.
+std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
+  const std::string sql =
+      std::string("SELECT [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE AND [type] = '") + type + "';";
+  const std::string what = std::string(type) + " texts of table \"" + tableName + "\"";
+  std::vector<std::string> texts;
+  for (const TRow& row : bound_rows(query, sql, tableName, 1, what)) texts.push_back(row.front());
   return texts;
 }
 
@@ -47,9 +60,42 @@ size_t stored_count(TSQLQuery& query, const std::string& tableName, const char* 
   return texts.size() - std::count(texts.begin(), texts.end(), std::string());
 }
 
+// The names that an index's (or a trigger's) text changes when its table is renamed.
+TRenamedNames renamed_names(bool isIndex, const std::string& oldName, const std::string& newName) {
+  const std::string mark = isIndex ? "x" : "_";
+  return {oldName, newName, mark + lookup_name_stem(oldName), mark + lookup_name_stem(newName)};
+}
+
+// The other tables of the main schema whose foreign keys refer to table ?1.
+const char* const kForeignKeyReferrers =
+    "SELECT m.[name] FROM [main].[sqlite_master] m, pragma_foreign_key_list(m.[name], 'main') f "
+    "WHERE m.[type] = 'table' AND m.[name] <> ?1 COLLATE NOCASE AND f.[table] = ?1 COLLATE NOCASE "
+    "ORDER BY m.[name];";
+// Every trigger and view with its text, and whether it is one of table ?1's own triggers.
+const char* const kTextReferrers =
+    "SELECT [type], [name], [sql], [tbl_name] = ?1 COLLATE NOCASE FROM [main].[sqlite_master] "
+    "WHERE [type] IN ('trigger', 'view') ORDER BY [name];";
+
+// The first object that would still name the table once it is renamed, as
+// e.g. table "Child": another table whose foreign key refers to it, or a
+// trigger or view whose text names it, the table's own triggers as they would
+// be re-made. Empty when there is none. Its own CREATE text follows the name.
+std::string rename_referrer(TSQLQuery& query, const std::string& oldName, const std::string& newName) {
+  const std::string what = "objects that refer to table \"" + oldName + "\"";
+  std::vector<TRow> tables = bound_rows(query, kForeignKeyReferrers, oldName, 1, what);
+  if (!tables.empty()) return "table \"" + tables.front().front() + "\"";
+  const TRenamedNames names = renamed_names(false, oldName, newName);
+  for (const TRow& row : bound_rows(query, kTextReferrers, oldName, 4, what)) {
+    const std::string text = row[3] == "1" ? rename_schema_text(row[2], names) : row[2];
+    if (text_names_table(text, oldName)) return row[0] + " \"" + row[1] + "\"";
+  }
+  return std::string();
+}
+
 }  // namespace
 
-int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey) {
+int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey,
+                            bool* referredTo) {
   if (!parameters_given(kMethod, {{oldName, "oldName"}, {newName, "newName"}})) return -1;
   TTableDef* oldDef = FTablesList->GetTable(oldName);
   if (oldDef == nullptr) {
@@ -63,7 +109,9 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
   {  // the statements end before the commit
     TSQLQuery query(FSQLDB);
     try {
-      if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
+      if (isRename && rename_refused(query, oldName, newName)) {
+        if (referredTo != nullptr) *referredTo = true;
+      } else if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
         if (read_table_def(newName, oldDef))
           std::swap(newDef, FCurrentTableDef);
         else
@@ -98,6 +146,16 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
            " a metafile control table (starts with \"RL_\")");
   for (const std::string& refusal : lookup_name_refusals(newName)) refuse(refusal);
   return allowed;
+}
+
+// A rename would leave whatever still names the table naming one that is
+// gone; the drop of the old table would meet the rows that refer to it.
+bool TSMF::rename_refused(TSQLQuery& query, const std::string& oldName, const std::string& newName) {
+  std::string referrer = rename_referrer(query, oldName, newName);
+  if (!referrer.empty())
+    add_error(kMethod, "Table \"" + oldName + "\" cannot be renamed: " + referrer +
+                           " refers to it, and would be left naming a table that is gone");
+  return !referrer.empty();
 }
 
 bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure) {
@@ -147,15 +205,13 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
 // unnoticed.
 bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
                              const std::string& oldName, const std::string& newName) {
-  bool isIndex = std::string(type) == "index";
+  const TRenamedNames names = renamed_names(std::string(type) == "index", oldName, newName);
   std::string failure = std::string("Failure to create ") + type;
-  std::string oldPrefix = (isIndex ? "x" : "_") + lookup_name_stem(oldName);
-  std::string newPrefix = (isIndex ? "x" : "_") + lookup_name_stem(newName);
   size_t made = stored_count(query, newName, type);
   for (const std::string& text : texts) {
     // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
     if (text.empty()) continue;
-    std::string sql = rename_schema_text(text, {oldName, newName, oldPrefix, newPrefix});
+    std::string sql = rename_schema_text(text, names);
     if (!run_rename_step(query, sql, failure.c_str())) return false;
     if (stored_count(query, newName, type) != ++made) {
       add_error(kMethod, failure.c_str());

@@ -1,15 +1,21 @@
-// Rewriting stored CREATE texts for a renamed table. The text is read as SQL
-// tokens (words, quoted names, strings, comments), so a name is replaced only
-// where the statement's form puts a table name.
+// Rewriting stored CREATE texts for a renamed table, and finding a table's
+// name in a text. The text is read as SQL tokens (words, quoted names,
+// strings, comments), so a name is replaced only where the statement's form
+// puts a table name.
 #include "api/SMFRenameTexts.h"
 
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "storage/Utility.h"
 
 namespace {
+
+// The most tokens before the table that a statement writes: INSERT OR REPLACE INTO.
+const size_t kLongestVerb = 4;
 
 struct TToken {
   size_t Begin;
@@ -93,21 +99,12 @@ std::vector<TToken> sql_tokens(const std::string& text) {
   return tokens;
 }
 
-class TTextRewrite {
+// A text read as SQL tokens, with the tests its readers share.
+class TSqlText {
  public:
-  TTextRewrite(const std::string& text, const TRenamedNames& names)
-      : FText(text), FNames(names), FOldName(lowercase_string(names.OldName)), FTokens(sql_tokens(text)),
-        FEnd(FTokens.size()) {}
+  explicit TSqlText(const std::string& text) : FText(text), FTokens(sql_tokens(text)), FEnd(FTokens.size()) {}
 
-  std::string Run();
-
- private:
-  struct TEdit {
-    size_t Begin;
-    size_t End;
-    std::string Text;
-  };
-
+ protected:
   bool keyword(size_t i, const char* word) const { return i < FEnd && FTokens[i].Bare && FTokens[i].Name == word; }
   bool mark(size_t i, char c) const {
     return i < FEnd && !FTokens[i].Bare && FTokens[i].End == FTokens[i].Begin + 1 && FText[FTokens[i].Begin] == c;
@@ -118,18 +115,46 @@ class TTextRewrite {
   }
   // The name proper of a name that may be qualified by its database's.
   size_t unqualified(size_t i) const { return mark(i + 1, '.') ? i + 2 : i; }
+  size_t statement_target(size_t start) const;
+
+  const std::string& FText;
+  const std::vector<TToken> FTokens;
+  const size_t FEnd;
+};
+
+// The table that the statement starting at `start` writes, or FEnd.
+size_t TSqlText::statement_target(size_t start) const {
+  size_t verb = start + 1;
+  if (keyword(start, "update")) return keyword(verb, "or") ? verb + 2 : verb;
+  if (keyword(start, "insert") && keyword(verb, "or")) verb += 2;
+  if (keyword(start, "insert") || keyword(start, "replace")) return keyword(verb, "into") ? verb + 1 : FEnd;
+  if (keyword(start, "delete")) return keyword(verb, "from") ? verb + 1 : FEnd;
+  return FEnd;
+}
+
+class TTextRewrite : public TSqlText {
+ public:
+  TTextRewrite(const std::string& text, const TRenamedNames& names)
+      : TSqlText(text), FNames(names), FOldName(lowercase_string(names.OldName)) {}
+
+  std::string Run();
+
+ private:
+  struct TEdit {
+    size_t Begin;
+    size_t End;
+    std::string Text;
+  };
+
   void rename_table(size_t i);
+  void rename_references(size_t from);
   void rename_prefix(size_t i);
   size_t body_begin(size_t from) const;
-  size_t statement_target(size_t start) const;
   void rename_targets(size_t begin);
   std::string edited() const;
 
-  const std::string& FText;
   const TRenamedNames& FNames;
   const std::string FOldName;
-  const std::vector<TToken> FTokens;
-  const size_t FEnd;
   std::vector<TEdit> FEdits;
 };
 
@@ -143,6 +168,7 @@ std::string TTextRewrite::Run() {
   i = unqualified(i);
   if (isTable) {
     rename_table(i);
+    rename_references(i + 1);
   } else {
     rename_prefix(i);
     size_t table = unqualified(find_keyword("on", i + 1) + 1);
@@ -155,6 +181,13 @@ std::string TTextRewrite::Run() {
 void TTextRewrite::rename_table(size_t i) {
   if (i < FEnd && !FOldName.empty() && FTokens[i].Name == FOldName)
     FEdits.push_back({FTokens[i].Begin, FTokens[i].End, quote_identifier(FNames.NewName)});
+}
+
+// A table's foreign keys that refer to the table itself: REFERENCES is
+// reserved, so a bare one is always the keyword and a name follows it.
+void TTextRewrite::rename_references(size_t from) {
+  for (size_t i = from; i < FEnd; ++i)
+    if (keyword(i, "references")) rename_table(unqualified(i + 1));
 }
 
 // The prefix is looked for in the name as the database reads it, since quotes
@@ -179,16 +212,6 @@ size_t TTextRewrite::body_begin(size_t from) const {
   return FEnd;
 }
 
-// The table that the statement starting at `start` writes, or FEnd.
-size_t TTextRewrite::statement_target(size_t start) const {
-  size_t verb = start + 1;
-  if (keyword(start, "update")) return keyword(verb, "or") ? verb + 2 : verb;
-  if (keyword(start, "insert") && keyword(verb, "or")) verb += 2;
-  if (keyword(start, "insert") || keyword(start, "replace")) return keyword(verb, "into") ? verb + 1 : FEnd;
-  if (keyword(start, "delete")) return keyword(verb, "from") ? verb + 1 : FEnd;
-  return FEnd;
-}
-
 // The statements of a trigger's body follow its BEGIN, each ended by ";".
 void TTextRewrite::rename_targets(size_t begin) {
   for (size_t start = begin + 1; start < FEnd; ++start) {
@@ -207,8 +230,53 @@ std::string TTextRewrite::edited() const {
   return text + FText.substr(copied);
 }
 
+// Looks for a table's name among the names of a text.
+class TNameSearch : public TSqlText {
+ public:
+  TNameSearch(const std::string& text, const std::string& tableName)
+      : TSqlText(text), FName(lowercase_string(tableName)) {}
+
+  bool Found() const;
+
+ private:
+  bool names_table(size_t i) const;
+  bool table_place(size_t i) const;
+
+  const std::string FName;
+};
+
+bool TNameSearch::Found() const {
+  for (size_t i = 0; i < FEnd; ++i)
+    if (names_table(i)) return true;
+  return false;
+}
+
+// A string is no name, and a bare word that spells an SQL keyword (UPDATE OF,
+// INSERT OR, ON) is taken for one only where a table's name may stand.
+bool TNameSearch::names_table(size_t i) const {
+  const TToken& token = FTokens[i];
+  if (FName.empty() || token.Name != FName || FText[token.Begin] == '\'') return false;
+  return !token.Bare || sqlite3_keyword_check(token.Unquoted.data(), static_cast<int>(token.Unquoted.size())) == 0 ||
+         table_place(i);
+}
+
+// Beside a "." (qualified or qualifying), after FROM, JOIN, INTO, IN or ",",
+// or as the table that a statement of a trigger's body writes.
+bool TNameSearch::table_place(size_t i) const {
+  if (mark(i - 1, '.') || mark(i + 1, '.') || mark(i - 1, ',')) return true;
+  for (const char* word : {"from", "join", "into", "in"})
+    if (keyword(i - 1, word)) return true;
+  for (size_t start = i - std::min<size_t>(i, kLongestVerb); start < i; ++start)
+    if ((keyword(start - 1, "begin") || mark(start - 1, ';')) && statement_target(start) == i) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names) {
   return TTextRewrite(text, names).Run();
+}
+
+bool text_names_table(const std::string& text, const std::string& tableName) {
+  return TNameSearch(text, tableName).Found();
 }

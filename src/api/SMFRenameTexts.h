@@ -1,6 +1,6 @@
 // Rewriting the stored CREATE texts of a lookup table, its indexes and its
 // triggers for a new table name, by whole names: a keyword that happens to
-// spell the old name is never taken for it.
+// spell the old name is never taken for it. Also whether a text names a table.
 #pragma once
 
 #include <string>
@@ -16,9 +16,14 @@ struct TRenamedNames {
 
 // A CREATE TABLE, CREATE INDEX or CREATE TRIGGER text with the renamed
 // table's name, bare, bracketed or quoted and letter case aside, replaced by
-// the new name in brackets where it names a table: the table created, the
-// table after ON, and the table that a trigger's UPDATE [OR ...], INSERT
-// [OR ...] INTO, REPLACE INTO and DELETE FROM statements write. The old
-// prefix is replaced by the new one inside the index's or trigger's own name
-// as the database reads it, which is written back in the quotes it had.
+// the new name in brackets where it names a table: the table created and the
+// table its own foreign keys refer to (REFERENCES), the table after ON, and
+// the table that a trigger's UPDATE [OR ...], INSERT [OR ...] INTO, REPLACE
+// INTO and DELETE FROM statements write. The old prefix is replaced by the
+// new one inside the index's or trigger's own name as the database reads it,
+// which is written back in the quotes it had.
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names);
+
+// True when a bare word or quoted name of the SQL text is the table's name,
+// letter case aside; a string literal is not a name.
+bool text_names_table(const std::string& text, const std::string& tableName);

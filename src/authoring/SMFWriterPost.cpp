@@ -262,12 +262,14 @@ int TSMFWriter::propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEdi
   return 0;
 }
 
-// A name written back unchanged renames nothing.
+// A name written back unchanged renames nothing. A rename refused because
+// other objects refer to the table changed nothing, so it warns of no danger.
 int TSMFWriter::rename_lookup_table(TUpdateEditLogicObject& change, int pkey) {
   if (strcmp(change.GetOriginalValue(), change.GetNewValue()) == 0) return 0;
-  int result = FSMF->RenameLookupTable(change.GetOriginalValue(), change.GetNewValue(), true, 1);
+  bool referredTo = false;
+  int result = FSMF->RenameLookupTable(change.GetOriginalValue(), change.GetNewValue(), true, 1, &referredTo);
   if (result == 0 && !update_edit_tables(&change, pkey)) result = -1;
-  if (result != 0)
+  if (result != 0 && !referredTo)
     add_error("post_edit",
               "DANGER! Failed attempt to rename table may have corrupted this metafile. Close it WITHOUT saving!");
   return result;
