@@ -252,6 +252,8 @@ TEST_F(PostedKeys, RowsTheDatabaseNumbersGetKeysAnIntHolds) {
   ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
   EXPECT_EQ(4, pkey);
   EXPECT_EQ("Fresher", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 4"));
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Fresher", "Copied", 1));
+  EXPECT_EQ("Copied", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 5"));
 
   // An edit that moves the row hands back the key it holds as stored.
   ASSERT_EQ(0, Qb_Edit(h(), "Codes", 2));

@@ -303,6 +303,8 @@ class TSMF {
   bool rename_refused(TSQLQuery& query, const std::string& oldName, const std::string& newName);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey);
+  bool add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, const std::string& newName,
+                             int agencyPKey);
   bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure);
   bool recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
                          const std::string& oldName, const std::string& newName);

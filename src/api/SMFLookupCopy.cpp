@@ -178,25 +178,41 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
                        "Failure to copy data from old table into new table"))
     return false;
-  char now[32] = "";
-  get_current_date_time(now, sizeof now - 1);
   std::string quotedOld = quote_sql_value(oldName);
   if (isRename ? !run_rename_step(query,
                                   "UPDATE [RL_LookupTables] SET [TableName] = '" + newName +
                                       "' WHERE [TableName] = '" + quotedOld + "';",
                                   "Failure to update table name in RL_LookupTables")
-               : !run_rename_step(query,
-                                  "INSERT INTO [RL_LookupTables] ([AgencyPKey], [TableName], [RecCount], "
-                                  "[LastModDate], [Comments]) SELECT " +
-                                      intToString(agencyPKey) + ", '" + newName + "', a.[RecCount], '" + now +
-                                      "', a.[Comments] FROM [RL_LookupTables] a WHERE a.[TableName] = '" +
-                                      quotedOld + "';",
-                                  "Failure to add new table to RL_LookupTables"))
+               : !add_copy_to_catalogue(query, oldName, newName, agencyPKey))
     return false;
   return recreate_on_table(query, indexes, "index", oldName, newName) &&
          recreate_on_table(query, triggers, "trigger", oldName, newName) &&
          (!isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
                                        "Failure to drop old table from the database (metafile)"));
+}
+
+// The copy's catalogue row takes the old table's count and comments, and a
+// key an int holds.
+bool TSMF::add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, const std::string& newName,
+                                 int agencyPKey) {
+  const char* failure = "Failure to add new table to RL_LookupTables";
+  TNewRowKey key;
+  try {
+    key = new_row_key(FSQLDB, "RL_LookupTables");
+  } catch (const TKeyRefusal& e) {
+    add_error(kMethod, failure);
+    add_error(kMethod, e.what());
+    return false;
+  }
+  char now[32] = "";
+  get_current_date_time(now, sizeof now - 1);
+  return run_rename_step(query,
+                         "INSERT INTO [RL_LookupTables] (" + key.Column +
+                             "[AgencyPKey], [TableName], [RecCount], [LastModDate], [Comments]) SELECT " + key.Value +
+                             intToString(agencyPKey) + ", '" + newName + "', a.[RecCount], '" + now +
+                             "', a.[Comments] FROM [RL_LookupTables] a WHERE a.[TableName] = '" +
+                             quote_sql_value(oldName) + "';",
+                         failure);
 }
 
 // Runs the old table's index or trigger texts with their names and the table
