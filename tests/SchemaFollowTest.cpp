@@ -88,8 +88,8 @@ TEST_F(SchemaFollow, RowsAreReadByTheColumnsTheFileHolds) {
   EXPECT_EQ((Rows{"LT|1|1|PKey|integer|1", "LT|1|2|Code|varchar(5)|C1"}), read_row("LT"));
 }
 
-// Runs keep their lookup statements from run to run, and debugging runs look
-// up as runs do.
+// Runs keep their lookup statements from run to run, inside the host's
+// transaction or not, and debugging runs look up as runs do.
 TEST_F(SchemaFollow, LookupsFindAndCopyRowsByTheColumnsTheFileHolds) {
   add_edit("LK", "Lookup", shown_by("lookup"), {}, 101);
   add_edit("RK", "Range", shown_by("rlookup"), {}, 101);
@@ -103,8 +103,14 @@ TEST_F(SchemaFollow, LookupsFindAndCopyRowsByTheColumnsTheFileHolds) {
                               fn(collect_message)));
   EXPECT_EQ(Rows{found.back()}, debugged);
   EXPECT_EQ(found, run("", 0, "SL").messages);
+  // Inside the host's transaction too, every run reads the file anew.
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  EXPECT_EQ(found, run("", 0, "SL").messages);
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
   exec("ALTER TABLE LT DROP COLUMN Label;");
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
   EXPECT_EQ((Rows{"LK|Lookup|NAACCR|E|C1/", "RK|Range|NAACCR|E|C1/"}), run("", 0, "SL").messages);
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
 }
 
 // A restructure re-makes the triggers the file holds when its write begins.

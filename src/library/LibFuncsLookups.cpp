@@ -140,15 +140,16 @@ int TLibFuncs::internal_sqlrlookup(const char* table, const char* columns, const
   return run_lookup(lookup, "internal_sqlrlookup", rcNone, true);
 }
 
-// The lookups of a run read inside one read transaction, in which the schema
-// cannot change: the table model follows the file when it begins, and at
-// every lookup where none is held (debugging, or inside the host's
-// transaction), before any kept statement or definition is used.
+// The lookups of a run read inside one read transaction (the run's shared
+// read or the host's transaction), in which the schema cannot change: the
+// table model follows the file once in it, before any kept statement or
+// definition is used. A debugging run holds none: it follows at every lookup.
 void TLibFuncs::begin_lookup() {
   bool debugging = FRunEdits->IsDebugging();
-  if (debugging || !FSQLDB->InSharedRead()) {
-    if (!debugging) FSQLDB->BeginSharedRead();
+  if (!debugging) FSQLDB->BeginSharedRead();
+  if (debugging || !FSQLDB->IsSchemaChecked()) {
     if (!FRunEdits->FollowSchema()) throw std::runtime_error("SQL error");
+    if (!debugging) FSQLDB->SetSchemaChecked();
   }
   forget_removed_tables();
 }

@@ -113,9 +113,11 @@ void TSQLDB::BeginSharedRead() {
   // Without it each lookup simply takes the lock itself.
   FSharedRead = sqlite3_step(FBeginRead) == SQLITE_DONE;
   sqlite3_reset(FBeginRead);
+  FSchemaChecked = false;
 }
 
 void TSQLDB::EndSharedRead() {
+  FSchemaChecked = false;
   if (!FSharedRead) return;
   FSharedRead = false;
   sqlite3_step(FEndRead);

@@ -52,7 +52,12 @@ class TSQLDB {
   // and when the run ends, so no host statement ever runs inside it.
   void BeginSharedRead();
   void EndSharedRead();
-  bool InSharedRead() const { return FSharedRead; }
+  // The lookups check the schema once for each read they hold (the shared
+  // read, or the host's transaction) until the host is next called back: the
+  // mark is set only while such a read is held, and goes when a shared read
+  // begins or ends and before every callback.
+  bool IsSchemaChecked() const { return FSchemaChecked; }
+  void SetSchemaChecked() { FSchemaChecked = FSharedRead || InTransaction(); }
 
   // The main database's schema version, which every change of its tables,
   // indexes or triggers moves on, by this connection or another. Read by a
@@ -80,6 +85,7 @@ class TSQLDB {
   sqlite3_stmt* FBeginRead = nullptr;
   sqlite3_stmt* FEndRead = nullptr;
   bool FSharedRead = false;
+  bool FSchemaChecked = false;
   sqlite3_stmt* FSchemaVersion = nullptr;
   std::function<void()> FRollbackListener;
 };
