@@ -785,7 +785,7 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
 }
 
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName) {
-  return forward(smfID, "ImportLookupTable", reads_model(frees(kTables)),
+  return forward(smfID, "ImportLookupTable", frees(kTables),
                  [&](TSMF* smf) { return smf->ImportLookupTable(tableName); });
 }
 
