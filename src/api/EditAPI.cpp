@@ -291,13 +291,14 @@ QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int l
 }
 
 QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
-  return forward(smfID, "GetTableStructure", reads_model(owns_walk("a listing of a table's structure")), [&](TSMF* smf) {
-    return smf->GetTableStructure(table, owner, callback);
-  });
+  return forward(smfID, "GetTableStructure", reads_model(owns_walk("a listing of a table's structure")),
+                 [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
 }
 
 QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetColumnsCount", reads_model(), [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
+  return forward(smfID, "GetColumnsCount", reads_model(), [&](TSMF* smf) {
+    return smf->GetColumnsCount(table, count);
+  });
 }
 
 QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
@@ -327,15 +328,21 @@ QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count) {
 }
 
 QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetIndex", reads_model(), [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
+  return forward(smfID, "GetIndex", reads_model(), [&](TSMF* smf) {
+    return smf->GetIndex(table, index, buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetTriggerCount", reads_model(), [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
+  return forward(smfID, "GetTriggerCount", reads_model(), [&](TSMF* smf) {
+    return smf->GetTriggerCount(table, count);
+  });
 }
 
 QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetTrigger", reads_model(), [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
+  return forward(smfID, "GetTrigger", reads_model(), [&](TSMF* smf) {
+    return smf->GetTrigger(table, index, buffer, length);
+  });
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
@@ -586,7 +593,9 @@ QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutT
 }
 
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {
-  return forward(smfID, "RecompileEditLogic", reads_model(), [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
+  return forward(smfID, "RecompileEditLogic", reads_model(), [&](TSMF* smf) {
+    return smf->RecompileEditLogic(editTag);
+  });
 }
 
 QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey, const char* fieldName,
@@ -597,7 +606,9 @@ QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pk
 }
 
 QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings) {
-  return forward(smfID, "CheckSyntax", reads_model(), [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
+  return forward(smfID, "CheckSyntax", reads_model(), [&](TSMF* smf) {
+    return smf->CheckSyntax(source, errors, warnings);
+  });
 }
 
 QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length) {
@@ -700,7 +711,9 @@ QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
 }
 
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
-  return forward(smfID, "SetFieldByName", reads_model(), [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
+  return forward(smfID, "SetFieldByName", reads_model(), [&](TSMF* smf) {
+    return smf->SetFieldByName(table, column, value);
+  });
 }
 
 QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value) {

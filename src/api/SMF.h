@@ -3,9 +3,9 @@
 // and named cursors. Every export on a handle forwards to one of its operations.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
-#include <cstddef>
 #include <map>
 #include <string>
 #include <utility>
