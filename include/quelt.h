@@ -44,10 +44,23 @@
  *     the callbacks of Edit_RunEdits ("a run of edits"),
  *     Edit_GetRunEditsSummary ("a run summary"), Edit_DebugEdit ("a debugging
  *     run") and Qb_GetImportCandidates ("a listing of import candidates").
- *   Every other call works as usual. The other texts are "a listing of primary
- *   keys", "a check of an edit set against a layout", "a listing of table
- *   names", "a listing of a table's structure", "a reading of a row" and "a
- *   reading of a cursor's row".
+ *   From the callbacks of those four, a function that uses the table model
+ *   (below) is refused too, but only while another connection has changed the
+ *   tables since the model was last read. Every other call works as usual.
+ *   The other texts are "a listing of primary keys", "a check of an edit set
+ *   against a layout", "a listing of table names", "a listing of a table's
+ *   structure", "a reading of a row" and "a reading of a cursor's row".
+ * - The table model (tables, columns with their types, indexes, triggers)
+ *   follows the schema as the file holds it, whichever connection changed it.
+ *   The functions that use it (Edit_GetPKeys, the schema introspection, the
+ *   record reads Edit_ReadData and Edit_GetData..., Edit_RecompileEditLogic,
+ *   Qb_CheckSyntax, Qb_Edit, Qb_Insert, Qb_Cancel, Qb_SetFieldByName/ByNumber,
+ *   Qb_ValidateUnique, Qb_Post, Qb_Delete and Qb_CopyLookupTable) first read
+ *   again the tables changed since it was last read; Qb_CreateTable does so
+ *   once it holds the write lock, a run's lookups once per run and after each
+ *   callback. A table not changed keeps its definition and the row in its
+ *   buffer. When the schema cannot be read, the function gives -1 with the
+ *   database's reason.
  * - Row keys (PKeys) are ints. A key read from the metafile that is not a
  *   whole number from -2147483648 to 2147483647 is never cut to another
  *   row's: a function that would hand it to the host or write under it gives
@@ -200,8 +213,9 @@ QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buf
 
 /* ---- Records by primary key --------------------------------------------- */
 
-/* Calls ReadDataCallback once per column of the row with that PKey; no row: 0
- * without a call. A table the database lacks gives -1. */
+/* Calls ReadDataCallback once per column of the row with that PKey, each value
+ * taken by its column's name; no row: 0 without a call. A table the database
+ * lacks gives -1. */
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback);
 /* Reads the table's cached row again, so later reads see changes. */
 QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey);

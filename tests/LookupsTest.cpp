@@ -148,7 +148,7 @@ TEST_F(Lookups, FoundRowsAreCopiedIntoVariables) {
 }
 
 // Table specs and column lists as the compiler would refuse them, and tables
-// changed behind the table model.
+// changed behind the handle.
 TEST_F(Lookups, TableSpecsAndColumnLists) {
   exec("DROP TABLE " + kLongTable + "; CREATE TABLE " + kLongTable + "([PKey] integer not null primary key);");
   exec("DROP TABLE NOROWS; CREATE TABLE NOROWS([PKey] integer not null primary key, [OTHER] varchar(5));"
@@ -169,7 +169,6 @@ TEST_F(Lookups, TableSpecsAndColumnLists) {
   auto unknown = [](const std::string& spec) {
     return failed("lookup", {"Cannot find lookup table or column", spec}, "syntax error");
   };
-  const Rows notPrepared = failed("lookup", {}, "TFastSQLQuery::PrepareParameterizedQuery");
   const struct {
     std::string expression, from, to;
     Rows outcome;
@@ -202,20 +201,10 @@ TEST_F(Lookups, TableSpecsAndColumnLists) {
       {sqllookup, "ZIP", "ZIP,", {"1"}},
       {sqllookup, "ZIP", ",ZIP", noColumn("sqllookup", "ZIPS", "", "")},
       {sqllookup, "ZIP", "", {kEditEntry}},
-      // Tables changed behind the model: a statement that cannot be prepared
-      // is not kept, and its reason stays with it.
-      {lookup, "ZIPS.CODE", "norows.keycol",
-       {lib("get_trigger_padded_size", "no such column: KEYCOL"),
-        lib("get_trigger_padded_size", "SQL: SELECT LENGTH([KEYCOL]) AS PadTo FROM [NOROWS] LIMIT 1;"),
-        lib("call_lookup", "SQL error"), kEditEntry}},
-      // The pad-width statement is recorded whole, however long.
-      {lookup, "ZIPS.CODE", kLongTable + "." + kLongColumn,
-       {lib("get_trigger_padded_size", "no such column: " + kLongColumn),
-        lib("get_trigger_padded_size",
-            "SQL: SELECT LENGTH([" + kLongColumn + "]) AS PadTo FROM [" + kLongTable + "] LIMIT 1;"),
-        lib("call_lookup", "SQL error"), kEditEntry}},
-      {lookup, "ZIPS.CODE", "ab.cd", notPrepared},
-      {lookup, "ZIPS.CODE", "ab.cd", notPrepared},
+      // Tables changed behind the handle: the table model follows them.
+      {lookup, "ZIPS.CODE", "norows.keycol", noColumn("lookup", "NOROWS", "KEYCOL", syntax)},
+      {lookup, "ZIPS.CODE", kLongTable + "." + kLongColumn, noColumn("lookup", kLongTable, kLongColumn, syntax)},
+      {lookup, "ZIPS.CODE", "ab.cd", noColumn("lookup", "AB", "CD", syntax)},
   };
   for (const auto& c : cases) EXPECT_EQ(c.outcome, value_of(c.expression, {{c.from, c.to}})) << c.expression << c.to;
 }
@@ -412,6 +401,39 @@ TEST_F(OwnModel, FailedStepsAndCopiesAreSQLErrors) {
                          "SQL: SELECT * FROM [GAPS] WHERE [CODE] = ? ;"}, "SQL error")},
   };
   for (const auto& c : cases) EXPECT_EQ(c.outcome, value_of(c.expression, c.texts)) << c.expression;
+}
+
+// Tables changed behind a model that does not follow them: a statement that
+// cannot be prepared is not kept, and its reason stays with it.
+TEST_F(OwnModel, TablesChangedBehindTheModelFailAsTheirStatementsDo) {
+  for (const std::string& table : {std::string("NOROWS"), kLongTable, std::string("AB")}) model(table);
+  for (const std::string& key : {std::string("NOROWS.KEYCOL"), kLongTable + "." + kLongColumn}) {
+    size_t dot = key.find('.');
+    Tables.GetTable(key.substr(0, dot))->GetColumn(key.substr(dot + 1))->SetIsTriggerField(true);
+  }
+  exec("DROP TABLE " + kLongTable + "; CREATE TABLE " + kLongTable + "([PKey] integer not null primary key);");
+  exec("DROP TABLE NOROWS; CREATE TABLE NOROWS([PKey] integer not null primary key, [OTHER] varchar(5));"
+       "DROP TABLE AB; CREATE TABLE AB([PKey] integer not null primary key, [XX] varchar(5));");
+  const std::string lookup = "lookup(\"1\", \"ZIPS.CODE\")";
+  const Rows notPrepared = failed("lookup", {}, "TFastSQLQuery::PrepareParameterizedQuery");
+  const struct {
+    std::string to;
+    Rows outcome;
+  } cases[] = {
+      {"norows.keycol",
+       {lib("get_trigger_padded_size", "no such column: KEYCOL"),
+        lib("get_trigger_padded_size", "SQL: SELECT LENGTH([KEYCOL]) AS PadTo FROM [NOROWS] LIMIT 1;"),
+        lib("call_lookup", "SQL error"), kEditEntry}},
+      // The pad-width statement is recorded whole, however long.
+      {kLongTable + "." + kLongColumn,
+       {lib("get_trigger_padded_size", "no such column: " + kLongColumn),
+        lib("get_trigger_padded_size",
+            "SQL: SELECT LENGTH([" + kLongColumn + "]) AS PadTo FROM [" + kLongTable + "] LIMIT 1;"),
+        lib("call_lookup", "SQL error"), kEditEntry}},
+      {"ab.cd", notPrepared},
+      {"ab.cd", notPrepared},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.outcome, value_of(lookup, {{"ZIPS.CODE", c.to}})) << c.to;
 }
 
 TEST_F(OwnModel, CachesOfRunTimeTextsStayBounded) {

@@ -203,6 +203,11 @@ void restructure_elsewhere(int) {
 
 // A write that fails, whose undo reads again the tables changed behind the model.
 std::string failed_write(int h) { return answer(h, Qb_AddEditSetsPivot(h, 1, 999)); }
+// Another connection restructures Zip (as restructure_elsewhere), then a write fails.
+std::string restructured_then_failed_write(int h) {
+  restructure_elsewhere(h);
+  return failed_write(h);
+}
 const std::string kFailedWrite =
     "-1|" + writer_error("AddEditSetsPivot", "Failure to add Edit Set/Edit pivot record") + "|" +
     writer_error("AddEditSetsPivot", "FOREIGN KEY constraint failed") + "|" +
@@ -420,13 +425,11 @@ int see_value(void* owner, const char* table, int, int, const char*, const char*
 // delivers what it copied before its first callback, and the calls made from
 // its later callbacks find the tables as the file has them.
 TEST_F(Reentry, AFailedWriteUnderAWalkRereadsTheModelAtOnce) {
-  restructure_elsewhere(h());  // Zip gains Town
-  TWalk row{h(), failed_write, {}};
+  TWalk row{h(), restructured_then_failed_write, {}};  // Zip gains Town
   EXPECT_EQ(0, Edit_ReadData(h(), "Zip", 1, &row, fn(see_value)));
   EXPECT_EQ((Rows{kFailedWrite, "Zip 0 3", "Zip 0 3"}), row.Seen);
 
-  restructure_elsewhere(h());  // and loses it again
-  TWalk structure{h(), failed_write, {}};
+  TWalk structure{h(), restructured_then_failed_write, {}};  // and loses it again
   EXPECT_EQ(0, Edit_GetTableStructure(h(), "Zip", &structure, fn(see_column)));
   EXPECT_EQ((Rows{kFailedWrite, "Zip 0 2", "Zip 0 2", "Zip 0 2"}), structure.Seen);
 

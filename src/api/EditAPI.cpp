@@ -35,30 +35,35 @@ bool valid_handle(int smfID) {
 // only the metafile object itself, which closing it frees. Runs, summaries,
 // debugging runs and import listings read as they deliver and share the
 // run-time's state: they count as walking every part.
-enum TPart : unsigned {
-  kNone = 0,
-  kMetafile = 1,  // the metafile object: closing the metafile frees it
-  kRecords = 2,   // loaded layouts with their records, and the loaded edit sets
-  kTables = 4,    // the table model and the lookup tables
-  kImport = 8,    // the attached import source
-  kAll = kMetafile | kRecords | kTables | kImport
-};
+// An export that reads the table model has it follow the file first; that
+// replaces definitions, so it too is refused while the model is walked, but
+// only when the model is out of date.
+const unsigned kNone = TSMF::kNone, kMetafile = TSMF::kMetafile, kRecords = TSMF::kRecords,
+               kTables = TSMF::kTables, kImport = TSMF::kImport, kAll = TSMF::kAll;
 
 struct TReentry {
   const char* UnderWay;  // what the export is, when it calls back; null when it does not
   unsigned Walks;
   unsigned Frees;
+  bool ReadsModel;
 };
-const TReentry kReads{nullptr, kNone, kNone};
+const TReentry kReads{nullptr, kNone, kNone, false};
 const char* const kRecordDisplay = "a display of a record";
 
-TReentry frees(unsigned parts) { return {nullptr, kNone, parts}; }
-TReentry walks(const char* underWay, unsigned parts) { return {underWay, parts, kNone}; }
+TReentry frees(unsigned parts) { return {nullptr, kNone, parts, false}; }
+TReentry walks(const char* underWay, unsigned parts) { return {underWay, parts, kNone, false}; }
 // An export that hands over only what it copied first.
 TReentry owns_walk(const char* underWay) { return walks(underWay, kMetafile); }
 
 // A run or a debugging run walks everything and loads the record it runs over.
-TReentry runs(const char* underWay) { return {underWay, kAll, kRecords}; }
+TReentry runs(const char* underWay) { return {underWay, kAll, kRecords, false}; }
+
+// The exports of the record path (runs, records, options, summaries) never
+// read the model this way: a run's lookups have it follow the file themselves.
+TReentry reads_model(TReentry reentry = kReads) {
+  reentry.ReadsModel = true;
+  return reentry;
+}
 
 // Posting a lookup table's catalogue row renames the table; deleting it drops the table.
 TReentry writes_row(const char* table) {
@@ -88,6 +93,7 @@ int forward(int smfID, const char* method, const TReentry& reentry, Operation op
   try {
     smf = InitCheck(smfID);
     if (refused(*smf, method, reentry)) return -1;
+    if (reentry.ReadsModel && !smf->follow_schema(method)) return -1;
     TSMF::TCallbackGuard guard(*smf, reentry.UnderWay, reentry.Walks);
     return operation(smf);
   } catch (const std::exception& e) {
@@ -258,7 +264,7 @@ QUELT_API int Edit_GetEngineErrorByIndex(int smfID, int index, char* buffer, int
 
 QUELT_API int Edit_GetPKeys(int smfID, const char* table, const char* orderBy, void* owner,
                             void* callback) {
-  return forward(smfID, "GetPKeys", owns_walk("a listing of primary keys"), [&](TSMF* smf) {
+  return forward(smfID, "GetPKeys", reads_model(owns_walk("a listing of primary keys")), [&](TSMF* smf) {
     return smf->GetPKeys(table, orderBy, owner, callback);
   });
 }
@@ -270,70 +276,77 @@ QUELT_API int Edit_CheckEditSetAgainstLayout(int smfID, int editSetPKey, int lay
 }
 
 QUELT_API int Edit_GetTableNames(int smfID, void* owner, void* callback) {
-  return forward(smfID, "GetTableNames", owns_walk("a listing of table names"),
+  return forward(smfID, "GetTableNames", reads_model(owns_walk("a listing of table names")),
                  [&](TSMF* smf) { return smf->GetTableNames(owner, callback); });
 }
 
 QUELT_API int Edit_GetTablesCount(int smfID, int* count) {
-  return forward(smfID, "GetTablesCount", kReads, [&](TSMF* smf) { return smf->GetTablesCount(count); });
+  return forward(smfID, "GetTablesCount", reads_model(), [&](TSMF* smf) { return smf->GetTablesCount(count); });
 }
 
 QUELT_API int Edit_GetTableNameByIndex(int smfID, int index, char* buffer, int length) {
-  return forward(smfID, "GetTableNameByIndex", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetTableNameByIndex", reads_model(), [&](TSMF* smf) {
     return smf->GetTableNameByIndex(index, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetTableStructure(int smfID, const char* table, void* owner, void* callback) {
-  return forward(smfID, "GetTableStructure", owns_walk("a listing of a table's structure"), [&](TSMF* smf) {
-    return smf->GetTableStructure(table, owner, callback);
-  });
+  return forward(smfID, "GetTableStructure", reads_model(owns_walk("a listing of a table's structure")),
+                 [&](TSMF* smf) { return smf->GetTableStructure(table, owner, callback); });
 }
 
 QUELT_API int Edit_GetColumnsCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetColumnsCount", kReads, [&](TSMF* smf) { return smf->GetColumnsCount(table, count); });
+  return forward(smfID, "GetColumnsCount", reads_model(), [&](TSMF* smf) {
+    return smf->GetColumnsCount(table, count);
+  });
 }
 
 QUELT_API int Edit_GetColumnStructure(int smfID, const char* table, int columnOrder, char* name,
                                       int nameLength, char* type, int typeLength, char* nullable,
                                       int nullableLength, int* isTriggerField) {
-  return forward(smfID, "GetColumnStructure", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetColumnStructure", reads_model(), [&](TSMF* smf) {
     return smf->GetColumnStructure(table, columnOrder, name, nameLength, type, typeLength, nullable,
                                    nullableLength, isTriggerField);
   });
 }
 
 QUELT_API int Edit_GetColumnOrder(int smfID, const char* table, const char* fieldName, int* order) {
-  return forward(smfID, "GetColumnOrder", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetColumnOrder", reads_model(), [&](TSMF* smf) {
     return smf->GetColumnOrder(table, fieldName, order);
   });
 }
 
 QUELT_API int Edit_GetFieldName(int smfID, const char* table, int columnOrder, char* buffer,
                                 int length) {
-  return forward(smfID, "GetFieldName", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetFieldName", reads_model(), [&](TSMF* smf) {
     return smf->GetFieldName(table, columnOrder, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetIndexCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetIndexCount", kReads, [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
+  return forward(smfID, "GetIndexCount", reads_model(), [&](TSMF* smf) { return smf->GetIndexCount(table, count); });
 }
 
 QUELT_API int Edit_GetIndex(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetIndex", kReads, [&](TSMF* smf) { return smf->GetIndex(table, index, buffer, length); });
+  return forward(smfID, "GetIndex", reads_model(), [&](TSMF* smf) {
+    return smf->GetIndex(table, index, buffer, length);
+  });
 }
 
 QUELT_API int Edit_GetTriggerCount(int smfID, const char* table, int* count) {
-  return forward(smfID, "GetTriggerCount", kReads, [&](TSMF* smf) { return smf->GetTriggerCount(table, count); });
+  return forward(smfID, "GetTriggerCount", reads_model(), [&](TSMF* smf) {
+    return smf->GetTriggerCount(table, count);
+  });
 }
 
 QUELT_API int Edit_GetTrigger(int smfID, const char* table, int index, char* buffer, int length) {
-  return forward(smfID, "GetTrigger", kReads, [&](TSMF* smf) { return smf->GetTrigger(table, index, buffer, length); });
+  return forward(smfID, "GetTrigger", reads_model(), [&](TSMF* smf) {
+    return smf->GetTrigger(table, index, buffer, length);
+  });
 }
 
 QUELT_API int Edit_ReadData(int smfID, const char* table, int pkey, void* owner, void* callback) {
-  return forward(smfID, "ReadData", owns_walk("a reading of a row"),
+  return forward(smfID, "ReadData", reads_model(owns_walk("a reading of a row")),
                  [&](TSMF* smf) { return smf->ReadData(table, pkey, owner, callback); });
 }
 
@@ -343,28 +356,28 @@ QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
 
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size) {
-  return forward(smfID, "GetDataSizeByColumnOrder", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByColumnOrder", reads_model(), [&](TSMF* smf) {
     return smf->GetDataSizeByColumnOrder(table, pkey, columnOrder, size);
   });
 }
 
 QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
                                         char* buffer, int length) {
-  return forward(smfID, "GetDataByColumnOrder", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetDataByColumnOrder", reads_model(), [&](TSMF* smf) {
     return smf->GetDataByColumnOrder(table, pkey, columnOrder, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
                                           const char* fieldName, int* size) {
-  return forward(smfID, "GetDataSizeByFieldName", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByFieldName", reads_model(), [&](TSMF* smf) {
     return smf->GetDataSizeByFieldName(table, pkey, fieldName, size);
   });
 }
 
 QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
                                       const char* fieldName, char* buffer, int length) {
-  return forward(smfID, "GetDataByFieldName", kReads, [&](TSMF* smf) {
+  return forward(smfID, "GetDataByFieldName", reads_model(), [&](TSMF* smf) {
     return smf->GetDataByFieldName(table, pkey, fieldName, buffer, length);
   });
 }
@@ -580,7 +593,9 @@ QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutT
 }
 
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag) {
-  return forward(smfID, "RecompileEditLogic", kReads, [&](TSMF* smf) { return smf->RecompileEditLogic(editTag); });
+  return forward(smfID, "RecompileEditLogic", reads_model(), [&](TSMF* smf) {
+    return smf->RecompileEditLogic(editTag);
+  });
 }
 
 QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pkey, const char* fieldName,
@@ -591,7 +606,9 @@ QUELT_API int Edit_UpdateAllAccessField(int smfID, const char* tableName, int pk
 }
 
 QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* warnings) {
-  return forward(smfID, "CheckSyntax", kReads, [&](TSMF* smf) { return smf->CheckSyntax(source, errors, warnings); });
+  return forward(smfID, "CheckSyntax", reads_model(), [&](TSMF* smf) {
+    return smf->CheckSyntax(source, errors, warnings);
+  });
 }
 
 QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length) {
@@ -678,46 +695,48 @@ QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
 }
 
 QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
-  return forward(smfID, "Edit", kReads, [&](TSMF* smf) { return smf->Edit(table, pkey); });
+  return forward(smfID, "Edit", reads_model(), [&](TSMF* smf) { return smf->Edit(table, pkey); });
 }
 
 QUELT_API int Qb_Insert(int smfID, const char* table) {
-  return forward(smfID, "Insert", kReads, [&](TSMF* smf) { return smf->Insert(table); });
+  return forward(smfID, "Insert", reads_model(), [&](TSMF* smf) { return smf->Insert(table); });
 }
 
 QUELT_API int Qb_Cancel(int smfID, const char* table) {
-  return forward(smfID, "Cancel", kReads, [&](TSMF* smf) { return smf->Cancel(table); });
+  return forward(smfID, "Cancel", reads_model(), [&](TSMF* smf) { return smf->Cancel(table); });
 }
 
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
-  return forward(smfID, "Post", writes_row(table), [&](TSMF* smf) { return smf->Post(table, pkey); });
+  return forward(smfID, "Post", reads_model(writes_row(table)), [&](TSMF* smf) { return smf->Post(table, pkey); });
 }
 
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
-  return forward(smfID, "SetFieldByName", kReads, [&](TSMF* smf) { return smf->SetFieldByName(table, column, value); });
+  return forward(smfID, "SetFieldByName", reads_model(), [&](TSMF* smf) {
+    return smf->SetFieldByName(table, column, value);
+  });
 }
 
 QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, const char* value) {
-  return forward(smfID, "SetFieldByNumber", kReads, [&](TSMF* smf) {
+  return forward(smfID, "SetFieldByNumber", reads_model(), [&](TSMF* smf) {
     return smf->SetFieldByNumber(table, column, value);
   });
 }
 
 QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
                                 int* isUnique, int* clashPKey) {
-  return forward(smfID, "ValidateUnique", kReads, [&](TSMF* smf) {
+  return forward(smfID, "ValidateUnique", reads_model(), [&](TSMF* smf) {
     return smf->ValidateUnique(table, pkey, column, value, isUnique, clashPKey);
   });
 }
 
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey) {
-  return forward(smfID, "RenameLookupTable", frees(kTables), [&](TSMF* smf) {
+  return forward(smfID, "RenameLookupTable", reads_model(frees(kTables)), [&](TSMF* smf) {
     return smf->RenameLookupTable(oldName, newName, false, agencyPKey);
   });
 }
 
 QUELT_API int Qb_Delete(int smfID, const char* table, int pkey) {
-  return forward(smfID, "Delete", writes_row(table), [&](TSMF* smf) { return smf->Delete(table, pkey); });
+  return forward(smfID, "Delete", reads_model(writes_row(table)), [&](TSMF* smf) { return smf->Delete(table, pkey); });
 }
 
 QUELT_API int Qb_AddEditSetsPivot(int smfID, int editSetPKey, int editPKey) {

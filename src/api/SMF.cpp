@@ -70,9 +70,10 @@ TSMF::TCallbackGuard::~TCallbackGuard() {
   if (FSMF != nullptr) FSMF->FWalks.pop_back();
 }
 
-const char* TSMF::WalkOf(unsigned parts) const {
-  for (auto walk = FWalks.rbegin(); walk != FWalks.rend(); ++walk)
-    if ((walk->Walked & parts) != 0) return walk->UnderWay;
+const char* TSMF::WalkOf(unsigned parts, size_t skipped) const {
+  size_t depth = 0;
+  for (auto walk = FWalks.rbegin(); walk != FWalks.rend(); ++walk, ++depth)
+    if (depth >= skipped && (walk->Walked & parts) != 0) return walk->UnderWay;
   return nullptr;
 }
 
@@ -103,6 +104,10 @@ int TSMF::InitializeMetafile(const char* path, char* message, int messageLength,
   FSQLDB = new TSQLDB();
   if (message != nullptr && messageLength > 0) message[0] = '\0';
   if (!FSQLDB->OpenDatabase(path)) return -1;
+  // Read first: a change made while the model is read shows at the next check.
+  int version = kNoSchemaVersion;
+  std::string unread;
+  if (FSQLDB->ReadSchemaVersion(version, unread)) FModelSchemaVersion = version;
   if (!build_tables_list()) {
     FSQLDB->CloseDatabase();
     std::string reason = FSchemaFailure.empty() ? std::string() : ": " + FSchemaFailure;
@@ -115,6 +120,8 @@ int TSMF::InitializeMetafile(const char* path, char* message, int messageLength,
   }
   FSQLDB->SetRollbackListener([this] { follow_rollback(); });
   FRunEdits = new TRunEdits(FSQLDB, FEnginePump, FTablesList);
+  // The run's lookups follow the file under the run's own walk of the model.
+  FRunEdits->SetSchemaFollower([this] { return follow_schema("follow_schema", true); });
   FQb_AccessController = new TQb_AccessController(FEnginePump, FSQLDB);
   FSMFWriter = new TSMFWriter(this, FSQLDB, FEnginePump, FQb_AccessController, FTablesList);
   FEditCompiler = new TEditCompiler(FSQLDB, FEnginePump, FTablesList);

@@ -3,6 +3,7 @@
 // and named cursors. Every export on a handle forwards to one of its operations.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -45,10 +46,20 @@ class TSMF {
   // The compiler of this metafile, whose last compiled text the compile fuzz target checks.
   TEditCompiler* GetEditCompiler() const { return FEditCompiler; }
 
+  // The parts of the metafile that an export may walk while it calls back
+  // into the host, and that another call may free or replace.
+  enum TPart : unsigned {
+    kNone = 0,
+    kMetafile = 1,  // the metafile object: closing the metafile frees it
+    kRecords = 2,   // loaded layouts with their records, and the loaded edit sets
+    kTables = 4,    // the table model and the lookup tables
+    kImport = 8,    // the attached import source
+    kAll = kMetafile | kRecords | kTables | kImport
+  };
   // Held by an export for as long as it calls back into the host, nested
   // exports included: it names what is under way ("a run of edits") and the
-  // parts of the metafile that the export walks meanwhile (a mask that the
-  // export layer defines). Not held when underWay is null.
+  // parts of the metafile that the export walks meanwhile (TPart bits). Not
+  // held when underWay is null.
   class TCallbackGuard {
    public:
     TCallbackGuard(TSMF& smf, const char* underWay, unsigned walked);
@@ -61,8 +72,9 @@ class TSMF {
   };
   // True while an export is calling back into the host.
   bool IsBusy() const { return !FWalks.empty(); }
-  // What is under way in the innermost export that walks any of these parts, or null.
-  const char* WalkOf(unsigned parts) const;
+  // What is under way in the innermost export that walks any of these parts,
+  // or null; the `skipped` innermost walks do not count.
+  const char* WalkOf(unsigned parts, size_t skipped = 0) const;
   // Records why a call made from a callback is refused.
   void RecordRefusal(const char* method, const char* underWay);
   // Records an exception that reached an export; an empty text is recorded as
@@ -221,6 +233,14 @@ class TSMF {
   bool replace_table_def(const std::string& removedName, const std::string& readName);
   // Brings the table model and the logins in line with the file after a rollback.
   void follow_rollback();
+  // Brings the table model in line with the schema as the file holds it, when
+  // the schema has changed since the model last followed it (by this
+  // connection or another); a table not changed keeps its definition and
+  // its row buffer. False, with the reason recorded under `method`, when the
+  // schema cannot be read, or when the model would change while an export
+  // that calls back into the host walks it (the refusal of a call from a
+  // callback): the innermost walk is the caller's own when `ownWalk`.
+  bool follow_schema(const char* method, bool ownWalk = false);
   // The metafile's connection, shared by every component of the metafile.
   TSQLDB* GetSQLDB() const { return FSQLDB; }
 
@@ -294,6 +314,18 @@ class TSMF {
   };
   // Every table's stored texts, by lower-case name.
   std::map<std::string, TStoredTable> read_stored_tables();
+  // How the table model differs from the stored texts.
+  struct TModelDrift {
+    std::vector<TTableDef*> Gone;       // definitions of tables the file no longer holds
+    std::vector<std::string> Changed;   // tables to read (again), named as the file names them
+    bool empty() const { return Gone.empty() && Changed.empty(); }
+  };
+  TModelDrift model_drift();
+  bool follow_drift(const TModelDrift& drift);
+  // Brings the model in line with the stored texts, read at schema `version`,
+  // which it then remembers; while `underWay` names an export that walks the
+  // model, a model that would change is refused instead.
+  bool follow_model(const char* method, int version, const char* underWay);
 
   bool has_access_controller(const char* method);
   bool has_writer(const char* method);
@@ -323,6 +355,10 @@ class TSMF {
   TSQLQuery* FTableSQLQuery = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
   std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
+  // The schema version the model last followed whole; none (the schema never
+  // reports it) until the model is read, and after a follow that failed.
+  static const int kNoSchemaVersion = -1;
+  int FModelSchemaVersion = kNoSchemaVersion;
   struct TWalk {
     const char* UnderWay;
     unsigned Walked;

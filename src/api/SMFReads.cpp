@@ -311,8 +311,10 @@ void TSMF::open_row_statement(TSQLQuery* query, const char* table, int pkey, con
 }
 
 // The row and its columns' names and types are copied, and the statement
-// ended, before the first callback. Columns that the model lacks end the
-// copy; those before them are delivered, then the failure is recorded.
+// ended, before the first callback. Each value is taken by its column's
+// name, whatever order the file holds the columns in. Columns that the model
+// or the row lacks end the copy; those before them are delivered, then the
+// failure is recorded.
 int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
   if (!parameters_given("ReadData", {{table, "table"}, {callback, "callback"}})) return -1;
   std::vector<TColumnValue> columns;
@@ -325,9 +327,10 @@ int TSMF::ReadData(const char* table, int pkey, void* owner, void* callback) {
     if (def == nullptr) return -1;
     for (int order = 0; complete && order < def->GetColumnCount(); ++order) {
       const TFieldDef* field = def->GetColumn(order);
-      complete = field != nullptr;
+      int position = field == nullptr ? -1 : query.GetColumnNumber(field->GetFieldName());
+      complete = position >= 0;
       if (complete)
-        columns.push_back({field->GetFieldName(), field_data_type_as_string(field), query.GetFieldByNumber(order)});
+        columns.push_back({field->GetFieldName(), field_data_type_as_string(field), query.GetFieldByNumber(position)});
     }
   }
   deliver_row(owner, callback, table, pkey, columns);

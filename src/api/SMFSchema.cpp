@@ -224,28 +224,72 @@ std::map<std::string, TSMF::TStoredTable> TSMF::read_stored_tables() {
   return stored;
 }
 
-// A rollback may have undone the creation, deletion or change of tables: the
-// tables whose stored texts are no longer those the model read are read
-// again, those gone are dropped and those come back are added. Every other
-// table keeps its definition, and with it the row the host holds in its buffer.
-// The logins follow too: a login stands only while its agency's row does,
-// and a row stays in edit mode only while the logins may change it.
-void TSMF::follow_rollback() {
-  try {
-    std::map<std::string, TStoredTable> stored = read_stored_tables();
-    for (const auto& entry : FTablesList->TablesList()) {
-      auto found = stored.find(entry.first);
-      if (found == stored.end() || found->second.Name.empty())
-        FTablesList->RemoveTable(entry.second);
-      else if (found->second.Texts != entry.second->GetSchemaTexts())
-        replace_table_def(found->second.Name, found->second.Name);
-    }
-    for (const auto& entry : stored)
-      if (!entry.second.Name.empty() && FTablesList->GetTable(entry.first) == nullptr)
-        replace_table_def(entry.second.Name, entry.second.Name);
-  } catch (const std::exception& e) {
-    add_error("follow_rollback", e.what());
+// The tables whose stored texts are no longer those the model read are to be
+// read again, those gone to be dropped and those new to be added; every
+// other table keeps its definition, and with it the row the host holds in
+// its buffer.
+TSMF::TModelDrift TSMF::model_drift() {
+  std::map<std::string, TStoredTable> stored = read_stored_tables();
+  TModelDrift drift;
+  for (const auto& entry : FTablesList->TablesList()) {
+    auto found = stored.find(entry.first);
+    if (found == stored.end() || found->second.Name.empty())
+      drift.Gone.push_back(entry.second);
+    else if (found->second.Texts != entry.second->GetSchemaTexts())
+      drift.Changed.push_back(found->second.Name);
   }
+  for (const auto& entry : stored)
+    if (!entry.second.Name.empty() && FTablesList->GetTable(entry.first) == nullptr)
+      drift.Changed.push_back(entry.second.Name);
+  return drift;
+}
+
+// False when a table could not be read (replace_table_def records why).
+bool TSMF::follow_drift(const TModelDrift& drift) {
+  for (TTableDef* table : drift.Gone) FTablesList->RemoveTable(table);
+  bool read = true;
+  for (const std::string& name : drift.Changed) read = replace_table_def(name, name) && read;
+  return read;
+}
+
+bool TSMF::follow_model(const char* method, int version, const char* underWay) {
+  FModelSchemaVersion = kNoSchemaVersion;
+  try {
+    TModelDrift drift = model_drift();
+    if (!drift.empty() && underWay != nullptr) {
+      RecordRefusal(method, underWay);
+      return false;
+    }
+    if (!follow_drift(drift)) return false;
+  } catch (const std::exception& e) {
+    add_error(method, e.what());
+    return false;
+  }
+  FModelSchemaVersion = version;
+  return true;
+}
+
+// One kept statement answers whether the schema moved on; only then are the
+// stored texts read and compared.
+bool TSMF::follow_schema(const char* method, bool ownWalk) {
+  int version = kNoSchemaVersion;
+  std::string reason;
+  if (!FSQLDB->ReadSchemaVersion(version, reason)) {
+    add_error(method, reason);
+    return false;
+  }
+  return version == FModelSchemaVersion || follow_model(method, version, WalkOf(kTables, ownWalk ? 1 : 0));
+}
+
+// A rollback may have undone the creation, deletion or change of tables,
+// whatever the schema version says. The logins follow too: a login stands
+// only while its agency's row does, and a row stays in edit mode only while
+// the logins may change it.
+void TSMF::follow_rollback() {
+  int version = kNoSchemaVersion;
+  std::string unread;  // the next check then compares the texts again
+  FSQLDB->ReadSchemaVersion(version, unread);
+  follow_model("follow_rollback", version, nullptr);
   if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
   if (FSMFWriter != nullptr) FSMFWriter->FollowRollback();
 }

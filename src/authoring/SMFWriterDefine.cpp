@@ -217,13 +217,15 @@ int TSMFWriter::CreateTable(int* pkey) {
     add_error("CreateTable", "Parameter \"pkey\" must not be NULL");
     return -1;
   }
-  if (restructure && !take_old_triggers(name)) return -1;
   TRebuildKeys keys(FSQLDB, restructure);  // outlives the scope: its settings come back after the commit
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;
   bool built = false;
   try {
-    built = build_table(name, restructure ? &keys : nullptr, pkey);
+    // The table is taken as the file holds it under the write lock, whichever
+    // connection changed it last.
+    built = FSMF->follow_schema("CreateTable") && (!restructure || take_old_triggers(name)) &&
+            build_table(name, restructure ? &keys : nullptr, pkey);
   } catch (const std::runtime_error& e) {
     add_error("CreateTable", e.what());
   }

@@ -204,6 +204,7 @@ class TLibFuncs {
   typedef std::map<std::string, TLookupQueryPtr> TLookupQueries;
   // What a lookup checks on each row its statement returns.
   enum TRowCheck { rcNone, rcTrimmedKey, rcConcatenatedKey };
+  void begin_lookup();
   void forget_removed_tables();
   TLookupQuery* spec_query(TLookupQueries& cache, const char* tableSpec, const char* method, bool range);
   TLookupQuery* list_query(TLookupQueries& cache, const char* table, const char* columns, const char* method,

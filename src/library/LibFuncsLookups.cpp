@@ -140,6 +140,20 @@ int TLibFuncs::internal_sqlrlookup(const char* table, const char* columns, const
   return run_lookup(lookup, "internal_sqlrlookup", rcNone, true);
 }
 
+// The lookups of a run read inside one read transaction (the run's shared
+// read or the host's transaction), in which the schema cannot change: the
+// table model follows the file once in it, before any kept statement or
+// definition is used. A debugging run holds none: it follows at every lookup.
+void TLibFuncs::begin_lookup() {
+  bool debugging = FRunEdits->IsDebugging();
+  if (!debugging) FSQLDB->BeginSharedRead();
+  if (debugging || !FSQLDB->IsSchemaChecked()) {
+    if (!FRunEdits->FollowSchema()) throw std::runtime_error("SQL error");
+    if (!debugging) FSQLDB->SetSchemaChecked();
+  }
+  forget_removed_tables();
+}
+
 // A kept statement borrows its table's definition from the table model: once
 // the model has dropped or replaced any definition, every kept one is let go.
 void TLibFuncs::forget_removed_tables() {
@@ -155,7 +169,7 @@ void TLibFuncs::forget_removed_tables() {
 // The statement of a table spec (TABLE.COLUMN or TABLE.ANY.COLUMN, blind to
 // case), made on its first use.
 TLookupQuery* TLibFuncs::spec_query(TLookupQueries& cache, const char* tableSpec, const char* method, bool range) {
-  forget_removed_tables();
+  begin_lookup();
   FLookupKey.assign(tableSpec);
   uppercase(FLookupKey);
   auto found = cache.find(FLookupKey);
@@ -194,7 +208,7 @@ void TLibFuncs::parse_table_spec(const char* method, std::string& table, std::st
 // the key; the two texts are kept apart in the cache key.
 TLookupQuery* TLibFuncs::list_query(TLookupQueries& cache, const char* table, const char* columns, const char* method,
                                     bool range) {
-  forget_removed_tables();
+  begin_lookup();
   FLookupKey.assign(table);
   FLookupKey.push_back('\0');
   FLookupKey.append(columns);
@@ -266,7 +280,6 @@ int TLibFuncs::get_trigger_padded_size(const char* tableName, const char* column
 // the way is an SQL error, and the statement is reset on every way out.
 int TLibFuncs::run_lookup(TLookupQuery* lookup, const char* method, TRowCheck check, bool copyRow) {
   TFastSQLQuery* query = lookup->GetQuery();
-  if (!FRunEdits->IsDebugging()) FSQLDB->BeginSharedRead();
   try {
     query->BindTextParameter(1, FLookupValue.c_str(), false);
     query->OpenParameterizedQuery();

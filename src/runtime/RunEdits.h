@@ -4,6 +4,7 @@
 // details and the debugging trace.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -65,6 +66,10 @@ class TRunEdits {
                 void* variableCallback, void* fieldCallback, void* messageCallback);
   // A debugging run calls the host back at every line.
   bool IsDebugging() const { return FDebugging; }
+  // The lookups have the table model follow the file through the metafile,
+  // which sets the follower; false when it could not (the reason is recorded).
+  void SetSchemaFollower(std::function<bool()> follower) { FSchemaFollower = std::move(follower); }
+  bool FollowSchema() const { return !FSchemaFollower || FSchemaFollower(); }
   const TLibFuncs* GetLibFuncs() const { return FLibFuncs; }
 
   // Interpreter services, also used by the built-in library.
@@ -225,6 +230,7 @@ class TRunEdits {
   void* FDebugMessageCallback = nullptr;
   void* FDebugVariableCallback = nullptr;
   bool FDebugging = false;
+  std::function<bool()> FSchemaFollower;
   TDebugEdit* FDebugEdit = nullptr;
   std::unique_ptr<TEdit> FDebugRunEdit;
   std::vector<TLoopLine> FLoopLines;

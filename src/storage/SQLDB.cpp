@@ -59,7 +59,7 @@ bool TSQLDB::OpenDatabase(const char* path) {
 bool TSQLDB::CloseDatabase() {
   if (FDatabase == nullptr) return false;
   EndSharedRead();
-  finalize_shared_read();
+  finalize_kept_statements();
   if (sqlite3_close(FDatabase) != SQLITE_OK) return false;
   FDatabase = nullptr;
   return true;
@@ -136,9 +136,11 @@ void TSQLDB::BeginSharedRead() {
   // Without it each lookup simply takes the lock itself.
   FSharedRead = sqlite3_step(FBeginRead) == SQLITE_DONE;
   sqlite3_reset(FBeginRead);
+  FSchemaChecked = false;
 }
 
 void TSQLDB::EndSharedRead() {
+  FSchemaChecked = false;
   if (!FSharedRead) return;
   FSharedRead = false;
   sqlite3_step(FEndRead);
@@ -161,6 +163,30 @@ void TSQLDB::finalize_shared_read() {
   sqlite3_finalize(FBeginRead);
   sqlite3_finalize(FEndRead);
   FBeginRead = FEndRead = nullptr;
+}
+
+void TSQLDB::finalize_kept_statements() {
+  finalize_shared_read();
+  sqlite3_finalize(FSchemaVersion);
+  FSchemaVersion = nullptr;
+}
+
+bool TSQLDB::ReadSchemaVersion(int& version, std::string& reason) {
+  if (FDatabase == nullptr) return false;
+  if (FSchemaVersion == nullptr &&
+      sqlite3_prepare_v2(FDatabase, "PRAGMA main.schema_version;", -1, &FSchemaVersion, nullptr) != SQLITE_OK) {
+    reason = GetLastDBErrorMessage();
+    sqlite3_finalize(FSchemaVersion);
+    FSchemaVersion = nullptr;
+    return false;
+  }
+  bool read = sqlite3_step(FSchemaVersion) == SQLITE_ROW;
+  if (read)
+    version = sqlite3_column_int(FSchemaVersion, 0);
+  else
+    reason = GetLastDBErrorMessage();
+  sqlite3_reset(FSchemaVersion);
+  return read;
 }
 
 const char* TSQLDB::GetLastDBErrorMessage() const {

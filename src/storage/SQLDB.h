@@ -52,6 +52,17 @@ class TSQLDB {
   // and when the run ends, so no host statement ever runs inside it.
   void BeginSharedRead();
   void EndSharedRead();
+  // The lookups check the schema once for each read they hold (the shared
+  // read, or the host's transaction) until the host is next called back: the
+  // mark is set only while such a read is held, and goes when a shared read
+  // begins or ends and before every callback.
+  bool IsSchemaChecked() const { return FSchemaChecked; }
+  void SetSchemaChecked() { FSchemaChecked = FSharedRead || InTransaction(); }
+
+  // The main database's schema version, which every change of its tables,
+  // indexes or triggers moves on, by this connection or another. Read by a
+  // statement kept for it, which leaves no lock; false with the database's reason.
+  bool ReadSchemaVersion(int& version, std::string& reason);
 
   const char* GetLastDBErrorMessage() const;
   int Pragma(const char* sql, void* context,
@@ -67,12 +78,15 @@ class TSQLDB {
   bool exec_savepoint(const char* verb, const char* name);
   bool prepare_shared_read();
   void finalize_shared_read();
+  void finalize_kept_statements();
 
   sqlite3* FDatabase = nullptr;
   std::string FDBName;
   sqlite3_stmt* FBeginRead = nullptr;
   sqlite3_stmt* FEndRead = nullptr;
   bool FSharedRead = false;
+  bool FSchemaChecked = false;
+  sqlite3_stmt* FSchemaVersion = nullptr;
   std::function<void()> FRollbackListener;
 };
 
