@@ -36,23 +36,6 @@ std::string shown_by(const std::string& builtin) {
 
 int ignore_line(void*, int, int, const char*) { return 0; }
 
-// A second handle on the same file, closed at the end of its scope.
-class OtherHandle {
- public:
-  explicit OtherHandle(const std::string& path) {
-    char message[200] = "";
-    int versionCompare = 0;
-    EXPECT_EQ(0, Edit_Initialize(&Handle, path.c_str(), message, sizeof message, &versionCompare)) << message;
-  }
-  ~OtherHandle() { Edit_Exit(Handle); }
-  OtherHandle(const OtherHandle&) = delete;
-  OtherHandle& operator=(const OtherHandle&) = delete;
-  int handle() const { return Handle; }
-
- private:
-  int Handle = -1;
-};
-
 class SchemaFollow : public RunTest {
  protected:
   SchemaFollow() : RunTest(kTables) {}
