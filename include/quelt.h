@@ -56,10 +56,13 @@
  *   record reads Edit_ReadData and Edit_GetData..., Edit_RecompileEditLogic,
  *   Qb_CheckSyntax, Qb_Edit, Qb_Insert, Qb_Cancel, Qb_SetFieldByName/ByNumber,
  *   Qb_ValidateUnique, Qb_Post, Qb_Delete and Qb_CopyLookupTable) first read
- *   again the tables changed since it was last read; Qb_CreateTable does so
- *   once it holds the write lock, a run's lookups once per run and after each
- *   callback. A table not changed keeps its definition and the row in its
- *   buffer. When the schema cannot be read, the function gives -1 with the
+ *   again the tables changed since it was last read; Qb_CreateTable,
+ *   Qb_Post and Edit_RecompileEditLogic do so again once they hold the write
+ *   lock, a run's lookups once per run and after each callback. A table not
+ *   changed keeps its definition and the row in its buffer; a table changed
+ *   is read again without it, so that a row buffered before the change is not
+ *   posted (-1, "Table named \"t\" is NOT in insert or edit mode; cannot
+ *   post"). When the schema cannot be read, the function gives -1 with the
  *   database's reason.
  * - Row keys (PKeys) are ints. A key read from the metafile that is not a
  *   whole number from -2147483648 to 2147483647 is never cut to another

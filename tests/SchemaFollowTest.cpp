@@ -2,6 +2,10 @@
 // while other connections re-make, retype, restructure or add tables: rows
 // read and looked up, restructures, recompilation and posts see the tables
 // of the file; the model never changes under a callback that walks it.
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "AuthoringTestSupport.h"
 #include "RunTestSupport.h"
 
@@ -132,6 +136,48 @@ TEST_F(SchemaFollow, AValueIsPostedAsTheColumnIsNowTyped) {
   exec(kNumAsText);
   EXPECT_EQ(0, edit_row(h(), "NUMS", 1, {{"Num", "007"}}));
   EXPECT_EQ("007|text", value("SELECT Num || '|' || typeof(Num) FROM NUMS"));
+}
+
+namespace {
+
+// Runs the write on another thread while a second connection holds the write
+// lock, then has that connection make its change and commit: the write, which
+// followed the model on entry, meets the change once it holds the lock.
+void change_while_waiting(const std::string& path, const std::string& change, const std::function<void()>& write) {
+  RawDB other(path);
+  ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE"));
+  std::thread writing(write);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(SQLITE_OK, other.exec(change + "COMMIT;"));
+  writing.join();
+}
+
+}  // namespace
+
+TEST_F(SchemaFollow, WritesFollowChangesMadeWhileTheyWaitForTheLock) {
+  ASSERT_EQ(0, Qb_Edit(h(), "NUMS", 1));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "NUMS", "Num", "007"));
+  Rows posted;
+  change_while_waiting(path(), kNumAsText, [&] {
+    int pkey = 0;
+    posted = outcome(h(), Qb_Post(h(), "NUMS", &pkey));
+  });
+  EXPECT_EQ((Rows{"-1", writer_error("post_edit", "Table named \"NUMS\" is NOT in insert or edit mode; cannot post")}),
+            posted);
+  EXPECT_EQ("1|text", value("SELECT Num || '|' || typeof(Num) FROM NUMS"));
+
+  ASSERT_LT(0, insert_row(h(), "RL_Edits", {{"EditTag", "E1"}, {"EditName", "E1"},
+                                            {"EditLogic", "if (lookup(\"x\", \"NEWT.CODE\")) return PASS;\nreturn FAIL;"}}));
+  Rows recompiled;
+  change_while_waiting(path(),
+                       "CREATE TABLE NEWT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+                       "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (4, 'NEWT', 0);",
+                       [&] { recompiled = outcome(h(), Edit_RecompileEditLogic(h(), "E1")); });
+  std::string written = compiled("E1");
+  OtherHandle fresh(path());
+  EXPECT_EQ(recompiled, outcome(fresh.handle(), Edit_RecompileEditLogic(fresh.handle(), "E1")));  // -3: no index on CODE
+  EXPECT_NE("", written);
+  EXPECT_EQ(written, compiled("E1"));
 }
 
 // Only the tables another connection changed are read again: a row being

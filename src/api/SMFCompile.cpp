@@ -190,7 +190,9 @@ int TSMF::recompile_edit_logic(const std::string& editTag) {
   std::string tag = quote_sql_value(editTag);
   TWriteScope scope(FSQLDB, FEnginePump, "TSMF", "RecompileEditLogic", kRecompileSavePoint,
                     "Failure to create savepoint");
-  if (!scope.IsOpen()) return -1;
+  // The compile names tables as the file holds them under the write lock: a
+  // model out of date would empty logic that compiles.
+  if (!scope.IsOpen() || !follow_schema("RecompileEditLogic")) return -1;
   TEditSource edit;
   if (!read_edit_source(tag, edit)) return -1;
   int errors = 0, warnings = 0;

@@ -132,6 +132,7 @@ class TSMFWriter {
   bool posted_key_usable(const std::string& table, const TRowKey& key, const char* method);
   static bool database_numbers(TTableDef* table);
   int post_edit(TTableDef* table, int* posted);
+  bool buffer_stands(const std::string& table, const char* method);
   bool edited_row_refused(TTableDef* table);
   static bool writes_login_form(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved);

@@ -17,6 +17,7 @@ namespace {
 const char* const kPostSavePoint = "__smfwriter_post_edit__";
 const char* const kPostInsertSavePoint = "__smfwriter_post_insert__";
 const char* const kNotPosted = "; the row is not posted";
+const char* const kNotInMode = " is NOT in insert or edit mode; cannot post";
 
 size_t skip_digits(const std::string& text, size_t i) {
   while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
@@ -60,7 +61,7 @@ int TSMFWriter::Post(const std::string& table, int* pkey) {
   TTableDef* definition = find_table(table, "Post");
   if (definition == nullptr) return -1;
   if (!definition->IsEditing()) {
-    add_error("Post", "Table named \"" + table + "\" is NOT in insert or edit mode; cannot post");
+    add_error("Post", "Table named \"" + table + "\"" + kNotInMode);
     return -1;
   }
   bool inserting = definition->GetState() == tsInsert;
@@ -116,7 +117,7 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   bool numbered = !keyPosted && database_numbers(table);
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
-  if (!scope.IsOpen()) return -1;
+  if (!scope.IsOpen() || !buffer_stands(tableName, "post_insert")) return -1;
   TRowKey inserted;
   bool written = false;
   try {
@@ -142,6 +143,18 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
 bool TSMFWriter::database_numbers(TTableDef* table) {
   TFieldDef* key = table->GetColumn("PKey");
   return key != nullptr && key->GetIsPrimaryKey() && key->GetDataType() == edtInteger && table->GetHasRowid();
+}
+
+// Once a post holds the write lock, the table model follows the file as it
+// now holds it: a table that another connection changed since its row was
+// buffered has been read again, its buffer gone with its old columns, and
+// nothing is posted.
+bool TSMFWriter::buffer_stands(const std::string& table, const char* method) {
+  if (!FSMF->follow_schema(method)) return false;
+  TTableDef* definition = FTablesList->GetTable(table);
+  if (definition != nullptr && definition->IsEditing()) return true;
+  add_error(method, "Table named \"" + table + "\"" + kNotInMode);
+  return false;
 }
 
 // The PKey of the row just inserted into the (quoted) table, not found when
@@ -173,7 +186,7 @@ bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key,
 // A posted PKey is handed back as the row holds it after the post.
 int TSMFWriter::post_edit(TTableDef* table, int* posted) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
-  if (!scope.IsOpen()) return -1;
+  if (!scope.IsOpen() || !buffer_stands(table->GetTableName(), "post_edit")) return -1;
   std::vector<TUpdateEditLogicObject> renames;
   int pkey = table->GetPostToPKey();
   bool loginForm = writes_login_form(table);
