@@ -134,7 +134,8 @@ class OtherHandle {
 // A new metafile, changed by setupSQL, opened by handle; closed at the end of the test.
 class OpenMetafile {
  public:
-  explicit OpenMetafile(const std::string& setupSQL = "") : Path(other("test.smf", setupSQL)), Handle(open_metafile(Path)) {}
+  explicit OpenMetafile(const std::string& setupSQL = "")
+      : Path(other("test.smf", setupSQL)), Handle(open_metafile(Path)) {}
   ~OpenMetafile() { Edit_Exit(Handle); }
   OpenMetafile(const OpenMetafile&) = delete;
   OpenMetafile& operator=(const OpenMetafile&) = delete;

@@ -237,7 +237,8 @@ int TSMF::store_compiled_logic(const std::string& quotedTag, int pkey, int messa
   if (!read_field_order(pkey, oldOrder)) return -1;
   try {
     if (hasErrors) {
-      exec_logged("RecompileEditLogic", "UPDATE [RL_Edits] SET [CompiledLogic] = '' WHERE [EditTag] = '" + quotedTag + "';", false);
+      exec_logged("RecompileEditLogic",
+                  "UPDATE [RL_Edits] SET [CompiledLogic] = '' WHERE [EditTag] = '" + quotedTag + "';", false);
       return -2;
     }
     if (FSMFWriter->ClearEditLogicPivots(pkey) != 0 ||
@@ -310,7 +311,8 @@ bool TSMF::update_edit_fields_pivot(int editPKey, std::vector<int>& oldOrder) {
     while (order < oldOrder.size() && oldOrder[order] != fieldPKey) ++order;
     if (order == oldOrder.size()) oldOrder.push_back(fieldPKey);
     if (!exec_logged("update_edit_fields_pivot",
-                     pivot_insert(FSQLDB, "RL_EditFieldsPivot", "[RL_EditFieldsPivot]", "[EditPKey],[FieldPKey],[FieldOrder]",
+                     pivot_insert(FSQLDB, "RL_EditFieldsPivot", "[RL_EditFieldsPivot]",
+                                  "[EditPKey],[FieldPKey],[FieldOrder]",
                                   intToString(editPKey) + ", " + intToString(fieldPKey) + ", " +
                                       intToString(static_cast<int>(order) + 1)),
                      true))
@@ -347,7 +349,8 @@ bool TSMF::update_edit_errors_pivot(int editPKey) {
     int kind = 0;
     std::string text = FEditCompiler->GetLogicErrorMessage(i, &kind);
     if (text.empty()) continue;
-    std::string sql = pivot_insert(FSQLDB, "RL_EditErrorsPivot", "[RL_EditErrorsPivot]", "[EditPKey], [ErrorText],[QueltFunc]",
+    std::string sql = pivot_insert(FSQLDB, "RL_EditErrorsPivot", "[RL_EditErrorsPivot]",
+                                   "[EditPKey], [ErrorText],[QueltFunc]",
                                    intToString(editPKey) + ", '" + quote_sql_value(text) + "', '" +
                                        static_cast<char>(kind) + "'");
     if (!exec_logged("update_edit_errors_pivot", sql, true)) return false;

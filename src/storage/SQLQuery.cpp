@@ -311,9 +311,9 @@ namespace {
 // every key up to the greatest an int holds is taken.
 std::string lowest_free_key(const std::string& quoted) {
   std::string table = "main." + quoted;
-  return "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + table + " WHERE PKey = 1) THEN 1 ELSE (SELECT min(a.PKey) + 1 FROM " +
-         table + " a WHERE a.PKey >= 1 AND a.PKey < 2147483647 AND NOT EXISTS (SELECT 1 FROM " + table +
-         " b WHERE b.PKey = a.PKey + 1)) END;";
+  return "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + table + " WHERE PKey = 1) THEN 1 ELSE (SELECT " +
+         "min(a.PKey) + 1 FROM " + table + " a WHERE a.PKey >= 1 AND a.PKey < 2147483647 AND NOT EXISTS (SELECT 1 " +
+         "FROM " + table + " b WHERE b.PKey = a.PKey + 1)) END;";
 }
 
 // Whether a row counted from this key would be numbered past an int.
