@@ -2,7 +2,10 @@
 // the rows an agency owns, and passwords crafted to slip past the comparison.
 #include "AuthoringTestSupport.h"
 #include "authoring/Qb_AccessController.h"
+#include "api/EditAPI.h"
+#include "api/SMF.h"
 #include "storage/SQLDB.h"
+#include "storage/Utility.h"
 
 namespace {
 
@@ -485,6 +488,50 @@ TEST_F(Logins, RightsFollowTheAgencyRowWhoeverChangedIt) {
   // Back where it was, the row confirms the login again.
   exec("UPDATE RL_Agencies SET PKey = 2 WHERE PKey = 5; UPDATE RL_Agencies SET PKey = 5 WHERE PKey = 9;");
   EXPECT_EQ("1111", owned_rights(5) + may_edit_agency(5));
+}
+
+// What a write of the library confirms a login by is read inside that write,
+// and only for a login that stood before it: neither a row another connection
+// makes the moment the agency's own post commits, nor a super user's write of
+// a row made at the PKey of a login that no longer stands, lends that login
+// the other agency's rights.
+TEST_F(Logins, OnlyTheLibrarysOwnWritesOfAStandingLoginsRowConfirmIt) {
+  ASSERT_EQ(5, insert_row(h(), "RL_Agencies", {{"AdminCode", "ATT"}, {"OrgName", "Attacker"}, {"Password", "attpw"}}));
+  ASSERT_EQ(0, Qb_Login(h(), "ATT", "attpw"));
+  auto may_edit_agency = [this](int pkey) {
+    int result = Qb_Edit(h(), "RL_Agencies", pkey);
+    Qb_Cancel(h(), "RL_Agencies");
+    return result == 0;
+  };
+  const std::string newv = "DELETE FROM RL_Agencies WHERE PKey = 5; INSERT INTO RL_Agencies(PKey, AdminCode, OrgName, "
+                           "Password) VALUES (5, 'NEWV', 'New', '" + quote_sql_value(TQb_AccessController::StoredPassword("newvpw")) + "');";
+  // Another connection re-makes the row as soon as the agency's own post has
+  // committed (in WAL mode the hook runs once the write lock is let go).
+  exec("PRAGMA journal_mode = WAL;");
+  struct TSwap {
+    std::string Path, SQL;
+    bool Done = false;
+  } swap{path(), newv};
+  sqlite3* db = InitCheck(h())->GetSQLDB()->Database();
+  sqlite3_wal_hook(db, [](void* owner, sqlite3*, const char*, int) {
+    auto* swap = static_cast<TSwap*>(owner);
+    if (!swap->Done) swap->Done = RawDB(swap->Path).exec(swap->SQL) == SQLITE_OK;
+    return SQLITE_OK;
+  }, &swap);
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 5, {{"AdminCode", "ATTX"}}));
+  sqlite3_wal_hook(db, nullptr, nullptr);
+  ASSERT_TRUE(swap.Done);
+  EXPECT_EQ("NEWV", value("SELECT AdminCode FROM RL_Agencies WHERE PKey = 5"));
+  EXPECT_FALSE(may_edit_agency(5));
+
+  // The super user of an import then writes the code and password of the
+  // agency at the PKey of ATT's login, which no longer stands.
+  std::string source = File.other("source.smf");
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+  ASSERT_EQ(0, edit_row(h(), "RL_Agencies", 5, {{"AdminCode", "NEWV"}}));
+  ASSERT_EQ(0, Qb_ImportWritePassword(h(), 5, value("SELECT Password FROM RL_Agencies WHERE PKey = 5").c_str()));
+  ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+  EXPECT_FALSE(may_edit_agency(5));
 }
 
 // A row in edit mode is written only under rights that hold for it as the

@@ -235,6 +235,7 @@ TEST_F(PostedKeys, RowsTheDatabaseNumbersGetKeysAnIntHolds) {
        "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (-2147483648, 'Low', 0), (2147483647, 'High', 0);");
   EXPECT_EQ(2, insert_row(h(), "Codes", {{"Code", "AK"}}));
   EXPECT_EQ(2, insert_row(h(), "RL_Messages", {{"MessageNumber", "92"}, {"Message", "next"}}));
+  EXPECT_EQ(3, insert_row(h(), "RL_Messages", {{"PKey", "NULL"}, {"MessageNumber", "93"}, {"Message", "null key"}}));
   ASSERT_EQ(0, Qb_AddLayoutsPivot(h(), 1, 2, 5));
   EXPECT_EQ("3", value("SELECT PKey FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 1 AND FieldPKey = 2"));
   ASSERT_EQ(0, Qb_DeleteLayoutsPivot(h(), 1, 2));

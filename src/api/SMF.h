@@ -294,9 +294,11 @@ class TSMF {
   bool read_field_order(int pkey, std::vector<int>& order);
   bool exec_logged(const char* method, const std::string& sql, bool withStatement);
   // Runs one statement, `texts` bound to its parameters, inside a write scope
-  // of its own: 0, or -1 with engine errors.
+  // of its own, with `before` run in it first and `after` once the statement
+  // is written: 0, or -1 with engine errors.
   int write_statement(const char* method, const char* savepoint, const std::string& sql,
-                      const std::vector<std::string>& texts);
+                      const std::vector<std::string>& texts, const std::function<void()>& before = nullptr,
+                      const std::function<void()>& after = nullptr);
   int select_pkey(const char* table, const std::string& condition);
   int read_compiler_message(const char* method, bool errors, int idx, int* line, char* buffer, int length);
   bool texts_given(const char* method, std::initializer_list<const void*> texts);

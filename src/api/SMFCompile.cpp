@@ -147,16 +147,19 @@ int TSMF::UpdateAllAccessField(const char* tableName, int pkey, const char* fiel
 // A write of one statement is undone, and the host told of a transaction the
 // database ended, as a write of several is.
 int TSMF::write_statement(const char* method, const char* savepoint, const std::string& sql,
-                          const std::vector<std::string>& texts) {
+                          const std::vector<std::string>& texts, const std::function<void()>& before,
+                          const std::function<void()>& after) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMF", method, savepoint);
   if (!scope.IsOpen()) return -1;
   bool written = false;
   {  // the statement ends before the commit
     TSQLQuery query(FSQLDB);
     try {
+      if (before) before();
       query.SetSQLText(sql, false);
       written = query.ExecOneSQL(texts);
       if (!written) add_error(method, query.LastErrorMessage());
+      if (written && after) after();
     } catch (const std::exception& e) {
       add_error(method, e.what());
       add_error(method, FSQLDB->GetLastDBErrorMessage());

@@ -72,11 +72,14 @@ int TSMF::ImportWritePassword(int agencyPKey, const char* password) {
     add_error("ImportWritePassword", "No attached metafile (did you call attach_to_metafile()?)");
     return -1;
   }
-  int result = write_statement("ImportWritePassword", kPasswordSavePoint,
-                               "UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) +
-                                   ";",
-                               {password});
-  // A logged-in agency keeps its login under the password written for it.
-  if (result == 0 && FQb_AccessController != nullptr) FQb_AccessController->FollowAgencyWrite(agencyPKey, agencyPKey);
-  return result;
+  // An agency whose login stands keeps it under the password written for it;
+  // both are read inside the write, so that no other connection's row comes between.
+  bool stood = false;
+  return write_statement(
+      "ImportWritePassword", kPasswordSavePoint,
+      "UPDATE [RL_Agencies] SET [Password] = ? WHERE [PKey] = " + intToString(agencyPKey) + ";", {password},
+      [&] { stood = FQb_AccessController != nullptr && FQb_AccessController->AgencyLoginStands(agencyPKey); },
+      [&] {
+        if (stood) FQb_AccessController->FollowAgencyWrite(agencyPKey, agencyPKey);
+      });
 }

@@ -80,7 +80,10 @@ int TQb_AccessController::Login(std::string adminCode, std::string password) {
 // password, or made another agency at its PKey since it logged in: a right is
 // given only by a login that the row, read now, still confirms.
 bool TQb_AccessController::IsLoggedIn(int agencyPKey) const {
-  if (agencyPKey == 1 || FSuperUser) return true;
+  return agencyPKey == 1 || FSuperUser || AgencyLoginStands(agencyPKey);
+}
+
+bool TQb_AccessController::AgencyLoginStands(int agencyPKey) const {
   auto login = FAgencyLogins.find(agencyPKey);
   return login != FAgencyLogins.end() && stands(login->first, login->second);
 }

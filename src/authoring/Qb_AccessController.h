@@ -45,10 +45,13 @@ class TQb_AccessController {
   // A deleted agency's login goes with it: a later agency given the same
   // PKey must not find itself logged in.
   void ForgetAgency(int agencyPKey);
+  // Whether the agency's own login stands: its row, read now, confirms it.
+  // Asked inside a write of the row, before the row is written.
+  bool AgencyLoginStands(int agencyPKey) const;
   // After the library itself wrote the code, password or PKey of an agency's
-  // row (writtenPKey is the PKey it has now): while the agency is logged in,
-  // its login moves with the row, and what the row now holds confirms it as
-  // well as what it was checked against. Never throws.
+  // row (writtenPKey is the PKey it has now), inside that write and only when
+  // the login stood before it: the login moves with the row, and what the row
+  // now holds confirms it as well as what it was checked against. Never throws.
   void FollowAgencyWrite(int agencyPKey, int writtenPKey);
   // After a rollback: each agency login stands where its row holds a code and
   // stored password that confirm it; one whose row has gone back to a PKey it

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "api/SMF.h"
 #include "authoring/Qb_AccessController.h"
@@ -97,24 +99,24 @@ TFieldDef* TSMFWriter::column_at(TTableDef* table, int order, const char* method
 
 // The buffer is emptied before the write: a rollback that ends the host's
 // transaction has the table model read again, and this definition with it.
+// A PKey posted as NULL is one the database numbers, as is one not posted.
 int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   *pkey = 0;
-  std::string columns, values;
-  bool keyPosted = false;
+  std::vector<std::pair<std::string, std::string>> cells;  // column and value text, in table order
+  int keyAt = -1;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
     TFieldDef* field = column_at(table, i, "post_insert");
     if (field == nullptr) return -1;
     if (!field->GetIsModified()) continue;
-    keyPosted = keyPosted || is_column(field, "PKey");
-    append(columns, quote_identifier(field->GetFieldName()));
-    append(values, value_text(field, field->GetValue(), false));
+    if (is_column(field, "PKey")) keyAt = static_cast<int>(cells.size());
+    cells.emplace_back(quote_identifier(field->GetFieldName()), value_text(field, field->GetValue(), false));
   }
-  if (columns.empty()) return 0;
+  if (cells.empty()) return 0;
   std::string tableName = table->GetTableName();
   // A row of a table without rowids is found by nothing the INSERT leaves
   // behind: it returns the row's PKey itself.
   bool returning = !table->GetHasRowid();
-  bool numbered = !keyPosted && database_numbers(table);
+  bool numbered = database_numbers(table) && (keyAt < 0 || cells[keyAt].second == "NULL");
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
   if (!scope.IsOpen() || !buffer_stands(tableName, "post_insert")) return -1;
@@ -122,8 +124,15 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   bool written = false;
   try {
     TNewRowKey key = numbered ? new_row_key(FSQLDB, tableName) : TNewRowKey();
+    if (!key.Key.empty() && keyAt >= 0) cells[keyAt].second = key.Key;
+    if (!key.Key.empty() && keyAt < 0) cells.insert(cells.begin(), {"[PKey]", key.Key});
+    std::string columns, values;
+    for (const auto& cell : cells) {
+      append(columns, cell.first);
+      append(values, cell.second);
+    }
     std::string name = quote_identifier(tableName);
-    std::string sql = "INSERT INTO " + name + " (" + key.Column + columns + ") VALUES ( " + key.Value + values + ")" +
+    std::string sql = "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ")" +
                       (returning ? " RETURNING PKey;" : ";");
     written = returning ? exec_logged("post_insert", sql, &inserted)
                         : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
@@ -180,30 +189,31 @@ bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key,
   return false;
 }
 
-// An agency's own code, password or PKey, written while it is logged in,
+// An agency's own code, password or PKey, written while its login stands,
 // stays its login's: the login follows the row to the PKey the file now
 // holds, and a later rollback that leaves the row in place leaves the login.
+// Both are read inside the write, so that no other connection's row comes
+// between; a write the commit then undoes is followed as every rollback is.
 // A posted PKey is handed back as the row holds it after the post.
 int TSMFWriter::post_edit(TTableDef* table, int* posted) {
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_edit", kPostSavePoint);
   if (!scope.IsOpen() || !buffer_stands(table->GetTableName(), "post_edit")) return -1;
   std::vector<TUpdateEditLogicObject> renames;
   int pkey = table->GetPostToPKey();
-  bool loginForm = writes_login_form(table);
   TRowKey moved;
   int result = -1;
   try {
+    bool loginFollows = writes_login_form(table) && FAccessController->AgencyLoginStands(pkey);
     result = edited_row_refused(table) ? -1 : write_edited_row(table, renames, moved);
     if (result == 0) result = propagate_renames(table->GetMCO(), pkey, renames);
+    if (result == 0 && loginFollows) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
   } catch (const std::exception& e) {
     add_error("post_edit", e.what());
     result = -1;
   }
   if (!scope.Finish(result == 0)) return -1;
-  if (result != 0) return result;
-  if (moved.Found) *posted = moved.Value;
-  if (loginForm) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
-  return 0;
+  if (result == 0 && moved.Found) *posted = moved.Value;
+  return result;
 }
 
 // Whether the edited row is an agency's whose code, password or PKey is set.

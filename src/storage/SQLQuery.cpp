@@ -365,5 +365,6 @@ TNewRowKey new_row_key(TSQLDB* db, const std::string& table) {
   if (!numbers_past_int(greatest)) return TNewRowKey();
   TRowKey free = first_key(db, lowest_free_key(quoted));
   if (!free.Usable) throw TKeyRefusal(next_number(greatest).Refusal(table));
-  return {"[PKey], ", std::to_string(free.Value) + ", "};
+  std::string key = std::to_string(free.Value);
+  return {key, "[PKey], ", key + ", "};
 }

@@ -79,6 +79,7 @@ class TSQLQuery : public TQueryBase {
 // both texts are empty and the database numbers the row; past it, the lowest
 // free key from 1 leads the INSERT's column and value lists.
 struct TNewRowKey {
+  std::string Key;     // the key given, or empty
   std::string Column;  // "[PKey], " or empty
   std::string Value;   // the key and ", ", or empty
 };
