@@ -133,7 +133,8 @@ TEST_F(Renames, FailedRenamesLeaveEverything) {
 
 // A rename that would leave a foreign key, a trigger or a view naming the old
 // table is refused before anything changes, whatever the key's action, and
-// warns of no danger; a string that spells the name refers to nothing.
+// warns of no danger; a string, a column or an alias that spells the name
+// where no table's name stands refers to nothing.
 TEST_F(Renames, RenamesThatWouldLeaveReferencesToTheOldTableAreRefusedAndChangeNothing) {
   const char* const child = "CREATE TABLE Child([PKey] integer PRIMARY KEY, [Note] text, [ZipKey] integer REFERENCES ";
   const char* const rows = "INSERT INTO Child VALUES (1, 'a', 1), (2, 'b', 1), (3, 'c', 2);";
@@ -147,8 +148,22 @@ TEST_F(Renames, RenamesThatWouldLeaveReferencesToTheOldTableAreRefusedAndChangeN
        "trigger \"log_zip\"", "DROP TABLE Log"},
       {"CREATE VIEW Codes AS SELECT CODE FROM main.ZIPS;", "view \"Codes\"", "DROP VIEW Codes"},
       {"CREATE TRIGGER _ZIPS_count AFTER INSERT ON ZIPS BEGIN SELECT (SELECT count(*) FROM ZIPS); END;",
-       "trigger \"_ZIPS_count\"", "DROP TRIGGER _ZIPS_count"}};
-  exec("CREATE TRIGGER _ZIPSX_note AFTER INSERT ON ZIPSX BEGIN SELECT 'ZIPS'; END;");
+       "trigger \"_ZIPS_count\"", "DROP TRIGGER _ZIPS_count"},
+      // Where a table's name stands, the database takes a string for one.
+      {"CREATE VIEW Quoted AS SELECT * FROM main.'ZIPS';", "view \"Quoted\"", "DROP VIEW Quoted"},
+      {"CREATE TABLE Log(a); CREATE TRIGGER log_zip AFTER INSERT ON Log BEGIN INSERT INTO 'Zips'(CODE) "
+       "VALUES (new.a); END;",
+       "trigger \"log_zip\"", "DROP TABLE Log"},
+      {"CREATE TRIGGER _ZIPS_count AFTER INSERT ON ZIPS WHEN (SELECT count(*) FROM 'ZIPS') > 0 BEGIN SELECT 1; END;",
+       "trigger \"_ZIPS_count\"", "DROP TRIGGER _ZIPS_count"},
+      {"CREATE VIEW Listed AS SELECT * FROM RL_Control, (ZIPS);", "view \"Listed\"", "DROP VIEW Listed"},
+      {"CREATE VIEW Listed AS SELECT * FROM RL_Control AS c, ZIPS;", "view \"Listed\"", "DROP VIEW Listed"}};
+  // A string, a column or an alias spelt like the table names no table.
+  exec("CREATE TRIGGER _ZIPSX_note AFTER INSERT ON ZIPSX BEGIN SELECT 'ZIPS'; END;"
+       "CREATE TABLE Tree([PKey] integer PRIMARY KEY, [Zips] integer);"
+       "CREATE TRIGGER tree_zips AFTER DELETE ON Tree BEGIN UPDATE Tree SET Zips = NULL WHERE Zips = old.PKey; "
+       "SELECT old.Zips, Tree.Zips FROM Tree; END;"
+       "CREATE VIEW Aliased AS SELECT 1 AS ZIPS, (SELECT 2) ZIPS2 FROM Tree AS ZIPS;");
   for (const auto& c : cases) {
     exec(c.Create);
     Rows before = snapshot(path());

@@ -8,8 +8,6 @@
 #include <cctype>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "storage/Utility.h"
 
 namespace {
@@ -239,35 +237,48 @@ class TNameSearch : public TSqlText {
   bool Found() const;
 
  private:
-  bool names_table(size_t i) const;
   bool table_place(size_t i) const;
+  bool in_from_list(size_t comma) const;
 
   const std::string FName;
 };
 
+// Only a name where a table's name stands counts: a column or an alias spelt
+// like the table names no table, while a string there names one, as the
+// database reads it.
 bool TNameSearch::Found() const {
   for (size_t i = 0; i < FEnd; ++i)
-    if (names_table(i)) return true;
+    if (!FName.empty() && FTokens[i].Name == FName && table_place(i)) return true;
   return false;
 }
 
-// A string is no name, and a bare word that spells an SQL keyword (UPDATE OF,
-// INSERT OR, ON) is taken for one only where a table's name may stand.
-bool TNameSearch::names_table(size_t i) const {
-  const TToken& token = FTokens[i];
-  if (FName.empty() || token.Name != FName || FText[token.Begin] == '\'') return false;
-  return !token.Bare || sqlite3_keyword_check(token.Unquoted.data(), static_cast<int>(token.Unquoted.size())) == 0 ||
-         table_place(i);
-}
-
-// Beside a "." (qualified or qualifying), after FROM, JOIN, INTO, IN or ",",
-// or as the table that a statement of a trigger's body writes.
+// After FROM, JOIN, INTO or IN or a "," of a FROM list (or a "(" after one of
+// those of a FROM); qualified by the main database; or as the table that a
+// statement of a trigger's body writes (UPDATE OF in a trigger's event names
+// a column).
 bool TNameSearch::table_place(size_t i) const {
-  if (mark(i - 1, '.') || mark(i + 1, '.') || mark(i - 1, ',')) return true;
-  for (const char* word : {"from", "join", "into", "in"})
-    if (keyword(i - 1, word)) return true;
+  if (mark(i - 1, '.')) return keyword(i - 2, "main");
+  size_t before = mark(i - 1, '(') ? i - 2 : i - 1;
+  if (keyword(before, "from") || keyword(before, "join") || (mark(before, ',') && in_from_list(before))) return true;
+  if (before != i - 1) return false;
+  if (keyword(before, "into") || keyword(before, "in")) return true;
   for (size_t start = i - std::min<size_t>(i, kLongestVerb); start < i; ++start)
     if ((keyword(start - 1, "begin") || mark(start - 1, ';')) && statement_target(start) == i) return true;
+  return false;
+}
+
+// Whether the clause the comma stands in, within its own parentheses, is a FROM.
+bool TNameSearch::in_from_list(size_t comma) const {
+  static const char* const kClauses[] = {"from",  "select", "where", "set",   "values", "group",
+                                         "order", "having", "limit", "on",    "using",  "returning"};
+  int depth = 0;
+  for (size_t j = comma; j-- > 0;) {
+    if (mark(j, ')')) ++depth;
+    if (mark(j, '(') && depth-- == 0) return false;
+    if (depth != 0) continue;
+    for (const char* clause : kClauses)
+      if (keyword(j, clause)) return std::string(clause) == "from";
+  }
   return false;
 }
 

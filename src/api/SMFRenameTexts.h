@@ -24,6 +24,8 @@ struct TRenamedNames {
 // which is written back in the quotes it had.
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names);
 
-// True when a bare word or quoted name of the SQL text is the table's name,
-// letter case aside; a string literal is not a name.
+// True when the SQL text names the table, letter case aside, where a table's
+// name stands (after FROM, JOIN, INTO or IN, in a FROM list, after "main.",
+// or as the table a trigger's statement writes), bare, quoted or
+// as a string; a column or alias spelt like the table does not count.
 bool text_names_table(const std::string& text, const std::string& tableName);
