@@ -54,7 +54,7 @@
  *   follows the schema as the file holds it, whichever connection changed it.
  *   The functions that use it (Edit_GetPKeys, the schema introspection, the
  *   record reads Edit_ReadData and Edit_GetData..., Edit_RecompileEditLogic,
- *   Qb_CheckSyntax, Qb_Edit, Qb_Insert, Qb_Cancel, Qb_SetFieldByName/ByNumber,
+ *   Qb_CheckSyntax, Qb_Edit, Qb_Insert, Qb_SetFieldByName/ByNumber,
  *   Qb_ValidateUnique, Qb_Post, Qb_Delete and Qb_CopyLookupTable) first read
  *   again the tables changed since it was last read; Qb_CreateTable,
  *   Qb_Post and Edit_RecompileEditLogic do so again once they hold the write

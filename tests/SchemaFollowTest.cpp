@@ -73,6 +73,16 @@ TEST_F(SchemaFollow, RowsAreReadByTheColumnsTheFileHolds) {
   EXPECT_EQ((Rows{"LT|1|1|PKey|integer|1", "LT|1|2|Label|varchar(5)|L1", "LT|1|3|Code|varchar(5)|C1"}), read_row("LT"));
   exec("ALTER TABLE LT DROP COLUMN Label;");
   EXPECT_EQ((Rows{"LT|1|1|PKey|integer|1", "LT|1|2|Code|varchar(5)|C1"}), read_row("LT"));
+
+  // The row kept for reads by column goes with its table's old columns.
+  char value[8] = "";
+  ASSERT_EQ(0, Edit_GetDataByColumnOrder(h(), "LT", 1, 2, value, sizeof value));
+  exec("ALTER TABLE LT ADD COLUMN Extra varchar(5) DEFAULT 'E1';");
+  EXPECT_EQ(Rows{"0"}, outcome(h(), Edit_GetDataByColumnOrder(h(), "LT", 1, 3, value, sizeof value)));
+  EXPECT_STREQ("E1", value);
+  exec("ALTER TABLE LT RENAME COLUMN Code TO Kode;");
+  EXPECT_EQ(Rows{"0"}, outcome(h(), Edit_GetDataByFieldName(h(), "LT", 1, "Kode", value, sizeof value)));
+  EXPECT_STREQ("C1", value);
 }
 
 // Runs keep their lookup statements from run to run, inside the host's
@@ -196,7 +206,7 @@ TEST_F(SchemaFollow, ARowBufferOfATableNobodyChangedSurvives) {
 namespace {
 
 // A run's message callback in which another connection re-makes LT, once,
-// and the host then asks the handle for LT's columns.
+// a write of the host's fails, and the host then asks the handle for LT's columns.
 struct TChangeInCallback {
   int Handle;
   std::string Path;
@@ -208,6 +218,8 @@ int change_and_ask(void* owner, const char*, const char*, const char*, const cha
   seen->Seen.push_back(text);
   if (seen->Seen.size() > 1) return 0;
   EXPECT_EQ(SQLITE_OK, RawDB(seen->Path).exec(kLabelFirst));
+  // A write that fails and is undone leaves the model to be read where it may.
+  EXPECT_EQ(-1, Qb_AddLayoutsPivot(seen->Handle, 1, 999, 1));
   int count = -1;
   for (const std::string& answer : outcome(seen->Handle, Edit_GetColumnsCount(seen->Handle, "LT", &count)))
     seen->Seen.push_back(answer);

@@ -702,8 +702,10 @@ QUELT_API int Qb_Insert(int smfID, const char* table) {
   return forward(smfID, "Insert", reads_model(), [&](TSMF* smf) { return smf->Insert(table); });
 }
 
+// Dropping a buffer needs no table as the file holds it, so it answers 0 in
+// every mode, a locked file too.
 QUELT_API int Qb_Cancel(int smfID, const char* table) {
-  return forward(smfID, "Cancel", reads_model(), [&](TSMF* smf) { return smf->Cancel(table); });
+  return forward(smfID, "Cancel", kReads, [&](TSMF* smf) { return smf->Cancel(table); });
 }
 
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {

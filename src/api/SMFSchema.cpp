@@ -245,10 +245,18 @@ TSMF::TModelDrift TSMF::model_drift() {
 }
 
 // False when a table could not be read (replace_table_def records why).
+// A row cached for the record reads goes with its table's definition: its
+// columns may be other ones now.
 bool TSMF::follow_drift(const TModelDrift& drift) {
-  for (TTableDef* table : drift.Gone) FTablesList->RemoveTable(table);
+  for (TTableDef* table : drift.Gone) {
+    FReadDataCache.erase(lowercase_string(table->GetTableName()));
+    FTablesList->RemoveTable(table);
+  }
   bool read = true;
-  for (const std::string& name : drift.Changed) read = replace_table_def(name, name) && read;
+  for (const std::string& name : drift.Changed) {
+    FReadDataCache.erase(lowercase_string(name));
+    read = replace_table_def(name, name) && read;
+  }
   return read;
 }
 
@@ -282,14 +290,19 @@ bool TSMF::follow_schema(const char* method, bool ownWalk) {
 }
 
 // A rollback may have undone the creation, deletion or change of tables,
-// whatever the schema version says. The logins follow too: a login stands
-// only while its agency's row does, and a row stays in edit mode only while
-// the logins may change it.
+// whatever the schema version says. Under a callback that walks the model the
+// model is only marked out of date, so that the next check reads it again
+// where it may. The logins follow too: a login stands only while its agency's
+// row does, and a row stays in edit mode only while the logins may change it.
 void TSMF::follow_rollback() {
-  int version = kNoSchemaVersion;
-  std::string unread;  // the next check then compares the texts again
-  FSQLDB->ReadSchemaVersion(version, unread);
-  follow_model("follow_rollback", version, nullptr);
+  if (WalkOf(kTables) != nullptr) {
+    FModelSchemaVersion = kNoSchemaVersion;
+  } else {
+    int version = kNoSchemaVersion;
+    std::string unread;  // the next check then compares the texts again
+    FSQLDB->ReadSchemaVersion(version, unread);
+    follow_model("follow_rollback", version, nullptr);
+  }
   if (FQb_AccessController != nullptr) FQb_AccessController->FollowRollback();
   if (FSMFWriter != nullptr) FSMFWriter->FollowRollback();
 }
