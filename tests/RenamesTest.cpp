@@ -157,7 +157,10 @@ TEST_F(Renames, RenamesThatWouldLeaveReferencesToTheOldTableAreRefusedAndChangeN
       {"CREATE TRIGGER _ZIPS_count AFTER INSERT ON ZIPS WHEN (SELECT count(*) FROM 'ZIPS') > 0 BEGIN SELECT 1; END;",
        "trigger \"_ZIPS_count\"", "DROP TRIGGER _ZIPS_count"},
       {"CREATE VIEW Listed AS SELECT * FROM RL_Control, (ZIPS);", "view \"Listed\"", "DROP VIEW Listed"},
-      {"CREATE VIEW Listed AS SELECT * FROM RL_Control AS c, ZIPS;", "view \"Listed\"", "DROP VIEW Listed"}};
+      {"CREATE VIEW Listed AS SELECT * FROM RL_Control AS c, ZIPS;", "view \"Listed\"", "DROP VIEW Listed"},
+      // A column the table's own trigger qualifies by the old name, once its write is renamed.
+      {"CREATE TRIGGER _ZIPS_q AFTER INSERT ON ZIPS BEGIN UPDATE ZIPS SET Stamp = ZIPS.Stamp; END;",
+       "trigger \"_ZIPS_q\"", "DROP TRIGGER _ZIPS_q"}};
   // A string, a column or an alias spelt like the table names no table.
   exec("CREATE TRIGGER _ZIPSX_note AFTER INSERT ON ZIPSX BEGIN SELECT 'ZIPS'; END;"
        "CREATE TABLE Tree([PKey] integer PRIMARY KEY, [Zips] integer);"

@@ -252,12 +252,19 @@ bool TNameSearch::Found() const {
   return false;
 }
 
+// The names before a "." that stand for a trigger's rows or a database, not a table.
+bool is_row_or_schema(const std::string& name) {
+  return name == "old" || name == "new" || name == "main" || name == "temp";
+}
+
 // After FROM, JOIN, INTO or IN or a "," of a FROM list (or a "(" after one of
-// those of a FROM); qualified by the main database; or as the table that a
+// those of a FROM); qualified by the main database; qualifying a column (a
+// trigger's old and new rows aside); or as the table that a
 // statement of a trigger's body writes (UPDATE OF in a trigger's event names
 // a column).
 bool TNameSearch::table_place(size_t i) const {
   if (mark(i - 1, '.')) return keyword(i - 2, "main");
+  if (mark(i + 1, '.')) return !is_row_or_schema(FName);
   size_t before = mark(i - 1, '(') ? i - 2 : i - 1;
   if (keyword(before, "from") || keyword(before, "join") || (mark(before, ',') && in_from_list(before))) return true;
   if (before != i - 1) return false;

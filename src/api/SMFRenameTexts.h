@@ -26,6 +26,7 @@ std::string rename_schema_text(const std::string& text, const TRenamedNames& nam
 
 // True when the SQL text names the table, letter case aside, where a table's
 // name stands (after FROM, JOIN, INTO or IN, in a FROM list, after "main.",
-// or as the table a trigger's statement writes), bare, quoted or
-// as a string; a column or alias spelt like the table does not count.
+// before the "." of a column it qualifies, or as the table a trigger's
+// statement writes), bare, quoted or as a string; a column or alias spelt like
+// the table does not count.
 bool text_names_table(const std::string& text, const std::string& tableName);
