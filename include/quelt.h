@@ -55,10 +55,12 @@
  *   The functions that use it (Edit_GetPKeys, the schema introspection, the
  *   record reads Edit_ReadData and Edit_GetData..., Edit_RecompileEditLogic,
  *   Qb_CheckSyntax, Qb_Edit, Qb_Insert, Qb_SetFieldByName/ByNumber,
- *   Qb_ValidateUnique, Qb_Post, Qb_Delete and Qb_CopyLookupTable) first read
- *   again the tables changed since it was last read; Qb_CreateTable,
- *   Qb_Post and Edit_RecompileEditLogic do so again once they hold the write
- *   lock, a run's lookups once per run and after each callback. A table not
+ *   Qb_ValidateUnique, Qb_Delete and Qb_CopyLookupTable) first read again
+ *   the tables changed since it was last read; Qb_CreateTable and
+ *   Edit_RecompileEditLogic do so again once they hold the write lock,
+ *   Qb_Post only then, a run's lookups once per run and after each callback.
+ *   Qb_Edit, Qb_ValidateUnique and Edit_GetData... make that check and their
+ *   reads of rows in one read of the file, which ends before they return. A table not
  *   changed keeps its definition and the row in its buffer; a table changed
  *   is read again without it, so that a row buffered before the change is not
  *   posted (-1, "Table named \"t\" is NOT in insert or edit mode; cannot
@@ -524,7 +526,13 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * receives its PKey as the row holds it after the post, a posted PKey
  * included). An UPDATE needs the rights that Qb_Edit tests, held for the row
  * as the file holds it when the post runs: -1 with "You do not have access
- * rights to modify this object" and nothing written otherwise. A new row that
+ * rights to modify this object" and nothing written otherwise; a row no
+ * longer in the file, whoever deleted it, is no refusal: nothing is written
+ * and the result is 0. Agency "NONE" and the default message keep PKey 1, and
+ * no other row of RL_Agencies or RL_Messages takes it: -1, nothing written,
+ * with "Agency \"NONE\" may not be given another PKey" or "Message Number 0
+ * may not be given another PKey", or with "PKey 1 belongs to Agency
+ * \"NONE\"" or "PKey 1 belongs to Message Number 0". A new row that
  * the database numbers takes the next number, or the lowest free PKey from 1
  * when the next would pass 2147483647. Values stand bare only when the column is integer or
  * double and the value is a number; in an update the text NULL, and an empty

@@ -119,3 +119,39 @@ TEST_F(Deletion, MembershipUnderRights) {
   EXPECT_EQ(0, Qb_DeleteEditSetsPivot(h(), 1, 1));
   EXPECT_EQ((Rows{"2|2|7"}), rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 2"));
 }
+
+// Agency 1 and message 1 are what owners and edits' messages fall back to,
+// and every caller may edit agency 1's rows: no post moves them off key 1,
+// however the key is written, and no other row takes it, even where another
+// connection took the row away.
+TEST_F(Deletion, TheReservedRowsKeepKeyOneAsTheirDeletionIsRefused) {
+  const std::string agencyKept = "Agency \"NONE\" may not be given another PKey";
+  const std::string messageKept = "Message Number 0 may not be given another PKey";
+  // Nothing refers to either row, so the database itself would let them move.
+  exec("UPDATE RL_Edits SET MessagePKey = 2;");
+  for (const char* table : {"RL_Edits", "RL_EditSets", "RL_Fields", "RL_Layouts", "RL_LookupTables"})
+    exec(std::string("UPDATE ") + table + " SET AgencyPKey = 2;");
+  ASSERT_EQ(0, edit_row(h(), "RL_Messages", 1, {{"AgencyPKey", "2"}}));  // anyone may take its messages
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  for (const char* key : {"2147483647", "2e1", " 3"}) {
+    refused(edit_row(h(), "RL_Agencies", 1, {{"PKey", key}}), {writer_error("post_edit", agencyKept)});
+    refused(edit_row(h(), "RL_Messages", 1, {{"PKey", key}, {"Message", "moved"}}),
+            {writer_error("post_edit", messageKept)});
+  }
+  EXPECT_EQ(0, edit_row(h(), "RL_Agencies", 1, {{"PKey", "1.0"}, {"Comments", "stays"}}));  // stored as 1
+  EXPECT_EQ("1|stays", value("SELECT PKey || '|' || Comments FROM RL_Agencies WHERE AdminCode = 'NONE'"));
+  EXPECT_EQ("1|2|This edit has no default error message", value("SELECT PKey || '|' || AgencyPKey || '|' || Message FROM RL_Messages WHERE MessageNumber = 0"));
+
+  // Taken away by raw SQL, key 1 is still no other row's.
+  exec("DELETE FROM RL_Agencies WHERE PKey = 1; DELETE FROM RL_Messages WHERE PKey = 1;"
+       "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (3, 'AG3', 'Three');"
+       "INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message) VALUES (3, 2, 13, 'thirteen');");
+  refused(edit_row(h(), "RL_Agencies", 3, {{"PKey", "01"}}), {writer_error("post_edit", "PKey 1 belongs to Agency \"NONE\"")});
+  refused(edit_row(h(), "RL_Messages", 3, {{"PKey", "1e0"}}), {writer_error("post_edit", "PKey 1 belongs to Message Number 0")});
+  int pkey = -1;
+  ASSERT_EQ(0, Qb_Insert(h(), "RL_Messages"));
+  ASSERT_EQ(0, set_values(h(), "RL_Messages", {{"PKey", "1"}, {"AgencyPKey", "2"}, {"MessageNumber", "40"}, {"Message", "forty"}}));
+  refused(Qb_Post(h(), "RL_Messages", &pkey), {writer_error("post_insert", "PKey 1 belongs to Message Number 0")});
+  EXPECT_EQ((Rows{"2|AG2", "3|AG3"}), rows("SELECT PKey, AdminCode FROM RL_Agencies ORDER BY PKey"));
+  EXPECT_EQ((Rows{"2|12", "3|13"}), rows("SELECT PKey, MessageNumber FROM RL_Messages ORDER BY PKey"));
+}

@@ -557,6 +557,27 @@ TEST_F(Logins, APostWritesOnlyUnderRightsTheStoredRowGives) {
   EXPECT_EQ("mine", value("SELECT Message FROM RL_Messages WHERE PKey = 5"));
 }
 
+// A row in edit mode that is no longer in the file, whoever deleted it, takes
+// nothing: the post writes nothing and answers 0, with the edited key.
+TEST_F(Logins, APostOfARowThatIsGoneWritesNothing) {
+  give_rows(3);
+  ASSERT_EQ(0, Qb_Login(h(), "XYZ", "long password"));
+  int pkey = 0;
+  for (const char* table : {"RL_Messages", "RL_EditSets", "RL_Agencies"}) {
+    ASSERT_EQ(0, Qb_Edit(h(), table, 3)) << table;
+    ASSERT_EQ(0, Qb_SetFieldByName(h(), table, "PKey", "30")) << table;
+    if (std::string(table) == "RL_EditSets")
+      ASSERT_EQ(0, Qb_Delete(h(), table, 3));  // on this handle
+    else
+      exec(std::string("DELETE FROM ") + table + " WHERE PKey = 3;");  // by another connection
+    EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_Post(h(), table, &pkey))) << table;
+    EXPECT_EQ(3, pkey) << table;
+    EXPECT_EQ("0", value(std::string("SELECT count(*) FROM ") + table + " WHERE PKey IN (3, 30)")) << table;
+  }
+  ASSERT_EQ(0, Qb_BeginTrans(h()));  // nothing left open
+  ASSERT_EQ(0, Qb_RollbackTrans(h()));
+}
+
 // A PKey cut to an int would stand for another agency's: such an agency
 // cannot log in, and a row it owns belongs to nobody the logins stand for.
 TEST_F(Logins, AKeyBeyondAnIntIsNeverCutToAnotherAgencys) {

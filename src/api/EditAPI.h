@@ -37,11 +37,12 @@ struct TReentry {
   unsigned Walks;
   unsigned Frees;
   bool ReadsModel;
+  bool OneRead;  // the schema check and the export's own reads share one read
 };
-const TReentry kReads{nullptr, kNone, kNone, false};
+const TReentry kReads{nullptr, kNone, kNone, false, false};
 
-inline TReentry frees(unsigned parts) { return {nullptr, kNone, parts, false}; }
-inline TReentry walks(const char* underWay, unsigned parts) { return {underWay, parts, kNone, false}; }
+inline TReentry frees(unsigned parts) { return {nullptr, kNone, parts, false, false}; }
+inline TReentry walks(const char* underWay, unsigned parts) { return {underWay, parts, kNone, false, false}; }
 // An export that hands over only what it copied first.
 inline TReentry owns_walk(const char* underWay) { return walks(underWay, kMetafile); }
 
@@ -49,6 +50,14 @@ inline TReentry owns_walk(const char* underWay) { return walks(underWay, kMetafi
 // read the model this way: a run's lookups have it follow the file themselves.
 inline TReentry reads_model(TReentry reentry = kReads) {
   reentry.ReadsModel = true;
+  return reentry;
+}
+
+// An export that reads rows besides the model, and neither writes nor calls
+// back, checks the schema inside the read that its own reads make.
+inline TReentry reads_model_and_rows() {
+  TReentry reentry = reads_model();
+  reentry.OneRead = true;
   return reentry;
 }
 
@@ -65,6 +74,7 @@ int forward(int smfID, const char* method, const TReentry& reentry, Operation op
   try {
     smf = InitCheck(smfID);
     if (refused(*smf, method, reentry)) return -1;
+    TSMF::TCallRead read(*smf, reentry.OneRead);
     if (reentry.ReadsModel && !smf->follow_schema(method)) return -1;
     TSMF::TCallbackGuard guard(*smf, reentry.UnderWay, reentry.Walks);
     return operation(smf);

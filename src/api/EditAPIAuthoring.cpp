@@ -109,7 +109,7 @@ QUELT_API int Qb_RollbackToSavePoint(int smfID, const char* name) {
 }
 
 QUELT_API int Qb_Edit(int smfID, const char* table, int pkey) {
-  return forward(smfID, "Edit", reads_model(), [&](TSMF* smf) { return smf->Edit(table, pkey); });
+  return forward(smfID, "Edit", reads_model_and_rows(), [&](TSMF* smf) { return smf->Edit(table, pkey); });
 }
 
 QUELT_API int Qb_Insert(int smfID, const char* table) {
@@ -122,8 +122,10 @@ QUELT_API int Qb_Cancel(int smfID, const char* table) {
   return forward(smfID, "Cancel", kReads, [&](TSMF* smf) { return smf->Cancel(table); });
 }
 
+// A post has the model follow the file once it holds the write lock: that one
+// check serves the whole call.
 QUELT_API int Qb_Post(int smfID, const char* table, int* pkey) {
-  return forward(smfID, "Post", reads_model(writes_row(table)), [&](TSMF* smf) { return smf->Post(table, pkey); });
+  return forward(smfID, "Post", writes_row(table), [&](TSMF* smf) { return smf->Post(table, pkey); });
 }
 
 QUELT_API int Qb_SetFieldByName(int smfID, const char* table, const char* column, const char* value) {
@@ -140,7 +142,7 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
 
 QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const char* column, const char* value,
                                 int* isUnique, int* clashPKey) {
-  return forward(smfID, "ValidateUnique", reads_model(), [&](TSMF* smf) {
+  return forward(smfID, "ValidateUnique", reads_model_and_rows(), [&](TSMF* smf) {
     return smf->ValidateUnique(table, pkey, column, value, isUnique, clashPKey);
   });
 }

@@ -102,28 +102,28 @@ QUELT_API int Edit_RefreshReadData(int smfID, const char* table, int pkey) {
 
 QUELT_API int Edit_GetDataSizeByColumnOrder(int smfID, const char* table, int pkey,
                                             int columnOrder, int* size) {
-  return forward(smfID, "GetDataSizeByColumnOrder", reads_model(), [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByColumnOrder", reads_model_and_rows(), [&](TSMF* smf) {
     return smf->GetDataSizeByColumnOrder(table, pkey, columnOrder, size);
   });
 }
 
 QUELT_API int Edit_GetDataByColumnOrder(int smfID, const char* table, int pkey, int columnOrder,
                                         char* buffer, int length) {
-  return forward(smfID, "GetDataByColumnOrder", reads_model(), [&](TSMF* smf) {
+  return forward(smfID, "GetDataByColumnOrder", reads_model_and_rows(), [&](TSMF* smf) {
     return smf->GetDataByColumnOrder(table, pkey, columnOrder, buffer, length);
   });
 }
 
 QUELT_API int Edit_GetDataSizeByFieldName(int smfID, const char* table, int pkey,
                                           const char* fieldName, int* size) {
-  return forward(smfID, "GetDataSizeByFieldName", reads_model(), [&](TSMF* smf) {
+  return forward(smfID, "GetDataSizeByFieldName", reads_model_and_rows(), [&](TSMF* smf) {
     return smf->GetDataSizeByFieldName(table, pkey, fieldName, size);
   });
 }
 
 QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
                                       const char* fieldName, char* buffer, int length) {
-  return forward(smfID, "GetDataByFieldName", reads_model(), [&](TSMF* smf) {
+  return forward(smfID, "GetDataByFieldName", reads_model_and_rows(), [&](TSMF* smf) {
     return smf->GetDataByFieldName(table, pkey, fieldName, buffer, length);
   });
 }

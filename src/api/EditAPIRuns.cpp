@@ -12,7 +12,7 @@ namespace {
 const char* const kRecordDisplay = "a display of a record";
 
 // A run or a debugging run walks everything and loads the record it runs over.
-TReentry runs(const char* underWay) { return {underWay, kAll, kRecords, false}; }
+TReentry runs(const char* underWay) { return {underWay, kAll, kRecords, false, false}; }
 
 }  // namespace
 

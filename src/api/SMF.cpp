@@ -70,6 +70,14 @@ TSMF::TCallbackGuard::~TCallbackGuard() {
   if (FSMF != nullptr) FSMF->FWalks.pop_back();
 }
 
+TSMF::TCallRead::TCallRead(TSMF& smf, bool held) : FDB(held ? smf.FSQLDB : nullptr) {
+  if (FDB != nullptr) FDB->BeginSharedRead();
+}
+
+TSMF::TCallRead::~TCallRead() {
+  if (FDB != nullptr) FDB->EndSharedRead();
+}
+
 const char* TSMF::WalkOf(unsigned parts, size_t skipped) const {
   size_t depth = 0;
   for (auto walk = FWalks.rbegin(); walk != FWalks.rend(); ++walk, ++depth)

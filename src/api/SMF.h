@@ -70,6 +70,20 @@ class TSMF {
    private:
     TSMF* FSMF;
   };
+  // Held by an export that reads rows of its own besides the table model, and
+  // neither writes nor calls back: its schema check and its reads share one
+  // read transaction, begun only when no transaction is open, and ended when
+  // it goes. Not held when `held` is false.
+  class TCallRead {
+   public:
+    TCallRead(TSMF& smf, bool held);
+    ~TCallRead();
+    TCallRead(const TCallRead&) = delete;
+    TCallRead& operator=(const TCallRead&) = delete;
+
+   private:
+    TSQLDB* FDB;
+  };
   // True while an export is calling back into the host.
   bool IsBusy() const { return !FWalks.empty(); }
   // What is under way in the innermost export that walks any of these parts,

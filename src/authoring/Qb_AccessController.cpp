@@ -39,7 +39,10 @@ std::string super_user_password() {
 TQb_AccessController::TQb_AccessController(TEngineErrorsPump* pump, TSQLDB* db)
     : FSQLDB(db), FEngineErrorsPump(pump) {}
 
-TQb_AccessController::~TQb_AccessController() { delete FLoginQry; }
+TQb_AccessController::~TQb_AccessController() {
+  delete FLoginQry;
+  delete FRowQry;
+}
 
 int TQb_AccessController::Login(std::string adminCode, std::string password) {
   adminCode = trim(adminCode, kBlanks);
@@ -85,7 +88,7 @@ bool TQb_AccessController::IsLoggedIn(int agencyPKey) const {
 
 bool TQb_AccessController::AgencyLoginStands(int agencyPKey) const {
   auto login = FAgencyLogins.find(agencyPKey);
-  return login != FAgencyLogins.end() && stands(login->first, login->second);
+  return login != FAgencyLogins.end() && row_confirms(login->first, login->second);
 }
 
 int TQb_AccessController::GetLoginsCount(int* count) const {
@@ -174,10 +177,8 @@ void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
     moved.EarlierPKeys.push_back(agencyPKey);
     login = FAgencyLogins.insert_or_assign(writtenPKey, std::move(moved)).first;
   }
-  TSQLQuery query(FSQLDB);
   TAgencyForm form;
-  if (prepare_row_query(query) && read_row_form(query, writtenPKey, form) && !login->second.Confirms(form))
-    login->second.Forms.push_back(form);
+  if (read_row_form(writtenPKey, form) && !login->second.Confirms(form)) login->second.Forms.push_back(form);
 }
 
 // A rollback may have taken an agency's row away, or given it back an older
@@ -186,16 +187,15 @@ void TQb_AccessController::FollowAgencyWrite(int agencyPKey, int writtenPKey) {
 // cannot be confirmed, because no row can be read, is forgotten. Logins that
 // stand where they are keep their PKeys before any other goes back to one.
 void TQb_AccessController::FollowRollback() {
-  TSQLQuery query(FSQLDB);
-  bool readable = prepare_row_query(query);
+  bool readable = row_query() != nullptr;
   std::map<int, TAgencyLogin> standing, displaced;
   for (auto& login : FAgencyLogins) {
-    bool stands = login.first == 1 || (readable && row_confirms(query, login.first, login.second));
+    bool stands = login.first == 1 || (readable && row_confirms(login.first, login.second));
     (stands ? standing : displaced).emplace(login.first, std::move(login.second));
   }
   for (auto& login : displaced) {
     size_t at = 0;
-    if (!readable || !earlier_row(query, login.second, standing, at)) continue;
+    if (!readable || !earlier_row(login.second, standing, at)) continue;
     std::vector<int>& earlier = login.second.EarlierPKeys;
     int pkey = earlier[at];
     earlier.resize(at);  // the PKeys it had before it was there
@@ -204,21 +204,16 @@ void TQb_AccessController::FollowRollback() {
   FAgencyLogins = std::move(standing);
 }
 
-bool TQb_AccessController::row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login) {
+bool TQb_AccessController::row_confirms(int agencyPKey, const TAgencyLogin& login) const {
   TAgencyForm form;
-  return read_row_form(query, agencyPKey, form) && login.Confirms(form);
+  return read_row_form(agencyPKey, form) && login.Confirms(form);
 }
 
-bool TQb_AccessController::stands(int agencyPKey, const TAgencyLogin& login) const {
-  TSQLQuery query(FSQLDB);
-  return prepare_row_query(query) && row_confirms(query, agencyPKey, login);
-}
-
-bool TQb_AccessController::earlier_row(TSQLQuery& query, const TAgencyLogin& login,
-                                       const std::map<int, TAgencyLogin>& standing, size_t& at) {
+bool TQb_AccessController::earlier_row(const TAgencyLogin& login, const std::map<int, TAgencyLogin>& standing,
+                                       size_t& at) const {
   for (at = login.EarlierPKeys.size(); at-- > 0;) {
     int pkey = login.EarlierPKeys[at];
-    if (standing.count(pkey) == 0 && row_confirms(query, pkey, login)) return true;
+    if (standing.count(pkey) == 0 && row_confirms(pkey, login)) return true;
   }
   return false;
 }
@@ -287,7 +282,7 @@ bool TQb_AccessController::is_valid_login(std::string& adminCode, const std::str
 
 int TQb_AccessController::get_logged_in_pkey() const {
   for (const auto& login : FAgencyLogins)
-    if (login.second.AdminCode != kNoAgency && stands(login.first, login.second)) return login.first;
+    if (login.second.AdminCode != kNoAgency && row_confirms(login.first, login.second)) return login.first;
   return 1;
 }
 
@@ -305,25 +300,32 @@ void TQb_AccessController::remember_login(int agencyPKey, const std::string& adm
   login.EarlierPKeys.clear();
 }
 
-bool TQb_AccessController::prepare_row_query(TSQLQuery& query) {
+TSQLQuery* TQb_AccessController::row_query() const {
+  if (FRowQry != nullptr) return FRowQry;
+  FRowQry = new TSQLQuery(FSQLDB);
   try {
-    query.SetSQLText(kAgencyRowSelect, true);
-    query.PrepareParameterizedQuery();
-    return true;
+    FRowQry->SetSQLText(kAgencyRowSelect, true);
+    FRowQry->PrepareParameterizedQuery();
   } catch (const std::exception&) {
-    return false;
+    delete FRowQry;
+    FRowQry = nullptr;
   }
+  return FRowQry;
 }
 
-bool TQb_AccessController::read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form) {
+bool TQb_AccessController::read_row_form(int agencyPKey, TAgencyForm& form) const {
+  TSQLQuery* query = row_query();
+  if (query == nullptr) return false;
   try {
-    query.BindIntParameter(1, agencyPKey);
-    query.OpenParameterizedQuery();
-    bool found = !query.Eof();
-    if (found) form = {query.GetFieldByNumber(0), query.GetFieldByNumber(1)};
-    query.ResetParameterizedQuery();
+    query->BindIntParameter(1, agencyPKey);
+    query->OpenParameterizedQuery();
+    bool found = !query->Eof();
+    if (found) form = {query->GetFieldByNumber(0), query->GetFieldByNumber(1)};
+    query->ResetParameterizedQuery();
     return found;
   } catch (const std::exception&) {
+    delete FRowQry;
+    FRowQry = nullptr;
     return false;
   }
 }

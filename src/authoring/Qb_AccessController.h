@@ -86,22 +86,24 @@ class TQb_AccessController {
   bool is_valid_login(std::string& adminCode, const std::string& password, int* agencyPKey);
   int get_logged_in_pkey() const;
   void remember_login(int agencyPKey, const std::string& adminCode, const std::string& password);
+  // The kept statement that reads an agency's row, prepared on its first use
+  // and kept for the handle's life (the database prepares it again when the
+  // schema moves); null when it cannot be prepared.
+  TSQLQuery* row_query() const;
   // The code and stored password the agency's row holds; false when it
-  // cannot be read or is gone.
-  static bool read_row_form(TSQLQuery& query, int agencyPKey, TAgencyForm& form);
+  // cannot be read or is gone. A read that fails lets the kept statement go,
+  // so that the next read prepares it afresh.
+  bool read_row_form(int agencyPKey, TAgencyForm& form) const;
   // Whether the row at that PKey holds a form that confirms the login.
-  static bool row_confirms(TSQLQuery& query, int agencyPKey, const TAgencyLogin& login);
-  // The same, read on a statement of its own; false when it cannot be read.
-  bool stands(int agencyPKey, const TAgencyLogin& login) const;
+  bool row_confirms(int agencyPKey, const TAgencyLogin& login) const;
   // Where a login whose row is not at its PKey after a rollback goes back
   // to: the latest of its earlier PKeys (its index in the list) whose row
   // confirms it and that no standing login holds; false when there is none.
-  static bool earlier_row(TSQLQuery& query, const TAgencyLogin& login, const std::map<int, TAgencyLogin>& standing,
-                          size_t& at);
-  static bool prepare_row_query(TSQLQuery& query);
+  bool earlier_row(const TAgencyLogin& login, const std::map<int, TAgencyLogin>& standing, size_t& at) const;
 
   TSQLDB* FSQLDB;
   TSQLQuery* FLoginQry = nullptr;
+  mutable TSQLQuery* FRowQry = nullptr;
   TEngineErrorsPump* FEngineErrorsPump;
   std::vector<std::string> FLogins;
   std::map<int, TAgencyLogin> FAgencyLogins;

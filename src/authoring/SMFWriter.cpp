@@ -42,11 +42,12 @@ const TRowOwner kRowOwners[] = {
     {mcoEditErrorsPivot, "RL_EditErrorsPivot", "RL_Edits", "EditPKey"},
 };
 
-std::string owner_statement(const TRowOwner& owner, int pkey) {
+// The owner of the row whose PKey is bound to its one parameter.
+std::string owner_statement(const TRowOwner& owner) {
   if (owner.OwnerTable == nullptr)
-    return std::string("SELECT [AgencyPKey] FROM [") + owner.Table + "] WHERE [PKey] = " + intToString(pkey) + ";";
+    return std::string("SELECT [AgencyPKey] FROM [") + owner.Table + "] WHERE [PKey] = ?;";
   return std::string("SELECT b.[AgencyPKey] FROM [") + owner.Table + "] a, [" + owner.OwnerTable + "] b WHERE a.[" +
-         owner.OwnerKey + "] = b.[PKey] AND a.[PKey] = " + intToString(pkey) + ";";
+         owner.OwnerKey + "] = b.[PKey] AND a.[PKey] = ?;";
 }
 
 std::string in_quotes(const std::string& name) { return "\"" + name + "\""; }
@@ -76,6 +77,24 @@ TSMFWriter::TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_Acc
       FDefineTable(new TDefineTable()) {}
 
 TSMFWriter::~TSMFWriter() { delete FDefineTable; }
+
+// Every rights test reads a row's owner: its statement is kept for the
+// handle's life (the database prepares it again when the schema moves).
+TSQLQuery& TSMFWriter::owner_query(TRL_MCO kind, const std::string& sql) {
+  std::unique_ptr<TSQLQuery>& query = FOwnerQueries[kind];
+  if (query == nullptr) {
+    query.reset(new TSQLQuery(FSQLDB));
+    try {
+      query->SetSQLText(sql, true);
+      query->PrepareParameterizedQuery();
+    } catch (const std::runtime_error&) {
+      std::string reason = query->LastErrorMessage();
+      query.reset();
+      throw std::runtime_error(reason);
+    }
+  }
+  return *query;
+}
 
 void TSMFWriter::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMFWriter", method, message);
@@ -158,9 +177,19 @@ bool TSMFWriter::owner_agency(TRL_MCO kind, int pkey, int& agency) {
   agency = 1;
   for (const TRowOwner& owner : kRowOwners) {
     if (owner.Kind != kind) continue;
-    TSQLQuery query(FSQLDB);
-    query.OpenSelect(owner_statement(owner, pkey));
-    TRowKey key = query.GetKeyFieldByNumber(0);
+    TSQLQuery& query = owner_query(kind, owner_statement(owner));
+    TRowKey key;
+    try {
+      query.BindIntParameter(1, pkey);
+      query.OpenParameterizedQuery();
+      key = query.GetKeyFieldByNumber(0);
+      query.ResetParameterizedQuery();
+    } catch (const std::runtime_error&) {
+      // A statement that failed is prepared afresh by the next test.
+      std::string reason = query.LastErrorMessage();
+      FOwnerQueries.erase(kind);
+      throw std::runtime_error(reason);
+    }
     agency = key.Value;
     return key.Usable;
   }
@@ -184,9 +213,28 @@ bool TSMFWriter::rights_refused(TRL_MCO kind, int pkey, const char* method, cons
 
 // The rights a row was put into edit mode under are tested again when it is
 // written, inside the write: another connection may have changed the row or
-// its owner since, and a rollback may have undone what gave them.
-bool TSMFWriter::edited_row_refused(TTableDef* table) {
-  return rights_refused(table->GetMCO(), table->GetPostToPKey(), "post_edit", kObjectRefusal);
+// its owner since, and a rollback may have undone what gave them. A row no
+// longer in the file refuses nothing: there is nothing to write to.
+TSMFWriter::TEditedRow TSMFWriter::edited_row(TTableDef* table) {
+  int pkey = table->GetPostToPKey();
+  if (have_access_rights(table->GetMCO(), pkey)) return erWritable;
+  if (!row_in_file(table->GetTableName(), pkey)) return erGone;
+  add_error("post_edit", kObjectRefusal);
+  return erRefused;
+}
+
+// A row that cannot be looked for counts as there.
+bool TSMFWriter::row_in_file(const std::string& table, int pkey) {
+  TSQLQuery query(FSQLDB);
+  try {
+    query.SetBoundSQLText("SELECT 1 FROM main." + quote_identifier(table) + " WHERE PKey = ?;");
+    query.PrepareParameterizedQuery();
+    query.BindIntParameter(1, pkey);
+    query.OpenParameterizedQuery();
+    return !query.Eof();
+  } catch (const std::runtime_error&) {
+    return true;
+  }
 }
 
 // A rollback may undo what gave the rights a row entered edit mode under (an

@@ -5,6 +5,8 @@
 // deletion with its impact, membership, and lookup-table definition.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,7 @@ class TSMFWriter {
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);
   bool owner_agency(TRL_MCO kind, int pkey, int& agency);
+  TSQLQuery& owner_query(TRL_MCO kind, const std::string& sql);
   int set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method);
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   bool field_name_allowed(TTableDef* table);
@@ -130,10 +133,13 @@ class TSMFWriter {
   int post_insert(TTableDef* table, int* pkey);
   bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);
   bool posted_key_usable(const std::string& table, const TRowKey& key, const char* method);
+  bool reserved_key_kept(TRL_MCO kind, int from, const TRowKey& stored, const char* method);
   static bool database_numbers(TTableDef* table);
   int post_edit(TTableDef* table, int* posted);
   bool buffer_stands(const std::string& table, const char* method);
-  bool edited_row_refused(TTableDef* table);
+  enum TEditedRow { erWritable, erGone, erRefused };
+  TEditedRow edited_row(TTableDef* table);
+  bool row_in_file(const std::string& table, int pkey);
   static bool writes_login_form(TTableDef* table);
   int write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved);
   int propagate_renames(TRL_MCO kind, int pkey, std::vector<TUpdateEditLogicObject>& renames);
@@ -185,4 +191,5 @@ class TSMFWriter {
   TQb_AccessController* FAccessController;
   TTablesList* FTablesList;
   TDefineTable* FDefineTable;
+  std::map<TRL_MCO, std::unique_ptr<TSQLQuery>> FOwnerQueries;
 };

@@ -136,7 +136,8 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
                       (returning ? " RETURNING PKey;" : ";");
     written = returning ? exec_logged("post_insert", sql, &inserted)
                         : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
-    written = written && posted_key_usable(tableName, inserted, "post_insert");
+    written = written && posted_key_usable(tableName, inserted, "post_insert") &&
+              reserved_key_kept(table->GetMCO(), 0, inserted, "post_insert");
   } catch (const TKeyRefusal& e) {
     add_error("post_insert", std::string(e.what()) + kNotPosted);
   } catch (const std::runtime_error& e) {
@@ -189,6 +190,18 @@ bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key,
   return false;
 }
 
+// Agency 1 ("NONE") and message 1 (message number 0) are what owners and
+// edits' messages fall back to, and every caller may act for agency 1: they
+// keep key 1, and no other row takes it, as the file stores the key. `from`
+// is the edited row's key before the post, 0 for a new row.
+bool TSMFWriter::reserved_key_kept(TRL_MCO kind, int from, const TRowKey& stored, const char* method) {
+  const char* holder = kind == mcoAgencies ? "Agency \"NONE\"" : kind == mcoMessages ? "Message Number 0" : nullptr;
+  if (holder == nullptr || !stored.Found || (from == 1) == (stored.Value == 1)) return true;
+  add_error(method, from == 1 ? std::string(holder) + " may not be given another PKey"
+                              : std::string("PKey 1 belongs to ") + holder);
+  return false;
+}
+
 // An agency's own code, password or PKey, written while its login stands,
 // stays its login's: the login follows the row to the PKey the file now
 // holds, and a later rollback that leaves the row in place leaves the login.
@@ -204,7 +217,8 @@ int TSMFWriter::post_edit(TTableDef* table, int* posted) {
   int result = -1;
   try {
     bool loginFollows = writes_login_form(table) && FAccessController->AgencyLoginStands(pkey);
-    result = edited_row_refused(table) ? -1 : write_edited_row(table, renames, moved);
+    TEditedRow row = edited_row(table);
+    result = row == erRefused ? -1 : row == erGone ? 0 : write_edited_row(table, renames, moved);
     if (result == 0) result = propagate_renames(table->GetMCO(), pkey, renames);
     if (result == 0 && loginFollows) FAccessController->FollowAgencyWrite(pkey, moved.Found ? moved.Value : pkey);
   } catch (const std::exception& e) {
@@ -266,7 +280,9 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
   std::string sql = "UPDATE " + quote_identifier(table->GetTableName()) + " SET " + sets +
                     " WHERE PKey = " + intToString(pkey) + (keyPosted ? " RETURNING PKey;" : ";");
   if (!exec_logged("post_edit", sql, keyPosted ? &moved : nullptr)) return -1;
-  if (!posted_key_usable(table->GetTableName(), moved, "post_edit")) return -1;
+  if (!posted_key_usable(table->GetTableName(), moved, "post_edit") ||
+      !reserved_key_kept(table->GetMCO(), pkey, moved, "post_edit"))
+    return -1;
   read_new_values(table->GetTableName(), moved.Found ? moved.Value : pkey, renames);
   return 0;
 }
