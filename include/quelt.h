@@ -525,10 +525,13 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * included). An UPDATE needs the rights that Qb_Edit tests, held for the row
  * as the file holds it when the post runs: -1 with "You do not have access
  * rights to modify this object" and nothing written otherwise. A new row that
- * the database numbers takes the next number, or the lowest free PKey from 1
- * when the next would pass 2147483647. Values stand bare only when the column is integer or
- * double and the value is a number; in an update the text NULL, and an empty
- * value of a nullable column with a value list or range, write SQL NULL. An
+ * the database numbers takes the next number, or a free PKey from 1 to
+ * 2147483647 when the next would pass 2147483647; a new row of RL_Agencies or
+ * RL_Messages never takes PKey 1 (the agency "NONE", the default message), but
+ * a free PKey from 2 where the next number would be 1. Values stand bare
+ * only when the column is integer or double and the value is a number; in an
+ * update the text NULL, and an empty value of a nullable column with a value
+ * list or range, write SQL NULL. An
  * update that renames a field, renumbers a message or renames a lookup table
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
@@ -605,9 +608,9 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
                               const char* high, const char* defaultValue, int indexKind);
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
- * is left as it is) whose PKey goes to *pkey (a PKey an int holds: the lowest
- * free one from 1 when the database's next number would pass 2147483647,
- * -1 when none is free); or restructures it: its rows
+ * is left as it is) whose PKey goes to *pkey (a PKey an int holds: a free
+ * one from 1 to 2147483647 when the database's next number would pass
+ * 2147483647, -1 when none is free); or restructures it: its rows
  * keep their PKeys (where the old PKey values are distinct whole numbers;
  * otherwise they are numbered from 1 in stored order) and are copied
  * column by column from the named source columns (none named: the table is
