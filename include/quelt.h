@@ -532,11 +532,13 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * no other row of RL_Agencies or RL_Messages takes it: -1, nothing written,
  * with "Agency \"NONE\" may not be given another PKey" or "Message Number 0
  * may not be given another PKey", or with "PKey 1 belongs to Agency
- * \"NONE\"" or "PKey 1 belongs to Message Number 0". A new row that
- * the database numbers takes the next number, or the lowest free PKey from 1
- * when the next would pass 2147483647. Values stand bare only when the column is integer or
- * double and the value is a number; in an update the text NULL, and an empty
- * value of a nullable column with a value list or range, write SQL NULL. An
+ * \"NONE\"" or "PKey 1 belongs to Message Number 0". A new row that the
+ * database numbers takes the next number, or a free PKey from 1 to
+ * 2147483647 when the next would pass 2147483647; a new row of RL_Agencies or
+ * RL_Messages that the database would number 1 takes a free PKey from 2.
+ * Values stand bare only when the column is integer or double and the value
+ * is a number; in an update the text NULL, and an empty value of a nullable
+ * column with a value list or range, write SQL NULL. An
  * update that renames a field, renumbers a message or renames a lookup table
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
@@ -613,9 +615,9 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
                               const char* high, const char* defaultValue, int indexKind);
 /* Creates the defined table with its indexes and an RL_LookupTables row for it
  * (agency 1, RecCount 0; a row the host holds in the RL_LookupTables buffer
- * is left as it is) whose PKey goes to *pkey (a PKey an int holds: the lowest
- * free one from 1 when the database's next number would pass 2147483647,
- * -1 when none is free); or restructures it: its rows
+ * is left as it is) whose PKey goes to *pkey (a PKey an int holds: a free
+ * one from 1 to 2147483647 when the database's next number would pass
+ * 2147483647, -1 when none is free); or restructures it: its rows
  * keep their PKeys (where the old PKey values are distinct whole numbers;
  * otherwise they are numbered from 1 in stored order) and are copied
  * column by column from the named source columns (none named: the table is

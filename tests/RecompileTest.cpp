@@ -19,6 +19,11 @@ const char* const kSetup =
     "INSERT INTO RL_Edits(PKey,EditTag,EditName,EditLogic,CompiledLogic) VALUES (1,'E1','Edit one','','old');"
     "INSERT INTO RL_EditFieldsPivot(EditPKey,FieldPKey,FieldOrder) VALUES (1,1,1),(1,2,2),(1,3,3);";
 
+// Logic that writes a row to each of the four logic pivots, two to the fields pivot.
+const char* const kPivotLogic =
+    "char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
+    "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;";
+
 class Recompile : public MetafileTest {
  protected:
   Recompile() : MetafileTest(kSetup) {}
@@ -31,6 +36,14 @@ class Recompile : public MetafileTest {
     return Edit_RecompileEditLogic(h(), "E1");
   }
   Rows field_pivot() { return rows("SELECT FieldPKey, FieldOrder FROM RL_EditFieldsPivot ORDER BY FieldOrder"); }
+  // E1's rows of the four logic pivots, each led by its key.
+  Rows logic_pivots() {
+    return rows("SELECT PKey || '|' || FieldPKey || '|' || FieldOrder FROM RL_EditFieldsPivot WHERE EditPKey = 1 "
+                "UNION ALL SELECT PKey || '|' || MessagePKey || '|' || QueltFunc FROM RL_EditMessagesPivot "
+                "WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || ErrorText || '|' || QueltFunc FROM "
+                "RL_EditErrorsPivot WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || LookupTablePKey FROM "
+                "RL_EditTablesPivot WHERE EditPKey = 1");
+  }
   std::string compiled() { return value("SELECT CompiledLogic FROM RL_Edits WHERE PKey = 1"); }
   // The first syntax error as "line|text".
   std::string first_error() {
@@ -128,22 +141,48 @@ TEST_F(Recompile, EditKeysBeyondAnIntAreRefusedNotCut) {
 }
 
 // Pivot rows of another edit at the greatest key an int holds: the rows the
-// recompilation writes take the lowest free keys, never keys past an int,
-// which no export could name again.
+// recompilation writes take free keys, never keys past an int, which no
+// export could name again.
 TEST_F(Recompile, PivotRowsGetKeysAnIntHolds) {
   exec("INSERT INTO RL_Edits(PKey,EditTag,EditName) VALUES (2,'E2','Two');"
        "INSERT INTO RL_EditFieldsPivot VALUES (2147483647, 2, 1, 1);"
        "INSERT INTO RL_EditMessagesPivot VALUES (2147483647, 2, 2, 'W');"
        "INSERT INTO RL_EditErrorsPivot VALUES (2147483647, 2, 'other', 'E');"
        "INSERT INTO RL_EditTablesPivot VALUES (2147483647, 2, 1);");
-  ASSERT_EQ(0, recompile("char s[10];\nstrcpy(s, #S\"Thirty\");\nif (strlen(#S\"Forty\") > 2) set_warning(7);\n"
-                         "if (lookup(#S\"Thirty\", \"SITES.CODE\")) return PASS;\nerror_text(\"bad\");\nreturn FAIL;"));
-  EXPECT_EQ((Rows{"1|3|3", "2|4|4", "1|3|A", "1|bad|E", "1|1"}),
-            rows("SELECT PKey || '|' || FieldPKey || '|' || FieldOrder FROM RL_EditFieldsPivot WHERE EditPKey = 1 "
-                 "UNION ALL SELECT PKey || '|' || MessagePKey || '|' || QueltFunc FROM RL_EditMessagesPivot "
-                 "WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || ErrorText || '|' || QueltFunc FROM "
-                 "RL_EditErrorsPivot WHERE EditPKey = 1 UNION ALL SELECT PKey || '|' || LookupTablePKey FROM "
-                 "RL_EditTablesPivot WHERE EditPKey = 1"));
+  ASSERT_EQ(0, recompile(kPivotLogic));
+  EXPECT_EQ((Rows{"1|3|3", "2|4|4", "1|3|A", "1|bad|E", "1|1"}), logic_pivots());
+}
+
+// Past the top key each pivot row takes the key past the greatest below it;
+// with the keys at both ends taken, another free key: none is lost to the
+// INSERT OR IGNORE that writes it over a key already held.
+TEST_F(Recompile, PivotRowsPastTheTopTakeFreeKeys) {
+  exec("INSERT INTO RL_Edits(PKey,EditTag,EditName) VALUES (2,'E2','Two'), (3,'E3','Three');"
+       "INSERT INTO RL_EditFieldsPivot VALUES (8, 2, 1, 1), (2147483647, 2, 2, 2);"
+       "INSERT INTO RL_EditMessagesPivot VALUES (8, 2, 2, 'W'), (2147483647, 2, 3, 'W');"
+       "INSERT INTO RL_EditErrorsPivot VALUES (8, 2, 'other', 'E'), (2147483647, 2, 'more', 'E');"
+       "INSERT INTO RL_EditTablesPivot VALUES (8, 2, 1), (2147483647, 3, 1);");
+  ASSERT_EQ(0, recompile(kPivotLogic));
+  EXPECT_EQ((Rows{"9|3|3", "10|4|4", "9|3|A", "9|bad|E", "9|1"}), logic_pivots());
+
+  // Deleted here, E1's fields start their order again.
+  exec("DELETE FROM RL_EditFieldsPivot; DELETE FROM RL_EditMessagesPivot; DELETE FROM RL_EditErrorsPivot;"
+       "DELETE FROM RL_EditTablesPivot;"
+       "INSERT INTO RL_EditFieldsPivot VALUES (1, 2, 1, 1), (2147483646, 2, 2, 2), (2147483647, 3, 1, 1);"
+       "INSERT INTO RL_EditMessagesPivot VALUES (1, 2, 2, 'W'), (2147483646, 2, 3, 'W'), (2147483647, 3, 2, 'W');"
+       "INSERT INTO RL_EditErrorsPivot VALUES (1, 2, 'one', 'E'), (2147483646, 2, 'two', 'E'),"
+       " (2147483647, 3, 'three', 'E');"
+       "INSERT INTO RL_EditTablesPivot VALUES (1, 2, 1), (2147483647, 3, 1);"
+       "INSERT INTO RL_LookupTables(PKey,TableName,RecCount) VALUES (2147483646,'OTHER',0);"
+       "INSERT INTO RL_EditTablesPivot VALUES (2147483646, 2, 2147483646);");
+  ASSERT_EQ(0, recompile(kPivotLogic));
+  Rows keys;
+  for (const std::string& row : logic_pivots()) {
+    size_t bar = row.find('|');
+    long long key = std::stoll(row.substr(0, bar));
+    keys.push_back((key > 1 && key < 2147483646 ? "free" : "taken") + row.substr(bar));
+  }
+  EXPECT_EQ((Rows{"free|3|1", "free|4|2", "free|3|A", "free|bad|E", "free|1"}), keys);
 }
 
 // What the write depends on is read inside it: an edit changed by another

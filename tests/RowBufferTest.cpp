@@ -1,5 +1,7 @@
 // The row-buffer cycle: edit and insert modes with their refusals and rights, values with the special
 // columns, posting as one INSERT or UPDATE with the NULL rule and a changed field length.
+#include <algorithm>
+
 #include "AuthoringTestSupport.h"
 
 namespace {
@@ -181,6 +183,19 @@ class PostedKeys : public MetafileTest {
     EXPECT_EQ(0, set_values(h(), table, values));
     return Qb_Post(h(), table, &pkey);
   }
+  // A new lookup table of one column through the exports: its catalogue row's PKey, or -99.
+  int create_table(const char* name) {
+    int pkey = -99;
+    bool made = Qb_DefineTableStructure(h(), name, 0) == 0 &&
+                Qb_AddColumnDef(h(), "Name", "", 0, 10, 1, 0, "", "", "", "", 0) == 0 &&
+                Qb_CreateTable(h(), &pkey) == 0;
+    return made ? pkey : -99;
+  }
+  // "<rows>|<rows keyed from lowest>" of the rows of the table whose keys are not among those listed.
+  std::string new_rows(const char* table, const std::string& oldKeys, int lowest) {
+    return value("SELECT count(*) || '|' || count(CASE WHEN PKey >= " + std::to_string(lowest) + " THEN 1 END) FROM " +
+                 table + " WHERE PKey NOT IN (" + oldKeys + ")");
+  }
   static std::string not_posted(const char* method, const std::string& key, const std::string& table) {
     return writer_error(method, "PKey \"" + key + "\" of table \"" + table +
                                     "\" is not a whole number from -2147483648 to 2147483647; the row is not posted");
@@ -225,9 +240,9 @@ TEST_F(PostedKeys, MustBeKeysTheExportsCanUseOnEveryTable) {
 }
 
 // Where the database would number a new row past what an int holds, the row
-// takes the lowest free key instead, whoever numbers it: a post, a new
-// membership, a new lookup table's catalogue row. The key handed back is the
-// one the row holds, after an edit that moves it too.
+// takes a free key instead, whoever numbers it: a post, a new membership, a
+// new lookup table's catalogue row. The key handed back is the one the row
+// holds, after an edit that moves it too.
 TEST_F(PostedKeys, RowsTheDatabaseNumbersGetKeysAnIntHolds) {
   exec("INSERT INTO Codes(PKey, Code) VALUES (2147483647, 'AL');"
        "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (-2147483648, 90, 'low'), (2147483647, 91, 'high');"
@@ -239,29 +254,120 @@ TEST_F(PostedKeys, RowsTheDatabaseNumbersGetKeysAnIntHolds) {
   ASSERT_EQ(0, Qb_AddLayoutsPivot(h(), 1, 2, 5));
   EXPECT_EQ("3", value("SELECT PKey FROM RL_LayoutFieldsPivot WHERE LayoutPKey = 1 AND FieldPKey = 2"));
   ASSERT_EQ(0, Qb_DeleteLayoutsPivot(h(), 1, 2));
-  int pkey = -1;
-  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresh", 0));
-  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Name", "", 0, 10, 1, 0, "", "", "", "", 0));
-  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(3, pkey);
+  EXPECT_EQ(3, create_table("Fresh"));
   EXPECT_EQ("Fresh", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 3"));
 
   // A file made elsewhere, with a catalogue row past an int.
   exec("UPDATE RL_LookupTables SET PKey = 4294967297 WHERE PKey = 2147483647;");
-  ASSERT_EQ(0, Qb_DefineTableStructure(h(), "Fresher", 0));
-  ASSERT_EQ(0, Qb_AddColumnDef(h(), "Name", "", 0, 10, 1, 0, "", "", "", "", 0));
-  ASSERT_EQ(0, Qb_CreateTable(h(), &pkey));
-  EXPECT_EQ(4, pkey);
+  EXPECT_EQ(4, create_table("Fresher"));
   EXPECT_EQ("Fresher", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 4"));
   ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Fresher", "Copied", 1));
   EXPECT_EQ("Copied", value("SELECT TableName FROM RL_LookupTables WHERE PKey = 5"));
 
   // An edit that moves the row hands back the key it holds as stored.
+  int pkey = -1;
   ASSERT_EQ(0, Qb_Edit(h(), "Codes", 2));
   ASSERT_EQ(0, Qb_SetFieldByName(h(), "Codes", "PKey", "2e1"));
   ASSERT_EQ(0, Qb_Post(h(), "Codes", &pkey));
   EXPECT_EQ(20, pkey);
   EXPECT_EQ((Rows{"1", "20", "2147483647"}), rows("SELECT PKey FROM Codes ORDER BY PKey"));
+}
+
+// Past the top key a new row takes the key past the greatest below the top,
+// else the key below the least, on every path that numbers rows: each is
+// found by a seek, where the lowest free key from 1 took a scan of the table
+// for every row.
+TEST_F(PostedKeys, PastTheTopRowsTakeTheKeyPastTheGreatestOrBelowTheLeast) {
+  exec("INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES"
+       " (3, 3, 'F3', 'L3', 1), (4, 4, 'F4', 'L4', 1);"
+       "INSERT INTO Codes(PKey, Code) VALUES (5, 'AL'), (2147483647, 'AL');"
+       "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (6, 'AG6', 'Six'), (2147483647, 'TOP', 'Top');"
+       "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (9, 90, 'nine'), (2147483647, 91, 'high');"
+       "INSERT INTO RL_LayoutFieldsPivot(PKey, LayoutPKey, FieldPKey, StartPos) VALUES (6, 1, 2, 4),"
+       " (2147483647, 2, 2, 9);"
+       "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (8, 'Eight', 0), (2147483647, 'High', 0);");
+  EXPECT_EQ(6, insert_row(h(), "Codes", {{"Code", "AK"}}));
+  EXPECT_EQ(7, insert_row(h(), "Codes", {{"Code", "AK"}}));
+  EXPECT_EQ(7, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG7"}, {"OrgName", "Seven"}}));
+  EXPECT_EQ(10, insert_row(h(), "RL_Messages", {{"MessageNumber", "92"}, {"Message", "ten"}}));
+  ASSERT_EQ(0, Qb_AddLayoutsPivot(h(), 1, 3, 10));
+  ASSERT_EQ(0, Qb_AddLayoutsPivot(h(), 1, 4, 11));
+  EXPECT_EQ((Rows{"7|3", "8|4"}),
+            rows("SELECT PKey, FieldPKey FROM RL_LayoutFieldsPivot WHERE FieldPKey > 2 ORDER BY PKey"));
+  EXPECT_EQ(9, create_table("Fresh"));
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "Fresh", "Copied", 1));
+  EXPECT_EQ((Rows{"9|Fresh", "10|Copied"}), rows("SELECT PKey, TableName FROM RL_LookupTables WHERE PKey IN (9, 10)"));
+
+  // The key below the top taken too, and none lower.
+  exec("DELETE FROM Codes; INSERT INTO Codes(PKey, Code) VALUES (2147483646, 'AL'), (2147483647, 'AL');"
+       "DELETE FROM RL_Messages WHERE PKey < 2147483647;"
+       "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2147483646, 93, 'below');");
+  EXPECT_EQ(2147483645, insert_row(h(), "Codes", {{"Code", "AK"}}));
+  EXPECT_EQ(2147483644, insert_row(h(), "Codes", {{"Code", "AK"}}));
+  EXPECT_EQ(2147483645, insert_row(h(), "RL_Messages", {{"MessageNumber", "94"}, {"Message", "next"}}));
+}
+
+// With the keys at both ends taken, new rows take other free keys, each
+// checked free: none is lost, none takes a key held before, none takes key 1
+// of RL_Agencies or RL_Messages.
+TEST_F(PostedKeys, PastTheTopWithBothEndsTakenRowsTakeOtherFreeKeys) {
+  const std::string top = "2147483646, 2147483647";
+  exec("INSERT INTO RL_Fields(PKey, FieldNumber, FieldName, LocalName, FieldLength) VALUES"
+       " (3, 3, 'F3', 'L3', 1), (4, 4, 'F4', 'L4', 1), (5, 5, 'F5', 'L5', 1);"
+       "INSERT INTO Codes(PKey, Code) VALUES (2147483646, 'AL'), (2147483647, 'AL');"
+       "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (2147483646, 'LOW', 'Low'),"
+       " (2147483647, 'TOP', 'Top');"
+       "DELETE FROM RL_Messages;"
+       "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (2, 90, 'two'), (2147483646, 91, 'low'),"
+       " (2147483647, 92, 'high');"
+       "INSERT INTO RL_LayoutFieldsPivot(PKey, LayoutPKey, FieldPKey, StartPos) VALUES (2147483646, 2, 2, 9),"
+       " (2147483647, 1, 2, 9);"
+       "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (2147483646, 'Low', 0),"
+       " (2147483647, 'High', 0);");
+  Rows posted;
+  for (int field = 3; field <= 5; ++field) {
+    const std::string name = "N" + std::to_string(field), number = std::to_string(field);
+    const char* text = name.c_str();
+    posted.push_back(std::to_string(insert_row(h(), "Codes", {{"Code", "AK"}, {"Note", text}})) + "|" + name);
+    posted.push_back(std::to_string(insert_row(h(), "RL_Agencies", {{"AdminCode", text}, {"OrgName", text}})) + "|" +
+                     name);
+    posted.push_back(
+        std::to_string(insert_row(h(), "RL_Messages", {{"MessageNumber", number.c_str()}, {"Message", text}})) + "|" +
+        name);
+    EXPECT_EQ(0, Qb_AddLayoutsPivot(h(), 1, field, 10 + field));
+    EXPECT_LT(0, create_table(text));
+  }
+  std::sort(posted.begin(), posted.end());
+  ASSERT_EQ(0, Qb_CopyLookupTable(h(), "N3", "Copied", 1));
+  EXPECT_EQ(posted, rows("SELECT PKey || '|' || Note FROM Codes WHERE Note LIKE 'N_' UNION ALL SELECT PKey || '|' || "
+                         "AdminCode FROM RL_Agencies WHERE AdminCode LIKE 'N_' UNION ALL SELECT PKey || '|' || Message "
+                         "FROM RL_Messages WHERE Message LIKE 'N_' ORDER BY 1 COLLATE BINARY")) << "keys handed back";
+  EXPECT_EQ("3|3", new_rows("Codes", "1, " + top, 1));
+  EXPECT_EQ("3|3", new_rows("RL_Agencies", "1, 2, " + top, 2));
+  EXPECT_EQ("3|3", new_rows("RL_Messages", "2, " + top, 2));
+  EXPECT_EQ("3|3", new_rows("RL_LayoutFieldsPivot", "1, 2, " + top, 1));
+  EXPECT_EQ("4|4", new_rows("RL_LookupTables", "1, 2, " + top, 1));
+}
+
+// Key 1 of RL_Agencies (the agency "NONE") and of RL_Messages (the default
+// message) is never given to a row the database numbers, even with its row
+// gone: where the database would number the row 1, it takes 2.
+TEST_F(PostedKeys, KeyOneOfAgenciesAndMessagesIsNeverNumbered) {
+  // Messages belong to the agency posted first, agency 1 being gone.
+  auto post_message = [this](const char* number, const char* text) {
+    return insert_row(h(), "RL_Messages", {{"AgencyPKey", "2"}, {"MessageNumber", number}, {"Message", text}});
+  };
+  exec("DELETE FROM RL_Agencies; DELETE FROM RL_Messages;");
+  EXPECT_EQ(2, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG3"}, {"OrgName", "Three"}}));
+  EXPECT_EQ(2, post_message("90", "ninety"));
+  EXPECT_EQ(3, post_message("91", "ninety-one"));
+  exec("DELETE FROM RL_Agencies; DELETE FROM RL_Messages;"
+       "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (-4, 'LOW', 'Low'), (0, 'ZERO', 'Zero');"
+       "INSERT INTO RL_Messages(PKey, MessageNumber, Message) VALUES (0, 92, 'zero');");
+  EXPECT_EQ(2, insert_row(h(), "RL_Agencies", {{"AdminCode", "AG4"}, {"OrgName", "Four"}}));
+  EXPECT_EQ(2, post_message("93", "ninety-three"));
+  EXPECT_EQ((Rows{"-4", "0", "2"}), rows("SELECT PKey FROM RL_Agencies ORDER BY PKey"));
+  EXPECT_EQ((Rows{"0", "2"}), rows("SELECT PKey FROM RL_Messages ORDER BY PKey"));
 }
 
 namespace {

@@ -1,10 +1,12 @@
 // The checked statement wrapper.
 #include "storage/SQLQuery.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "storage/SQLDB.h"
@@ -307,18 +309,47 @@ bool TSQLQuery::ReleaseParameterizedQuery() { return release_parameterized(kRele
 
 namespace {
 
-// The lowest key from 1 that no row of the (quoted) table holds, NULL when
-// every key up to the greatest an int holds is taken.
+const int kLowestKey = 1;
+// Key 1 of these tables is the agency "NONE", which counts as logged in for
+// everyone, and message number 0, every new edit's default: no row that the
+// library or the database numbers may take it.
+const char* const kTablesReservingKeyOne[] = {"RL_Agencies", "RL_Messages"};
+// Free keys tried at random before the table is scanned, as many as SQLite
+// itself tries past its own limit.
+const int kRandomProbes = 100;
+
+int lowest_allowed_key(const std::string& table) {
+  for (const char* reserving : kTablesReservingKeyOne)
+    if (posix_stricmp(table.c_str(), reserving) == 0) return kLowestKey + 1;
+  return kLowestKey;
+}
+
+// The lowest key from ?1 that no row of the (quoted) table holds, NULL when
+// every key up to the greatest an int holds is taken. It scans the table.
 std::string lowest_free_key(const std::string& quoted) {
   std::string table = "main." + quoted;
-  return "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + table + " WHERE PKey = 1) THEN 1 ELSE (SELECT " +
-         "min(a.PKey) + 1 FROM " + table + " a WHERE a.PKey >= 1 AND a.PKey < 2147483647 AND NOT EXISTS (SELECT 1 " +
-         "FROM " + table + " b WHERE b.PKey = a.PKey + 1)) END;";
+  return "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + table + " WHERE PKey = ?1) THEN ?1 ELSE (SELECT " +
+         "min(a.PKey) + 1 FROM " + table + " a WHERE a.PKey >= ?1 AND a.PKey < 2147483647 AND NOT EXISTS (SELECT " +
+         "1 FROM " + table + " b WHERE b.PKey = a.PKey + 1)) END;";
 }
 
 // Whether a row counted from this key would be numbered past an int.
 bool numbers_past_int(const TRowKey& greatest) {
   return greatest.Found && !greatest.Null && !(greatest.Usable && greatest.Value < INT_MAX);
+}
+
+// The key as the database counts from it: no value (an empty table, no
+// sequence row) counts as 0.
+TRowKey zero_if_none(TRowKey key) {
+  if (key.Found && !key.Null) return key;
+  TRowKey zero;
+  zero.Found = zero.Usable = true;
+  return zero;
+}
+
+// Whether the database, counting from `a`, would number past `b`'s count.
+bool counts_past(const TRowKey& a, const TRowKey& b) {
+  return numbers_past_int(a) || (!numbers_past_int(b) && a.Value > b.Value);
 }
 
 // The database's next number after the key, as text, for the refusal.
@@ -333,38 +364,130 @@ TRowKey next_number(const TRowKey& greatest) {
   return next;
 }
 
-// The first column of the first row of a statement, with the table's name
-// bound to its one parameter when it has one.
-TRowKey first_key(TSQLDB* db, const std::string& sql, const char* boundTable = nullptr) {
-  TSQLQuery query(db);
-  if (boundTable == nullptr) {
-    query.OpenSelect(sql);
-  } else {
-    query.SetBoundSQLText(sql);
-    query.PrepareParameterizedQuery();
-    query.BindTextParameter(1, boundTable);
-    query.OpenParameterizedQuery();
+// A SELECT of the library's own with one parameter, prepared once and run
+// again for each value bound to it; a failure throws std::runtime_error with
+// the database's reason.
+class TBoundSelect {
+ public:
+  TBoundSelect(TSQLDB* db, const std::string& sql) : FQuery(db) {
+    FQuery.SetBoundSQLText(sql);
+    guarded([this] { FQuery.PrepareParameterizedQuery(); });
   }
+  // The first column of the first row as a key; not found without a row.
+  TRowKey FirstKey(int value) { return bound_first_key([this, value] { FQuery.BindIntParameter(1, value); }); }
+  TRowKey FirstKey(const char* text) { return bound_first_key([this, text] { FQuery.BindTextParameter(1, text); }); }
+
+ private:
+  template <typename Bind>
+  TRowKey bound_first_key(Bind bind) {
+    guarded([this, &bind] {
+      FQuery.ResetParameterizedQuery();
+      bind();
+      FQuery.OpenParameterizedQuery();
+    });
+    return FQuery.GetKeyFieldByNumber(0);
+  }
+  template <typename Step>
+  void guarded(Step step) {
+    try {
+      step();
+    } catch (const std::runtime_error&) {
+      throw std::runtime_error(FQuery.LastErrorMessage());
+    }
+  }
+
+  TSQLQuery FQuery;
+};
+
+// The first column of the first row of a statement.
+TRowKey first_key(TSQLDB* db, const std::string& sql) {
+  TSQLQuery query(db);
+  query.OpenSelect(sql);
   return query.GetKeyFieldByNumber(0);
 }
 
-}  // namespace
-
-// The database numbers a row one past the greatest PKey or, with
-// AUTOINCREMENT, one past the greatest number it ever gave.
-TNewRowKey new_row_key(TSQLDB* db, const std::string& table) {
-  std::string quoted = quote_identifier(table);
-  TRowKey greatest = first_key(db, "SELECT max(PKey) FROM main." + quoted + ";");
+// The number the database counts a new row of the table from: its greatest
+// PKey or, with AUTOINCREMENT, the greatest number it ever gave when that is
+// greater. It numbers the row one past it.
+TRowKey database_count(TSQLDB* db, const std::string& table, const std::string& quoted) {
+  TRowKey counted = zero_if_none(first_key(db, "SELECT max(PKey) FROM main." + quoted + ";"));
   int autoIncrement = 0;
   TSQLQuery metadata(db);
-  if (!numbers_past_int(greatest) &&
+  if (!numbers_past_int(counted) &&
       metadata.GetColumnConstraints(table.c_str(), "PKey", nullptr, nullptr, &autoIncrement) && autoIncrement) {
-    TRowKey given = first_key(db, "SELECT seq FROM main.sqlite_sequence WHERE name = ?;", table.c_str());
-    if (numbers_past_int(given)) greatest = given;
+    TBoundSelect sequence(db, "SELECT seq FROM main.sqlite_sequence WHERE name = ?1;");
+    TRowKey given = zero_if_none(sequence.FirstKey(table.c_str()));
+    if (counts_past(given, counted)) counted = given;
   }
-  if (!numbers_past_int(greatest)) return TNewRowKey();
-  TRowKey free = first_key(db, lowest_free_key(quoted));
-  if (!free.Usable) throw TKeyRefusal(next_number(greatest).Refusal(table));
-  std::string key = std::to_string(free.Value);
+  return counted;
+}
+
+// Finds a free key of a table from the lowest allowed to INT_MAX without
+// scanning it: every candidate costs an index seek and is checked free by the
+// database before it is handed out. The scan is the last resort, for a table
+// that holds nearly every key.
+class TFreeKeySeeker {
+ public:
+  TFreeKeySeeker(TSQLDB* db, const std::string& quoted, int lowest)
+      : FDB(db), FQuoted(quoted), FTable("main." + quoted), FLowest(lowest),
+        FTaken(db, "SELECT 1 FROM " + FTable + " WHERE PKey = ?1;") {}
+
+  std::optional<int> Seek() {
+    std::optional<int> key = past_greatest();
+    if (is_free(key)) return key;
+    key = before_least();
+    if (is_free(key)) return key;
+    for (int i = 0; i < kRandomProbes; ++i)
+      if (is_free(key = at_random())) return key;
+    TRowKey scanned = TBoundSelect(FDB, lowest_free_key(FQuoted)).FirstKey(FLowest);
+    return scanned.Usable ? std::optional<int>(scanned.Value) : std::nullopt;
+  }
+
+ private:
+  bool is_free(std::optional<int> key) { return key && !FTaken.FirstKey(*key).Found; }
+
+  // One past the greatest key below INT_MAX, or the lowest allowed key.
+  std::optional<int> past_greatest() {
+    TBoundSelect below(FDB, "SELECT PKey FROM " + FTable + " WHERE PKey < ?1 ORDER BY PKey DESC LIMIT 1;");
+    TRowKey greatest = below.FirstKey(INT_MAX);
+    if (!greatest.Found) return FLowest;
+    return greatest.Usable ? std::optional<int>(std::max(FLowest, greatest.Value + 1)) : std::nullopt;
+  }
+
+  // One below the least key from the lowest allowed, when that is allowed.
+  std::optional<int> before_least() {
+    TBoundSelect above(FDB, "SELECT PKey FROM " + FTable + " WHERE PKey >= ?1 ORDER BY PKey LIMIT 1;");
+    TRowKey least = above.FirstKey(FLowest);
+    if (!least.Found) return FLowest;
+    return least.Usable && least.Value > FLowest ? std::optional<int>(least.Value - 1) : std::nullopt;
+  }
+
+  int at_random() const {
+    unsigned int drawn = 0;
+    sqlite3_randomness(sizeof drawn, &drawn);
+    unsigned int span = static_cast<unsigned int>(INT_MAX - FLowest) + 1;
+    return FLowest + static_cast<int>(drawn % span);
+  }
+
+  TSQLDB* FDB;
+  std::string FQuoted;
+  std::string FTable;
+  int FLowest;
+  TBoundSelect FTaken;
+};
+
+}  // namespace
+
+// The database numbers a row one past the number it counts from; a row it
+// would number past an int, or at a reserved key 1, is given a free key.
+TNewRowKey new_row_key(TSQLDB* db, const std::string& table) {
+  std::string quoted = quote_identifier(table);
+  TRowKey counted = database_count(db, table, quoted);
+  int lowest = lowest_allowed_key(table);
+  bool takesReservedKey = lowest > kLowestKey && counted.Usable && counted.Value == kLowestKey - 1;
+  if (!numbers_past_int(counted) && !takesReservedKey) return TNewRowKey();
+  std::optional<int> free = TFreeKeySeeker(db, quoted, lowest).Seek();
+  if (!free) throw TKeyRefusal(next_number(counted).Refusal(table));
+  std::string key = std::to_string(*free);
   return {key, "[PKey], ", key + ", "};
 }

@@ -76,8 +76,10 @@ class TSQLQuery : public TQueryBase {
 
 // How a new row of a table whose PKey the database numbers is given a key
 // that an int holds: while the database's own next number lies within an int
-// both texts are empty and the database numbers the row; past it, the lowest
-// free key from 1 leads the INSERT's column and value lists.
+// both texts are empty and the database numbers the row; past it, a free key
+// from 1 to 2147483647 leads the INSERT's column and value lists. Key 1 of
+// RL_Agencies and RL_Messages is never given: where the database would number
+// their row 1, a free key from 2 leads the lists instead.
 struct TNewRowKey {
   std::string Key;     // the key given, or empty
   std::string Column;  // "[PKey], " or empty
