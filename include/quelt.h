@@ -543,12 +543,17 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
  * a new RL_LookupTables.TableName renames the table itself as
- * Qb_CopyLookupTable copies it, then drops the old table. A rename that would
- * leave another table's foreign key, a trigger or a view (the table's own
- * triggers too, as they would be re-made) naming the old table is refused, -1
- * with nothing changed: "Table \"t\" cannot be renamed: table \"c\" refers to
- * it, and would be left naming a table that is gone" (or trigger "x", view
- * "v"); any other failed rename adds a line that begins "DANGER!". A new
+ * Qb_CopyLookupTable copies it, then drops the old table. A rename is refused,
+ * -1 with nothing changed, when another table's foreign key refers to the
+ * table (found before anything changes), or when a view or trigger that
+ * worked before the rename (the table's own triggers too, re-made on the new
+ * table) no longer compiles once the old table is gone, as the database
+ * itself reads it, in every form it accepts (the rename is then undone); a
+ * CTE or alias spelt like the table names no table, and a view or trigger
+ * that did not work before is no reason: "Table \"t\" cannot be renamed:
+ * table \"c\" refers to it, and would be left naming a table that is gone"
+ * (or trigger "x", view "v", named as the file held them before the rename);
+ * any other failed rename adds a line that begins "DANGER!". A new
  * FieldLength takes the field out of every layout. Any failure rolls the
  * whole update back. -1, and nothing written, for a field name that holds a
  * double quote (no edit logic could name it), and for a row whose PKey as
@@ -672,8 +677,11 @@ QUELT_API int Qb_CreateTable(int smfID, int* pkey);
  * [OR ...] INTO, REPLACE INTO or DELETE FROM; a keyword that spells the name
  * is left alone; -1 when an index or trigger would not be on the copy), and
  * adds an RL_LookupTables row for agencyPKey when the old table has one.
- * Other tables' references stay with the old table. On any failure nothing is
- * left of the copy. */
+ * Other tables' references stay with the old table. A trigger of the table
+ * that worked on it and, re-made on the copy, would not compile there, as the
+ * database reads it, refuses the copy: -1 with "Table \"t\" cannot be copied:
+ * trigger \"x\", re-made on table \"n\", would not work there: " and the
+ * database's reason. On any failure nothing is left of the copy. */
 QUELT_API int Qb_CopyLookupTable(int smfID, const char* oldName, const char* newName, int agencyPKey);
 
 /* ---- Authoring: import from a second metafile --------------------------- */

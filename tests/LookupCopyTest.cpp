@@ -254,3 +254,45 @@ TEST(LookupCopyOfReferences, ReferencesToTheTableItselfFollowItsNewName) {
   EXPECT_EQ(Rows{}, raw.rows("SELECT * FROM Forest"));
   EXPECT_EQ(tree, raw.rows("SELECT * FROM Grove"));
 }
+
+namespace {
+
+// A lookup table whose own trigger qualifies a column by the table's name.
+const char* const kQualifyingTrigger =
+    "CREATE TABLE LT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(10), [Stamp] varchar(1) NULL);"
+    "CREATE TRIGGER _LT_q AFTER INSERT ON LT BEGIN UPDATE LT SET Stamp = LT.Code WHERE PKey = new.PKey; END;"
+    "INSERT INTO LT(Code) VALUES ('a'), ('b');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'LT', 2);";
+
+}  // namespace
+
+// The copy's own triggers are tested as the database reads them once they
+// sit on the copy: one that would not work there (its write follows the copy,
+// the column it qualifies by the old name does not) refuses the copy, which
+// leaves nothing behind; one that reads the old table by a name the rewrite
+// leaves works on the copy, and one that did not work before is no reason.
+TEST(LookupCopyOfTriggers, ACopyWhoseOwnTriggerWouldNotWorkOnItIsRefused) {
+  OpenMetafile mf(kQualifyingTrigger);
+  int h = mf.handle();
+  RawDB raw(mf.path());
+  const Rows before = snapshot(mf.path());
+  const std::string refusal =
+      "Table \"LT\" cannot be copied: trigger \"_LT_q\", re-made on table \"LT3\", would not work there: "
+      "no such column: LT.Code";
+  EXPECT_EQ((Rows{"-1", tsmf_error("RenameLookupTable", refusal)}), outcome(h, Qb_CopyLookupTable(h, "LT", "LT3", 1)));
+  EXPECT_EQ(before, snapshot(mf.path()));
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h, "LT3"));
+  EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "LT"));
+  ASSERT_EQ(SQLITE_OK, raw.exec("INSERT INTO LT(PKey, Code) VALUES (3, 'c')"));
+  EXPECT_EQ("c", raw.value("SELECT Stamp FROM LT WHERE PKey = 3"));
+
+  ASSERT_EQ(SQLITE_OK, raw.exec("DROP TRIGGER _LT_q;"
+                                "CREATE TRIGGER _LT_count AFTER INSERT ON LT BEGIN UPDATE LT SET Stamp ="
+                                " (SELECT count(*) FROM \"main\".LT) WHERE PKey = new.PKey; END;"
+                                "CREATE TRIGGER _LT_broken AFTER DELETE ON LT BEGIN SELECT * FROM NoSuch; END;"));
+  ASSERT_EQ((Rows{"0"}), outcome(h, Qb_CopyLookupTable(h, "LT", "LT3", 1)));
+  EXPECT_EQ(2, out_int(Edit_GetTriggerCount, h, "LT3"));
+  ASSERT_EQ(SQLITE_OK, raw.exec("INSERT INTO LT3(PKey, Code) VALUES (9, 'z')"));
+  EXPECT_EQ("3", raw.value("SELECT Stamp FROM LT3 WHERE PKey = 9"));  // the rows of the old table
+  EXPECT_NE(SQLITE_OK, raw.exec("DELETE FROM LT3"));
+}

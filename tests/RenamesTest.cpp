@@ -131,10 +131,10 @@ TEST_F(Renames, FailedRenamesLeaveEverything) {
   EXPECT_EQ(before, snapshot(path()));
 }
 
-// A rename that would leave a foreign key, a trigger or a view naming the old
-// table is refused before anything changes, whatever the key's action, and
-// warns of no danger; a string, a column or an alias that spells the name
-// where no table's name stands refers to nothing.
+// A rename that would leave a foreign key (whatever its action), a trigger or
+// a view naming the old table is refused, changes nothing and warns of no
+// danger; a string, a column or an alias that spells the name where the
+// database reads no table refers to nothing.
 TEST_F(Renames, RenamesThatWouldLeaveReferencesToTheOldTableAreRefusedAndChangeNothing) {
   const char* const child = "CREATE TABLE Child([PKey] integer PRIMARY KEY, [Note] text, [ZipKey] integer REFERENCES ";
   const char* const rows = "INSERT INTO Child VALUES (1, 'a', 1), (2, 'b', 1), (3, 'c', 2);";
@@ -234,4 +234,188 @@ TEST_F(Renames, DependentEditKeysBeyondAnIntAreRefusedNotCut) {
   refused(edit_row(h(), "RL_Fields", 1, {{"FieldName", "YEARS"}}),
           {writer_error("post_edit", key_refusal("4294967298", "RL_Edits")), writer_error("post_edit", kDependents)});
   EXPECT_EQ(before, snapshot(path()));
+}
+
+namespace {
+
+// Lookup table LT with an index and a trigger that writes it, and tables A and
+// B beside it, B with a generated column, which no UPDATE may set.
+const char* const kChecked =
+    "CREATE TABLE LT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(10) NOT NULL, [Stamp] varchar(1) NULL);"
+    "CREATE INDEX xLT_Code ON [LT] ([Code]);"
+    "CREATE TRIGGER _LT_stamp AFTER UPDATE OF Code ON LT BEGIN UPDATE LT SET Stamp = 'x' WHERE PKey = new.PKey; END;"
+    "INSERT INTO LT(Code) VALUES ('a'), ('b');"
+    "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (1, 'LT', 2);"
+    "CREATE TABLE A([PKey] integer PRIMARY KEY, [k] integer, [Note] text);"
+    "CREATE TABLE B([PKey] integer PRIMARY KEY, [k] integer, [Seen] text,"
+    " [Twice] integer GENERATED ALWAYS AS (k * 2) VIRTUAL);"
+    "INSERT INTO A(k) VALUES (1), (2); INSERT INTO B(k) VALUES (1);";
+
+const char* const kRefusedTail = " refers to it, and would be left naming a table that is gone";
+
+class RenameChecks : public MetafileTest {
+ protected:
+  RenameChecks() : MetafileTest(kChecked) {}
+
+  // Renames LT to LT2 through its catalogue row: -1 with exactly the refusal
+  // naming `referrer` (no DANGER line), the file as it was, LT with its rows,
+  // index, trigger and catalogue row, nothing named after LT2 and the table
+  // model as it was; then each of `works` still runs on the file.
+  void expect_refused(const std::string& referrer, const std::vector<std::string>& works) {
+    const Rows before = snapshot(path());
+    refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "LT2"}}),
+            {tsmf_error("RenameLookupTable", "Table \"LT\" cannot be renamed: " + referrer + kRefusedTail)});
+    EXPECT_EQ(before, snapshot(path())) << referrer;
+    EXPECT_EQ((Rows{"1|a|<null>", "2|b|<null>"}), rows("SELECT * FROM LT WHERE PKey < 3"));
+    EXPECT_EQ((Rows{"1|LT"}), rows("SELECT PKey, TableName FROM RL_LookupTables"));
+    EXPECT_EQ("0", value("SELECT count(*) FROM sqlite_master WHERE name LIKE '%LT2%' OR tbl_name = 'LT2'"));
+    EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "LT"));
+    EXPECT_EQ(1, out_int(Edit_GetIndexCount, h(), "LT"));
+    EXPECT_EQ(value("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = 'LT'"),
+              std::to_string(out_int(Edit_GetTriggerCount, h(), "LT")));
+    EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "LT2"));
+    RawDB raw(path());
+    for (const std::string& sql : works)
+      EXPECT_EQ(SQLITE_OK, raw.exec(sql)) << sql << ": " << sqlite3_errmsg(raw.handle());
+  }
+
+  // Renames LT to LT2, which must succeed.
+  void expect_renamed() {
+    ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 1, {{"TableName", "LT2"}})));
+    EXPECT_EQ((Rows{"1|a|<null>", "2|b|<null>"}), rows("SELECT * FROM LT2"));
+    EXPECT_EQ("", value("SELECT name FROM sqlite_master WHERE name = 'LT'"));
+    EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "LT2"));
+    EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "LT"));
+  }
+};
+
+}  // namespace
+
+// The four forms the database reads as LT that a reading of the texts missed:
+// a FROM list that goes on after a join's ON or USING clause, and a schema
+// name in quotes or brackets, in a view, in another table's trigger and in
+// LT's own trigger, re-made on the new table as it was written.
+TEST_F(RenameChecks, ViewsAndTriggersThatTheDatabaseReadsAsTheTableRefuseTheRename) {
+  exec("CREATE VIEW v AS SELECT count(*) AS n FROM A JOIN B ON A.k = B.k, LT;");
+  expect_refused("view \"v\"", {"SELECT n FROM v"});
+  EXPECT_EQ("2", value("SELECT n FROM v"));
+  exec("DROP VIEW v; CREATE VIEW v AS SELECT Code FROM \"main\".LT;");
+  expect_refused("view \"v\"", {"SELECT Code FROM v"});
+  exec("DROP VIEW v; CREATE VIEW v AS SELECT Code FROM [main].[LT];");
+  expect_refused("view \"v\"", {"SELECT Code FROM v"});
+  exec("DROP VIEW v;"
+       "CREATE TRIGGER a_reads AFTER INSERT ON A BEGIN UPDATE A SET Note = (SELECT count(*) FROM \"main\".LT)"
+       " WHERE PKey = new.PKey; END;");
+  expect_refused("trigger \"a_reads\"", {"INSERT INTO A(k) VALUES (3)"});
+  EXPECT_EQ("3|2", value("SELECT k, Note FROM A WHERE k = 3"));
+  exec("DROP TRIGGER a_reads;"
+       "CREATE TRIGGER a_reads AFTER INSERT ON A BEGIN SELECT * FROM [main].[LT]; END;");
+  expect_refused("trigger \"a_reads\"", {"INSERT INTO A(k) VALUES (4)"});
+  exec("DROP TRIGGER a_reads;"
+       "CREATE TRIGGER _LT_count AFTER INSERT ON LT BEGIN UPDATE LT SET Stamp = (SELECT count(*) FROM \"main\".LT)"
+       " WHERE PKey = new.PKey; END;");
+  expect_refused("trigger \"_LT_count\"", {"INSERT INTO LT(PKey, Code) VALUES (9, 'c')"});
+  EXPECT_EQ("9|c|3", value("SELECT * FROM LT WHERE PKey = 9"));
+  exec("DELETE FROM LT WHERE PKey = 9; DROP TRIGGER _LT_count;");
+  expect_renamed();
+}
+
+// Forms beyond those: a subquery in a view's select list, a trigger's WHEN
+// clause, an UPDATE OF trigger (compiled only when its column is set), an
+// INSTEAD OF trigger on a view, a name in back-quotes and one as a string,
+// each where the database reads it as the table.
+TEST_F(RenameChecks, SubqueriesWhenClausesUpdateOfAndInsteadOfTriggersAndQuotedNamesRefuseTheRename) {
+  const struct {
+    std::string Create, Referrer, Works, Drop;
+  } cases[] = {
+      {"CREATE VIEW v AS SELECT k, (SELECT count(*) FROM \"main\".\"LT\") AS c FROM A;", "view \"v\"",
+       "SELECT c FROM v", "DROP VIEW v"},
+      {"CREATE VIEW v AS SELECT * FROM A LEFT JOIN B USING (k), `main`.`LT`;", "view \"v\"", "SELECT * FROM v",
+       "DROP VIEW v"},
+      {"CREATE VIEW v AS SELECT * FROM A JOIN B ON (A.k = B.k), 'main'.'LT';", "view \"v\"", "SELECT * FROM v",
+       "DROP VIEW v"},
+      {"CREATE TRIGGER a_when AFTER INSERT ON A WHEN (SELECT count(*) FROM [main].[LT]) > 0 BEGIN SELECT 1; END;",
+       "trigger \"a_when\"", "INSERT INTO A(k) VALUES (5)", "DROP TRIGGER a_when"},
+      {"CREATE TRIGGER b_seen AFTER UPDATE OF Seen ON B BEGIN DELETE FROM A WHERE k IN "
+       "(SELECT A.PKey FROM A JOIN B USING (k), LT WHERE 0); END;",
+       "trigger \"b_seen\"", "UPDATE B SET Seen = 'y'", "DROP TRIGGER b_seen"},
+      {"CREATE VIEW va AS SELECT k FROM A; CREATE TRIGGER va_insert INSTEAD OF INSERT ON va BEGIN "
+       "INSERT INTO A(k) SELECT count(*) FROM A JOIN B USING (k), LT; END;",
+       "trigger \"va_insert\"", "INSERT INTO va VALUES (6)", "DROP VIEW va"},
+      {"CREATE TRIGGER _LT_when AFTER UPDATE OF Stamp ON LT WHEN EXISTS (SELECT 1 FROM `main`.LT WHERE 0) "
+       "BEGIN SELECT 1; END;",
+       "trigger \"_LT_when\"", "UPDATE LT SET Stamp = NULL", "DROP TRIGGER _LT_when"},
+      {"CREATE TRIGGER a_string AFTER DELETE ON A BEGIN SELECT * FROM 'main'.'LT'; END;",
+       "trigger \"a_string\"", "DELETE FROM A WHERE k = 6", "DROP TRIGGER a_string"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Create);
+    exec(c.Create);
+    expect_refused(c.Referrer, {c.Works});
+    exec(c.Drop);
+  }
+  expect_renamed();
+}
+
+// A view that reads a broken view is not taken for the one that names the
+// table, nor a trigger that fires a broken trigger; where a table's
+// statements failed already, a trigger of its own that the rename breaks
+// still refuses it.
+TEST_F(RenameChecks, TheObjectThatNamesTheTableIsNamedNotThoseThatReachIt) {
+  exec("CREATE VIEW Aouter AS SELECT count(*) AS n FROM Zinner;"
+       "CREATE VIEW Zinner AS SELECT * FROM A JOIN B USING (k), LT;");
+  expect_refused("view \"Zinner\"", {"SELECT n FROM Aouter"});
+  exec("DROP VIEW Aouter; DROP VIEW Zinner;"
+       "CREATE TRIGGER a_fires AFTER INSERT ON A BEGIN UPDATE B SET Seen = 'a' WHERE k = new.k; END;"
+       "CREATE TRIGGER b_reads AFTER UPDATE OF Seen ON B BEGIN SELECT * FROM \"main\".LT; END;");
+  expect_refused("trigger \"b_reads\"", {"INSERT INTO A(k) VALUES (1)"});
+  EXPECT_EQ("a", value("SELECT Seen FROM B"));
+  exec("DROP TRIGGER a_fires; DROP TRIGGER b_reads;"
+       "CREATE TRIGGER a_broken AFTER INSERT ON A BEGIN SELECT * FROM NoSuch; END;"
+       "CREATE TRIGGER a_reads AFTER INSERT ON A BEGIN SELECT * FROM \"main\".LT; END;");
+  expect_refused("trigger \"a_reads\"", {"DROP TRIGGER a_broken", "INSERT INTO A(k) VALUES (7)"});
+  // The same on LT itself, whose triggers are compared as re-made on LT2.
+  exec("DROP TRIGGER a_reads;"
+       "CREATE TRIGGER _LT_broken AFTER INSERT ON LT BEGIN SELECT * FROM NoSuch; END;"
+       "CREATE TRIGGER _LT_reads AFTER INSERT ON LT BEGIN SELECT * FROM [main].LT; END;");
+  expect_refused("trigger \"_LT_reads\"", {"DROP TRIGGER _LT_broken", "INSERT INTO LT(PKey, Code) VALUES (9, 'c')"});
+}
+
+// Where the database reads no table, or an object did not work before the
+// rename, nothing stands in the way: a CTE or an alias spelt like the table,
+// and a view or trigger that already named a table that is not there. Those
+// that worked still do, and those that did not still do not.
+TEST_F(RenameChecks, NamesTheDatabaseDoesNotReadAsTheTableAndObjectsBrokenBeforeDoNotRefuse) {
+  exec("CREATE VIEW cte AS WITH LT AS (SELECT 1 AS q) SELECT q FROM LT;"
+       "CREATE VIEW aliased AS SELECT LT.k FROM A AS LT JOIN B ON LT.k = B.k;"
+       "CREATE TRIGGER a_cte AFTER INSERT ON A BEGIN UPDATE A SET Note = (WITH LT(n) AS (SELECT 5) SELECT n FROM LT)"
+       " WHERE PKey = new.PKey; END;"
+       "CREATE VIEW broken AS SELECT * FROM LT, NoSuch;"
+       "CREATE TRIGGER b_broken AFTER DELETE ON B BEGIN DELETE FROM LT WHERE PKey IN (SELECT x FROM NoSuch); END;");
+  {
+    RawDB raw(path());
+    EXPECT_NE(SQLITE_OK, raw.exec("SELECT * FROM broken"));
+    EXPECT_NE(SQLITE_OK, raw.exec("DELETE FROM B"));
+  }
+  expect_renamed();
+  EXPECT_EQ((Rows{"1"}), rows("SELECT q FROM cte"));
+  EXPECT_EQ((Rows{"1"}), rows("SELECT k FROM aliased"));
+  exec("INSERT INTO A(k) VALUES (8);");
+  EXPECT_EQ("5", value("SELECT Note FROM A WHERE k = 8"));
+  RawDB raw(path());
+  EXPECT_NE(SQLITE_OK, raw.exec("SELECT * FROM broken"));
+  EXPECT_NE(SQLITE_OK, raw.exec("DELETE FROM B"));
+}
+
+// Inside the host's transaction a refused rename undoes only itself.
+TEST_F(RenameChecks, ARefusalInsideTheHostsTransactionUndoesOnlyItself) {
+  exec("CREATE VIEW v AS SELECT count(*) AS n FROM A JOIN B ON A.k = B.k, LT;");
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  ASSERT_EQ(0, edit_row(h(), "RL_LookupTables", 1, {{"Comments", "kept"}}));
+  refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", "LT2"}}),
+          {tsmf_error("RenameLookupTable", std::string("Table \"LT\" cannot be renamed: view \"v\"") + kRefusedTail)});
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ((Rows{"1|LT|kept"}), rows("SELECT PKey, TableName, Comments FROM RL_LookupTables"));
+  EXPECT_EQ("2", value("SELECT n FROM v"));
+  EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "LT"));
+  EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "LT2"));
 }

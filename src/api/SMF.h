@@ -223,8 +223,10 @@ class TSMF {
   int SetFieldByNumber(const char* table, int column, const char* value);
   int ValidateUnique(const char* table, int pkey, const char* column, const char* value, int* isUnique,
                      int* clashPKey);
-  // `referredTo`, when given, is set when a rename is refused, before
-  // anything changed, because other objects refer to the table.
+  // `referredTo`, when given, is set when a rename is refused because other
+  // objects refer to the table: another table's foreign key (found before
+  // anything changes), or a view or trigger that the rename would break (the
+  // rename is then undone); either way nothing is left changed.
   int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey,
                         bool* referredTo = nullptr);
   int Delete(const char* table, int pkey);
@@ -348,14 +350,15 @@ class TSMF {
   bool has_import(const char* method);
   int transaction_result(bool accepted, const char* method);
   bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
-  bool rename_refused(TSQLQuery& query, const std::string& oldName, const std::string& newName);
+  bool rename_refused(TSQLQuery& query, const std::string& oldName);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
-                         int agencyPKey);
+                         int agencyPKey, std::map<std::string, std::string>& remade);
   bool add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, const std::string& newName,
                              int agencyPKey);
   bool run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure);
-  bool recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
-                         const std::string& oldName, const std::string& newName);
+  bool recreate_on_table(TSQLQuery& query, const std::vector<std::vector<std::string>>& entries, const char* type,
+                         const std::string& oldName, const std::string& newName,
+                         std::map<std::string, std::string>* remade);
 
   TSQLDB* FSQLDB = nullptr;
   TTablesList* FTablesList = nullptr;

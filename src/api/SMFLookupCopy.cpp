@@ -1,13 +1,16 @@
 // TSMF: renaming and copying a lookup table. The new table is made from the
 // old one's stored texts: its CREATE text, rows, catalogue row in
 // RL_LookupTables, indexes and triggers, all inside one savepoint, and then
-// read into the table model. A rename that would leave other objects naming
-// the old table is refused first.
+// read into the table model. A rename that another table's foreign key would
+// leave naming the old table is refused first; one after which a view or
+// trigger that worked no longer does, as the database reads them, is undone
+// and refused.
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
 #include "api/SMF.h"
+#include "api/SMFRenameCheck.h"
 #include "api/SMFRenameTexts.h"
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
@@ -44,20 +47,23 @@ std::vector<TRow> bound_rows(TSQLQuery& query, const std::string& sql, const std
   return rows;
 }
 
-// The stored texts of one kind ("table", "index", "trigger") of exactly that table.
-std::vector<std::string> schema_texts(TSQLQuery& query, const std::string& tableName, const char* type) {
-  const std::string sql =
-      std::string("SELECT [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE AND [type] = '") + type + "';";
+// The stored texts of one kind ("table", "index", "trigger") of exactly that
+// table, each with its name before it.
+std::vector<TRow> schema_entries(TSQLQuery& query, const std::string& tableName, const char* type) {
+  const std::string sql = std::string("SELECT [name], [sql] FROM [sqlite_master] WHERE [tbl_name] = ? COLLATE NOCASE "
+                                      "AND [type] = '") +
+                          type + "';";
   const std::string what = std::string(type) + " texts of table \"" + tableName + "\"";
-  std::vector<std::string> texts;
-  for (const TRow& row : bound_rows(query, sql, tableName, 1, what)) texts.push_back(row.front());
-  return texts;
+  return bound_rows(query, sql, tableName, 2, what);
 }
 
-// The number of stored texts of that kind on the table (automatic indexes have none).
-size_t stored_count(TSQLQuery& query, const std::string& tableName, const char* type) {
-  std::vector<std::string> texts = schema_texts(query, tableName, type);
-  return texts.size() - std::count(texts.begin(), texts.end(), std::string());
+// The names of the entries of that kind on the table that have a stored text
+// (automatic indexes have none).
+std::vector<std::string> stored_names(TSQLQuery& query, const std::string& tableName, const char* type) {
+  std::vector<std::string> names;
+  for (const TRow& row : schema_entries(query, tableName, type))
+    if (!row[1].empty()) names.push_back(row[0]);
+  return names;
 }
 
 // The names that an index's (or a trigger's) text changes when its table is renamed.
@@ -71,25 +77,16 @@ const char* const kForeignKeyReferrers =
     "SELECT m.[name] FROM [main].[sqlite_master] m, pragma_foreign_key_list(m.[name], 'main') f "
     "WHERE m.[type] = 'table' AND m.[name] <> ?1 COLLATE NOCASE AND f.[table] = ?1 COLLATE NOCASE "
     "ORDER BY m.[name];";
-// Every trigger and view with its text, and whether it is one of table ?1's own triggers.
-const char* const kTextReferrers =
-    "SELECT [type], [name], [sql], [tbl_name] = ?1 COLLATE NOCASE FROM [main].[sqlite_master] "
-    "WHERE [type] IN ('trigger', 'view') ORDER BY [name];";
 
-// The first object that would still name the table once it is renamed, as
-// e.g. table "Child": another table whose foreign key refers to it, or a
-// trigger or view whose text names it, the table's own triggers as they would
-// be re-made. Empty when there is none. Its own CREATE text follows the name.
-std::string rename_referrer(TSQLQuery& query, const std::string& oldName, const std::string& newName) {
-  const std::string what = "objects that refer to table \"" + oldName + "\"";
-  std::vector<TRow> tables = bound_rows(query, kForeignKeyReferrers, oldName, 1, what);
-  if (!tables.empty()) return "table \"" + tables.front().front() + "\"";
-  const TRenamedNames names = renamed_names(false, oldName, newName);
-  for (const TRow& row : bound_rows(query, kTextReferrers, oldName, 4, what)) {
-    const std::string text = row[3] == "1" ? rename_schema_text(row[2], names) : row[2];
-    if (text_names_table(text, oldName)) return row[0] + " \"" + row[1] + "\"";
-  }
-  return std::string();
+// A copy whose own trigger, re-made on it, does not work there.
+std::string copy_refusal(const std::string& oldName, const std::string& newName, const TBrokenObject& broken) {
+  return "Table \"" + oldName + "\" cannot be copied: " + broken.Kind + " \"" + broken.Name +
+         "\", re-made on table \"" + newName + "\", would not work there: " + broken.Reason;
+}
+
+std::string rename_refusal(const std::string& oldName, const std::string& referrer) {
+  return "Table \"" + oldName + "\" cannot be renamed: " + referrer +
+         " refers to it, and would be left naming a table that is gone";
 }
 
 }  // namespace
@@ -109,14 +106,27 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
   {  // the statements end before the commit
     TSQLQuery query(FSQLDB);
     try {
-      if (isRename && rename_refused(query, oldName, newName)) {
-        if (referredTo != nullptr) *referredTo = true;
-      } else if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey)) {
-        if (read_table_def(newName, oldDef))
-          std::swap(newDef, FCurrentTableDef);
-        else
-          add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+      bool refused = isRename && rename_refused(query, oldName);
+      if (!refused) {
+        // Which views and triggers work is taken before anything changes.
+        TRenameCheck check(FSQLDB, oldName, isRename);
+        std::map<std::string, std::string> remade;
+        if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey, remade)) {
+          TBrokenObject broken;
+          if (check.FindBroken(newName, remade, broken)) {
+            refused = isRename;
+            add_error(kMethod, isRename ? rename_refusal(oldName, broken.Kind + " \"" + broken.Name + "\"")
+                                        : copy_refusal(oldName, newName, broken));
+          } else if (read_table_def(newName, oldDef)) {
+            std::swap(newDef, FCurrentTableDef);
+          } else {
+            add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+          }
+        }
       }
+      if (refused && referredTo != nullptr) *referredTo = true;
+    } catch (const TRenameCheckFailure& e) {
+      add_error(kMethod, e.what());
     } catch (const std::runtime_error& e) {
       add_error(kMethod, e.what());
       add_error(kMethod, failure_reason(query));
@@ -148,14 +158,14 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
   return allowed;
 }
 
-// A rename would leave whatever still names the table naming one that is
-// gone; the drop of the old table would meet the rows that refer to it.
-bool TSMF::rename_refused(TSQLQuery& query, const std::string& oldName, const std::string& newName) {
-  std::string referrer = rename_referrer(query, oldName, newName);
-  if (!referrer.empty())
-    add_error(kMethod, "Table \"" + oldName + "\" cannot be renamed: " + referrer +
-                           " refers to it, and would be left naming a table that is gone");
-  return !referrer.empty();
+// Another table whose foreign key refers to the table would be left naming
+// one that is gone, and the drop of the old table would meet the rows that
+// refer to it: the rename is refused before anything changes.
+bool TSMF::rename_refused(TSQLQuery& query, const std::string& oldName) {
+  const std::string what = "tables that refer to table \"" + oldName + "\"";
+  std::vector<TRow> tables = bound_rows(query, kForeignKeyReferrers, oldName, 1, what);
+  if (!tables.empty()) add_error(kMethod, rename_refusal(oldName, "table \"" + tables.front().front() + "\""));
+  return !tables.empty();
 }
 
 bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure) {
@@ -167,12 +177,14 @@ bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char*
   return false;
 }
 
+// `remade` receives the new name of each trigger re-made on the new table
+// (lower-cased), mapped to its old name.
 bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName,
-                             bool isRename, int agencyPKey) {
-  std::vector<std::string> indexes = schema_texts(query, oldName, "index");
-  std::vector<std::string> triggers = schema_texts(query, oldName, "trigger");
-  std::vector<std::string> tables = schema_texts(query, oldName, "table");
-  std::string create = tables.empty() ? std::string() : tables.front();
+                             bool isRename, int agencyPKey, std::map<std::string, std::string>& remade) {
+  std::vector<TRow> indexes = schema_entries(query, oldName, "index");
+  std::vector<TRow> triggers = schema_entries(query, oldName, "trigger");
+  std::vector<TRow> tables = schema_entries(query, oldName, "table");
+  std::string create = tables.empty() ? std::string() : tables.front()[1];
   if (!run_rename_step(query, rename_schema_text(create, {oldName, newName, "", ""}),
                        "CREATE TABLE under new name failed") ||
       !run_rename_step(query, "INSERT INTO [" + newName + "] SELECT * FROM " + quote_identifier(oldName) + ";",
@@ -185,8 +197,8 @@ bool TSMF::copy_lookup_table(TSQLQuery& query, const std::string& oldName, const
                                   "Failure to update table name in RL_LookupTables")
                : !add_copy_to_catalogue(query, oldName, newName, agencyPKey))
     return false;
-  return recreate_on_table(query, indexes, "index", oldName, newName) &&
-         recreate_on_table(query, triggers, "trigger", oldName, newName) &&
+  return recreate_on_table(query, indexes, "index", oldName, newName, nullptr) &&
+         recreate_on_table(query, triggers, "trigger", oldName, newName, &remade) &&
          (!isRename || run_rename_step(query, "DROP TABLE IF EXISTS " + quote_identifier(oldName) + ";",
                                        "Failure to drop old table from the database (metafile)"));
 }
@@ -215,26 +227,33 @@ bool TSMF::add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, c
                          failure);
 }
 
-// Runs the old table's index or trigger texts with their names and the table
-// they are on rewritten (and the table that a trigger's statements write).
-// Each must add one to the new table, so that none is left on the old table
-// unnoticed.
-bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::string>& texts, const char* type,
-                             const std::string& oldName, const std::string& newName) {
+// Runs the old table's index or trigger texts (each after its name) with
+// their names and the table they are on rewritten (and the table that a
+// trigger's statements write). Each must add one to the new table, so that
+// none is left on the old table unnoticed; `remade`, when given, maps the new
+// name of each (lower-cased), as the database holds it, to the old one.
+bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::vector<std::string>>& entries,
+                             const char* type, const std::string& oldName, const std::string& newName,
+                             std::map<std::string, std::string>* remade) {
   const TRenamedNames names = renamed_names(std::string(type) == "index", oldName, newName);
   std::string failure = std::string("Failure to create ") + type;
-  size_t made = stored_count(query, newName, type);
-  for (const std::string& text : texts) {
+  std::vector<std::string> made = stored_names(query, newName, type);
+  for (const TRow& entry : entries) {
     // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
-    if (text.empty()) continue;
-    std::string sql = rename_schema_text(text, names);
+    if (entry[1].empty()) continue;
+    std::string sql = rename_schema_text(entry[1], names);
     if (!run_rename_step(query, sql, failure.c_str())) return false;
-    if (stored_count(query, newName, type) != ++made) {
+    std::vector<std::string> now = stored_names(query, newName, type);
+    if (now.size() != made.size() + 1) {
       add_error(kMethod, failure.c_str());
       add_error(kMethod, std::string("The ") + type + " was not made on table \"" + newName + "\"");
       add_error(kMethod, "SQL: " + sql);
       return false;
     }
+    for (const std::string& name : now)
+      if (remade != nullptr && std::find(made.begin(), made.end(), name) == made.end())
+        (*remade)[lowercase_string(name)] = entry[0];
+    made = now;
   }
   return true;
 }

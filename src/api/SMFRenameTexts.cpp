@@ -1,7 +1,6 @@
-// Rewriting stored CREATE texts for a renamed table, and finding a table's
-// name in a text. The text is read as SQL tokens (words, quoted names,
-// strings, comments), so a name is replaced only where the statement's form
-// puts a table name.
+// Rewriting stored CREATE texts for a renamed table. The text is read as SQL
+// tokens (words, quoted names, strings, comments), so a name is replaced only
+// where the statement's form puts a table name.
 #include "api/SMFRenameTexts.h"
 
 #include <algorithm>
@@ -11,9 +10,6 @@
 #include "storage/Utility.h"
 
 namespace {
-
-// The most tokens before the table that a statement writes: INSERT OR REPLACE INTO.
-const size_t kLongestVerb = 4;
 
 struct TToken {
   size_t Begin;
@@ -97,7 +93,7 @@ std::vector<TToken> sql_tokens(const std::string& text) {
   return tokens;
 }
 
-// A text read as SQL tokens, with the tests its readers share.
+// A text read as SQL tokens, with the tests its rewrite uses.
 class TSqlText {
  public:
   explicit TSqlText(const std::string& text) : FText(text), FTokens(sql_tokens(text)), FEnd(FTokens.size()) {}
@@ -228,73 +224,8 @@ std::string TTextRewrite::edited() const {
   return text + FText.substr(copied);
 }
 
-// Looks for a table's name among the names of a text.
-class TNameSearch : public TSqlText {
- public:
-  TNameSearch(const std::string& text, const std::string& tableName)
-      : TSqlText(text), FName(lowercase_string(tableName)) {}
-
-  bool Found() const;
-
- private:
-  bool table_place(size_t i) const;
-  bool in_from_list(size_t comma) const;
-
-  const std::string FName;
-};
-
-// Only a name where a table's name stands counts: a column or an alias spelt
-// like the table names no table, while a string there names one, as the
-// database reads it.
-bool TNameSearch::Found() const {
-  for (size_t i = 0; i < FEnd; ++i)
-    if (!FName.empty() && FTokens[i].Name == FName && table_place(i)) return true;
-  return false;
-}
-
-// The names before a "." that stand for a trigger's rows or a database, not a table.
-bool is_row_or_schema(const std::string& name) {
-  return name == "old" || name == "new" || name == "main" || name == "temp";
-}
-
-// After FROM, JOIN, INTO or IN or a "," of a FROM list (or a "(" after one of
-// those of a FROM); qualified by the main database; qualifying a column (a
-// trigger's old and new rows aside); or as the table that a
-// statement of a trigger's body writes (UPDATE OF in a trigger's event names
-// a column).
-bool TNameSearch::table_place(size_t i) const {
-  if (mark(i - 1, '.')) return keyword(i - 2, "main");
-  if (mark(i + 1, '.')) return !is_row_or_schema(FName);
-  size_t before = mark(i - 1, '(') ? i - 2 : i - 1;
-  if (keyword(before, "from") || keyword(before, "join") || (mark(before, ',') && in_from_list(before))) return true;
-  if (before != i - 1) return false;
-  if (keyword(before, "into") || keyword(before, "in")) return true;
-  for (size_t start = i - std::min<size_t>(i, kLongestVerb); start < i; ++start)
-    if ((keyword(start - 1, "begin") || mark(start - 1, ';')) && statement_target(start) == i) return true;
-  return false;
-}
-
-// Whether the clause the comma stands in, within its own parentheses, is a FROM.
-bool TNameSearch::in_from_list(size_t comma) const {
-  static const char* const kClauses[] = {"from",  "select", "where", "set",   "values", "group",
-                                         "order", "having", "limit", "on",    "using",  "returning"};
-  int depth = 0;
-  for (size_t j = comma; j-- > 0;) {
-    if (mark(j, ')')) ++depth;
-    if (mark(j, '(') && depth-- == 0) return false;
-    if (depth != 0) continue;
-    for (const char* clause : kClauses)
-      if (keyword(j, clause)) return std::string(clause) == "from";
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names) {
   return TTextRewrite(text, names).Run();
-}
-
-bool text_names_table(const std::string& text, const std::string& tableName) {
-  return TNameSearch(text, tableName).Found();
 }

@@ -1,6 +1,6 @@
 // Rewriting the stored CREATE texts of a lookup table, its indexes and its
 // triggers for a new table name, by whole names: a keyword that happens to
-// spell the old name is never taken for it. Also whether a text names a table.
+// spell the old name is never taken for it.
 #pragma once
 
 #include <string>
@@ -23,10 +23,3 @@ struct TRenamedNames {
 // new one inside the index's or trigger's own name as the database reads it,
 // which is written back in the quotes it had.
 std::string rename_schema_text(const std::string& text, const TRenamedNames& names);
-
-// True when the SQL text names the table, letter case aside, where a table's
-// name stands (after FROM, JOIN, INTO or IN, in a FROM list, after "main.",
-// before the "." of a column it qualifies, or as the table a trigger's
-// statement writes), bare, quoted or as a string; a column or alias spelt like
-// the table does not count.
-bool text_names_table(const std::string& text, const std::string& tableName);
