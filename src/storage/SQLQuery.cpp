@@ -429,12 +429,12 @@ TRowKey database_count(TSQLDB* db, const std::string& table, const std::string& 
 class TFreeKeySeeker {
  public:
   TFreeKeySeeker(TSQLDB* db, const std::string& quoted, int lowest)
-      : FDB(db), FQuoted(quoted), FTable("main." + quoted), FLowest(lowest),
-        FTaken(db, "SELECT 1 FROM " + FTable + " WHERE PKey = ?1;") {}
+      : FDB(db), FQuoted(quoted), FTable("main." + quoted), FLowest(lowest) {}
 
   std::optional<int> Seek() {
-    std::optional<int> key = past_greatest();
-    if (is_free(key)) return key;
+    bool known = false;
+    std::optional<int> key = past_greatest(known);
+    if (known || is_free(key)) return key;
     key = before_least();
     if (is_free(key)) return key;
     for (int i = 0; i < kRandomProbes; ++i)
@@ -444,14 +444,20 @@ class TFreeKeySeeker {
   }
 
  private:
-  bool is_free(std::optional<int> key) { return key && !FTaken.FirstKey(*key).Found; }
+  bool is_free(std::optional<int> key) {
+    if (!FTaken) FTaken.emplace(FDB, "SELECT 1 FROM " + FTable + " WHERE PKey = ?1;");
+    return key && !FTaken->FirstKey(*key).Found;
+  }
 
-  // One past the greatest key below INT_MAX, or the lowest allowed key.
-  std::optional<int> past_greatest() {
+  // One past the greatest key below INT_MAX, or the lowest allowed key. It is
+  // `known` free when the seek itself found no key between it and INT_MAX.
+  std::optional<int> past_greatest(bool& known) {
     TBoundSelect below(FDB, "SELECT PKey FROM " + FTable + " WHERE PKey < ?1 ORDER BY PKey DESC LIMIT 1;");
     TRowKey greatest = below.FirstKey(INT_MAX);
     if (!greatest.Found) return FLowest;
-    return greatest.Usable ? std::optional<int>(std::max(FLowest, greatest.Value + 1)) : std::nullopt;
+    if (!greatest.Usable) return std::nullopt;
+    known = greatest.Value >= FLowest - 1 && greatest.Value < INT_MAX - 1;
+    return std::max(FLowest, greatest.Value + 1);
   }
 
   // One below the least key from the lowest allowed, when that is allowed.
@@ -473,7 +479,7 @@ class TFreeKeySeeker {
   std::string FQuoted;
   std::string FTable;
   int FLowest;
-  TBoundSelect FTaken;
+  std::optional<TBoundSelect> FTaken;  // prepared on its first use
 };
 
 }  // namespace
