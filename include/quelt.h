@@ -58,7 +58,8 @@
  *   Qb_ValidateUnique, Qb_Post, Qb_Delete and Qb_CopyLookupTable) first read
  *   again the tables changed since it was last read; Qb_CreateTable,
  *   Qb_Post and Edit_RecompileEditLogic do so again once they hold the write
- *   lock, a run's lookups once per run and after each callback. A table not
+ *   lock, the lookups of a run or of a debugging run (Edit_RunEdits,
+ *   Edit_DebugEdit) once per run and after each callback. A table not
  *   changed keeps its definition and the row in its buffer; a table changed
  *   is read again without it, so that a row buffered before the change is not
  *   posted (-1, "Table named \"t\" is NOT in insert or edit mode; cannot
