@@ -58,12 +58,13 @@
  *   Qb_ValidateUnique, Qb_Delete and Qb_CopyLookupTable) first read again
  *   the tables changed since it was last read; Qb_CreateTable and
  *   Edit_RecompileEditLogic do so again once they hold the write lock,
- *   Qb_Post only then, a run's lookups once per run and after each callback.
+ *   Qb_Post only then, the lookups of a run or of a debugging run
+ *   (Edit_RunEdits, Edit_DebugEdit) once per run and after each callback.
  *   Qb_Edit, Qb_ValidateUnique and Edit_GetData... make that check and their
- *   reads of rows in one read of the file, which ends before they return. A table not
- *   changed keeps its definition and the row in its buffer; a table changed
- *   is read again without it, so that a row buffered before the change is not
- *   posted (-1, "Table named \"t\" is NOT in insert or edit mode; cannot
+ *   reads of rows in one read of the file, which ends before they return. A
+ *   table not changed keeps its definition and the row in its buffer; a table
+ *   changed is read again without it, so that a row buffered before the change
+ *   is not posted (-1, "Table named \"t\" is NOT in insert or edit mode; cannot
  *   post"). When the schema cannot be read, the function gives -1 with the
  *   database's reason.
  * - Row keys (PKeys) are ints. A key read from the metafile that is not a

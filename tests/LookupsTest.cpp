@@ -329,6 +329,60 @@ TEST_F(Lookups, SharedReadsNeverHoldTheFileWhileTheHostRuns) {
   EXPECT_EQ("8001", writes.Writer.value("SELECT POP FROM ZIPS WHERE PKey = 1"));
 }
 
+// A debugging run's lookups share one read as a run's do. It ends before each
+// callback (field, message, line: each writes from a connection of its own)
+// and when the debugging run ends, whether the edit passes or fails or a
+// lookup fails with the read held, with no callback after the lookup or with
+// the lines after it: no lock and no transaction is left open.
+TEST_F(Lookups, DebuggingRunsShareReadsThatNeverHoldTheFileWhileTheHostRuns) {
+  exec("CREATE TABLE GONE([PKey] integer not null primary key, [CODE] varchar(5));"
+       "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('GONE',0);");
+  const std::string lookedUp = "int n;\nn = lookup(\"10001\", \"ZIPS.CODE\");\n";
+  add_edit("DK", "Edit DK", lookedUp + "if (n) error_text(\"found\");\nreturn FAIL;", {2}, 101);
+  add_edit("DP", "Edit DP", lookedUp + "return PASS;", {2}, 101);
+  add_edit("DG", "Edit DG", lookedUp + "n = lookup(\"x\", \"GONE.CODE\");\nreturn PASS;", {2}, 101);
+  exec("DROP TABLE GONE;");
+  struct Writes {
+    RawDB Writer;
+    Rows Calls;
+    // The callback as "kind|SQLite code of a write made in it".
+    int write(const char* kind) {
+      return collect(&Calls, kind, Writer.exec("UPDATE ZIPS SET POP = POP + 1 WHERE PKey = 1"));
+    }
+  };
+  auto onField = [](void* owner, const char*) { return static_cast<Writes*>(owner)->write("field"); };
+  auto onLine = [](void* owner, int, int, const char*) { return static_cast<Writes*>(owner)->write("line"); };
+  auto onMessage = [](void* owner, const char*, const char*, const char*, const char*, const char*) {
+    return static_cast<Writes*>(owner)->write("message");
+  };
+  Rows gone = failed("lookup", {"TablesList does not have a table named \"GONE\""}, "syntax error");
+  gone.insert(gone.begin(), "-1");
+  gone.push_back("TRunEdits::DebugEdit\xBB" "syntax error");
+  gone.push_back("TRunEdits::DebugEdit\xBB" "SQL: SELECT a.PKey, a.EditName, b.AdminCode, m.MessageNumber, m.Message, "
+                 "a.EditLogic, a.CompiledLogic FROM RL_Edits a, RL_Agencies b, RL_Messages m WHERE b.PKey = "
+                 "a.AgencyPKey AND m.PKey = a.MessagePKey AND a.EditTag = 'DG';");
+  struct Case {
+    const char* Tag;
+    bool Lines;
+    Rows Outcome;
+    Rows Calls;
+  };
+  for (const Case& c : {Case{"DK", true, {"0"}, {"field|0", "message|0", "line|0", "line|0", "line|0", "line|0"}},
+                        Case{"DP", false, {"0"}, {"field|0"}}, Case{"DG", true, gone, {"field|0", "line|0", "line|0"}},
+                        Case{"DG", false, gone, {"field|0"}}}) {
+    const std::string which = std::string(c.Tag) + (c.Lines ? " with lines" : "");
+    Writes writes{RawDB(path()), {}};
+    EXPECT_EQ(c.Outcome, edit_entries_cut(::outcome(h(), Edit_DebugEdit(h(), c.Tag, "L1", "1 45", &writes,
+                                                                        c.Lines ? fn(+onLine) : nullptr, nullptr,
+                                                                        fn(+onField), fn(+onMessage)))))
+        << which;
+    EXPECT_EQ(c.Calls, writes.Calls) << which;
+    EXPECT_EQ(SQLITE_OK, writes.Writer.exec("UPDATE ZIPS SET POP = POP + 1 WHERE PKey = 1")) << which;
+    EXPECT_EQ(0, Qb_BeginTrans(h())) << which;  // no transaction was left open
+    EXPECT_EQ(0, Qb_CommitTrans(h()));
+  }
+}
+
 // A second run-time on the same metafile over a table model that the test
 // fills itself: a model the engine never makes, and caches the test can read.
 class OwnModel : public Lookups {

@@ -1,7 +1,10 @@
 // The table model of an open handle follows the schema as the file holds it
 // while other connections re-make, retype, restructure or add tables: rows
 // read and looked up, restructures, recompilation and posts see the tables
-// of the file; the model never changes under a callback that walks it.
+// of the file; the model never changes under a callback that walks it; a
+// debugging run's lookup checks the schema in the read of its statement, even
+// when another connection changes the table between the two (a VFS shim puts
+// the change there).
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -244,4 +247,137 @@ TEST_F(SchemaFollow, TheModelNeverChangesUnderACallbackThatWalksIt) {
                   "C1/L1"}),
             seen.Seen);
   EXPECT_EQ((Rows{"LT|1|1|PKey|integer|1", "LT|1|2|Label|varchar(5)|L1", "LT|1|3|Code|varchar(5)|C1"}), read_row("LT"));
+}
+
+namespace {
+
+// A VFS shim that lets a test put another connection's change between two
+// statements of the library that no callback separates. Registered as the
+// default VFS, it opens every file through "unix"; on a main database file it
+// swaps in a copy of unix's methods whose xUnlock, once a hook is armed, runs
+// the hook once, right after the file has dropped to no lock. The library
+// opens its files with the default VFS, so a handle opened while the shim is
+// registered drops its locks through it; a connection opened with "unix" by
+// name (as the hook's own must be) passes it by. One shim at a time; it is
+// unregistered when it goes, after the handles that use it have closed.
+class TUnlockShim {
+ public:
+  TUnlockShim() : Real(sqlite3_vfs_find("unix")), Vfs(*Real) {
+    Vfs.zName = "quelt-test-unlock-shim";
+    Vfs.xOpen = &open;
+    Current = this;
+    EXPECT_EQ(SQLITE_OK, sqlite3_vfs_register(&Vfs, 1));
+  }
+  ~TUnlockShim() {
+    sqlite3_vfs_unregister(&Vfs);
+    Current = nullptr;
+  }
+  TUnlockShim(const TUnlockShim&) = delete;
+  TUnlockShim& operator=(const TUnlockShim&) = delete;
+
+  void Arm(std::function<void()> hook) { Hook = std::move(hook); }
+  int Fired() const { return FiredCount; }
+
+ private:
+  static int open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    TUnlockShim& shim = *Current;
+    int rc = shim.Real->xOpen(shim.Real, name, file, flags, outFlags);
+    if (rc != SQLITE_OK || (flags & SQLITE_OPEN_MAIN_DB) == 0 || file->pMethods == nullptr) return rc;
+    if (shim.RealMethods == nullptr) {
+      shim.RealMethods = file->pMethods;
+      shim.Methods = *file->pMethods;
+      shim.Methods.xUnlock = &unlock;
+    }
+    // The file stays unix's own: only its table of methods is the shim's.
+    if (file->pMethods == shim.RealMethods) file->pMethods = &shim.Methods;
+    return rc;
+  }
+  static int unlock(sqlite3_file* file, int lock) {
+    TUnlockShim& shim = *Current;
+    int rc = shim.RealMethods->xUnlock(file, lock);
+    if (rc == SQLITE_OK && lock == SQLITE_LOCK_NONE && shim.Hook) {
+      std::function<void()> hook = std::move(shim.Hook);
+      shim.Hook = nullptr;
+      ++shim.FiredCount;
+      hook();
+    }
+    return rc;
+  }
+
+  static TUnlockShim* Current;
+  sqlite3_vfs* Real;
+  sqlite3_vfs Vfs;
+  const sqlite3_io_methods* RealMethods = nullptr;
+  sqlite3_io_methods Methods{};
+  std::function<void()> Hook;
+  int FiredCount = 0;
+};
+
+TUnlockShim* TUnlockShim::Current = nullptr;
+
+// LT re-made with its columns in the order of the fixture.
+const char* const kCodeFirst =
+    "CREATE TABLE LT_new([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5), [Label] varchar(5));"
+    "INSERT INTO LT_new(PKey, Code, Label) SELECT PKey, Code, Label FROM LT; DROP TABLE LT;"
+    "ALTER TABLE LT_new RENAME TO LT; CREATE INDEX xLT_Code ON LT([Code], [PKey]);";
+
+// A debugging run whose first field callback arms the shim: the next time the
+// library's connection drops its lock, another connection re-makes LT with
+// its columns in another order.
+struct TRacedDebugging {
+  TUnlockShim* Shim;
+  std::string Path;
+  Rows Calls;
+};
+
+int arm_at_field(void* owner, const char* text) {
+  auto* raced = static_cast<TRacedDebugging*>(owner);
+  raced->Calls.push_back(std::string("field|") + text);
+  raced->Shim->Arm([path = raced->Path] {
+    sqlite3* other = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, "unix"));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(other, kLabelFirst, nullptr, nullptr, nullptr));
+    sqlite3_close(other);
+  });
+  return 0;
+}
+int raced_line(void* owner, int line, int executed, const char* logic) {
+  return collect(&static_cast<TRacedDebugging*>(owner)->Calls, "line", line, executed, logic);
+}
+int raced_message(void* owner, const char* tag, const char*, const char*, const char* type, const char* text) {
+  return collect(&static_cast<TRacedDebugging*>(owner)->Calls, "message", tag, type, text);
+}
+
+}  // namespace
+
+// A debugging run's lookup checks the schema and runs its statement in one
+// read, as a run's does: another connection that re-makes the table once the
+// library's connection holds no lock (here at the first moment it does after
+// the run has begun) changes nothing that the lookup finds or copies.
+TEST_F(SchemaFollow, ADebuggingRunsLookupChecksTheSchemaInTheReadOfItsStatement) {
+  add_edit("LK", "Lookup", shown_by("lookup"), {2}, 101);
+  add_edit("RK", "Range", shown_by("rlookup"), {2}, 101);
+  TUnlockShim shim;
+  {  // the handle closes before the shim goes
+    OtherHandle debugger(path());  // opened through the shim
+    int d = debugger.handle();
+    for (const char* builtin : {"lookup", "rlookup"}) {
+      const std::string tag = builtin[0] == 'l' ? "LK" : "RK";
+      exec(kCodeFirst);
+      ASSERT_EQ(3, out_int(Edit_GetColumnsCount, d, "LT"));  // the model is the file's when the run begins
+      TRacedDebugging raced{&shim, path(), {}};
+      int fired = shim.Fired();
+      EXPECT_EQ(Rows{"0"}, outcome(d, Edit_DebugEdit(d, tag.c_str(), "L1", "1 45", &raced, fn(raced_line), nullptr,
+                                                      fn(arm_at_field), fn(raced_message))));
+      EXPECT_EQ(fired + 1, shim.Fired());
+      EXPECT_EQ((Rows{"field|Age ==  45", "message|" + tag + "|E|C1/L1",
+                      "line|1|1|char code[1], label[1], shown[12];", "line|2|1|int found;",
+                      "line|3|1|found = " + std::string(builtin) + "(\"C1\", \"LT.CODE\");",
+                      "line|4|1|strcpy(shown, code);", "line|5|1|strcat(shown, \"/\");", "line|6|1|strcat(shown, label);",
+                      "line|7|1|error_text(shown);", "line|8|1|return FAIL;"}),
+                raced.Calls)
+          << builtin;
+      EXPECT_EQ("PKey|Label|Code", value("SELECT group_concat(name, '|') FROM pragma_table_info('LT')"));
+    }
+  }
 }

@@ -140,16 +140,15 @@ int TLibFuncs::internal_sqlrlookup(const char* table, const char* columns, const
   return run_lookup(lookup, "internal_sqlrlookup", rcNone, true);
 }
 
-// The lookups of a run read inside one read transaction (the run's shared
-// read or the host's transaction), in which the schema cannot change: the
-// table model follows the file once in it, before any kept statement or
-// definition is used. A debugging run holds none: it follows at every lookup.
+// The lookups of a run or of a debugging run read inside one read transaction
+// (the shared read or the host's transaction), in which the schema cannot
+// change: the table model follows the file once in it, before any kept
+// statement or definition is used.
 void TLibFuncs::begin_lookup() {
-  bool debugging = FRunEdits->IsDebugging();
-  if (!debugging) FSQLDB->BeginSharedRead();
-  if (debugging || !FSQLDB->IsSchemaChecked()) {
+  FSQLDB->BeginSharedRead();
+  if (!FSQLDB->IsSchemaChecked()) {
     if (!FRunEdits->FollowSchema()) throw std::runtime_error("SQL error");
-    if (!debugging) FSQLDB->SetSchemaChecked();
+    FSQLDB->SetSchemaChecked();
   }
   forget_removed_tables();
 }

@@ -64,8 +64,6 @@ class TRunEdits {
   int GetEditDetails(const char* editTag, void* owner, void* callback);
   int DebugEdit(const char* editTag, const char* layoutTag, const char* data, void* owner, void* lineCallback,
                 void* variableCallback, void* fieldCallback, void* messageCallback);
-  // A debugging run calls the host back at every line.
-  bool IsDebugging() const { return FDebugging; }
   // The lookups have the table model follow the file through the metafile,
   // which sets the follower; false when it could not (the reason is recorded).
   void SetSchemaFollower(std::function<bool()> follower) { FSchemaFollower = std::move(follower); }

@@ -1,6 +1,7 @@
 // Debugging one edit over one record: the edit read by tag outside any edit
 // set, run once with the trace on, and the trace sent through the host's
-// field, message, line and variable callbacks.
+// field, message, line and variable callbacks. Its lookups share a read as a
+// run's do, ended before each of those callbacks and when the debugging ends.
 #include <algorithm>
 #include <stdexcept>
 
@@ -12,6 +13,7 @@
 #include "runtime/RunEdits.h"
 #include "runtime/Variable.h"
 #include "storage/FastSQLQuery.h"
+#include "storage/SQLDB.h"
 #include "storage/Utility.h"
 
 namespace {
@@ -91,8 +93,10 @@ void TRunEdits::run_debug_edit(const std::string& editTag, const std::string& sq
 }
 
 // Ends the debugging state on every way out, so the next run is not traced
-// and nothing refers to the debugged edit or layout.
+// and nothing refers to the debugged edit or layout, and ends the lookups'
+// shared read, which no export leaves open.
 void TRunEdits::end_debugging() {
+  FSQLDB->EndSharedRead();
   delete FDebugEdit;
   FDebugEdit = nullptr;
   FRunningEdit = nullptr;
@@ -140,6 +144,8 @@ void TRunEdits::debug_showvars(int line) {
 
 void TRunEdits::debug_fields() {
   if (FDebugFieldCallback == nullptr || FLayout == nullptr) return;
+  // No host code runs inside the lookups' shared read.
+  FSQLDB->EndSharedRead();
   for (int i = 0; i < FRunningEdit->GetFieldsCount(); ++i) {
     TLayoutField* field = FLayout->GetFieldByFieldNumber(FRunningEdit->GetFieldByMacroOrder(i));
     if (field == nullptr) continue;
@@ -150,6 +156,7 @@ void TRunEdits::debug_fields() {
 
 void TRunEdits::send_debug_to_callbacks() {
   if (FDebugEdit == nullptr || FDebugLineCallback == nullptr) return;
+  FSQLDB->EndSharedRead();
   auto sendLine = reinterpret_cast<DebugLineCallback>(FDebugLineCallback);
   auto sendVariable = reinterpret_cast<DebugVariableCallback>(FDebugVariableCallback);
   int next = 0;

@@ -46,10 +46,11 @@ class TSQLDB {
   void SetRollbackListener(std::function<void()> listener) { FRollbackListener = std::move(listener); }
   void NotifyRollback();
 
-  // The lookups of a run share one read transaction instead of taking and
-  // dropping the file's shared lock each time. The first lookup begins it,
-  // only when no transaction is open; it ends before the host is called back
-  // and when the run ends, so no host statement ever runs inside it.
+  // The lookups of a run or of a debugging run share one read transaction
+  // instead of taking and dropping the file's shared lock each time. The
+  // first lookup begins it, only when no transaction is open; it ends before
+  // the host is called back and when the run ends, so no host statement ever
+  // runs inside it.
   void BeginSharedRead();
   void EndSharedRead();
   // The lookups check the schema once for each read they hold (the shared
