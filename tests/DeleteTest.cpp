@@ -140,17 +140,21 @@ TEST_F(Deletion, TheReservedRowsKeepKeyOneAsTheirDeletionIsRefused) {
   }
   EXPECT_EQ(0, edit_row(h(), "RL_Agencies", 1, {{"PKey", "1.0"}, {"Comments", "stays"}}));  // stored as 1
   EXPECT_EQ("1|stays", value("SELECT PKey || '|' || Comments FROM RL_Agencies WHERE AdminCode = 'NONE'"));
-  EXPECT_EQ("1|2|This edit has no default error message", value("SELECT PKey || '|' || AgencyPKey || '|' || Message FROM RL_Messages WHERE MessageNumber = 0"));
+  EXPECT_EQ("1|2|This edit has no default error message",
+            value("SELECT PKey || '|' || AgencyPKey || '|' || Message FROM RL_Messages WHERE MessageNumber = 0"));
 
   // Taken away by raw SQL, key 1 is still no other row's.
   exec("DELETE FROM RL_Agencies WHERE PKey = 1; DELETE FROM RL_Messages WHERE PKey = 1;"
        "INSERT INTO RL_Agencies(PKey, AdminCode, OrgName) VALUES (3, 'AG3', 'Three');"
        "INSERT INTO RL_Messages(PKey, AgencyPKey, MessageNumber, Message) VALUES (3, 2, 13, 'thirteen');");
-  refused(edit_row(h(), "RL_Agencies", 3, {{"PKey", "01"}}), {writer_error("post_edit", "PKey 1 belongs to Agency \"NONE\"")});
-  refused(edit_row(h(), "RL_Messages", 3, {{"PKey", "1e0"}}), {writer_error("post_edit", "PKey 1 belongs to Message Number 0")});
+  refused(edit_row(h(), "RL_Agencies", 3, {{"PKey", "01"}}),
+          {writer_error("post_edit", "PKey 1 belongs to Agency \"NONE\"")});
+  refused(edit_row(h(), "RL_Messages", 3, {{"PKey", "1e0"}}),
+          {writer_error("post_edit", "PKey 1 belongs to Message Number 0")});
   int pkey = -1;
   ASSERT_EQ(0, Qb_Insert(h(), "RL_Messages"));
-  ASSERT_EQ(0, set_values(h(), "RL_Messages", {{"PKey", "1"}, {"AgencyPKey", "2"}, {"MessageNumber", "40"}, {"Message", "forty"}}));
+  ASSERT_EQ(0, set_values(h(), "RL_Messages",
+                          {{"PKey", "1"}, {"AgencyPKey", "2"}, {"MessageNumber", "40"}, {"Message", "forty"}}));
   refused(Qb_Post(h(), "RL_Messages", &pkey), {writer_error("post_insert", "PKey 1 belongs to Message Number 0")});
   EXPECT_EQ((Rows{"2|AG2", "3|AG3"}), rows("SELECT PKey, AdminCode FROM RL_Agencies ORDER BY PKey"));
   EXPECT_EQ((Rows{"2|12", "3|13"}), rows("SELECT PKey, MessageNumber FROM RL_Messages ORDER BY PKey"));
