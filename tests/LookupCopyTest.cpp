@@ -295,4 +295,23 @@ TEST(LookupCopyOfTriggers, ACopyWhoseOwnTriggerWouldNotWorkOnItIsRefused) {
   ASSERT_EQ(SQLITE_OK, raw.exec("INSERT INTO LT3(PKey, Code) VALUES (9, 'z')"));
   EXPECT_EQ("3", raw.value("SELECT Stamp FROM LT3 WHERE PKey = 9"));  // the rows of the old table
   EXPECT_NE(SQLITE_OK, raw.exec("DELETE FROM LT3"));
+
+  // An UPDATE OF trigger on the rowid is compiled too.
+  ASSERT_EQ(SQLITE_OK, raw.exec("CREATE TRIGGER _LT_rowid AFTER UPDATE OF _rowid_ ON LT BEGIN"
+                                " UPDATE LT SET Stamp = LT.Code WHERE PKey = new.PKey; END;"));
+  const std::string rowidRefusal =
+      "Table \"LT\" cannot be copied: trigger \"_LT_rowid\", re-made on table \"LT4\", would not work there: "
+      "no such column: LT.Code";
+  EXPECT_EQ((Rows{"-1", tsmf_error("RenameLookupTable", rowidRefusal)}),
+            outcome(h, Qb_CopyLookupTable(h, "LT", "LT4", 1)));
+  // Testing the triggers of a table that has a broken one rolls nothing
+  // back, so the host's cursor goes on.
+  ASSERT_EQ(SQLITE_OK, raw.exec("DROP TRIGGER _LT_rowid"));
+  ASSERT_EQ(0, Edit_OpenCursor(h, "c", "SELECT PKey FROM LT ORDER BY PKey"));
+  ASSERT_EQ(0, Edit_CursorNext(h, "c"));
+  ASSERT_EQ((Rows{"0"}), outcome(h, Qb_CopyLookupTable(h, "LT", "LT5", 1)));
+  EXPECT_EQ(2, out_int(Edit_GetTriggerCount, h, "LT5"));
+  EXPECT_EQ(2, out_int(Edit_GetCursorIntByNumber, h, "c", 1));  // the row after the first
+  ASSERT_EQ(0, Edit_CursorNext(h, "c"));
+  EXPECT_EQ(3, out_int(Edit_GetCursorIntByNumber, h, "c", 1));
 }

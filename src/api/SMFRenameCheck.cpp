@@ -1,6 +1,5 @@
-// Testing the views and triggers of a metafile against its schema, before and
-// after a lookup table is renamed or copied, by preparing (never running)
-// statements that read them.
+// Testing a lookup table's rename or copy against the views and triggers of
+// the metafile by preparing (never running) statements that read them.
 #include "api/SMFRenameCheck.h"
 
 #include <sqlite3.h>
@@ -12,11 +11,8 @@
 
 namespace {
 
-const char* const kTrialSavePoint = "_RenameLookupTableCheck_";
-
-// The statements of a table's triggers; a view's SELECT takes the first bit.
+// The statements of a table's triggers, one bit each.
 const unsigned kInsert = 1, kUpdate = 2, kDelete = 4, kAll = kInsert | kUpdate | kDelete;
-const unsigned kSelect = kInsert;
 
 std::string failure_text(sqlite3* db) {
   return std::string("Cannot test the views and triggers of the metafile: ") + sqlite3_errmsg(db);
@@ -26,39 +22,6 @@ std::string failure_text(sqlite3* db) {
 // take, with SQLITE_ERROR; any other code says nothing about the schema.
 bool is_schema_error(int rc) { return (rc & 0xff) == SQLITE_ERROR; }
 
-// What a test changes stays inside a savepoint of its own, rolled back when
-// the test is done; rolled back too when an exception passes, after which the
-// change fails as a whole.
-class TTrialSavePoint {
- public:
-  explicit TTrialSavePoint(TSQLDB* db) : FDB(db) {
-    if (!FDB->SavePoint(kTrialSavePoint)) throw TRenameCheckFailure(failure_text(FDB->Database()));
-    FOpen = true;
-  }
-  ~TTrialSavePoint() {
-    if (FOpen) undo();
-  }
-  TTrialSavePoint(const TTrialSavePoint&) = delete;
-  TTrialSavePoint& operator=(const TTrialSavePoint&) = delete;
-
-  // A trial that could not be undone must not be kept by the change.
-  void Undo() {
-    if (!undo()) throw TRenameCheckFailure(failure_text(FDB->Database()));
-  }
-
- private:
-  bool undo() {
-    FOpen = false;
-    bool undone = FDB->RollbackTo(kTrialSavePoint);
-    return FDB->Release(kTrialSavePoint) && undone;
-  }
-
-  TSQLDB* FDB;
-  bool FOpen = false;
-};
-
-std::string key(const std::string& name) { return lowercase_string(name); }
-
 // The reason of the first statement of `bits` that did not compile.
 std::string reason_of(const std::string (&reasons)[3], unsigned bits) {
   for (int i = 0; i < 3; ++i)
@@ -66,144 +29,50 @@ std::string reason_of(const std::string (&reasons)[3], unsigned bits) {
   return std::string();
 }
 
+bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
+
+// The authorizer that notes accesses, set for as long as the guard lives.
+class TAuthorizerGuard {
+ public:
+  TAuthorizerGuard(sqlite3* db, int (*authorize)(void*, int, const char*, const char*, const char*, const char*),
+                   void* owner)
+      : FDB(db) {
+    sqlite3_set_authorizer(FDB, authorize, owner);
+  }
+  ~TAuthorizerGuard() { sqlite3_set_authorizer(FDB, nullptr, nullptr); }
+  TAuthorizerGuard(const TAuthorizerGuard&) = delete;
+  TAuthorizerGuard& operator=(const TAuthorizerGuard&) = delete;
+
+ private:
+  sqlite3* FDB;
+};
+
 const char* const kViews = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'view' ORDER BY [name];";
-const char* const kViewColumns = "SELECT [name] FROM pragma_table_info(?1, 'main') ORDER BY [cid];";
+// Every trigger with the table or view it is on.
+const char* const kTriggers =
+    "SELECT [name], [tbl_name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' ORDER BY [name];";
+// In the order they were made, which is the order they fire in.
+const char* const kTriggersOfTable =
+    "SELECT [name], [sql] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [tbl_name] = ?1 COLLATE NOCASE "
+    "ORDER BY [rowid];";
+const char* const kObjectType =
+    "SELECT [type] FROM [main].[sqlite_master] WHERE [name] = ?1 COLLATE NOCASE AND [type] IN ('table', 'view');";
 // Generated columns (hidden 2 and 3) cannot be set.
 const char* const kSettableColumns =
     "SELECT [name] FROM pragma_table_xinfo(?1, 'main') WHERE [hidden] NOT IN (2, 3) ORDER BY [cid];";
-// The tables and views that have triggers, each once whatever the case its triggers name it in.
-const char* const kTriggerTables =
-    "SELECT min([tbl_name]) FROM [main].[sqlite_master] WHERE [type] = 'trigger' "
-    "GROUP BY [tbl_name] COLLATE NOCASE ORDER BY 1;";
-const char* const kTriggersOfTable =
-    "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [tbl_name] = ?1 COLLATE NOCASE "
-    "ORDER BY [name];";
-const char* const kOtherTriggers =
-    "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [name] <> ?1 ORDER BY [name];";
+// A trigger's UPDATE OF list may name the rowid by any of its names.
+const char* const kRowidNames[] = {"rowid", "oid", "_rowid_"};
 
-}  // namespace
-
-TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName, bool everyObject)
-    : FDB(db), FOldName(oldName), FEveryObject(everyObject) {
-  if (everyObject) {
-    for (const std::string& view : names(kViews, {})) {
-      if (view_outcome(view).Compiled == 0) continue;
-      FViews.push_back({view, names(kViewColumns, {view})});
-    }
-  }
-  for (const std::string& table : names(kTriggerTables, {})) {
-    if (!everyObject && key(table) != key(oldName)) continue;
-    FTriggerTables.push_back({table, table_outcome(table)});
-    // Where a statement failed already, each trigger tells for itself.
-    if (FTriggerTables.back().Before.Compiled != kAll)
-      for (const std::string& trigger : names(kTriggersOfTable, {table}))
-        FAlone[key(trigger)] = alone_outcome(trigger, table).Compiled;
-  }
-}
-
-bool TRenameCheck::FindBroken(const std::string& newName, const std::map<std::string, std::string>& remade,
-                              TBrokenObject& broken) {
-  return (FEveryObject && find_broken_view(broken)) || find_broken_trigger(newName, remade, broken);
-}
-
-// Views come first: a trigger that reads a broken view fails with it.
-bool TRenameCheck::find_broken_view(TBrokenObject& broken) {
-  std::vector<const TView*> failing;
-  std::vector<std::string> reasons;
-  for (const TView& view : FViews) {
-    TOutcome now = view_outcome(view.Name);
-    if (now.Compiled != 0) continue;
-    failing.push_back(&view);
-    reasons.push_back(now.Reasons[0]);
-  }
-  if (failing.empty()) return false;
-  for (size_t i = 0; i < failing.size(); ++i) {
-    std::vector<const TView*> others = failing;
-    others.erase(others.begin() + static_cast<std::ptrdiff_t>(i));
-    TOutcome alone = others.empty() ? TOutcome() : stood_in_outcome(*failing[i], others);
-    if (alone.Compiled == 0) {
-      broken = {"view", failing[i]->Name, others.empty() ? reasons[i] : alone.Reasons[0]};
-      return true;
-    }
-  }
-  // Every broken view reads a table that is gone, directly or through
-  // another; a view whose columns no table could stand for ends here.
-  broken = {"view", failing.front()->Name, reasons.front()};
-  return true;
-}
-
-// The triggers of a table whose statements compiled before and no longer do,
-// and those of a table where one failed already, are tested one by one, in
-// the order of their names as the file held them.
-bool TRenameCheck::find_broken_trigger(const std::string& newName, const std::map<std::string, std::string>& remade,
-                                       TBrokenObject& broken) {
-  std::vector<TCandidate> candidates;
-  TBrokenObject failedTable;
-  for (const TTriggerTable& table : FTriggerTables) {
-    // The old table's triggers now sit on the new table.
-    const std::string now = key(table.Name) == key(FOldName) ? newName : table.Name;
-    const bool whole = table.Before.Compiled == kAll;
-    TOutcome after;
-    if (whole) {
-      after = table_outcome(now);
-      if (after.Compiled == kAll) continue;
-    }
-    size_t first = candidates.size();
-    for (const std::string& trigger : names(kTriggersOfTable, {now})) {
-      auto found = remade.find(key(trigger));
-      std::string oldName = found != remade.end() ? found->second : trigger;
-      auto alone = FAlone.find(key(oldName));
-      unsigned before = whole ? kAll : alone != FAlone.end() ? alone->second : 0;
-      candidates.push_back({oldName, trigger, now, before});
-    }
-    if (whole && failedTable.Name.empty() && candidates.size() > first) {
-      auto least = std::min_element(candidates.begin() + static_cast<std::ptrdiff_t>(first), candidates.end(),
-                                    [](const TCandidate& a, const TCandidate& b) { return a.OldName < b.OldName; });
-      failedTable = {"trigger", least->OldName, reason_of(after.Reasons, kAll & ~after.Compiled)};
-    }
-  }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const TCandidate& a, const TCandidate& b) { return a.OldName < b.OldName; });
-  for (const TCandidate& candidate : candidates) {
-    if (candidate.Before == 0) continue;
-    TOutcome alone = alone_outcome(candidate.Name, candidate.Table);
-    unsigned lost = candidate.Before & ~alone.Compiled;
-    if (lost == 0) continue;
-    broken = {"trigger", candidate.OldName, reason_of(alone.Reasons, lost)};
-    return true;
-  }
-  // A table's statements fail only where one of the triggers they compile
-  // fails alone; should none, the table's first trigger is named.
-  if (failedTable.Name.empty()) return false;
-  broken = failedTable;
-  return true;
-}
-
-bool TRenameCheck::compiles(const std::string& sql, std::string& reason) {
-  sqlite3* db = FDB->Database();
-  sqlite3_stmt* statement = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-  if (rc == SQLITE_OK) {
-    sqlite3_finalize(statement);
-    return true;
-  }
-  if (!is_schema_error(rc)) throw TRenameCheckFailure(failure_text(db));
-  reason = sqlite3_errmsg(db);
-  return false;
-}
-
-// The rows of a select of the check's own, its parameters bound. A select
-// that fails as a statement answers false with the reason when `reason` is
-// given; any other failure throws.
-bool TRenameCheck::read_rows(const std::string& sql, const std::vector<std::string>& parameters, int columns,
-                             std::vector<std::vector<std::string>>& rows, std::string* reason) {
-  sqlite3* db = FDB->Database();
+// The rows of a select of the check's own, its parameters bound, each of
+// its first `columns` columns; any failure throws.
+std::vector<std::vector<std::string>> read_rows(sqlite3* db, const std::string& sql,
+                                                const std::vector<std::string>& parameters, int columns) {
   sqlite3_stmt* statement = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
   for (size_t i = 0; rc == SQLITE_OK && i < parameters.size(); ++i)
     rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), parameters[i].data(),
                            static_cast<int>(parameters[i].size()), SQLITE_TRANSIENT);
-  rows.clear();
+  std::vector<std::vector<std::string>> rows;
   while (rc == SQLITE_OK && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
     rows.emplace_back();
     for (int i = 0; i < columns; ++i) {
@@ -212,29 +81,143 @@ bool TRenameCheck::read_rows(const std::string& sql, const std::vector<std::stri
     }
     rc = SQLITE_OK;
   }
-  bool read = rc == SQLITE_DONE;
-  if (!read && (reason == nullptr || !is_schema_error(rc))) {
-    std::string failure = failure_text(db);
-    sqlite3_finalize(statement);
-    throw TRenameCheckFailure(failure);
-  }
-  if (!read) *reason = sqlite3_errmsg(db);
+  std::string failure = rc == SQLITE_DONE ? std::string() : failure_text(db);
   sqlite3_finalize(statement);
-  return read;
+  if (!failure.empty()) throw TRenameCheckFailure(failure);
+  return rows;
+}
+
+}  // namespace
+
+// Where the table's statements fail already, a trigger of its own that works
+// alone is told from one that does not.
+TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName) : FDB(db), FOldName(oldName) {
+  FBefore = table_outcome(oldName);
+  if (FBefore.Compiled != kAll)
+    test_triggers_alone(oldName, [this, &oldName](const std::string& trigger) {
+      FBeforeAlone[lowercase_string(trigger)] = table_outcome(oldName).Compiled;
+    });
+}
+
+bool TRenameCheck::FindReferrer(TBrokenObject& referrer) {
+  TAuthorizerGuard guard(FDB->Database(), authorize, this);
+  return find_referring_view(referrer) || find_referring_trigger(referrer);
+}
+
+// A view that touches the table while it is prepared reads it, itself or
+// through the views it reads (which the database tells of the read that
+// takes no column only as the outermost view's); the one named reads none
+// of the others that touch it.
+bool TRenameCheck::find_referring_view(TBrokenObject& referrer) {
+  struct TViewUse {
+    std::string Name;
+    std::vector<std::string> Read;  // the views it reads, itself included, lower-cased
+  };
+  std::vector<TViewUse> touching;
+  for (const std::string& view : names(kViews, {})) {
+    FUsers.clear();
+    FReadViews.clear();
+    std::string reason;
+    FWatching = true;
+    bool compiled = compiles("SELECT * FROM main." + quote_identifier(view) + ";", reason);
+    FWatching = false;
+    if (compiled && !FUsers.empty()) touching.push_back({view, FReadViews});
+  }
+  for (const TViewUse& view : touching) {
+    auto other = [&view](const TViewUse& use) {
+      return !same_name(use.Name, view.Name) &&
+             std::count(view.Read.begin(), view.Read.end(), lowercase_string(use.Name)) != 0;
+    };
+    if (std::none_of(touching.begin(), touching.end(), other)) {
+      referrer = {"view", view.Name, std::string()};
+      return true;
+    }
+  }
+  return false;
+}
+
+// The table's own triggers are re-made on the new table, so they are not
+// referrers here; a trigger of another table that reaches the table through
+// them (a write into it) is.
+bool TRenameCheck::find_referring_trigger(TBrokenObject& referrer) {
+  std::vector<std::vector<std::string>> triggers = read_rows(FDB->Database(), kTriggers, {}, 2);
+  std::vector<std::string> tables;
+  for (const auto& trigger : triggers)
+    if (!same_name(trigger[1], FOldName) &&
+        std::find_if(tables.begin(), tables.end(), [&](const std::string& t) { return same_name(t, trigger[1]); }) ==
+            tables.end())
+      tables.push_back(trigger[1]);
+  FUsers.clear();
+  FWatching = true;
+  for (const std::string& table : tables)
+    if (table_outcome(table).Compiled != kAll)
+      test_triggers_alone(table, [this, &table](const std::string&) { table_outcome(table); });
+  FWatching = false;
+  // Accesses noted under a view's name, or under none, are the views', which
+  // were looked at first.
+  for (const auto& trigger : triggers)
+    if (!same_name(trigger[1], FOldName) &&
+        std::count(FUsers.begin(), FUsers.end(), lowercase_string(trigger[0])) != 0) {
+      referrer = {"trigger", trigger[0], std::string()};
+      return true;
+    }
+  return false;
+}
+
+bool TRenameCheck::FindBroken(const std::string& newName, const std::map<std::string, std::string>& remade,
+                              TBrokenObject& broken) {
+  if (table_outcome(newName).Compiled == kAll) return false;
+  broken = TBrokenObject();
+  test_triggers_alone(newName, [&](const std::string& trigger) {
+    auto found = remade.find(lowercase_string(trigger));
+    std::string name = found != remade.end() ? found->second : trigger;
+    auto before = FBeforeAlone.find(lowercase_string(name));
+    TOutcome alone = table_outcome(newName);
+    unsigned lost = (before != FBeforeAlone.end() ? before->second : FBefore.Compiled) & ~alone.Compiled;
+    if (lost != 0 && (broken.Name.empty() || name < broken.Name))
+      broken = {"trigger", name, reason_of(alone.Reasons, lost)};
+  });
+  return !broken.Name.empty();
+}
+
+// Every trigger of the table dropped, then each made again alone, tested and
+// dropped again, and at the end all made again in the order they were made.
+// Nothing is rolled back, which would abort the host's open cursors.
+void TRenameCheck::test_triggers_alone(const std::string& table,
+                                       const std::function<void(const std::string&)>& test) {
+  std::vector<std::vector<std::string>> triggers = read_rows(FDB->Database(), kTriggersOfTable, {table}, 2);
+  for (const auto& trigger : triggers) exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
+  for (const auto& trigger : triggers) {
+    exec(trigger[1]);
+    test(trigger[0]);
+    exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
+  }
+  for (const auto& trigger : triggers) exec(trigger[1]);
+}
+
+bool TRenameCheck::compiles(const std::string& sql, std::string& reason) {
+  FNoted.clear();
+  FNotedViews.clear();
+  sqlite3* db = FDB->Database();
+  sqlite3_stmt* statement = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_finalize(statement);
+    // Only what compiled tells what an object reads once it works.
+    for (const std::string& user : FNoted)
+      if (std::count(FUsers.begin(), FUsers.end(), user) == 0) FUsers.push_back(user);
+    FReadViews.insert(FReadViews.end(), FNotedViews.begin(), FNotedViews.end());
+    return true;
+  }
+  if (!is_schema_error(rc)) throw TRenameCheckFailure(failure_text(db));
+  reason = sqlite3_errmsg(db);
+  return false;
 }
 
 std::vector<std::string> TRenameCheck::names(const std::string& sql, const std::vector<std::string>& parameters) {
-  std::vector<std::vector<std::string>> rows;
-  read_rows(sql, parameters, 1, rows, nullptr);
   std::vector<std::string> result;
-  for (const auto& row : rows) result.push_back(row.front());
+  for (const auto& row : read_rows(FDB->Database(), sql, parameters, 1)) result.push_back(row.front());
   return result;
-}
-
-TRenameCheck::TOutcome TRenameCheck::view_outcome(const std::string& view) {
-  TOutcome outcome;
-  if (compiles("SELECT * FROM main." + quote_identifier(view) + ";", outcome.Reasons[0])) outcome.Compiled = kSelect;
-  return outcome;
 }
 
 // An INSERT, an UPDATE that sets every column that can be set, and a DELETE.
@@ -245,62 +228,56 @@ TRenameCheck::TOutcome TRenameCheck::table_outcome(const std::string& table) {
     if (compiles(sql, outcome.Reasons[at])) outcome.Compiled |= bit;
   };
   test(kInsert, 0, "INSERT INTO " + target + " DEFAULT VALUES;");
-  std::vector<std::vector<std::string>> columns;
-  if (read_rows(kSettableColumns, {table}, 1, columns, &outcome.Reasons[1])) {
-    std::string sets;
-    for (const auto& column : columns)
-      sets += (sets.empty() ? "" : ", ") + quote_identifier(column.front()) + " = " + quote_identifier(column.front());
-    if (!sets.empty())
-      test(kUpdate, 1, "UPDATE " + target + " SET " + sets + ";");
-    else
-      outcome.Reasons[1] = "no column of \"" + table + "\" can be set";
-  }
+  std::string sets = update_of_every_column(table);
+  if (!sets.empty())
+    test(kUpdate, 1, "UPDATE " + target + " SET " + sets + ";");
+  else
+    outcome.Reasons[1] = "no column of \"" + table + "\" can be set";
   test(kDelete, 2, "DELETE FROM " + target + ";");
   return outcome;
 }
 
-// The table's statements with no other trigger of the schema left.
-TRenameCheck::TOutcome TRenameCheck::alone_outcome(const std::string& trigger, const std::string& table) {
-  TTrialSavePoint trial(FDB);
-  for (const std::string& other : names(kOtherTriggers, {trigger}))
-    if (!exec("DROP TRIGGER main." + quote_identifier(other) + ";"))
-      throw TRenameCheckFailure(failure_text(FDB->Database()));
-  TOutcome outcome = table_outcome(table);
-  trial.Undo();
-  return outcome;
+// Every column set to itself, and the rowid by each of its names where the
+// table has one, so that every UPDATE OF trigger compiles.
+std::string TRenameCheck::update_of_every_column(const std::string& table) {
+  std::vector<std::string> columns = names(kSettableColumns, {table});
+  std::vector<std::string> type = names(kObjectType, {table});
+  std::string unused;
+  if (!type.empty() && type.front() == "table" &&
+      compiles("SELECT rowid FROM main." + quote_identifier(table) + ";", unused))
+    columns.insert(columns.end(), std::begin(kRowidNames), std::end(kRowidNames));
+  std::string sets;
+  for (const std::string& column : columns)
+    sets += (sets.empty() ? "" : ", ") + quote_identifier(column) + " = " + quote_identifier(column);
+  return sets;
 }
 
-// The view read with every other view of `others` replaced by a table of its
-// columns. A view that no table can stand for leaves the test undecided,
-// which counts as the view compiling.
-TRenameCheck::TOutcome TRenameCheck::stood_in_outcome(const TView& view, const std::vector<const TView*>& others) {
-  TTrialSavePoint trial(FDB);
-  bool stood = true;
-  for (const TView* other : others) {
-    std::string columns;
-    for (const std::string& column : other->Columns)
-      columns += (columns.empty() ? "" : ", ") + quote_identifier(column);
-    const std::string name = "main." + quote_identifier(other->Name);
-    stood = stood && exec("DROP VIEW " + name + ";") && exec("CREATE TABLE " + name + "(" + columns + ");");
-  }
-  TOutcome outcome;
-  if (stood)
-    outcome = view_outcome(view.Name);
-  else
-    outcome.Compiled = kSelect;
-  trial.Undo();
-  return outcome;
-}
-
-// Runs one statement of the check's own; false when it fails as a statement.
-bool TRenameCheck::exec(const std::string& sql) {
+// Runs one statement of the check's own, which must succeed.
+void TRenameCheck::exec(const std::string& sql) {
   sqlite3* db = FDB->Database();
   sqlite3_stmt* statement = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_step(statement);
-  bool done = rc == SQLITE_DONE;
-  std::string failure = done ? std::string() : failure_text(db);
+  std::string failure = rc == SQLITE_DONE ? std::string() : failure_text(db);
   sqlite3_finalize(statement);
-  if (!done && !is_schema_error(rc)) throw TRenameCheckFailure(failure);
-  return done;
+  if (!failure.empty()) throw TRenameCheckFailure(failure);
+}
+
+// An access without an innermost view or trigger is noted under no name.
+void TRenameCheck::note_access(const char* table, const char* inner) {
+  if (FWatching && table != nullptr && same_name(table, FOldName))
+    FNoted.push_back(inner != nullptr ? lowercase_string(inner) : std::string());
+}
+
+// Views and triggers of the main database read and write only its tables, so
+// a table of that name is the one renamed; the database of a read that takes
+// no column is not given. A SELECT under a view's name is that view read.
+int TRenameCheck::authorize(void* check, int action, const char* first, const char*, const char*,
+                            const char* inner) {
+  auto self = static_cast<TRenameCheck*>(check);
+  if (action == SQLITE_READ || action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE)
+    self->note_access(first, inner);
+  else if (action == SQLITE_SELECT && inner != nullptr && self->FWatching)
+    self->FNotedViews.push_back(lowercase_string(inner));
+  return SQLITE_OK;
 }
