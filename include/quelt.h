@@ -546,16 +546,16 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * a new RL_LookupTables.TableName renames the table itself as
  * Qb_CopyLookupTable copies it, then drops the old table. A rename is refused,
  * -1 with nothing changed, when another table's foreign key refers to the
- * table, or a view or another table's trigger reads or writes it as the
- * database itself compiles them, in every form it accepts (both found before
- * anything changes), or when one of the table's own triggers that compiled
- * on it no longer compiles, re-made on the new table, once the old table is
- * gone (the rename is then undone); a CTE or alias spelt like the table
- * names no table, and a view or trigger that did not compile before is no
- * reason: "Table \"t\" cannot be renamed: table \"c\" refers to it, and would
- * be left naming a table that is gone" (or trigger "x", view "v": the one
- * that reads or writes the table itself, named as the file held it before);
- * any other failed rename adds a line that begins "DANGER!". A new
+ * table (found before anything changes), or when a view or trigger that
+ * compiled before the rename (the table's own triggers too, re-made on the new
+ * table) no longer compiles once the old table is gone, as the database
+ * itself reads it, in every form it accepts (the rename is then undone); a
+ * CTE or alias spelt like the table names no table, and a view or trigger
+ * that did not compile before is no reason: "Table \"t\" cannot be renamed:
+ * table \"c\" refers to it, and would be left naming a table that is gone"
+ * (or trigger "x", view "v": the one that fails itself, named as the file
+ * held it before the rename); any other failed rename adds a line that
+ * begins "DANGER!". A new
  * FieldLength takes the field out of every layout. Any failure rolls the
  * whole update back. -1, and nothing written, for a field name that holds a
  * double quote (no edit logic could name it), and for a row whose PKey as

@@ -362,7 +362,30 @@ TEST_F(RenameChecks, SubqueriesWhenClausesUpdateOfAndInsteadOfTriggersAndQuotedN
       {"CREATE TRIGGER a_rowid AFTER UPDATE OF rowid ON A BEGIN SELECT * FROM LT; END;", "trigger \"a_rowid\"",
        "UPDATE A SET rowid = rowid", "DROP TRIGGER a_rowid"},
       {"CREATE TRIGGER b_oid AFTER UPDATE OF oid ON B BEGIN SELECT Code FROM LT; END;", "trigger \"b_oid\"",
-       "UPDATE B SET oid = oid", "DROP TRIGGER b_oid"}};
+       "UPDATE B SET oid = oid", "DROP TRIGGER b_oid"},
+      {"CREATE TABLE WR([id] integer PRIMARY KEY, [rowid] text, [v] text) WITHOUT ROWID;"
+       "CREATE TRIGGER wr_upd AFTER UPDATE OF v ON WR BEGIN SELECT Code FROM LT; END;",
+       "trigger \"wr_upd\"", "UPDATE WR SET v = v", "DROP TABLE WR"},
+      // Reads inside a CTE, a subquery of a FROM list, a window function, and
+      // a branch the database folds away but still resolves.
+      {"CREATE TRIGGER a_codes AFTER INSERT ON A BEGIN UPDATE A SET Note = (WITH codes AS (SELECT Code FROM LT)"
+       " SELECT group_concat(Code) FROM codes) WHERE PKey = new.PKey; END;",
+       "trigger \"a_codes\"", "INSERT INTO A(k) VALUES (9)", "DROP TRIGGER a_codes"},
+      {"CREATE TRIGGER a_window AFTER DELETE ON A BEGIN SELECT n FROM (SELECT count(*) OVER () AS n FROM LT); END;",
+       "trigger \"a_window\"", "DELETE FROM A WHERE k = 9", "DROP TRIGGER a_window"},
+      {"CREATE VIEW v AS SELECT k FROM A WHERE 1 OR EXISTS (SELECT 1 FROM LT);", "view \"v\"", "SELECT * FROM v",
+       "DROP VIEW v"},
+      // A CTE spelt like another view, or like another trigger, names neither.
+      {"CREATE VIEW summary AS SELECT count(*) AS n FROM detail;"
+       "CREATE VIEW detail AS WITH summary AS (SELECT 'x' AS tag) SELECT Code, tag FROM summary, LT;",
+       "view \"detail\"", "SELECT * FROM summary", "DROP VIEW summary; DROP VIEW detail"},
+      {"CREATE TRIGGER b_innocent AFTER INSERT ON B BEGIN SELECT 1; END;"
+       "CREATE TRIGGER z_reader AFTER INSERT ON A BEGIN SELECT * FROM (WITH b_innocent AS (SELECT Code FROM LT)"
+       " SELECT * FROM b_innocent); END;",
+       "trigger \"z_reader\"", "INSERT INTO A(k) VALUES (10)", "DROP TRIGGER b_innocent; DROP TRIGGER z_reader"},
+      {"CREATE TRIGGER _LT_a AFTER INSERT ON LT BEGIN INSERT INTO A(k) VALUES (new.PKey); END;"
+       "CREATE TRIGGER a_r AFTER INSERT ON A BEGIN SELECT * FROM (WITH c AS (SELECT Code FROM LT) SELECT * FROM c); END;",
+       "trigger \"a_r\"", "INSERT INTO A(k) VALUES (11)", "DROP TRIGGER _LT_a; DROP TRIGGER a_r"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Create);
     exec(c.Create);
@@ -434,4 +457,17 @@ TEST_F(RenameChecks, ARefusalInsideTheHostsTransactionUndoesOnlyItself) {
   EXPECT_EQ("2", value("SELECT n FROM v"));
   EXPECT_EQ(3, out_int(Edit_GetColumnsCount, h(), "LT"));
   EXPECT_EQ(-99, out_int(Edit_GetColumnsCount, h(), "LT2"));
+}
+
+// The table's own foreign key goes with it to its new name: a trigger of
+// another table whose writes the database checks against the table's rows
+// reads nothing that is gone.
+TEST_F(RenameChecks, TheTablesOwnForeignKeysRefuseNothing) {
+  exec("CREATE TABLE P([id] integer PRIMARY KEY); INSERT INTO P VALUES (1);"
+       "ALTER TABLE LT ADD COLUMN [pid] integer REFERENCES P(id) ON DELETE CASCADE;"
+       "CREATE TABLE Q([x] integer);"
+       "CREATE TRIGGER tq AFTER INSERT ON Q BEGIN DELETE FROM P WHERE id = new.x; END;");
+  ASSERT_EQ((Rows{"0"}), outcome(h(), edit_row(h(), "RL_LookupTables", 1, {{"TableName", "LT2"}})));
+  EXPECT_EQ((Rows{"P|id|pid"}), rows("SELECT \"table\", \"to\", \"from\" FROM pragma_foreign_key_list('LT2')"));
+  EXPECT_EQ(SQLITE_OK, RawDB(path()).exec("INSERT INTO Q VALUES (1)"));
 }

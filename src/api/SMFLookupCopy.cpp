@@ -106,22 +106,24 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
   {  // the statements end before the commit
     TSQLQuery query(FSQLDB);
     try {
-      // What the table's own statements compile is taken before anything changes.
-      TRenameCheck check(FSQLDB, oldName);
-      TBrokenObject broken;
-      bool refused = isRename && (rename_refused(query, oldName) || check.FindReferrer(broken));
+      bool refused = isRename && rename_refused(query, oldName);
       std::map<std::string, std::string> remade;
-      if (!refused && copy_lookup_table(query, oldName, newName, isRename, agencyPKey, remade)) {
-        if (check.FindBroken(newName, remade, broken))
-          refused = isRename;
-        else if (read_table_def(newName, oldDef))
-          std::swap(newDef, FCurrentTableDef);
-        else
-          add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+      if (!refused) {
+        // Which views and triggers work is taken before anything changes.
+        TRenameCheck check(FSQLDB, oldName, isRename);
+        if (copy_lookup_table(query, oldName, newName, isRename, agencyPKey, remade)) {
+          TBrokenObject broken;
+          if (check.FindBroken(newName, remade, broken)) {
+            refused = isRename;
+            add_error(kMethod, isRename ? rename_refusal(oldName, broken.Kind + " \"" + broken.Name + "\"")
+                                        : copy_refusal(oldName, newName, broken));
+          } else if (read_table_def(newName, oldDef)) {
+            std::swap(newDef, FCurrentTableDef);
+          } else {
+            add_error(kMethod, std::string("Failure to read the definition of table \"") + newName + "\"");
+          }
+        }
       }
-      if (!broken.Name.empty())
-        add_error(kMethod, isRename ? rename_refusal(oldName, broken.Kind + " \"" + broken.Name + "\"")
-                                    : copy_refusal(oldName, newName, broken));
       if (refused && referredTo != nullptr) *referredTo = true;
     } catch (const TRenameCheckFailure& e) {
       add_error(kMethod, e.what());

@@ -1,5 +1,6 @@
 // Testing a lookup table's rename or copy against the views and triggers of
-// the metafile by preparing (never running) statements that read them.
+// the metafile by preparing (never running) statements that read them,
+// before the change and after it.
 #include "api/SMFRenameCheck.h"
 
 #include <sqlite3.h>
@@ -48,18 +49,22 @@ class TAuthorizerGuard {
 };
 
 const char* const kViews = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'view' ORDER BY [name];";
-// Every trigger with the table or view it is on.
-const char* const kTriggers =
-    "SELECT [name], [tbl_name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' ORDER BY [name];";
+// The tables and views that have triggers, each once whatever the case its triggers name it in.
+const char* const kTriggerTables =
+    "SELECT min([tbl_name]) FROM [main].[sqlite_master] WHERE [type] = 'trigger' "
+    "GROUP BY [tbl_name] COLLATE NOCASE ORDER BY 1;";
 // In the order they were made, which is the order they fire in.
 const char* const kTriggersOfTable =
     "SELECT [name], [sql] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [tbl_name] = ?1 COLLATE NOCASE "
     "ORDER BY [rowid];";
-const char* const kObjectType =
-    "SELECT [type] FROM [main].[sqlite_master] WHERE [name] = ?1 COLLATE NOCASE AND [type] IN ('table', 'view');";
+// A table of the main database that has a rowid (not a view, not WITHOUT ROWID).
+const char* const kHasRowid =
+    "SELECT 1 FROM pragma_table_list WHERE [schema] = 'main' AND [name] = ?1 COLLATE NOCASE AND [type] = 'table' "
+    "AND [wr] = 0;";
 // Generated columns (hidden 2 and 3) cannot be set.
 const char* const kSettableColumns =
     "SELECT [name] FROM pragma_table_xinfo(?1, 'main') WHERE [hidden] NOT IN (2, 3) ORDER BY [cid];";
+const char* const kAllColumns = "SELECT [name] FROM pragma_table_xinfo(?1, 'main');";
 // A trigger's UPDATE OF list may name the rowid by any of its names.
 const char* const kRowidNames[] = {"rowid", "oid", "_rowid_"};
 
@@ -89,124 +94,134 @@ std::vector<std::vector<std::string>> read_rows(sqlite3* db, const std::string& 
 
 }  // namespace
 
-// Where the table's statements fail already, a trigger of its own that works
-// alone is told from one that does not.
-TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName) : FDB(db), FOldName(oldName) {
-  FBefore = table_outcome(oldName);
-  if (FBefore.Compiled != kAll)
-    test_triggers_alone(oldName, [this, &oldName](const std::string& trigger) {
-      FBeforeAlone[lowercase_string(trigger)] = table_outcome(oldName).Compiled;
-    });
-}
-
-bool TRenameCheck::FindReferrer(TBrokenObject& referrer) {
-  TAuthorizerGuard guard(FDB->Database(), authorize, this);
-  return find_referring_view(referrer) || find_referring_trigger(referrer);
-}
-
-// A view that touches the table while it is prepared reads it, itself or
-// through the views it reads (which the database tells of the read that
-// takes no column only as the outermost view's); the one named reads none
-// of the others that touch it.
-bool TRenameCheck::find_referring_view(TBrokenObject& referrer) {
-  struct TViewUse {
-    std::string Name;
-    std::vector<std::string> Read;  // the views it reads, itself included, lower-cased
-  };
-  std::vector<TViewUse> touching;
-  for (const std::string& view : names(kViews, {})) {
-    FUsers.clear();
-    FReadViews.clear();
-    std::string reason;
-    FWatching = true;
-    bool compiled = compiles("SELECT * FROM main." + quote_identifier(view) + ";", reason);
-    FWatching = false;
-    if (compiled && !FUsers.empty()) touching.push_back({view, FReadViews});
-  }
-  for (const TViewUse& view : touching) {
-    auto other = [&view](const TViewUse& use) {
-      return !same_name(use.Name, view.Name) &&
-             std::count(view.Read.begin(), view.Read.end(), lowercase_string(use.Name)) != 0;
-    };
-    if (std::none_of(touching.begin(), touching.end(), other)) {
-      referrer = {"view", view.Name, std::string()};
-      return true;
+TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName, bool everyObject)
+    : FDB(db), FOldName(oldName) {
+  if (everyObject) {
+    TAuthorizerGuard guard(FDB->Database(), authorize, this);
+    for (const std::string& view : names(kViews, {})) {
+      FReadViews.clear();
+      if (view_outcome(view).Compiled != 0) FViews.push_back({view, FReadViews});
     }
   }
-  return false;
-}
-
-// The table's own triggers are re-made on the new table, so they are not
-// referrers here; a trigger of another table that reaches the table through
-// them (a write into it) is.
-bool TRenameCheck::find_referring_trigger(TBrokenObject& referrer) {
-  std::vector<std::vector<std::string>> triggers = read_rows(FDB->Database(), kTriggers, {}, 2);
-  std::vector<std::string> tables;
-  for (const auto& trigger : triggers)
-    if (!same_name(trigger[1], FOldName) &&
-        std::find_if(tables.begin(), tables.end(), [&](const std::string& t) { return same_name(t, trigger[1]); }) ==
-            tables.end())
-      tables.push_back(trigger[1]);
-  FUsers.clear();
-  FWatching = true;
-  for (const std::string& table : tables)
-    if (table_outcome(table).Compiled != kAll)
-      test_triggers_alone(table, [this, &table](const std::string&) { table_outcome(table); });
-  FWatching = false;
-  // Accesses noted under a view's name, or under none, are the views', which
-  // were looked at first.
-  for (const auto& trigger : triggers)
-    if (!same_name(trigger[1], FOldName) &&
-        std::count(FUsers.begin(), FUsers.end(), lowercase_string(trigger[0])) != 0) {
-      referrer = {"trigger", trigger[0], std::string()};
-      return true;
-    }
-  return false;
+  for (const std::string& table : names(kTriggerTables, {})) {
+    if (!everyObject && !same_name(table, oldName)) continue;
+    FTriggerTables.push_back({table, table_outcome(table)});
+    // Where a statement failed already, each trigger tells for itself.
+    if (FTriggerTables.back().Before.Compiled != kAll)
+      test_triggers_alone(table, [this, &table](const std::string& name, const std::string&) {
+        FAlone[lowercase_string(name)] = table_outcome(table).Compiled;
+      });
+  }
 }
 
 bool TRenameCheck::FindBroken(const std::string& newName, const std::map<std::string, std::string>& remade,
                               TBrokenObject& broken) {
-  if (table_outcome(newName).Compiled == kAll) return false;
-  broken = TBrokenObject();
-  test_triggers_alone(newName, [&](const std::string& trigger) {
+  return find_broken_view(broken) || find_broken_trigger(newName, remade, broken);
+}
+
+// Views come first: a trigger that reads a broken view fails with it. The
+// view named reads none of the others that broke.
+bool TRenameCheck::find_broken_view(TBrokenObject& broken) {
+  std::vector<std::pair<const TView*, std::string>> failing;
+  for (const TView& view : FViews) {
+    TOutcome now = view_outcome(view.Name);
+    if (now.Compiled == 0) failing.emplace_back(&view, now.Reasons[0]);
+  }
+  if (failing.empty()) return false;
+  for (const auto& [view, reason] : failing) {
+    auto reads = [&view = view](const std::pair<const TView*, std::string>& other) {
+      return other.first != view &&
+             std::count(view->Read.begin(), view->Read.end(), lowercase_string(other.first->Name)) != 0;
+    };
+    if (std::none_of(failing.begin(), failing.end(), reads)) {
+      broken = {"view", view->Name, reason};
+      return true;
+    }
+  }
+  broken = {"view", failing.front().first->Name, failing.front().second};
+  return true;
+}
+
+// The triggers of every table whose statements lost one, or failed already,
+// are tested alone on it; those that fail alone where they worked alone
+// before are then tested with one another gone, so that a trigger failing
+// only through another that fails is not named.
+bool TRenameCheck::find_broken_trigger(const std::string& newName, const std::map<std::string, std::string>& remade,
+                                       TBrokenObject& broken) {
+  std::vector<TCandidate> candidates;
+  std::string firstLoss;
+  for (const TTriggerTable& table : FTriggerTables) {
+    // The old table's triggers now sit on the new table.
+    const std::string now = same_name(table.Name, FOldName) ? newName : table.Name;
+    bool lost = (table.Before.Compiled & ~table_outcome(now).Compiled) != 0;
+    // A trigger that the change broke may hide behind one that was broken before.
+    if (!lost && table.Before.Compiled == kAll) continue;
+    std::vector<TCandidate> failing = failing_alone(now, table.Before.Compiled, remade);
+    if (!lost && failing.empty()) continue;
+    if (firstLoss.empty()) firstLoss = now;
+    candidates.insert(candidates.end(), failing.begin(), failing.end());
+  }
+  if (firstLoss.empty()) return false;
+  std::sort(candidates.begin(), candidates.end(),
+            [](const TCandidate& a, const TCandidate& b) { return a.OldName < b.OldName; });
+  for (const TCandidate& candidate : candidates) exec("DROP TRIGGER main." + quote_identifier(candidate.Name) + ";");
+  for (const TCandidate& candidate : candidates) {
+    exec(candidate.Text);
+    TOutcome alone = table_outcome(candidate.Table);
+    exec("DROP TRIGGER main." + quote_identifier(candidate.Name) + ";");
+    if ((candidate.Lost & ~alone.Compiled) == 0) continue;
+    broken = {"trigger", candidate.OldName, candidate.Reason};
+    return true;
+  }
+  // Should no trigger fail on its own, they fail together.
+  if (!candidates.empty()) {
+    broken = {"trigger", candidates.front().OldName, candidates.front().Reason};
+  } else {
+    std::string trigger = names(kTriggersOfTable, {firstLoss}).front();
     auto found = remade.find(lowercase_string(trigger));
-    std::string name = found != remade.end() ? found->second : trigger;
-    auto before = FBeforeAlone.find(lowercase_string(name));
-    TOutcome alone = table_outcome(newName);
-    unsigned lost = (before != FBeforeAlone.end() ? before->second : FBefore.Compiled) & ~alone.Compiled;
-    if (lost != 0 && (broken.Name.empty() || name < broken.Name))
-      broken = {"trigger", name, reason_of(alone.Reasons, lost)};
+    broken = {"trigger", found != remade.end() ? found->second : trigger, std::string()};
+  }
+  return true;
+}
+
+// The table's triggers that, alone on it, lost a statement they compiled
+// alone before the change.
+std::vector<TRenameCheck::TCandidate> TRenameCheck::failing_alone(const std::string& table, unsigned before,
+                                                                  const std::map<std::string, std::string>& remade) {
+  std::vector<TCandidate> failing;
+  test_triggers_alone(table, [&](const std::string& name, const std::string& text) {
+    auto found = remade.find(lowercase_string(name));
+    std::string oldName = found != remade.end() ? found->second : name;
+    auto alone = FAlone.find(lowercase_string(oldName));
+    unsigned worked = alone != FAlone.end() ? alone->second : before;
+    TOutcome now = table_outcome(table);
+    unsigned lost = worked & ~now.Compiled;
+    if (lost != 0) failing.push_back({name, oldName, table, text, lost, reason_of(now.Reasons, lost)});
   });
-  return !broken.Name.empty();
+  return failing;
 }
 
 // Every trigger of the table dropped, then each made again alone, tested and
 // dropped again, and at the end all made again in the order they were made.
 // Nothing is rolled back, which would abort the host's open cursors.
-void TRenameCheck::test_triggers_alone(const std::string& table,
-                                       const std::function<void(const std::string&)>& test) {
+void TRenameCheck::test_triggers_alone(
+    const std::string& table, const std::function<void(const std::string& name, const std::string& text)>& test) {
   std::vector<std::vector<std::string>> triggers = read_rows(FDB->Database(), kTriggersOfTable, {table}, 2);
   for (const auto& trigger : triggers) exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
   for (const auto& trigger : triggers) {
     exec(trigger[1]);
-    test(trigger[0]);
+    test(trigger[0], trigger[1]);
     exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
   }
   for (const auto& trigger : triggers) exec(trigger[1]);
 }
 
 bool TRenameCheck::compiles(const std::string& sql, std::string& reason) {
-  FNoted.clear();
-  FNotedViews.clear();
   sqlite3* db = FDB->Database();
   sqlite3_stmt* statement = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_finalize(statement);
-    // Only what compiled tells what an object reads once it works.
-    for (const std::string& user : FNoted)
-      if (std::count(FUsers.begin(), FUsers.end(), user) == 0) FUsers.push_back(user);
-    FReadViews.insert(FReadViews.end(), FNotedViews.begin(), FNotedViews.end());
     return true;
   }
   if (!is_schema_error(rc)) throw TRenameCheckFailure(failure_text(db));
@@ -218,6 +233,12 @@ std::vector<std::string> TRenameCheck::names(const std::string& sql, const std::
   std::vector<std::string> result;
   for (const auto& row : read_rows(FDB->Database(), sql, parameters, 1)) result.push_back(row.front());
   return result;
+}
+
+TRenameCheck::TOutcome TRenameCheck::view_outcome(const std::string& view) {
+  TOutcome outcome;
+  if (compiles("SELECT * FROM main." + quote_identifier(view) + ";", outcome.Reasons[0])) outcome.Compiled = kInsert;
+  return outcome;
 }
 
 // An INSERT, an UPDATE that sets every column that can be set, and a DELETE.
@@ -237,15 +258,17 @@ TRenameCheck::TOutcome TRenameCheck::table_outcome(const std::string& table) {
   return outcome;
 }
 
-// Every column set to itself, and the rowid by each of its names where the
-// table has one, so that every UPDATE OF trigger compiles.
+// Every column set to itself, and the rowid by each of its names that no
+// column takes, where the table has one, so that every UPDATE OF trigger
+// compiles.
 std::string TRenameCheck::update_of_every_column(const std::string& table) {
   std::vector<std::string> columns = names(kSettableColumns, {table});
-  std::vector<std::string> type = names(kObjectType, {table});
-  std::string unused;
-  if (!type.empty() && type.front() == "table" &&
-      compiles("SELECT rowid FROM main." + quote_identifier(table) + ";", unused))
-    columns.insert(columns.end(), std::begin(kRowidNames), std::end(kRowidNames));
+  if (!names(kHasRowid, {table}).empty()) {
+    std::vector<std::string> taken = names(kAllColumns, {table});
+    for (const char* rowid : kRowidNames)
+      if (std::none_of(taken.begin(), taken.end(), [rowid](const std::string& c) { return same_name(c, rowid); }))
+        columns.push_back(rowid);
+  }
   std::string sets;
   for (const std::string& column : columns)
     sets += (sets.empty() ? "" : ", ") + quote_identifier(column) + " = " + quote_identifier(column);
@@ -263,21 +286,10 @@ void TRenameCheck::exec(const std::string& sql) {
   if (!failure.empty()) throw TRenameCheckFailure(failure);
 }
 
-// An access without an innermost view or trigger is noted under no name.
-void TRenameCheck::note_access(const char* table, const char* inner) {
-  if (FWatching && table != nullptr && same_name(table, FOldName))
-    FNoted.push_back(inner != nullptr ? lowercase_string(inner) : std::string());
-}
-
-// Views and triggers of the main database read and write only its tables, so
-// a table of that name is the one renamed; the database of a read that takes
-// no column is not given. A SELECT under a view's name is that view read.
-int TRenameCheck::authorize(void* check, int action, const char* first, const char*, const char*,
-                            const char* inner) {
-  auto self = static_cast<TRenameCheck*>(check);
-  if (action == SQLITE_READ || action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE)
-    self->note_access(first, inner);
-  else if (action == SQLITE_SELECT && inner != nullptr && self->FWatching)
-    self->FNotedViews.push_back(lowercase_string(inner));
+// The database reports each view that a statement reads as a SELECT under
+// the view's name (and each CTE under its own, which may spell a view's).
+int TRenameCheck::authorize(void* check, int action, const char*, const char*, const char*, const char* inner) {
+  if (action == SQLITE_SELECT && inner != nullptr)
+    static_cast<TRenameCheck*>(check)->FReadViews.push_back(lowercase_string(inner));
   return SQLITE_OK;
 }

@@ -1,13 +1,12 @@
 // Whether a lookup table may be renamed or copied, as the database itself
-// resolves the views and triggers of the metafile: nothing is run, statements
+// reads the views and triggers of the metafile: nothing is run, statements
 // are only prepared, which makes SQLite resolve every name that they, and
 // every view and trigger they reach, read or write. A view is tested by a
 // SELECT * from it; the triggers on a table or view are compiled when a
 // statement that fires them is prepared: an INSERT, an UPDATE of every column
 // that can be set and of the rowid's names (an UPDATE OF trigger compiles only
-// when a name of its list is set) and a DELETE. While the views and other
-// tables' triggers are prepared before a rename, an authorizer notes every
-// read and write of the table and the innermost view or trigger that makes it.
+// when a name of its list is set) and a DELETE. What compiled before the
+// change and no longer does after it is what the change would break.
 #pragma once
 
 #include <functional>
@@ -28,7 +27,7 @@ class TRenameCheckFailure : public std::runtime_error {
 
 // A view or trigger that the change would break: its kind ("view" or
 // "trigger"), its name as the file held it before the change, and the
-// database's reason where the database gave one.
+// database's reason.
 struct TBrokenObject {
   std::string Kind;
   std::string Name;
@@ -37,57 +36,74 @@ struct TBrokenObject {
 
 class TRenameCheck {
  public:
-  // Taken inside the change's write, before anything changes: which of the
-  // table's own statements compile with its triggers.
-  TRenameCheck(TSQLDB* db, const std::string& oldName);
+  // Tests, before the change and inside its write, which views and which
+  // triggers work: every view and every table's triggers when `everyObject`
+  // holds (a rename), else only the triggers of table `oldName` (a copy).
+  // Where a table's statements fail already, each of its triggers is tested
+  // alone as well. Objects that do not work already are not the change's
+  // doing: they refuse nothing.
+  TRenameCheck(TSQLDB* db, const std::string& oldName, bool everyObject);
 
-  // Before a rename: the first view, by name, then the first trigger of
-  // another table or view, by name, that reads or writes the table as the
-  // database resolves it. A trigger that a broken trigger of its table keeps
-  // from compiling is tested alone. Objects that do not compile for another
-  // reason are not the rename's doing: they refuse nothing.
-  bool FindReferrer(TBrokenObject& referrer);
-
-  // After the table's triggers were re-made on `newName` (`remade` maps the
-  // new name of each, lower-cased, to its old one), and after the old table
-  // went when it is renamed: the first re-made trigger, by its old name, that
-  // alone no longer compiles a statement that it compiled alone on the old
-  // table.
+  // After the change, in which the old table's triggers were re-made on
+  // `newName` under the names that `remade` maps (lower-cased) to their old
+  // names: true, with `broken` filled, when a view or trigger that worked
+  // before no longer does. The view named reads none of the other views that
+  // broke; the trigger named fails alone on its table, and still fails when
+  // the other triggers that fail alone are gone (a trigger that fires a
+  // broken one is not taken for it). The change must then be undone: what
+  // the naming drops is not made again.
   bool FindBroken(const std::string& newName, const std::map<std::string, std::string>& remade,
                   TBrokenObject& broken);
 
  private:
   // What a table's statements did: one bit for each that compiled (INSERT,
-  // UPDATE, DELETE), and the database's reason for the first that did not.
+  // UPDATE, DELETE; a view's SELECT takes the first), and at the same place
+  // the database's reason for each one that did not.
   struct TOutcome {
     unsigned Compiled = 0;
     std::string Reasons[3];
   };
+  struct TView {
+    std::string Name;
+    std::vector<std::string> Read;  // the views its SELECT reads, lower-cased
+  };
+  struct TTriggerTable {
+    std::string Name;
+    TOutcome Before;
+  };
+  // A trigger that fails alone after the change: its name now and before,
+  // its table now, its text, and the statements it lost.
+  struct TCandidate {
+    std::string Name;
+    std::string OldName;
+    std::string Table;
+    std::string Text;
+    unsigned Lost;
+    std::string Reason;
+  };
 
   bool compiles(const std::string& sql, std::string& reason);
   std::vector<std::string> names(const std::string& sql, const std::vector<std::string>& parameters);
+  TOutcome view_outcome(const std::string& view);
   TOutcome table_outcome(const std::string& table);
   std::string update_of_every_column(const std::string& table);
   void exec(const std::string& sql);
-  bool find_referring_view(TBrokenObject& referrer);
-  bool find_referring_trigger(TBrokenObject& referrer);
-  void test_triggers_alone(const std::string& table, const std::function<void(const std::string&)>& test);
-  void note_access(const char* table, const char* inner);
+  void test_triggers_alone(const std::string& table,
+                           const std::function<void(const std::string& name, const std::string& text)>& test);
+  bool find_broken_view(TBrokenObject& broken);
+  bool find_broken_trigger(const std::string& newName, const std::map<std::string, std::string>& remade,
+                           TBrokenObject& broken);
+  std::vector<TCandidate> failing_alone(const std::string& table, unsigned before,
+                                        const std::map<std::string, std::string>& remade);
   static int authorize(void* check, int action, const char* first, const char* second, const char* database,
                        const char* inner);
 
   TSQLDB* FDB;
   std::string FOldName;
-  TOutcome FBefore;
-  // Where the table's statements failed: what each of its triggers, by its
-  // lower-cased name, compiled alone.
-  std::map<std::string, unsigned> FBeforeAlone;
-  // While a referrer is looked for, the views and triggers that read or write
-  // the table, lower-cased.
-  std::vector<std::string> FUsers;
-  std::vector<std::string> FNoted;  // those of the statement being prepared
-  // The views read by the statements that compiled, and by the one being prepared.
+  std::vector<TView> FViews;                  // the views that worked, by name
+  std::vector<TTriggerTable> FTriggerTables;  // the tables and views that have triggers
+  // What each trigger (lower-cased name) compiled alone, where its table's statements failed.
+  std::map<std::string, unsigned> FAlone;
+  // The views that the view being prepared reads, as the database reports them.
   std::vector<std::string> FReadViews;
-  std::vector<std::string> FNotedViews;
-  bool FWatching = false;
 };
