@@ -159,3 +159,34 @@ TEST_F(Deletion, TheReservedRowsKeepKeyOneAsTheirDeletionIsRefused) {
   EXPECT_EQ((Rows{"2|AG2", "3|AG3"}), rows("SELECT PKey, AdminCode FROM RL_Agencies ORDER BY PKey"));
   EXPECT_EQ((Rows{"2|12", "3|13"}), rows("SELECT PKey, MessageNumber FROM RL_Messages ORDER BY PKey"));
 }
+
+// Where the database would refuse the move too (rows refer to agency 1 and
+// message 1, or key 1 is taken), the reason given is the one that keeps key 1.
+TEST_F(Deletion, KeyOneIsKeptBeforeTheDatabaseRefusesTheMove) {
+  const std::string agencyKept = "Agency \"NONE\" may not be given another PKey";
+  const std::string messageKept = "Message Number 0 may not be given another PKey";
+  const std::string agencyTaken = "PKey 1 belongs to Agency \"NONE\"";
+  const std::string messageTaken = "PKey 1 belongs to Message Number 0";
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  Rows before = snapshot(path());
+  for (const char* key : {"77", "2e1"}) {
+    refused(edit_row(h(), "RL_Agencies", 1, {{"PKey", key}}), {writer_error("post_edit", agencyKept)});
+    refused(edit_row(h(), "RL_Messages", 1, {{"PKey", key}, {"Message", "moved"}}),
+            {writer_error("post_edit", messageKept)});
+  }
+  // A key the column would not take as a whole number is the database's to refuse.
+  refused(edit_row(h(), "RL_Agencies", 1, {{"PKey", "0x10"}}),
+          {writer_error("post_edit", "datatype mismatch"),
+           writer_error("post_edit", "SQL: UPDATE [RL_Agencies] SET [PKey] = '0x10' WHERE PKey = 1 RETURNING PKey;")});
+  refused(edit_row(h(), "RL_Agencies", 2, {{"PKey", " 1"}}), {writer_error("post_edit", agencyTaken)});
+  refused(edit_row(h(), "RL_Messages", 2, {{"PKey", "1.0"}}), {writer_error("post_edit", messageTaken)});
+  auto insert_at_one = [&](const char* table, Values values, const std::string& taken) {
+    int pkey = -1;
+    ASSERT_EQ(0, Qb_Insert(h(), table));
+    ASSERT_EQ(0, set_values(h(), table, values));
+    refused(Qb_Post(h(), table, &pkey), {writer_error("post_insert", taken)});
+  };
+  insert_at_one("RL_Agencies", {{"PKey", "01"}, {"AdminCode", "AG9"}, {"OrgName", "Nine"}}, agencyTaken);
+  insert_at_one("RL_Messages", {{"PKey", "1e0"}, {"MessageNumber", "90"}, {"Message", "ninety"}}, messageTaken);
+  EXPECT_TRUE(before == snapshot(path()));
+}

@@ -578,6 +578,46 @@ TEST_F(Logins, APostOfARowThatIsGoneWritesNothing) {
   ASSERT_EQ(0, Qb_RollbackTrans(h()));
 }
 
+// The super user may write any row, yet a field deleted by another connection
+// with its layout row left behind takes nothing either: no new length takes
+// the layout row away. The same for the field's own agency.
+TEST_F(Logins, ANewLengthPostedToAFieldThatIsGoneKeepsItsLayoutRow) {
+  exec("INSERT INTO RL_Layouts(PKey, AgencyPKey, LayoutTag, LayoutName) VALUES (1, 1, 'LA', 'A');"
+       "INSERT INTO RL_LayoutFieldsPivot(LayoutPKey, FieldPKey, StartPos) VALUES (1, 2, 1), (1, 3, 5);");
+  std::string source = File.other("source.smf");
+  const std::pair<int, std::function<int()>> posters[] = {
+      {2, [&] { return Qb_OpenImportMetafile(h(), source.c_str()); }},
+      {3, [&] { return Qb_CloseImportMetafile(h()) == 0 ? Qb_Login(h(), "XYZ", "long password") : -1; }}};
+  for (const auto& [field, login] : posters) {
+    ASSERT_EQ(0, login()) << field;
+    ASSERT_EQ(0, Qb_Edit(h(), "RL_Fields", field)) << field;
+    ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_Fields", "FieldLength", "9")) << field;
+    exec("PRAGMA foreign_keys = OFF; DELETE FROM RL_Fields WHERE PKey = " + std::to_string(field) + ";");
+    Rows before = snapshot(path());
+    int pkey = 0;
+    EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_Post(h(), "RL_Fields", &pkey))) << field;
+    EXPECT_EQ(field, pkey);
+    EXPECT_TRUE(before == snapshot(path())) << field;
+  }
+  EXPECT_EQ((Rows{"1|2|1", "1|3|5"}), rows("SELECT LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot"));
+}
+
+// A layout row whose layout another connection deleted is still there, owned
+// by nobody: an agency's post of it is refused, the super user's writes it.
+TEST_F(Logins, ARowWhoseOwnerIsGoneIsPostedByTheSuperUserAlone) {
+  exec("INSERT INTO RL_Layouts(PKey, AgencyPKey, LayoutTag, LayoutName) VALUES (1, 3, 'LA', 'A');"
+       "INSERT INTO RL_LayoutFieldsPivot(PKey, LayoutPKey, FieldPKey, StartPos) VALUES (1, 1, 3, 5);");
+  ASSERT_EQ(0, Qb_Login(h(), "XYZ", "long password"));
+  ASSERT_EQ(0, Qb_Edit(h(), "RL_LayoutFieldsPivot", 1));
+  ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LayoutFieldsPivot", "StartPos", "7"));
+  exec("PRAGMA foreign_keys = OFF; DELETE FROM RL_Layouts WHERE PKey = 1;");
+  int pkey = 0;
+  refused(Qb_Post(h(), "RL_LayoutFieldsPivot", &pkey), {writer_error("post_edit", kAccessRefused)});
+  ASSERT_EQ(0, Qb_Login(h(), kSuperUser, kSuperUserPassword));
+  EXPECT_EQ(0, edit_row(h(), "RL_LayoutFieldsPivot", 1, {{"StartPos", "8"}}));
+  EXPECT_EQ((Rows{"1|1|3|8"}), rows("SELECT PKey, LayoutPKey, FieldPKey, StartPos FROM RL_LayoutFieldsPivot"));
+}
+
 // A PKey cut to an int would stand for another agency's: such an agency
 // cannot log in, and a row it owns belongs to nobody the logins stand for.
 TEST_F(Logins, AKeyBeyondAnIntIsNeverCutToAnotherAgencys) {

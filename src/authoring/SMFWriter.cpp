@@ -42,12 +42,13 @@ const TRowOwner kRowOwners[] = {
     {mcoEditErrorsPivot, "RL_EditErrorsPivot", "RL_Edits", "EditPKey"},
 };
 
-// The owner of the row whose PKey is bound to its one parameter.
+// The owner of the row whose PKey is bound to its one parameter: no row when
+// the row is not there, NULL when it is there without an owner row.
 std::string owner_statement(const TRowOwner& owner) {
   if (owner.OwnerTable == nullptr)
     return std::string("SELECT [AgencyPKey] FROM [") + owner.Table + "] WHERE [PKey] = ?;";
-  return std::string("SELECT b.[AgencyPKey] FROM [") + owner.Table + "] a, [" + owner.OwnerTable + "] b WHERE a.[" +
-         owner.OwnerKey + "] = b.[PKey] AND a.[PKey] = ?;";
+  return std::string("SELECT b.[AgencyPKey] FROM [") + owner.Table + "] a LEFT JOIN [" + owner.OwnerTable +
+         "] b ON a.[" + owner.OwnerKey + "] = b.[PKey] WHERE a.[PKey] = ?;";
 }
 
 std::string in_quotes(const std::string& name) { return "\"" + name + "\""; }
@@ -78,22 +79,40 @@ TSMFWriter::TSMFWriter(TSMF* owner, TSQLDB* db, TEngineErrorsPump* pump, TQb_Acc
 
 TSMFWriter::~TSMFWriter() { delete FDefineTable; }
 
-// Every rights test reads a row's owner: its statement is kept for the
-// handle's life (the database prepares it again when the schema moves).
-TSQLQuery& TSMFWriter::owner_query(TRL_MCO kind, const std::string& sql) {
-  std::unique_ptr<TSQLQuery>& query = FOwnerQueries[kind];
+// Every rights test reads a row's owner, and every post checks its row: their
+// statements are kept for the handle's life (the database prepares them again
+// when the schema moves).
+TSQLQuery& TSMFWriter::kept_query(const std::string& sql) {
+  std::unique_ptr<TSQLQuery>& query = FKeptQueries[sql];
   if (query == nullptr) {
     query.reset(new TSQLQuery(FSQLDB));
     try {
-      query->SetSQLText(sql, true);
+      query->SetBoundSQLText(sql);
       query->PrepareParameterizedQuery();
     } catch (const std::runtime_error&) {
       std::string reason = query->LastErrorMessage();
-      query.reset();
+      FKeptQueries.erase(sql);
       throw std::runtime_error(reason);
     }
   }
   return *query;
+}
+
+// The first column of a kept statement's first row, not found without a row.
+// A statement that fails throws, and is prepared afresh by its next use.
+TRowKey TSMFWriter::kept_first_key(const std::string& sql, const std::function<void(TSQLQuery&)>& bind) {
+  TSQLQuery& query = kept_query(sql);
+  try {
+    bind(query);
+    query.OpenParameterizedQuery();
+    TRowKey key = query.GetKeyFieldByNumber(0);
+    query.ResetParameterizedQuery();
+    return key;
+  } catch (const std::runtime_error&) {
+    std::string reason = query.LastErrorMessage();
+    FKeptQueries.erase(sql);
+    throw std::runtime_error(reason);
+  }
 }
 
 void TSMFWriter::add_error(const char* method, const std::string& message) {
@@ -170,39 +189,31 @@ TTableDef* TSMFWriter::find_editing_table(const std::string& table, const char* 
   return nullptr;
 }
 
-// The agency that owns the row; false when the row does not exist, or when
-// its owner is no agency key an export could name (never cut to another's).
-// A failing statement throws to the caller.
-bool TSMFWriter::owner_agency(TRL_MCO kind, int pkey, int& agency) {
-  agency = 1;
-  for (const TRowOwner& owner : kRowOwners) {
-    if (owner.Kind != kind) continue;
-    TSQLQuery& query = owner_query(kind, owner_statement(owner));
-    TRowKey key;
-    try {
-      query.BindIntParameter(1, pkey);
-      query.OpenParameterizedQuery();
-      key = query.GetKeyFieldByNumber(0);
-      query.ResetParameterizedQuery();
-    } catch (const std::runtime_error&) {
-      // A statement that failed is prepared afresh by the next test.
-      std::string reason = query.LastErrorMessage();
-      FOwnerQueries.erase(kind);
-      throw std::runtime_error(reason);
-    }
-    agency = key.Value;
-    return key.Usable;
+// Whether rows of the kind have an owning agency; when they do, `owner` is
+// read: not found when the row is not there. A failing statement throws to
+// the caller.
+bool TSMFWriter::read_owner(TRL_MCO kind, int pkey, TRowKey& owner) {
+  for (const TRowOwner& row : kRowOwners) {
+    if (row.Kind != kind) continue;
+    owner = kept_first_key(owner_statement(row), [pkey](TSQLQuery& query) { query.BindIntParameter(1, pkey); });
+    return true;
   }
-  return true;
+  return false;
 }
 
-// A row without an owner that an agency could be is the super user's alone,
-// even for an agency logged in at PKey 0.
+// A row without an owner that an agency could be (none, or a key an export
+// could not name, never cut to another's) is the super user's alone, even for
+// an agency logged in at PKey 0.
+bool TSMFWriter::owner_allows(const TRowKey& owner) const {
+  if (!owner.Usable) return FAccessController->IsSuperUserLoggedIn();
+  return FAccessController->IsLoggedIn(owner.Value);
+}
+
+// A row that is neither an agency nor owned by one is anyone's.
 bool TSMFWriter::have_access_rights(TRL_MCO kind, int pkey) {
   if (kind == mcoAgencies) return FAccessController->IsLoggedIn(pkey);
-  int owner = 0;
-  if (!owner_agency(kind, pkey, owner)) return FAccessController->IsSuperUserLoggedIn();
-  return FAccessController->IsLoggedIn(owner);
+  TRowKey owner;
+  return !read_owner(kind, pkey, owner) || owner_allows(owner);
 }
 
 bool TSMFWriter::rights_refused(TRL_MCO kind, int pkey, const char* method, const char* refusal) {
@@ -214,24 +225,26 @@ bool TSMFWriter::rights_refused(TRL_MCO kind, int pkey, const char* method, cons
 // The rights a row was put into edit mode under are tested again when it is
 // written, inside the write: another connection may have changed the row or
 // its owner since, and a rollback may have undone what gave them. A row no
-// longer in the file refuses nothing: there is nothing to write to.
+// longer in the file is looked for first, whoever the caller: there is
+// nothing to write to, and nothing else is written for it. The owner read of
+// an owned row tells whether it is there.
 TSMFWriter::TEditedRow TSMFWriter::edited_row(TTableDef* table) {
+  TRL_MCO kind = table->GetMCO();
   int pkey = table->GetPostToPKey();
-  if (have_access_rights(table->GetMCO(), pkey)) return erWritable;
-  if (!row_in_file(table->GetTableName(), pkey)) return erGone;
+  TRowKey owner;
+  bool owned = read_owner(kind, pkey, owner);
+  if (owned ? !owner.Found : !row_in_file(table->GetTableName(), pkey)) return erGone;
+  if (owned ? owner_allows(owner) : have_access_rights(kind, pkey)) return erWritable;
   add_error("post_edit", kObjectRefusal);
   return erRefused;
 }
 
 // A row that cannot be looked for counts as there.
 bool TSMFWriter::row_in_file(const std::string& table, int pkey) {
-  TSQLQuery query(FSQLDB);
   try {
-    query.SetBoundSQLText("SELECT 1 FROM main." + quote_identifier(table) + " WHERE PKey = ?;");
-    query.PrepareParameterizedQuery();
-    query.BindIntParameter(1, pkey);
-    query.OpenParameterizedQuery();
-    return !query.Eof();
+    return kept_first_key("SELECT 1 FROM main." + quote_identifier(table) + " WHERE PKey = ?;",
+                          [pkey](TSQLQuery& query) { query.BindIntParameter(1, pkey); })
+        .Found;
   } catch (const std::runtime_error&) {
     return true;
   }

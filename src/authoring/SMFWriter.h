@@ -5,6 +5,7 @@
 // deletion with its impact, membership, and lookup-table definition.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -124,8 +125,10 @@ class TSMFWriter {
   int transaction_result(bool accepted, const char* method, const char* fallback);
   TTableDef* find_table(const std::string& table, const char* method);
   TTableDef* find_editing_table(const std::string& table, const char* method);
-  bool owner_agency(TRL_MCO kind, int pkey, int& agency);
-  TSQLQuery& owner_query(TRL_MCO kind, const std::string& sql);
+  bool read_owner(TRL_MCO kind, int pkey, TRowKey& owner);
+  bool owner_allows(const TRowKey& owner) const;
+  TSQLQuery& kept_query(const std::string& sql);
+  TRowKey kept_first_key(const std::string& sql, const std::function<void(TSQLQuery&)>& bind);
   int set_value(TTableDef* table, TFieldDef* field, const std::string& value, const char* method);
   int set_password(TFieldDef* field, const std::string& value, const char* method);
   bool field_name_allowed(TTableDef* table);
@@ -134,6 +137,11 @@ class TSMFWriter {
   bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);
   bool posted_key_usable(const std::string& table, const TRowKey& key, const char* method);
   bool reserved_key_kept(TRL_MCO kind, int from, const TRowKey& stored, const char* method);
+  // The refusal of reserved_key_kept, decided before any statement of the
+  // post runs, by the key the column would store for `posted` (null when no
+  // key is posted).
+  bool posted_key_keeps_one(TRL_MCO kind, int from, const char* posted, const char* method);
+  TRowKey stored_integer_key(const char* posted);
   static bool database_numbers(TTableDef* table);
   int post_edit(TTableDef* table, int* posted);
   bool buffer_stands(const std::string& table, const char* method);
@@ -191,5 +199,7 @@ class TSMFWriter {
   TQb_AccessController* FAccessController;
   TTablesList* FTablesList;
   TDefineTable* FDefineTable;
-  std::map<TRL_MCO, std::unique_ptr<TSQLQuery>> FOwnerQueries;
+  // The statements of the rights tests and of the checks every post makes,
+  // by their text.
+  std::map<std::string, std::unique_ptr<TSQLQuery>> FKeptQueries;
 };

@@ -20,6 +20,11 @@ const char* const kPostSavePoint = "__smfwriter_post_edit__";
 const char* const kPostInsertSavePoint = "__smfwriter_post_insert__";
 const char* const kNotPosted = "; the row is not posted";
 const char* const kNotInMode = " is NOT in insert or edit mode; cannot post";
+// The whole number an integer column stores for the value bound to ?1: the
+// column converts text that reads as a number (" 3", "2e1", "1.0") and keeps
+// a whole one, and stores any other value as it is, so no row is returned.
+const char* const kStoredIntegerKey =
+    "SELECT CAST(CAST(?1 AS NUMERIC) AS INTEGER) WHERE CAST(CAST(?1 AS NUMERIC) AS INTEGER) = ?1;";
 
 size_t skip_digits(const std::string& text, size_t i) {
   while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
@@ -56,6 +61,18 @@ std::string value_text(const TFieldDef* field, const std::string& value, bool nu
 }
 
 void append(std::string& list, const std::string& item) { list += (list.empty() ? "" : ", ") + item; }
+
+// The PKey that a buffer posts to a column of whole numbers: null when it
+// posts none, posts NULL or the column holds other values.
+const char* posted_integer_key(const TFieldDef* key) {
+  if (key == nullptr || !key->GetIsModified() || key->GetDataType() != edtInteger) return nullptr;
+  return strcmp(key->GetValue(), "NULL") == 0 ? nullptr : key->GetValue();
+}
+
+// The row that keeps key 1 of the table of that kind, as refusals name it.
+const char* reserved_key_holder(TRL_MCO kind) {
+  return kind == mcoAgencies ? "Agency \"NONE\"" : kind == mcoMessages ? "Message Number 0" : nullptr;
+}
 
 }  // namespace
 
@@ -113,6 +130,9 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   }
   if (cells.empty()) return 0;
   std::string tableName = table->GetTableName();
+  const char* posted = posted_integer_key(table->GetColumn("PKey"));
+  bool keyPosted = posted != nullptr;
+  std::string postedKey = keyPosted ? posted : "";  // a copy: the buffer is emptied below
   // A row of a table without rowids is found by nothing the INSERT leaves
   // behind: it returns the row's PKey itself.
   bool returning = !table->GetHasRowid();
@@ -123,6 +143,8 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   TRowKey inserted;
   bool written = false;
   try {
+    if (!posted_key_keeps_one(table->GetMCO(), 0, keyPosted ? postedKey.c_str() : nullptr, "post_insert"))
+      return -1;
     TNewRowKey key = numbered ? new_row_key(FSQLDB, tableName) : TNewRowKey();
     if (!key.Key.empty() && keyAt >= 0) cells[keyAt].second = key.Key;
     if (!key.Key.empty() && keyAt < 0) cells.insert(cells.begin(), {"[PKey]", key.Key});
@@ -193,13 +215,28 @@ bool TSMFWriter::posted_key_usable(const std::string& table, const TRowKey& key,
 // Agency 1 ("NONE") and message 1 (message number 0) are what owners and
 // edits' messages fall back to, and every caller may act for agency 1: they
 // keep key 1, and no other row takes it, as the file stores the key. `from`
-// is the edited row's key before the post, 0 for a new row.
+// is the edited row's key before the post, 0 for a new row. Checked before
+// the write, and again after it by the key as the file then holds it (a key
+// column not declared integer is checked only then).
 bool TSMFWriter::reserved_key_kept(TRL_MCO kind, int from, const TRowKey& stored, const char* method) {
-  const char* holder = kind == mcoAgencies ? "Agency \"NONE\"" : kind == mcoMessages ? "Message Number 0" : nullptr;
+  const char* holder = reserved_key_holder(kind);
   if (holder == nullptr || !stored.Found || (from == 1) == (stored.Value == 1)) return true;
   add_error(method, from == 1 ? std::string(holder) + " may not be given another PKey"
                               : std::string("PKey 1 belongs to ") + holder);
   return false;
+}
+
+// Before the write, so that the refusal comes before those the database's
+// constraints would make (rows referring to key 1, key 1 taken).
+bool TSMFWriter::posted_key_keeps_one(TRL_MCO kind, int from, const char* posted, const char* method) {
+  if (posted == nullptr || reserved_key_holder(kind) == nullptr) return true;
+  return reserved_key_kept(kind, from, stored_integer_key(posted), method);
+}
+
+// The key a column of whole numbers stores for the posted text, as the
+// database converts it; not found when it would store no whole number.
+TRowKey TSMFWriter::stored_integer_key(const char* posted) {
+  return kept_first_key(kStoredIntegerKey, [posted](TSQLQuery& query) { query.BindTextParameter(1, posted); });
 }
 
 // An agency's own code, password or PKey, written while its login stands,
@@ -257,6 +294,8 @@ bool is_rename_column(TRL_MCO kind, const TFieldDef* field) {
 // A posted PKey is read back as the file stores it, into `moved`.
 int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicObject>& renames, TRowKey& moved) {
   int pkey = table->GetPostToPKey();
+  if (!posted_key_keeps_one(table->GetMCO(), pkey, posted_integer_key(table->GetColumn("PKey")), "post_edit"))
+    return -1;
   std::string sets;
   bool keyPosted = false;
   for (int i = 0; i < table->GetColumnCount(); ++i) {
