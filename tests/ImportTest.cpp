@@ -377,3 +377,95 @@ TEST_F(Import, RowsRefreshedOneByOneWhateverTheirKeysHold) {
            import_error("ImportLookupTable", "SQL: UPDATE main.[Refusing] SET PKey=PKey WHERE PKey IS ?;")});
   EXPECT_EQ(before, snapshot(path()));
 }
+
+// A trigger of the source's table that would write a control table, in any
+// spelling, through a view or another table's trigger, whenever it fires and
+// whatever its WHEN clause says, is refused with nothing left changed; so is
+// one that does not compile in the metafile, which would hide what it
+// writes. One that reads a control table, or writes only its own table,
+// imports.
+TEST_F(Import, TriggersThatWouldWriteAControlTableAreRefused) {
+  exec("CREATE TABLE Other(a); CREATE TRIGGER _Other_log AFTER INSERT ON Other BEGIN"
+       " UPDATE RL_Messages SET Message = 'x' WHERE PKey = 1; END;"
+       "CREATE VIEW Entry AS SELECT 1 AS a; CREATE TRIGGER _Entry_in INSTEAD OF INSERT ON Entry BEGIN"
+       " DELETE FROM RL_Agencies WHERE PKey = 2; END;");
+  const std::string zap = "DROP TABLE IF EXISTS Zap; CREATE TABLE Zap([PKey] integer NOT NULL PRIMARY KEY,"
+                          " [Code] varchar(5), [Stamp] varchar(1)); INSERT INTO Zap(Code) VALUES ('a'), ('b');";
+  const std::string writes = "Trigger \"_Zap_1\" would write control table ";
+  struct Form {
+    const char* trigger;
+    std::string reason;  // empty: it imports
+  } forms[] = {
+      {"AFTER UPDATE ON Zap WHEN new.PKey = 1 BEGIN UPDATE RL_Agencies SET PKey = 77 WHERE PKey = 1;"
+       " UPDATE RL_Agencies SET PKey = 1 WHERE PKey = 2; END",
+       writes + "\"RL_Agencies\""},
+      {"AFTER UPDATE OF Code ON Zap WHEN new.Code = 'go' BEGIN DELETE FROM rl_messages WHERE PKey > 1; END",
+       writes + "\"RL_Messages\""},
+      {"BEFORE DELETE ON Zap BEGIN INSERT INTO \"RL_Agencies\"(AdminCode, OrgName) VALUES ('x', 'y'); END",
+       writes + "\"RL_Agencies\""},
+      {"AFTER INSERT ON Zap BEGIN REPLACE INTO [Rl_Edits](PKey, EditTag, EditName) VALUES (1, 'E', 'e'); END",
+       writes + "\"RL_Edits\""},
+      {"AFTER INSERT ON Zap BEGIN INSERT INTO `RL_Fields`(PKey, FieldNumber, FieldName, LocalName, FieldLength)"
+       " VALUES (1, 1, 'F', 'F', 1) ON CONFLICT DO UPDATE SET FieldName = 'G'; END",
+       writes + "\"RL_Fields\""},
+      {"AFTER UPDATE OF rowid ON Zap WHEN 0 BEGIN DELETE FROM RL_LayoutFieldsPivot; END",
+       writes + "\"RL_LayoutFieldsPivot\""},
+      {"AFTER UPDATE ON Zap BEGIN INSERT INTO Other VALUES (new.Code); END", writes + "\"RL_Messages\""},
+      {"AFTER DELETE ON Zap BEGIN INSERT INTO Entry VALUES (1); END", writes + "\"RL_Agencies\""},
+      {"AFTER INSERT ON Zap BEGIN INSERT INTO Later VALUES (1); DELETE FROM RL_Agencies; END",
+       "Trigger \"_Zap_1\" would not work in the metafile: no such table: main.Later"},
+      {"AFTER UPDATE ON Zap BEGIN UPDATE Zap SET Stamp = (SELECT min(AdminCode) FROM RL_Agencies)"
+       " WHERE PKey = new.PKey; END",
+       ""},
+  };
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  for (const Form& form : forms) {
+    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec(zap + "CREATE TRIGGER _Zap_1 " + form.trigger + ";")) << form.trigger;
+    if (form.reason.empty()) {
+      ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Zap")) << form.trigger;
+      EXPECT_EQ((Rows{"1|a|AG2", "2|b|AG2"}), rows("SELECT * FROM Zap"));
+      continue;
+    }
+    Rows before = snapshot(path());
+    refused(Qb_ImportLookupTable(h(), "Zap"),
+            {import_error("ImportLookupTable", "Cannot import lookup table \"Zap\""),
+             import_error("ImportLookupTable", form.reason),
+             import_error("ImportLookupTable",
+                          "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE "
+                          "'trigger%';")});
+    EXPECT_EQ(before, snapshot(path())) << form.trigger;
+    EXPECT_EQ(-1, Qb_Edit(h(), "Zap", 1)) << form.trigger;  // the table model has no such table
+  }
+}
+
+// A source text is run in the metafile only where the database, preparing
+// it, reports that it makes the table, an index or a trigger on it there and
+// nothing else: a temporary trigger, which the source's catalogue can list as
+// a trigger of the table, would outlive the import on the connection.
+TEST_F(Import, SourceTextsMakeOnlyTheTableItsIndexesAndTriggersInTheMetafile) {
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec(
+                           "CREATE TABLE Zap([PKey] integer NOT NULL PRIMARY KEY, [Code]); INSERT INTO Zap VALUES (1, 'a');"
+                           "CREATE TRIGGER evil AFTER UPDATE ON Zap BEGIN SELECT 1; END; PRAGMA writable_schema = ON;"
+                           "UPDATE sqlite_master SET sql = 'CREATE TEMP TRIGGER evil AFTER UPDATE ON main.Zap BEGIN"
+                           " UPDATE Zap SET Code = ''b''; END' WHERE name = 'evil';"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  Rows before = snapshot(path());
+  refused(Qb_ImportLookupTable(h(), "Zap"),
+          {import_error("ImportLookupTable", "Cannot import lookup table \"Zap\""),
+           import_error("ImportLookupTable",
+                        "A text of the source would make trigger \"evil\" on table \"Zap\" in temp, not table "
+                        "\"Zap\" or an index or a trigger of it in the metafile"),
+           import_error("ImportLookupTable",
+                        "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE "
+                        "'trigger%';")});
+  EXPECT_EQ(before, snapshot(path()));
+  RawDB other(path());
+  ASSERT_EQ(SQLITE_OK, other.exec("CREATE TABLE Zap(PKey integer PRIMARY KEY, Code); INSERT INTO Zap VALUES (1, 'a');"));
+  EXPECT_EQ(0, Qb_BeginTrans(h()));  // no trigger of the connection's own fires on the table now
+  EXPECT_EQ(0, Qb_Edit(h(), "Zap", 1));
+  EXPECT_EQ(0, Qb_SetFieldByName(h(), "Zap", "Code", "c"));
+  int pkey = 0;
+  EXPECT_EQ(0, Qb_Post(h(), "Zap", &pkey));
+  EXPECT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ("c", value("SELECT Code FROM Zap"));
+}

@@ -315,3 +315,30 @@ TEST(LookupCopyOfTriggers, ACopyWhoseOwnTriggerWouldNotWorkOnItIsRefused) {
   ASSERT_EQ(0, Edit_CursorNext(h, "c"));
   EXPECT_EQ(3, out_int(Edit_GetCursorIntByNumber, h, "c", 1));
 }
+
+// A new lookup table may not take a name that the database reads as one of
+// its own table-valued functions or eponymous virtual tables, in any letter
+// case: made, copied, renamed or imported, it is refused with nothing made,
+// and a view that calls the function goes on working. A module's name that
+// the database does not read so is a name like any other.
+TEST_F(LookupCopy, NamesOfTheDatabasesOwnFunctionsAreRefusedForNewTables) {
+  exec("CREATE VIEW Parts AS SELECT value FROM json_each('[1, 2]') JOIN pragma_table_list ON 1 LIMIT 2;");
+  std::string source = File.other("source.smf");
+  const Rows before = snapshot(path());
+  for (const char* name : {"json_each", "JSON_TREE", "pragma_table_list", "Pragma_Foreign_Key_List", "dbstat"}) {
+    const std::string refusal = std::string("Invalid look-up table name \"") + name +
+                                "\": the database reads it as a table-valued function, which a table of that name "
+                                "would hide";
+    refused(Qb_DefineTableStructure(h(), name, 0), {writer_error("DefineTableStructure", refusal)});
+    copy_refused("StateCodes", name, {refusal});
+    refused(edit_row(h(), "RL_LookupTables", 1, {{"TableName", name}}), {tsmf_error("RenameLookupTable", refusal)});
+    ASSERT_EQ(SQLITE_OK, RawDB(source).exec(std::string("CREATE TABLE \"") + name + "\"([PKey] integer PRIMARY KEY);"));
+    ASSERT_EQ(0, Qb_OpenImportMetafile(h(), source.c_str()));
+    refused(Qb_ImportLookupTable(h(), name), {class_error("TImportMetafile", "ImportLookupTable", refusal)});
+    ASSERT_EQ(0, Qb_CloseImportMetafile(h()));
+    EXPECT_EQ(before, snapshot(path())) << name;
+  }
+  EXPECT_EQ("2", value("SELECT count(*) FROM Parts"));
+  EXPECT_EQ(Rows{"0"}, outcome(h(), Qb_CopyLookupTable(h(), "StateCodes", "fts5", 1)));
+  EXPECT_EQ("2", value("SELECT count(*) FROM Parts"));
+}

@@ -209,6 +209,19 @@ Rows undone(const char* step, const std::string& reason, const std::string& sql)
           writer_error("CreateTable", reason), writer_error("CreateTable", sql)};
 }
 
+// A restructure of kReferred's Zip that keeps no row, undone: Named's row loses its Zip.
+Rows named_row_lost() {
+  return undone(kPortStep, "FOREIGN KEY constraint failed",
+                "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = +c.[ZipCode];");
+}
+
+// A restructure of kReferred's Zip inside the host's transaction, refused for Owned's ON DELETE action.
+Rows on_delete_refused() {
+  return {"-1", writer_error("CreateTable", "Unable to rename original table to a back-up name"),
+          writer_error("CreateTable", "Rows of table [Owned] refer to this table with an ON DELETE action, "
+                                      "which its rebuild would run; restructure it outside a transaction")};
+}
+
 int pragma(int h, const char* sql) {
   sqlite3_stmt* statement = nullptr;
   sqlite3_prepare_v2(InitCheck(h)->GetSQLDB()->Database(), sql, -1, &statement, nullptr);
@@ -249,8 +262,7 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   EXPECT_EQ((Rows{"1|x", "2|y"}), raw.rows("SELECT * FROM Loose"));
 
   // A rebuild that would lose a referred key is undone.
-  const Rows lost = undone(kPortStep, "FOREIGN KEY constraint failed",
-                           "SELECT c.rowid, p.[PKey] FROM main.[Named] c JOIN main.[Zip] p ON p.[Code] = +c.[ZipCode];");
+  const Rows lost = named_row_lost();
   const Rows before = snapshot(file.path());
   EXPECT_EQ(lost, outcome(h, restructure(h, nullptr)));
   EXPECT_EQ(before, snapshot(file.path()));
@@ -270,9 +282,7 @@ TEST(LookupRestructure, OtherTablesKeepNamingTheTableAndFindingTheirKeys) {
   // Inside the host's transaction the checks are deferred and the host's
   // setting comes back; an ON DELETE action that the rebuild would run is refused.
   ASSERT_EQ(0, Qb_BeginTrans(h));
-  EXPECT_EQ((Rows{"-1", writer_error("CreateTable", "Unable to rename original table to a back-up name"),
-                  writer_error("CreateTable", "Rows of table [Owned] refer to this table with an ON DELETE action, "
-                                              "which its rebuild would run; restructure it outside a transaction")}),
+  EXPECT_EQ(on_delete_refused(),
             outcome(h, restructure(h, "Code")));
   ASSERT_EQ(0, Qb_RollbackTrans(h));
   ASSERT_EQ(SQLITE_OK, raw.exec("DROP TABLE Owned;"));
@@ -836,5 +846,31 @@ TEST(LookupRestructure, ReferencesFromTablesWithoutRowidOrWithAQuestionMarkInThe
     }
     EXPECT_EQ((Rows{"7|12345", "8|22222"}), raw.rows("SELECT * FROM Zip"));
     EXPECT_EQ((Rows{"1|22222|7"}), raw.rows("SELECT * FROM [Who?]"));
+  }
+}
+
+// No table of the file takes the rebuild's own reads of the schema, whatever
+// its name: beside a table named like a function that lists tables,
+// columns, indexes or foreign keys, a restructure keeps the references to
+// the table, undoes one that loses a referred row and refuses, inside the
+// host's transaction, one that would run another table's ON DELETE action.
+TEST(LookupRestructure, NoTableOfTheFileTakesTheRebuildsReadsOfTheSchema) {
+  for (const char* shadow : {"pragma_table_info", "pragma_table_list", "pragma_index_list", "pragma_index_xinfo",
+                             "pragma_foreign_key_list"}) {
+    SCOPED_TRACE(shadow);
+    OpenMetafile file(std::string(kReferred) + "CREATE TABLE " + shadow + "(x); INSERT INTO " + shadow +
+                      " VALUES (1);");
+    int h = file.handle();
+    RawDB raw(file.path());
+    ASSERT_EQ(Rows{"0"}, outcome(h, restructure(h, "Code")));
+    EXPECT_EQ((Rows{"7|12345", "9|54321"}), raw.rows("SELECT * FROM Zip"));
+    EXPECT_EQ((Rows{"1|9"}), raw.rows("SELECT * FROM Owned"));
+    const Rows before = snapshot(file.path());
+    EXPECT_EQ(named_row_lost(), outcome(h, restructure(h, nullptr)));
+    EXPECT_EQ(before, snapshot(file.path()));
+    ASSERT_EQ(0, Qb_BeginTrans(h));
+    EXPECT_EQ(on_delete_refused(),
+              outcome(h, restructure(h, "Code")));
+    ASSERT_EQ(0, Qb_RollbackTrans(h));
   }
 }

@@ -471,3 +471,38 @@ TEST_F(RenameChecks, TheTablesOwnForeignKeysRefuseNothing) {
   EXPECT_EQ((Rows{"P|id|pid"}), rows("SELECT \"table\", \"to\", \"from\" FROM pragma_foreign_key_list('LT2')"));
   EXPECT_EQ(SQLITE_OK, RawDB(path()).exec("INSERT INTO Q VALUES (1)"));
 }
+
+// No table of the file takes the check's own reads of the schema, whatever
+// its name and shape: with a table named like a function that lists tables,
+// columns or foreign keys, an UPDATE OF rowid trigger and another table's
+// foreign key that the rename would break still refuse it, and say nothing
+// of danger.
+TEST_F(RenameChecks, NoTableOfTheFileTakesTheChecksReadsOfTheSchema) {
+  for (const std::string shadow :
+       {"CREATE TABLE pragma_table_list(x);",
+        "CREATE TABLE pragma_table_list(schema, name, type, ncol, wr, strict);"
+        "INSERT INTO pragma_table_list VALUES ('main', 'A', 'view', 3, 1, 0);",
+        "CREATE TABLE pragma_table_xinfo(name, hidden);", "CREATE TABLE pragma_foreign_key_list(x);"}) {
+    SCOPED_TRACE(shadow);
+    exec(shadow + "CREATE TRIGGER a_rowid AFTER UPDATE OF rowid ON A BEGIN SELECT * FROM LT; END;");
+    expect_refused("trigger \"a_rowid\"", {"UPDATE A SET rowid = rowid"});
+    exec("DROP TRIGGER a_rowid; CREATE TABLE R([z] integer REFERENCES LT(PKey));");
+    expect_refused("table \"R\"", {"INSERT INTO R VALUES (1)"});
+    exec("DROP TABLE R; DROP TABLE " + shadow.substr(13, shadow.find('(') - 13) + ";");
+  }
+  expect_renamed();
+}
+
+// A view whose only trigger is an INSTEAD OF INSERT fails every UPDATE and
+// DELETE as it always will: that is no failure that a trigger of its own
+// could hide, and its trigger is not dropped and made again to be tested
+// alone.
+TEST_F(RenameChecks, StatementsThatAViewsTriggersNeverMakePossibleHideNothing) {
+  exec("CREATE VIEW v1 AS SELECT k FROM A; CREATE TRIGGER v1_in INSTEAD OF INSERT ON v1 BEGIN SELECT 1; END;"
+       "CREATE VIEW v2 AS SELECT k FROM B; CREATE TRIGGER v2_in INSTEAD OF INSERT ON V2 BEGIN SELECT 2; END;");
+  const std::string triggers = "SELECT rowid, name, sql FROM sqlite_master WHERE name LIKE 'v_\\_in' ESCAPE '\\'";
+  const Rows before = rows(triggers);
+  ASSERT_EQ(2u, before.size());
+  expect_renamed();
+  EXPECT_EQ(before, rows(triggers));
+}

@@ -109,11 +109,14 @@ std::vector<std::string> snapshot(const std::string& path) {
   std::vector<std::string> result =
       raw.rows("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
   // Rows in rowid order; those of a table without rowids in the order of
-  // its primary key, in which a plain read gives them.
-  for (std::string table : raw.rows("SELECT m.name || '|' || l.wr FROM sqlite_master m, pragma_table_list(m.name) l "
-                                    "WHERE m.type = 'table' AND l.schema = 'main' ORDER BY m.name")) {
-    bool withoutRowid = table.back() == '1';
-    table.resize(table.size() - 2);
+  // its primary key, in which a plain read gives them. The PRAGMA reads the
+  // schema even where a table of the file is named like its function.
+  for (const std::string& table : raw.rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+    std::string quoted = table;
+    for (size_t at = quoted.find('\''); at != std::string::npos; at = quoted.find('\'', at + 2)) quoted.insert(at, 1, '\'');
+    // schema|name|type|ncol|wr|strict: the flag two fields from the end.
+    std::string listed = raw.value("PRAGMA main.table_list('" + quoted + "')");
+    bool withoutRowid = listed.size() > 4 && listed.compare(listed.size() - 4, 3, "|1|") == 0;
     for (const std::string& row : raw.rows("SELECT * FROM [" + table + "]" + (withoutRowid ? "" : " ORDER BY rowid")))
       result.push_back(table + ": " + row);
   }

@@ -226,7 +226,8 @@ class TSMF {
   // `referredTo`, when given, is set when a rename is refused because other
   // objects refer to the table: another table's foreign key (found before
   // anything changes), or a view or trigger that the rename would break (the
-  // rename is then undone); either way nothing is left changed.
+  // rename is then undone), or views and triggers that call the database's
+  // table-valued function of the new name; either way nothing is left changed.
   int RenameLookupTable(const char* oldName, const char* newName, bool isRename, int agencyPKey,
                         bool* referredTo = nullptr);
   int Delete(const char* table, int pkey);
@@ -350,7 +351,7 @@ class TSMF {
   bool has_import(const char* method);
   int transaction_result(bool accepted, const char* method);
   bool rename_allowed(const std::string& oldName, const std::string& newName, bool isRename);
-  bool rename_refused(TSQLQuery& query, const std::string& oldName);
+  bool rename_refused(const std::string& oldName);
   bool copy_lookup_table(TSQLQuery& query, const std::string& oldName, const std::string& newName, bool isRename,
                          int agencyPKey, std::map<std::string, std::string>& remade);
   bool add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, const std::string& newName,

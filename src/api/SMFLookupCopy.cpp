@@ -15,6 +15,7 @@
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
 #include "storage/WriteScope.h"
@@ -72,11 +73,22 @@ TRenamedNames renamed_names(bool isIndex, const std::string& oldName, const std:
   return {oldName, newName, mark + lookup_name_stem(oldName), mark + lookup_name_stem(newName)};
 }
 
-// The other tables of the main schema whose foreign keys refer to table ?1.
-const char* const kForeignKeyReferrers =
-    "SELECT m.[name] FROM [main].[sqlite_master] m, pragma_foreign_key_list(m.[name], 'main') f "
-    "WHERE m.[type] = 'table' AND m.[name] <> ?1 COLLATE NOCASE AND f.[table] = ?1 COLLATE NOCASE "
-    "ORDER BY m.[name];";
+bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
+
+// The first other table of the main database, by name, whose foreign key
+// refers to the table; empty when none does.
+std::string referring_table(sqlite3* db, const std::string& table) {
+  try {
+    for (const std::string& name : main_table_names(db)) {
+      if (same_name(name, table)) continue;
+      for (const TSchemaRow& key : pragma_rows(db, "foreign_key_list", name, {"table"}))
+        if (same_name(key[0], table)) return name;
+    }
+    return std::string();
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("Cannot read the tables that refer to table \"" + table + "\": " + e.what());
+  }
+}
 
 // A copy whose own trigger, re-made on it, does not work there.
 std::string copy_refusal(const std::string& oldName, const std::string& newName, const TBrokenObject& broken) {
@@ -100,13 +112,21 @@ int TSMF::RenameLookupTable(const char* oldName, const char* newName, bool isRen
     return -1;
   }
   if (!rename_allowed(oldName, newName, isRename)) return -1;
+  // The name of one of the database's own table-valued functions changes
+  // nothing and warns of no danger.
+  std::string function = table_function_refusal(newName);
+  if (!function.empty()) {
+    add_error(kMethod, function);
+    if (referredTo != nullptr) *referredTo = true;
+    return -1;
+  }
   TWriteScope scope(FSQLDB, FEnginePump, "TSMF", kMethod, kRenameSavePoint);
   if (!scope.IsOpen()) return -1;
   TTableDef* newDef = nullptr;
   {  // the statements end before the commit
     TSQLQuery query(FSQLDB);
     try {
-      bool refused = isRename && rename_refused(query, oldName);
+      bool refused = isRename && rename_refused(oldName);
       std::map<std::string, std::string> remade;
       if (!refused) {
         // Which views and triggers work is taken before anything changes.
@@ -161,11 +181,10 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
 // Another table whose foreign key refers to the table would be left naming
 // one that is gone, and the drop of the old table would meet the rows that
 // refer to it: the rename is refused before anything changes.
-bool TSMF::rename_refused(TSQLQuery& query, const std::string& oldName) {
-  const std::string what = "tables that refer to table \"" + oldName + "\"";
-  std::vector<TRow> tables = bound_rows(query, kForeignKeyReferrers, oldName, 1, what);
-  if (!tables.empty()) add_error(kMethod, rename_refusal(oldName, "table \"" + tables.front().front() + "\""));
-  return !tables.empty();
+bool TSMF::rename_refused(const std::string& oldName) {
+  std::string referrer = referring_table(FSQLDB->Database(), oldName);
+  if (!referrer.empty()) add_error(kMethod, rename_refusal(oldName, "table \"" + referrer + "\""));
+  return !referrer.empty();
 }
 
 bool TSMF::run_rename_step(TSQLQuery& query, const std::string& sql, const char* failure) {

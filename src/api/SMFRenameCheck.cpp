@@ -8,16 +8,17 @@
 #include <algorithm>
 
 #include "storage/SQLDB.h"
+#include "storage/SchemaReads.h"
 #include "storage/Utility.h"
 
 namespace {
 
-// The statements of a table's triggers, one bit each.
-const unsigned kInsert = 1, kUpdate = 2, kDelete = 4, kAll = kInsert | kUpdate | kDelete;
+// A view's SELECT takes the bit of a table's INSERT.
+const unsigned kSelect = 1;
 
-std::string failure_text(sqlite3* db) {
-  return std::string("Cannot test the views and triggers of the metafile: ") + sqlite3_errmsg(db);
-}
+const char* const kCannotTest = "Cannot test the views and triggers of the metafile: ";
+
+std::string failure_text(sqlite3* db) { return kCannotTest + std::string(sqlite3_errmsg(db)); }
 
 // A statement fails as a statement, for a name it reads or a form it may not
 // take, with SQLITE_ERROR; any other code says nothing about the schema.
@@ -32,64 +33,28 @@ std::string reason_of(const std::string (&reasons)[3], unsigned bits) {
 
 bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
 
-// The authorizer that notes accesses, set for as long as the guard lives.
-class TAuthorizerGuard {
- public:
-  TAuthorizerGuard(sqlite3* db, int (*authorize)(void*, int, const char*, const char*, const char*, const char*),
-                   void* owner)
-      : FDB(db) {
-    sqlite3_set_authorizer(FDB, authorize, owner);
-  }
-  ~TAuthorizerGuard() { sqlite3_set_authorizer(FDB, nullptr, nullptr); }
-  TAuthorizerGuard(const TAuthorizerGuard&) = delete;
-  TAuthorizerGuard& operator=(const TAuthorizerGuard&) = delete;
-
- private:
-  sqlite3* FDB;
-};
-
 const char* const kViews = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'view' ORDER BY [name];";
 // The tables and views that have triggers, each once whatever the case its triggers name it in.
 const char* const kTriggerTables =
-    "SELECT min([tbl_name]) FROM [main].[sqlite_master] WHERE [type] = 'trigger' "
+    "SELECT min([tbl_name]) AS [name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' "
     "GROUP BY [tbl_name] COLLATE NOCASE ORDER BY 1;";
 // In the order they were made, which is the order they fire in.
 const char* const kTriggersOfTable =
     "SELECT [name], [sql] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [tbl_name] = ?1 COLLATE NOCASE "
     "ORDER BY [rowid];";
-// A table of the main database that has a rowid (not a view, not WITHOUT ROWID).
-const char* const kHasRowid =
-    "SELECT 1 FROM pragma_table_list WHERE [schema] = 'main' AND [name] = ?1 COLLATE NOCASE AND [type] = 'table' "
-    "AND [wr] = 0;";
-// Generated columns (hidden 2 and 3) cannot be set.
-const char* const kSettableColumns =
-    "SELECT [name] FROM pragma_table_xinfo(?1, 'main') WHERE [hidden] NOT IN (2, 3) ORDER BY [cid];";
-const char* const kAllColumns = "SELECT [name] FROM pragma_table_xinfo(?1, 'main');";
-// A trigger's UPDATE OF list may name the rowid by any of its names.
-const char* const kRowidNames[] = {"rowid", "oid", "_rowid_"};
+// How the database refuses a statement on a view that none of its triggers
+// makes possible (the view's name as the file holds it, letter case aside).
+std::string view_refusal(const std::string& view) { return "cannot modify " + view + " because it is a view"; }
 
-// The rows of a select of the check's own, its parameters bound, each of
-// its first `columns` columns; any failure throws.
-std::vector<std::vector<std::string>> read_rows(sqlite3* db, const std::string& sql,
-                                                const std::vector<std::string>& parameters, int columns) {
-  sqlite3_stmt* statement = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-  for (size_t i = 0; rc == SQLITE_OK && i < parameters.size(); ++i)
-    rc = sqlite3_bind_text(statement, static_cast<int>(i + 1), parameters[i].data(),
-                           static_cast<int>(parameters[i].size()), SQLITE_TRANSIENT);
-  std::vector<std::vector<std::string>> rows;
-  while (rc == SQLITE_OK && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    rows.emplace_back();
-    for (int i = 0; i < columns; ++i) {
-      const unsigned char* text = sqlite3_column_text(statement, i);
-      rows.back().push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
-    rc = SQLITE_OK;
+// The rows of a select of the check's own, its parameters bound, as the
+// named columns; a failure throws, saying what could not be tested.
+std::vector<TSchemaRow> read_rows(sqlite3* db, const std::string& sql, const std::vector<std::string>& parameters,
+                                  const std::vector<const char*>& columns) {
+  try {
+    return schema_rows(db, sql, parameters, columns);
+  } catch (const std::runtime_error& e) {
+    throw TRenameCheckFailure(std::string(kCannotTest) + e.what());
   }
-  std::string failure = rc == SQLITE_DONE ? std::string() : failure_text(db);
-  sqlite3_finalize(statement);
-  if (!failure.empty()) throw TRenameCheckFailure(failure);
-  return rows;
 }
 
 }  // namespace
@@ -107,7 +72,7 @@ TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName, bool everyObj
     if (!everyObject && !same_name(table, oldName)) continue;
     FTriggerTables.push_back({table, table_outcome(table)});
     // Where a statement failed already, each trigger tells for itself.
-    if (FTriggerTables.back().Before.Compiled != kAll)
+    if (!FTriggerTables.back().Before.Whole())
       test_triggers_alone(table, [this, &table](const std::string& name, const std::string&) {
         FAlone[lowercase_string(name)] = table_outcome(table).Compiled;
       });
@@ -155,7 +120,7 @@ bool TRenameCheck::find_broken_trigger(const std::string& newName, const std::ma
     const std::string now = same_name(table.Name, FOldName) ? newName : table.Name;
     bool lost = (table.Before.Compiled & ~table_outcome(now).Compiled) != 0;
     // A trigger that the change broke may hide behind one that was broken before.
-    if (!lost && table.Before.Compiled == kAll) continue;
+    if (!lost && table.Before.Whole()) continue;
     std::vector<TCandidate> failing = failing_alone(now, table.Before.Compiled, remade);
     if (!lost && failing.empty()) continue;
     if (firstLoss.empty()) firstLoss = now;
@@ -206,7 +171,7 @@ std::vector<TRenameCheck::TCandidate> TRenameCheck::failing_alone(const std::str
 // Nothing is rolled back, which would abort the host's open cursors.
 void TRenameCheck::test_triggers_alone(
     const std::string& table, const std::function<void(const std::string& name, const std::string& text)>& test) {
-  std::vector<std::vector<std::string>> triggers = read_rows(FDB->Database(), kTriggersOfTable, {table}, 2);
+  std::vector<TSchemaRow> triggers = read_rows(FDB->Database(), kTriggersOfTable, {table}, {"name", "sql"});
   for (const auto& trigger : triggers) exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
   for (const auto& trigger : triggers) {
     exec(trigger[1]);
@@ -231,48 +196,36 @@ bool TRenameCheck::compiles(const std::string& sql, std::string& reason) {
 
 std::vector<std::string> TRenameCheck::names(const std::string& sql, const std::vector<std::string>& parameters) {
   std::vector<std::string> result;
-  for (const auto& row : read_rows(FDB->Database(), sql, parameters, 1)) result.push_back(row.front());
+  for (const auto& row : read_rows(FDB->Database(), sql, parameters, {"name"})) result.push_back(row.front());
   return result;
 }
 
 TRenameCheck::TOutcome TRenameCheck::view_outcome(const std::string& view) {
   TOutcome outcome;
-  if (compiles("SELECT * FROM main." + quote_identifier(view) + ";", outcome.Reasons[0])) outcome.Compiled = kInsert;
+  if (compiles("SELECT * FROM main." + quote_identifier(view) + ";", outcome.Reasons[0])) outcome.Compiled = kSelect;
   return outcome;
 }
 
 // An INSERT, an UPDATE that sets every column that can be set, and a DELETE.
+// On a view, one that no trigger makes possible fails as it always will.
 TRenameCheck::TOutcome TRenameCheck::table_outcome(const std::string& table) {
   TOutcome outcome;
-  const std::string target = "main." + quote_identifier(table);
-  auto test = [&](unsigned bit, int at, const std::string& sql) {
-    if (compiles(sql, outcome.Reasons[at])) outcome.Compiled |= bit;
-  };
-  test(kInsert, 0, "INSERT INTO " + target + " DEFAULT VALUES;");
-  std::string sets = update_of_every_column(table);
-  if (!sets.empty())
-    test(kUpdate, 1, "UPDATE " + target + " SET " + sets + ";");
-  else
-    outcome.Reasons[1] = "no column of \"" + table + "\" can be set";
-  test(kDelete, 2, "DELETE FROM " + target + ";");
-  return outcome;
-}
-
-// Every column set to itself, and the rowid by each of its names that no
-// column takes, where the table has one, so that every UPDATE OF trigger
-// compiles.
-std::string TRenameCheck::update_of_every_column(const std::string& table) {
-  std::vector<std::string> columns = names(kSettableColumns, {table});
-  if (!names(kHasRowid, {table}).empty()) {
-    std::vector<std::string> taken = names(kAllColumns, {table});
-    for (const char* rowid : kRowidNames)
-      if (std::none_of(taken.begin(), taken.end(), [rowid](const std::string& c) { return same_name(c, rowid); }))
-        columns.push_back(rowid);
+  std::vector<std::string> statements;
+  try {
+    statements = firing_statements(FDB->Database(), table);
+  } catch (const std::runtime_error& e) {
+    throw TRenameCheckFailure(kCannotTest + std::string(e.what()));
   }
-  std::string sets;
-  for (const std::string& column : columns)
-    sets += (sets.empty() ? "" : ", ") + quote_identifier(column) + " = " + quote_identifier(column);
-  return sets;
+  for (size_t at = 0; at < statements.size(); ++at) {
+    std::string& reason = outcome.Reasons[at];
+    if (statements[at].empty())
+      reason = "no column of \"" + table + "\" can be set";
+    else if (compiles(statements[at], reason))
+      outcome.Compiled |= 1u << at;
+    else if (same_name(reason, view_refusal(table)))
+      outcome.Impossible |= 1u << at;
+  }
+  return outcome;
 }
 
 // Runs one statement of the check's own, which must succeed.

@@ -5,11 +5,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/Utility.h"
 
 namespace {
@@ -20,36 +23,10 @@ const char* const kRowKey = "PKey";
 const char* const kRowKeyValue = "p.[PKey]";
 const char* const kLost = "FOREIGN KEY constraint failed";
 
-// The queries bind the names they look at; each parameter comes before any
-// quote, where the statement wrapper takes it for one.
-// The foreign keys of every table to the table, its own included, one row per column pair.
-const char* const kReferences =
-    "SELECT m.[name], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' "
-    "AND f.[table] = t.[target] COLLATE NOCASE ORDER BY m.[name], f.[id], f.[seq];";
-// Those of other tables whose rows would be changed by an ON DELETE action
-// when it is dropped (the table's own action reaches only its own old rows,
-// which are copied before they go).
-const char* const kDeleteActions =
-    "SELECT m.[name] FROM (SELECT ? AS [target]) t, main.sqlite_master m, "
-    "pragma_foreign_key_list(m.[name], 'main') f WHERE m.[type] = 'table' AND f.[table] = t.[target] COLLATE NOCASE "
-    "AND m.[name] <> t.[target] COLLATE NOCASE AND f.[on_delete] NOT IN ('NO ACTION', 'RESTRICT');";
-// The table's own foreign keys, to any table, one row per column pair.
-const char* const kOwnReferences =
-    "SELECT t.[child], f.[id], f.[from], f.[to], f.[table] FROM (SELECT ? AS [child]) t, "
-    "pragma_foreign_key_list(t.[child], 'main') f ORDER BY f.[id], f.[seq];";
-const char* const kHasRowKey =
-    "SELECT count(*) FROM pragma_table_info(?, 'main') WHERE [name] = 'PKey' COLLATE NOCASE;";
-const char* const kPrimaryKey = "SELECT [name], upper([type]) FROM pragma_table_info(?, 'main') WHERE [pk] > 0;";
-const char* const kIndexes = "SELECT [name], [unique], [partial], [origin] FROM pragma_index_list(?, 'main');";
-const char* const kIndexColumns =
-    "SELECT [cid], [name], [coll] FROM pragma_index_xinfo(?, 'main') WHERE [key] = 1 ORDER BY [seqno];";
-const char* const kWithoutRowid = "SELECT [wr] FROM pragma_table_list(?) WHERE [schema] = 'main';";
-const char* const kColumns = "SELECT [name], [pk] FROM pragma_table_info(?, 'main') ORDER BY [pk];";
-// The first key column of each whole-table index, with its collation.
-const char* const kLeadingColumns =
-    "SELECT x.[name], x.[coll] FROM (SELECT ? AS [child]) t, pragma_index_list(t.[child], 'main') l, "
-    "pragma_index_xinfo(l.[name], 'main') x WHERE l.[partial] = 0 AND x.[seqno] = 0;";
+const char* const kForeignKeys = "foreign_key_list";
+const char* const kTableInfo = "table_info";
+const char* const kIndexList = "index_list";
+const char* const kIndexInfo = "index_xinfo";
 const char* const kNameTaken = "SELECT count(*) FROM main.sqlite_master WHERE [name] = ? COLLATE NOCASE;";
 // The name of an index that the rebuild makes for itself, and drops.
 const char* const kOwnIndexName = "quelt rebuild index ";
@@ -99,6 +76,59 @@ bool query_rows(TSQLDB* db, const std::string& sql, const std::vector<std::strin
     reason = query.LastErrorMessage();
     return false;
   }
+}
+
+// The rows of one of the library's reads of the schema, as the named
+// columns; false with the database's reason, `sql` naming the statement.
+bool pragma_read(TSQLDB* db, const char* pragma, const std::string& argument, const std::vector<const char*>& columns,
+                 TRows& rows, std::string& reason, std::string& sql) {
+  sql = pragma_text(pragma, argument);
+  try {
+    rows = pragma_rows(db->Database(), pragma, argument, columns);
+    return true;
+  } catch (const std::runtime_error& e) {
+    reason = e.what();
+    return false;
+  }
+}
+
+// The foreign keys of every table of the metafile (`child` empty) or of
+// that one, to the table `parent` (any table when empty), each row child,
+// id, from, to, table and the ON DELETE action, in the order of the
+// children's names, then of the keys and their columns.
+bool foreign_keys(TSQLDB* db, const std::string& child, const std::string& parent, TRows& rows, std::string& reason,
+                  std::string& sql) {
+  std::vector<std::string> children{child};
+  if (child.empty()) {
+    try {
+      children = main_table_names(db->Database());
+    } catch (const std::runtime_error& e) {
+      sql = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'table' ORDER BY [name];";
+      reason = e.what();
+      return false;
+    }
+  }
+  for (const std::string& name : children) {
+    TRows keys;
+    if (!pragma_read(db, kForeignKeys, name, {"id", "seq", "from", "to", "table", "on_delete"}, keys, reason, sql))
+      return false;
+    std::stable_sort(keys.begin(), keys.end(), [](const std::vector<std::string>& a, const std::vector<std::string>& b) {
+      return std::make_pair(atoi(a[0].c_str()), atoi(a[1].c_str())) < std::make_pair(atoi(b[0].c_str()), atoi(b[1].c_str()));
+    });
+    for (const auto& key : keys)  // id, seq, from, to, table, on_delete
+      if (parent.empty() || same_name(key[4], parent)) rows.push_back({name, key[0], key[2], key[3], key[4], key[5]});
+  }
+  return true;
+}
+
+// The columns of a table, each row name, position in the primary key (0
+// when not in it) and declared type, those of the primary key last, in its order.
+bool table_columns(TSQLDB* db, const std::string& table, TRows& rows, std::string& reason, std::string& sql) {
+  if (!pragma_read(db, kTableInfo, table, {"name", "pk", "type"}, rows, reason, sql)) return false;
+  std::stable_sort(rows.begin(), rows.end(), [](const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    return atoi(a[1].c_str()) < atoi(b[1].c_str());
+  });
+  return true;
 }
 
 // The collation a column was declared with (BINARY when none).
@@ -331,9 +361,11 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
 bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, std::string& reason,
                                  std::string& sql) {
   TRows rows;
-  sql = kDeleteActions;
-  if (!query_rows(FDB, kDeleteActions, {table}, rows, reason)) return false;
-  acting = rows.empty() ? "" : rows[0][0];
+  if (!foreign_keys(FDB, "", table, rows, reason, sql)) return false;
+  // The table's own action reaches only its own old rows, which are copied before they go.
+  acting.clear();
+  for (const auto& row : rows)  // child, id, from, to, table, on_delete
+    if (acting.empty() && !same_name(row[0], table) && row[5] != "NO ACTION" && row[5] != "RESTRICT") acting = row[0];
   return true;
 }
 
@@ -350,8 +382,7 @@ bool TRebuildKeys::Pending(std::string& pending, std::string& reason, std::strin
   // pending; a reference that the database cannot check counts no row.
   std::vector<TReference> own;
   TRows rows;
-  sql = kOwnReferences;
-  if (!query_rows(FDB, sql, {FTable}, rows, reason)) return false;
+  if (!foreign_keys(FDB, FTable, "", rows, reason, sql)) return false;
   group_references(rows, own);
   for (TReference& reference : own) {
     TShape parent;
@@ -454,9 +485,15 @@ bool TRebuildKeys::leads_an_index(const std::string& table, const std::string& c
   TShape shape;
   std::string reason, sql;
   if (!read_shape(table, shape, reason, sql) || same_name(shape.RowKey, column)) return true;
-  if (!query_rows(FDB, kLeadingColumns, {table}, rows, reason)) return false;
-  for (const auto& row : rows)  // column, collation
-    if (same_name(row[0], column) && same_name(row[1], collation)) return true;
+  // The first key column of each whole-table index, with its collation.
+  if (!pragma_read(FDB, kIndexList, table, {"name", "partial"}, rows, reason, sql)) return false;
+  for (const auto& index : rows) {  // name, partial
+    TRows columns;
+    if (index[1] != "0") continue;
+    if (!pragma_read(FDB, kIndexInfo, index[0], {"seqno", "name", "coll"}, columns, reason, sql)) return false;
+    for (const auto& key : columns)  // seqno, column, collation
+      if (key[0] == "0" && same_name(key[1], column) && same_name(key[2], collation)) return true;
+  }
   return false;
 }
 
@@ -533,9 +570,9 @@ bool TRebuildKeys::Restore() {
 bool TRebuildKeys::read_row_keys(std::string& reason, std::string& sql) {
   TRows rows;
   FRowKeys = false;
-  sql = kHasRowKey;
-  if (!query_rows(FDB, sql, {FTable}, rows, reason)) return false;
-  if (rows.empty() || rows[0][0] == "0") return true;
+  if (!pragma_read(FDB, kTableInfo, FTable, {"name"}, rows, reason, sql)) return false;
+  if (std::none_of(rows.begin(), rows.end(), [](const std::vector<std::string>& row) { return same_name(row[0], kRowKey); }))
+    return true;
   std::string table = "main." + quote_identifier(FTable);
   sql = "SELECT (SELECT count(*) = count(DISTINCT [PKey]) FROM " + table + ") AND NOT EXISTS (SELECT 1 FROM " +
         table + " WHERE typeof([PKey]) <> 'integer');";
@@ -547,8 +584,7 @@ bool TRebuildKeys::read_row_keys(std::string& reason, std::string& sql) {
 
 bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
   TRows rows;
-  sql = kReferences;
-  if (!query_rows(FDB, kReferences, {FTable}, rows, reason)) return false;
+  if (!foreign_keys(FDB, "", FTable, rows, reason, sql)) return false;
   group_references(rows, FReferences);
   return true;
 }
@@ -580,10 +616,9 @@ bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason,
     return true;
   }
   TRows withoutRowid, columns;
-  sql = kWithoutRowid;
-  if (!query_rows(FDB, kWithoutRowid, {reference.Child}, withoutRowid, reason)) return false;
-  sql = kColumns;
-  if (!query_rows(FDB, kColumns, {reference.Child}, columns, reason)) return false;
+  if (!pragma_read(FDB, "table_list", reference.Child, {"wr"}, withoutRowid, reason, sql) ||
+      !table_columns(FDB, reference.Child, columns, reason, sql))
+    return false;
   std::vector<std::string> primaryKey;
   for (const auto& column : columns)  // name, position in the primary key
     if (column[1] != "0") primaryKey.push_back(column[0]);
@@ -622,13 +657,12 @@ bool TRebuildKeys::take_snapshot(size_t index, std::string& reason, std::string&
 
 bool TRebuildKeys::read_shape(const std::string& table, TShape& shape, std::string& reason, std::string& sql) {
   TRows names, keys, indexes;
-  sql = kColumns;
-  if (!query_rows(FDB, kColumns, {table}, names, reason)) return false;
-  for (const auto& name : names) shape.Columns.push_back(name[0]);
-  sql = kPrimaryKey;
-  if (!query_rows(FDB, kPrimaryKey, {table}, keys, reason)) return false;
-  sql = kIndexes;
-  if (!query_rows(FDB, kIndexes, {table}, indexes, reason)) return false;
+  if (!table_columns(FDB, table, names, reason, sql)) return false;
+  for (const auto& name : names) {  // name, position in the primary key, declared type
+    shape.Columns.push_back(name[0]);
+    if (name[1] != "0") keys.push_back({name[0], uppercase_string(name[2])});
+  }
+  if (!pragma_read(FDB, kIndexList, table, {"name", "unique", "partial", "origin"}, indexes, reason, sql)) return false;
   bool primaryIndex = false;
   for (const auto& row : indexes) {  // name, unique, partial, origin
     TShape::TIndex& index = shape.Indexes.emplace_back();
@@ -637,9 +671,9 @@ bool TRebuildKeys::read_shape(const std::string& table, TShape& shape, std::stri
     primaryIndex = primaryIndex || index.Primary;
     if (!index.Unique) continue;
     TRows columns;
-    sql = kIndexColumns;
-    if (!query_rows(FDB, kIndexColumns, {row[0]}, columns, reason)) return false;
-    for (const auto& column : columns) {  // cid, name, collation
+    if (!pragma_read(FDB, kIndexInfo, row[0], {"cid", "name", "coll", "key"}, columns, reason, sql)) return false;
+    for (const auto& column : columns) {  // cid, name, collation, whether a key column
+      if (column[3] != "1") continue;
       bool own = column[0][0] != '-' && same_name(column[2], declared_collation(FDB, table, column[1]));
       index.Plain = index.Plain && own;
       index.Columns.push_back({column[1], own ? "" : column[2]});

@@ -46,6 +46,11 @@ const char* reserved_prefix(const std::string& tableName);
 // Why a name cannot be a new lookup table's: a reserved prefix, or a name that
 // would need quoting (it is pasted into the table's statements). Empty when it can.
 std::vector<std::string> lookup_name_refusals(const std::string& tableName);
+// Why the database would not have a new lookup table of that name: it reads
+// the name as one of its own table-valued functions, which the table would
+// hide from every view, trigger and statement that calls it (or it cannot
+// tell). Empty when it would.
+std::string table_function_refusal(const std::string& tableName);
 // The first 8 characters of a lookup table's name and "_": "x" + it begins
 // the names of the table's indexes, "_" + it those of its triggers.
 std::string lookup_name_stem(const std::string& tableName);
@@ -172,7 +177,8 @@ class TSMFWriter {
   bool write_membership(const TMembership& membership, int ownerPKey, int memberPKey, bool adding, int startPos,
                         std::string& sql, std::string& reason);
   bool has_definition(const char* method);
-  bool lookup_name_allowed(const std::string& name, const char* method);
+  // A new table's name may not be one the database reads as a function either.
+  bool lookup_name_allowed(const std::string& name, bool isNew, const char* method);
   bool integer_value_allowed(const std::string& column, const char* value);
   std::string column_definition(const std::string& column, int isInteger, int length, int nullable,
                                 int triggerMaintained, const char* inList, const char* low, const char* high,

@@ -11,6 +11,7 @@
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/Utility.h"
 #include "storage/WriteScope.h"
 
@@ -64,10 +65,24 @@ std::vector<std::string> lookup_name_refusals(const std::string& tableName) {
   return refusals;
 }
 
+std::string table_function_refusal(const std::string& tableName) {
+  try {
+    if (!names_table_function(tableName)) return std::string();
+    return "Invalid look-up table name \"" + tableName +
+           "\": the database reads it as a table-valued function, which a table of that name would hide";
+  } catch (const std::runtime_error& e) {
+    return "Cannot tell whether the database reads \"" + tableName + "\" as a table-valued function: " + e.what();
+  }
+}
+
 std::string lookup_name_stem(const std::string& tableName) { return tableName.substr(0, 8) + "_"; }
 
-bool TSMFWriter::lookup_name_allowed(const std::string& name, const char* method) {
+bool TSMFWriter::lookup_name_allowed(const std::string& name, bool isNew, const char* method) {
   std::vector<std::string> refusals = lookup_name_refusals(name);
+  if (refusals.empty() && isNew) {
+    std::string refusal = table_function_refusal(name);
+    if (!refusal.empty()) refusals.push_back(refusal);
+  }
   for (const std::string& refusal : refusals) add_error(method, refusal);
   return refusals.empty();
 }
@@ -88,7 +103,7 @@ void TSMFWriter::ClearTableDefinition() {
 int TSMFWriter::DefineTableStructure(const std::string& name, int restructure) {
   if (!has_definition("DefineTableStructure")) return -1;
   FDefineTable->ClearAll();
-  if (!lookup_name_allowed(name, "DefineTableStructure")) return -1;
+  if (!lookup_name_allowed(name, restructure == 0, "DefineTableStructure")) return -1;
   FDefineTable->SetTableName(name);
   FDefineTable->SetIsRestructuring(restructure != 0);
   return 0;
