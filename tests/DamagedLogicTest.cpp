@@ -122,6 +122,8 @@ TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
   const std::string loop = compiled_of("int i, n;\nwhile (i < 4) { n = n + 2; i = i + 1; }\nreturn PASS;");
   const std::string doLoop = compiled_of("int x, k;\nif (x > 5) k = 1;\ndo { x = x + 1; } while (x < 3);");
   const std::string step = "N001i=N001i+U0011;";
+  const std::string forLoop =
+      compiled_of("int i, n;\nfor (i = 0; i < 3; i = i + 1) {\n  if (n == 'x') n = 1;\n  n = strlen(\"ab\");\n}");
   const struct {
     std::string compiled;
     std::string faulty;  // what stands where the text departs from the compiler's
@@ -139,6 +141,16 @@ TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
       {doLoop.substr(0, doLoop.find("(N001x<U0013)") + 6), "(N001x"},
       // An opening brace replaced: the body shrinks to one statement.
       {replaced(loop, "{N001n", "-N001n"), "}"},
+      // A character constant is quote, character and quote: a step whose
+      // constant lost its closing quote reads as i = i.
+      {replaced(forLoop, "N001i+U0011)", "N001i'+U0011)"), "'+U0011"},
+      {replaced(forLoop, "N001i+U0011)", "N001i+''U0011)"), "''U0011"},
+      {replaced(forLoop, "'x')", "'x)"), "'x)"},
+      {replaced(forLoop, "'x')", "'x\n')"), "'x\n'"},
+      {replaced(forLoop, "'x')", "'xx')"), "'xx'"},
+      // A built-in call's code byte is one of the catalogue's.
+      {replaced(forLoop, "Mp(", "M!("), "M!("},
+      {replaced(forLoop, "Mp(", "M\n("), "M\n("},
   };
   std::vector<std::string> texts;
   for (const auto& c : cases) texts.push_back(c.compiled);

@@ -481,6 +481,7 @@ TEST_F(EditCompilerTest, BuiltInCallAndReferenceCheckMessages) {
 TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
   const std::string comment = "unterminated comment (\"*/\" expected)";
   const std::string blank = "blank character constant not supported (use 32)";
+  const std::string unterminated = "unterminated character constant (\"'\" expected)";
   const std::string hint = "syntax error \"";
   const std::string notMessage = " is not a message number";
   expect({
@@ -506,6 +507,18 @@ TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
       {"char c;\nreturn '1';", kAny, {line(2, "expected IDENTIFIER")}},
       {"char c;\nreturn '$';", kAny, {line(2, "expected IDENTIFIER")}},
       {"char c;\nc = '1';", kAny},
+      // The run time reads quote, character and quote: the closing quote
+      // follows the character on its line; it may be a quote, a backslash or
+      // any byte but white space itself.
+      {"int i;\nfor (i = 0; i < 3; i = i '+1) i = i;",
+       "@IN001i;\nC  12(N001i=U0010;N001i<U0013;N001i=N001i'+U0011)N001i=N001i;", {line(2, unterminated)}},
+      {"char c;\nc = 'x;", "@HN001c;\nN001c='x;", {line(2, unterminated)}},
+      {"char c;\nc = 'x\n';", "@HN001c;\nN001c='x\n';", {line(2, unterminated)}},
+      {"char c;\nc = '\\n';", "@HN001c;\nN001c='\\N001n';",
+       {line(2, unterminated), line(2, "variable \"n\" must be declared")}},
+      {"char c;\nc = 'xy';", kAny, {line(2, unterminated), line(2, "variable \"y\" must be declared")}},
+      {"char c;\nc = ''';\nc = '\\';\nc = '\"';\nc = '\xE9'\t;\nc = 'x'\n;\nc = 'y\r'",
+       "@HN001c;\nN001c=''';\nN001c='\\';\nN001c='\"';\nN001c='\xE9';\nN001c='x'\n;\nN001c='y'"},
       // What the compiled text cannot represent.
       {"int x;\nif (x) {" + repeat("x = 1;", 833) + ";;}", kAny,
        {line(2, "controlled block too long (> 9999 compiled characters)")}},
@@ -535,8 +548,8 @@ TEST_F(EditCompilerTest, MistakesOnceMisreadAreMessages) {
       {"int x;\nx = 1;\nreturn", kAny, {line(3, "return statement must end with semi-colon")}},
       {"int x;\nx = 1;\npass", kAny, {line(3, "Invalid syntax.")}},
       // A quote copied into a length field: the walks over the text end there.
-      {"'te\"\"0,", "@'tN004e\"\"0,", {line(1, "Invalid syntax."), line(1, "undeclared variable \"e\"\"0\"")}},
-      {"'te\"\"1\"", "@'tN005e\"\"1\"", {line(1, "Invalid syntax."), line(1, "undeclared variable \"e\"\"1\"\"")}},
+      {"'te\"\"0,", "@'tN004e\"\"0,", {line(1, unterminated), line(1, "undeclared variable \"e\"\"0\"")}},
+      {"'te\"\"1\"", "@'tN005e\"\"1\"", {line(1, unterminated), line(1, "undeclared variable \"e\"\"1\"\"")}},
   });
 }
 

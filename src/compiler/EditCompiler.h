@@ -169,6 +169,7 @@ class TEditCompiler {
   int tokenize(int& inlistState);
   void skip_white_space(bool holdLineMarks, std::string& heldMarks);
   int match_row();
+  void check_closing_quote();
   void take_function_definition();
   void take_field_reference(int& inlistState);
   int take_string_constant(int& inlistState);

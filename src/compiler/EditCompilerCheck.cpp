@@ -16,6 +16,8 @@ const size_t kSlotWidth = 5;
 const size_t kFieldWidth = 4;
 const size_t kLengthWidth = 3;
 const size_t kMaxOperand = 99;
+// Where a character constant's closing quote stands after its opening one.
+const size_t kClosingQuote = 2;
 // Far more function definitions than a source holds that the compiler reads
 // without errors (it finds at most 26 functions).
 const size_t kMaxDefinitions = 1000;
@@ -129,7 +131,9 @@ size_t TEditCompiler::written_width(size_t pos, bool& inCharConstant) {
     written = written_operand(text, pos, c == 'N');
     width = written ? 1 + kLengthWidth + atoi(text.substr(pos + 1, kLengthWidth).c_str()) : 1;
   } else if (c == 'M' || c == 'm') {
-    written = c == 'M' ? fits(2) : function_index(pos + 1) < FFunctions;
+    // A built-in's code is one of the catalogue's; a call's letter names a function.
+    written = c == 'M' ? fits(2) && !get_intern_func_name(text[pos + 1]).empty()
+                       : function_index(pos + 1) < FFunctions;
     width = 2;
   } else if (c == 'n') {
     size_t letter = skip_line_marks(text, pos + 1);
@@ -165,13 +169,17 @@ bool TEditCompiler::definition_letter(size_t pos) const {
   return next == '\n' || (next != '\0' && next < 127 && strchr(kTokenCharacters, next) != nullptr);
 }
 
-// An opening quote copies the constant's character (never white); a closing
-// one copies the next source character, after the line marks before it.
+// An opening quote copies the constant's character (never white) and the
+// closing quote follows it at once, as the run time reads the three bytes
+// together; a closing quote copies the next source character, after the line
+// marks before it. A text that ends inside a constant fails where it ends.
 size_t TEditCompiler::quote_width(size_t pos, bool& inCharConstant) {
   const std::string& text = FCompiled;
   size_t width = 1;
   if (!inCharConstant) {
     if (pos + 1 < text.size() && strchr(" \t\r\n", text[pos + 1]) != nullptr)
+      structure_fault(TStructureFault::kDamaged, pos);
+    if (pos + kClosingQuote < text.size() && text[pos + kClosingQuote] != '\'')
       structure_fault(TStructureFault::kDamaged, pos);
     if (pos + 1 < text.size()) ++width;
   } else {

@@ -48,6 +48,8 @@ const TTokGen tokgenlist[69] = {
 
 const char* const kWordDelimiters = " \t\r!;,+-<>'%^=()[]{}";
 const char* const kNameDelimiters = " \t\r\n!;,+-<>'%^=()[]{}";
+// White space that never reaches the compiled text.
+const char* const kBlanks = " \t\r";
 const size_t kMaxOperand = 99;
 const size_t kMaxString = 999;
 
@@ -151,8 +153,8 @@ int TEditCompiler::tokenize(int& inlistState) {
     FCurTokId = static_cast<char>(token.Id);
     FCurTokType = token.Class;
     bool openingQuote = token.Id == '\'' && !FInCharConstant;
-    if (openingQuote && FSrcPos < FSource.size() && is_white(FSource[FSrcPos]))
-      comp_sntx_err("blank character constant not supported (use 32)");
+    bool blank = openingQuote && FSrcPos < FSource.size() && is_white(FSource[FSrcPos]);
+    if (blank) comp_sntx_err("blank character constant not supported (use 32)");
     if (token.Class != 11) skip_white_space(token.Class == 14, heldMarks);
     if (token.Class == 14) FCompiled += "    " + heldMarks;
     if (token.Id == 'n') take_function_definition();
@@ -160,6 +162,7 @@ int TEditCompiler::tokenize(int& inlistState) {
     if (token.Id == '\'') {
       FInCharConstant = openingQuote;
       if (FSrcPos < FSource.size()) FCompiled += FSource[FSrcPos++];
+      if (openingQuote && !blank) check_closing_quote();
     }
     if (token.Id == 11) result = take_string_constant(inlistState);
     if (result == 0 && FSrcPos < FSource.size() && is_digit(FSource[FSrcPos])) append_number();
@@ -174,6 +177,15 @@ int TEditCompiler::tokenize(int& inlistState) {
   }
   if (FSrcPos >= FSource.size()) FCurTokId = '~';
   return result;
+}
+
+// The run time reads a character constant as three bytes, quote, character
+// and quote: anything else between them, a line break too, would be read as
+// what it is not. A source that ends there is left to the run time.
+void TEditCompiler::check_closing_quote() {
+  size_t next = FSource.find_first_not_of(kBlanks, FSrcPos);
+  if (next != std::string::npos && FSource[next] != '\'')
+    comp_sntx_err("unterminated character constant (\"'\" expected)");
 }
 
 void TEditCompiler::take_function_definition() {
