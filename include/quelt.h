@@ -291,8 +291,12 @@ QUELT_API int Edit_ReleaseParameterizedCursor(int smfID, const char* cursorName)
 /* ---- Records and layouts ------------------------------------------------ */
 /* Layout tags are case-insensitive; a layout is read from the metafile the
  * first time its tag is used, and a tag the metafile lacks gives a layout
- * without fields. A record is one fixed-width line: a field is the slice at its
- * start position and length, empty when it does not fit in the record. */
+ * without fields. A record is one fixed-width line, held in a buffer as long
+ * as the longest record that layout has taken on this handle, a shorter
+ * record padded with blanks: a field is the slice of that buffer at its start
+ * position and length, and reads as empty when it does not lie wholly within
+ * the buffer. So a field beyond the end of a short record reads "" until a
+ * record long enough for it has come, and blanks after that. */
 
 /* Loads a record into the layout of that tag (a null record is empty). -1 when
  * the layout cannot be read. */
