@@ -558,7 +558,9 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * that did not compile before is no reason: "Table \"t\" cannot be renamed:
  * table \"c\" refers to it, and would be left naming a table that is gone"
  * (or trigger "x", view "v": the one that fails itself, named as the file
- * held it before the rename); any other failed rename adds a line that
+ * held it before the rename); a new name that the database reads as one of
+ * its table-valued functions is refused the same way, with nothing changed
+ * (see Qb_DefineTableStructure); any other failed rename adds a line that
  * begins "DANGER!". A new
  * FieldLength takes the field out of every layout. Any failure rolls the
  * whole update back. -1, and nothing written, for a field name that holds a
@@ -605,7 +607,15 @@ QUELT_API int Qb_DeleteLayoutsPivot(int smfID, int layoutPKey, int fieldPKey);
 /* Starts a lookup-table definition: its name (letters, digits and "_", not
  * starting with a digit, "RL_" or "sqlite_"; SQL keywords such as First are
  * names like any other), and whether the existing table of that name is to be
- * restructured (restructure != 0). Clears the definition. -1 for a refused
+ * restructured (restructure != 0). A new table may not take a name that the
+ * database reads, in any letter case, as one of its own table-valued
+ * functions or eponymous virtual tables (json_each, json_tree, dbstat,
+ * pragma_table_list and the other pragma_ functions): the table would take
+ * the function's place in every view, trigger and statement that calls it,
+ * so the name is refused with "Invalid look-up table name \"n\": the database
+ * reads it as a table-valued function, which a table of that name would
+ * hide"; Qb_CopyLookupTable, a rename and Qb_ImportLookupTable refuse it
+ * alike. Clears the definition. -1 for a refused
  * name, a null one included: the definition is then left without a name, and
  * Qb_CreateTable refuses it even after columns are added. */
 QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructure);
@@ -729,8 +739,21 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
                                      void* callback);
 /* Copies the lookup table of that exact name from the source: its definition,
  * indexes, rows and triggers (which then fill their columns in every row). It
- * writes no RL_LookupTables row. Names starting with "RL_" or "sqlite_" are
- * refused; any failure leaves the metafile as it was. */
+ * writes no RL_LookupTables row and touches no control table. Names starting
+ * with "RL_" or "sqlite_", and those of the database's table-valued functions
+ * (see Qb_DefineTableStructure), are refused. The source's texts run only
+ * where the database, preparing each, reports that it makes nothing but the
+ * table, an index or a trigger on it in the metafile ("A text of the source
+ * would make <what>, not table \"t\" or an index or a trigger of it in the
+ * metafile"). The triggers are made one by one, and each is refused, -1,
+ * when the statements that fire it (an INSERT, an UPDATE of every column and
+ * of the rowid, a DELETE), as the database compiles them, would write a
+ * control table, itself or through any trigger it fires, whatever its WHEN
+ * clause says ("Trigger \"x\" would write control table \"RL_...\""), or would
+ * no longer compile ("Trigger \"x\" would not work in the metafile: " and the
+ * database's reason), since such a trigger could write one once it does.
+ * Each refusal follows "Cannot import lookup table \"t\"" and precedes the
+ * source's schema query. Any failure leaves the metafile as it was. */
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
 /* Writes an agency password in its stored (scrambled) form, as read from the
  * source, into agency agencyPKey of the metafile; needs an open import. */

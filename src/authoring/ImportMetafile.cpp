@@ -60,9 +60,10 @@ bool in_main(const char* database) { return database != nullptr && strcmp(databa
 
 // What the database reports while it prepares a text of the source: the
 // text may make only the table of the import's name, an index or a trigger
-// on it, in the metafile, and read what it likes. Anything else it would
-// make or write, in the metafile, its temporary schema or the source, is
-// refused before the text runs.
+// on it, in the metafile, reading nothing but that table. Anything else it
+// would make, write or read, in the metafile, its temporary schema or the
+// source (a table made as a copy of a control table's rows, say), is refused
+// before the text runs.
 struct TDefinitionCheck {
   std::string Table;
   std::string Refused;  // what the text would make or write beyond those
@@ -90,6 +91,9 @@ std::string described(int action, const char* first, const char* second, const c
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
       return "a write of table " + name(first) + where;
+    case SQLITE_READ:
+    case SQLITE_SELECT:
+      return "a read of " + (first != nullptr ? "table " + name(first) + where : std::string("another table"));
     default:
       return "a change of another kind (" + std::to_string(action) + ")";
   }
@@ -117,10 +121,10 @@ int authorize_definition(void* owner, int action, const char* first, const char*
     case SQLITE_DELETE:  // the schema's own record of what is made
       allowed = in_main(database) && same_name(first, "sqlite_master");
       break;
-    case SQLITE_READ:
-    case SQLITE_SELECT:
+    case SQLITE_READ:  // the table's own columns, in its checks and its indexes, and the schema's record
+      allowed = in_main(database) && (same_name(first, check.Table) || same_name(first, "sqlite_master"));
+      break;
     case SQLITE_FUNCTION:
-    case SQLITE_RECURSIVE:
       allowed = true;
       break;
   }
