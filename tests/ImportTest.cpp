@@ -379,50 +379,67 @@ TEST_F(Import, RowsRefreshedOneByOneWhateverTheirKeysHold) {
 }
 
 // A trigger of the source's table that would write a control table, in any
-// spelling, through a view or another table's trigger, whenever it fires and
-// whatever its WHEN clause says, is refused with nothing left changed; so is
-// one that does not compile in the metafile, which would hide what it
-// writes. One that reads a control table, or writes only its own table,
-// imports.
+// spelling, through a view or another table's trigger (one that a REPLACE
+// fires too), whenever it fires and whatever its WHEN clause says, is
+// refused, named beside other triggers, with nothing left changed; so is one
+// that does not compile in the metafile, or that fires on no statement the
+// table takes, either of which would hide what it writes. One that reads a
+// control table, or writes only its own table, imports.
 TEST_F(Import, TriggersThatWouldWriteAControlTableAreRefused) {
   exec("CREATE TABLE Other(a); CREATE TRIGGER _Other_log AFTER INSERT ON Other BEGIN"
        " UPDATE RL_Messages SET Message = 'x' WHERE PKey = 1; END;"
        "CREATE VIEW Entry AS SELECT 1 AS a; CREATE TRIGGER _Entry_in INSTEAD OF INSERT ON Entry BEGIN"
-       " DELETE FROM RL_Agencies WHERE PKey = 2; END;");
+       " DELETE FROM RL_Agencies WHERE PKey = 2; END;"
+       "CREATE TABLE Unique1(a UNIQUE); CREATE TRIGGER _Unique1_out AFTER DELETE ON Unique1 BEGIN"
+       " DELETE FROM RL_Messages WHERE PKey = 2; END;");
   const std::string zap = "DROP TABLE IF EXISTS Zap; CREATE TABLE Zap([PKey] integer NOT NULL PRIMARY KEY,"
                           " [Code] varchar(5), [Stamp] varchar(1)); INSERT INTO Zap(Code) VALUES ('a'), ('b');";
   const std::string writes = "Trigger \"_Zap_1\" would write control table ";
+  const std::string one = "CREATE TRIGGER _Zap_1 ";
   struct Form {
-    const char* trigger;
+    std::string source;  // after the table, or in its place
     std::string reason;  // empty: it imports
   } forms[] = {
-      {"AFTER UPDATE ON Zap WHEN new.PKey = 1 BEGIN UPDATE RL_Agencies SET PKey = 77 WHERE PKey = 1;"
-       " UPDATE RL_Agencies SET PKey = 1 WHERE PKey = 2; END",
+      {one + "AFTER UPDATE ON Zap WHEN new.PKey = 1 BEGIN UPDATE RL_Agencies SET PKey = 77 WHERE PKey = 1;"
+             " UPDATE RL_Agencies SET PKey = 1 WHERE PKey = 2; END;",
        writes + "\"RL_Agencies\""},
-      {"AFTER UPDATE OF Code ON Zap WHEN new.Code = 'go' BEGIN DELETE FROM rl_messages WHERE PKey > 1; END",
+      {one + "AFTER UPDATE OF Code ON Zap WHEN new.Code = 'go' BEGIN DELETE FROM rl_messages WHERE PKey > 1; END;",
        writes + "\"RL_Messages\""},
-      {"BEFORE DELETE ON Zap BEGIN INSERT INTO \"RL_Agencies\"(AdminCode, OrgName) VALUES ('x', 'y'); END",
+      {one + "BEFORE DELETE ON Zap BEGIN INSERT INTO \"RL_Agencies\"(AdminCode, OrgName) VALUES ('x', 'y'); END;",
        writes + "\"RL_Agencies\""},
-      {"AFTER INSERT ON Zap BEGIN REPLACE INTO [Rl_Edits](PKey, EditTag, EditName) VALUES (1, 'E', 'e'); END",
+      {one + "AFTER INSERT ON Zap BEGIN REPLACE INTO [Rl_Edits](PKey, EditTag, EditName) VALUES (1, 'E', 'e'); END;",
        writes + "\"RL_Edits\""},
-      {"AFTER INSERT ON Zap BEGIN INSERT INTO `RL_Fields`(PKey, FieldNumber, FieldName, LocalName, FieldLength)"
-       " VALUES (1, 1, 'F', 'F', 1) ON CONFLICT DO UPDATE SET FieldName = 'G'; END",
+      {one + "AFTER INSERT ON Zap BEGIN INSERT INTO `RL_Fields`(PKey, FieldNumber, FieldName, LocalName, FieldLength)"
+             " VALUES (1, 1, 'F', 'F', 1) ON CONFLICT DO UPDATE SET FieldName = 'G'; END;",
        writes + "\"RL_Fields\""},
-      {"AFTER UPDATE OF rowid ON Zap WHEN 0 BEGIN DELETE FROM RL_LayoutFieldsPivot; END",
+      {one + "AFTER UPDATE OF rowid ON Zap WHEN 0 BEGIN DELETE FROM RL_LayoutFieldsPivot; END;",
        writes + "\"RL_LayoutFieldsPivot\""},
-      {"AFTER UPDATE ON Zap BEGIN INSERT INTO Other VALUES (new.Code); END", writes + "\"RL_Messages\""},
-      {"AFTER DELETE ON Zap BEGIN INSERT INTO Entry VALUES (1); END", writes + "\"RL_Agencies\""},
-      {"AFTER INSERT ON Zap BEGIN INSERT INTO Later VALUES (1); DELETE FROM RL_Agencies; END",
+      {one + "AFTER UPDATE ON Zap BEGIN INSERT INTO Other VALUES (new.Code); END;", writes + "\"RL_Messages\""},
+      {one + "AFTER DELETE ON Zap BEGIN INSERT INTO Entry VALUES (1); END;", writes + "\"RL_Agencies\""},
+      {one + "AFTER INSERT ON Zap BEGIN INSERT OR REPLACE INTO Unique1 VALUES (new.Code); END;",
+       writes + "\"RL_Messages\""},
+      {"CREATE TRIGGER _Zap_0 AFTER UPDATE ON Zap BEGIN SELECT 1; END;" + one +
+           "AFTER DELETE ON Zap BEGIN DELETE FROM RL_Agencies; END;"
+           "CREATE TRIGGER _Zap_2 AFTER INSERT ON Zap BEGIN SELECT 2; END;",
+       writes + "\"RL_Agencies\""},
+      {one + "AFTER INSERT ON Zap BEGIN INSERT INTO Later VALUES (1); DELETE FROM RL_Agencies; END;",
        "Trigger \"_Zap_1\" would not work in the metafile: no such table: main.Later"},
-      {"AFTER UPDATE ON Zap BEGIN UPDATE Zap SET Stamp = (SELECT min(AdminCode) FROM RL_Agencies)"
-       " WHERE PKey = new.PKey; END",
+      // An INSERT that takes the default would not compile whatever the triggers.
+      {"DROP TABLE Zap; CREATE TABLE Zap([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5) DEFAULT (nofunc()),"
+       " [Stamp] varchar(1)); INSERT INTO Zap(Code) VALUES ('a'), ('b');" +
+           one + "AFTER INSERT ON Zap BEGIN INSERT INTO Later VALUES (1); DELETE FROM RL_Messages; END;",
+       "Trigger \"_Zap_1\" would not work in the metafile: no such table: main.Later"},
+      {one + "AFTER UPDATE OF Future ON Zap BEGIN UPDATE RL_Messages SET Message = 'x'; END;",
+       "Trigger \"_Zap_1\" fires on no statement that table \"Zap\" takes, so what it would write cannot be told"},
+      {one + "AFTER UPDATE ON Zap BEGIN UPDATE Zap SET Stamp = (SELECT min(AdminCode) FROM RL_Agencies)"
+             " WHERE PKey = new.PKey; END;",
        ""},
   };
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   for (const Form& form : forms) {
-    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec(zap + "CREATE TRIGGER _Zap_1 " + form.trigger + ";")) << form.trigger;
+    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec(zap + form.source)) << form.source;
     if (form.reason.empty()) {
-      ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Zap")) << form.trigger;
+      ASSERT_EQ(0, Qb_ImportLookupTable(h(), "Zap")) << form.source;
       EXPECT_EQ((Rows{"1|a|AG2", "2|b|AG2"}), rows("SELECT * FROM Zap"));
       continue;
     }
@@ -433,8 +450,8 @@ TEST_F(Import, TriggersThatWouldWriteAControlTableAreRefused) {
              import_error("ImportLookupTable",
                           "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE "
                           "'trigger%';")});
-    EXPECT_EQ(before, snapshot(path())) << form.trigger;
-    EXPECT_EQ(-1, Qb_Edit(h(), "Zap", 1)) << form.trigger;  // the table model has no such table
+    EXPECT_EQ(before, snapshot(path())) << form.source;
+    EXPECT_EQ(-1, Qb_Edit(h(), "Zap", 1)) << form.source;  // the table model has no such table
   }
 }
 

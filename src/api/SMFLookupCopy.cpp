@@ -58,13 +58,20 @@ std::vector<TRow> schema_entries(TSQLQuery& query, const std::string& tableName,
   return bound_rows(query, sql, tableName, 2, what);
 }
 
-// The names of the entries of that kind on the table that have a stored text
-// (automatic indexes have none).
-std::vector<std::string> stored_names(TSQLQuery& query, const std::string& tableName, const char* type) {
-  std::vector<std::string> names;
-  for (const TRow& row : schema_entries(query, tableName, type))
-    if (!row[1].empty()) names.push_back(row[0]);
-  return names;
+// What a statement made, as the database reports while it prepares it:
+// each index or trigger, with the table it is on and its schema.
+struct TMade {
+  int Action;
+  std::string Name, Table, Database;
+};
+
+int note_made(void* owner, int action, const char* first, const char* second, const char* database, const char*) {
+  bool made = action == SQLITE_CREATE_INDEX || action == SQLITE_CREATE_TEMP_INDEX ||
+              action == SQLITE_CREATE_TRIGGER || action == SQLITE_CREATE_TEMP_TRIGGER;
+  if (made)
+    static_cast<std::vector<TMade>*>(owner)->push_back(
+        {action, first != nullptr ? first : "", second != nullptr ? second : "", database != nullptr ? database : ""});
+  return SQLITE_OK;
 }
 
 // The names that an index's (or a trigger's) text changes when its table is renamed.
@@ -248,31 +255,36 @@ bool TSMF::add_copy_to_catalogue(TSQLQuery& query, const std::string& oldName, c
 
 // Runs the old table's index or trigger texts (each after its name) with
 // their names and the table they are on rewritten (and the table that a
-// trigger's statements write). Each must add one to the new table, so that
-// none is left on the old table unnoticed; `remade`, when given, maps the new
-// name of each (lower-cased), as the database holds it, to the old one.
+// trigger's statements write). Each must make one of its kind on the new
+// table in the metafile, as the database reports while it prepares it, so
+// that none is left on the old table unnoticed; `remade`, when given, maps
+// the new name of each (lower-cased), as the database holds it, to the old one.
 bool TSMF::recreate_on_table(TSQLQuery& query, const std::vector<std::vector<std::string>>& entries,
                              const char* type, const std::string& oldName, const std::string& newName,
                              std::map<std::string, std::string>* remade) {
-  const TRenamedNames names = renamed_names(std::string(type) == "index", oldName, newName);
+  const bool isIndex = std::string(type) == "index";
+  const TRenamedNames names = renamed_names(isIndex, oldName, newName);
   std::string failure = std::string("Failure to create ") + type;
-  std::vector<std::string> made = stored_names(query, newName, type);
   for (const TRow& entry : entries) {
     // Automatic indexes of UNIQUE constraints have no text; the CREATE text makes them.
     if (entry[1].empty()) continue;
     std::string sql = rename_schema_text(entry[1], names);
-    if (!run_rename_step(query, sql, failure.c_str())) return false;
-    std::vector<std::string> now = stored_names(query, newName, type);
-    if (now.size() != made.size() + 1) {
+    std::vector<TMade> made;
+    bool ran;
+    {
+      TAuthorizerGuard guard(FSQLDB->Database(), note_made, &made);
+      ran = run_rename_step(query, sql, failure.c_str());
+    }
+    if (!ran) return false;
+    const int action = isIndex ? SQLITE_CREATE_INDEX : SQLITE_CREATE_TRIGGER;
+    if (made.size() != 1 || made[0].Action != action || made[0].Database != "main" ||
+        !same_name(made[0].Table, newName)) {
       add_error(kMethod, failure.c_str());
       add_error(kMethod, std::string("The ") + type + " was not made on table \"" + newName + "\"");
       add_error(kMethod, "SQL: " + sql);
       return false;
     }
-    for (const std::string& name : now)
-      if (remade != nullptr && std::find(made.begin(), made.end(), name) == made.end())
-        (*remade)[lowercase_string(name)] = entry[0];
-    made = now;
+    if (remade != nullptr) (*remade)[lowercase_string(made[0].Name)] = entry[0];
   }
   return true;
 }

@@ -2,16 +2,15 @@
 // import super user, and the copy of a lookup table from the source.
 #include "authoring/ImportMetafile.h"
 
-#include <cstring>
 #include <functional>
 #include <stdexcept>
 
+#include "authoring/ImportChecks.h"
 #include "authoring/Qb_AccessController.h"
 #include "authoring/SMFWriter.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
-#include "storage/SchemaReads.h"
 #include "storage/Utility.h"
 #include "storage/WriteScope.h"
 
@@ -50,97 +49,6 @@ std::vector<TSQLValue> first_column_values(TSQLQuery& reader) {
   std::vector<TSQLValue> values;
   each_row(reader, [&] { values.push_back(reader.GetValueByNumber(0)); });
   return values;
-}
-
-bool same_name(const char* a, const std::string& b) {
-  return a != nullptr && posix_stricmp(a, b.c_str()) == 0;
-}
-
-bool in_main(const char* database) { return database != nullptr && strcmp(database, "main") == 0; }
-
-// What the database reports while it prepares a text of the source: the
-// text may make only the table of the import's name, an index or a trigger
-// on it, in the metafile, reading nothing but that table. Anything else it
-// would make, write or read, in the metafile, its temporary schema or the
-// source (a table made as a copy of a control table's rows, say), is refused
-// before the text runs.
-struct TDefinitionCheck {
-  std::string Table;
-  std::string Refused;  // what the text would make or write beyond those
-  std::string Trigger;  // the name of the trigger it makes
-};
-
-std::string described(int action, const char* first, const char* second, const char* database) {
-  auto name = [](const char* text) { return std::string("\"") + (text != nullptr ? text : "") + "\""; };
-  std::string where = database != nullptr ? std::string(" in ") + database : std::string();
-  switch (action) {
-    case SQLITE_CREATE_INDEX:
-    case SQLITE_CREATE_TEMP_INDEX:
-      return "index " + name(first) + " on table " + name(second) + where;
-    case SQLITE_CREATE_TRIGGER:
-    case SQLITE_CREATE_TEMP_TRIGGER:
-      return "trigger " + name(first) + " on table " + name(second) + where;
-    case SQLITE_CREATE_TABLE:
-    case SQLITE_CREATE_TEMP_TABLE:
-    case SQLITE_CREATE_VTABLE:
-      return "table " + name(first) + where;
-    case SQLITE_CREATE_VIEW:
-    case SQLITE_CREATE_TEMP_VIEW:
-      return "view " + name(first) + where;
-    case SQLITE_INSERT:
-    case SQLITE_UPDATE:
-    case SQLITE_DELETE:
-      return "a write of table " + name(first) + where;
-    case SQLITE_READ:
-    case SQLITE_SELECT:
-      return "a read of " + (first != nullptr ? "table " + name(first) + where : std::string("another table"));
-    default:
-      return "a change of another kind (" + std::to_string(action) + ")";
-  }
-}
-
-int authorize_definition(void* owner, int action, const char* first, const char* second, const char* database,
-                         const char*) {
-  TDefinitionCheck& check = *static_cast<TDefinitionCheck*>(owner);
-  bool allowed = false;
-  switch (action) {
-    case SQLITE_CREATE_TABLE:
-    case SQLITE_CREATE_VTABLE:
-      allowed = in_main(database) && same_name(first, check.Table);
-      break;
-    case SQLITE_CREATE_INDEX:
-    case SQLITE_CREATE_TRIGGER:
-      allowed = in_main(database) && same_name(second, check.Table);
-      if (allowed && action == SQLITE_CREATE_TRIGGER) check.Trigger = first;
-      break;
-    case SQLITE_REINDEX:  // the index being made
-      allowed = in_main(database);
-      break;
-    case SQLITE_INSERT:
-    case SQLITE_UPDATE:
-    case SQLITE_DELETE:  // the schema's own record of what is made
-      allowed = in_main(database) && same_name(first, "sqlite_master");
-      break;
-    case SQLITE_READ:  // the table's own columns, in its checks and its indexes, and the schema's record
-      allowed = in_main(database) && (same_name(first, check.Table) || same_name(first, "sqlite_master"));
-      break;
-    case SQLITE_FUNCTION:
-      allowed = true;
-      break;
-  }
-  if (allowed) return SQLITE_OK;
-  if (check.Refused.empty()) check.Refused = described(action, first, second, database);
-  return SQLITE_DENY;
-}
-
-// The first control table that a statement being prepared writes, in the
-// statement itself or in any trigger it fires, however deep.
-int note_control_writes(void* owner, int action, const char* first, const char*, const char*, const char*) {
-  std::string& written = *static_cast<std::string*>(owner);
-  bool write = action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE;
-  if (write && written.empty() && first != nullptr && uppercase_string(first).compare(0, 3, "RL_") == 0)
-    written = first;
-  return SQLITE_OK;
 }
 
 }  // namespace
@@ -240,9 +148,8 @@ int TImportMetafile::ImportLookupTable(const std::string& tableName) {
 }
 
 // The source's own texts create the table, its indexes and its triggers; the
-// rows are copied before the triggers exist, which then fill their columns.
-// The triggers are made one by one, each tested as soon as it is made.
-// `step` is the statement the failure is reported with.
+// rows are copied before the triggers exist, which then fill their columns
+// once they are tested. `step` is the statement the failure is reported with.
 bool TImportMetafile::import_steps(const std::string& tableName, std::string& step, std::string& reason) {
   TSQLQuery runner(FSQLDB);
   std::vector<std::string> tables = source_texts(tableName, "table", step);
@@ -250,22 +157,22 @@ bool TImportMetafile::import_steps(const std::string& tableName, std::string& st
     reason = "The source metafile has no table of that name";
     return false;
   }
-  std::string made;
-  if (!run_definition(runner, tables.front(), tableName, made, reason)) return false;
+  if (!run_definition(runner, tables.front(), tableName, nullptr, reason)) return false;
   for (const std::string& index : source_texts(tableName, "index", step))
-    if (!index.empty() && !run_definition(runner, index, tableName, made, reason))
+    if (!index.empty() && !run_definition(runner, index, tableName, nullptr, reason))
       return false;  // UNIQUE constraints' indexes have no text
   std::string target = "main." + quote_identifier(tableName);
   step = "INSERT INTO " + target + " SELECT * FROM " + FAlias + "." + quote_identifier(tableName) + ";";
   if (!run(runner, step, reason)) return false;
   std::vector<std::string> triggers = source_texts(tableName, "trigger", step);
-  std::vector<std::string> before;
-  std::string written;
-  if (!triggers.empty() && !firing_outcome(tableName, before, written, reason)) return false;
-  for (const std::string& trigger : triggers)
-    if (!run_definition(runner, trigger, tableName, made, reason) || !trigger_kept(tableName, made, before, reason))
-      return false;
   if (triggers.empty()) return true;
+  TImportTriggers made(FSQLDB, tableName);
+  reason = made.TableRefusal();
+  if (!reason.empty()) return false;
+  for (const std::string& trigger : triggers)
+    if (!run_definition(runner, trigger, tableName, &made, reason)) return false;
+  reason = made.Refusal();
+  if (!reason.empty()) return false;
   if (triggers.size() < kRowRefreshTriggers) {
     step = "UPDATE " + target + " SET PKey = PKey;";
     return run(runner, step, reason);
@@ -292,68 +199,13 @@ bool TImportMetafile::refresh_rows(TSQLQuery& runner, const std::string& target,
 
 // Runs a text of the source once the database, preparing it, has reported
 // that it makes nothing but the table, an index or a trigger on it in the
-// metafile; `made` receives the name of the trigger it makes.
+// metafile; a trigger it makes joins `triggers`, when given.
 bool TImportMetafile::run_definition(TSQLQuery& runner, const std::string& text, const std::string& tableName,
-                                     std::string& made, std::string& reason) {
-  TDefinitionCheck check{tableName, "", ""};
-  {
-    TAuthorizerGuard guard(FSQLDB->Database(), authorize_definition, &check);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(FSQLDB->Database(), text.c_str(), -1, &statement, nullptr);
-    sqlite3_finalize(statement);
-  }
-  if (!check.Refused.empty()) {
-    reason = "A text of the source would make " + check.Refused + ", not table \"" + tableName +
-             "\" or an index or a trigger of it in the metafile";
-    return false;
-  }
-  made = check.Trigger;
-  return run(runner, text, reason);
-}
-
-// Prepares (never runs) the statements that fire the table's triggers: the
-// reason of each that does not compile, empty for each that does, and in
-// `written` the first control table that any of them writes.
-bool TImportMetafile::firing_outcome(const std::string& tableName, std::vector<std::string>& reasons,
-                                     std::string& written, std::string& reason) {
-  sqlite3* db = FSQLDB->Database();
-  std::vector<std::string> statements;
-  try {
-    statements = firing_statements(db, tableName);
-  } catch (const std::runtime_error& e) {
-    reason = e.what();
-    return false;
-  }
-  written.clear();
-  reasons.clear();
-  TAuthorizerGuard guard(db, note_control_writes, &written);
-  for (const std::string& sql : statements) {
-    sqlite3_stmt* statement = nullptr;
-    int rc = sql.empty() ? SQLITE_OK : sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-    reasons.push_back(rc == SQLITE_OK ? std::string() : sqlite3_errmsg(db));
-    sqlite3_finalize(statement);
-  }
-  return true;
-}
-
-// A trigger just made on the table may not write a control table, whenever
-// it would fire and whatever its WHEN clause says, nor keep a statement on
-// the table that compiled before it from compiling: a trigger that does not
-// compile says nothing of what it would write once it does.
-bool TImportMetafile::trigger_kept(const std::string& tableName, const std::string& trigger,
-                                   const std::vector<std::string>& before, std::string& reason) {
-  std::vector<std::string> now;
-  std::string written;
-  if (!firing_outcome(tableName, now, written, reason)) return false;
-  if (!written.empty()) {
-    reason = "Trigger \"" + trigger + "\" would write control table \"" + written + "\"";
-    return false;
-  }
-  for (size_t i = 0; i < now.size() && i < before.size(); ++i) {
-    if (!before[i].empty() || now[i].empty()) continue;
-    reason = "Trigger \"" + trigger + "\" would not work in the metafile: " + now[i];
-    return false;
-  }
+                                     TImportTriggers* triggers, std::string& reason) {
+  std::string trigger;
+  reason = definition_refusal(FSQLDB, text, tableName, trigger);
+  if (!reason.empty() || !run(runner, text, reason)) return false;
+  if (triggers != nullptr && !trigger.empty()) triggers->Made(trigger, text);
   return true;
 }
 

@@ -10,6 +10,7 @@ class TSQLDB;
 class TSQLQuery;
 class TEngineErrorsPump;
 class TQb_AccessController;
+class TImportTriggers;
 
 class TImportMetafile {
  public:
@@ -62,12 +63,8 @@ class TImportMetafile {
   bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
   bool refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step, std::string& reason);
   std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
-  bool run_definition(TSQLQuery& runner, const std::string& text, const std::string& tableName, std::string& made,
-                      std::string& reason);
-  bool firing_outcome(const std::string& tableName, std::vector<std::string>& reasons, std::string& written,
-                      std::string& reason);
-  bool trigger_kept(const std::string& tableName, const std::string& trigger, const std::vector<std::string>& before,
-                    std::string& reason);
+  bool run_definition(TSQLQuery& runner, const std::string& text, const std::string& tableName,
+                      TImportTriggers* triggers, std::string& reason);
 
   std::string FSourcePath;
   std::string FAlias;

@@ -106,12 +106,18 @@ std::vector<std::string> firing_statements(sqlite3* db, const std::string& table
   // Generated columns (hidden 2 and 3) cannot be set.
   for (const TSchemaRow& column : pragma_rows(db, "table_xinfo", table, {"name", "hidden"}))
     if (column[1] != "2" && column[1] != "3") columns.push_back(column[0]);
-  for (const std::string& rowid : free_rowid_names(db, table)) columns.push_back(rowid);
+  std::string names, values;
+  for (const std::string& column : columns) {
+    names += (names.empty() ? "" : ", ") + quote_identifier(column);
+    values += values.empty() ? "NULL" : ", NULL";
+  }
   std::string sets;
+  for (const std::string& rowid : free_rowid_names(db, table)) columns.push_back(rowid);
   for (const std::string& column : columns)
     sets += (sets.empty() ? "" : ", ") + quote_identifier(column) + " = " + quote_identifier(column);
-  return {"INSERT INTO " + target + " DEFAULT VALUES;", sets.empty() ? "" : "UPDATE " + target + " SET " + sets + ";",
-          "DELETE FROM " + target + ";"};
+  if (names.empty()) return {"", "", "DELETE FROM " + target + ";"};
+  return {"INSERT INTO " + target + " (" + names + ") VALUES (" + values + ");",
+          "UPDATE " + target + " SET " + sets + ";", "DELETE FROM " + target + ";"};
 }
 
 // Asked of a connection of the same library to an empty database in memory,

@@ -37,10 +37,11 @@ std::vector<std::string> main_table_names(sqlite3* db);
 std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table);
 
 // The statements of the main database's table (or view) that fire its
-// triggers, in the order insert, update, delete: an INSERT of default values,
-// an UPDATE that sets every column that can be set and the rowid by every
-// free name (an UPDATE OF trigger compiles only when a name of its list is
-// set), empty when nothing can be set, and a DELETE.
+// triggers, in the order insert, update, delete: an INSERT of every column
+// that can be set (no default is taken, so none decides whether it
+// compiles), an UPDATE that sets those columns and the rowid by every free
+// name (an UPDATE OF trigger compiles only when a name of its list is set),
+// both empty when nothing can be set, and a DELETE.
 std::vector<std::string> firing_statements(sqlite3* db, const std::string& table);
 
 // Whether the database reads the name, in a FROM list where no table holds

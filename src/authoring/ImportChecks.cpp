@@ -1,0 +1,215 @@
+// What an imported lookup table's source texts make and what its triggers
+// would write, told by the database's authorizer while statements are
+// prepared (never run).
+#include "authoring/ImportChecks.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "storage/SQLDB.h"
+#include "storage/SchemaReads.h"
+#include "storage/Utility.h"
+
+namespace {
+
+bool same_name(const char* a, const std::string& b) {
+  return a != nullptr && posix_stricmp(a, b.c_str()) == 0;
+}
+
+bool in_main(const char* database) { return database != nullptr && strcmp(database, "main") == 0; }
+
+// What the database reports while it prepares a text of the source: the
+// text may make only the table of the import's name, an index or a trigger
+// on it, in the metafile, reading nothing but that table. Anything else it
+// would make, write or read, in the metafile, its temporary schema or the
+// source (a table made as a copy of a control table's rows, say), is refused
+// before the text runs.
+struct TDefinitionCheck {
+  std::string Table;
+  std::string Refused;  // what the text would make or write beyond those
+  std::string Trigger;  // the name of the trigger it makes
+};
+
+std::string described(int action, const char* first, const char* second, const char* database) {
+  auto name = [](const char* text) { return std::string("\"") + (text != nullptr ? text : "") + "\""; };
+  std::string where = database != nullptr ? std::string(" in ") + database : std::string();
+  switch (action) {
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TEMP_INDEX:
+      return "index " + name(first) + " on table " + name(second) + where;
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+      return "trigger " + name(first) + " on table " + name(second) + where;
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_VTABLE:
+      return "table " + name(first) + where;
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_TEMP_VIEW:
+      return "view " + name(first) + where;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+      return "a write of table " + name(first) + where;
+    case SQLITE_READ:
+    case SQLITE_SELECT:
+      return "a read of " + (first != nullptr ? "table " + name(first) + where : std::string("another table"));
+    default:
+      return "a change of another kind (" + std::to_string(action) + ")";
+  }
+}
+
+int authorize_definition(void* owner, int action, const char* first, const char* second, const char* database,
+                         const char*) {
+  TDefinitionCheck& check = *static_cast<TDefinitionCheck*>(owner);
+  bool allowed = false;
+  switch (action) {
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_VTABLE:
+      allowed = in_main(database) && same_name(first, check.Table);
+      break;
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TRIGGER:
+      allowed = in_main(database) && same_name(second, check.Table);
+      if (allowed && action == SQLITE_CREATE_TRIGGER) check.Trigger = first;
+      break;
+    case SQLITE_REINDEX:  // the index being made
+      allowed = in_main(database);
+      break;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:  // the schema's own record of what is made
+      allowed = in_main(database) && same_name(first, "sqlite_master");
+      break;
+    case SQLITE_READ:  // the table's own columns, in its checks and its indexes, and the schema's record
+      allowed = in_main(database) && (same_name(first, check.Table) || same_name(first, "sqlite_master"));
+      break;
+    case SQLITE_FUNCTION:
+      allowed = true;
+      break;
+  }
+  if (allowed) return SQLITE_OK;
+  if (check.Refused.empty()) check.Refused = described(action, first, second, database);
+  return SQLITE_DENY;
+}
+
+// The first control table that a statement being prepared writes, in the
+// statement itself or in any trigger it fires, however deep, and every
+// trigger whose statements it compiles.
+int note_firing(void* owner, int action, const char* first, const char*, const char*, const char* inner) {
+  auto& firing = *static_cast<std::pair<std::string*, std::set<std::string>*>*>(owner);
+  bool write = action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE;
+  if (write && firing.first->empty() && first != nullptr && uppercase_string(first).compare(0, 3, "RL_") == 0)
+    *firing.first = first;
+  if (inner != nullptr) firing.second->insert(lowercase_string(inner));
+  return SQLITE_OK;
+}
+
+bool recursive_triggers(sqlite3* db) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA recursive_triggers;", -1, &statement, nullptr);
+  bool on = statement != nullptr && sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_int(statement, 0) != 0;
+  sqlite3_finalize(statement);
+  return on;
+}
+
+// While it lives, triggers fire triggers of their own table and a REPLACE
+// fires DELETE triggers, as they do on a connection that sets
+// recursive_triggers: what is compiled then holds what is compiled without.
+class TRecursiveTriggers {
+ public:
+  explicit TRecursiveTriggers(sqlite3* db) : FDB(db), FWasOn(recursive_triggers(db)) {
+    if (!FWasOn) sqlite3_exec(FDB, "PRAGMA recursive_triggers = ON;", nullptr, nullptr, nullptr);
+  }
+  ~TRecursiveTriggers() {
+    if (!FWasOn) sqlite3_exec(FDB, "PRAGMA recursive_triggers = OFF;", nullptr, nullptr, nullptr);
+  }
+  TRecursiveTriggers(const TRecursiveTriggers&) = delete;
+  TRecursiveTriggers& operator=(const TRecursiveTriggers&) = delete;
+
+ private:
+  sqlite3* FDB;
+  bool FWasOn;
+};
+
+}  // namespace
+
+std::string definition_refusal(TSQLDB* db, const std::string& text, const std::string& table, std::string& trigger) {
+  TDefinitionCheck check{table, "", ""};
+  {
+    TAuthorizerGuard guard(db->Database(), authorize_definition, &check);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db->Database(), text.c_str(), -1, &statement, nullptr);
+    sqlite3_finalize(statement);
+  }
+  trigger = check.Trigger;
+  if (check.Refused.empty()) return std::string();
+  return "A text of the source would make " + check.Refused + ", not table \"" + table +
+         "\" or an index or a trigger of it in the metafile";
+}
+
+std::string TImportTriggers::TableRefusal() {
+  TFiring firing = fire();
+  if (firing.Failure.empty()) return std::string();
+  return "Table \"" + FTable + "\" does not take every statement in the metafile (" + firing.Failure +
+         "), so what its triggers would write cannot be told";
+}
+
+void TImportTriggers::Made(const std::string& name, const std::string& text) {
+  FNames.push_back(name);
+  FTexts.push_back(text);
+}
+
+std::string TImportTriggers::Refusal() {
+  std::string together = refusal(FNames);
+  if (together.empty() || FNames.size() == 1) return together;
+  for (const std::string& name : FNames) exec("DROP TRIGGER main." + quote_identifier(name) + ";");
+  for (size_t i = 0; i < FNames.size(); ++i) {
+    exec(FTexts[i]);
+    std::string alone = refusal({FNames[i]});
+    if (!alone.empty()) return alone;
+    exec("DROP TRIGGER main." + quote_identifier(FNames[i]) + ";");
+  }
+  return together;
+}
+
+// Why the triggers of that list, the only ones on the table, may not stay.
+std::string TImportTriggers::refusal(const std::vector<std::string>& names) {
+  TFiring firing = fire();
+  std::string who = names.size() == 1 ? "Trigger \"" + names[0] + "\"" : "A trigger of table \"" + FTable + "\"";
+  if (!firing.Written.empty()) return who + " would write control table \"" + firing.Written + "\"";
+  if (!firing.Failure.empty()) return who + " would not work in the metafile: " + firing.Failure;
+  for (const std::string& name : names)
+    if (firing.Fired.count(lowercase_string(name)) == 0)
+      return "Trigger \"" + name + "\" fires on no statement that table \"" + FTable +
+             "\" takes, so what it would write cannot be told";
+  return std::string();
+}
+
+TImportTriggers::TFiring TImportTriggers::fire() {
+  sqlite3* db = FDB->Database();
+  std::vector<std::string> statements = firing_statements(db, FTable);
+  TFiring firing;
+  std::pair<std::string*, std::set<std::string>*> notes{&firing.Written, &firing.Fired};
+  TRecursiveTriggers recursive(db);
+  TAuthorizerGuard guard(db, note_firing, &notes);
+  for (const std::string& sql : statements) {
+    sqlite3_stmt* statement = nullptr;
+    if (!sql.empty() && sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK &&
+        firing.Failure.empty())
+      firing.Failure = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+  }
+  return firing;
+}
+
+// A statement of the check's own, which must succeed.
+void TImportTriggers::exec(const std::string& sql) {
+  char* error = nullptr;
+  int rc = sqlite3_exec(FDB->Database(), sql.c_str(), nullptr, nullptr, &error);
+  std::string reason = error != nullptr ? error : "";
+  sqlite3_free(error);
+  if (rc != SQLITE_OK) throw std::runtime_error(reason);
+}
