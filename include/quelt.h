@@ -745,15 +745,19 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
  * where the database, preparing each, reports that it makes nothing but the
  * table, an index or a trigger on it in the metafile ("A text of the source
  * would make <what>, not table \"t\" or an index or a trigger of it in the
- * metafile"). The triggers are made one by one, and each is refused, -1,
- * when the statements that fire it (an INSERT, an UPDATE of every column and
- * of the rowid, a DELETE), as the database compiles them, would write a
- * control table, itself or through any trigger it fires, whatever its WHEN
- * clause says ("Trigger \"x\" would write control table \"RL_...\""), or would
- * no longer compile ("Trigger \"x\" would not work in the metafile: " and the
- * database's reason), since such a trigger could write one once it does.
- * Each refusal follows "Cannot import lookup table \"t\"" and precedes the
- * source's schema query. Any failure leaves the metafile as it was. */
+ * metafile"). Its triggers are then refused, -1, when the statements that
+ * fire them (an INSERT and an UPDATE of every column, the rowid too, and a
+ * DELETE), as the database compiles them for a connection that lets triggers
+ * fire recursively, would write a control table, directly or through any
+ * trigger or view they reach, whatever a WHEN clause says ("Trigger \"x\"
+ * would write control table \"RL_...\""); when one of those statements no
+ * longer compiles ("Trigger \"x\" would not work in the metafile: " and the
+ * database's reason), or a trigger fires on none of them ("Trigger \"x\" fires
+ * on no statement that table \"t\" takes, so what it would write cannot be
+ * told"), since such a trigger could write one once it does. The trigger is
+ * named by testing each alone. Each refusal follows "Cannot import lookup
+ * table \"t\"" and precedes the source's schema query. Any failure leaves the
+ * metafile as it was. */
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
 /* Writes an agency password in its stored (scrambled) form, as read from the
  * source, into agency agencyPKey of the metafile; needs an open import. */
