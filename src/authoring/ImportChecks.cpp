@@ -120,8 +120,10 @@ bool recursive_triggers(sqlite3* db) {
 // recursive_triggers: what is compiled then holds what is compiled without.
 class TRecursiveTriggers {
  public:
+  // Throws when the setting cannot be made: the check would then miss triggers.
   explicit TRecursiveTriggers(sqlite3* db) : FDB(db), FWasOn(recursive_triggers(db)) {
-    if (!FWasOn) sqlite3_exec(FDB, "PRAGMA recursive_triggers = ON;", nullptr, nullptr, nullptr);
+    if (!FWasOn && sqlite3_exec(FDB, "PRAGMA recursive_triggers = ON;", nullptr, nullptr, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(FDB));
   }
   ~TRecursiveTriggers() {
     if (!FWasOn) sqlite3_exec(FDB, "PRAGMA recursive_triggers = OFF;", nullptr, nullptr, nullptr);
