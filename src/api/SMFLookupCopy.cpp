@@ -80,8 +80,6 @@ TRenamedNames renamed_names(bool isIndex, const std::string& oldName, const std:
   return {oldName, newName, mark + lookup_name_stem(oldName), mark + lookup_name_stem(newName)};
 }
 
-bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
-
 // The first other table of the main database, by name, whose foreign key
 // refers to the table; empty when none does.
 std::string referring_table(sqlite3* db, const std::string& table) {

@@ -31,8 +31,6 @@ std::string reason_of(const std::string (&reasons)[3], unsigned bits) {
   return std::string();
 }
 
-bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
-
 const char* const kViews = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'view' ORDER BY [name];";
 // The tables and views that have triggers, each once whatever the case its triggers name it in.
 const char* const kTriggerTables =

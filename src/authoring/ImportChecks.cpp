@@ -14,9 +14,8 @@
 
 namespace {
 
-bool same_name(const char* a, const std::string& b) {
-  return a != nullptr && posix_stricmp(a, b.c_str()) == 0;
-}
+// A name the authorizer reports, which may be null.
+bool names(const char* reported, const std::string& name) { return reported != nullptr && same_name(reported, name); }
 
 bool in_main(const char* database) { return database != nullptr && strcmp(database, "main") == 0; }
 
@@ -68,11 +67,11 @@ int authorize_definition(void* owner, int action, const char* first, const char*
   switch (action) {
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VTABLE:
-      allowed = in_main(database) && same_name(first, check.Table);
+      allowed = in_main(database) && names(first, check.Table);
       break;
     case SQLITE_CREATE_INDEX:
     case SQLITE_CREATE_TRIGGER:
-      allowed = in_main(database) && same_name(second, check.Table);
+      allowed = in_main(database) && names(second, check.Table);
       if (allowed && action == SQLITE_CREATE_TRIGGER) check.Trigger = first;
       break;
     case SQLITE_REINDEX:  // the index being made
@@ -81,10 +80,10 @@ int authorize_definition(void* owner, int action, const char* first, const char*
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:  // the schema's own record of what is made
-      allowed = in_main(database) && same_name(first, "sqlite_master");
+      allowed = in_main(database) && names(first, "sqlite_master");
       break;
     case SQLITE_READ:  // the table's own columns, in its checks and its indexes, and the schema's record
-      allowed = in_main(database) && (same_name(first, check.Table) || same_name(first, "sqlite_master"));
+      allowed = in_main(database) && (names(first, check.Table) || names(first, "sqlite_master"));
       break;
     case SQLITE_FUNCTION:
       allowed = true;

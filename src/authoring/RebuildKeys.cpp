@@ -33,8 +33,6 @@ const char* const kOwnIndexName = "quelt rebuild index ";
 // The names a table's rowid goes by, unless a column takes them.
 const char* const kRowidNames[] = {"rowid", "_rowid_", "oid"};
 
-bool same_name(const std::string& a, const std::string& b) { return posix_stricmp(a.c_str(), b.c_str()) == 0; }
-
 int read_flag(void* flag, int columns, char** values, char**) {
   *static_cast<bool*>(flag) = columns > 0 && values[0] != nullptr && strcmp(values[0], "1") == 0;
   return 0;

@@ -12,8 +12,6 @@ namespace {
 // A trigger's UPDATE OF list may name the rowid by any of its names.
 const char* const kRowidNames[] = {"rowid", "oid", "_rowid_"};
 
-bool same_name(const std::string& a, const std::string& b) { return lowercase_string(a) == lowercase_string(b); }
-
 // The statement's result column of that name; throws when it has none.
 int column_number(sqlite3_stmt* statement, const char* name) {
   for (int i = 0; i < sqlite3_column_count(statement); ++i)

@@ -147,6 +147,8 @@ int posix_stricmp(const char* a, const char* b) {
   }
 }
 
+bool same_name(const std::string& a, const std::string& b) { return posix_stricmp(a.c_str(), b.c_str()) == 0; }
+
 int get_int_val(const char* buffer, unsigned offset, unsigned length) {
   if (buffer == nullptr) return 0;
   char digits[101];

@@ -35,6 +35,9 @@ int ci_stringFind(const std::string& text, const std::string& find, bool wordSta
 size_t ci_stringFindFrom(const std::string& text, const std::string& find, bool wordStart, size_t from);
 
 int posix_stricmp(const char* a, const char* b);
+// Whether two names are the same, letter case aside, as the database compares
+// the names of tables, columns, indexes and triggers.
+bool same_name(const std::string& a, const std::string& b);
 
 // atoi over at most the first 100 of `length` bytes at `offset`.
 int get_int_val(const char* buffer, unsigned offset, unsigned length);
