@@ -25,8 +25,6 @@ namespace {
 const char* const kMethod = "RenameLookupTable";
 const char* const kRenameSavePoint = "_RenameLookupTable_";
 
-bool is_control_table(const std::string& name) { return uppercase_string(name).compare(0, 3, "RL_") == 0; }
-
 typedef std::vector<std::string> TRow;
 
 // The rows of a select of the library's own, `text` bound to its parameter

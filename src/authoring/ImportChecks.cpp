@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SchemaReads.h"
 #include "storage/Utility.h"
@@ -100,7 +101,7 @@ int authorize_definition(void* owner, int action, const char* first, const char*
 int note_firing(void* owner, int action, const char* first, const char*, const char*, const char* inner) {
   auto& firing = *static_cast<std::pair<std::string*, std::set<std::string>*>*>(owner);
   bool write = action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE;
-  if (write && firing.first->empty() && first != nullptr && uppercase_string(first).compare(0, 3, "RL_") == 0)
+  if (write && firing.first->empty() && first != nullptr && is_control_table(first))
     *firing.first = first;
   if (inner != nullptr) firing.second->insert(lowercase_string(inner));
   return SQLITE_OK;

@@ -43,6 +43,8 @@ class TUpdateEditLogicObject {
 // "RL_" or "sqlite_" when the name begins with it (letter case aside): the
 // names of control tables and of the database's own tables; else null.
 const char* reserved_prefix(const std::string& tableName);
+// Whether the name is a control table's: it begins "RL_", letter case aside.
+bool is_control_table(const std::string& tableName);
 // Why a name cannot be a new lookup table's: a reserved prefix, or a name that
 // would need quoting (it is pasted into the table's statements). Empty when it can.
 std::vector<std::string> lookup_name_refusals(const std::string& tableName);

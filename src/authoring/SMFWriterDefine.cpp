@@ -57,6 +57,11 @@ const char* reserved_prefix(const std::string& tableName) {
   return nullptr;
 }
 
+bool is_control_table(const std::string& tableName) {
+  const char* prefix = reserved_prefix(tableName);
+  return prefix != nullptr && strcmp(prefix, "RL_") == 0;
+}
+
 std::vector<std::string> lookup_name_refusals(const std::string& tableName) {
   std::vector<std::string> refusals;
   if (const char* prefix = reserved_prefix(tableName))
