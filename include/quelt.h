@@ -360,7 +360,10 @@ QUELT_API int Edit_ClearEditOptions(int smfID, const char* editSetTag);
  * not run; the reason is in the engine errors), for a null tag or record, or
  * an owner without callback or the reverse. Compiled logic that is not what
  * the compiler writes fails before any of it runs, for example with
- * "Compiled logic is damaged at position 17". */
+ * "Compiled logic is damaged at position 17"; a built-in call counts as
+ * written whatever its code byte (but 0x00 and the line end), and one whose
+ * code no built-in has stops the edit where it runs, with "syntax error:
+ * invalid/deprecated/removed function reference". */
 QUELT_API int Edit_RunEdits(int smfID, const char* editSetTag, const char* layoutTag,
                             const char* data, int options, int* failedCount, void* owner,
                             void* callback);

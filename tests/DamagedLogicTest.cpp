@@ -3,7 +3,7 @@
 // before any of its statements runs; never a crash, a hang or a read outside
 // the text. What the compiler writes runs as written.
 #include "RunTestSupport.h"
-#include "storage/Utility.h"
+#include "compiler/EditCompiler.h"
 
 namespace {
 
@@ -13,34 +13,78 @@ const size_t kFirstKey = 10000;  // keys apart from those of the edits that add_
 struct Outcome {
   int result;
   Rows errors;  // the entries that name the edit cut as edit_entries_cut does
+  int failed;   // the edits that the record failed, in a run that ended
+  std::string tag;
 };
+
+int ignore_line(void*, int, int, const char*) { return 0; }
 
 class DamagedLogic : public RunTest {
  protected:
-  // Runs an edit of each compiled text in a set of its own; the edits are
-  // written in one transaction, as there may be hundreds.
+  // Runs an edit of each compiled text in a set of its own.
   std::vector<Outcome> run_all(const std::vector<std::string>& texts) {
-    std::string sql = "BEGIN;";
-    for (size_t i = 0; i < texts.size(); ++i) {
-      std::string tag = "D" + std::to_string(Count + i);
-      sql += "INSERT INTO RL_Edits(PKey,AgencyPKey,EditTag,EditName,MessagePKey,CompiledLogic) VALUES (" +
-             std::to_string(kFirstKey + Count + i) + ",2,'" + tag + "','Damaged " + tag + "',1,'" +
-             quote_sql_value(texts[i]) + "');"
-             "INSERT INTO RL_EditSets(EditSetTag,EditSetName) VALUES ('S" + tag + "','Set " + tag + "');"
-             "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) SELECT s.PKey, e.PKey FROM RL_EditSets s, "
-             "RL_Edits e WHERE s.EditSetTag = 'S" + tag + "' AND e.EditTag = '" + tag + "';";
-    }
-    exec(sql + "COMMIT;");
     std::vector<Outcome> outcomes;
-    for (size_t i = 0; i < texts.size(); ++i)
-      outcomes.push_back({run("1", 0, "SD" + std::to_string(Count++)).result, edit_entries_cut(engine_errors(h()))});
+    for (const std::string& tag : store_all(texts)) {
+      RunResult result = run("1", 0, "S" + tag);
+      outcomes.push_back({result.result, edit_entries_cut(engine_errors(h())), result.failed, tag});
+    }
     return outcomes;
+  }
+  // Debugs an edit of each compiled text; the errors end with the statement
+  // that read the edit, named by debug_read.
+  std::vector<Outcome> debug_all(const std::vector<std::string>& texts) {
+    std::vector<Outcome> outcomes;
+    for (const std::string& tag : store_all(texts)) {
+      Rows lines;
+      int result = Edit_DebugEdit(h(), tag.c_str(), "L1", "1", &lines, fn(ignore_line), nullptr, nullptr, nullptr);
+      outcomes.push_back({result, edit_entries_cut(engine_errors(h())), 0, tag});
+    }
+    return outcomes;
+  }
+  // The statement that a failed debugging run of the edit of that tag names last.
+  static std::string debug_read(const std::string& tag) {
+    return "TRunEdits::DebugEdit\xBB" "SQL: SELECT a.PKey, a.EditName, b.AdminCode, m.MessageNumber, m.Message, "
+           "a.EditLogic, a.CompiledLogic FROM RL_Edits a, RL_Agencies b, RL_Messages m WHERE b.PKey = a.AgencyPKey "
+           "AND m.PKey = a.MessagePKey AND a.EditTag = '" + tag + "';";
   }
   std::string compiled_of(const std::string& logic) {
     std::string tag = "C" + std::to_string(++Compiled);
     add_edit(tag, "Compiled " + tag, logic);
     return rows("SELECT CompiledLogic FROM RL_Edits WHERE EditTag = '" + tag + "'").at(0);
   }
+
+ private:
+  // An edit of each compiled text, each in a set of its own, written in one
+  // transaction, as there may be hundreds; their tags.
+  std::vector<std::string> store_all(const std::vector<std::string>& texts) {
+    std::string sql = "BEGIN;";
+    std::vector<std::string> tags;
+    for (const std::string& text : texts) {
+      std::string tag = "D" + std::to_string(Count);
+      sql += "INSERT INTO RL_Edits(PKey,AgencyPKey,EditTag,EditName,MessagePKey,CompiledLogic) VALUES (" +
+             std::to_string(kFirstKey + Count) + ",2,'" + tag + "','Damaged " + tag + "',1," + text_literal(text) +
+             ");"
+             "INSERT INTO RL_EditSets(EditSetTag,EditSetName) VALUES ('S" + tag + "','Set " + tag + "');"
+             "INSERT INTO RL_EditSetEditsPivot(EditSetPKey,EditPKey) SELECT s.PKey, e.PKey FROM RL_EditSets s, "
+             "RL_Edits e WHERE s.EditSetTag = 'S" + tag + "' AND e.EditTag = '" + tag + "';";
+      tags.push_back(tag);
+      ++Count;
+    }
+    exec(sql + "COMMIT;");
+    return tags;
+  }
+  // The text as a literal of its bytes, so that it may hold any byte, 0x00
+  // too (the engine then reads the text up to it).
+  static std::string text_literal(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string literal = "CAST(X'";
+    for (unsigned char c : text) {
+      literal += kHex[c >> 4];
+      literal += kHex[c & 0xF];
+    }
+    return literal + "' AS TEXT)";
+  }
+
   int Count = 0;
   int Compiled = 0;
 };
@@ -148,9 +192,6 @@ TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
       {replaced(forLoop, "'x')", "'x)"), "'x)"},
       {replaced(forLoop, "'x')", "'x\n')"), "'x\n'"},
       {replaced(forLoop, "'x')", "'xx')"), "'xx'"},
-      // A built-in call's code byte is one of the catalogue's.
-      {replaced(forLoop, "Mp(", "M!("), "M!("},
-      {replaced(forLoop, "Mp(", "M\n("), "M\n("},
   };
   std::vector<std::string> texts;
   for (const auto& c : cases) texts.push_back(c.compiled);
@@ -158,6 +199,61 @@ TEST_F(DamagedLogic, DamagedLoopsAreRefusedBeforeTheyRun) {
   for (size_t i = 0; i < texts.size(); ++i) {
     EXPECT_EQ(-1, outcomes[i].result) << texts[i];
     EXPECT_EQ(damaged_at(texts[i].rfind(cases[i].faulty)), outcomes[i].errors) << texts[i];
+  }
+}
+
+// A built-in call is read by its form, whatever its code byte: a code that
+// no built-in has stops the edit where the call runs, in a run and in a
+// debugging run alike, and a call that does not run changes nothing. Only a
+// byte that ends the stored text or a line cannot stand as a code.
+TEST_F(DamagedLogic, CallsOfCodesWithoutABuiltInStopTheEditWhereTheyRun) {
+  const std::string removed = "TRunEdits::EvaluateLibFunc\xBB" "syntax error: invalid/deprecated/removed function reference";
+  const struct {
+    std::string compiled;
+    std::string call;  // the call whose code is replaced
+    Rows errors;       // none: the call does not run, and the edit fails the record
+  } forms[] = {
+      {compiled_of("save_text(\"a\");\nreturn PASS;"), "Mh(", {removed, kEditEntry}},
+      {compiled_of("int x;\nx = 1 + strlen(\"ab\");\nreturn PASS;"), "Mp(", {removed, kEditEntry}},
+      {compiled_of("int x;\nx = strlen(upper(\"ab\"));\nreturn PASS;"), "Mt(",
+       {removed, lib("call_strlen"), kEditEntry}},
+      {compiled_of("if (strlen(\"ab\") > 1) return FAIL;\nreturn PASS;"), "Mp(", {removed, kEditEntry}},
+      {compiled_of("int i, n;\nfor (i = 0; i < 3; i = i + 1) {\n  if (n == 'x') n = 1;\n  n = strlen(\"ab\");\n}"),
+       "Mp(", {removed, kEditEntry}},
+      {compiled_of("check();\nreturn PASS;\nfunction check()\n{\n  save_text(\"a\");\n}"), "Mh(",
+       {removed, kEditEntry}},
+      {compiled_of("int x;\nif (x > 1) save_text(\"a\");\nreturn FAIL;"), "Mh(", {}},
+  };
+  // Past the catalogue, between its codes, below it, setvar's, and codes
+  // that would read as tokens.
+  const std::string codes = "\x94" "B5k!)'@\xFF";
+  std::vector<std::string> texts;
+  std::vector<Rows> errors;
+  for (const auto& form : forms) {
+    for (char code : codes) {
+      texts.push_back(replaced(form.compiled, form.call, std::string("M") + code + "("));
+      errors.push_back(form.errors);
+    }
+    // 0x00 ends the stored text at the call's code; a line mark would be a
+    // line of the trace.
+    size_t call = form.compiled.find(form.call);
+    for (const std::string& code : {std::string(1, '\0'), std::string("\n")}) {
+      texts.push_back(replaced(form.compiled, form.call, "M" + code + "("));
+      errors.push_back(damaged_at(call));
+      TStructureFault fault = TEditCompiler::CheckStructure(texts.back());
+      EXPECT_EQ(TStructureFault::kDamaged, fault.Kind) << texts.back();
+      EXPECT_EQ(call, fault.Position) << texts.back();
+    }
+  }
+  std::vector<Outcome> runs = run_all(texts), debugged = debug_all(texts);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    bool stops = !errors[i].empty();
+    EXPECT_EQ(stops ? -1 : 0, runs[i].result) << texts[i];
+    EXPECT_EQ(errors[i], runs[i].errors) << texts[i];
+    EXPECT_EQ(stops ? 0 : 1, runs[i].failed) << texts[i];
+    EXPECT_EQ(stops ? -1 : 0, debugged[i].result) << texts[i];
+    if (stops) errors[i].push_back(debug_read(debugged[i].tag));
+    EXPECT_EQ(errors[i], debugged[i].errors) << texts[i];
   }
 }
 

@@ -132,7 +132,8 @@ class TEditCompiler {
   // Reads a compiled text again with the second pass, as the compiler would
   // have read what it wrote: the header, every token and its operand, the
   // statements and blocks and every jump field. The data dictionary, the
-  // declarations and the built-ins' argument lists are left to the run time.
+  // declarations, the built-ins' codes and their argument lists are left to
+  // the run time.
   static TStructureFault CheckStructure(const std::string& compiled);
 
   // The built-in catalogue.

@@ -1,9 +1,9 @@
 // The structure check of a compiled text: every token must be one that the
 // first pass writes, and the second pass, reading the text again without the
-// data dictionary, the symbol table or the built-ins' argument lists, must
-// find nothing to report and write the same header and jump fields. The
-// first place where the text departs from what the compiler writes is the
-// verdict.
+// data dictionary, the symbol table, the built-in catalogue or the built-ins'
+// argument lists, must find nothing to report and write the same header and
+// jump fields. The first place where the text departs from what the compiler
+// writes is the verdict.
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +26,10 @@ const char* const kNameEnds = " \t\r!;,+-<>'%^=()[]{}";
 // The characters that the first pass writes where a token starts.
 const char* const kTokenCharacters = "!\"#%&'()*+,-./:;<=>ABCDEFGHIJKLMNOPQRSTUWXYZ[]mnyz{|}";
 const char* const kKeywords = "ABCFL";
+// Bytes that cannot stand as a built-in's code: the end of a stored text, and
+// the line mark, which the debugging trace counts as a line wherever it stands.
+const char kTextEnd = '\0';
+const char kLineMark = '\n';
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -131,8 +135,10 @@ size_t TEditCompiler::written_width(size_t pos, bool& inCharConstant) {
     written = written_operand(text, pos, c == 'N');
     width = written ? 1 + kLengthWidth + atoi(text.substr(pos + 1, kLengthWidth).c_str()) : 1;
   } else if (c == 'M' || c == 'm') {
-    // A built-in's code is one of the catalogue's; a call's letter names a function.
-    written = c == 'M' ? fits(2) && !get_intern_func_name(text[pos + 1]).empty()
+    // A built-in's code is data, whether or not a built-in has it: a call of
+    // a code without one stops the edit when it runs, before it reads any
+    // argument. A call's letter names a function.
+    written = c == 'M' ? fits(2) && text[pos + 1] != kTextEnd && text[pos + 1] != kLineMark
                        : function_index(pos + 1) < FFunctions;
     width = 2;
   } else if (c == 'n') {
