@@ -399,7 +399,8 @@ QUELT_API int Edit_DebugEdit(int smfID, const char* editTag, const char* layoutT
  * The edit is read inside the write that stores its result, so that another
  * connection's change of it comes wholly before or wholly after. New pivot
  * rows take PKeys an int holds, as posted rows do.
- * The errors, warnings and lists are then read with the Qb_ functions below. */
+ * The errors, warnings and lists are then read with the Qb_ functions below:
+ * no count is given, so read each kind from index 0 until the reader gives -1. */
 QUELT_API int Edit_RecompileEditLogic(int smfID, const char* editTag);
 /* Sets the local name of a field: tableName must be "RL_Fields" and fieldName
  * "LocalName" (any letter case); anything else gives -1. */
@@ -414,8 +415,9 @@ QUELT_API int Qb_CheckSyntax(int smfID, const char* source, int* errors, int* wa
 QUELT_API int Qb_GetSyntaxError(int smfID, int idx, int* line, char* buffer, int length);
 QUELT_API int Qb_GetSyntaxWarning(int smfID, int idx, int* line, char* buffer, int length);
 /* Size of a list of the last compile: 'F' field numbers, 'T' lookup-table
- * names, 'M' message numbers, 'E' message texts; another letter gives
- * *count = -1 and an engine error. */
+ * names, 'M' message numbers, 'E' message texts (upper case only); another
+ * letter gives 0 with *count = -1 and the engine error "Invalid value in
+ * parameter 'which_list'". */
 QUELT_API int Qb_GetLogicListCount(int smfID, char which, int* count);
 /* Entry idx (from 0) of a list; out of range gives -1. The kind is the letter
  * of the built-in that uses the message: 'E', 'S', 'W' or 'A'. */
@@ -546,7 +548,8 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * RL_Messages that the database would number 1 takes a free PKey from 2.
  * Values stand bare only when the column is integer or double and the value
  * is a number; in an update the text NULL, and an empty value of a nullable
- * column with a value list or range, write SQL NULL. An
+ * column with a value list or range, write SQL NULL (which the type check of
+ * an integer column refuses, see Qb_AddColumnDef). An
  * update that renames a field, renumbers a message or renames a lookup table
  * carries the change into the logic of every dependent edit and recompiles
  * them (an edit whose logic no longer compiles keeps an empty compiled text);
@@ -629,11 +632,18 @@ QUELT_API int Qb_DefineTableStructure(int smfID, const char* name, int restructu
  * column of `length` characters (1 to 6: char, else varchar; varchar for a
  * trigger-maintained column); nullable; a list of allowed values (SQL list,
  * text columns only) or low and high bounds (whole numbers for an integer
- * column); a default. indexKind 1 adds an index over the column and PKey, 2 or
- * more a unique index; its name is "x" + the first 8 characters of the table
- * name + "_" + the column, with a digit 0 to 9 added when that name is taken
- * (-1 when all are: the column stays, without index). A text column of
- * length 0 or less is refused. */
+ * column); a default. A column that is not nullable is NOT NULL, and when
+ * defaultValue is null or empty it takes the default '' (text) or 0
+ * (integer), so a row posted without it is refused only by a list or range;
+ * a nullable column has no default when defaultValue is null, and '' or 0
+ * when it is empty. Every integer column checks that its value is an
+ * integer, which refuses an empty value and NULL however nullable is set: a
+ * restructure that adds a nullable integer column with no source column and
+ * no default to a table with rows fails. indexKind 1 adds an index over the
+ * column and PKey, 2 or more a unique index; its name is "x" + the first 8
+ * characters of the table name + "_" + the column, with a digit 0 to 9 added
+ * when that name is taken (-1 when all are: the column stays, without
+ * index). A text column of length 0 or less is refused. */
 QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceName, int isInteger, int length,
                               int nullable, int triggerMaintained, const char* inList, const char* low,
                               const char* high, const char* defaultValue, int indexKind);
