@@ -1,6 +1,8 @@
 // One SQLite connection to one metafile.
 #include "storage/SQLDB.h"
 
+#include <cstring>
+
 #include "storage/Utility.h"
 
 const char* const kDatabaseBusyText = "Database busy; cannot fetch next record";
@@ -108,6 +110,30 @@ bool TSQLDB::Release(const char* name) { return exec_savepoint("RELEASE ", name)
 bool TSQLDB::RollbackTo(const char* name) { return exec_savepoint("ROLLBACK TO ", name); }
 
 bool TSQLDB::InTransaction() const { return FDatabase != nullptr && !sqlite3_get_autocommit(FDatabase); }
+
+bool TSQLDB::HoldsTransaction(const char* schema) const {
+  return FDatabase != nullptr && sqlite3_txn_state(FDatabase, schema) > SQLITE_TXN_NONE;
+}
+
+TSQLDB::TWriteMark TSQLDB::MarkWrites() {
+  TWriteMark mark;
+  if (FDatabase == nullptr) return mark;
+  mark.Changes = sqlite3_total_changes64(FDatabase);
+  std::string unread;
+  mark.VersionKnown = HoldsTransaction("main") && ReadSchemaVersion(mark.Version, unread);
+  return mark;
+}
+
+// Rows written anywhere count in the changes; every change of the schema
+// that the library makes writes the main database's.
+bool TSQLDB::WroteSince(const TWriteMark& mark) {
+  if (FDatabase == nullptr) return true;
+  if (sqlite3_total_changes64(FDatabase) != mark.Changes) return true;
+  if (sqlite3_txn_state(FDatabase, "main") != SQLITE_TXN_WRITE) return false;
+  int version = 0;
+  std::string unread;
+  return !mark.VersionKnown || !ReadSchemaVersion(version, unread) || version != mark.Version;
+}
 
 void TSQLDB::NotifyRollback() {
   if (FRollbackListener) FRollbackListener();
@@ -221,4 +247,22 @@ bool TSQLDB::StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::stri
   else
     lastError = sqlite3_errmsg(sqlite3_db_handle(statement));
   return false;
+}
+
+// The program of a statement that reads a database opens a transaction on it.
+bool TSQLDB::ReadsDatabase(sqlite3_stmt* statement) {
+  const char* text = statement == nullptr ? nullptr : sqlite3_sql(statement);
+  sqlite3_stmt* explain = nullptr;
+  if (text == nullptr || sqlite3_prepare_v2(sqlite3_db_handle(statement), (std::string("EXPLAIN ") + text).c_str(),
+                                            -1, &explain, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(explain);
+    return false;
+  }
+  bool reads = false;
+  while (!reads && sqlite3_step(explain) == SQLITE_ROW) {
+    const unsigned char* opcode = sqlite3_column_text(explain, 1);
+    reads = opcode != nullptr && strcmp(reinterpret_cast<const char*>(opcode), "Transaction") == 0;
+  }
+  sqlite3_finalize(explain);
+  return reads;
 }

@@ -39,6 +39,23 @@ class TSQLDB {
   bool Release(const char* name);
   bool RollbackTo(const char* name);
   bool InTransaction() const;
+  // Whether a read or write transaction of the attached database of that
+  // name is open (held by the host's transaction, or by a statement in the
+  // middle of its read).
+  bool HoldsTransaction(const char* schema) const;
+
+  // What the connection has written so far, to tell later whether it has
+  // written anything since: rows (triggers' included) and the schema.
+  struct TWriteMark {
+    sqlite3_int64 Changes = 0;
+    bool VersionKnown = false;
+    int Version = 0;
+  };
+  // Takes no lock: the schema version is read only when the main database is
+  // held already.
+  TWriteMark MarkWrites();
+  // Conservative: true when it cannot tell.
+  bool WroteSince(const TWriteMark& mark);
 
   // Whoever keeps a picture of the schema learns of each rollback (which may
   // have undone a change of it) from NotifyRollback, called once the
@@ -72,6 +89,10 @@ class TSQLDB {
   // Steps to the next row of a result set for the statement wrappers: true on a
   // row or at the end (which sets eof); false with the reason in lastError.
   static bool StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::string& lastError);
+  // Whether the statement's program reads a database (a table or the
+  // schema), as the database's own EXPLAIN of its text tells: one in the
+  // middle of such a read holds the database's read. False when it cannot tell.
+  static bool ReadsDatabase(sqlite3_stmt* statement);
 
  private:
   bool exec(const std::string& sql);
