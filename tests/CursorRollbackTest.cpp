@@ -132,9 +132,9 @@ TEST_F(CursorRollback, TheWalkPostsEachRowOnce) {
     SCOPED_TRACE(std::string(form.Table) + (form.InTransaction ? " in a transaction" : ""));
     exec("UPDATE H SET Code = 'h' || PKey;");
     std::string table = "Made" + std::to_string(++made);
-    if (form.InTransaction) ASSERT_EQ(0, Qb_BeginTrans(h()) + create_table(h(), table.c_str()));
+    ASSERT_EQ(0, form.InTransaction ? Qb_BeginTrans(h()) + create_table(h(), table.c_str()) : 0);
     EXPECT_EQ(form.Walk, walk([&] { return Qb_ImportLookupTable(h(), form.Table); }));
-    if (form.InTransaction) ASSERT_EQ(0, Qb_CommitTrans(h()));
+    ASSERT_EQ(0, form.InTransaction ? Qb_CommitTrans(h()) : 0);
     EXPECT_EQ(form.Codes, codes());
   }
 }
@@ -254,10 +254,10 @@ TEST_F(CursorRollback, WritesThatDropATableWaitForTheCursorsReadToEnd) {
     for (const auto& form : forms) {
       if (inTransaction && form.Prepare) continue;
       SCOPED_TRACE(std::string(form.Name) + (inTransaction ? " in a transaction" : ""));
-      if (inTransaction) ASSERT_EQ(0, Qb_BeginTrans(h()) + create_table(h(), "Made"));
+      ASSERT_EQ(0, inTransaction ? Qb_BeginTrans(h()) + create_table(h(), "Made") : 0);
       ASSERT_EQ(0, Edit_OpenCursor(h(), "c", kWalked));
       ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h(), "p", "select Code from H where PKey = ?"));
-      if (form.Prepare) ASSERT_EQ(0, form.Prepare(h()));
+      ASSERT_EQ(0, form.Prepare ? form.Prepare(h()) : 0);
       const Rows before = snapshot(path());
       EXPECT_EQ((Rows{"-1", form.Refusal}), outcome(h(), form.Call(h())));
       EXPECT_TRUE(before == snapshot(path()));
