@@ -39,21 +39,17 @@ std::string reading(const std::string& what) {
   return what + " while cursor \"c\" is in the middle of its read: read the cursor to its end, or close it, first";
 }
 
-int create_table(int h, const char* name) {
+// Creates a table of one text column Code, or restructures it, Code taking the old Code.
+int create_table(int h, const char* name, int restructure = 0) {
   int pkey = 0;
-  if (Qb_DefineTableStructure(h, name, 0) != 0 ||
-      Qb_AddColumnDef(h, "Name", nullptr, 0, 20, 1, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
+  if (Qb_DefineTableStructure(h, name, restructure) != 0 ||
+      Qb_AddColumnDef(h, "Code", restructure ? "Code" : nullptr, 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0) !=
+          0)
     return -99;
   return Qb_CreateTable(h, &pkey);
 }
 
-int restructure_zip(int h) {
-  int pkey = 0;
-  if (Qb_DefineTableStructure(h, "Zip", 1) != 0 ||
-      Qb_AddColumnDef(h, "Code", "Code", 0, 5, 1, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
-    return -99;
-  return Qb_CreateTable(h, &pkey);
-}
+int restructure_zip(int h) { return create_table(h, "Zip", 1); }
 
 std::string text_of(int h, const char* cursor, const char* column) {
   char value[16] = "";

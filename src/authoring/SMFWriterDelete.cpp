@@ -110,9 +110,10 @@ bool TSMFWriter::settle_message(int pkey) {
 }
 
 // Only a lookup table of the metafile itself is dropped: never a control or
-// database table, and never one of an attached import source.
-// The table to drop is known before anything is written, so that a host
-// cursor in the middle of its read refuses the deletion with nothing changed.
+// database table, and never one of an attached import source. The table is
+// known before anything is written, so that a host cursor in the middle of
+// its read, beside which no table can be dropped, refuses the deletion with
+// nothing changed.
 bool TSMFWriter::settle_lookup_table(int pkey, std::string& droppedTable) {
   std::string name;
   {

@@ -44,15 +44,19 @@ class TSQLDB {
   // middle of its read).
   bool HoldsTransaction(const char* schema) const;
 
-  // What the connection has written so far, to tell later whether it has
-  // written anything since: rows (triggers' included) and the schema.
-  struct TWriteMark {
-    sqlite3_int64 Changes = 0;
-    bool VersionKnown = false;
+  // A database's schema version, when it was held and could be read.
+  struct TVersionMark {
+    bool Known = false;
     int Version = 0;
   };
-  // Takes no lock: the schema version is read only when the main database is
-  // held already.
+  // What the connection has written so far, to tell later whether it has
+  // written anything since: rows (triggers' included) and the schemas.
+  struct TWriteMark {
+    sqlite3_int64 Changes = 0;
+    TVersionMark Main, Temp;
+  };
+  // Takes no lock: a schema version is read only when its database is held
+  // already.
   TWriteMark MarkWrites();
   // Conservative: true when it cannot tell.
   bool WroteSince(const TWriteMark& mark);
@@ -98,6 +102,9 @@ class TSQLDB {
   bool exec(const std::string& sql);
   bool take_main_write_lock(sqlite3_stmt* lock, std::string& reason);
   bool exec_savepoint(const char* verb, const char* name);
+  bool read_version(sqlite3_stmt*& kept, const char* schema, int& version, std::string& reason);
+  TVersionMark mark_version(sqlite3_stmt*& kept, const char* schema);
+  bool schema_changed(sqlite3_stmt*& kept, const char* schema, const TVersionMark& mark);
   bool prepare_shared_read();
   void finalize_shared_read();
   void finalize_kept_statements();
@@ -109,6 +116,7 @@ class TSQLDB {
   bool FSharedRead = false;
   bool FSchemaChecked = false;
   sqlite3_stmt* FSchemaVersion = nullptr;
+  sqlite3_stmt* FTempSchemaVersion = nullptr;
   std::function<void()> FRollbackListener;
 };
 
