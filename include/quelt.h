@@ -241,7 +241,33 @@ QUELT_API int Edit_GetDataByFieldName(int smfID, const char* table, int pkey,
 
 /* ---- Named cursors ------------------------------------------------------- */
 /* A cursor runs the host's SELECT, upper-cased; texts without "SELECT " or with
- * "UPDATE ", "INSERT " or "DELETE " are refused. Names are case-insensitive. */
+ * "UPDATE ", "INSERT " or "DELETE " are refused. Names are case-insensitive.
+ *
+ * Walk a cursor as: open; while Edit_CursorEof gives 0 with *eof 0, read the
+ * row, then call Edit_CursorNext and check its answer; finally close. A cursor
+ * never starts over. A rollback on the metafile, once its transaction has
+ * changed the tables (a create, copy, restructure, rename, import or lookup-
+ * table deletion, undone because it failed or was refused; or any failed
+ * write, Qb_RollbackTrans or Qb_RollbackToSavePoint after such a change in
+ * the host's transaction), ends the read of every cursor in the middle of one
+ * (a sorted result that the database holds apart may go on). The row read
+ * before stays readable; from the first call that meets the ended read,
+ * Edit_CursorNext gives -2 and the engine error "The read of cursor \"c\"
+ * was ended by a rollback; the cursor must be opened again", Edit_CursorEof
+ * then sets *eof = 1 and gives -1, and the row reads give -1, each with that
+ * reason, until the cursor is closed, or a parameterized one opened again.
+ * A refusal decided before anything is written (names, rights, arguments, an
+ * open cursor) ends no read, in a transaction too.
+ * While a cursor is in the middle of a read of a table (a row current,
+ * neither at its end nor reset), the writes that drop a table cannot run
+ * beside it: a restructure (Qb_CreateTable), a rename (Qb_Post of
+ * RL_LookupTables.TableName) and the deletion of an RL_LookupTables row give
+ * -1 before anything changes, with "Table \"t\" cannot be restructured (or
+ * renamed, dropped) while cursor \"c\" is in the middle of its read: read
+ * the cursor to its end, or close it, first"; Qb_CloseImportMetafile, while
+ * such a read holds the source, with "The import's source cannot be detached
+ * while ..." and the same words. A cursor at its end, or a parameterized
+ * cursor prepared or reset, holds nothing. */
 
 /* Opens a cursor; its first row is current at once. */
 QUELT_API int Edit_OpenCursor(int smfID, const char* cursorName, const char* sql);
@@ -251,11 +277,13 @@ QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName);
 QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count);
 QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count);
 /* Moves to the next row: 0 when it moved or reached the end, -2 otherwise
- * (for example past the end). */
+ * (past the end; a read ended by a rollback, see above). */
 QUELT_API int Edit_CursorNext(int smfID, const char* cursorName);
-/* *eof = 1 once the cursor is past its last row, else 0. */
+/* *eof = 1 once the cursor is past its last row, else 0; -1 with *eof = 1
+ * once a rollback has ended its read. */
 QUELT_API int Edit_CursorEof(int smfID, const char* cursorName, int* eof);
-/* Calls ReadDataCallback once per column of the current row. */
+/* Calls ReadDataCallback once per column of the current row. The row reads
+ * below and this give -1 once a rollback has ended the cursor's read. */
 QUELT_API int Edit_ReadCursorData(int smfID, const char* cursorName, void* owner, void* callback);
 /* Column reads of the current row, by 1-based number or by name (any letter
  * case). A number out of range gives -1 ("column_number is out of range"), a
@@ -496,7 +524,9 @@ QUELT_API int Qb_GetLoginByIndex(int smfID, int index, int* agencyPKey, char* bu
  * seconds for another connection's lock (no wait is possible once the host's
  * own transaction has read: SQLite then answers busy at once), and a failure
  * (-1 with the database's message, such as "database is locked") undoes it
- * and leaves the connection as it found it. When the database itself ends the host's
+ * and leaves the connection as it found it; one refused before it wrote
+ * anything is not rolled back at all, so it ends no cursor's read (see the
+ * named cursors). When the database itself ends the host's
  * transaction, the failing export also records "The database rolled back the
  * whole transaction: every change made since the host's transaction began is
  * lost". */
@@ -566,8 +596,9 @@ QUELT_API int Qb_SetFieldByNumber(int smfID, const char* table, int column, cons
  * (or trigger "x", view "v": the one that fails itself, named as the file
  * held it before the rename); a new name that the database reads as one of
  * its table-valued functions is refused the same way, with nothing changed
- * (see Qb_DefineTableStructure); any other failed rename adds a line that
- * begins "DANGER!". A new
+ * (see Qb_DefineTableStructure); so is one while a cursor is in the middle
+ * of its read, before the row is written (see the named cursors); any other
+ * failed rename adds a line that begins "DANGER!". A new
  * FieldLength takes the field out of every layout. Any failure rolls the
  * whole update back. -1, and nothing written, for a field name that holds a
  * double quote (no edit logic could name it), and for a row whose PKey as
@@ -591,8 +622,10 @@ QUELT_API int Qb_ValidateUnique(int smfID, const char* table, int pkey, const ch
  * edits that use a deleted field, message or lookup table lose their compiled
  * logic (recompile them); edits whose default message is deleted fall back to
  * message 1; a deleted RL_LookupTables row drops the metafile's own table of
- * that name (never a control table, nor one of an open import's source); pivot
- * rows go with the rows they join. Any failure leaves the metafile as it was. */
+ * that name (never a control table, nor one of an open import's source;
+ * refused while a cursor is in the middle of its read, see the named
+ * cursors); pivot rows go with the rows they join. Any failure leaves the
+ * metafile as it was. */
 QUELT_API int Qb_Delete(int smfID, const char* table, int pkey);
 
 /* ---- Authoring: edit-set and layout membership --------------------------- */
@@ -692,8 +725,9 @@ QUELT_API int Qb_AddColumnDef(int smfID, const char* name, const char* sourceNam
  * is no loss; outside one, foreign keys are off during the rebuild, no such
  * action runs, and a row whose referred value changes is lost (-1). A
  * duplicate in a unique index fails as the index's step, with its statement,
- * inside a transaction as outside. Any failure leaves the metafile as it was.
- * The definition is kept. */
+ * inside a transaction as outside. A restructure is refused while a cursor
+ * is in the middle of its read (see the named cursors). Any failure leaves
+ * the metafile as it was. The definition is kept. */
 QUELT_API int Qb_CreateTable(int smfID, int* pkey);
 
 /* Copies lookup table oldName to newName (letters, digits and "_"; not
@@ -739,8 +773,10 @@ typedef int (*ImportCandidateCallback)(void* owner, const char* tableName, int s
  * made and nobody is logged in. */
 QUELT_API int Qb_OpenImportMetafile(int smfID, const char* path);
 /* Closes the import: the super user it logged in leaves, the source is
- * detached. -1 when no import is open, or when the database refuses the
- * detach (the import then stays open; try again after the transaction). */
+ * detached. -1 when no import is open, while a cursor in the middle of its
+ * read holds the source (see the named cursors; nothing changes), or when
+ * the database refuses the detach (the import then stays open; try again
+ * after the transaction). */
 QUELT_API int Qb_CloseImportMetafile(int smfID);
 /* Calls ImportCandidateCallback (owner and callback both required) for every
  * candidate of one control table (RL_Agencies, RL_Edits, RL_EditSets,

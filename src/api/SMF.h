@@ -157,6 +157,12 @@ class TSMF {
   int ResetParameterizedCursor(const char* cursorName);
   int ReleaseParameterizedCursor(const char* cursorName);
   static bool sql_is_valid(std::string& sql, std::string& message);
+  // The refusal of `what` ("Table \"t\" cannot be restructured") while a
+  // cursor is in the middle of its read, which holds a read of the database
+  // that dropping a table or detaching the import's source cannot run beside;
+  // empty while none is. A cursor at its end, or prepared or reset and not
+  // yet opened, holds nothing.
+  std::string ReadingCursorRefusal(const std::string& what) const;
 
   // Recompilation, the syntax check and its results, and the local-name update.
   int RecompileEditLogic(const char* editTag);
@@ -297,6 +303,7 @@ class TSMF {
   std::string get_data_by_column_order(const char* table, int pkey, int columnOrder);
   std::string get_data_by_field_name(const char* table, int pkey, const char* fieldName);
   TSQLQuery* find_cursor(const char* cursorName, const char* method);
+  TSQLQuery* find_read_cursor(const char* cursorName, const char* method);
   int cursor_value(const char* cursorName, const char* method, int columnNumber,
                    const char* columnName, std::string& value);
   int run_cursor_step(const char* cursorName, const char* method, const std::function<void(TSQLQuery*)>& step);

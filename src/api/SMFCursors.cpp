@@ -45,6 +45,24 @@ TSQLQuery* TSMF::find_cursor(const char* cursorName, const char* method) {
   return cursor;
 }
 
+// A cursor whose read a rollback ended has no row to read; null, after
+// recording why, for it as for a cursor not found.
+TSQLQuery* TSMF::find_read_cursor(const char* cursorName, const char* method) {
+  TSQLQuery* cursor = find_cursor(cursorName, method);
+  if (cursor == nullptr || !cursor->ReadEnded()) return cursor;
+  add_error(method, std::string("The read of cursor \"") + cursorName +
+                        "\" was ended by a rollback; the cursor must be opened again");
+  return nullptr;
+}
+
+std::string TSMF::ReadingCursorRefusal(const std::string& what) const {
+  for (const auto& listed : FCursors)
+    if (listed.second->IsReading())
+      return what + " while cursor \"" + listed.first +
+             "\" is in the middle of its read: read the cursor to its end, or close it, first";
+  return std::string();
+}
+
 int TSMF::OpenCursor(const char* cursorName, const char* sql) {
   if (!parameters_given("OpenCursor", {{cursorName, "cursorName"}, {sql, "sql"}})) return -1;
   std::string text = sql, name = cursorName, message;
@@ -111,7 +129,7 @@ int TSMF::CursorNext(const char* cursorName) {
   TSQLQuery* cursor = find_cursor(cursorName, "CursorNext");
   if (cursor == nullptr) return -1;
   if (cursor->FetchNext()) return 0;
-  add_error("CursorNext", cursor->LastErrorMessage());
+  if (find_read_cursor(cursorName, "CursorNext") != nullptr) add_error("CursorNext", cursor->LastErrorMessage());
   return -2;
 }
 
@@ -119,15 +137,16 @@ int TSMF::CursorEof(const char* cursorName, int* eof) {
   if (!parameters_given("CursorEof", {{cursorName, "cursorName"}, {eof, "eof"}})) return -1;
   TSQLQuery* cursor = find_cursor(cursorName, "CursorEof");
   if (cursor == nullptr) return -1;
+  // An ended read is at its end, so that a walk that tests only the flag stops.
   *eof = cursor->Eof() ? 1 : 0;
-  return 0;
+  return find_read_cursor(cursorName, "CursorEof") != nullptr ? 0 : -1;
 }
 
 // The row is copied before the first callback, so that a callback may step,
 // reset or close the cursor without changing what this call delivers.
 int TSMF::ReadCursorData(const char* cursorName, void* owner, void* callback) {
   if (!parameters_given("ReadCursorData", {{cursorName, "cursorName"}, {callback, "callback"}})) return -1;
-  TSQLQuery* cursor = find_cursor(cursorName, "ReadCursorData");
+  TSQLQuery* cursor = find_read_cursor(cursorName, "ReadCursorData");
   if (cursor == nullptr) return -1;
   std::string name = lowercase_string(cursorName);
   int firstColumnValue = cursor->GetIntFieldByNumber(0);
@@ -142,7 +161,7 @@ int TSMF::ReadCursorData(const char* cursorName, void* owner, void* callback) {
 // null, else by name; 0, or -1 after recording why the column has no value.
 int TSMF::cursor_value(const char* cursorName, const char* method, int columnNumber,
                        const char* columnName, std::string& value) {
-  TSQLQuery* cursor = find_cursor(cursorName, method);
+  TSQLQuery* cursor = find_read_cursor(cursorName, method);
   if (cursor == nullptr) return -1;
   if (columnName == nullptr) {
     if (columnNumber < 1 || columnNumber > cursor->ColCount()) {
@@ -204,7 +223,7 @@ int TSMF::GetCursorDataByName(const char* cursorName, const char* columnName, ch
 
 int TSMF::GetCursorIntByNumber(const char* cursorName, int columnNumber, int* value) {
   if (!parameters_given("GetCursorIntByNumber", {{cursorName, "cursorName"}, {value, "value"}})) return -1;
-  TSQLQuery* cursor = find_cursor(cursorName, "GetCursorIntByNumber");
+  TSQLQuery* cursor = find_read_cursor(cursorName, "GetCursorIntByNumber");
   if (cursor == nullptr) return -1;
   // A number out of range reads 0; tested first so that it cannot overflow.
   *value = columnNumber < 1 ? 0 : cursor->GetIntFieldByNumber(columnNumber - 1);
@@ -215,7 +234,7 @@ int TSMF::GetCursorIntByName(const char* cursorName, const char* columnName, int
   if (!parameters_given("GetCursorIntByName",
                         {{cursorName, "cursorName"}, {columnName, "columnName"}, {value, "value"}}))
     return -1;
-  TSQLQuery* cursor = find_cursor(cursorName, "GetCursorIntByName");
+  TSQLQuery* cursor = find_read_cursor(cursorName, "GetCursorIntByName");
   if (cursor == nullptr) return -1;
   *value = 0;
   if (!cursor->GetIsActive()) return 0;

@@ -6,6 +6,7 @@
 #include "authoring/ImportMetafile.h"
 #include "authoring/Qb_AccessController.h"
 #include "storage/EngineErrorsPump.h"
+#include "storage/SQLDB.h"
 #include "storage/Utility.h"
 
 namespace {
@@ -31,9 +32,18 @@ int TSMF::OpenImportMetafile(const char* path) {
 }
 
 // A detach that the database refuses keeps the import, so that the close can
-// be tried again (after the host's transaction, for instance).
+// be tried again (after the host's transaction, for instance). Outside a
+// transaction only a cursor in the middle of its read holds the source: the
+// close is then refused before the super user leaves.
 int TSMF::CloseImportMetafile() {
   if (!has_import("CloseImportMetafile")) return -1;
+  if (!FSQLDB->InTransaction() && FImportMetafile->SourceHeld()) {
+    std::string refusal = ReadingCursorRefusal("The import's source cannot be detached");
+    if (!refusal.empty()) {
+      add_error("CloseImportMetafile", refusal);
+      return -1;
+    }
+  }
   if (FImportMetafile->Close() != 0 && FImportMetafile->IsAttached()) return -1;
   delete FImportMetafile;
   FImportMetafile = nullptr;

@@ -118,6 +118,8 @@ int TImportMetafile::detach_from_metafile() {
   return -1;
 }
 
+bool TImportMetafile::SourceHeld() const { return IsAttached() && FSQLDB->HoldsTransaction(FAlias.c_str()); }
+
 // The whole copy is one savepoint: a failure at any step leaves the metafile
 // as it was. Control tables and the database's own tables are never copied.
 int TImportMetafile::ImportLookupTable(const std::string& tableName) {

@@ -25,6 +25,9 @@ class TImportMetafile {
   // source stays attached when the database refuses the detach).
   int Close();
   bool IsAttached() const { return !FAlias.empty(); }
+  // Whether the connection holds a read of the attached source, which the
+  // detach cannot run beside.
+  bool SourceHeld() const;
 
   int GetImportCandidates(const char* tableName, const char* keyField, void* owner, void* callback);
   int ImportLookupTable(const std::string& tableName);

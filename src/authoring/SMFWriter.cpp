@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "api/SMF.h"
 #include "authoring/Qb_AccessController.h"
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
@@ -117,6 +118,12 @@ TRowKey TSMFWriter::kept_first_key(const std::string& sql, const std::function<v
 
 void TSMFWriter::add_error(const char* method, const std::string& message) {
   FEnginePump->AddError("TSMFWriter", method, message);
+}
+
+bool TSMFWriter::no_reading_cursor(const char* method, const std::string& what) {
+  std::string refusal = FSMF->ReadingCursorRefusal(what);
+  if (!refusal.empty()) add_error(method, refusal);
+  return refusal.empty();
 }
 
 bool TSMFWriter::exec_logged(const char* method, const std::string& sql, TRowKey* returned) {

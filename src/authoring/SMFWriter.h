@@ -126,6 +126,10 @@ class TSMFWriter {
 
   static bool is_column(const TFieldDef* field, const char* schemaName);
   void add_error(const char* method, const std::string& message);
+  // False, after recording the refusal of `what` under `method`, while a
+  // host cursor is in the middle of its read: dropping a table cannot run
+  // beside it. Called before anything is written.
+  bool no_reading_cursor(const char* method, const std::string& what);
   // Runs one statement; a failure records the database's message and "SQL: ".
   // `returned` receives what ExecOneSQL returns through it.
   bool exec_logged(const char* method, const std::string& sql, TRowKey* returned = nullptr);

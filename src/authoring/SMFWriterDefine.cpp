@@ -237,6 +237,7 @@ int TSMFWriter::CreateTable(int* pkey) {
     add_error("CreateTable", "Parameter \"pkey\" must not be NULL");
     return -1;
   }
+  if (restructure && !no_reading_cursor("CreateTable", "Table \"" + name + "\" cannot be restructured")) return -1;
   TRebuildKeys keys(FSQLDB, restructure);  // outlives the scope: its settings come back after the commit
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "CreateTable", kCreateSavePoint);
   if (!scope.IsOpen()) return -1;

@@ -110,12 +110,11 @@ bool TSMFWriter::settle_message(int pkey) {
 }
 
 // Only a lookup table of the metafile itself is dropped: never a control or
-// database table, and never one of an attached import source.
+// database table, and never one of an attached import source. The table is
+// known before anything is written, so that a host cursor in the middle of
+// its read, beside which no table can be dropped, refuses the deletion with
+// nothing changed.
 bool TSMFWriter::settle_lookup_table(int pkey, std::string& droppedTable) {
-  // The deletion is undone anyway after a failure: nothing more is written.
-  if (!clear_dependent_logic("RL_EditTablesPivot", "LookupTablePKey", pkey,
-                             "Cannot clear CompiledLogic for Edit that references deleted lookup table"))
-    return false;
   std::string name;
   {
     // The reading statement must end before the table can be dropped.
@@ -124,6 +123,11 @@ bool TSMFWriter::settle_lookup_table(int pkey, std::string& droppedTable) {
     if (!query.Eof()) name = query.GetFieldByNumber(0);
   }
   name = name.empty() ? name : main_table_named(name);
+  if (!name.empty() && !no_reading_cursor(kImpact, "Table \"" + name + "\" cannot be dropped")) return false;
+  // The deletion is undone anyway after a failure: nothing more is written.
+  if (!clear_dependent_logic("RL_EditTablesPivot", "LookupTablePKey", pkey,
+                             "Cannot clear CompiledLogic for Edit that references deleted lookup table"))
+    return false;
   if (name.empty()) return true;
   if (!impact_exec("DROP TABLE IF EXISTS main." + quote_identifier(name) + ";",
                    "Cannot drop lookup table from metafile database", true))

@@ -308,6 +308,10 @@ int TSMFWriter::write_edited_row(TTableDef* table, std::vector<TUpdateEditLogicO
     if (is_rename_column(table->GetMCO(), field)) get_original_value(table, field, stored);
     if (!stored.empty())
       renames.emplace_back(table->GetTableName(), field->GetFieldName(), stored.c_str(), value.c_str());
+    // A rename drops the old table: it is refused before the row is written.
+    if (!stored.empty() && stored != value && table->GetMCO() == mcoLookupTables &&
+        !no_reading_cursor("post_edit", "Table \"" + stored + "\" cannot be renamed"))
+      return -1;
     if (table->GetMCO() == mcoFields && is_column(field, "FieldLength") && pkey > 0 &&
         !compare_old_new_field_length(pkey, get_int_val(value.c_str(), 0, static_cast<unsigned>(value.size()))))
       return -1;

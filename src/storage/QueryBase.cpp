@@ -6,6 +6,8 @@
 
 #include "storage/SQLDB.h"
 
+const char* const kReadEndedText = "The read was ended by a rollback";
+
 TQueryBase::~TQueryBase() { sqlite3_finalize(FStatement); }
 
 void TQueryBase::fail(const std::string& reason, const char* exceptionText) {
@@ -19,6 +21,10 @@ const char* TQueryBase::db_message() const {
 
 bool TQueryBase::FetchNext() {
   FLastError.clear();
+  if (FReadEnded) {
+    FLastError = kReadEndedText;
+    return false;
+  }
   if (FEof) {
     FLastError = "End of result set; no more records";
     return false;
@@ -29,7 +35,19 @@ bool TQueryBase::FetchNext() {
     return false;
   }
   FStepFailed = !TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
-  return !FStepFailed;
+  if (!FStepFailed) return true;
+  // The failed step has ended the read already: it is marked so, at its end.
+  if (FStatement != nullptr && sqlite3_extended_errcode(sqlite3_db_handle(FStatement)) == SQLITE_ABORT_ROLLBACK) {
+    FReadEnded = FEof = true;
+    FLastError = kReadEndedText;
+  }
+  return false;
+}
+
+bool TQueryBase::IsReading() {
+  if (FStatement == nullptr || !sqlite3_stmt_busy(FStatement)) return false;
+  if (FReadsDatabase < 0) FReadsDatabase = TSQLDB::ReadsDatabase(FStatement) ? 1 : 0;
+  return FReadsDatabase == 1;
 }
 
 const char* TQueryBase::field_text(int i) const {
@@ -87,6 +105,8 @@ bool TQueryBase::finalize_statement() {
   FIsActive = false;
   FHasRow = false;
   FStepFailed = false;
+  FReadEnded = false;
+  FReadsDatabase = -1;
   int rc = sqlite3_finalize(FStatement);
   FStatement = nullptr;
   return rc == SQLITE_OK;
@@ -128,6 +148,7 @@ void TQueryBase::open_parameterized(const char* exceptionText) {
     fail("Parameterized query has no bound parameters", exceptionText);
   // A second open without a reset starts the result set again, bindings kept.
   sqlite3_reset(FStatement);
+  FReadEnded = false;
   step_first_row(exceptionText);
 }
 

@@ -11,6 +11,9 @@
 
 class TSQLDB;
 
+// A fetch's reason once a rollback has ended the read.
+extern const char* const kReadEndedText;
+
 // A row key as the file holds it. The exports take and give keys as int, so a
 // key is usable only where the file holds a whole number in that range: any
 // other value would be cut to, or read as, another row's key.
@@ -51,7 +54,17 @@ class TQueryBase {
   bool GetIsParameterized() const { return FIsParameterized; }
   bool Eof() const { return FEof; }
   int ColCount() const { return FColCount; }
+  // A fetch whose read a rollback has ended fails, and never steps again:
+  // stepped again, the statement would start over from its first row.
   bool FetchNext();
+  // Whether the statement is in the middle of a read of a database: stepped
+  // to a row, neither at its end nor reset, and its program reads a table or
+  // the schema. Such a read holds the database's read.
+  bool IsReading();
+  // Whether a rollback ended the read (the database tells so at the next
+  // step, for each statement: a sorted result may go on); it stays ended, at
+  // its end and with no row, until the statement is opened again.
+  bool ReadEnded() const { return FReadEnded; }
   int GetIntFieldByNumber(int i) const;
   // Column i of the current row as a row key; not found without a row.
   TRowKey GetKeyFieldByNumber(int i) const;
@@ -92,5 +105,7 @@ class TQueryBase {
   bool FIsParameterized = false;
   bool FHasRow = false;     // a row is current, so its columns may be read
   bool FStepFailed = false;  // the last step failed
+  bool FReadEnded = false;   // a rollback ended the read
+  int FReadsDatabase = -1;   // whether the prepared program reads a database; -1 not yet told
   TSQLDB* FSQLDB;
 };

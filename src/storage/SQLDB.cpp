@@ -1,6 +1,8 @@
 // One SQLite connection to one metafile.
 #include "storage/SQLDB.h"
 
+#include <cstring>
+
 #include "storage/Utility.h"
 
 const char* const kDatabaseBusyText = "Database busy; cannot fetch next record";
@@ -109,6 +111,40 @@ bool TSQLDB::RollbackTo(const char* name) { return exec_savepoint("ROLLBACK TO "
 
 bool TSQLDB::InTransaction() const { return FDatabase != nullptr && !sqlite3_get_autocommit(FDatabase); }
 
+bool TSQLDB::HoldsTransaction(const char* schema) const {
+  return FDatabase != nullptr && sqlite3_txn_state(FDatabase, schema) > SQLITE_TXN_NONE;
+}
+
+TSQLDB::TWriteMark TSQLDB::MarkWrites() {
+  TWriteMark mark;
+  if (FDatabase == nullptr) return mark;
+  mark.Changes = sqlite3_total_changes64(FDatabase);
+  mark.Main = mark_version(FSchemaVersion, "main");
+  mark.Temp = mark_version(FTempSchemaVersion, "temp");
+  return mark;
+}
+
+TSQLDB::TVersionMark TSQLDB::mark_version(sqlite3_stmt*& kept, const char* schema) {
+  TVersionMark mark;
+  std::string unread;
+  mark.Known = HoldsTransaction(schema) && read_version(kept, schema, mark.Version, unread);
+  return mark;
+}
+
+// Rows written anywhere count in the changes; the library changes the schema
+// of the main database, and of the temporary one for its own tables.
+bool TSQLDB::WroteSince(const TWriteMark& mark) {
+  if (FDatabase == nullptr || sqlite3_total_changes64(FDatabase) != mark.Changes) return true;
+  return schema_changed(FSchemaVersion, "main", mark.Main) || schema_changed(FTempSchemaVersion, "temp", mark.Temp);
+}
+
+bool TSQLDB::schema_changed(sqlite3_stmt*& kept, const char* schema, const TVersionMark& mark) {
+  if (sqlite3_txn_state(FDatabase, schema) != SQLITE_TXN_WRITE) return false;
+  int version = 0;
+  std::string unread;
+  return !mark.Known || !read_version(kept, schema, version, unread) || version != mark.Version;
+}
+
 void TSQLDB::NotifyRollback() {
   if (FRollbackListener) FRollbackListener();
 }
@@ -168,24 +204,30 @@ void TSQLDB::finalize_shared_read() {
 void TSQLDB::finalize_kept_statements() {
   finalize_shared_read();
   sqlite3_finalize(FSchemaVersion);
-  FSchemaVersion = nullptr;
+  sqlite3_finalize(FTempSchemaVersion);
+  FSchemaVersion = FTempSchemaVersion = nullptr;
 }
 
 bool TSQLDB::ReadSchemaVersion(int& version, std::string& reason) {
+  return read_version(FSchemaVersion, "main", version, reason);
+}
+
+// Each database's version is read by a statement kept for it.
+bool TSQLDB::read_version(sqlite3_stmt*& kept, const char* schema, int& version, std::string& reason) {
   if (FDatabase == nullptr) return false;
-  if (FSchemaVersion == nullptr &&
-      sqlite3_prepare_v2(FDatabase, "PRAGMA main.schema_version;", -1, &FSchemaVersion, nullptr) != SQLITE_OK) {
+  std::string sql = std::string("PRAGMA ") + schema + ".schema_version;";
+  if (kept == nullptr && sqlite3_prepare_v2(FDatabase, sql.c_str(), -1, &kept, nullptr) != SQLITE_OK) {
     reason = GetLastDBErrorMessage();
-    sqlite3_finalize(FSchemaVersion);
-    FSchemaVersion = nullptr;
+    sqlite3_finalize(kept);
+    kept = nullptr;
     return false;
   }
-  bool read = sqlite3_step(FSchemaVersion) == SQLITE_ROW;
+  bool read = sqlite3_step(kept) == SQLITE_ROW;
   if (read)
-    version = sqlite3_column_int(FSchemaVersion, 0);
+    version = sqlite3_column_int(kept, 0);
   else
     reason = GetLastDBErrorMessage();
-  sqlite3_reset(FSchemaVersion);
+  sqlite3_reset(kept);
   return read;
 }
 
@@ -221,4 +263,22 @@ bool TSQLDB::StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::stri
   else
     lastError = sqlite3_errmsg(sqlite3_db_handle(statement));
   return false;
+}
+
+// The program of a statement that reads a database opens a transaction on it.
+bool TSQLDB::ReadsDatabase(sqlite3_stmt* statement) {
+  const char* text = statement == nullptr ? nullptr : sqlite3_sql(statement);
+  sqlite3_stmt* explain = nullptr;
+  if (text == nullptr || sqlite3_prepare_v2(sqlite3_db_handle(statement), (std::string("EXPLAIN ") + text).c_str(),
+                                            -1, &explain, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(explain);
+    return false;
+  }
+  bool reads = false;
+  while (!reads && sqlite3_step(explain) == SQLITE_ROW) {
+    const unsigned char* opcode = sqlite3_column_text(explain, 1);
+    reads = opcode != nullptr && strcmp(reinterpret_cast<const char*>(opcode), "Transaction") == 0;
+  }
+  sqlite3_finalize(explain);
+  return reads;
 }

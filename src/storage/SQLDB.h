@@ -39,6 +39,27 @@ class TSQLDB {
   bool Release(const char* name);
   bool RollbackTo(const char* name);
   bool InTransaction() const;
+  // Whether a read or write transaction of the attached database of that
+  // name is open (held by the host's transaction, or by a statement in the
+  // middle of its read).
+  bool HoldsTransaction(const char* schema) const;
+
+  // A database's schema version, when it was held and could be read.
+  struct TVersionMark {
+    bool Known = false;
+    int Version = 0;
+  };
+  // What the connection has written so far, to tell later whether it has
+  // written anything since: rows (triggers' included) and the schemas.
+  struct TWriteMark {
+    sqlite3_int64 Changes = 0;
+    TVersionMark Main, Temp;
+  };
+  // Takes no lock: a schema version is read only when its database is held
+  // already.
+  TWriteMark MarkWrites();
+  // Conservative: true when it cannot tell.
+  bool WroteSince(const TWriteMark& mark);
 
   // Whoever keeps a picture of the schema learns of each rollback (which may
   // have undone a change of it) from NotifyRollback, called once the
@@ -72,11 +93,18 @@ class TSQLDB {
   // Steps to the next row of a result set for the statement wrappers: true on a
   // row or at the end (which sets eof); false with the reason in lastError.
   static bool StepRow(sqlite3_stmt* statement, bool& eof, bool& hasRow, std::string& lastError);
+  // Whether the statement's program reads a database (a table or the
+  // schema), as the database's own EXPLAIN of its text tells: one in the
+  // middle of such a read holds the database's read. False when it cannot tell.
+  static bool ReadsDatabase(sqlite3_stmt* statement);
 
  private:
   bool exec(const std::string& sql);
   bool take_main_write_lock(sqlite3_stmt* lock, std::string& reason);
   bool exec_savepoint(const char* verb, const char* name);
+  bool read_version(sqlite3_stmt*& kept, const char* schema, int& version, std::string& reason);
+  TVersionMark mark_version(sqlite3_stmt*& kept, const char* schema);
+  bool schema_changed(sqlite3_stmt*& kept, const char* schema, const TVersionMark& mark);
   bool prepare_shared_read();
   void finalize_shared_read();
   void finalize_kept_statements();
@@ -88,6 +116,7 @@ class TSQLDB {
   bool FSharedRead = false;
   bool FSchemaChecked = false;
   sqlite3_stmt* FSchemaVersion = nullptr;
+  sqlite3_stmt* FTempSchemaVersion = nullptr;
   std::function<void()> FRollbackListener;
 };
 

@@ -21,6 +21,8 @@ TWriteScope::TWriteScope(TSQLDB* db, TEngineErrorsPump* pump, const char* classN
     FOpen = FDB->BeginWrite(reason);
   } else if (!(FOpen = FDB->SavePoint(FSavepoint))) {
     reason = FDB->GetLastDBErrorMessage();
+  } else {
+    FMark = FDB->MarkWrites();
   }
   if (FOpen) return;
   if (openFailure != nullptr) record(openFailure);
@@ -49,9 +51,11 @@ bool TWriteScope::commit() {
 }
 
 // The outermost transaction is rolled back whole; a nested change goes back to
-// its savepoint and drops it, so the host's transaction stays as it was.
+// its savepoint and drops it, so the host's transaction stays as it was. The
+// rollback of a transaction that has not changed the schema ends no read.
 void TWriteScope::undo() {
   FOpen = false;
+  if (!FOutermost && FDB->InTransaction() && !FDB->WroteSince(FMark) && FDB->Release(FSavepoint)) return;
   if (!FDB->InTransaction()) {
     // The database has ended the transaction itself.
     if (!FOutermost) record(kHostTransactionLostText);

@@ -5,7 +5,8 @@
 
 #include <string>
 
-class TSQLDB;
+#include "storage/SQLDB.h"
+
 class TEngineErrorsPump;
 
 // Recorded when the database itself ended the host's transaction (on some
@@ -25,6 +26,10 @@ class TWriteScope {
   TWriteScope(TSQLDB* db, TEngineErrorsPump* pump, const char* className, const char* method,
               const char* savepoint, const char* openFailure = nullptr);
   // A scope neither kept nor undone (an exception passed through) is undone.
+  // A savepoint in which nothing was written (a refusal decided before the
+  // first write) is released rather than rolled back: inside a transaction
+  // that has changed the schema any rollback ends every read of the
+  // connection, the host's cursors' included.
   ~TWriteScope();
   TWriteScope(const TWriteScope&) = delete;
   TWriteScope& operator=(const TWriteScope&) = delete;
@@ -46,4 +51,5 @@ class TWriteScope {
   const char* FSavepoint;
   bool FOutermost;
   bool FOpen = false;
+  TSQLDB::TWriteMark FMark;  // what was written before a nested scope opened
 };
