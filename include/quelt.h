@@ -778,7 +778,11 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
  * are not the import's. A source that another connection holds so that it
  * cannot be read is refused with "The source metafile \"<path>\" is locked
  * by another connection", followed by the read that met it; try again once
- * it is free. Any failure leaves the metafile as it was. */
+ * it is free. Inside a host transaction that has not read the metafile yet,
+ * the import takes the metafile's write lock before it reads, so that it
+ * waits for another writer as it does outside one (the lock then stays with
+ * the host's transaction, whatever the answer). Any failure leaves the
+ * metafile as it was. */
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
 /* Writes an agency password in its stored (scrambled) form, as read from the
  * source, into agency agencyPKey of the metafile; needs an open import. */

@@ -681,3 +681,21 @@ TEST_F(Import, ASourceAnotherConnectionHoldsIsSaidToBeLocked) {
   }
   EXPECT_EQ(0, Qb_ImportLookupTable(h(), "Counties"));
 }
+
+// In a host transaction that has not read the metafile yet, the import
+// waits for another connection's write lock as it does outside one, though
+// it reads the metafile before it writes.
+TEST_F(Import, AFreshHostTransactionWaitsForAnotherWriter) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  RawDB other(path());
+  ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE; INSERT INTO RL_Messages(MessageNumber, Message) VALUES (60, 'x');"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  // The other connection commits once the import first waits for the lock.
+  sqlite3_busy_handler(
+      InitCheck(h())->GetSQLDB()->Database(),
+      [](void* other, int waits) -> int { return waits == 0 && static_cast<RawDB*>(other)->exec("COMMIT") == SQLITE_OK; },
+      &other);
+  EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "Counties")));
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT * FROM Counties"));
+}

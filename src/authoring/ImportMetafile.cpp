@@ -154,11 +154,15 @@ int TImportMetafile::ImportLookupTable(const std::string& tableName) {
     add_error("ImportLookupTable", function);
     return -1;
   }
+  std::string step, reason;
+  if (!FSQLDB->TakeWriteLockFirst(reason)) {
+    add_error("ImportLookupTable", reason);
+    return -1;
+  }
   if (!names_free(tableName)) return -1;
   TWriteScope scope(FSQLDB, FEngineErrorsPump, "TImportMetafile", "ImportLookupTable", kImportSavePoint);
   if (!scope.IsOpen()) return -1;
   TForeignKeyWatch keys(FSQLDB);
-  std::string step, reason;
   bool imported = false, keysKept = true;
   try {
     imported = import_steps(tableName, keys, step, reason);
