@@ -74,6 +74,21 @@ class Import : public MetafileTest {
   static std::string import_error(const char* method, const std::string& message) {
     return class_error("TImportMetafile", method, message);
   }
+  // The source's stored text of the object `name` made to read `sql`, which
+  // the database would not store so (it keeps no IF NOT EXISTS).
+  static std::string stored_text(const std::string& name, const std::string& sql) {
+    return "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = '" + sql + "' WHERE name = '" + name +
+           "'; PRAGMA writable_schema = OFF;";
+  }
+  sqlite3* connection() { return InitCheck(h())->GetSQLDB()->Database(); }
+  // Until a busy timeout is set again, `other` commits when the handle's
+  // connection first waits for a lock.
+  void commit_on_first_wait(RawDB& other) {
+    sqlite3_busy_handler(
+        connection(),
+        [](void* raw, int waits) -> int { return waits == 0 && static_cast<RawDB*>(raw)->exec("COMMIT") == SQLITE_OK; },
+        &other);
+  }
 
   std::string Source;
 };
@@ -495,17 +510,16 @@ TEST_F(Import, SourceTextsMakeOnlyTheTableItsIndexesAndTriggersInTheMetafile) {
 // catalogue lists for the table, refuses the import before anything runs,
 // whatever the source's text says (IF NOT EXISTS included).
 TEST_F(Import, NamesTheMetafileHoldsAreRefusedBeforeAnythingRuns) {
-  exec("CREATE TABLE B([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5)); INSERT INTO B(Code) VALUES ('1'), ('2'), ('3');"
+  exec("CREATE TABLE B([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+       "INSERT INTO B(Code) VALUES ('1'), ('2'), ('3');"
        "CREATE VIEW VW AS SELECT 1 AS PKey, 'x' AS Code; CREATE TRIGGER _VW_in INSTEAD OF INSERT ON VW BEGIN"
        " INSERT INTO RL_Messages(MessageNumber, Message) VALUES (99, 'through the view'); END;"
        "CREATE INDEX xZip_Code ON Zip(Code); CREATE TRIGGER _Zip_t AFTER UPDATE ON Zip BEGIN SELECT 1; END;");
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(InitCheck(h())->GetSQLDB()->Database(), "CREATE TEMP TABLE Tmp(a);", nullptr,
-                                    nullptr, nullptr));
-  const std::string table = "([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));";
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection(), "CREATE TEMP TABLE Tmp(a);", nullptr, nullptr, nullptr));
+  const std::string columns = "([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5))", table = columns + ";";
   auto if_not_exists = [&](const std::string& name) {
-    return "INSERT INTO " + name + " VALUES (200, 'a'), (201, 'b'); PRAGMA writable_schema = ON;"
-           "UPDATE sqlite_master SET sql = 'CREATE TABLE IF NOT EXISTS " + name + table.substr(0, table.size() - 1) +
-           "' WHERE name = '" + name + "'; PRAGMA writable_schema = OFF;";
+    return "INSERT INTO " + name + " VALUES (200, 'a'), (201, 'b');" +
+           stored_text(name, "CREATE TABLE IF NOT EXISTS " + name + columns);
   };
   const std::string newTable = "CREATE TABLE New" + table;
   struct Form {
@@ -553,31 +567,25 @@ TEST_F(Import, ANameTakenWhileTheImportWaitsIsNeverWrittenInto) {
   const std::string table = "([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5))";
   const std::string query = "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE '";
   const std::string nothingNew = "A text of the source makes nothing new in the metafile, which already holds ";
-  // The database keeps no IF NOT EXISTS in the texts it stores.
-  auto if_not_exists = [](const std::string& name, const std::string& sql) {
-    return "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = '" + sql + "' WHERE name = '" + name +
-           "'; PRAGMA writable_schema = OFF;";
-  };
   struct Form {
     std::string source;  // beside the table New with rows 200 and 201
     std::string taken;   // what the other connection makes meanwhile
     Rows reasons;        // after "Cannot import lookup table "New""
   } forms[] = {
-      {if_not_exists("New", "CREATE TABLE IF NOT EXISTS New" + table), "CREATE TABLE New" + table + ";",
+      {stored_text("New", "CREATE TABLE IF NOT EXISTS New" + table), "CREATE TABLE New" + table + ";",
        {nothingNew + "table \"New\"", query + "table%';"}},
       {"", "CREATE TABLE New" + table + ";", {"table New already exists", query + "table%';"}},
       {"CREATE INDEX xNew_Code ON New(Code);" +
-           if_not_exists("xNew_Code", "CREATE INDEX IF NOT EXISTS xNew_Code ON New(Code)"),
+           stored_text("xNew_Code", "CREATE INDEX IF NOT EXISTS xNew_Code ON New(Code)"),
        "CREATE INDEX xnew_code ON Zip(Code);", {nothingNew + "index \"xnew_code\"", query + "index%';"}},
       {"CREATE TRIGGER _New_t AFTER UPDATE ON New BEGIN SELECT 1; END;" +
-           if_not_exists("_New_t", "CREATE TRIGGER IF NOT EXISTS _New_t AFTER UPDATE ON New BEGIN SELECT 1; END"),
+           stored_text("_New_t", "CREATE TRIGGER IF NOT EXISTS _New_t AFTER UPDATE ON New BEGIN SELECT 1; END"),
        "CREATE TRIGGER _New_t AFTER UPDATE ON Zip BEGIN SELECT 1; END;",
        {nothingNew + "trigger \"_New_t\"", query + "trigger%';"}},
       {"CREATE INDEX xNew_Code ON New(Code);", "CREATE INDEX xNew_Code ON Zip(Code);",
        {"index xNew_Code already exists", query + "index%';"}},
   };
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  sqlite3* connection = InitCheck(h())->GetSQLDB()->Database();
   for (const Form& form : forms) {
     ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE IF EXISTS New; CREATE TABLE New" + table +
                                             "; INSERT INTO New VALUES (200, 'a'), (201, 'b');" + form.source))
@@ -588,15 +596,11 @@ TEST_F(Import, ANameTakenWhileTheImportWaitsIsNeverWrittenInto) {
     ASSERT_EQ(SQLITE_OK, RawDB(expected).exec(form.taken));
     RawDB other(path());
     ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE;" + form.taken));
-    // The other connection commits once the import first waits for the lock.
-    sqlite3_busy_handler(
-        connection,
-        [](void* other, int waits) -> int { return waits == 0 && static_cast<RawDB*>(other)->exec("COMMIT") == SQLITE_OK; },
-        &other);
+    commit_on_first_wait(other);
     Rows errors{import_error("ImportLookupTable", "Cannot import lookup table \"New\"")};
     for (const std::string& reason : form.reasons) errors.push_back(import_error("ImportLookupTable", reason));
     refused(Qb_ImportLookupTable(h(), "New"), errors);
-    sqlite3_busy_timeout(connection, kBusyTimeoutMs);
+    sqlite3_busy_timeout(connection(), kBusyTimeoutMs);
     EXPECT_EQ(snapshot(expected), snapshot(path())) << form.source;
     ASSERT_EQ(SQLITE_OK, other.exec("DROP TABLE IF EXISTS New; DROP INDEX IF EXISTS xNew_Code;"
                                     "DROP TRIGGER IF EXISTS _New_t;"));
@@ -618,7 +622,8 @@ TEST_F(Import, AnImportThatBreaksAForeignKeyIsRefusedAndUndone) {
                            "CREATE TABLE Clean" + referring + "INSERT INTO Clean VALUES (1, 1);"
                            "CREATE TABLE Broken" + referring + "INSERT INTO Broken VALUES (1, 77);"
                            "CREATE TABLE Writer([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO Writer VALUES (1);"
-                           "CREATE TRIGGER _Writer_g AFTER UPDATE ON Writer BEGIN INSERT INTO G(Parent) VALUES (88); END;"
+                           "CREATE TRIGGER _Writer_g AFTER UPDATE ON Writer BEGIN"
+                           " INSERT INTO G(Parent) VALUES (88); END;"
                            "CREATE TABLE Remover([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO Remover VALUES (1);"
                            "CREATE TRIGGER _Remover_f AFTER UPDATE ON Remover BEGIN DELETE FROM F1; END;"));
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
@@ -662,7 +667,7 @@ TEST_F(Import, AnImportThatBreaksAForeignKeyIsRefusedAndUndone) {
 // gives the database's reason. Neither changes anything.
 TEST_F(Import, ASourceAnotherConnectionHoldsIsSaidToBeLocked) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
-  sqlite3_busy_timeout(InitCheck(h())->GetSQLDB()->Database(), 100);
+  sqlite3_busy_timeout(connection(), 100);
   const std::string sourceNames =
       "SQL: SELECT m.name FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE 'index%';";
   const std::pair<std::string, Rows> holders[] = {
@@ -688,13 +693,10 @@ TEST_F(Import, ASourceAnotherConnectionHoldsIsSaidToBeLocked) {
 TEST_F(Import, AFreshHostTransactionWaitsForAnotherWriter) {
   ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
   RawDB other(path());
-  ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE; INSERT INTO RL_Messages(MessageNumber, Message) VALUES (60, 'x');"));
+  ASSERT_EQ(SQLITE_OK,
+            other.exec("BEGIN IMMEDIATE; INSERT INTO RL_Messages(MessageNumber, Message) VALUES (60, 'x');"));
   ASSERT_EQ(0, Qb_BeginTrans(h()));
-  // The other connection commits once the import first waits for the lock.
-  sqlite3_busy_handler(
-      InitCheck(h())->GetSQLDB()->Database(),
-      [](void* other, int waits) -> int { return waits == 0 && static_cast<RawDB*>(other)->exec("COMMIT") == SQLITE_OK; },
-      &other);
+  commit_on_first_wait(other);
   EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "Counties")));
   ASSERT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT * FROM Counties"));
