@@ -805,7 +805,32 @@ QUELT_API int Qb_GetImportCandidates(int smfID, const char* tableName, const cha
  * on no statement that table \"t\" takes, so what it would write cannot be
  * told"), since such a trigger could write one once it does. The trigger is
  * named by testing each alone. Each refusal follows "Cannot import lookup
- * table \"t\"" and precedes the source's schema query. Any failure leaves the
+ * table \"t\"" and precedes the source's schema query.
+ * Every object it makes is new. Before anything runs (so that nothing
+ * changes and no read of the host's ends), a name that the metafile, or a
+ * temporary object of its connection, already holds, letter case aside, is
+ * refused when it is the table's name or the name of an index or trigger
+ * that the source lists for the table: "Cannot import lookup table \"t\""
+ * and "The metafile already holds <kind> \"<name>\"" (kind "table", "view",
+ * "index", "trigger", or one of those after "temporary "), whatever the
+ * source's text says, IF NOT EXISTS included. A source text that, run, makes
+ * nothing new (an IF NOT EXISTS over a name another connection took
+ * meanwhile) is refused too, undone: "A text of the source makes nothing new
+ * in the metafile, which already holds <kind> \"<name>\"", before the
+ * source's schema query; a plain text over such a name fails with the
+ * database's reason ("table t already exists").
+ * An import that would leave a foreign key broken that was not broken before
+ * (a row of the table that refers to no row, or a row its triggers write or
+ * remove elsewhere) is refused with the one error "FOREIGN KEY constraint
+ * failed" and undone, inside the host's transaction too, whose own writes
+ * stay and still commit; checks the host's transaction held pending before
+ * are not the import's. A source that another connection holds so that it
+ * cannot be read is refused with "The source metafile \"<path>\" is locked
+ * by another connection", followed by the read that met it; try again once
+ * it is free. Inside a host transaction that has not read the metafile yet,
+ * the import takes the metafile's write lock before it reads, so that it
+ * waits for another writer as it does outside one (the lock then stays with
+ * the host's transaction, whatever the answer). Any failure leaves the
  * metafile as it was. */
 QUELT_API int Qb_ImportLookupTable(int smfID, const char* tableName);
 /* Writes an agency password in its stored (scrambled) form, as read from the

@@ -4,6 +4,9 @@
 #include <filesystem>
 
 #include "AuthoringTestSupport.h"
+#include "api/EditAPI.h"
+#include "api/SMF.h"
+#include "authoring/ImportChecks.h"
 #include "authoring/ImportMetafile.h"
 #include "authoring/Qb_AccessController.h"
 #include "storage/SQLDB.h"
@@ -70,6 +73,21 @@ class Import : public MetafileTest {
   // An error of the importer.
   static std::string import_error(const char* method, const std::string& message) {
     return class_error("TImportMetafile", method, message);
+  }
+  // The source's stored text of the object `name` made to read `sql`, which
+  // the database would not store so (it keeps no IF NOT EXISTS).
+  static std::string stored_text(const std::string& name, const std::string& sql) {
+    return "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = '" + sql + "' WHERE name = '" + name +
+           "'; PRAGMA writable_schema = OFF;";
+  }
+  sqlite3* connection() { return InitCheck(h())->GetSQLDB()->Database(); }
+  // Until a busy timeout is set again, `other` commits when the handle's
+  // connection first waits for a lock.
+  void commit_on_first_wait(RawDB& other) {
+    sqlite3_busy_handler(
+        connection(),
+        [](void* raw, int waits) -> int { return waits == 0 && static_cast<RawDB*>(raw)->exec("COMMIT") == SQLITE_OK; },
+        &other);
   }
 
   std::string Source;
@@ -291,7 +309,6 @@ TEST_F(Import, FailedLookupTableImportsLeaveNothing) {
   const char* schemaQuery = "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE 'table%';";
   import_refused("counties",  // the name must be spelled as the source spells it
                  {"Cannot import lookup table \"counties\"", "The source metafile has no table of that name", schemaQuery});
-  import_refused("Zip", {"Cannot import lookup table \"Zip\"", "table Zip already exists", schemaQuery});  // the target has it
   import_refused("RL_Edits", {"You may not start a look-up table name with \"RL_\""});
   ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TRIGGER _Counties_fail AFTER UPDATE ON Counties BEGIN"
                                           " SELECT RAISE(ABORT, 'refused'); END;"));
@@ -485,4 +502,202 @@ TEST_F(Import, SourceTextsMakeOnlyTheTableItsIndexesAndTriggersInTheMetafile) {
   EXPECT_EQ(0, Qb_Post(h(), "Zap", &pkey));
   EXPECT_EQ(0, Qb_CommitTrans(h()));
   EXPECT_EQ("c", value("SELECT Code FROM Zap"));
+}
+
+// Every object an import makes is new: a name the metafile (or its
+// connection's temporary schema) holds, letter case aside, under the
+// table's name or under the name of an index or trigger that the source's
+// catalogue lists for the table, refuses the import before anything runs,
+// whatever the source's text says (IF NOT EXISTS included).
+TEST_F(Import, NamesTheMetafileHoldsAreRefusedBeforeAnythingRuns) {
+  exec("CREATE TABLE B([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5));"
+       "INSERT INTO B(Code) VALUES ('1'), ('2'), ('3');"
+       "CREATE VIEW VW AS SELECT 1 AS PKey, 'x' AS Code; CREATE TRIGGER _VW_in INSTEAD OF INSERT ON VW BEGIN"
+       " INSERT INTO RL_Messages(MessageNumber, Message) VALUES (99, 'through the view'); END;"
+       "CREATE INDEX xZip_Code ON Zip(Code); CREATE TRIGGER _Zip_t AFTER UPDATE ON Zip BEGIN SELECT 1; END;");
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(connection(), "CREATE TEMP TABLE Tmp(a);", nullptr, nullptr, nullptr));
+  const std::string columns = "([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5))", table = columns + ";";
+  auto if_not_exists = [&](const std::string& name) {
+    return "INSERT INTO " + name + " VALUES (200, 'a'), (201, 'b');" +
+           stored_text(name, "CREATE TABLE IF NOT EXISTS " + name + columns);
+  };
+  const std::string newTable = "CREATE TABLE New" + table;
+  struct Form {
+    const char* name;
+    std::string source;
+    std::string held;
+  } forms[] = {
+      {"B", "CREATE TABLE B" + table, "table \"B\""},
+      {"B",
+       "CREATE TABLE B" + table + "CREATE TRIGGER _B_src AFTER UPDATE ON B BEGIN UPDATE B SET Code = Code || 'src!'"
+           " WHERE PKey = 1; END;" + if_not_exists("B"),
+       "table \"B\""},
+      {"b", "CREATE TABLE b" + table, "table \"B\""},
+      {"VW", "CREATE TABLE VW" + table + if_not_exists("VW"), "view \"VW\""},
+      {"Tmp", "CREATE TABLE Tmp" + table, "temporary table \"Tmp\""},
+      {"New", newTable + "CREATE INDEX XZIP_CODE ON New(Code);", "index \"xZip_Code\""},
+      {"New", newTable + "CREATE TRIGGER [_zip_T] AFTER UPDATE ON New BEGIN SELECT 1; END;", "trigger \"_Zip_t\""},
+      {"New", newTable + "CREATE TRIGGER Zip AFTER UPDATE ON New BEGIN SELECT 1; END;", "table \"Zip\""},
+  };
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  for (const Form& form : forms) {
+    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE IF EXISTS B; DROP TABLE IF EXISTS VW; DROP TABLE IF EXISTS Tmp;"
+                                            "DROP TABLE IF EXISTS New;" + form.source))
+        << form.source;
+    Rows before = snapshot(path());
+    refused(Qb_ImportLookupTable(h(), form.name),
+            {import_error("ImportLookupTable", "Cannot import lookup table \"" + std::string(form.name) + "\""),
+             import_error("ImportLookupTable", "The metafile already holds " + form.held)});
+    EXPECT_EQ(before, snapshot(path())) << form.source;
+  }
+  // Named anew, the index and the trigger import with their table.
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE New;" + newTable + "INSERT INTO New VALUES (200, 'a');"
+                                          "CREATE INDEX xNew_Code ON New(Code);"
+                                          "CREATE TRIGGER _New_t AFTER UPDATE ON New BEGIN SELECT 1; END;"));
+  ASSERT_EQ(0, Qb_ImportLookupTable(h(), "New"));
+  EXPECT_EQ((Rows{"200|a"}), rows("SELECT * FROM New"));
+}
+
+// A name taken by another connection while the import waits for the
+// metafile's write lock, once the names were found free: a text that then
+// makes nothing new (IF NOT EXISTS) is refused once it has run, with what
+// the metafile holds under its name, and the import is undone; a plain text
+// fails as the database says.
+TEST_F(Import, ANameTakenWhileTheImportWaitsIsNeverWrittenInto) {
+  const std::string table = "([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(5))";
+  const std::string query = "SQL: SELECT m.sql FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE '";
+  const std::string nothingNew = "A text of the source makes nothing new in the metafile, which already holds ";
+  struct Form {
+    std::string source;  // beside the table New with rows 200 and 201
+    std::string taken;   // what the other connection makes meanwhile
+    Rows reasons;        // after "Cannot import lookup table "New""
+  } forms[] = {
+      {stored_text("New", "CREATE TABLE IF NOT EXISTS New" + table), "CREATE TABLE New" + table + ";",
+       {nothingNew + "table \"New\"", query + "table%';"}},
+      {"", "CREATE TABLE New" + table + ";", {"table New already exists", query + "table%';"}},
+      {"CREATE INDEX xNew_Code ON New(Code);" +
+           stored_text("xNew_Code", "CREATE INDEX IF NOT EXISTS xNew_Code ON New(Code)"),
+       "CREATE INDEX xnew_code ON Zip(Code);", {nothingNew + "index \"xnew_code\"", query + "index%';"}},
+      {"CREATE TRIGGER _New_t AFTER UPDATE ON New BEGIN SELECT 1; END;" +
+           stored_text("_New_t", "CREATE TRIGGER IF NOT EXISTS _New_t AFTER UPDATE ON New BEGIN SELECT 1; END"),
+       "CREATE TRIGGER _New_t AFTER UPDATE ON Zip BEGIN SELECT 1; END;",
+       {nothingNew + "trigger \"_New_t\"", query + "trigger%';"}},
+      {"CREATE INDEX xNew_Code ON New(Code);", "CREATE INDEX xNew_Code ON Zip(Code);",
+       {"index xNew_Code already exists", query + "index%';"}},
+  };
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  for (const Form& form : forms) {
+    ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("DROP TABLE IF EXISTS New; CREATE TABLE New" + table +
+                                            "; INSERT INTO New VALUES (200, 'a'), (201, 'b');" + form.source))
+        << form.source;
+    // What the file holds once the other connection has made its object, and nothing more.
+    std::string expected = File.file("expected.smf");
+    std::filesystem::copy_file(path(), expected, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(SQLITE_OK, RawDB(expected).exec(form.taken));
+    RawDB other(path());
+    ASSERT_EQ(SQLITE_OK, other.exec("BEGIN IMMEDIATE;" + form.taken));
+    commit_on_first_wait(other);
+    Rows errors{import_error("ImportLookupTable", "Cannot import lookup table \"New\"")};
+    for (const std::string& reason : form.reasons) errors.push_back(import_error("ImportLookupTable", reason));
+    refused(Qb_ImportLookupTable(h(), "New"), errors);
+    sqlite3_busy_timeout(connection(), kBusyTimeoutMs);
+    EXPECT_EQ(snapshot(expected), snapshot(path())) << form.source;
+    ASSERT_EQ(SQLITE_OK, other.exec("DROP TABLE IF EXISTS New; DROP INDEX IF EXISTS xNew_Code;"
+                                    "DROP TRIGGER IF EXISTS _New_t;"));
+  }
+}
+
+// An import that leaves a foreign key broken (its own rows', or a row its
+// refresh writes or deletes elsewhere) is refused and undone, inside the
+// host's transaction as outside it, and the host's own writes still commit;
+// checks the host's transaction held pending before are not the import's.
+TEST_F(Import, AnImportThatBreaksAForeignKeyIsRefusedAndUndone) {
+  exec("CREATE TABLE F1([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO F1 VALUES (1);"
+       "CREATE TABLE G([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES F1(PKey)"
+       " DEFERRABLE INITIALLY DEFERRED); INSERT INTO G VALUES (1, 1);");
+  const std::string referring = "([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES F1(PKey)"
+                                " DEFERRABLE INITIALLY DEFERRED);";
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec(
+                           "CREATE TABLE F1([PKey] integer NOT NULL PRIMARY KEY);"
+                           "CREATE TABLE Clean" + referring + "INSERT INTO Clean VALUES (1, 1);"
+                           "CREATE TABLE Broken" + referring + "INSERT INTO Broken VALUES (1, 77);"
+                           "CREATE TABLE Writer([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO Writer VALUES (1);"
+                           "CREATE TRIGGER _Writer_g AFTER UPDATE ON Writer BEGIN"
+                           " INSERT INTO G(Parent) VALUES (88); END;"
+                           "CREATE TABLE Remover([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO Remover VALUES (1);"
+                           "CREATE TRIGGER _Remover_f AFTER UPDATE ON Remover BEGIN DELETE FROM F1; END;"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  const Rows broken{"-1", import_error("ImportLookupTable", "FOREIGN KEY constraint failed")};
+  enum Host { Alone, InTransaction, WithItsOwnPending };
+  for (Host host : {Alone, InTransaction, WithItsOwnPending}) {
+    SCOPED_TRACE(host);
+    Rows before = snapshot(path());
+    if (host != Alone) {
+      ASSERT_EQ(0, Qb_BeginTrans(h()));
+      ASSERT_LT(0, insert_row(h(), "RL_Messages", {{"MessageNumber", "50"}, {"Message", "the host's"}}));
+    }
+    if (host == WithItsOwnPending) {
+      ASSERT_EQ(2, insert_row(h(), "G", {{"Parent", "99"}}));
+    }
+    for (const char* table : {"Broken", "Writer", "Remover"}) {
+      EXPECT_EQ(broken, outcome(h(), Qb_ImportLookupTable(h(), table))) << table;
+      EXPECT_EQ(-1, Qb_Insert(h(), table)) << table;  // the table model has no such table
+    }
+    EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "Clean")));
+    if (host == WithItsOwnPending) {
+      ASSERT_EQ(99, insert_row(h(), "F1", {{"PKey", "99"}}));  // the host mends its own
+    }
+    if (host != Alone) {
+      ASSERT_EQ(0, Qb_CommitTrans(h()));
+    }
+    EXPECT_EQ((Rows{"1|1"}), rows("SELECT * FROM Clean"));
+    EXPECT_EQ(host == Alone ? "" : "the host's", value("SELECT Message FROM RL_Messages WHERE MessageNumber = 50"));
+    EXPECT_EQ(host == WithItsOwnPending ? "1,99" : "1", value("SELECT group_concat(Parent) FROM G"));
+    EXPECT_EQ(host == WithItsOwnPending ? "1,99" : "1", value("SELECT group_concat(PKey) FROM F1"));
+    EXPECT_EQ("Clean", value("SELECT group_concat(name) FROM sqlite_master WHERE name IN"
+                             " ('Clean', 'Broken', 'Writer', 'Remover')"));
+    exec("DROP TABLE Clean; DELETE FROM RL_Messages WHERE MessageNumber = 50; DELETE FROM G WHERE PKey = 2;"
+         "DELETE FROM F1 WHERE PKey = 99;");
+    EXPECT_EQ(before, snapshot(path()));
+  }
+}
+
+// An import refused because another connection holds the source says that
+// the source is locked; one refused because another holds the metafile
+// gives the database's reason. Neither changes anything.
+TEST_F(Import, ASourceAnotherConnectionHoldsIsSaidToBeLocked) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  sqlite3_busy_timeout(connection(), 100);
+  const std::string sourceNames =
+      "SQL: SELECT m.name FROM SourceDB.sqlite_master m WHERE m.tbl_name = ? AND m.type LIKE 'index%';";
+  const std::pair<std::string, Rows> holders[] = {
+      {Source, {"The source metafile \"" + Source + "\" is locked by another connection", sourceNames}},
+      {path(), {"database is locked", std::string("SQL: ") + kHeldObjectQuery}},
+  };
+  for (const auto& [held, reasons] : holders) {
+    Rows before = snapshot(path());
+    RawDB holder(held);
+    ASSERT_EQ(SQLITE_OK, holder.exec("BEGIN EXCLUSIVE"));
+    Rows errors{import_error("ImportLookupTable", "Cannot import lookup table \"Counties\"")};
+    for (const std::string& reason : reasons) errors.push_back(import_error("ImportLookupTable", reason));
+    refused(Qb_ImportLookupTable(h(), "Counties"), errors);
+    ASSERT_EQ(SQLITE_OK, holder.exec("ROLLBACK"));
+    EXPECT_EQ(before, snapshot(path())) << held;
+  }
+  EXPECT_EQ(0, Qb_ImportLookupTable(h(), "Counties"));
+}
+
+// In a host transaction that has not read the metafile yet, the import
+// waits for another connection's write lock as it does outside one, though
+// it reads the metafile before it writes.
+TEST_F(Import, AFreshHostTransactionWaitsForAnotherWriter) {
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  RawDB other(path());
+  ASSERT_EQ(SQLITE_OK,
+            other.exec("BEGIN IMMEDIATE; INSERT INTO RL_Messages(MessageNumber, Message) VALUES (60, 'x');"));
+  ASSERT_EQ(0, Qb_BeginTrans(h()));
+  commit_on_first_wait(other);
+  EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "Counties")));
+  ASSERT_EQ(0, Qb_CommitTrans(h()));
+  EXPECT_EQ((Rows{"1|A|x", "2|B|x"}), rows("SELECT * FROM Counties"));
 }

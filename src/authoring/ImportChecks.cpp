@@ -1,6 +1,7 @@
-// What an imported lookup table's source texts make and what its triggers
-// would write, told by the database's authorizer while statements are
-// prepared (never run).
+// What an imported lookup table's source texts make, what its triggers
+// would write and what its statements would write, told by the database's
+// authorizer while statements are prepared (never run), and the names and
+// foreign-key violations the database's catalogue and checks report.
 #include "authoring/ImportChecks.h"
 
 #include <sqlite3.h>
@@ -29,8 +30,13 @@ bool in_main(const char* database) { return database != nullptr && strcmp(databa
 struct TDefinitionCheck {
   std::string Table;
   std::string Refused;  // what the text would make or write beyond those
-  std::string Trigger;  // the name of the trigger it makes
+  TMade Made;
 };
+
+// The first of the table, index or trigger a text makes.
+void note_made(TDefinitionCheck& check, const char* kind, const char* name) {
+  if (check.Made.Kind.empty() && name != nullptr) check.Made = {kind, name};
+}
 
 std::string described(int action, const char* first, const char* second, const char* database) {
   auto name = [](const char* text) { return std::string("\"") + (text != nullptr ? text : "") + "\""; };
@@ -69,11 +75,12 @@ int authorize_definition(void* owner, int action, const char* first, const char*
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VTABLE:
       allowed = in_main(database) && names(first, check.Table);
+      if (allowed) note_made(check, "table", first);
       break;
     case SQLITE_CREATE_INDEX:
     case SQLITE_CREATE_TRIGGER:
       allowed = in_main(database) && names(second, check.Table);
-      if (allowed && action == SQLITE_CREATE_TRIGGER) check.Trigger = first;
+      if (allowed) note_made(check, action == SQLITE_CREATE_INDEX ? "index" : "trigger", first);
       break;
     case SQLITE_REINDEX:  // the index being made
       allowed = in_main(database);
@@ -136,20 +143,53 @@ class TRecursiveTriggers {
   bool FWasOn;
 };
 
+// What the database reports while it prepares a text of the source on that connection.
+TDefinitionCheck prepared_definition(sqlite3* db, const std::string& text, const std::string& table) {
+  TDefinitionCheck check{table, "", {}};
+  TAuthorizerGuard guard(db, authorize_definition, &check);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, text.c_str(), -1, &statement, nullptr);
+  sqlite3_finalize(statement);
+  return check;
+}
+
+// Runs one statement; false when it does not run to its end.
+bool run_alone(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  bool done = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK && statement != nullptr &&
+              sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_finalize(statement);
+  return done;
+}
+
 }  // namespace
 
-std::string definition_refusal(TSQLDB* db, const std::string& text, const std::string& table, std::string& trigger) {
-  TDefinitionCheck check{table, "", ""};
-  {
-    TAuthorizerGuard guard(db->Database(), authorize_definition, &check);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db->Database(), text.c_str(), -1, &statement, nullptr);
-    sqlite3_finalize(statement);
-  }
-  trigger = check.Trigger;
+std::string definition_refusal(TSQLDB* db, const std::string& text, const std::string& table, TMade& made) {
+  TDefinitionCheck check = prepared_definition(db->Database(), text, table);
+  made = check.Made;
   if (check.Refused.empty()) return std::string();
   return "A text of the source would make " + check.Refused + ", not table \"" + table +
          "\" or an index or a trigger of it in the metafile";
+}
+
+std::string name_made_alone(const std::string& tableText, const std::string& text, const std::string& table) {
+  try {
+    TMemoryDatabase alone;
+    if (!run_alone(alone.Database(), tableText)) return std::string();
+    return prepared_definition(alone.Database(), text, table).Made.Name;
+  } catch (const std::runtime_error&) {
+    return std::string();
+  }
+}
+
+const char* const kHeldObjectQuery =
+    "SELECT '' AS [held], [type], [name] FROM [main].[sqlite_master] WHERE [name] = ?1 COLLATE NOCASE UNION ALL "
+    "SELECT 'temporary ', [type], [name] FROM [temp].[sqlite_master] WHERE [name] = ?1 COLLATE NOCASE;";
+
+std::string held_object(TSQLDB* db, const std::string& name) {
+  std::vector<TSchemaRow> held = schema_rows(db->Database(), kHeldObjectQuery, {name}, {"held", "type", "name"});
+  if (held.empty()) return std::string();
+  return held[0][0] + held[0][1] + " \"" + held[0][2] + "\"";
 }
 
 std::string TImportTriggers::TableRefusal() {
@@ -214,4 +254,78 @@ void TImportTriggers::exec(const std::string& sql) {
   std::string reason = error != nullptr ? error : "";
   sqlite3_free(error);
   if (rc != SQLITE_OK) throw std::runtime_error(reason);
+}
+
+namespace {
+
+// Every table of the metafile that a statement being prepared writes.
+int note_written(void* owner, int action, const char* first, const char*, const char* database, const char*) {
+  bool write = action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE;
+  if (write && first != nullptr && in_main(database))
+    static_cast<std::set<std::string>*>(owner)->insert(lowercase_string(first));
+  return SQLITE_OK;
+}
+
+// Whether the connection holds a deferred foreign-key check pending; when the
+// database cannot say, it is taken to hold one, which only asks for the
+// closer check.
+bool checks_pending(TSQLDB* db) {
+  int current = 0, highest = 0;
+  return sqlite3_db_status(db->Database(), SQLITE_DBSTATUS_DEFERRED_FKS, &current, &highest, 0) != SQLITE_OK ||
+         current != 0;
+}
+
+}  // namespace
+
+TForeignKeyWatch::TForeignKeyWatch(TSQLDB* db) : FDB(db), FPending(checks_pending(db)) {}
+
+void TForeignKeyWatch::Watch(const std::string& statement, std::string& sql) {
+  if (!FPending) return;
+  std::set<std::string> written;
+  {
+    TAuthorizerGuard guard(FDB->Database(), note_written, &written);
+    sqlite3_stmt* prepared = nullptr;
+    sqlite3_prepare_v2(FDB->Database(), statement.c_str(), -1, &prepared, nullptr);
+    sqlite3_finalize(prepared);
+  }
+  read_references(sql);
+  for (const std::string& table : written) {
+    watch_table(table, sql);
+    auto children = FReferring.equal_range(table);
+    for (auto child = children.first; child != children.second; ++child) watch_table(child->second, sql);
+  }
+}
+
+bool TForeignKeyWatch::Broken(std::string& sql) {
+  if (!FPending) return checks_pending(FDB);
+  for (const auto& [table, before] : FBefore)
+    for (const auto& [violation, rows] : violations(table, sql)) {
+      auto was = before.find(violation);
+      if (rows > (was == before.end() ? 0 : was->second)) return true;
+    }
+  return false;
+}
+
+void TForeignKeyWatch::watch_table(const std::string& table, std::string& sql) {
+  if (FBefore.count(table) == 0) FBefore[table] = violations(table, sql);
+}
+
+TForeignKeyWatch::TViolations TForeignKeyWatch::violations(const std::string& table, std::string& sql) {
+  sql = pragma_text("foreign_key_check", table);
+  TViolations found;
+  for (const TSchemaRow& row : pragma_rows(FDB->Database(), "foreign_key_check", table, {"rowid", "parent", "fkid"}))
+    ++found[row];
+  return found;
+}
+
+// Which tables refer to which, read once, before the first statement writes.
+void TForeignKeyWatch::read_references(std::string& sql) {
+  if (FReferencesRead) return;
+  sql = kMainTableNamesQuery;
+  for (const std::string& child : main_table_names(FDB->Database())) {
+    sql = pragma_text("foreign_key_list", child);
+    for (const TSchemaRow& key : pragma_rows(FDB->Database(), "foreign_key_list", child, {"table"}))
+      FReferring.emplace(lowercase_string(key[0]), lowercase_string(child));
+  }
+  FReferencesRead = true;
 }

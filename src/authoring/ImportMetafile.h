@@ -11,6 +11,8 @@ class TSQLQuery;
 class TEngineErrorsPump;
 class TQb_AccessController;
 class TImportTriggers;
+class TForeignKeyWatch;
+struct TMade;
 
 class TImportMetafile {
  public:
@@ -63,11 +65,27 @@ class TImportMetafile {
   // the same members: neither has a member that the other lacks.
   bool editset_edits_match(int sourceSetPKey, int targetSetPKey, bool byTag);
   bool layout_fields_match(int sourceLayoutPKey, int targetLayoutPKey, bool byTag);
-  bool import_steps(const std::string& tableName, std::string& step, std::string& reason);
-  bool refresh_rows(TSQLQuery& runner, const std::string& target, std::string& step, std::string& reason);
-  std::vector<std::string> source_texts(const std::string& tableName, const char* type, std::string& step);
-  bool run_definition(TSQLQuery& runner, const std::string& text, const std::string& tableName,
-                      TImportTriggers* triggers, std::string& reason);
+  bool names_free(const std::string& tableName);
+  // What the metafile holds under the name (held_object), `step` naming the read.
+  std::string held_name(const std::string& name, std::string& step);
+  // `reason`, or that another connection holds the source, where the
+  // database's last answer was busy and a connection of the import's own,
+  // which does not wait, cannot read the source either.
+  std::string source_reason(const std::string& reason) const;
+  bool import_steps(const std::string& tableName, TForeignKeyWatch& keys, std::string& step, std::string& reason);
+  bool refresh_rows(TSQLQuery& runner, const std::string& target, TForeignKeyWatch& keys, std::string& step,
+                    std::string& reason);
+  std::vector<std::string> source_column(const std::string& tableName, const char* column, const char* kind,
+                                         std::string& step);
+  // The table being imported, the source's text of it, and the triggers made
+  // on it, while they are being made.
+  struct TDefinitions {
+    std::string Table;
+    std::string TableText;
+    TImportTriggers* Triggers;
+  };
+  bool run_definition(TSQLQuery& runner, const TDefinitions& definitions, const std::string& text, std::string& reason);
+  std::string nothing_new(const TDefinitions& definitions, const std::string& text, const TMade& made);
 
   std::string FSourcePath;
   std::string FAlias;

@@ -100,6 +100,18 @@ bool TSQLDB::take_main_write_lock(sqlite3_stmt* lock, std::string& reason) {
   return false;
 }
 
+// Preparing the statement reads the schema without keeping a lock. A file
+// without the control tables is left for its first write to lock.
+bool TSQLDB::TakeWriteLockFirst(std::string& reason) {
+  if (!InTransaction() || sqlite3_txn_state(FDatabase, "main") != SQLITE_TXN_NONE) return true;
+  sqlite3_stmt* lock = nullptr;
+  bool taken = sqlite3_prepare_v2(FDatabase, kMainWriteLock, -1, &lock, nullptr) != SQLITE_OK ||
+               sqlite3_step(lock) == SQLITE_DONE;
+  if (!taken) reason = GetLastDBErrorMessage();
+  sqlite3_finalize(lock);
+  return taken;
+}
+
 bool TSQLDB::CommitTrans() { return exec("COMMIT"); }
 
 bool TSQLDB::RollbackTrans() { return exec("ROLLBACK"); }

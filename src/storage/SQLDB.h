@@ -33,6 +33,12 @@ class TSQLDB {
   // databases are not locked, so another connection's lock on one of them
   // delays nothing. False with the database's reason.
   bool BeginWrite(std::string& reason);
+  // Inside a transaction that has not read the main database yet, takes its
+  // write lock before anything reads it, waiting for it as BeginWrite does:
+  // once a transaction has read, its first write can no longer wait for
+  // another connection's write lock. Does nothing otherwise. False with the
+  // database's reason.
+  bool TakeWriteLockFirst(std::string& reason);
   bool CommitTrans();
   bool RollbackTrans();
   bool SavePoint(const char* name);

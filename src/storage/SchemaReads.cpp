@@ -74,12 +74,12 @@ std::vector<TSchemaRow> pragma_rows(sqlite3* db, const char* pragma, const std::
   return schema_rows(db, pragma_text(pragma, argument), {}, columns);
 }
 
+const char* const kMainTableNamesQuery =
+    "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'table' ORDER BY [name];";
+
 std::vector<std::string> main_table_names(sqlite3* db) {
   std::vector<std::string> names;
-  for (const TSchemaRow& row :
-       schema_rows(db, "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'table' ORDER BY [name];", {},
-                 {"name"}))
-    names.push_back(row[0]);
+  for (const TSchemaRow& row : schema_rows(db, kMainTableNamesQuery, {}, {"name"})) names.push_back(row[0]);
   return names;
 }
 
@@ -124,14 +124,14 @@ std::vector<std::string> firing_statements(sqlite3* db, const std::string& table
 // again, which would wait on an import source that another connection holds.
 // The name reads otherwise with virtual tables than without them.
 bool names_table_function(const std::string& name) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK) {
-    std::string reason = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-    sqlite3_close(db);
-    throw std::runtime_error(reason);
-  }
+  TMemoryDatabase memory;
   const std::string sql = "SELECT 1 FROM main." + quote_identifier(name) + ";";
-  bool function = prepared(db, sql, 0) != prepared(db, sql, SQLITE_PREPARE_NO_VTAB);
-  sqlite3_close(db);
-  return function;
+  return prepared(memory.Database(), sql, 0) != prepared(memory.Database(), sql, SQLITE_PREPARE_NO_VTAB);
+}
+
+TMemoryDatabase::TMemoryDatabase() {
+  if (sqlite3_open_v2(":memory:", &FDB, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) == SQLITE_OK) return;
+  std::string reason = FDB != nullptr ? sqlite3_errmsg(FDB) : "out of memory";
+  sqlite3_close(FDB);
+  throw std::runtime_error(reason);
 }

@@ -28,7 +28,9 @@ std::vector<TSchemaRow> pragma_rows(sqlite3* db, const char* pragma, const std::
                                     const std::vector<const char*>& columns);
 
 // The names of the tables of the main database (views, indexes and triggers
-// aside), in the order of their names; throws as pragma_rows does.
+// aside), in the order of their names, read by kMainTableNamesQuery; throws
+// as pragma_rows does.
+extern const char* const kMainTableNamesQuery;
 std::vector<std::string> main_table_names(sqlite3* db);
 
 // The names (rowid, oid, _rowid_) by which the rowid of the main database's
@@ -50,6 +52,22 @@ std::vector<std::string> firing_statements(sqlite3* db, const std::string& table
 // function's place in every view, trigger and statement that calls it.
 // Throws std::runtime_error when it cannot be asked.
 bool names_table_function(const std::string& name);
+
+// A connection of the library's own to an empty database in memory, which
+// knows the same functions and modules as the metafile's connection; closed
+// when it goes. Throws std::runtime_error when it cannot be opened.
+class TMemoryDatabase {
+ public:
+  TMemoryDatabase();
+  ~TMemoryDatabase() { sqlite3_close(FDB); }
+  TMemoryDatabase(const TMemoryDatabase&) = delete;
+  TMemoryDatabase& operator=(const TMemoryDatabase&) = delete;
+
+  sqlite3* Database() const { return FDB; }
+
+ private:
+  sqlite3* FDB = nullptr;
+};
 
 // Sets an authorizer on the connection for as long as the guard lives.
 class TAuthorizerGuard {
