@@ -79,7 +79,7 @@ TEST_F(CompilerWarnings, EachFormIsWarnedOnItsLine) {
       {"x = 1 == 2 == 0;", {}, {line(3, kSecond)}},
       {"while (n < 3 < 9) n = n + 1;", {}, {line(3, kSecond)}},
       {"if (n < 0 <= 17) { n = 1; } return WARN;", {}, {line(3, kSecond)}},
-      {"x = strcmp(s, \"a\") == 0\n  == x;", {}, {line(4, kSecond)}},
+      {"x = strcmp(s, \"a\") == 0\n  == x < n;", {}, {line(4, kSecond)}},
       // A text taken as a number: an operand, an int's value, the outcome.
       {"if (s == \"NY\") return FAIL;", {}, {line(3, kOperand)}},
       {"if (\"NY\" > 17) return FAIL;", {}, {line(3, kOperand)}},

@@ -307,17 +307,24 @@ class TMisreadForms {
   // A relational operator after a comparison at the same depth, with no
   // logical operator, comma, assignment or statement end between: the run
   // time's comparison takes one operator and leaves the second to end it.
+  // One warning for a chain: what follows the second is out of place anyway.
   void check_comparisons() {
-    std::vector<bool> compared(1, false);
+    enum TState { kNone, kCompared, kWarned };
+    std::vector<TState> state(1, kNone);
     for (size_t i = 0; i < FTokens.size(); ++i) {
       char c = FTokens[i].Char;
-      if (c == '(') compared.push_back(false);
-      if (c == ')' && compared.size() > 1) compared.pop_back();
-      if (is_one_of(c, "&|,=;{}DHIn") || is_one_of(c, kKeywords)) compared.back() = false;
+      if (c == '(') state.push_back(kNone);
+      if (c == ')' && state.size() > 1) state.pop_back();
+      if (is_one_of(c, "&|,=;{}DHIn") || is_one_of(c, kKeywords)) state.back() = kNone;
       if (!is_one_of(c, kRelational)) continue;
       // Only a comparison that has its right operand is complete.
-      if (compared.back() && i > 0 && is_one_of(FTokens[i - 1].Char, kOperandEnds)) add(i, kSecondComparison);
-      compared.back() = true;
+      bool complete = i > 0 && is_one_of(FTokens[i - 1].Char, kOperandEnds);
+      if (state.back() == kCompared && complete) {
+        add(i, kSecondComparison);
+        state.back() = kWarned;
+      } else if (state.back() == kNone) {
+        state.back() = kCompared;
+      }
     }
   }
 
