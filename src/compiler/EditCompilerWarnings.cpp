@@ -40,8 +40,8 @@ const char* const kStatementStarts = "NMm";
 // Where an assignment's expression ends: separators, braces and the words
 // that begin another statement.
 const char* const kExpressionEnds = ";,={}ABCDFHILn";
-// Where a subscript's scan ends: its bracket, or the statement.
-const char* const kSubscriptEnds = "];{}";
+// A subscript is read as one token between its brackets: '[', the token, ']'.
+const long kSubscriptWidth = 3;
 // The token character and its three-character length field.
 const size_t kOperandStart = 4;
 const char* const kIntMax = "2147483647";
@@ -178,8 +178,8 @@ class TMisreadForms {
     if (!text) {
       if (variable_type(i) != 'H') return;
       if (char_at(hi + 1) == '[') {
-        while (static_cast<size_t>(hi + 1) < FTokens.size() && !is_one_of(char_at(hi), kSubscriptEnds)) ++hi;
-        if (char_at(hi) != ']') return;
+        if (char_at(hi + kSubscriptWidth) != ']') return;
+        hi += kSubscriptWidth;
       }
       if (char_at(hi + 1) == '=') return;  // the target of an assignment
     }
@@ -240,10 +240,7 @@ class TMisreadForms {
   // reported by the assignment check already.
   bool assigned_to_int(long i, size_t stringLength) const {
     long target = i - 1;
-    if (char_at(target) == ']') {
-      while (target > 0 && !is_one_of(char_at(target), "[;{}")) --target;
-      --target;
-    }
+    if (char_at(target) == ']') target -= kSubscriptWidth;
     if (char_at(target) != 'N') return false;
     const TVariableDef* def = FVariable(operand(static_cast<size_t>(target)));
     return def != nullptr && def->GetVarType() == 'I' && stringLength <= def->GetVarSize();
@@ -290,7 +287,8 @@ class TMisreadForms {
   // A number above the largest int, which the run time keeps to 32 bits;
   // -2147483648 keeps its value.
   void check_number(size_t i) {
-    if (std::find(FCutNumbers.begin(), FCutNumbers.end(), FTokens[i].Pos) != FCutNumbers.end()) return;
+    // The first pass notes them in text order.
+    if (std::binary_search(FCutNumbers.begin(), FCutNumbers.end(), FTokens[i].Pos)) return;
     std::string digits = operand(i);
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return;
     std::string value = digits.substr(std::min(digits.find_first_not_of('0'), digits.size()));
