@@ -169,27 +169,34 @@ class TMisreadForms {
     return is_one_of(char_at(FMatch[i] - 1), "FBC");
   }
 
-  // A string constant or a character variable, with its subscript, taken as
-  // a number: as an operand of an operator, the value of an int, or the outcome.
-  void check_text_operand(size_t i) {
-    if (FInDeclaration[i]) return;
-    bool text = FTokens[i].Char == '"';
-    long lo = static_cast<long>(i), hi = lo;
-    if (!text) {
-      if (variable_type(i) != 'H') return;
+  // The tokens a string constant or a character variable stands over: its
+  // subscript and the parentheses that only group it. False for any other
+  // token, for an assignment's target and inside a declaration.
+  bool text_span(size_t i, long& lo, long& hi) const {
+    if (FInDeclaration[i]) return false;
+    lo = hi = static_cast<long>(i);
+    if (FTokens[i].Char == 'N') {
+      if (variable_type(i) != 'H') return false;
       if (char_at(hi + 1) == '[') {
-        if (char_at(hi + kSubscriptWidth) != ']') return;
+        if (char_at(hi + kSubscriptWidth) != ']') return false;
         hi += kSubscriptWidth;
       }
-      if (char_at(hi + 1) == '=') return;  // the target of an assignment
+      if (char_at(hi + 1) == '=') return false;
     }
-    // Parentheses that only group it take part in nothing.
     while (char_at(lo - 1) == '(' && !opens_call(lo - 1) && FMatch[lo - 1] == hi + 1) {
       --lo;
       ++hi;
     }
+    return true;
+  }
+
+  // A text taken as a number: as an operand of an operator, the value of an
+  // int, or the outcome.
+  void check_text_operand(size_t i) {
+    long lo = 0, hi = 0;
+    if (!text_span(i, lo, hi) || statement_start(lo - 1)) return;
+    bool text = FTokens[i].Char == '"';
     char before = char_at(lo - 1), after = char_at(hi + 1);
-    if (statement_start(lo - 1)) return;
     if (before == 'D') {
       // A return reads a string constant that leads its expression alone,
       // whatever follows it.
