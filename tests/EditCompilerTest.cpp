@@ -49,6 +49,8 @@ const char* const kOpenBrace = "unresolved open brace (hint: use Ctrl+B to find 
 const char* const kUnbalanced = "unbalanced parentheses; please review your code";
 const char* const kFieldForm = "field identifiers must use form like: #S\"Primary Site\"";
 const char* const kDeprecated = "save_warning_text is deprecated; set_warning is preferred (see documentation)";
+const char* const kTextOperand =
+    "text used as a number: the operator takes its address, which differs from run to run (compare texts with strcmp)";
 
 // Sources of that many user functions g100, g101, ...
 std::string functions(int count) {
@@ -155,7 +157,8 @@ TEST_F(EditCompilerTest, CompiledTextOfStatementsJumpFieldsAndBuiltInCalls) {
        "@IN001a,N001b[U00210];\nIN001n;\nHN001t;\nH*N001p,N001c[U0013];\nN001p='a';"},
       {"char c;\nc = 'a';\nc = 0;", "@HN001c;\nN001c='a';\nN001c=U0010;"},
       // A constant's character is data, even where it looks like a token.
-      {"char c;\nc = 'A';\nif (c == 'M') return 'N';", "@HN001c;\nN001c='A';\nF   5(N001cE'M')D'N';"},
+      {"char c;\nc = 'A';\nif (c == 'M') return 'N';", "@HN001c;\nN001c='A';\nF   5(N001cE'M')D'N';", {},
+       {line(3, kTextOperand)}},
       {"int a[5], i;\na[i] = 1;\na[2] = a[i] + 1;",
        "@IN001a[U0015],N001i;\nN001a[N001i]=U0011;\nN001a[U0012]=N001a[N001i]+U0011;"},
       {"int x;\n;\n{ x = 1; }", "@IN001x;\n;\n{N001x=U0011;}"},

@@ -36,7 +36,8 @@ class Renames : public MetafileTest {
       std::string tag = "E" + std::to_string(pkey);
       EXPECT_EQ(pkey, insert_row(h(), "RL_Edits", {{"EditTag", tag.c_str()}, {"EditName", tag.c_str()},
                                                    {"EditLogic", logics[pkey - 1]}}));
-      EXPECT_EQ(0, Edit_RecompileEditLogic(h(), tag.c_str())) << tag;
+      // E1 compares a character variable's address with a constant: a warning.
+      EXPECT_EQ(pkey == 1 ? -3 : 0, Edit_RecompileEditLogic(h(), tag.c_str())) << tag;
     }
   }
   std::string logic(int pkey) { return value("SELECT EditLogic FROM RL_Edits WHERE PKey = " + std::to_string(pkey)); }

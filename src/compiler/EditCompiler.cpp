@@ -120,6 +120,7 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
   FLastNumber = 0;
   FLine = 0;
   FInCharConstant = false;
+  FCutNumbers.clear();
   // Nothing of the last compile's second pass carries over.
   FCharConstant = 0;
   if (!FSource.empty() && strip_comments() == 0) {
@@ -146,6 +147,7 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
         FLine = 0;
         parse_block(0);
         write_udf_offsets();
+        warn_misread_forms();
       }
     }
   }

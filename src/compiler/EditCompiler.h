@@ -165,6 +165,9 @@ class TEditCompiler {
   void update_logic_tables();
   void update_logic_messages();
   void clear_results();
+  // Warnings of logic that compiles and yet runs other than it reads; they
+  // follow every other message.
+  void warn_misread_forms();
 
   // First pass.
   int tokenize(int& inlistState);
@@ -270,6 +273,7 @@ class TEditCompiler {
   TVariablesMap* FVariables;
   std::vector<RLt_UDFDef*> FUDFs;
   bool FInCharConstant = false;  // first pass: the next quote closes a character constant
+  std::vector<size_t> FCutNumbers;  // first pass: where a number cut to 99 digits stands
   int FCharConstant = 0;         // second pass: 1 its character is next, 2 its closing quote
   size_t FTokenStart = 0;        // second pass: where the current token starts
 

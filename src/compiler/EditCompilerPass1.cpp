@@ -128,6 +128,7 @@ void TEditCompiler::append_operand(char tokenChar, const std::string& operand) {
   std::string text = operand;
   if (text.size() > kMaxOperand) {
     comp_sntx_err(tokenChar == 'U' ? "number too long (> 99 digits)" : "name too long (> 99 characters)");
+    if (tokenChar == 'U') FCutNumbers.push_back(FCompiled.size());
     text.resize(kMaxOperand);
   }
   FCompiled += tokenChar + length_field(text.size()) + text;
