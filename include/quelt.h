@@ -277,7 +277,9 @@ QUELT_API int Edit_CloseCursor(int smfID, const char* cursorName);
 QUELT_API int Edit_CursorRowCount(int smfID, const char* cursorName, int* count);
 QUELT_API int Edit_CursorColCount(int smfID, const char* cursorName, int* count);
 /* Moves to the next row: 0 when it moved or reached the end, -2 otherwise
- * (past the end; a read ended by a rollback, see above). */
+ * (past the end; a read ended by a rollback, see above; a row the database
+ * could not make, such as "integer overflow", after which the cursor is at
+ * its end rather than started over). */
 QUELT_API int Edit_CursorNext(int smfID, const char* cursorName);
 /* *eof = 1 once the cursor is past its last row, else 0; -1 with *eof = 1
  * once a rollback has ended its read. */

@@ -185,3 +185,32 @@ TEST(Cursors, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
   ASSERT_EQ(0, Edit_OpenParameterizedCursor(h, "w"));
   EXPECT_EQ("bob", text_by_name(h, "w", "Name"));
 }
+
+// A step that fails in the middle of a read halts it; stepped again it would
+// start over from the first row, so the cursor is at its end instead, plain
+// and parameterized alike, until a parameterized one is opened again.
+TEST(Cursors, AStepThatFailsMidReadEndsTheWalkAndNeverStartsItOver) {
+  OpenMetafile mf(
+      "CREATE TABLE Big(PKey integer primary key, V integer);"
+      "INSERT INTO Big VALUES (1, 5), (2, -9223372036854775808), (3, 7);");
+  int h = mf.handle();
+  ASSERT_EQ(0, Edit_OpenCursor(h, "plain", "select PKey, abs(V) from Big order by PKey"));
+  ASSERT_EQ(0, Edit_PrepareParameterizedCursor(h, "bound", "select PKey, abs(V) from Big where PKey >= ? order by PKey"));
+  ASSERT_EQ(0, Edit_BindIntParameter(h, "bound", 1, 1));
+  ASSERT_EQ(0, Edit_OpenParameterizedCursor(h, "bound"));
+  for (const char* cursor : {"plain", "bound"}) {
+    EXPECT_EQ(1, out_int(Edit_GetCursorIntByNumber, h, cursor, 1)) << cursor;
+    EXPECT_EQ((Rows{"-2", tsmf_error("CursorNext", "integer overflow")}), outcome(h, Edit_CursorNext(h, cursor)))
+        << cursor;
+    EXPECT_EQ(1, out_int(Edit_CursorEof, h, cursor)) << cursor;
+    EXPECT_EQ((Rows{"-2", tsmf_error("CursorNext", "End of result set; no more records")}),
+              outcome(h, Edit_CursorNext(h, cursor)))
+        << cursor;
+  }
+  // Reset and opened again, from a key past the failing row, the parameterized cursor reads on.
+  EXPECT_EQ(0, Edit_ResetParameterizedCursor(h, "bound"));
+  ASSERT_EQ(0, Edit_BindIntParameter(h, "bound", 1, 3));
+  ASSERT_EQ(0, Edit_OpenParameterizedCursor(h, "bound"));
+  EXPECT_EQ(0, out_int(Edit_CursorEof, h, "bound"));
+  EXPECT_EQ(7, out_int(Edit_GetCursorIntByNumber, h, "bound", 2));
+}

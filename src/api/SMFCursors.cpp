@@ -130,6 +130,7 @@ int TSMF::CursorNext(const char* cursorName) {
   if (cursor == nullptr) return -1;
   if (cursor->FetchNext()) return 0;
   if (find_read_cursor(cursorName, "CursorNext") != nullptr) add_error("CursorNext", cursor->LastErrorMessage());
+  cursor->EndHaltedRead();
   return -2;
 }
 

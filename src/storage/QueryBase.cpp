@@ -25,7 +25,7 @@ bool TQueryBase::FetchNext() {
     FLastError = kReadEndedText;
     return false;
   }
-  if (FEof) {
+  if (FEof || FHalted) {
     FLastError = "End of result set; no more records";
     return false;
   }
@@ -37,11 +37,19 @@ bool TQueryBase::FetchNext() {
   FStepFailed = !TSQLDB::StepRow(FStatement, FEof, FHasRow, FLastError);
   if (!FStepFailed) return true;
   // The failed step has ended the read already: it is marked so, at its end.
-  if (FStatement != nullptr && sqlite3_extended_errcode(sqlite3_db_handle(FStatement)) == SQLITE_ABORT_ROLLBACK) {
+  int code = FStatement == nullptr ? SQLITE_MISUSE : sqlite3_extended_errcode(sqlite3_db_handle(FStatement));
+  if (code == SQLITE_ABORT_ROLLBACK) {
     FReadEnded = FEof = true;
     FLastError = kReadEndedText;
   }
+  // A busy or locked database stops the step before it reads; any other
+  // failure halts the statement, which a further step would start over.
+  FHalted = (code & 0xff) != SQLITE_BUSY && (code & 0xff) != SQLITE_LOCKED;
   return false;
+}
+
+void TQueryBase::EndHaltedRead() {
+  if (FHalted) FEof = true;
 }
 
 bool TQueryBase::IsReading() {
@@ -105,7 +113,7 @@ bool TQueryBase::finalize_statement() {
   FIsActive = false;
   FHasRow = false;
   FStepFailed = false;
-  FReadEnded = false;
+  FReadEnded = FHalted = false;
   FReadsDatabase = -1;
   int rc = sqlite3_finalize(FStatement);
   FStatement = nullptr;
@@ -148,7 +156,7 @@ void TQueryBase::open_parameterized(const char* exceptionText) {
     fail("Parameterized query has no bound parameters", exceptionText);
   // A second open without a reset starts the result set again, bindings kept.
   sqlite3_reset(FStatement);
-  FReadEnded = false;
+  FReadEnded = FHalted = false;
   step_first_row(exceptionText);
 }
 

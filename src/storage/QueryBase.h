@@ -55,8 +55,12 @@ class TQueryBase {
   bool Eof() const { return FEof; }
   int ColCount() const { return FColCount; }
   // A fetch whose read a rollback has ended fails, and never steps again:
-  // stepped again, the statement would start over from its first row.
+  // stepped again, the statement would start over from its first row. Nor
+  // does a fetch after a failed step, which halted the read.
   bool FetchNext();
+  // Puts a read that a failed step halted at its end, so that a walk that
+  // tests only the end stops; the failure itself is told by that fetch.
+  void EndHaltedRead();
   // Whether the statement is in the middle of a read of a database: stepped
   // to a row, neither at its end nor reset, and its program reads a table or
   // the schema. Such a read holds the database's read.
@@ -106,6 +110,7 @@ class TQueryBase {
   bool FHasRow = false;     // a row is current, so its columns may be read
   bool FStepFailed = false;  // the last step failed
   bool FReadEnded = false;   // a rollback ended the read
+  bool FHalted = false;      // a failed step halted the read
   int FReadsDatabase = -1;   // whether the prepared program reads a database; -1 not yet told
   TSQLDB* FSQLDB;
 };
