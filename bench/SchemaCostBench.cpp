@@ -18,13 +18,6 @@ const int kBusyWaitMs = 600000;
 
 std::string count_text(int i) { return std::to_string(i); }
 
-std::string lookup_table() {
-  return "CREATE TABLE LT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(10));"
-         "INSERT INTO LT(Code) VALUES ('a'), ('b');"
-         "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (2, 'LT', 2);"
-         "CREATE TABLE Other(Code);";
-}
-
 // `count` views and `count` tables whose one trigger reads a table that is gone.
 std::string broken_triggers(int count) {
   std::string sql = lookup_table() + "CREATE TABLE Gone(a);";
@@ -62,12 +55,6 @@ std::string lookup_tables(int count) {
     sql += "INSERT INTO RL_LookupTables(TableName, RecCount) VALUES ('L" + n + "', 0);";
   }
   return sql;
-}
-
-bool rename_to(int smf, const char* name) {
-  int pkey = 0;
-  return Qb_Edit(smf, "RL_LookupTables", 2) == 0 && Qb_SetFieldByName(smf, "RL_LookupTables", "TableName", name) == 0 &&
-         Qb_Post(smf, "RL_LookupTables", &pkey) == 0;
 }
 
 bool restructure(int smf, const char*) {
