@@ -334,7 +334,6 @@ class TSMF {
   // Adds the table's catalogue texts of that kind to FCurrentTableDef.
   bool add_catalogue_texts(const char* kind, const std::string& tableName,
                            void (TTableDef::*add)(const std::string&));
-  bool is_without_rowid(const std::string& tableName);
   void add_checks(const std::string& createText);
   struct TStoredTable {
     std::string Name;  // empty when the texts belong to no table (a view's)

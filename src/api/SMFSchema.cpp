@@ -15,6 +15,7 @@
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
 
@@ -101,27 +102,6 @@ std::string parse_range(const std::string& check, const std::string& lower, size
   return range.substr(0, kRangeSize);
 }
 
-// Which tables (lower-cased names) are declared WITHOUT ROWID, as a
-// table_list pragma lists them.
-typedef std::map<std::string, bool> TWithoutRowid;
-
-int note_without_rowid(void* tables, int columnCount, char** values, char** names) {
-  (*static_cast<TWithoutRowid*>(tables))[lowercase_string(pragma_value(columnCount, values, names, "name"))] =
-      pragma_value(columnCount, values, names, "wr") == "1";
-  return 0;
-}
-
-// The pragma names the metafile's database, as those of the constraints do:
-// for one table, or (an empty name) for every table.
-TWithoutRowid read_without_rowid(TSQLDB* db, const std::string& tableName) {
-  TWithoutRowid tables;
-  std::string sql = tableName.empty() ? std::string("PRAGMA main.table_list;")
-                                      : "PRAGMA main.table_list('" + quote_sql_value(tableName) + "');";
-  if (db->Pragma(sql.c_str(), &tables, note_without_rowid) != SQLITE_OK)
-    throw std::runtime_error(db->GetLastDBErrorMessage());
-  return tables;
-}
-
 // One entry of a table's stored texts (TTableDef::GetSchemaTexts).
 std::string stored_text(const std::string& type, const std::string& name, const std::string& sql) {
   return type + '\x1f' + name + '\x1f' + sql + '\x1e';
@@ -163,7 +143,6 @@ struct TSMF::TCatalogue {
     std::map<std::string, TNamedTexts> Tables;  // by lower-case table name
   };
   std::map<std::string, TKind> Kinds;  // those tried
-  std::unique_ptr<TWithoutRowid> WithoutRowid;
 };
 
 // Sets FCatalogue for as long as it lives.
@@ -404,9 +383,11 @@ void TSMF::follow_rollback() {
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
   query->OpenSelect("SELECT * FROM main." + quote_identifier(tableName) + " LIMIT 0;");
-  FCurrentTableDef->SetHasRowid(!is_without_rowid(tableName));
+  std::vector<std::string> names;
+  for (int i = 0; i < query->ColCount(); ++i) names.push_back(query->GetColumnName(i));
+  FCurrentTableDef->SetHasRowid(has_rowid(FSQLDB->Database(), tableName, names));
   for (int i = 0; i < query->ColCount(); ++i) {
-    std::string name = query->GetColumnName(i);
+    const std::string& name = names[i];
     std::string declared = lowercase_string(query->GetColumnDataType(i));
     TEditDataType code = data_type_code(declared);
     int size = column_size(code, declared);
@@ -419,13 +400,6 @@ bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   }
   query->SetIsActive(false);
   return true;
-}
-
-bool TSMF::is_without_rowid(const std::string& tableName) {
-  if (FCatalogue == nullptr) return read_without_rowid(FSQLDB, tableName)[lowercase_string(tableName)];
-  if (FCatalogue->WithoutRowid == nullptr)
-    FCatalogue->WithoutRowid.reset(new TWithoutRowid(read_without_rowid(FSQLDB, "")));
-  return (*FCatalogue->WithoutRowid)[lowercase_string(tableName)];
 }
 
 // The index and CREATE-text statements match the table name exactly, letter

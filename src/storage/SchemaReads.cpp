@@ -98,6 +98,20 @@ std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table)
   return names;
 }
 
+bool has_rowid(sqlite3* db, const std::string& table, const std::vector<std::string>& columns) {
+  for (const char* rowid : kRowidNames) {
+    if (std::any_of(columns.begin(), columns.end(), [rowid](const std::string& c) { return same_name(c, rowid); }))
+      continue;
+    int rc = sqlite3_table_column_metadata(db, "main", table.c_str(), rowid, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr);
+    if (rc != SQLITE_OK && rc != SQLITE_ERROR) throw std::runtime_error(sqlite3_errmsg(db));
+    return rc == SQLITE_OK;
+  }
+  // schema|name|type|ncol|wr|strict
+  std::vector<TSchemaRow> listed = pragma_rows(db, "table_list", table, {"wr"});
+  return listed.empty() || listed.front()[0] != "1";
+}
+
 std::vector<std::string> firing_statements(sqlite3* db, const std::string& table) {
   const std::string target = "main." + quote_identifier(table);
   std::vector<std::string> columns;

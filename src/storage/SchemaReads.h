@@ -36,6 +36,13 @@ std::vector<std::string> main_table_names(sqlite3* db);
 // none for a view or a table without rowid. Throws as pragma_rows does.
 std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table);
 
+// Whether the main database's table, whose columns are `columns`, has a
+// rowid (is not declared WITHOUT ROWID): the C API finds it by any of its
+// names that no column takes. Only when the columns take all three is the
+// table list asked, which prepares every view whose columns it has not yet
+// worked out. Throws as pragma_rows does.
+bool has_rowid(sqlite3* db, const std::string& table, const std::vector<std::string>& columns);
+
 // The statements of the main database's table (or view) that fire its
 // triggers, in the order insert, update, delete: an INSERT of every column
 // that can be set (no default is taken, so none decides whether it
