@@ -90,14 +90,16 @@ bool pragma_read(TSQLDB* db, const char* pragma, const std::string& argument, co
   }
 }
 
-// The foreign keys of every table of the metafile (`child` empty) or of
-// that one, to the table `parent` (any table when empty), each row child,
-// id, from, to, table and the ON DELETE action, in the order of the
-// children's names, then of the keys and their columns.
+// The foreign keys of every table of the metafile (`child` empty; only
+// those of `referrers` when given) or of that one, to the table `parent` (any
+// table when empty), each row child, id, from, to, table and the ON DELETE
+// action, in the order of the children's names, then of the keys and their columns.
 bool foreign_keys(TSQLDB* db, const std::string& child, const std::string& parent, TRows& rows, std::string& reason,
-                  std::string& sql) {
+                  std::string& sql, const std::vector<std::string>* referrers = nullptr) {
   std::vector<std::string> children{child};
-  if (child.empty()) {
+  if (child.empty() && referrers != nullptr) {
+    children = *referrers;
+  } else if (child.empty()) {
     try {
       children = main_table_names(db->Database());
     } catch (const std::runtime_error& e) {
@@ -335,6 +337,12 @@ std::vector<std::string> TRebuildKeys::ReferredColumns() const {
   return columns;
 }
 
+void TRebuildKeys::LimitReferrers(std::vector<std::string> tables) {
+  std::sort(tables.begin(), tables.end());
+  FReferrers = std::move(tables);
+  FReferrersKnown = true;
+}
+
 bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::string& sql) {
   FTable = table;
   FReferences.clear();
@@ -359,7 +367,7 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
 bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, std::string& reason,
                                  std::string& sql) {
   TRows rows;
-  if (!foreign_keys(FDB, "", table, rows, reason, sql)) return false;
+  if (!foreign_keys(FDB, "", table, rows, reason, sql, FReferrersKnown ? &FReferrers : nullptr)) return false;
   // The table's own action reaches only its own old rows, which are copied before they go.
   acting.clear();
   for (const auto& row : rows)  // child, id, from, to, table, on_delete
@@ -582,7 +590,7 @@ bool TRebuildKeys::read_row_keys(std::string& reason, std::string& sql) {
 
 bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
   TRows rows;
-  if (!foreign_keys(FDB, "", FTable, rows, reason, sql)) return false;
+  if (!foreign_keys(FDB, "", FTable, rows, reason, sql, FReferrersKnown ? &FReferrers : nullptr)) return false;
   group_references(rows, FReferences);
   return true;
 }
