@@ -512,11 +512,12 @@ TEST_F(RenameChecks, StatementsThatAViewsTriggersNeverMakePossibleHideNothing) {
 
 // A table whose one trigger did not work before the rename is judged by its
 // own statements: its trigger is not dropped and made again, and the rename
-// reads the catalogue as often beside twelve such tables as beside two.
+// reads the catalogue and foreign keys as often beside twelve such tables as
+// beside two.
 TEST_F(RenameChecks, TablesWhoseOneTriggerWasBrokenBeforeAreJudgedByTheirStatements) {
   const std::string triggers = "SELECT rowid, name FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'r%'";
   const char* names[] = {"LT2", "LT"};
-  int reads[2];
+  int reads[2], keys[2];
   for (int round : {0, 1}) {
     for (int i = round * 2; i < (round == 0 ? 2 : 12); ++i) {
       std::string n = std::to_string(i);
@@ -527,13 +528,15 @@ TEST_F(RenameChecks, TablesWhoseOneTriggerWasBrokenBeforeAreJudgedByTheirStateme
     ASSERT_EQ(0, Qb_Edit(h(), "RL_LookupTables", 1));
     ASSERT_EQ(0, Qb_SetFieldByName(h(), "RL_LookupTables", "TableName", names[round]));
     sqlite3* db = InitCheck(h())->GetSQLDB()->Database();
-    StatementCount catalogue("sqlite_master", db), dropped("DROP TRIGGER", db);
+    StatementCount catalogue("sqlite_master", db), foreign("foreign_key_list", db), dropped("DROP TRIGGER", db);
     int pkey = 0;
     ASSERT_EQ((Rows{"0"}), outcome(h(), Qb_Post(h(), "RL_LookupTables", &pkey)));
     reads[round] = catalogue.count();
+    keys[round] = foreign.count();
     EXPECT_EQ(0, dropped.count());
     EXPECT_EQ(before, rows(triggers));
   }
   EXPECT_EQ(reads[0], reads[1]);
+  EXPECT_EQ(keys[0], keys[1]);
   EXPECT_EQ((Rows{"1|a|<null>", "2|b|<null>"}), rows("SELECT * FROM LT"));
 }

@@ -338,7 +338,6 @@ std::vector<std::string> TRebuildKeys::ReferredColumns() const {
 }
 
 void TRebuildKeys::LimitReferrers(std::vector<std::string> tables) {
-  std::sort(tables.begin(), tables.end());
   FReferrers = std::move(tables);
   FReferrersKnown = true;
 }

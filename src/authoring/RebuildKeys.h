@@ -34,9 +34,9 @@ class TRebuildKeys {
   // unique index as each row arrives, so the new table's unique indexes over
   // them must exist before the rows come back.
   std::vector<std::string> ReferredColumns() const;
-  // Only these tables have foreign keys, as the table model, which follows
-  // the file, read them; until this is said, every table of the file is
-  // asked, which costs a search of the schema for each.
+  // Only these tables, in the order of their names, have foreign keys, as
+  // the table model, which follows the file, read them; until this is said,
+  // every table of the file is asked, which costs a search of the schema for each.
   void LimitReferrers(std::vector<std::string> tables);
   // Reads what the table holds before the rebuild; false with the reason
   // and the statement that failed.

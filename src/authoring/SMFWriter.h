@@ -189,7 +189,6 @@ class TSMFWriter {
   bool take_old_triggers(const std::string& name);
   // A null rebuild creates a new table.
   bool build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey);
-  std::vector<std::string> tables_with_foreign_keys();
   bool move_to_backup(const std::string& name, TRebuildKeys& rebuild);
   bool rebuild_harmless(const std::string& name, TRebuildKeys& rebuild);
   // With indexesFirst the indexes are there before the rows come back.

@@ -272,7 +272,8 @@ bool TSMFWriter::take_old_triggers(const std::string& name) {
 }
 
 bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey) {
-  if (rebuild != nullptr) rebuild->LimitReferrers(tables_with_foreign_keys());
+  // The model has just followed the file.
+  if (rebuild != nullptr) rebuild->LimitReferrers(FTablesList->TablesWithForeignKeys());
   if (rebuild != nullptr && !move_to_backup(name, *rebuild)) return false;
   std::string create = "CREATE TABLE [" + name + "]( [PKey] integer NOT NULL PRIMARY KEY, \n";
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)
@@ -298,14 +299,6 @@ bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int
   if (rebuild != nullptr && !restore_rows(name, *rebuild, indexesFirst)) return false;
   if (!indexesFirst && !create_indexes()) return false;
   return rebuild != nullptr ? references_kept(*rebuild) : register_table(name, pkey);
-}
-
-// The tables that the model, which has just followed the file, lists with a foreign key.
-std::vector<std::string> TSMFWriter::tables_with_foreign_keys() {
-  std::vector<std::string> tables;
-  for (const auto& entry : FTablesList->TablesList())
-    if (entry.second->GetForeignKeyCount() > 0) tables.push_back(entry.second->GetTableName());
-  return tables;
 }
 
 // The rows go to the back-up by a copy, not a rename, which would carry every
