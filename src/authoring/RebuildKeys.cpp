@@ -620,14 +620,23 @@ bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason,
     reference.ByRowid = true;
     return true;
   }
-  TRows withoutRowid, columns;
-  if (!pragma_read(FDB, "table_list", reference.Child, {"wr"}, withoutRowid, reason, sql) ||
-      !table_columns(FDB, reference.Child, columns, reason, sql))
+  TRows every, columns;
+  if (!pragma_read(FDB, "table_xinfo", reference.Child, {"name"}, every, reason, sql)) return false;
+  std::vector<std::string> names;
+  for (const auto& column : every) names.push_back(column[0]);
+  bool withoutRowid = false;
+  try {
+    withoutRowid = !has_rowid(FDB->Database(), reference.Child, names);
+  } catch (const std::runtime_error& e) {
+    reason = e.what();
+    sql = pragma_text("table_list", reference.Child);
     return false;
+  }
+  if (!table_columns(FDB, reference.Child, columns, reason, sql)) return false;
   std::vector<std::string> primaryKey;
   for (const auto& column : columns)  // name, position in the primary key
     if (column[1] != "0") primaryKey.push_back(column[0]);
-  if (!withoutRowid.empty() && withoutRowid[0][0] == "1" && !primaryKey.empty()) {
+  if (withoutRowid && !primaryKey.empty()) {
     reference.Row = quoted_values(primaryKey);
     return true;
   }
