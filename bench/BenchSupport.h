@@ -1,5 +1,5 @@
 // What the benchmarks share: a metafile in a fresh temporary directory, filled
-// with raw SQL and opened by handle, and a stopwatch.
+// with raw SQL and opened by handle, a lookup table and its rename, and a stopwatch.
 #pragma once
 
 #include <sqlite3.h>
@@ -45,6 +45,21 @@ class BenchMetafile {
   std::string Path;
   int Handle = -1;
 };
+
+// Lookup table LT (PKey 2 of RL_LookupTables) with two rows, and a table Other(Code).
+inline std::string lookup_table() {
+  return "CREATE TABLE LT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(10));"
+         "INSERT INTO LT(Code) VALUES ('a'), ('b');"
+         "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (2, 'LT', 2);"
+         "CREATE TABLE Other(Code);";
+}
+
+// Renames LT (or whatever PKey 2 of RL_LookupTables names) by a posted row.
+inline bool rename_to(int smf, const char* name) {
+  int pkey = 0;
+  return Qb_Edit(smf, "RL_LookupTables", 2) == 0 && Qb_SetFieldByName(smf, "RL_LookupTables", "TableName", name) == 0 &&
+         Qb_Post(smf, "RL_LookupTables", &pkey) == 0;
+}
 
 inline double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

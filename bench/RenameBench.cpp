@@ -13,13 +13,6 @@ namespace {
 
 const int kRounds = 3;
 
-std::string lookup_table() {
-  return "CREATE TABLE LT([PKey] integer NOT NULL PRIMARY KEY, [Code] varchar(10));"
-         "INSERT INTO LT(Code) VALUES ('a'), ('b');"
-         "INSERT INTO RL_LookupTables(PKey, TableName, RecCount) VALUES (2, 'LT', 2);"
-         "CREATE TABLE Other(Code);";
-}
-
 // `count` views and `count` tables, each with a trigger.
 std::string views_and_triggers(int count) {
   std::string sql = lookup_table();
@@ -53,12 +46,6 @@ std::string own_triggers(const std::string& table, int count) {
 }
 
 std::string triggers_on_the_table(int count) { return lookup_table() + own_triggers("LT", count); }
-
-bool rename_to(int smf, const char* name) {
-  int pkey = 0;
-  return Qb_Edit(smf, "RL_LookupTables", 2) == 0 && Qb_SetFieldByName(smf, "RL_LookupTables", "TableName", name) == 0 &&
-         Qb_Post(smf, "RL_LookupTables", &pkey) == 0;
-}
 
 // The best of three renames, back and forth; negative when one fails.
 double best_rename(int count, std::string (*make)(int)) {

@@ -874,3 +874,26 @@ TEST(LookupRestructure, NoTableOfTheFileTakesTheRebuildsReadsOfTheSchema) {
     ASSERT_EQ(0, Qb_RollbackTrans(h));
   }
 }
+
+// A restructure asks only the tables the model lists with a foreign key for
+// their references, as many beside twelve tables without one as beside two,
+// inside the host's transaction (where the references are checked) or not.
+TEST(LookupRestructure, OnlyTablesWithForeignKeysAreAskedForTheirReferences) {
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "inside a transaction" : "outside a transaction");
+    int asked[2];
+    for (int plain : {2, 12}) {
+      std::string tables = kReferringColumns;
+      for (int i = 0; i < plain; ++i) tables += "CREATE TABLE Plain" + std::to_string(i) + "(a);";
+      OpenMetafile file(tables);
+      int h = file.handle();
+      StatementCount keys("foreign_key_list", InitCheck(h)->GetSQLDB()->Database());
+      ASSERT_TRUE(!inTransaction || Qb_BeginTrans(h) == 0);
+      EXPECT_EQ(Rows{"0"}, outcome(h, restructure_to(h, "Par", {{"Code", "Code", 2}})));
+      ASSERT_TRUE(!inTransaction || Qb_CommitTrans(h) == 0);
+      asked[plain == 2 ? 0 : 1] = keys.count();
+      EXPECT_EQ((Rows{"1|1"}), RawDB(file.path()).rows("SELECT * FROM ByKey"));
+    }
+    EXPECT_EQ(asked[0], asked[1]);
+  }
+}

@@ -412,3 +412,13 @@ TEST_F(HostTableRows, InsertEditCheckAndDelete) {
             outcome(h(), insert_row(h(), "Shades", {{"PKey", "2"}, {"Name", "x"}})));
   EXPECT_EQ(before, snapshot(path()));
 }
+
+// A table declared WITHOUT ROWID whose columns take every name of the rowid
+// reports the PKey of a posted row as any such table does.
+TEST(HostTableRowNames, ColumnsNamedLikeTheRowid) {
+  OpenMetafile file("CREATE TABLE Bare([PKey] integer NOT NULL PRIMARY KEY, [rowid] text, [OID] text, [_rowid_] text)"
+                    " WITHOUT ROWID;");
+  int h = file.handle();
+  EXPECT_EQ(7, insert_row(h, "Bare", {{"PKey", "7"}, {"OID", "b"}}));
+  EXPECT_EQ((Rows{"7|<null>|b|<null>"}), RawDB(file.path()).rows("SELECT * FROM Bare"));
+}

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "ApiTestSupport.h"
+#include "api/EditAPI.h"
+#include "api/SMF.h"
+#include "storage/SQLDB.h"
 
 namespace {
 
@@ -148,4 +151,54 @@ TEST(Schema, TablesWithoutRowidOrWithAQuestionMarkInTheirName) {
   EXPECT_STREQ("Who?", name);
   EXPECT_EQ("CREATE INDEX [xWho?_Name] ON [Who?] ([Name])", text(Edit_GetIndex, h, "Who?", 0));
   EXPECT_EQ(0, out_int(Edit_GetTriggerCount, h, "Shades"));
+}
+
+namespace {
+
+// `count` lookup tables, each with a CHECK, an index and a trigger.
+std::string lookup_tables(int count) {
+  std::string sql;
+  for (int i = 1; i <= count; ++i) {
+    std::string n = std::to_string(i);
+    sql += "CREATE TABLE L" + n + "([PKey] integer NOT NULL PRIMARY KEY, [Code] char(2) check([Code] in ('a', 'b')),"
+           " [Up] varchar(1));"
+           "CREATE INDEX xL" + n + "_Code ON [L" + n + "] ([Code], [PKey]);"
+           "CREATE TRIGGER _L" + n + "_Up AFTER UPDATE ON L" + n + " BEGIN UPDATE L" + n +
+           " SET [Up] = upper(NEW.Code) WHERE PKey = NEW.PKey; END;";
+  }
+  return sql;
+}
+
+const char* const kCatalogue = "sqlite_master";
+// The statement that takes the columns of one table.
+const char* const kColumnsRead = " LIMIT 0;";
+
+}  // namespace
+
+// Opening reads the catalogue as often for 20 lookup tables as for 2; the
+// texts it keeps of each table are those a single table's read would keep,
+// so a table another connection changes is the only one read again.
+TEST(Schema, OpeningReadsTheCatalogueAsOftenWhateverTheTables) {
+  TempDir dir;
+  int reads[2], columnReads[2];
+  for (int size : {0, 1}) {
+    std::string path = dir.file("m" + std::to_string(size) + ".smf");
+    ASSERT_TRUE(create_metafile(path));
+    ASSERT_EQ(SQLITE_OK, RawDB(path).exec(lookup_tables(size == 0 ? 2 : 20)));
+    int h = -1;
+    {
+      StatementCount catalogue(kCatalogue);
+      h = open_metafile(path);
+      reads[size] = catalogue.count();
+    }
+    ASSERT_EQ(SQLITE_OK, RawDB(path).exec("CREATE INDEX xL2_Up ON [L2] ([Up]);"));
+    StatementCount columns(kColumnsRead, InitCheck(h)->GetSQLDB()->Database());
+    EXPECT_EQ(2, out_int(Edit_GetIndexCount, h, "L2"));
+    columnReads[size] = columns.count();
+    EXPECT_EQ(1, out_int(Edit_GetTriggerCount, h, "L1"));
+    EXPECT_EQ(0, Edit_Exit(h));
+  }
+  EXPECT_EQ(reads[0], reads[1]);
+  EXPECT_EQ(1, columnReads[0]);
+  EXPECT_EQ(1, columnReads[1]);
 }

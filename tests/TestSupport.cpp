@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -121,4 +122,41 @@ std::vector<std::string> snapshot(const std::string& path) {
       result.push_back(table + ": " + row);
   }
   return result;
+}
+
+namespace {
+
+// The counter that connections opened now report to.
+StatementCount* gOpenedCount = nullptr;
+
+}  // namespace
+
+StatementCount::StatementCount(const char* mark, sqlite3* db) : Mark(mark), Db(db) {
+  if (Db != nullptr) {
+    sqlite3_trace_v2(Db, SQLITE_TRACE_STMT, trace, this);
+  } else {
+    gOpenedCount = this;
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(trace_opened));
+  }
+}
+
+StatementCount::~StatementCount() {
+  if (Db != nullptr) {
+    sqlite3_trace_v2(Db, 0, nullptr, nullptr);
+  } else {
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(trace_opened));
+    gOpenedCount = nullptr;
+  }
+}
+
+int StatementCount::trace(unsigned, void* counter, void* statement, void*) {
+  StatementCount* self = static_cast<StatementCount*>(counter);
+  const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+  if (self != nullptr && sql != nullptr && strstr(sql, self->Mark) != nullptr) ++self->Count;
+  return 0;
+}
+
+int StatementCount::trace_opened(sqlite3* db, const char**, const void*) {
+  sqlite3_trace_v2(db, SQLITE_TRACE_STMT, trace, gOpenedCount);
+  return SQLITE_OK;
 }

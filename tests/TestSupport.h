@@ -61,6 +61,25 @@ class RawDB {
 // with the table's index texts; `skipped` leaves the column of that order out.
 TTableDef* table_model(RawDB& raw, const std::string& name, int skipped = -1);
 
+// Counts the statements run whose text holds `mark`: those of `db`, or, with
+// no connection given, those of every connection opened while it lives.
+class StatementCount {
+ public:
+  explicit StatementCount(const char* mark, sqlite3* db = nullptr);
+  ~StatementCount();
+  StatementCount(const StatementCount&) = delete;
+  StatementCount& operator=(const StatementCount&) = delete;
+
+  int count() const { return Count; }
+
+ private:
+  static int trace(unsigned, void* counter, void* statement, void*);
+  static int trace_opened(sqlite3* db, const char**, const void*);
+  const char* Mark;
+  sqlite3* Db;
+  int Count = 0;
+};
+
 // Every table of the file with its rows, and every schema entry with its SQL:
 // two equal snapshots mean the file was left exactly as it was.
 std::vector<std::string> snapshot(const std::string& path);

@@ -334,6 +334,14 @@ class TSMF {
   std::string failure_reason(const TSQLQuery& query) const;
   // A table's stored texts as its definition keeps them (TTableDef::GetSchemaTexts).
   std::string read_stored_texts(const std::string& tableName);
+  // The texts of one kind of the table from FCatalogue, each as its name
+  // and its text; false when that kind cannot be read.
+  typedef std::vector<std::pair<std::string, std::string>> TNamedTexts;
+  bool catalogue_texts(const char* kind, const std::string& tableName, TNamedTexts& texts);
+  // Adds the table's catalogue texts of that kind to FCurrentTableDef.
+  bool add_catalogue_texts(const char* kind, const std::string& tableName,
+                           void (TTableDef::*add)(const std::string&));
+  void add_checks(const std::string& createText);
   struct TStoredTable {
     std::string Name;  // empty when the texts belong to no table (a view's)
     std::string Texts;
@@ -380,6 +388,11 @@ class TSMF {
   TEditCompiler* FEditCompiler = nullptr;
   TSQLQuery* FIndexSQLQuery = nullptr;
   TSQLQuery* FTableSQLQuery = nullptr;
+  // While build_tables_list reads every table, each kind of catalogue text
+  // is read once for all of them, on first use; null otherwise.
+  struct TCatalogue;
+  class TCatalogueScope;
+  TCatalogue* FCatalogue = nullptr;
   TImportMetafile* FImportMetafile = nullptr;
   std::string FSchemaFailure;  // SQLite's reason when the last reading of the schema failed
   // The schema version the model last followed whole; none (the schema never

@@ -78,11 +78,11 @@ TRenamedNames renamed_names(bool isIndex, const std::string& oldName, const std:
   return {oldName, newName, mark + lookup_name_stem(oldName), mark + lookup_name_stem(newName)};
 }
 
-// The first other table of the main database, by name, whose foreign key
-// refers to the table; empty when none does.
-std::string referring_table(sqlite3* db, const std::string& table) {
+// The first other table of `tables` (those of the main database that hold a
+// foreign key, by name) whose foreign key refers to the table; empty when none does.
+std::string referring_table(sqlite3* db, const std::string& table, const std::vector<std::string>& tables) {
   try {
-    for (const std::string& name : main_table_names(db)) {
+    for (const std::string& name : tables) {
       if (same_name(name, table)) continue;
       for (const TSchemaRow& key : pragma_rows(db, "foreign_key_list", name, {"table"}))
         if (same_name(key[0], table)) return name;
@@ -185,7 +185,8 @@ bool TSMF::rename_allowed(const std::string& oldName, const std::string& newName
 // one that is gone, and the drop of the old table would meet the rows that
 // refer to it: the rename is refused before anything changes.
 bool TSMF::rename_refused(const std::string& oldName) {
-  std::string referrer = referring_table(FSQLDB->Database(), oldName);
+  // The writer's post has had the model follow the file.
+  std::string referrer = referring_table(FSQLDB->Database(), oldName, FTablesList->TablesWithForeignKeys());
   if (!referrer.empty()) add_error(kMethod, rename_refusal(oldName, "table \"" + referrer + "\""));
   return !referrer.empty();
 }

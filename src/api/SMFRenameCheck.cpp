@@ -32,11 +32,9 @@ std::string reason_of(const std::string (&reasons)[3], unsigned bits) {
 }
 
 const char* const kViews = "SELECT [name] FROM [main].[sqlite_master] WHERE [type] = 'view' ORDER BY [name];";
-// The tables and views that have triggers, each once whatever the case its triggers name it in.
-const char* const kTriggerTables =
-    "SELECT min([tbl_name]) AS [name] FROM [main].[sqlite_master] WHERE [type] = 'trigger' "
-    "GROUP BY [tbl_name] COLLATE NOCASE ORDER BY 1;";
-// In the order they were made, which is the order they fire in.
+// Every trigger, in the order they were made, which is the order they fire in.
+const char* const kTriggers =
+    "SELECT [tbl_name], [name], [sql] FROM [main].[sqlite_master] WHERE [type] = 'trigger' ORDER BY [rowid];";
 const char* const kTriggersOfTable =
     "SELECT [name], [sql] FROM [main].[sqlite_master] WHERE [type] = 'trigger' AND [tbl_name] = ?1 COLLATE NOCASE "
     "ORDER BY [rowid];";
@@ -66,15 +64,41 @@ TRenameCheck::TRenameCheck(TSQLDB* db, const std::string& oldName, bool everyObj
       if (view_outcome(view).Compiled != 0) FViews.push_back({view, FReadViews});
     }
   }
-  for (const std::string& table : names(kTriggerTables, {})) {
-    if (!everyObject && !same_name(table, oldName)) continue;
-    FTriggerTables.push_back({table, table_outcome(table)});
+  for (TTriggerTable& table : trigger_tables()) {
+    if (!everyObject && !same_name(table.Name, oldName)) continue;
+    table.Before = table_outcome(table.Name);
     // Where a statement failed already, each trigger tells for itself.
-    if (!FTriggerTables.back().Before.Whole())
-      test_triggers_alone(table, [this, &table](const std::string& name, const std::string&) {
-        FAlone[lowercase_string(name)] = table_outcome(table).Compiled;
-      });
+    if (!table.Before.Whole())
+      test_triggers_alone(table.Name, table.Triggers, table.Before,
+                          [this](const TTrigger& trigger, const TOutcome& alone) {
+                            FAlone[lowercase_string(trigger.Name)] = alone.Compiled;
+                          });
+    FTriggerTables.push_back(std::move(table));
   }
+}
+
+// The tables and views that have triggers, by name, each once whatever the
+// case its triggers name it in (the least name, byte by byte), from one read
+// of the catalogue.
+std::vector<TRenameCheck::TTriggerTable> TRenameCheck::trigger_tables() {
+  std::map<std::string, TTriggerTable> tables;
+  for (const auto& row : read_rows(FDB->Database(), kTriggers, {}, {"tbl_name", "name", "sql"})) {
+    TTriggerTable& table = tables[lowercase_string(row[0])];
+    if (table.Name.empty() || row[0] < table.Name) table.Name = row[0];
+    table.Triggers.push_back({row[1], row[2]});
+  }
+  std::vector<TTriggerTable> ordered;
+  for (auto& entry : tables) ordered.push_back(std::move(entry.second));
+  std::sort(ordered.begin(), ordered.end(),
+            [](const TTriggerTable& a, const TTriggerTable& b) { return a.Name < b.Name; });
+  return ordered;
+}
+
+std::vector<TRenameCheck::TTrigger> TRenameCheck::triggers_of(const std::string& table) {
+  std::vector<TTrigger> triggers;
+  for (const auto& row : read_rows(FDB->Database(), kTriggersOfTable, {table}, {"name", "sql"}))
+    triggers.push_back({row[0], row[1]});
+  return triggers;
 }
 
 bool TRenameCheck::FindBroken(const std::string& newName, const std::map<std::string, std::string>& remade,
@@ -112,16 +136,19 @@ bool TRenameCheck::find_broken_view(TBrokenObject& broken) {
 bool TRenameCheck::find_broken_trigger(const std::string& newName, const std::map<std::string, std::string>& remade,
                                        TBrokenObject& broken) {
   std::vector<TCandidate> candidates;
-  std::string firstLoss;
+  std::string firstLoss;  // the first trigger of the first table that lost a statement
   for (const TTriggerTable& table : FTriggerTables) {
-    // The old table's triggers now sit on the new table.
-    const std::string now = same_name(table.Name, FOldName) ? newName : table.Name;
-    bool lost = (table.Before.Compiled & ~table_outcome(now).Compiled) != 0;
+    // The old table's triggers now sit on the new table, under their new names.
+    const bool moved = same_name(table.Name, FOldName);
+    const std::string now = moved ? newName : table.Name;
+    TOutcome after = table_outcome(now);
+    bool lost = (table.Before.Compiled & ~after.Compiled) != 0;
     // A trigger that the change broke may hide behind one that was broken before.
     if (!lost && table.Before.Whole()) continue;
-    std::vector<TCandidate> failing = failing_alone(now, table.Before.Compiled, remade);
+    std::vector<TTrigger> triggers = moved ? triggers_of(now) : table.Triggers;
+    std::vector<TCandidate> failing = failing_alone(now, triggers, table.Before.Compiled, after, remade);
     if (!lost && failing.empty()) continue;
-    if (firstLoss.empty()) firstLoss = now;
+    if (firstLoss.empty()) firstLoss = triggers.front().Name;
     candidates.insert(candidates.end(), failing.begin(), failing.end());
   }
   if (firstLoss.empty()) return false;
@@ -140,43 +167,53 @@ bool TRenameCheck::find_broken_trigger(const std::string& newName, const std::ma
   if (!candidates.empty()) {
     broken = {"trigger", candidates.front().OldName, candidates.front().Reason};
   } else {
-    std::string trigger = names(kTriggersOfTable, {firstLoss}).front();
-    auto found = remade.find(lowercase_string(trigger));
-    broken = {"trigger", found != remade.end() ? found->second : trigger, std::string()};
+    auto found = remade.find(lowercase_string(firstLoss));
+    broken = {"trigger", found != remade.end() ? found->second : firstLoss, std::string()};
   }
   return true;
 }
 
 // The table's triggers that, alone on it, lost a statement they compiled
-// alone before the change.
-std::vector<TRenameCheck::TCandidate> TRenameCheck::failing_alone(const std::string& table, unsigned before,
+// alone before the change; `after` is what the table compiled with them all.
+std::vector<TRenameCheck::TCandidate> TRenameCheck::failing_alone(const std::string& table,
+                                                                  const std::vector<TTrigger>& triggers,
+                                                                  unsigned before, const TOutcome& after,
                                                                   const std::map<std::string, std::string>& remade) {
   std::vector<TCandidate> failing;
-  test_triggers_alone(table, [&](const std::string& name, const std::string& text) {
-    auto found = remade.find(lowercase_string(name));
-    std::string oldName = found != remade.end() ? found->second : name;
+  auto judge = [&](const TTrigger& trigger, const TOutcome& now) {
+    auto found = remade.find(lowercase_string(trigger.Name));
+    std::string oldName = found != remade.end() ? found->second : trigger.Name;
     auto alone = FAlone.find(lowercase_string(oldName));
     unsigned worked = alone != FAlone.end() ? alone->second : before;
-    TOutcome now = table_outcome(table);
     unsigned lost = worked & ~now.Compiled;
-    if (lost != 0) failing.push_back({name, oldName, table, text, lost, reason_of(now.Reasons, lost)});
-  });
+    if (lost != 0)
+      failing.push_back({trigger.Name, oldName, table, trigger.Text, lost, reason_of(now.Reasons, lost)});
+  };
+  test_triggers_alone(table, triggers, after, judge);
   return failing;
 }
 
-// Every trigger of the table dropped, then each made again alone, tested and
-// dropped again, and at the end all made again in the order they were made.
-// Nothing is rolled back, which would abort the host's open cursors.
+// What each of the table's triggers compiles alone on it. A table's only
+// trigger is alone on it already: it compiles what the table compiles
+// (`together`). Several are dropped, each made again
+// alone, tested and dropped again, and at the end all made again in the
+// order they were made: nothing is rolled back, which would abort the host's
+// open cursors. Every change of the catalogue costs a search of it, so
+// this is done only where the table's statements cannot tell.
 void TRenameCheck::test_triggers_alone(
-    const std::string& table, const std::function<void(const std::string& name, const std::string& text)>& test) {
-  std::vector<TSchemaRow> triggers = read_rows(FDB->Database(), kTriggersOfTable, {table}, {"name", "sql"});
-  for (const auto& trigger : triggers) exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
-  for (const auto& trigger : triggers) {
-    exec(trigger[1]);
-    test(trigger[0], trigger[1]);
-    exec("DROP TRIGGER main." + quote_identifier(trigger[0]) + ";");
+    const std::string& table, const std::vector<TTrigger>& triggers, const TOutcome& together,
+    const std::function<void(const TTrigger& trigger, const TOutcome& alone)>& test) {
+  if (triggers.size() == 1) {
+    test(triggers.front(), together);
+    return;
   }
-  for (const auto& trigger : triggers) exec(trigger[1]);
+  for (const TTrigger& trigger : triggers) exec("DROP TRIGGER main." + quote_identifier(trigger.Name) + ";");
+  for (const TTrigger& trigger : triggers) {
+    exec(trigger.Text);
+    test(trigger, table_outcome(table));
+    exec("DROP TRIGGER main." + quote_identifier(trigger.Name) + ";");
+  }
+  for (const TTrigger& trigger : triggers) exec(trigger.Text);
 }
 
 bool TRenameCheck::compiles(const std::string& sql, std::string& reason) {

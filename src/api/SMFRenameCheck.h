@@ -72,8 +72,13 @@ class TRenameCheck {
     std::string Name;
     std::vector<std::string> Read;  // the views its SELECT reads, lower-cased
   };
+  struct TTrigger {
+    std::string Name;
+    std::string Text;
+  };
   struct TTriggerTable {
     std::string Name;
+    std::vector<TTrigger> Triggers;  // in the order they were made, which is the order they fire in
     TOutcome Before;
   };
   // A trigger that fails alone after the change: its name now and before,
@@ -92,12 +97,16 @@ class TRenameCheck {
   TOutcome view_outcome(const std::string& view);
   TOutcome table_outcome(const std::string& table);
   void exec(const std::string& sql);
-  void test_triggers_alone(const std::string& table,
-                           const std::function<void(const std::string& name, const std::string& text)>& test);
+  std::vector<TTriggerTable> trigger_tables();
+  std::vector<TTrigger> triggers_of(const std::string& table);
+  void test_triggers_alone(const std::string& table, const std::vector<TTrigger>& triggers,
+                           const TOutcome& together,
+                           const std::function<void(const TTrigger& trigger, const TOutcome& alone)>& test);
   bool find_broken_view(TBrokenObject& broken);
   bool find_broken_trigger(const std::string& newName, const std::map<std::string, std::string>& remade,
                            TBrokenObject& broken);
-  std::vector<TCandidate> failing_alone(const std::string& table, unsigned before,
+  std::vector<TCandidate> failing_alone(const std::string& table, const std::vector<TTrigger>& triggers,
+                                        unsigned before, const TOutcome& after,
                                         const std::map<std::string, std::string>& remade);
   static int authorize(void* check, int action, const char* first, const char* second, const char* database,
                        const char* inner);

@@ -1,6 +1,7 @@
 // TSMF: reading the metafile's schema into the table model: columns with their
 // type codes and flags, index, trigger, foreign-key, check and default texts,
 // and the defaults, allowed-value lists and ranges parsed back out of them.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "storage/EngineErrorsPump.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/TableStats.h"
 #include "storage/Utility.h"
 
@@ -100,27 +102,61 @@ std::string parse_range(const std::string& check, const std::string& lower, size
   return range.substr(0, kRangeSize);
 }
 
-int note_without_rowid(void* flag, int columnCount, char** values, char** names) {
-  *static_cast<bool*>(flag) = pragma_value(columnCount, values, names, "wr") == "1";
-  return 0;
-}
-
-// Whether the metafile's table of that name is declared WITHOUT ROWID; the
-// pragma names the metafile's database, as those of the constraints do.
-bool is_without_rowid(TSQLDB* db, const std::string& tableName) {
-  bool withoutRowid = false;
-  std::string sql = "PRAGMA main.table_list('" + quote_sql_value(tableName) + "');";
-  if (db->Pragma(sql.c_str(), &withoutRowid, note_without_rowid) != SQLITE_OK)
-    throw std::runtime_error(db->GetLastDBErrorMessage());
-  return withoutRowid;
+// One entry of a table's stored texts (TTableDef::GetSchemaTexts).
+std::string stored_text(const std::string& type, const std::string& name, const std::string& sql) {
+  return type + '\x1f' + name + '\x1f' + sql + '\x1e';
 }
 
 // Adds the current row of a kStoredTextsSelect statement to a table's texts.
 void append_stored_text(std::string& texts, const TSQLQuery& query) {
-  texts += query.GetFieldByNumber(1) + '\x1f' + query.GetFieldByNumber(2) + '\x1f' + query.GetFieldByNumber(3) + '\x1e';
+  texts += stored_text(query.GetFieldByNumber(1), query.GetFieldByNumber(2), query.GetFieldByNumber(3));
 }
 
+// The catalogue's stored texts of one kind, of every table of the main
+// database, in the catalogue's order; false when they cannot all be read.
+// The kind is matched as the statements of a single table match it.
+bool read_catalogue_kind(TSQLDB* db, const char* kind,
+                         std::map<std::string, std::vector<std::pair<std::string, std::string>>>& tables) {
+  TSQLQuery query(db);
+  try {
+    query.OpenSelect(std::string("SELECT [tbl_name], [name], [sql] FROM main.sqlite_master WHERE [type] LIKE '") +
+                     kind + "';");
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  for (bool row = !query.Eof(); row; row = !query.Eof()) {
+    tables[lowercase_string(query.GetFieldByNumber(0))].emplace_back(query.GetFieldByNumber(1),
+                                                                      query.GetFieldByNumber(2));
+    if (!query.FetchNext()) return false;
+  }
+  return true;
+}
+
+const char* const kCatalogueKinds[] = {"index", "table", "trigger"};
+
 }  // namespace
+
+// What build_tables_list has read of the catalogue so far.
+struct TSMF::TCatalogue {
+  struct TKind {
+    bool Read = false;
+    std::map<std::string, TNamedTexts> Tables;  // by lower-case table name
+  };
+  std::map<std::string, TKind> Kinds;  // those tried
+};
+
+// Sets FCatalogue for as long as it lives.
+class TSMF::TCatalogueScope {
+ public:
+  explicit TCatalogueScope(TSMF& smf) : FSMF(smf) { FSMF.FCatalogue = &FCatalogue; }
+  ~TCatalogueScope() { FSMF.FCatalogue = nullptr; }
+  TCatalogueScope(const TCatalogueScope&) = delete;
+  TCatalogueScope& operator=(const TCatalogueScope&) = delete;
+
+ private:
+  TSMF& FSMF;
+  TCatalogue FCatalogue;
+};
 
 // A failure keeps SQLite's reason in FSchemaFailure for the opening's message.
 bool TSMF::build_tables_list() {
@@ -128,6 +164,7 @@ bool TSMF::build_tables_list() {
   FTablesList = new TTablesList();
   FSchemaFailure.clear();
   TSQLQuery query(FSQLDB);
+  TCatalogueScope catalogue(*this);
   bool allRead = true;
   try {
     query.SetSQLText("SELECT [tbl_name] FROM sqlite_master WHERE [type] LIKE 'table' ORDER BY 1;", true);
@@ -199,7 +236,40 @@ bool TSMF::read_table_def(const char* tableName, TTableDef* rules) {
   return true;
 }
 
+bool TSMF::catalogue_texts(const char* kind, const std::string& tableName, TNamedTexts& texts) {
+  auto tried = FCatalogue->Kinds.find(kind);
+  if (tried == FCatalogue->Kinds.end()) {
+    tried = FCatalogue->Kinds.emplace(kind, TCatalogue::TKind()).first;
+    tried->second.Read = read_catalogue_kind(FSQLDB, kind, tried->second.Tables);
+  }
+  auto found = tried->second.Tables.find(lowercase_string(tableName));
+  if (found != tried->second.Tables.end()) texts = found->second;
+  return tried->second.Read;
+}
+
+bool TSMF::add_catalogue_texts(const char* kind, const std::string& tableName,
+                               void (TTableDef::*add)(const std::string&)) {
+  TNamedTexts texts;
+  if (!catalogue_texts(kind, tableName, texts)) return false;
+  for (const auto& text : texts) (FCurrentTableDef->*add)(text.second);
+  return true;
+}
+
+// Sorted as kStoredTextsOrder sorts them, byte by byte.
 std::string TSMF::read_stored_texts(const std::string& tableName) {
+  if (FCatalogue != nullptr) {
+    std::vector<std::string> entries;
+    for (const char* kind : kCatalogueKinds) {
+      TNamedTexts texts;
+      if (!catalogue_texts(kind, tableName, texts))
+        throw std::runtime_error(std::string("Cannot read the ") + kind + " texts of table \"" + tableName + "\"");
+      for (const auto& text : texts) entries.push_back(stored_text(kind, text.first, text.second));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string stored;
+    for (const std::string& entry : entries) stored += entry;
+    return stored;
+  }
   TSQLQuery query(FSQLDB);
   query.SetSQLText(std::string(kStoredTextsSelect) + " WHERE [tbl_name] = ? COLLATE NOCASE" + kStoredTextsOrder, true);
   query.PrepareParameterizedQuery();
@@ -313,9 +383,11 @@ void TSMF::follow_rollback() {
 bool TSMF::create_table_def(std::string tableName, TSQLQuery* query) {
   FCurrentTableDef = new TTableDef(tableName);
   query->OpenSelect("SELECT * FROM main." + quote_identifier(tableName) + " LIMIT 0;");
-  FCurrentTableDef->SetHasRowid(!is_without_rowid(FSQLDB, tableName));
+  std::vector<std::string> names;
+  for (int i = 0; i < query->ColCount(); ++i) names.push_back(query->GetColumnName(i));
+  FCurrentTableDef->SetHasRowid(has_rowid(FSQLDB->Database(), tableName, names));
   for (int i = 0; i < query->ColCount(); ++i) {
-    std::string name = query->GetColumnName(i);
+    const std::string& name = names[i];
     std::string declared = lowercase_string(query->GetColumnDataType(i));
     TEditDataType code = data_type_code(declared);
     int size = column_size(code, declared);
@@ -375,6 +447,7 @@ static bool add_schema_texts(TSQLQuery* query, TTableDef* table, void (TTableDef
 }
 
 bool TSMF::add_table_def_indexes(std::string tableName) {
+  if (FCatalogue != nullptr) return add_catalogue_texts("index", tableName, &TTableDef::AddIndex);
   if (FIndexSQLQuery == nullptr && (FIndexSQLQuery = prepare_schema_query(FSQLDB, "index")) == nullptr)
     return false;
   bool read = open_schema_query(FIndexSQLQuery, tableName) &&
@@ -390,11 +463,25 @@ bool TSMF::add_table_def_constraints(std::string tableName) {
   std::string quoted = quote_sql_value(tableName);
   FSQLDB->Pragma(("PRAGMA main.table_info('" + quoted + "');").c_str(), this, TableInfoCallback);
   FSQLDB->Pragma(("PRAGMA main.foreign_key_list('" + quoted + "');").c_str(), this, ForeignKeyCallback);
-  if (FTableSQLQuery == nullptr && (FTableSQLQuery = prepare_schema_query(FSQLDB, "table")) == nullptr)
-    return false;
-  bool opened = open_schema_query(FTableSQLQuery, tableName);
-  std::string text = opened ? FTableSQLQuery->GetFieldByNumber(0) : std::string();
-  reset_schema_query(FTableSQLQuery);
+  bool opened;
+  std::string text;
+  if (FCatalogue != nullptr) {
+    TNamedTexts texts;
+    opened = catalogue_texts("table", tableName, texts);
+    if (!texts.empty()) text = texts.front().second;
+  } else {
+    if (FTableSQLQuery == nullptr && (FTableSQLQuery = prepare_schema_query(FSQLDB, "table")) == nullptr)
+      return false;
+    opened = open_schema_query(FTableSQLQuery, tableName);
+    if (opened) text = FTableSQLQuery->GetFieldByNumber(0);
+    reset_schema_query(FTableSQLQuery);
+  }
+  add_checks(text);
+  return opened;
+}
+
+// Each CHECK constraint of a CREATE text, from "check" through its closing ")".
+void TSMF::add_checks(const std::string& text) {
   std::string lower = lowercase_string(text);
   size_t start = 0;
   for (size_t found; (found = lower.find("check", start)) != std::string::npos;) {
@@ -413,12 +500,12 @@ bool TSMF::add_table_def_constraints(std::string tableName) {
     FCurrentTableDef->AddCheck(text.substr(found, close - found + 1));
     start = close + 2;
   }
-  return opened;
 }
 
 // False when the triggers cannot all be read: the statement cannot be
 // prepared or run, or a row cannot be fetched.
 bool TSMF::add_table_triggers(std::string tableName) {
+  if (FCatalogue != nullptr) return add_catalogue_texts("trigger", tableName, &TTableDef::AddTrigger);
   std::unique_ptr<TSQLQuery> query(prepare_schema_query(FSQLDB, "trigger"));
   return query != nullptr && open_schema_query(query.get(), tableName) &&
          add_schema_texts(query.get(), FCurrentTableDef, &TTableDef::AddTrigger);

@@ -90,14 +90,16 @@ bool pragma_read(TSQLDB* db, const char* pragma, const std::string& argument, co
   }
 }
 
-// The foreign keys of every table of the metafile (`child` empty) or of
-// that one, to the table `parent` (any table when empty), each row child,
-// id, from, to, table and the ON DELETE action, in the order of the
-// children's names, then of the keys and their columns.
+// The foreign keys of every table of the metafile (`child` empty; only
+// those of `referrers` when given) or of that one, to the table `parent` (any
+// table when empty), each row child, id, from, to, table and the ON DELETE
+// action, in the order of the children's names, then of the keys and their columns.
 bool foreign_keys(TSQLDB* db, const std::string& child, const std::string& parent, TRows& rows, std::string& reason,
-                  std::string& sql) {
+                  std::string& sql, const std::vector<std::string>* referrers = nullptr) {
   std::vector<std::string> children{child};
-  if (child.empty()) {
+  if (child.empty() && referrers != nullptr) {
+    children = *referrers;
+  } else if (child.empty()) {
     try {
       children = main_table_names(db->Database());
     } catch (const std::runtime_error& e) {
@@ -335,6 +337,11 @@ std::vector<std::string> TRebuildKeys::ReferredColumns() const {
   return columns;
 }
 
+void TRebuildKeys::LimitReferrers(std::vector<std::string> tables) {
+  FReferrers = std::move(tables);
+  FReferrersKnown = true;
+}
+
 bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::string& sql) {
   FTable = table;
   FReferences.clear();
@@ -359,7 +366,7 @@ bool TRebuildKeys::Count(const std::string& table, std::string& reason, std::str
 bool TRebuildKeys::DeleteActions(const std::string& table, std::string& acting, std::string& reason,
                                  std::string& sql) {
   TRows rows;
-  if (!foreign_keys(FDB, "", table, rows, reason, sql)) return false;
+  if (!foreign_keys(FDB, "", table, rows, reason, sql, FReferrersKnown ? &FReferrers : nullptr)) return false;
   // The table's own action reaches only its own old rows, which are copied before they go.
   acting.clear();
   for (const auto& row : rows)  // child, id, from, to, table, on_delete
@@ -582,7 +589,7 @@ bool TRebuildKeys::read_row_keys(std::string& reason, std::string& sql) {
 
 bool TRebuildKeys::read_references(std::string& reason, std::string& sql) {
   TRows rows;
-  if (!foreign_keys(FDB, "", FTable, rows, reason, sql)) return false;
+  if (!foreign_keys(FDB, "", FTable, rows, reason, sql, FReferrersKnown ? &FReferrers : nullptr)) return false;
   group_references(rows, FReferences);
   return true;
 }
@@ -613,14 +620,23 @@ bool TRebuildKeys::read_row_identity(TReference& reference, std::string& reason,
     reference.ByRowid = true;
     return true;
   }
-  TRows withoutRowid, columns;
-  if (!pragma_read(FDB, "table_list", reference.Child, {"wr"}, withoutRowid, reason, sql) ||
-      !table_columns(FDB, reference.Child, columns, reason, sql))
+  TRows every, columns;
+  if (!pragma_read(FDB, "table_xinfo", reference.Child, {"name"}, every, reason, sql)) return false;
+  std::vector<std::string> names;
+  for (const auto& column : every) names.push_back(column[0]);
+  bool withoutRowid = false;
+  try {
+    withoutRowid = !has_rowid(FDB->Database(), reference.Child, names);
+  } catch (const std::runtime_error& e) {
+    reason = e.what();
+    sql = pragma_text("table_list", reference.Child);
     return false;
+  }
+  if (!table_columns(FDB, reference.Child, columns, reason, sql)) return false;
   std::vector<std::string> primaryKey;
   for (const auto& column : columns)  // name, position in the primary key
     if (column[1] != "0") primaryKey.push_back(column[0]);
-  if (!withoutRowid.empty() && withoutRowid[0][0] == "1" && !primaryKey.empty()) {
+  if (withoutRowid && !primaryKey.empty()) {
     reference.Row = quoted_values(primaryKey);
     return true;
   }

@@ -34,6 +34,10 @@ class TRebuildKeys {
   // unique index as each row arrives, so the new table's unique indexes over
   // them must exist before the rows come back.
   std::vector<std::string> ReferredColumns() const;
+  // Only these tables, in the order of their names, have foreign keys, as
+  // the table model, which follows the file, read them; until this is said,
+  // every table of the file is asked, which costs a search of the schema for each.
+  void LimitReferrers(std::vector<std::string> tables);
   // Reads what the table holds before the rebuild; false with the reason
   // and the statement that failed.
   bool Count(const std::string& table, std::string& reason, std::string& sql);
@@ -116,6 +120,8 @@ class TRebuildKeys {
   bool drop_own(const std::string& drop, bool kept, std::string& reason, std::string& sql);
 
   TSQLDB* FDB;
+  bool FReferrersKnown = false;
+  std::vector<std::string> FReferrers;  // in the order of their names, when known
   std::string FTable;
   bool FEnforced = false;
   bool FSwitchedOff = false;

@@ -273,6 +273,8 @@ bool TSMFWriter::take_old_triggers(const std::string& name) {
 }
 
 bool TSMFWriter::build_table(const std::string& name, TRebuildKeys* rebuild, int* pkey) {
+  // The model has just followed the file.
+  if (rebuild != nullptr) rebuild->LimitReferrers(FTablesList->TablesWithForeignKeys());
   if (rebuild != nullptr && !move_to_backup(name, *rebuild)) return false;
   std::string create = "CREATE TABLE [" + name + "]( [PKey] integer NOT NULL PRIMARY KEY, \n";
   for (unsigned i = 0; i < FDefineTable->GetColumnsCount(); ++i)

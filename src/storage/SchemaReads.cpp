@@ -83,14 +83,22 @@ std::vector<std::string> main_table_names(sqlite3* db) {
   return names;
 }
 
+namespace {
+
+// Whether one of the table's columns takes the name.
+bool takes(const std::vector<std::string>& columns, const char* name) {
+  return std::any_of(columns.begin(), columns.end(), [name](const std::string& c) { return same_name(c, name); });
+}
+
+}  // namespace
+
 // The C API answers for a name that no column takes only where the table
 // has a rowid: never for a view or a table without rowid.
-std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table) {
-  std::vector<TSchemaRow> columns = pragma_rows(db, "table_xinfo", table, {"name"});
+std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table,
+                                          const std::vector<std::string>& columns) {
   std::vector<std::string> names;
   for (const char* rowid : kRowidNames) {
-    if (std::any_of(columns.begin(), columns.end(), [rowid](const TSchemaRow& c) { return same_name(c[0], rowid); }))
-      continue;
+    if (takes(columns, rowid)) continue;
     if (sqlite3_table_column_metadata(db, "main", table.c_str(), rowid, nullptr, nullptr, nullptr, nullptr,
                                       nullptr) == SQLITE_OK)
       names.push_back(rowid);
@@ -98,19 +106,34 @@ std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table)
   return names;
 }
 
+bool has_rowid(sqlite3* db, const std::string& table, const std::vector<std::string>& columns) {
+  for (const char* rowid : kRowidNames) {
+    if (takes(columns, rowid)) continue;
+    int rc = sqlite3_table_column_metadata(db, "main", table.c_str(), rowid, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr);
+    if (rc != SQLITE_OK && rc != SQLITE_ERROR) throw std::runtime_error(sqlite3_errmsg(db));
+    return rc == SQLITE_OK;
+  }
+  // schema|name|type|ncol|wr|strict
+  std::vector<TSchemaRow> listed = pragma_rows(db, "table_list", table, {"wr"});
+  return listed.empty() || listed.front()[0] != "1";
+}
+
 std::vector<std::string> firing_statements(sqlite3* db, const std::string& table) {
   const std::string target = "main." + quote_identifier(table);
-  std::vector<std::string> columns;
+  std::vector<std::string> columns, all;
   // Generated columns (hidden 2 and 3) cannot be set.
-  for (const TSchemaRow& column : pragma_rows(db, "table_xinfo", table, {"name", "hidden"}))
+  for (const TSchemaRow& column : pragma_rows(db, "table_xinfo", table, {"name", "hidden"})) {
+    all.push_back(column[0]);
     if (column[1] != "2" && column[1] != "3") columns.push_back(column[0]);
+  }
   std::string names, values;
   for (const std::string& column : columns) {
     names += (names.empty() ? "" : ", ") + quote_identifier(column);
     values += values.empty() ? "NULL" : ", NULL";
   }
   std::string sets;
-  for (const std::string& rowid : free_rowid_names(db, table)) columns.push_back(rowid);
+  for (const std::string& rowid : free_rowid_names(db, table, all)) columns.push_back(rowid);
   for (const std::string& column : columns)
     sets += (sets.empty() ? "" : ", ") + quote_identifier(column) + " = " + quote_identifier(column);
   if (names.empty()) return {"", "", "DELETE FROM " + target + ";"};

@@ -34,9 +34,18 @@ extern const char* const kMainTableNamesQuery;
 std::vector<std::string> main_table_names(sqlite3* db);
 
 // The names (rowid, oid, _rowid_) by which the rowid of the main database's
-// table can be set: those that no column takes, where the table has a rowid;
-// none for a view or a table without rowid. Throws as pragma_rows does.
-std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table);
+// table, whose columns (hidden ones too) are `columns`, can be set: those
+// that no column takes, where the table has a rowid; none for a view or a
+// table without rowid.
+std::vector<std::string> free_rowid_names(sqlite3* db, const std::string& table,
+                                          const std::vector<std::string>& columns);
+
+// Whether the main database's table, whose columns are `columns`, has a
+// rowid (is not declared WITHOUT ROWID): the C API finds it by any of its
+// names that no column takes. Only when the columns take all three is the
+// table list asked, which prepares every view whose columns it has not yet
+// worked out. Throws as pragma_rows does.
+bool has_rowid(sqlite3* db, const std::string& table, const std::vector<std::string>& columns);
 
 // The statements of the main database's table (or view) that fire its
 // triggers, in the order insert, update, delete: an INSERT of every column

@@ -1,6 +1,8 @@
 // The in-memory table model and the lookup-table definition request.
 #include "storage/TableStats.h"
 
+#include <algorithm>
+
 #include "storage/Utility.h"
 
 TRL_MCO mco_from_table_name(const std::string& name) {
@@ -113,6 +115,14 @@ int TTablesList::RemoveTable(TTableDef* table) {
     ++Removals;
   }
   return 0;
+}
+
+std::vector<std::string> TTablesList::TablesWithForeignKeys() const {
+  std::vector<std::string> tables;
+  for (const auto& entry : Tables)
+    if (entry.second->GetForeignKeyCount() > 0) tables.push_back(entry.second->GetTableName());
+  std::sort(tables.begin(), tables.end());
+  return tables;
 }
 
 TTableDef* TTablesList::GetTable(const std::string& name) const {

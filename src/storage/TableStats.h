@@ -173,6 +173,8 @@ class TTablesList {
   TTableDef* GetTable(const std::string& name) const;
   int Count() const { return static_cast<int>(Tables.size()); }
   std::map<std::string, TTableDef*> TablesList() const { return Tables; }
+  // The names of the tables that hold a foreign key, in the order of their names.
+  std::vector<std::string> TablesWithForeignKeys() const;
 
  private:
   std::map<std::string, TTableDef*> Tables;
