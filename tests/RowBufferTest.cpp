@@ -422,3 +422,18 @@ TEST(HostTableRowNames, ColumnsNamedLikeTheRowid) {
   EXPECT_EQ(7, insert_row(h, "Bare", {{"PKey", "7"}, {"OID", "b"}}));
   EXPECT_EQ((Rows{"7|<null>|b|<null>"}), RawDB(file.path()).rows("SELECT * FROM Bare"));
 }
+
+// A new row is found by a name of its rowid that no column takes: a column
+// named rowid would find no row, or another row whose value it holds.
+TEST(HostTableRowNames, ANewRowIsFoundByARowidNameNoColumnTakes) {
+  OpenMetafile file(
+      "CREATE TABLE Named([PKey] integer NOT NULL PRIMARY KEY, [RowID] integer);"
+      "INSERT INTO Named VALUES (5, 6);"
+      "CREATE TABLE AllNames([PKey] integer NOT NULL PRIMARY KEY, [rowid] text, [oid] text, [_rowid_] text);");
+  int h = file.handle();
+  EXPECT_EQ(6, insert_row(h, "Named", {{"RowID", "5"}}));
+  EXPECT_EQ(1, insert_row(h, "AllNames", {{"oid", "b"}}));
+  RawDB db(file.path());
+  EXPECT_EQ((Rows{"5|6", "6|5"}), db.rows("SELECT * FROM Named"));
+  EXPECT_EQ((Rows{"1|<null>|b|<null>"}), db.rows("SELECT * FROM AllNames"));
+}

@@ -145,7 +145,7 @@ class TSMFWriter {
   bool field_name_allowed(TTableDef* table);
   TFieldDef* column_at(TTableDef* table, int order, const char* method);
   int post_insert(TTableDef* table, int* pkey);
-  bool read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey);
+  bool read_inserted_pkey(const std::string& quotedTable, const std::string& rowid, TRowKey& pkey);
   bool posted_key_usable(const std::string& table, const TRowKey& key, const char* method);
   bool reserved_key_kept(TRL_MCO kind, int from, const TRowKey& stored, const char* method);
   // The refusal of reserved_key_kept, decided before any statement of the

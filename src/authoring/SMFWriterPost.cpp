@@ -11,6 +11,7 @@
 #include "authoring/SMFWriter.h"
 #include "storage/SQLDB.h"
 #include "storage/SQLQuery.h"
+#include "storage/SchemaReads.h"
 #include "storage/Utility.h"
 #include "storage/WriteScope.h"
 
@@ -133,9 +134,8 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
   const char* posted = posted_integer_key(table->GetColumn("PKey"));
   bool keyPosted = posted != nullptr;
   std::string postedKey = keyPosted ? posted : "";  // a copy: the buffer is emptied below
-  // A row of a table without rowids is found by nothing the INSERT leaves
-  // behind: it returns the row's PKey itself.
-  bool returning = !table->GetHasRowid();
+  std::vector<std::string> columnNames;
+  for (int i = 0; i < table->GetColumnCount(); ++i) columnNames.push_back(table->GetColumn(i)->GetFieldName());
   bool numbered = database_numbers(table) && (keyAt < 0 || cells[keyAt].second == "NULL");
   table->ClearWriteFields();
   TWriteScope scope(FSQLDB, FEnginePump, "TSMFWriter", "post_insert", kPostInsertSavePoint);
@@ -153,11 +153,16 @@ int TSMFWriter::post_insert(TTableDef* table, int* pkey) {
       append(columns, cell.first);
       append(values, cell.second);
     }
+    // A row is found again by a name of its rowid that no column takes; one
+    // of a table without rowids, or whose columns take every such name, by
+    // nothing the INSERT leaves behind: it returns the row's PKey itself.
+    std::vector<std::string> rowids = free_rowid_names(FSQLDB->Database(), tableName, columnNames);
+    bool returning = rowids.empty();
     std::string name = quote_identifier(tableName);
     std::string sql = "INSERT INTO " + name + " (" + columns + ") VALUES ( " + values + ")" +
                       (returning ? " RETURNING PKey;" : ";");
     written = returning ? exec_logged("post_insert", sql, &inserted)
-                        : exec_logged("post_insert", sql) && read_inserted_pkey(name, inserted);
+                        : exec_logged("post_insert", sql) && read_inserted_pkey(name, rowids.front(), inserted);
     written = written && posted_key_usable(tableName, inserted, "post_insert") &&
               reserved_key_kept(table->GetMCO(), 0, inserted, "post_insert");
   } catch (const TKeyRefusal& e) {
@@ -189,12 +194,13 @@ bool TSMFWriter::buffer_stands(const std::string& table, const char* method) {
   return false;
 }
 
-// The PKey of the row just inserted into the (quoted) table, not found when
-// no row has it; false when it cannot be asked for.
-bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, TRowKey& pkey) {
+// The PKey of the row just inserted into the (quoted) table, found by that
+// name of its rowid; not found when no row has it; false when it cannot be
+// asked for.
+bool TSMFWriter::read_inserted_pkey(const std::string& quotedTable, const std::string& rowid, TRowKey& pkey) {
   TSQLQuery query(FSQLDB);
   try {
-    query.OpenSelect("SELECT PKey FROM " + quotedTable + " WHERE rowid = last_insert_rowid();");
+    query.OpenSelect("SELECT PKey FROM " + quotedTable + " WHERE " + rowid + " = last_insert_rowid();");
   } catch (const std::runtime_error& e) {
     add_error("post_insert", e.what());
     return false;
