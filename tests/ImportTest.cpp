@@ -686,6 +686,14 @@ TEST_F(Import, ReferencesAnImportMendsDoNotHideOneItBreaks) {
   ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("UPDATE B SET Ref = 1;"));
   EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "B")));
   EXPECT_EQ(Rows{}, rows("PRAGMA foreign_key_check"));
+  // A key that finds no unique column to refer to is the row copy's failure, as the database reports it.
+  exec("CREATE TABLE Q([C] integer);");
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TABLE P([PKey] integer NOT NULL PRIMARY KEY, [C] integer"
+                                          " REFERENCES Q(C));"));
+  refused(Qb_ImportLookupTable(h(), "P"),
+          {import_error("ImportLookupTable", "Cannot import lookup table \"P\""),
+           import_error("ImportLookupTable", "foreign key mismatch - \"P\" referencing \"Q\""),
+           import_error("ImportLookupTable", "SQL: INSERT INTO main.[P] SELECT * FROM SourceDB.[P];")});
 }
 
 // An import refused because another connection holds the source says that

@@ -308,8 +308,17 @@ bool TForeignKeyWatch::Broken(std::string& sql) {
   return false;
 }
 
+// While nothing is pending, a table whose violations cannot be read (a
+// foreign key that finds no unique key to refer to) is left to the count:
+// the database refuses the import's write of it on the same ground, with
+// that statement's own text.
 void TForeignKeyWatch::watch_table(const std::string& table, std::string& sql) {
-  if (FBefore.count(table) == 0) FBefore[table] = violations(table, sql);
+  if (FBefore.count(table) != 0) return;
+  try {
+    FBefore[table] = violations(table, sql);
+  } catch (const std::runtime_error&) {
+    if (FPending) throw;
+  }
 }
 
 TForeignKeyWatch::TViolations TForeignKeyWatch::violations(const std::string& table, std::string& sql) {
