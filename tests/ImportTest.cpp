@@ -662,6 +662,40 @@ TEST_F(Import, AnImportThatBreaksAForeignKeyIsRefusedAndUndone) {
   }
 }
 
+// Rows the metafile holds broken already (written by a connection without
+// foreign keys) that an import's rows mend do not hide a reference the
+// import breaks itself, outside the host's transaction as inside it; an
+// import that only mends them is kept.
+TEST_F(Import, ReferencesAnImportMendsDoNotHideOneItBreaks) {
+  exec("CREATE TABLE F1([PKey] integer NOT NULL PRIMARY KEY); INSERT INTO F1 VALUES (1);"
+       "CREATE TABLE G([PKey] integer NOT NULL PRIMARY KEY, [Parent] integer REFERENCES B(PKey)"
+       " DEFERRABLE INITIALLY DEFERRED); INSERT INTO G VALUES (1, 1);");
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TABLE B([PKey] integer NOT NULL PRIMARY KEY, [Ref] integer"
+                                          " REFERENCES F1(PKey) DEFERRABLE INITIALLY DEFERRED);"
+                                          "INSERT INTO B VALUES (1, 77);"));
+  ASSERT_EQ(0, Qb_OpenImportMetafile(h(), Source.c_str()));
+  for (bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "alone");
+    Rows before = snapshot(path());
+    ASSERT_EQ(0, inTransaction ? Qb_BeginTrans(h()) : 0);
+    EXPECT_EQ((Rows{"-1", import_error("ImportLookupTable", "FOREIGN KEY constraint failed")}),
+              outcome(h(), Qb_ImportLookupTable(h(), "B")));
+    ASSERT_EQ(0, inTransaction ? Qb_CommitTrans(h()) : 0);
+    EXPECT_EQ(before, snapshot(path()));
+  }
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("UPDATE B SET Ref = 1;"));
+  EXPECT_EQ((Rows{"0"}), outcome(h(), Qb_ImportLookupTable(h(), "B")));
+  EXPECT_EQ(Rows{}, rows("PRAGMA foreign_key_check"));
+  // A key that finds no unique column to refer to is the row copy's failure, as the database reports it.
+  exec("CREATE TABLE Q([C] integer);");
+  ASSERT_EQ(SQLITE_OK, RawDB(Source).exec("CREATE TABLE P([PKey] integer NOT NULL PRIMARY KEY, [C] integer"
+                                          " REFERENCES Q(C));"));
+  refused(Qb_ImportLookupTable(h(), "P"),
+          {import_error("ImportLookupTable", "Cannot import lookup table \"P\""),
+           import_error("ImportLookupTable", "foreign key mismatch - \"P\" referencing \"Q\""),
+           import_error("ImportLookupTable", "SQL: INSERT INTO main.[P] SELECT * FROM SourceDB.[P];")});
+}
+
 // An import refused because another connection holds the source says that
 // the source is locked; one refused because another holds the metafile
 // gives the database's reason. Neither changes anything.

@@ -82,10 +82,11 @@ class TImportTriggers {
 
 // Whether an import leaves a foreign key broken that was not broken before
 // it. While no deferred check is pending on the connection before the
-// import's first write, the database's own flag tells: one pending after it
-// is the import's. Otherwise the checks the host's transaction holds pending
-// are not the import's, and the flag cannot tell them apart: the tables that
-// each statement of the import would write (as the database reports while it
+// import's first write, one pending after it is the import's. The count
+// tells no more than that: the checks the host's transaction holds pending
+// are not the import's, and a row the file held broken already, whose parent
+// the import writes, takes one off the count. So the tables that each
+// statement of the import would write (as the database reports while it
 // prepares the statement: directly, through triggers however deep, or
 // through foreign-key actions), and the tables whose rows refer to those,
 // have their violations read before the statement first writes them, and
