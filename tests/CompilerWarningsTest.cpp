@@ -140,6 +140,13 @@ TEST_F(CompilerWarnings, OtherMessagesComeFirstAndAreNotRepeated) {
       {"n = \"45\";", {line(3, "string is longer than space allocated for variable \"n\"")}},
       {"if (#S\"Age\" == \"1\") return PASS;", {line(3, "syntax error: fields must be accessed through function calls")}},
       {"x = " + tooLong + ";", {line(3, "number too long (> 99 digits)")}},
+      // The statement run into, and the number, are where the assignment's
+      // own check reports them.
+      {"x = 3\nstrcpy(s, \"ab\");", {line(4, "variable \"x\" is data type INT; function \"strcpy\" returns data type CHAR")}},
+      {"x = strlen(s)\nstrcpy(s, \"ab\");",
+       {line(4, "variable \"s\" is data type CHAR; function \"strlen\" returns data type INT")}},
+      {"x = 3\nq = 4;", {line(4, "variable \"q\" must be declared")}},
+      {"c = 3000000000;", {line(3, "illegal assignment: variable \"c\" is declared to be CHAR")}},
   });
 }
 

@@ -355,7 +355,11 @@ void TEditCompiler::warn_misread_forms() {
     return types.empty() ? '\0' : types[std::min(argument, types.size() - 1)];
   };
   TMisreadForms forms(FCompiled, FCutNumbers, variable, argumentType);
-  for (const TMisreadForms::TFinding& finding : forms.Find()) {
+  std::vector<TMisreadForms::TFinding> findings = forms.Find();
+  // A token that the second pass reports already gets no second message.
+  auto reported = [this](const TMisreadForms::TFinding& finding) { return FReportedTokens.count(finding.Pos) != 0; };
+  findings.erase(std::remove_if(findings.begin(), findings.end(), reported), findings.end());
+  for (const TMisreadForms::TFinding& finding : findings) {
     FLine = finding.Line;
     comp_sntx_warn(finding.Text);
   }
