@@ -21,6 +21,9 @@ const std::string kOperand =
     "text used as a number: the operator takes its address, which differs from run to run (compare texts with strcmp)";
 const std::string kAssigned = "text assigned to an int: the variable takes its address, which differs from run to run";
 const std::string kReturned = "text returned: the edit returns its address and so passes";
+const std::string kCondition =
+    "text first in a condition: the condition ends after it and is its address, so it is always true, and what "
+    "follows runs out of place (compare texts with strcmp)";
 const std::string kEmptyReturn = "return without a value returns 0: the edit fails";
 const std::string kRunInto = "no \";\" before this statement: the statement before runs into it, and it never runs";
 const std::string kAfterFunction =
@@ -82,7 +85,7 @@ TEST_F(CompilerWarnings, EachFormIsWarnedOnItsLine) {
       {"x = strcmp(s, \"a\") == 0\n  == x < n;", {}, {line(4, kSecond)}},
       // A text taken as a number: an operand, an int's value, the outcome.
       {"if (s == \"NY\") return FAIL;", {}, {line(3, kOperand)}},
-      {"if (\"NY\" > 17) return FAIL;", {}, {line(3, kOperand)}},
+      {"if ((\"NY\") > 17) return FAIL;", {}, {line(3, kOperand)}},
       {"if (c == 'A') return FAIL;", {}, {line(3, kOperand)}},
       {"x = -s[1];", {}, {line(3, kOperand)}},
       {"x = strcmp(s, c + 1);", {}, {line(3, kOperand)}},
@@ -93,6 +96,14 @@ TEST_F(CompilerWarnings, EachFormIsWarnedOnItsLine) {
       {"return \"NY\";", {}, {line(3, kReturned)}},
       {"return \"NY\" == n;", {}, {line(3, kReturned)}},
       {"return c;", {}, {line(3, kReturned)}},
+      {"return \"NY\" == c;", {}, {line(3, kReturned)}},
+      // A condition reads a string constant that leads it alone, so the
+      // operator after it is never applied.
+      {"if (\"NY\" > 17) return FAIL;", {}, {line(3, kCondition)}},
+      {"if (\"NY\" == \"NJ\") return FAIL;", {}, {line(3, kCondition)}},
+      {"while (\"NY\" != s) x = x + 1;", {}, {line(3, kCondition)}},
+      {"for (n = 0; \"NY\" != s; n = n + 1) x = 1;", {}, {line(3, kCondition)}},
+      {"do { n = n + 1; } while (\"NY\" != s);", {}, {line(3, kCondition)}},
       // A return without a value.
       {"if (n) return\n;", {}, {line(3, kEmptyReturn)}},
       // A statement without its ";", run into by the next.
@@ -140,6 +151,13 @@ TEST_F(CompilerWarnings, OtherMessagesComeFirstAndAreNotRepeated) {
       {"n = \"45\";", {line(3, "string is longer than space allocated for variable \"n\"")}},
       {"if (#S\"Age\" == \"1\") return PASS;", {line(3, "syntax error: fields must be accessed through function calls")}},
       {"x = " + tooLong + ";", {line(3, "number too long (> 99 digits)")}},
+      // The statement run into, and the number, are where the assignment's
+      // own check reports them.
+      {"x = 3\nstrcpy(s, \"ab\");", {line(4, "variable \"x\" is data type INT; function \"strcpy\" returns data type CHAR")}},
+      {"x = strlen(s)\nstrcpy(s, \"ab\");",
+       {line(4, "variable \"s\" is data type CHAR; function \"strlen\" returns data type INT")}},
+      {"x = 3\nq = 4;", {line(4, "variable \"q\" must be declared")}},
+      {"c = 3000000000;", {line(3, "illegal assignment: variable \"c\" is declared to be CHAR")}},
   });
 }
 

@@ -89,10 +89,13 @@ std::string TEditCompiler::line_prefix() const {
 void TEditCompiler::comp_sntx_err(const std::string& message) {
   if (FStructureOnly) structure_fault(TStructureFault::kDamaged, FTokenStart);
   FErrors.push_back(line_prefix() + message);
+  FReportedTokens.insert(FTokenStart);
 }
 
 void TEditCompiler::comp_sntx_warn(const std::string& message) {
-  if (!FStructureOnly) FWarnings.push_back(line_prefix() + message);
+  if (FStructureOnly) return;
+  FWarnings.push_back(line_prefix() + message);
+  FReportedTokens.insert(FTokenStart);
 }
 
 void TEditCompiler::add_to_logic_fields(int number) {
@@ -140,6 +143,7 @@ int TEditCompiler::Compile(const std::string& source, int* errors, int* warnings
       } while (FCurTokId != '~');
       FCmpPos = n > 0 ? 5 * n + 1 : 0;
       FLine = 0;
+      FReportedTokens.clear();
       // Logic whose brackets do not balance stops before the second pass, its
       // header slots left at "00000".
       if (balance_parens()) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,7 @@ class TEditCompiler {
   std::vector<size_t> FCutNumbers;  // first pass: where a number cut to 99 digits stands
   int FCharConstant = 0;         // second pass: 1 its character is next, 2 its closing quote
   size_t FTokenStart = 0;        // second pass: where the current token starts
+  std::set<size_t> FReportedTokens;  // second pass: where the tokens stand that its messages report
 
   // Structure check: on only in the compiler that CheckStructure makes.
   bool FStructureOnly = false;

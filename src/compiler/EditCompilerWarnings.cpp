@@ -23,6 +23,9 @@ const char* const kTextOperand =
     "strcmp)";
 const char* const kTextAssigned = "text assigned to an int: the variable takes its address, which differs from run to run";
 const char* const kTextReturned = "text returned: the edit returns its address and so passes";
+const char* const kTextCondition =
+    "text first in a condition: the condition ends after it and is its address, so it is always true, and what "
+    "follows runs out of place (compare texts with strcmp)";
 const char* const kEmptyReturn = "return without a value returns 0: the edit fails";
 const char* const kRunInto = "no \";\" before this statement: the statement before runs into it, and it never runs";
 const char* const kAfterFunction =
@@ -169,6 +172,14 @@ class TMisreadForms {
     return is_one_of(char_at(FMatch[i] - 1), "FBC");
   }
 
+  // Where a condition's expression begins: just inside the parenthesis
+  // after if, while or for, or after a semicolon of a for's header.
+  bool condition_start(long i) const {
+    char c = char_at(i);
+    if (c == '(') return is_one_of(char_at(i - 1), "FBC");
+    return c == ';' && FFrames[i].Depth > 0 && char_at(FFrames[i].Open - 1) == 'C';
+  }
+
   // The tokens a string constant or a character variable stands over: its
   // subscript and the parentheses that only group it. False for any other
   // token, for an assignment's target and inside a declaration.
@@ -197,10 +208,17 @@ class TMisreadForms {
     if (!text_span(i, lo, hi) || statement_start(lo - 1)) return;
     bool text = FTokens[i].Char == '"';
     char before = char_at(lo - 1), after = char_at(hi + 1);
+    // A return and a condition read a string constant that leads their
+    // expression alone: the operator after it is never applied.
+    bool leads = text && lo == static_cast<long>(i);
+    if (leads && is_operator(after) && condition_start(lo - 1)) {
+      FTextOperators.insert(hi + 1);
+      add(i, kTextCondition);
+      return;
+    }
     if (before == 'D') {
-      // A return reads a string constant that leads its expression alone,
-      // whatever follows it.
-      if ((text && lo == static_cast<long>(i)) || after == ';') add(i, kTextReturned);
+      if (leads) FTextOperators.insert(hi + 1);
+      if (leads || after == ';') add(i, kTextReturned);
       else if (is_operator(after)) add_operand(i, hi + 1, true);
       return;
     }
@@ -355,7 +373,11 @@ void TEditCompiler::warn_misread_forms() {
     return types.empty() ? '\0' : types[std::min(argument, types.size() - 1)];
   };
   TMisreadForms forms(FCompiled, FCutNumbers, variable, argumentType);
-  for (const TMisreadForms::TFinding& finding : forms.Find()) {
+  std::vector<TMisreadForms::TFinding> findings = forms.Find();
+  // A token that the second pass reports already gets no second message.
+  auto reported = [this](const TMisreadForms::TFinding& finding) { return FReportedTokens.count(finding.Pos) != 0; };
+  findings.erase(std::remove_if(findings.begin(), findings.end(), reported), findings.end());
+  for (const TMisreadForms::TFinding& finding : findings) {
     FLine = finding.Line;
     comp_sntx_warn(finding.Text);
   }
